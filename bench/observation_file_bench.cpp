@@ -1,0 +1,43 @@
+// Reading observation files: a million-line file must load well under a
+// second.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "core/observation_file.h"
+#include "core/workspace.h"
+
+namespace {
+
+std::string makeFile(int lines) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("fazorn-bench-" + std::to_string(lines) + ".dat");
+  if (std::filesystem::exists(path)) return path.string();
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  std::mt19937_64 rng(42);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  double t = 2450000.0;
+  for (int i = 0; i < lines; ++i) {
+    t += 0.01 * u(rng);
+    std::fprintf(f, "%14.7f\t%14.8f\t%14.8f\n", t, 12.0 + u(rng), 0.01 + 0.01 * u(rng));
+  }
+  std::fclose(f);
+  return path.string();
+}
+
+void BM_LoadObservations(benchmark::State& state) {
+  const std::string path = makeFile(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    fazorn::Workspace ws;
+    auto out = fazorn::loadObservations(ws, path);
+    benchmark::DoNotOptimize(ws.lightCurve.pointCount);
+  }
+  state.counters["lines_per_s"] =
+      benchmark::Counter(static_cast<double>(state.range(0)), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_LoadObservations)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+}  // namespace

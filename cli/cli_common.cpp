@@ -1,0 +1,115 @@
+#include "cli/cli_common.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "core/number_format.h"
+#include "core/observation_file.h"
+
+namespace fazorn::cli {
+
+int usageError(const std::string& message) {
+  std::fprintf(stderr, "fazorn-cli: %s\nTry 'fazorn-cli --help'.\n", message.c_str());
+  return kExitUsage;
+}
+
+std::optional<double> parseNumber(std::string_view text) {
+  std::size_t pos = 0;
+  double value = 0;
+  if (!scanDouble(text, pos, value) || pos != text.size() || !std::isfinite(value))
+    return std::nullopt;
+  // scanDouble skips leading blanks; an option value must not have any.
+  if (!text.empty() && (text[0] == ' ' || text[0] == '\t')) return std::nullopt;
+  return value;
+}
+
+std::optional<long> parseInteger(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  long value = 0;
+  std::size_t i = 0;
+  bool negative = false;
+  if (text[0] == '-' || text[0] == '+') {
+    negative = text[0] == '-';
+    i = 1;
+  }
+  if (i >= text.size()) return std::nullopt;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    if (value > 100000000000L) return std::nullopt;
+    value = value * 10 + (text[i] - '0');
+  }
+  return negative ? -value : value;
+}
+
+void printOutcomeToStderr(const std::string& file, const Outcome& outcome) {
+  const std::string prefix = file.empty() ? "" : file + ": ";
+  if (outcome.message)
+    std::fprintf(stderr, "%s%s\n", prefix.c_str(), outcome.message->text.c_str());
+  for (const auto& note : outcome.notes) std::fprintf(stderr, "%s%s\n", prefix.c_str(), note.c_str());
+}
+
+std::string jsonString(std::string_view text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string jsonNumber(double number) {
+  if (!std::isfinite(number)) return "null";
+  return formatExact(number);
+}
+
+void JsonObject::key(std::string_view k) {
+  if (!body_.empty()) body_ += ", ";
+  body_ += jsonString(k);
+  body_ += ": ";
+}
+JsonObject& JsonObject::add(std::string_view k, std::string_view text) {
+  key(k);
+  body_ += jsonString(text);
+  return *this;
+}
+JsonObject& JsonObject::add(std::string_view k, double number) {
+  key(k);
+  body_ += jsonNumber(number);
+  return *this;
+}
+JsonObject& JsonObject::add(std::string_view k, long long number) {
+  key(k);
+  body_ += std::to_string(number);
+  return *this;
+}
+JsonObject& JsonObject::add(std::string_view k, bool value) {
+  key(k);
+  body_ += value ? "true" : "false";
+  return *this;
+}
+JsonObject& JsonObject::addNull(std::string_view k) {
+  key(k);
+  body_ += "null";
+  return *this;
+}
+JsonObject& JsonObject::addRaw(std::string_view k, std::string_view json) {
+  key(k);
+  body_ += json;
+  return *this;
+}
+
+}  // namespace fazorn::cli

@@ -1,0 +1,53 @@
+// Shared pieces of the command-line front end: option parsing helpers, JSON
+// output, and the exit statuses users script against:
+//   0 success, 1 a file could not be read or processed, 2 usage error.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/outcome.h"
+
+namespace fazorn::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFileError = 1;
+inline constexpr int kExitUsage = 2;
+
+// A usage error: the message goes to stderr and the exit status is 2.
+int usageError(const std::string& message);
+
+// Parses a whole argument as a number ("%lf" syntax, C locale). Empty
+// optional when the text is not entirely a finite number.
+std::optional<double> parseNumber(std::string_view text);
+std::optional<long> parseInteger(std::string_view text);
+
+// Prints an Outcome's message and notes to stderr, prefixed by the file.
+void printOutcomeToStderr(const std::string& file, const Outcome& outcome);
+
+// A minimal JSON object writer: keys in insertion order, numbers written so
+// that they read back exactly, non-finite numbers as null.
+class JsonObject {
+ public:
+  JsonObject& add(std::string_view key, std::string_view text);
+  JsonObject& add(std::string_view key, const char* text) { return add(key, std::string_view(text)); }
+  JsonObject& add(std::string_view key, double number);
+  JsonObject& add(std::string_view key, long long number);
+  JsonObject& add(std::string_view key, int number) { return add(key, static_cast<long long>(number)); }
+  JsonObject& add(std::string_view key, bool value);
+  JsonObject& addNull(std::string_view key);
+  // A value already in JSON form (an array or object).
+  JsonObject& addRaw(std::string_view key, std::string_view json);
+  std::string str() const { return "{" + body_ + "}"; }
+
+ private:
+  void key(std::string_view k);
+  std::string body_;
+};
+
+std::string jsonString(std::string_view text);
+std::string jsonNumber(double number);
+
+}  // namespace fazorn::cli

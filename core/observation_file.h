@@ -1,0 +1,62 @@
+// Reading observation files: plain text, whitespace-separated numbers taken
+// three at a time (time, value, error) across line breaks, exactly as
+// repeated "%lf %lf %lf" conversions would take them, independent of the
+// user's locale. Reading stops silently at the first group that does not
+// give three numbers; everything before it is kept.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/outcome.h"
+#include "core/workspace.h"
+
+namespace fazorn {
+
+struct ObservationRead {
+  // False when the file could not be opened or read (missing, unreadable, a
+  // directory); nothing else is then valid.
+  bool opened = false;
+  std::string openError;  // the system's reason, for notes and stderr
+
+  std::vector<double> time, value, error;
+
+  // True when reading stopped before the end of the text: a token that is
+  // not a number, or an incomplete group at the end.
+  bool stoppedEarly = false;
+  long stopLine = 0;          // 1-based line of the offending token
+  std::string stopText;       // the offending token (shortened), or a description
+  bool incompleteAtEnd = false;  // the text ended inside a group
+  bool byteOrderMarkSkipped = false;
+
+  // Points with an error of 0 (infinite weight) and points with a number
+  // that is not finite (nan, inf) in any column.
+  std::size_t zeroErrorCount = 0;
+  std::size_t nonFiniteCount = 0;
+};
+
+// Converts one number at text[pos] the way the C conversion "%lf" does on
+// glibc (leading white space skipped, optional sign, decimal or "0x" hex
+// digits, "inf", "infinity", "nan", a dangling exponent marker consumed).
+// Returns true and advances pos past the consumed characters on success.
+bool scanDouble(std::string_view text, std::size_t& pos, double& out);
+
+// Reads observations from text already in memory.
+ObservationRead parseObservations(std::string_view text);
+
+// Reads observations from a file.
+ObservationRead readObservations(const std::string& path);
+
+// The "Open Data" command after its dialog: records `path` as dataPath and
+// splits it (also when the file cannot be opened), reads the file and, when
+// it opened, replaces the light curve (marks 0, weights (1/e)/e, zero-filled
+// scratch arrays), resets the results panel and the command states for a
+// loaded file, recomputes the statistics and sets the caption.
+// The outcome carries "I/O Error! Unable to open file." when the file cannot
+// be opened, and notes on how many points were read, where reading stopped
+// early, and on errors of 0 and non-finite numbers.
+Outcome loadObservations(Workspace& ws, const std::string& path);
+
+}  // namespace fazorn

@@ -1,0 +1,65 @@
+// What an operation asks its front end to show. Core operations never show
+// anything themselves: the window turns an Outcome into message boxes, status
+// texts and redraws, the command line into stderr lines and an exit status.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fazorn {
+
+// Icons of the modal message boxes. "Exclamation" is the warning triangle used
+// for rejected input and file errors; "None" is a plain message.
+enum class MessageIcon { None, Information, Exclamation, Error };
+
+// One modal message box with an OK button.
+struct Message {
+  std::string text;
+  std::string caption;
+  MessageIcon icon = MessageIcon::None;
+};
+
+// The three panels of the status bar (0 = results, 1 = progress/read-out,
+// 2 = small third panel). An empty optional leaves a panel as it is; an empty
+// string clears it.
+using StatusTexts = std::array<std::optional<std::string>, 3>;
+
+// Which views the front end must redraw from the Workspace afterwards.
+struct Redraws {
+  bool lightCurve = false;       // chart 1 and the light-curve statistics labels
+  bool phaseDiagram = false;     // chart 2 (only shown while phased)
+  bool periodogram = false;      // chart 3 refilled from the periodogram arrays
+  bool clearPeriodogram = false; // chart 3 emptied (arrays are kept)
+  bool results = false;          // the results panel texts and the command states
+};
+
+struct Outcome {
+  // False when the command was refused or failed (bad input, unreadable file,
+  // cancelled). The command line turns this into a non-zero exit status.
+  bool ok = true;
+  // False when a refused command changed nothing at all.
+  bool cancelled = false;
+  std::optional<Message> message;
+  StatusTexts status;
+  // Non-modal remarks: shown in the status bar by the window and on stderr by
+  // the command line (for instance where reading stopped early).
+  std::vector<std::string> notes;
+  Redraws redraw;
+
+  void addNote(std::string note) { notes.push_back(std::move(note)); }
+};
+
+// Shorthand for the program's standard boxes.
+inline Message warningBox(std::string text) {
+  return {std::move(text), "WARNING!", MessageIcon::Exclamation};
+}
+inline Message ioErrorBox() {
+  return {"I/O Error! Unable to open file.", "Message", MessageIcon::Exclamation};
+}
+inline Message informationBox(std::string text) {
+  return {std::move(text), "Message", MessageIcon::Information};
+}
+
+}  // namespace fazorn

@@ -1,0 +1,79 @@
+#include "core/text_file.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <random>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace fazorn {
+
+TextFileWriter::TextFileWriter(std::string path, bool atomic) : path_(std::move(path)) {
+  if (!atomic) {
+    file_ = std::fopen(path_.c_str(), "w");
+    return;
+  }
+#ifndef _WIN32
+  // A directory cannot be replaced by a file: refuse it up front.
+  struct stat st;
+  if (::stat(path_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+  std::random_device rd;
+  for (int attempt = 0; attempt < 8 && file_ == nullptr; ++attempt) {
+    tempPath_ = path_ + ".tmp" + std::to_string(rd() % 1000000);
+    const int fd = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd >= 0) {
+      // Keep the permissions of the file being replaced.
+      if (::stat(path_.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+      file_ = ::fdopen(fd, "w");
+      if (file_ == nullptr) ::close(fd);
+    }
+  }
+  if (file_ == nullptr) tempPath_.clear();
+#else
+  tempPath_ = path_ + ".tmp";
+  file_ = std::fopen(tempPath_.c_str(), "w");
+  if (file_ == nullptr) tempPath_.clear();
+#endif
+}
+
+TextFileWriter::~TextFileWriter() {
+  if (file_ != nullptr) {
+    std::fclose(file_);
+    if (!tempPath_.empty()) std::remove(tempPath_.c_str());
+  }
+}
+
+void TextFileWriter::print(const char* format, ...) {
+  if (file_ == nullptr || failed_) return;
+  va_list args;
+  va_start(args, format);
+  if (std::vfprintf(file_, format, args) < 0) failed_ = true;
+  va_end(args);
+}
+
+void TextFileWriter::write(const std::string& text) {
+  if (file_ == nullptr || failed_) return;
+  if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) failed_ = true;
+}
+
+bool TextFileWriter::finish() {
+  if (file_ == nullptr) return false;
+  if (std::fflush(file_) != 0 || std::ferror(file_)) failed_ = true;
+#ifndef _WIN32
+  if (!failed_ && !tempPath_.empty() && ::fsync(fileno(file_)) != 0) failed_ = true;
+#endif
+  if (std::fclose(file_) != 0) failed_ = true;
+  file_ = nullptr;
+  if (tempPath_.empty()) return !failed_;
+  if (failed_ || std::rename(tempPath_.c_str(), path_.c_str()) != 0) {
+    std::remove(tempPath_.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace fazorn

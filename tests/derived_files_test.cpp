@@ -1,0 +1,116 @@
+#include "core/derived_files.h"
+
+#include <filesystem>
+
+#include "core/file_names.h"
+#include "core/observation_file.h"
+#include "support/test_support.h"
+
+namespace fazorn {
+namespace {
+
+using test::readText;
+using test::TempDir;
+using test::writeText;
+
+TEST(FileNames, SplitAndDeriveBesideTheDataFile) {
+  FileNameParts p;
+  splitDataPath("/obs/run.1/star.dat", p);
+  EXPECT_EQ(p.directory, "/obs/run.1/");
+  EXPECT_EQ(p.baseName, "star");
+  EXPECT_EQ(p.extension, ".dat");
+  EXPECT_EQ(derivedFilePath(p, suffix::period), "/obs/run.1/star-period.dat");
+  splitDataPath("/obs/star", p);
+  EXPECT_EQ(derivedFilePath(p, suffix::phased), "/obs/star-phased");
+  splitDataPath("relative.txt", p);
+  EXPECT_EQ(p.directory, "");
+  EXPECT_EQ(derivedFilePath(p, suffix::nightBin), "relative-NightBin.txt");
+  splitDataPath("/obs/.hidden", p);
+  EXPECT_EQ(p.baseName, ".hidden");
+  EXPECT_EQ(p.extension, "");
+  // Long paths are kept whole: nothing is cut at 255 characters.
+  std::string longName(600, 'a');
+  splitDataPath("/x/" + longName + ".dat", p);
+  EXPECT_EQ(derivedFilePath(p, suffix::mag), "/x/" + longName + "-mag.dat");
+}
+
+class DerivedFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    file = dir / "star.dat";
+    writeText(file, "1 2 0.5\n3 4 0.25\n");
+    ASSERT_TRUE(loadObservations(ws, file.string()).ok);
+  }
+  TempDir dir;
+  std::filesystem::path file;
+  Workspace ws;
+};
+
+TEST_F(DerivedFiles, SaveDataRewritesTheFileWithTheFixedFormats) {
+  ws.lightCurve.value[1] = 4.123456789;
+  Outcome out = saveData(ws);
+  EXPECT_TRUE(out.ok);
+  EXPECT_FALSE(out.message.has_value());
+  EXPECT_EQ(readText(file),
+            "     1.0000000\t    2.00000000\t    0.50000000\n"
+            "     3.0000000\t    4.12345679\t    0.25000000\n");
+  // After "Delete file", "Save Data" re-creates it.
+  Outcome del = deleteDataFile(ws);
+  EXPECT_EQ(del.message->text, "            File deleted.           ");
+  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_EQ(deleteDataFile(ws).message->text, "Unable to delete file.");
+  EXPECT_TRUE(saveData(ws).ok);
+  EXPECT_TRUE(std::filesystem::exists(file));
+  // Nothing is left beside it.
+  int entries = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir.path())) (void)e, ++entries;
+  EXPECT_EQ(entries, 1);
+}
+
+TEST_F(DerivedFiles, SaveDataFailureKeepsTheOriginalAndSaysSo) {
+  const std::string before = readText(file);
+  // A directory in place of the target cannot be replaced.
+  ws.files.dataPath = dir.path().string();
+  Outcome out = saveData(ws);
+  EXPECT_FALSE(out.ok);
+  ASSERT_TRUE(out.message.has_value());
+  EXPECT_EQ(out.message->text, "I/O Error! Unable to open file.");
+  EXPECT_EQ(out.message->caption, "Message");
+  // Not loaded: nothing at all.
+  Workspace empty;
+  EXPECT_FALSE(saveData(empty).message.has_value());
+  EXPECT_EQ(readText(file), before);
+}
+
+TEST_F(DerivedFiles, PhasedDataHoldsTwoCyclesWithErrorsFromWeights) {
+  ws.period = 4.0;
+  ws.t0 = 0.0;
+  computePhases(ws);
+  Outcome out = savePhasedData(ws);
+  EXPECT_EQ(out.message->text, "Light curve plotted to file.");
+  EXPECT_EQ(out.message->icon, MessageIcon::Information);
+  EXPECT_EQ(ws.files.outputPath, (dir / "star-phased.dat").string());
+  EXPECT_EQ(readText(dir / "star-phased.dat"),
+            "0.250000 2.000000 0.500000\n"
+            "-0.250000 4.000000 0.250000\n"
+            "1.250000 2.000000 0.500000\n"
+            "0.750000 4.000000 0.250000\n");
+}
+
+TEST_F(DerivedFiles, PeriodogramSkipsNonPositiveFrequencies) {
+  ws.periodogram.frequency = {0.0, 0.5, 2.0};
+  ws.periodogram.power = {0.9, 0.25, 0.5};
+  ws.periodogram.frequencyCount = 3;
+  Outcome out = savePeriodogram(ws);
+  EXPECT_EQ(out.message->text, "Periodogram plotted to file.");
+  EXPECT_EQ(readText(dir / "star-period.dat"),
+            "2.000000e+00 2.500000e-01\n5.000000e-01 5.000000e-01\n");
+  // An unwritable target reports the I/O error.
+  ws.files.directory = (dir / "no-such-dir/").string();
+  out = savePeriodogram(ws);
+  EXPECT_FALSE(out.ok);
+  EXPECT_EQ(out.message->text, "I/O Error! Unable to open file.");
+}
+
+}  // namespace
+}  // namespace fazorn

@@ -1,0 +1,173 @@
+#include "core/observation_file.h"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "support/test_support.h"
+
+namespace fazorn {
+namespace {
+
+using test::TempDir;
+using test::writeText;
+
+ObservationRead parse(const std::string& text) { return parseObservations(text); }
+
+TEST(ObservationReading, GroupsOfThreeAcrossLines) {
+  auto r = parse("1 2 3\n4 5 6\n");
+  ASSERT_EQ(r.time.size(), 2u);
+  EXPECT_EQ(r.value[1], 5.0);
+  EXPECT_FALSE(r.stoppedEarly);
+
+  // A line with four numbers lends its last to the next group.
+  r = parse("1 2 3 4\n5 6\n");
+  ASSERT_EQ(r.time.size(), 2u);
+  EXPECT_EQ(r.time[1], 4.0);
+  EXPECT_EQ(r.value[1], 5.0);
+  EXPECT_EQ(r.error[1], 6.0);
+
+  // No final newline, trailing blank lines, CRLF and tabs change nothing.
+  for (const char* text : {"1 2 3\n4 5 6", "1 2 3\n4 5 6\n\n\n  \n", "1\t2\t3\r\n4\t5\t6\r\n"}) {
+    r = parse(text);
+    EXPECT_EQ(r.time.size(), 2u) << text;
+    EXPECT_FALSE(r.stoppedEarly) << text;
+  }
+}
+
+TEST(ObservationReading, StopsAtFirstIncompleteGroupAndSaysWhere) {
+  auto r = parse("1 2 3\n4 5 word\n7 8 9\n");
+  ASSERT_EQ(r.time.size(), 1u);
+  EXPECT_TRUE(r.stoppedEarly);
+  EXPECT_EQ(r.stopLine, 2);
+  EXPECT_EQ(r.stopText, "word");
+
+  r = parse("1 2 3\n4 5\n");
+  EXPECT_EQ(r.time.size(), 1u);
+  EXPECT_TRUE(r.incompleteAtEnd);
+  EXPECT_EQ(r.stopLine, 2);
+
+  // A header line stops reading at once.
+  r = parse("time mag err\n1 2 3\n");
+  EXPECT_EQ(r.time.size(), 0u);
+  EXPECT_EQ(r.stopLine, 1);
+}
+
+TEST(ObservationReading, NumbersConvertLikeTheCConversion) {
+  // Differential check against the C library's own "%lf" on tricky tokens:
+  // signs, bare dots, dangling exponents, hex floats, inf/nan spellings.
+  const char* tokens[] = {"1", "-2.5", "+3", ".5", "-.5", "5.", "1e3", "1E-3", "1e", "1e+",
+                          "1ex", "0x1p3", "0x1.8p1", "0x1p", "0x", "inf", "-infinity", "infin",
+                          "nan", "NaN(12)", "1.5abc", "--1", ".", "+", "1..2", "e5", "1e400",
+                          "1e-320", "00012", "0x1G", "9007199254740993", "2.2250738585072011e-308"};
+  for (const char* token : tokens) {
+    for (const char* follow : {" ", "", "x"}) {
+      const std::string text = std::string(token) + follow;
+      double expected = 0;
+      int consumed = -1;
+      const int got = std::sscanf(text.c_str(), "%lf%n", &expected, &consumed);
+      double actual = 0;
+      std::size_t pos = 0;
+      const bool ok = scanDouble(text, pos, actual);
+      ASSERT_EQ(ok, got == 1) << "'" << text << "'";
+      if (!ok) continue;
+      EXPECT_EQ(static_cast<int>(pos), consumed) << "'" << text << "'";
+      if (std::isnan(expected))
+        EXPECT_TRUE(std::isnan(actual)) << text;
+      else
+        EXPECT_EQ(actual, expected) << "'" << text << "'";
+    }
+  }
+}
+
+TEST(ObservationReading, OddInputsNeverCrash) {
+  EXPECT_EQ(parse("").time.size(), 0u);
+  EXPECT_EQ(parse("only words here\n").time.size(), 0u);
+  std::string garbage;
+  for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 7919) % 256);
+  EXPECT_EQ(parse(garbage).time.size(), 0u);
+  EXPECT_EQ(parse("1 2 3").time.size(), 1u);
+
+  auto r = parse("nan 1 0.1\n2 inf 0.1\n3 4 0\n");
+  EXPECT_EQ(r.time.size(), 3u);
+  EXPECT_EQ(r.nonFiniteCount, 2u);
+  EXPECT_EQ(r.zeroErrorCount, 1u);
+
+  r = parse("\xEF\xBB\xBF" "1 2 3\n");
+  EXPECT_EQ(r.time.size(), 1u);
+  EXPECT_TRUE(r.byteOrderMarkSkipped);
+
+  std::string longLine;
+  for (int i = 0; i < 300000; ++i) longLine += "1.5 ";
+  EXPECT_EQ(parse(longLine).time.size(), 100000u);
+}
+
+TEST(LoadObservations, FillsTheWorkspaceAsAFreshLoad) {
+  TempDir dir;
+  const auto file = dir / "star.dat";
+  writeText(file, "1 2 3\n4 5 6\n");
+  Workspace ws;
+  ws.phased = 1;
+  ws.period = 0.7;
+  ws.periodogram.frequencyCount = 5;
+  Outcome out = loadObservations(ws, file.string());
+  ASSERT_TRUE(out.ok);
+  const LightCurve& lc = ws.lightCurve;
+  ASSERT_EQ(lc.pointCount, 2);
+  EXPECT_DOUBLE_EQ(lc.weight[0], 1.0 / 9.0);
+  EXPECT_DOUBLE_EQ(lc.weight[1], 1.0 / 36.0);
+  EXPECT_EQ(lc.mark, (std::vector<int>{0, 0}));
+  EXPECT_EQ(lc.scratchValue.size(), 2u);
+  EXPECT_EQ(ws.dataLoaded, 1);
+  EXPECT_EQ(ws.phased, 0);
+  EXPECT_EQ(ws.period, 0.7);  // the adopted solution and periodogram stay
+  EXPECT_EQ(ws.periodogram.frequencyCount, 5);
+  EXPECT_EQ(ws.caption, "Fazorn * " + file.string());
+  EXPECT_EQ(ws.files.baseName, "star");
+  EXPECT_EQ(ws.files.extension, ".dat");
+  EXPECT_TRUE(ws.commands.analyse);
+  EXPECT_FALSE(ws.commands.savePhasedData);
+  EXPECT_EQ(ws.panel.period, "-");
+  EXPECT_EQ(ws.panel.dataPoints, "2");
+  ASSERT_FALSE(out.notes.empty());
+  EXPECT_EQ(out.notes[0], "Read 2 points.");
+}
+
+TEST(LoadObservations, UnreadablePathsKeepTheLightCurveButNameTheFile) {
+  TempDir dir;
+  const auto good = dir / "good.dat";
+  writeText(good, "1 2 0.1\n2 3 0.1\n");
+  Workspace ws;
+  ASSERT_TRUE(loadObservations(ws, good.string()).ok);
+  const std::string caption = ws.caption;
+
+  for (const auto& bad : {dir / "missing.dat", dir.path()}) {
+    Outcome out = loadObservations(ws, bad.string());
+    EXPECT_FALSE(out.ok) << bad;
+    ASSERT_TRUE(out.message.has_value());
+    EXPECT_EQ(out.message->text, "I/O Error! Unable to open file.");
+    EXPECT_EQ(out.message->caption, "Message");
+    EXPECT_EQ(ws.lightCurve.pointCount, 2);
+    EXPECT_EQ(ws.caption, caption);
+    EXPECT_EQ(ws.files.dataPath, bad.string());  // the failed path is recorded
+  }
+}
+
+TEST(LoadObservations, NotesTellWhereReadingStoppedAndWarnAboutZeroErrors) {
+  TempDir dir;
+  const auto file = dir / "odd.dat";
+  writeText(file, "1 2 0\n3 4 0.1\n5 6 oops\n");
+  Workspace ws;
+  Outcome out = loadObservations(ws, file.string());
+  ASSERT_TRUE(out.ok);
+  EXPECT_EQ(ws.lightCurve.pointCount, 2);
+  EXPECT_TRUE(std::isinf(ws.lightCurve.weight[0]));
+  std::string all;
+  for (const auto& n : out.notes) all += n + "\n";
+  EXPECT_NE(all.find("line 3"), std::string::npos) << all;
+  EXPECT_NE(all.find("\"oops\""), std::string::npos) << all;
+  EXPECT_NE(all.find("error of 0"), std::string::npos) << all;
+}
+
+}  // namespace
+}  // namespace fazorn

@@ -1,0 +1,54 @@
+// Shared test helpers: named tolerances, seeded light-curve generators,
+// temporary folders and file helpers.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/generators.h"
+
+namespace fazorn::test {
+
+// Tolerances, each with its reason.
+// Sums of a few thousand terms of order 1 in double precision.
+inline constexpr double kSumTolerance = 1e-12;
+// The fast engines against their plain references (the fast AoV engine
+// rotates phasors instead of calling sin/cos at every frequency).
+inline constexpr double kEngineTolerance = 1e-9;
+
+// A file's whole text.
+std::string readText(const std::filesystem::path& path);
+void writeText(const std::filesystem::path& path, const std::string& text);
+// Writes a series as "time value error" lines.
+void writeSeries(const std::filesystem::path& path, const Series& s);
+
+// A fresh temporary folder per test, removed at the end of the test.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+void expectArraysNear(std::span<const double> actual, std::span<const double> expected,
+                      double tolerance, const char* what);
+
+// The bundled real light curves (a copy of the project's data/real folder).
+std::filesystem::path realDataDir();
+std::filesystem::path examplesDir();
+std::filesystem::path testDataDir();
+
+// Runs fazorn-cli with the given arguments (shell-quoted), capturing stdout
+// and stderr into the strings; returns the exit status.
+int runCli(const std::string& arguments, std::string* out, std::string* err = nullptr);
+
+}  // namespace fazorn::test
