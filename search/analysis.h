@@ -1,0 +1,33 @@
+// The analysis commands: settings validation, the search, the period and its
+// error, provisional phases, the result texts and the follow-up chain (fit,
+// classification, phasing). The front end stores the four search settings
+// (read from its fields or options) in ws.settings before calling.
+#pragma once
+
+#include "core/outcome.h"
+#include "core/run_control.h"
+#include "core/workspace.h"
+
+namespace fazorn {
+
+// "Analyse" (F1) and the button "AoV": multiharmonic AoV search and the full
+// chain (fit, classify, phase, fit, classify). A cancelled run leaves the
+// Workspace as it was.
+Outcome analyseAov(Workspace& ws, const RunControl& rc);
+
+// The search step on the stored settings: fills the periodogram, period,
+// periodError, maxPower and provisional phases. False when cancelled or when
+// no period can be found (the Workspace is then unchanged).
+bool runAovSearch(Workspace& ws, const RunControl& rc);
+
+// MainLoop: the search and the chain on the stored settings, no validation.
+Outcome mainLoop(Workspace& ws, const RunControl& rc);
+
+// The button "AoVtr": the transit search and its chain.
+Outcome analyseAovTransit(Workspace& ws, const RunControl& rc);
+
+// The button "Lomb-Scarge": the Lomb-Scargle search, its false-alarm
+// probability and its chain.
+Outcome analyseLombScargle(Workspace& ws, const RunControl& rc);
+
+}  // namespace fazorn
