@@ -1,0 +1,341 @@
+// The main window driven as a user would: menus, shortcuts, buttons, chart
+// clicks, manual phasing and the persisted settings.
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <clocale>
+#include <memory>
+
+#include "ui/chart_view.h"
+#include "ui/dialogs.h"
+#include "ui/main_window.h"
+
+using fazorn::Message;
+using fazorn::ui::MainWindow;
+using fazorn::ui::WindowHooks;
+
+namespace {
+
+// Records what the window would show or do instead of blocking.
+struct Recorder {
+  QStringList messages;  // "caption|text"
+  int exitStatus = -1;
+  QString nextFile;
+  int dialogResult = QDialog::Accepted;
+
+  WindowHooks hooks() {
+    WindowHooks h;
+    h.exitProcess = [this](int status) { exitStatus = status; };
+    h.chooseDataFile = [this](QWidget*) { return nextFile; };
+    h.showMessage = [this](QWidget*, const Message& m) {
+      messages << QString::fromStdString(m.caption + "|" + m.text);
+    };
+    h.execDialog = [this](QDialog&) { return dialogResult; };
+    return h;
+  }
+};
+
+void writeFile(const QString& path, const QByteArray& text) {
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly));
+  f.write(text);
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(settingsDir_.isValid());
+    // Commands forced on with nothing loaded write derived files relative to
+    // the working directory: keep them in a temporary one.
+    QVERIFY(workDir_.isValid());
+    QVERIFY(QDir::setCurrent(workDir_.path()));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir_.path());
+    std::setlocale(LC_NUMERIC, "C");
+  }
+
+  void init() {
+    QSettings(QStringLiteral("kv"), QStringLiteral("Fazorn")).clear();
+  }
+
+  void startsEmptyWithDefaultsAndCommandStates() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    const auto& ui = w.widgets();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * (no file loaded)"));
+    QCOMPARE(ui.minPeriod->text(), QStringLiteral("0.20"));
+    QCOMPARE(ui.maxPeriod->text(), QStringLiteral("500.00"));
+    QCOMPARE(ui.harmonics->text(), QStringLiteral("2"));
+    QCOMPARE(ui.resolution->text(), QStringLiteral("0.00030"));
+    QCOMPARE(ui.period_->text(), QStringLiteral("-"));
+    for (const char* disabled : {"Save Data", "Analyse", "Save Phased Data", "Save Periodogram",
+                                 "Get statistics", "Shift T0", "Normalize light curve",
+                                 "Delete file", "Day binning"})
+      QVERIFY2(!w.commandAction(QString::fromLatin1(disabled))->isEnabled(), disabled);
+    QVERIFY(!ui.aov->isEnabled());
+    QVERIFY(!ui.phase->isEnabled());
+    QVERIFY(w.commandAction(QStringLiteral("About"))->isVisible());
+    for (const char* hidden : {"Add as a template", "Remove period", "Help"})
+      QVERIFY2(!w.commandAction(QString::fromLatin1(hidden))->isVisible(), hidden);
+    // A few shortcuts, letters without modifier included.
+    QCOMPARE(w.commandAction(QStringLiteral("Open Data"))->shortcut(), QKeySequence(Qt::Key_O));
+    QCOMPARE(w.commandAction(QStringLiteral("Analyse"))->shortcut(), QKeySequence(Qt::Key_F1));
+    QCOMPARE(w.commandAction(QStringLiteral("Move right faster "))->shortcut(),
+             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Right));
+    QCOMPARE(w.commandAction(QStringLiteral("Delete file"))->shortcut(), QKeySequence(Qt::Key_F12));
+  }
+
+  // Every command, its shortcut and every button in three states: nothing
+  // loaded, a single point, and a constant light curve.
+  void everyCommandSurvivesDegenerateData() {
+    QTemporaryDir dir;
+    const QString onePoint = dir.filePath(QStringLiteral("one.dat"));
+    const QString constant = dir.filePath(QStringLiteral("flat.dat"));
+    writeFile(onePoint, "2450000.5 12.5 0.01\n");
+    QByteArray flat;
+    for (int i = 0; i < 40; ++i) flat += QByteArray::number(i * 0.37) + " 10.0 0.0\n";
+    writeFile(constant, flat);
+
+    for (const QString& file : {QString(), onePoint, constant}) {
+      Recorder rec;
+      MainWindow w(rec.hooks());
+      w.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      QApplication::setActiveWindow(&w);
+      QVERIFY(QTest::qWaitForWindowActive(&w));
+      if (!file.isEmpty()) {
+        rec.nextFile = file;
+        w.LoadData1Click();
+        QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + file);
+      }
+      rec.nextFile.clear();  // "Open Data" below is cancelled
+      for (QAction* a : w.commandActions()) {
+        if (a->text() == QStringLiteral("Delete file")) continue;  // keep the file for later rounds
+        a->setEnabled(true);  // also the handlers behind disabled items
+        a->trigger();
+        if (!a->shortcut().isEmpty()) {
+          QApplication::setActiveWindow(&w);  // a search's progress dialog took it
+          QTest::keySequence(&w, a->shortcut());
+        }
+      }
+      const auto& ui = w.widgets();
+      for (QPushButton* b : {ui.aov, ui.aovTransit, ui.lombScargle, ui.phase, ui.invertOrdinate}) {
+        b->setEnabled(true);
+        QTest::mouseClick(b, Qt::LeftButton);
+      }
+      QCOMPARE(rec.exitStatus, 0);  // "Exit" asked to end the process
+      // Shortcuts reach their commands: the significance tests only answer
+      // in the status bar for now.
+      ui.notes->clear();
+      QApplication::setActiveWindow(&w);
+      QTest::keySequence(&w, QKeySequence(Qt::CTRL | Qt::Key_W));
+      QVERIFY(ui.notes->text().contains(QStringLiteral("not available")));
+      for (auto* c : {ui.chart1, ui.chart2, ui.chart3}) c->replot();
+    }
+  }
+
+  void openingPhasingAndClickingTogglesMarksInBothCharts() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    rec.nextFile = QStringLiteral(FAZORN_EXAMPLES_DIR "/V1191_Cen.dat");
+    w.LoadData1Click();
+    auto& ws = w.workspace();
+    const auto& ui = w.widgets();
+    QVERIFY(ws.lightCurve.pointCount > 10);
+    QCOMPARE(ui.dataPoints->text(), QString::number(ws.lightCurve.pointCount));
+    QCOMPARE(ui.chart1->unmarked->dataCount(), ws.lightCurve.pointCount);
+    QVERIFY(ui.aov->isEnabled());
+    QVERIFY(!w.commandAction(QStringLiteral("Save Phased Data"))->isEnabled());
+
+    // The search may still be a placeholder: it must just leave a working window.
+    QTest::mouseClick(ui.aov, Qt::LeftButton);
+    QVERIFY(!w.isHidden());
+
+    ui.period->setText(QStringLiteral("0.3"));
+    ui.t0->setText(QStringLiteral("0"));
+    QTest::mouseClick(ui.phase, Qt::LeftButton);
+    QCOMPARE(ws.phased, 1);
+    QCOMPARE(ui.period_->text(), QStringLiteral("0.300000"));
+    QCOMPARE(ui.chart2->unmarked->dataCount(), 2 * ws.lightCurve.pointCount);
+    QVERIFY(w.commandAction(QStringLiteral("Save Phased Data"))->isEnabled());
+    QVERIFY(w.commandAction(QStringLiteral("Shift T0"))->isEnabled());
+
+    // Click a point of the light curve where it is drawn; one whose copy
+    // one cycle on is inside the phase axis (up to 1.25).
+    for (auto* c : {ui.chart1, ui.chart2}) c->replot();
+    int i = 0;
+    while (!(ws.phase[i] > 0.02 && ws.phase[i] < 0.2)) ++i;
+    const double t = ws.lightCurve.time[i], v = ws.lightCurve.value[i];
+    QPoint at(qRound(ui.chart1->xAxis->coordToPixel(t)), qRound(ui.chart1->yAxis->coordToPixel(v)));
+    QTest::mouseClick(ui.chart1, Qt::LeftButton, Qt::NoModifier, at);
+    QCOMPARE(ws.lightCurve.mark[i], 1);
+    QCOMPARE(ui.chart1->marked->dataCount(), 1);
+    QCOMPARE(ui.chart2->marked->dataCount(), 2);
+    QVERIFY(ui.status[1]->text().startsWith(QStringLiteral("( ")));
+    QVERIFY(ui.status[1]->text().contains(QStringLiteral(" ; ")));
+    QCOMPARE(ws.lastClickTime, t);
+
+    // Its copy one cycle on in the phase diagram unmarks it again.
+    for (auto* c : {ui.chart1, ui.chart2}) c->replot();
+    at = QPoint(qRound(ui.chart2->xAxis->coordToPixel(ws.phase[i] + 1)),
+                qRound(ui.chart2->yAxis->coordToPixel(ws.phasedValue[i])));
+    QTest::mouseClick(ui.chart2, Qt::LeftButton, Qt::NoModifier, at);
+    QCOMPARE(ws.lightCurve.mark[i], 0);
+    QCOMPARE(ui.chart1->marked->dataCount(), 0);
+    QCOMPARE(ui.chart2->marked->dataCount(), 0);
+
+    // "Shift T0" twice moves T0 by one period and keeps every phase.
+    const std::vector<double> before = ws.phase;
+    const double t0 = ws.t0;
+    w.ShiftT01Click();
+    w.ShiftT01Click();
+    QCOMPARE(ws.t0, t0 + 0.3);
+    QCOMPARE(ui.t0_->text(), QStringLiteral("0.300000"));
+    QCOMPARE(ui.t0->text(), QStringLiteral("0.300000"));
+    for (std::size_t k = 0; k < before.size(); ++k) {
+      // Same phase up to rounding; a phase at the +-0.5 seam may wrap.
+      double d = std::fabs(ws.phase[k] - before[k]);
+      d = std::min(d, std::fabs(d - 1.0));
+      QVERIFY2(d < 1e-6, qPrintable(QString::number(k)));
+    }
+    w.Doubleperiod1Click();
+    QCOMPARE(ui.period_->text(), QStringLiteral("0.600000"));
+    QCOMPARE(ui.error->text(), QStringLiteral("-"));
+    QVERIFY(rec.messages.isEmpty());
+  }
+
+  void badNumbersStopTheCommandAndKeepEarlierFields() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    const auto& ui = w.widgets();
+    ui.minPeriod->setText(QStringLiteral("0.5"));
+    ui.maxPeriod->setText(QStringLiteral("abc"));
+    w.Analyse1Click();
+    QCOMPARE(rec.messages, QStringList{QStringLiteral("Fazorn|\"abc\" is not a valid floating point value")});
+    QCOMPARE(w.workspace().settings.minPeriod, 0.5);
+    QCOMPARE(w.workspace().settings.maxPeriod, 500.0);
+
+    rec.messages.clear();
+    ui.period->setText(QStringLiteral("x1"));
+    w.BitBtn2Click();
+    QCOMPARE(rec.messages, QStringList{QStringLiteral("Fazorn|\"x1\" is not a valid floating point value")});
+    QCOMPARE(w.workspace().phased, 0);
+
+    // Key filters: no second separator, no letters, no minus.
+    ui.resolution->clear();
+    ui.resolution->setFocus();
+    QTest::keyClicks(ui.resolution, QStringLiteral("0.0.1-e5"));
+    QCOMPARE(ui.resolution->text(), QStringLiteral("0.015"));
+    ui.harmonics->clear();
+    QTest::keyClicks(ui.harmonics, QStringLiteral("1.2a3"));
+    QCOMPARE(ui.harmonics->text(), QStringLiteral("123"));
+    QTest::keyClicks(ui.t0, QStringLiteral("-1e3"));
+    QCOMPARE(ui.t0->text(), QStringLiteral("-1e3"));
+  }
+
+  void settingsSurviveARestartButNotExit() {
+    {
+      Recorder rec;
+      MainWindow w(rec.hooks());
+      const auto& ui = w.widgets();
+      ui.minPeriod->setText(QStringLiteral("0.123456789"));
+      ui.maxPeriod->setText(QStringLiteral("20"));
+      ui.harmonics->setText(QStringLiteral("4"));
+      ui.resolution->setText(QStringLiteral("0.001"));
+      QVERIFY(w.close());
+    }
+    {
+      QSettings s(QStringLiteral("kv"), QStringLiteral("Fazorn"));
+      QCOMPARE(s.value("minper").toDouble(), static_cast<double>(0.123456789f));
+      QCOMPARE(s.value("nharm").toInt(), 4);
+    }
+    {
+      Recorder rec;
+      MainWindow w(rec.hooks());
+      const auto& ui = w.widgets();
+      QCOMPARE(ui.minPeriod->text(), QStringLiteral("0.12"));
+      QCOMPARE(ui.maxPeriod->text(), QStringLiteral("20.00"));
+      QCOMPARE(ui.harmonics->text(), QStringLiteral("4"));
+      QCOMPARE(ui.resolution->text(), QStringLiteral("0.00100"));
+      QCOMPARE(w.workspace().settings.minPeriod, static_cast<double>(0.123456789f));
+      ui.maxPeriod->setText(QStringLiteral("99"));
+      w.Exit1Click();
+      QCOMPARE(rec.exitStatus, 0);
+    }  // destroyed without closing, as the process would end
+    {
+      Recorder rec;
+      MainWindow w(rec.hooks());
+      QCOMPARE(w.widgets().maxPeriod->text(), QStringLiteral("20.00"));
+      // A field that does not convert keeps the window open and saves nothing.
+      w.widgets().maxPeriod->setText(QStringLiteral("oops"));
+      w.show();
+      QVERIFY(!w.close());
+      QCOMPARE(rec.messages.size(), 1);
+    }
+    {
+      QSettings(QStringLiteral("kv"), QStringLiteral("Fazorn")).setValue("accuracy", 0.0);
+      Recorder rec;
+      MainWindow w(rec.hooks());
+      QCOMPARE(w.widgets().resolution->text(), QStringLiteral("0.00001"));
+    }
+  }
+
+  void invertOrdinateSwitchesBothChartsAndTitles() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    const auto& ui = w.widgets();
+    QTest::mouseClick(ui.invertOrdinate, Qt::LeftButton);
+    QVERIFY(ui.chart1->yAxis->rangeReversed());
+    QVERIFY(ui.chart2->yAxis->rangeReversed());
+    QCOMPARE(ui.chart1->yAxis->label(), QStringLiteral("Magnitudes"));
+    QCOMPARE(ui.chart2->yAxis->label(), QStringLiteral("Magnitudes"));
+    QTest::mouseClick(ui.invertOrdinate, Qt::LeftButton);
+    QVERIFY(!ui.chart1->yAxis->rangeReversed());
+    QCOMPARE(ui.chart2->yAxis->label(), QStringLiteral("Flux"));
+  }
+
+  void addValueDialogAndChartExport() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("lc.dat"));
+    writeFile(file, "1 10 0.1\n2 11 0.1\n3 12 0.1\n");
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    rec.nextFile = file;
+    w.LoadData1Click();
+    QCOMPARE(w.addingForm()->windowTitle(), QStringLiteral("Add a value"));
+    QCOMPARE(w.addingForm()->valueField->text(), QStringLiteral("0"));
+    // A cancelled dialog changes nothing, whatever the field holds.
+    rec.dialogResult = QDialog::Rejected;
+    w.addingForm()->valueField->setText(QStringLiteral("zz"));
+    w.AddtoX1Click();
+    QVERIFY(rec.messages.isEmpty());
+    rec.dialogResult = QDialog::Accepted;
+    w.AddtoY1Click();
+    QCOMPARE(rec.messages, QStringList{QStringLiteral("Fazorn|\"zz\" is not a valid floating point value")});
+
+    w.widgets().chart1->resize(400, 200);
+    const QString png = dir.filePath(QStringLiteral("chart.png"));
+    const QString pdf = dir.filePath(QStringLiteral("chart.pdf"));
+    QVERIFY(w.widgets().chart1->saveChart(png));
+    QVERIFY(w.widgets().chart3->saveChart(pdf));
+    QVERIFY(QFileInfo(png).size() > 0);
+    QVERIFY(QFileInfo(pdf).size() > 0);
+  }
+
+ private:
+  QTemporaryDir settingsDir_;
+  QTemporaryDir workDir_;
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

@@ -1,0 +1,79 @@
+// The three charts of the main window: the light curve (time against value),
+// the phase diagram (two cycles of phase against value) and the periodogram
+// (period against power), each refilled from the Workspace by one function.
+#pragma once
+
+#include <qcustomplot.h>
+
+#include <QString>
+
+#include "core/workspace.h"
+
+namespace fazorn::ui {
+
+// One chart: a plot with a bold navy title, a white background, a cross
+// cursor, rectangle zoom with the left mouse button (double click or the
+// context menu restores the automatic range) and a context menu that saves
+// the chart as PNG or PDF. Charts that allow panning pan with Shift + drag
+// and zoom with the mouse wheel.
+class ChartView : public QCustomPlot {
+  Q_OBJECT
+ public:
+  ChartView(const QString& title, const QColor& zoomPen, bool allowPanning,
+            QWidget* parent = nullptr);
+
+  // The range the chart returns to when the zoom is reset; set by the fill
+  // functions from the data.
+  void setHomeRange(const QCPRange& x, const QCPRange& y);
+  void resetZoom();
+
+  // Writes the chart as it is shown; the format follows the suffix (.png or
+  // .pdf). False when the file cannot be written.
+  bool saveChart(const QString& path);
+
+  // Point series (drawn over their error bars) and the error-bar base.
+  QCPGraph* unmarked = nullptr;
+  QCPGraph* marked = nullptr;
+  QCPGraph* errorBase = nullptr;  // every point, drawn only as error bars
+  QCPErrorBars* errorBars = nullptr;
+  QCPGraph* line = nullptr;  // the periodogram line
+
+ signals:
+  // A click on a plotted item: (x, y) of the point it belongs to, and the
+  // series that was hit.
+  void pointClicked(double x, double y, bool onMarkedOrUnmarked);
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  // The point under a click, searched in drawing order from the top.
+  void hitTest(const QPointF& pos);
+
+  bool allowPanning_;
+  QCPRange homeX_, homeY_;
+  QPoint pressPos_;
+};
+
+// Builds the charts with their series and styles.
+ChartView* createLightCurveChart(QWidget* parent = nullptr);
+ChartView* createPhaseChart(QWidget* parent = nullptr);
+ChartView* createPeriodogramChart(QWidget* parent = nullptr);
+
+// Refill from the Workspace. fillPhaseDiagram leaves the chart empty unless
+// ws.phased is 1. None of them repaints: call replot() afterwards.
+void fillLightCurve(ChartView& chart, const Workspace& ws);
+void fillPhaseDiagram(ChartView& chart, const Workspace& ws);
+void clearPointSeries(ChartView& chart);
+void fillPeriodogram(ChartView& chart, const Workspace& ws);
+void clearPeriodogram(ChartView& chart);
+
+// "Invert ordinate": the value axis of a chart, reversed ("Magnitudes",
+// brighter up) or not ("Flux").
+void setOrdinateInverted(ChartView& chart, bool inverted);
+bool ordinateInverted(const ChartView& chart);
+
+}  // namespace fazorn::ui

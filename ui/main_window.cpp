@@ -1,0 +1,733 @@
+#include "ui/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <thread>
+
+#include "core/derived_files.h"
+#include "core/number_format.h"
+#include "core/observation_file.h"
+#include "core/results_panel.h"
+#include "edit/binning.h"
+#include "edit/marking.h"
+#include "edit/moving.h"
+#include "edit/transformations.h"
+#include "model/template_ops.h"
+#include "search/analysis.h"
+#include "ui/chart_view.h"
+#include "ui/dialogs.h"
+
+namespace fazorn::ui {
+
+namespace {
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+// Key filters of the edit fields. Only typed characters are filtered:
+// navigation and editing keys without text pass, and so does pasting.
+class KeyFilter : public QObject {
+ public:
+  enum class Kind { Decimal, Digits };
+  KeyFilter(Kind kind, QObject* parent) : QObject(parent), kind_(kind) {}
+
+ protected:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    const QString text = key->text();
+    if (text.isEmpty() || key->key() == Qt::Key_Backspace || !text.at(0).isPrint() ||
+        (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+      return false;
+    const QChar c = text.at(0);
+    if (c.isDigit()) return false;
+    if (kind_ == Kind::Decimal) {
+      const QString separator = QLocale().decimalPoint();
+      auto* edit = qobject_cast<QLineEdit*>(object);
+      // A second separator is swallowed; one replacing a selection is not.
+      if (edit && text == separator &&
+          (!edit->text().contains(separator) || edit->selectedText().contains(separator)))
+        return false;
+    }
+    return true;
+  }
+
+ private:
+  Kind kind_;
+};
+
+QLineEdit* makeField(QWidget* parent, KeyFilter::Kind kind, const QString& hint = QString()) {
+  auto* edit = new QLineEdit(parent);
+  edit->installEventFilter(new KeyFilter(kind, edit));
+  if (!hint.isEmpty()) edit->setToolTip(hint);
+  return edit;
+}
+
+QLabel* makeValueLabel(QWidget* parent) {
+  auto* label = new QLabel(QStringLiteral("-"), parent);
+  label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  label->setMinimumWidth(120);
+  return label;
+}
+
+QLabel* makeTitle(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  QFont f = label->font();
+  f.setBold(true);
+  label->setFont(f);
+  return label;
+}
+
+QMessageBox::Icon boxIcon(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::Information: return QMessageBox::Information;
+    case MessageIcon::Exclamation: return QMessageBox::Warning;
+    case MessageIcon::Error: return QMessageBox::Critical;
+    case MessageIcon::None: break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+// The settings store: "Software\kv\Fazorn" of the current user on Windows,
+// ~/.config/kv/Fazorn.conf elsewhere.
+QSettings settingsStore() { return QSettings(QStringLiteral("kv"), QStringLiteral("Fazorn")); }
+
+}  // namespace
+
+WindowHooks defaultWindowHooks() {
+  WindowHooks h;
+  h.exitProcess = [](int status) {
+    std::fflush(nullptr);
+    std::_Exit(status);
+  };
+  h.chooseDataFile = [](QWidget* parent) {
+    return QFileDialog::getOpenFileName(parent, QStringLiteral("Open Data"), QStringLiteral("."),
+                                        QStringLiteral("DAT files (*.DAT *.dat);;All files (*)"));
+  };
+  h.showMessage = [](QWidget* parent, const Message& m) {
+    QMessageBox box(boxIcon(m.icon), qs(m.caption), qs(m.text), QMessageBox::Ok, parent);
+    box.exec();
+  };
+  h.execDialog = [](QDialog& dialog) { return dialog.exec(); };
+  return h;
+}
+
+MainWindow::MainWindow(WindowHooks hooks, QWidget* parent)
+    : QMainWindow(parent), hooks_(std::move(hooks)) {
+  const WindowHooks defaults = defaultWindowHooks();
+  if (!hooks_.exitProcess) hooks_.exitProcess = defaults.exitProcess;
+  if (!hooks_.chooseDataFile) hooks_.chooseDataFile = defaults.chooseDataFile;
+  if (!hooks_.showMessage) hooks_.showMessage = defaults.showMessage;
+  if (!hooks_.execDialog) hooks_.execDialog = defaults.execDialog;
+
+  ws_.decimalSeparator = QLocale().decimalPoint().at(0).toLatin1();
+  if (ws_.decimalSeparator == 0) ws_.decimalSeparator = '.';
+
+  auto* central = new QWidget(this);
+  auto* grid = new QGridLayout(central);
+  grid->setContentsMargins(4, 4, 4, 4);
+  grid->setSpacing(4);
+  w_.chart1 = createLightCurveChart(central);
+  w_.chart2 = createPhaseChart(central);
+  w_.chart3 = createPeriodogramChart(central);
+  grid->addWidget(w_.chart1, 0, 0, 1, 2);
+  grid->addWidget(w_.chart2, 1, 0);
+  grid->addWidget(w_.chart3, 1, 1);
+  grid->addWidget(buildRightPanel(), 0, 2, 2, 1);
+  setCentralWidget(central);
+  buildMenus();
+  buildStatusBar();
+  // A fixed size that still follows the fonts: the window can be minimised
+  // but not maximised.
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+
+  connect(w_.chart1, &ChartView::pointClicked, this,
+          [this](double x, double y) { Chart1ClickSeries(x, y); });
+  connect(w_.chart2, &ChartView::pointClicked, this,
+          [this](double x, double y) { Chart2ClickSeries(x, y); });
+  connect(w_.chart3, &ChartView::pointClicked, this,
+          [this](double x, double y) { Chart3ClickSeries(x, y); });
+
+  // FormCreate
+  restoreSettings();
+  resetForNoData(ws_);
+  ws_.phaseCycles = 2;
+  ws_.period = 1.0;
+  ws_.randomizationRunCounter = 0;
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  applyWorkspaceTexts();
+  for (ChartView* c : {w_.chart1, w_.chart2, w_.chart3}) c->replot();
+
+  about_ = new AboutBox(this);
+  help_ = new HelpForm(this);
+  adding_ = new AddingForm(this);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildMenus() {
+  auto add = [this](QMenu* menu, const QString& caption, const QKeySequence& key,
+                    void (MainWindow::*handler)()) {
+    QAction* a = menu->addAction(caption);
+    if (!key.isEmpty()) a->setShortcut(key);
+    connect(a, &QAction::triggered, this, handler);
+    addAction(a);  // shortcuts also act while the menu bar is not focused
+    actions_.push_back(a);
+    return a;
+  };
+  using K = QKeySequence;
+  const Qt::KeyboardModifiers cs = Qt::ControlModifier | Qt::ShiftModifier;
+
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  add(file, QStringLiteral("Open Data"), K(Qt::Key_O), &MainWindow::LoadData1Click);
+  saveData_ = add(file, QStringLiteral("Save Data"), K(Qt::Key_S), &MainWindow::Savelightcurve1Click);
+  savePhased_ = add(file, QStringLiteral("Save Phased Data"), K(Qt::Key_F), &MainWindow::SavePhase1Click);
+  add(file, QStringLiteral("Save Phased Binned"), K(Qt::Key_E), &MainWindow::Binphased1Click);
+  savePeriodogram_ = add(file, QStringLiteral("Save Periodogram"), K(Qt::Key_P),
+                         &MainWindow::SavePeriodogram1Click);
+  file->addSeparator();
+  add(file, QStringLiteral("Exit"), K(), &MainWindow::Exit1Click);
+
+  QMenu* data = menuBar()->addMenu(QStringLiteral("&Data"));
+  analyse_ = add(data, QStringLiteral("Analyse"), K(Qt::Key_F1), &MainWindow::Analyse1Click);
+  getStatistics_ = add(data, QStringLiteral("Get statistics"), K(Qt::Key_F2), &MainWindow::Checktype1Click);
+  QMenu* binning = data->addMenu(QStringLiteral("Binning"));
+  add(binning, QStringLiteral("2 point binning"), K(), &MainWindow::N2pointsbinning1Click);
+  add(binning, QStringLiteral("3 point binning"), K(), &MainWindow::N3pointsbinning1Click);
+  add(binning, QStringLiteral("4 point binning"), K(), &MainWindow::N4pointbinning1Click);
+  dayBinning_ = add(binning, QStringLiteral("Day binning"), K(), &MainWindow::Binlightcurve1Click);
+  add(binning, QStringLiteral("1 minute"), K(), &MainWindow::N1minute1Click);
+  add(binning, QStringLiteral("2 minutes"), K(), &MainWindow::N2minutes1Click);
+  add(binning, QStringLiteral("3 minutes"), K(), &MainWindow::N3minutes1Click);
+  add(binning, QStringLiteral("5 minutes"), K(), &MainWindow::N5minutes1Click);
+  add(binning, QStringLiteral("10 minutes"), K(), &MainWindow::N10minutes1Click);
+  normalize_ = add(data, QStringLiteral("Normalize light curve"), K(Qt::Key_F3),
+                   &MainWindow::Normalizelightcurve1Click);
+  add(data, QStringLiteral("Flux to mag"), K(), &MainWindow::Fluxtomag1Click);
+  add(data, QStringLiteral("Mag to flux"), K(), &MainWindow::Magtoflux1Click);
+  halve_ = add(data, QStringLiteral("Halve period"), K(Qt::Key_F5), &MainWindow::Halveperiod1Click);
+  double_ = add(data, QStringLiteral("Double period"), K(Qt::Key_F6), &MainWindow::Doubleperiod1Click);
+  shiftT0_ = add(data, QStringLiteral("Shift T0"), K(Qt::Key_F7), &MainWindow::ShiftT01Click);
+  QMenu* mark = data->addMenu(QStringLiteral("Mark..."));
+  add(mark, QStringLiteral("5-sigma outliers"), K(Qt::CTRL | Qt::Key_F), &MainWindow::N5sigmaoutliers1Click);
+  add(mark, QStringLiteral("3-sigma outliers"), K(Qt::CTRL | Qt::Key_T), &MainWindow::N3sigmaoutlier1Click);
+  add(mark, QStringLiteral("2.5-sigma outliers"), K(Qt::CTRL | Qt::Key_G), &MainWindow::N25sigmaoutliers1Click);
+  add(mark, QStringLiteral("2-sigma outliers"), K(Qt::CTRL | Qt::Key_Y), &MainWindow::N2sigmaoutiers1Click);
+  add(mark, QStringLiteral("Move marked points up"), K(Qt::SHIFT | Qt::Key_Up),
+      &MainWindow::Movemarkedpointsup1Click);
+  add(mark, QStringLiteral("Move marked points left"), K(Qt::SHIFT | Qt::Key_Left),
+      &MainWindow::Movemarkedpointsleft1Click);
+  add(mark, QStringLiteral("Move left faster"), K(cs | Qt::Key_Left), &MainWindow::Moveleftfaster1Click);
+  add(mark, QStringLiteral("Move marked points down"), K(Qt::SHIFT | Qt::Key_Down),
+      &MainWindow::Movemarkedpointsdown1Click);
+  add(mark, QStringLiteral("Move marked points right"), K(Qt::SHIFT | Qt::Key_Right),
+      &MainWindow::Movemarkedpointsright1Click);
+  add(mark, QStringLiteral("Move right faster "), K(cs | Qt::Key_Right), &MainWindow::Moverightfaster1Click);
+  add(mark, QStringLiteral("Night"), K(Qt::CTRL | Qt::Key_N), &MainWindow::Night1Click);
+  unmark_ = add(mark, QStringLiteral("Unmark points"), K(Qt::CTRL | Qt::Key_M), &MainWindow::Deselect1Click);
+  remove_ = add(mark, QStringLiteral("Remove marked points"), K(Qt::CTRL | Qt::Key_R), &MainWindow::Remove1Click);
+  add(mark, QStringLiteral("Mark between"), K(Qt::CTRL | Qt::Key_B), &MainWindow::Markbetween1Click);
+  add(data, QStringLiteral("Add flipped dataset"), K(), &MainWindow::Addflipeddataset1Click);
+  add(data, QStringLiteral("Add to X"), K(), &MainWindow::AddtoX1Click);
+  add(data, QStringLiteral("Add to Y"), K(), &MainWindow::AddtoY1Click);
+  data->addSeparator();
+  add(data, QStringLiteral("Generate white noise"), K(Qt::CTRL | Qt::Key_W), &MainWindow::Generatewhitenoise1Click);
+  add(data, QStringLiteral("  --> 1e5 L-S iterations"), K(), &MainWindow::Goauto1Click);
+  add(data, QStringLiteral("Randomly permute"), K(Qt::CTRL | Qt::Key_P), &MainWindow::Randomlypermute1Click);
+  add(data, QStringLiteral("  --> 1e5 AoV iterations"), K(), &MainWindow::N1e5AoViterations1Click);
+  add(data, QStringLiteral("  --> 1e5 L-S iterations"), K(), &MainWindow::N100000iterations1Click);
+  data->addSeparator();
+  add(data, QStringLiteral("Spectral window"), K(), &MainWindow::Spectralwindow1Click);
+  add(data, QStringLiteral("Mark spec"), K(), &MainWindow::Markspec1Click);
+  add(data, QStringLiteral("mark plus minus"), K(), &MainWindow::markplusminus1Click);
+  deleteFile_ = add(data, QStringLiteral("Delete file"), K(Qt::Key_F12), &MainWindow::Deletefile1Click);
+  add(data, QStringLiteral("Add as a template"), K(), &MainWindow::Addasatemplate1Click)->setVisible(false);
+  add(data, QStringLiteral("Remove period"), K(), &MainWindow::Removeperiod1Click)->setVisible(false);
+
+  QMenu* product = menuBar()->addMenu(QStringLiteral("Fazorn"));
+  QAction* options = product->addAction(QStringLiteral("Options"));  // no action
+  options->setVisible(false);
+  add(product, QStringLiteral("Help"), K(), &MainWindow::Help1Click)->setVisible(false);
+  add(product, QStringLiteral("About"), K(), &MainWindow::About2Click);
+}
+
+QWidget* MainWindow::buildRightPanel() {
+  auto* panel = new QWidget(this);
+  panel->setFixedWidth(270);
+  auto* v = new QVBoxLayout(panel);
+  v->setContentsMargins(6, 0, 0, 0);
+  auto form = [&](const QString& title) {
+    v->addWidget(makeTitle(title, panel));
+    auto* f = new QFormLayout;
+    f->setContentsMargins(8, 0, 0, 4);
+    f->setVerticalSpacing(3);
+    v->addLayout(f);
+    return f;
+  };
+
+  QFormLayout* about = form(QStringLiteral("About light curve:"));
+  about->addRow(QStringLiteral("Data points:"), w_.dataPoints = makeValueLabel(panel));
+  about->addRow(QStringLiteral("Time span:"), w_.timeSpan = makeValueLabel(panel));
+
+  QFormLayout* analyse = form(QStringLiteral("Analyse:"));
+  using Kind = KeyFilter::Kind;
+  analyse->addRow(QStringLiteral("Min period:"), w_.minPeriod = makeField(panel, Kind::Decimal));
+  analyse->addRow(QStringLiteral("Max period:"), w_.maxPeriod = makeField(panel, Kind::Decimal));
+  analyse->addRow(QStringLiteral("Harmonics:"),
+                  w_.harmonics = makeField(panel, Kind::Digits, QStringLiteral("Number of harmonics")));
+  analyse->addRow(QStringLiteral("Resolution:"),
+                  w_.resolution = makeField(panel, Kind::Decimal,
+                                            QStringLiteral("Periodam resolution [1/day]")));
+  auto* searchButtons = new QHBoxLayout;
+  w_.aov = new QPushButton(QStringLiteral("AoV"), panel);
+  w_.aovTransit = new QPushButton(QStringLiteral("AoVtr"), panel);
+  w_.lombScargle = new QPushButton(QStringLiteral("Lomb-Scarge"), panel);
+  for (QPushButton* b : {w_.aov, w_.aovTransit, w_.lombScargle}) searchButtons->addWidget(b);
+  v->addLayout(searchButtons);
+  connect(w_.aov, &QPushButton::clicked, this, &MainWindow::BitBtn1Click);
+  connect(w_.aovTransit, &QPushButton::clicked, this, &MainWindow::Button1Click);
+  connect(w_.lombScargle, &QPushButton::clicked, this, &MainWindow::Button3Click);
+
+  QFormLayout* manual = form(QStringLiteral("Manual phasing:"));
+  // These two accept any key; their background shows which one has the focus.
+  w_.period = new QLineEdit(panel);
+  w_.t0 = new QLineEdit(panel);
+  for (QLineEdit* e : {w_.period, w_.t0})
+    e->setStyleSheet(QStringLiteral("QLineEdit { background: palette(button); }"
+                                    "QLineEdit:focus { background: palette(base); }"));
+  manual->addRow(QStringLiteral("Period:"), w_.period);
+  manual->addRow(QStringLiteral("T0:"), w_.t0);
+  w_.phase = new QPushButton(QStringLiteral("Phase"), panel);
+  manual->addRow(QString(), w_.phase);
+  connect(w_.phase, &QPushButton::clicked, this, &MainWindow::BitBtn2Click);
+
+  QFormLayout* results = form(QStringLiteral("Results:"));
+  results->addRow(QStringLiteral("Period:"), w_.period_ = makeValueLabel(panel));
+  results->addRow(QStringLiteral("T0:"), w_.t0_ = makeValueLabel(panel));
+  results->addRow(QStringLiteral("Max mag:"), w_.maxMag = makeValueLabel(panel));
+  results->addRow(QStringLiteral("Amplitude"), w_.amplitude = makeValueLabel(panel));
+  results->addRow(QStringLiteral("Type:"), w_.type = makeValueLabel(panel));
+  results->addRow(QStringLiteral("Score:"), w_.score = makeValueLabel(panel));
+  results->addRow(QStringLiteral("Error:"), w_.error = makeValueLabel(panel));
+  results->addRow(QStringLiteral("Mean Mag:"), w_.meanMag = makeValueLabel(panel));
+  results->addRow(QStringLiteral("rms:"), w_.rms = makeValueLabel(panel));
+  results->addRow(QStringLiteral("gamma:"), w_.gamma = makeValueLabel(panel));
+  w_.type->setWordWrap(true);
+  w_.score->setWordWrap(true);
+  v->addStretch(1);
+
+  w_.invertOrdinate = new QPushButton(QStringLiteral("Invert ordinate"), panel);
+  v->addWidget(w_.invertOrdinate);
+  connect(w_.invertOrdinate, &QPushButton::clicked, this, &MainWindow::Button2Click);
+  return panel;
+}
+
+void MainWindow::buildStatusBar() {
+  const int widths[3] = {556, 180, 20};
+  for (int i = 0; i < 3; ++i) {
+    w_.status[i] = new QLabel(this);
+    w_.status[i]->setFixedWidth(widths[i]);
+    w_.status[i]->setFrameShape(QFrame::StyledPanel);
+    statusBar()->addWidget(w_.status[i]);
+  }
+  w_.notes = new QLabel(this);
+  w_.notes->setFrameShape(QFrame::StyledPanel);
+  statusBar()->addWidget(w_.notes, 1);
+}
+
+// Settings ------------------------------------------------------------------
+
+void MainWindow::restoreSettings() {
+  QSettings store = settingsStore();
+  SearchSettings& s = ws_.settings;
+  s = SearchSettings{};
+  // A value missing from the store keeps its default rather than failing
+  // the start.
+  s.harmonics = store.value(QStringLiteral("nharm"), s.harmonics).toInt();
+  s.minPeriod = store.value(QStringLiteral("minper"), s.minPeriod).toDouble();
+  s.maxPeriod = store.value(QStringLiteral("maxper"), s.maxPeriod).toDouble();
+  s.resolution = store.value(QStringLiteral("accuracy"), s.resolution).toDouble();
+  if (!(s.resolution >= 0.00001)) s.resolution = 0.00001;
+  const char sep = ws_.decimalSeparator;
+  w_.minPeriod->setText(qs(formatFixed(s.minPeriod, 2, 5, sep)));
+  w_.maxPeriod->setText(qs(formatFixed(s.maxPeriod, 2, 5, sep)));
+  w_.harmonics->setText(QString::number(s.harmonics));
+  w_.resolution->setText(qs(formatFixed(s.resolution, 5, 7, sep)));
+}
+
+bool MainWindow::saveSettings() {
+  // The edit texts are saved, rounded to single precision on purpose (the
+  // stored values are what the fields held, as floats widened to double).
+  std::optional<double> minPeriod = readDouble(w_.minPeriod->text());
+  if (!minPeriod) return false;
+  std::optional<double> maxPeriod = readDouble(w_.maxPeriod->text());
+  if (!maxPeriod) return false;
+  std::optional<double> resolution = readDouble(w_.resolution->text());
+  if (!resolution) return false;
+  std::optional<int> harmonics = readInt(w_.harmonics->text());
+  if (!harmonics) return false;
+  QSettings store = settingsStore();
+  store.setValue(QStringLiteral("nharm"), *harmonics);
+  store.setValue(QStringLiteral("minper"), static_cast<double>(static_cast<float>(*minPeriod)));
+  store.setValue(QStringLiteral("maxper"), static_cast<double>(static_cast<float>(*maxPeriod)));
+  store.setValue(QStringLiteral("accuracy"), static_cast<double>(static_cast<float>(*resolution)));
+  store.sync();
+  return true;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (busy_ || !saveSettings()) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
+
+// Conversions ---------------------------------------------------------------
+
+std::optional<double> MainWindow::readDouble(const QString& text) {
+  bool ok = false;
+  const double v = QLocale().toDouble(text.trimmed(), &ok);
+  if (ok) return v;
+  hooks_.showMessage(this, {QStringLiteral("\"%1\" is not a valid floating point value")
+                                .arg(text).toStdString(),
+                            "Fazorn", MessageIcon::Error});
+  return std::nullopt;
+}
+
+std::optional<int> MainWindow::readInt(const QString& text) {
+  bool ok = false;
+  const int v = QLocale().toInt(text.trimmed(), &ok);
+  if (ok) return v;
+  hooks_.showMessage(this, {QStringLiteral("\"%1\" is not a valid integer value")
+                                .arg(text).toStdString(),
+                            "Fazorn", MessageIcon::Error});
+  return std::nullopt;
+}
+
+bool MainWindow::readSearchSettings() {
+  // Each value is stored as soon as it converts, so a bad field leaves the
+  // ones before it updated.
+  SearchSettings& s = ws_.settings;
+  if (auto v = readDouble(w_.minPeriod->text())) s.minPeriod = *v; else return false;
+  if (auto v = readDouble(w_.maxPeriod->text())) s.maxPeriod = *v; else return false;
+  if (auto v = readInt(w_.harmonics->text())) s.harmonics = *v; else return false;
+  if (auto v = readDouble(w_.resolution->text())) s.resolution = *v; else return false;
+  return true;
+}
+
+// Running commands and showing outcomes -------------------------------------
+
+void MainWindow::run(const std::function<Outcome()>& operation) {
+  if (busy_) return;
+  w_.notes->clear();
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  Outcome out = operation();
+  QApplication::restoreOverrideCursor();
+  showOutcome(out);
+}
+
+void MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunControl&)>& search) {
+  if (busy_) return;
+  busy_ = true;
+  w_.notes->clear();
+  w_.status[1]->setText(QStringLiteral("Working..."));
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+
+  std::atomic<bool> cancel{false};
+  std::atomic<bool> done{false};
+  std::atomic<int> permille{0};
+  RunControl rc;
+  rc.threads = 0;
+  rc.cancel = &cancel;
+  rc.progress = [&permille](double f) { permille.store(static_cast<int>(f * 1000)); };
+
+  // The dialog is window-modal and shown at once, so no other command can
+  // start while the worker owns the Workspace.
+  QProgressDialog progress(QStringLiteral("Working..."), QStringLiteral("Cancel"), 0, 1000, this);
+  progress.setWindowTitle(QStringLiteral("Fazorn"));
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setAutoReset(false);
+  progress.setAutoClose(false);
+  progress.setMinimumDuration(0);
+  connect(&progress, &QProgressDialog::canceled, this, [&] {
+    cancel.store(true);
+    progress.setLabelText(QStringLiteral("Cancelling..."));
+  });
+  progress.show();
+
+  Outcome out;
+  QEventLoop loop;
+  std::thread worker([&] {
+    out = search(ws_, rc);
+    done.store(true);
+  });
+  QTimer poll;
+  connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (!cancel.load()) progress.setValue(permille.load());
+    if (done.load()) loop.quit();
+  });
+  poll.start(25);
+  loop.exec();
+  worker.join();
+  progress.hide();
+
+  QApplication::restoreOverrideCursor();
+  w_.status[1]->clear();
+  busy_ = false;
+  showOutcome(out);
+}
+
+void MainWindow::showOutcome(const Outcome& out) {
+  if (out.message) hooks_.showMessage(this, *out.message);
+  for (int i = 0; i < 3; ++i)
+    if (out.status[i]) w_.status[i]->setText(qs(*out.status[i]));
+  if (!out.notes.empty()) {
+    QStringList notes;
+    for (const std::string& n : out.notes) notes << qs(n);
+    w_.notes->setText(notes.join(QStringLiteral("; ")));
+    w_.notes->setToolTip(notes.join(QLatin1Char('\n')));
+  }
+  redraw(out.redraw);
+  applyWorkspaceTexts();
+}
+
+void MainWindow::redraw(const Redraws& r) {
+  // The light-curve redraw empties the phase diagram; operations that want
+  // it back ask for the phase diagram too.
+  if (r.lightCurve) {
+    fillLightCurve(*w_.chart1, ws_);
+    clearPointSeries(*w_.chart2);
+    w_.chart1->replot(QCustomPlot::rpQueuedReplot);
+  }
+  if (r.phaseDiagram) {
+    fillPhaseDiagram(*w_.chart2, ws_);
+    if (ws_.phased == 1) ws_.commands.savePhasedData = true;
+  }
+  if (r.lightCurve || r.phaseDiagram) w_.chart2->replot(QCustomPlot::rpQueuedReplot);
+  if (r.clearPeriodogram) clearPeriodogram(*w_.chart3);
+  if (r.periodogram) {
+    fillPeriodogram(*w_.chart3, ws_);
+    ws_.commands.savePeriodogram = true;
+  }
+  if (r.clearPeriodogram || r.periodogram) w_.chart3->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void MainWindow::applyWorkspaceTexts() {
+  const PanelTexts& p = ws_.panel;
+  w_.dataPoints->setText(qs(p.dataPoints));
+  w_.timeSpan->setText(qs(p.timeSpan));
+  w_.meanMag->setText(qs(p.meanMag));
+  w_.rms->setText(qs(p.rms));
+  w_.gamma->setText(qs(p.gamma));
+  w_.period_->setText(qs(p.period));
+  w_.t0_->setText(qs(p.t0));
+  w_.error->setText(qs(p.error));
+  w_.maxMag->setText(qs(p.maxMag));
+  w_.amplitude->setText(qs(p.amplitude));
+  w_.type->setText(qs(p.type));
+  w_.score->setText(qs(p.score));
+  // The phasing fields follow the Workspace only when an operation wrote
+  // them, so that typing in them survives unrelated commands.
+  if (qs(p.periodField) != shownPeriodField_) w_.period->setText(shownPeriodField_ = qs(p.periodField));
+  if (qs(p.t0Field) != shownT0Field_) w_.t0->setText(shownT0Field_ = qs(p.t0Field));
+
+  const CommandStates& c = ws_.commands;
+  saveData_->setEnabled(c.saveData);
+  analyse_->setEnabled(c.analyse);
+  w_.aov->setEnabled(c.analyse);
+  unmark_->setEnabled(c.unmarkPoints);
+  remove_->setEnabled(c.removeMarkedPoints);
+  deleteFile_->setEnabled(c.deleteFile);
+  w_.phase->setEnabled(c.phaseButton);
+  dayBinning_->setEnabled(c.dayBinning);
+  savePhased_->setEnabled(c.savePhasedData);
+  savePeriodogram_->setEnabled(c.savePeriodogram);
+  getStatistics_->setEnabled(c.getStatistics);
+  halve_->setEnabled(c.halvePeriod);
+  double_->setEnabled(c.doublePeriod);
+  shiftT0_->setEnabled(c.shiftT0);
+  normalize_->setEnabled(c.normalize);
+  setWindowTitle(qs(ws_.caption));
+}
+
+void MainWindow::notAvailableYet(const QString& command) {
+  if (busy_) return;
+  w_.notes->setText(QStringLiteral("\"%1\" is not available yet").arg(command.trimmed()));
+}
+
+void MainWindow::showReadout(double x, double y) {
+  const char sep = ws_.decimalSeparator;
+  w_.status[1]->setText(QStringLiteral("( %1 ; %2 )")
+                            .arg(qs(formatFixed(x, 6, 13, sep)), qs(formatFixed(y, 5, 8, sep))));
+}
+
+QList<QAction*> MainWindow::commandActions() const { return actions_; }
+
+QAction* MainWindow::commandAction(const QString& caption) const {
+  for (QAction* a : actions_)
+    if (a->text() == caption) return a;
+  return nullptr;
+}
+
+void MainWindow::openDataFile(const QString& path) {
+  run([&] { return loadObservations(ws_, path.toStdString()); });
+}
+
+// Handlers ------------------------------------------------------------------
+
+void MainWindow::LoadData1Click() {
+  if (busy_) return;
+  const QString path = hooks_.chooseDataFile(this);
+  if (!path.isEmpty()) openDataFile(path);
+}
+void MainWindow::Savelightcurve1Click() { run([&] { return saveData(ws_); }); }
+void MainWindow::SavePhase1Click() { run([&] { return savePhasedData(ws_); }); }
+void MainWindow::Binphased1Click() { run([&] { return savePhasedBinned(ws_); }); }
+void MainWindow::SavePeriodogram1Click() { run([&] { return savePeriodogram(ws_); }); }
+void MainWindow::Exit1Click() { hooks_.exitProcess(0); }
+
+void MainWindow::Analyse1Click() {
+  if (busy_ || !readSearchSettings()) return;
+  runSearch(analyseAov);
+}
+void MainWindow::BitBtn1Click() { Analyse1Click(); }
+void MainWindow::Button1Click() {
+  if (busy_ || !readSearchSettings()) return;
+  runSearch(analyseAovTransit);
+}
+void MainWindow::Button3Click() {
+  if (busy_ || !readSearchSettings()) return;
+  runSearch(analyseLombScargle);
+}
+
+void MainWindow::Checktype1Click() { run([&] { return getStatistics(ws_); }); }
+void MainWindow::N2pointsbinning1Click() { run([&] { return binByPoints(ws_, 2); }); }
+void MainWindow::N3pointsbinning1Click() { run([&] { return binByPoints(ws_, 3); }); }
+void MainWindow::N4pointbinning1Click() { run([&] { return binByPoints(ws_, 4); }); }
+void MainWindow::Binlightcurve1Click() { run([&] { return binByDay(ws_); }); }
+void MainWindow::N1minute1Click() { run([&] { return binByMinutes(ws_, 1); }); }
+void MainWindow::N2minutes1Click() { run([&] { return binByMinutes(ws_, 2); }); }
+void MainWindow::N3minutes1Click() { run([&] { return binByMinutes(ws_, 3); }); }
+void MainWindow::N5minutes1Click() { run([&] { return binByMinutes(ws_, 5); }); }
+void MainWindow::N10minutes1Click() { run([&] { return binByMinutes(ws_, 10); }); }
+void MainWindow::Normalizelightcurve1Click() { run([&] { return normalizeLightCurve(ws_); }); }
+void MainWindow::Fluxtomag1Click() { run([&] { return fluxToMag(ws_); }); }
+void MainWindow::Magtoflux1Click() { run([&] { return magToFlux(ws_); }); }
+void MainWindow::Halveperiod1Click() { run([&] { return halvePeriod(ws_); }); }
+void MainWindow::Doubleperiod1Click() { run([&] { return doublePeriod(ws_); }); }
+void MainWindow::ShiftT01Click() { run([&] { return shiftT0(ws_); }); }
+
+void MainWindow::N5sigmaoutliers1Click() { run([&] { return markSigmaOutliers(ws_, 5); }); }
+void MainWindow::N3sigmaoutlier1Click() { run([&] { return markSigmaOutliers(ws_, 3); }); }
+void MainWindow::N25sigmaoutliers1Click() { run([&] { return markSigmaOutliers(ws_, 2.5); }); }
+void MainWindow::N2sigmaoutiers1Click() { run([&] { return markSigmaOutliers(ws_, 2); }); }
+void MainWindow::Movemarkedpointsup1Click() {
+  run([&] { return moveMarkedPoints(ws_, MoveDirection::Up); });
+}
+void MainWindow::Movemarkedpointsleft1Click() {
+  run([&] { return moveMarkedPoints(ws_, MoveDirection::Left); });
+}
+void MainWindow::Moveleftfaster1Click() {
+  run([&] { return moveMarkedPoints(ws_, MoveDirection::LeftFaster); });
+}
+void MainWindow::Movemarkedpointsdown1Click() {
+  run([&] { return moveMarkedPoints(ws_, MoveDirection::Down); });
+}
+void MainWindow::Movemarkedpointsright1Click() {
+  run([&] { return moveMarkedPoints(ws_, MoveDirection::Right); });
+}
+void MainWindow::Moverightfaster1Click() {
+  run([&] { return moveMarkedPoints(ws_, MoveDirection::RightFaster); });
+}
+void MainWindow::Night1Click() { run([&] { return markNight(ws_); }); }
+void MainWindow::Deselect1Click() { run([&] { return unmarkPoints(ws_); }); }
+void MainWindow::Remove1Click() { run([&] { return removeMarkedPoints(ws_); }); }
+void MainWindow::Markbetween1Click() { run([&] { return markBetween(ws_); }); }
+void MainWindow::Addflipeddataset1Click() { run([&] { return addFlippedDataset(ws_); }); }
+
+void MainWindow::AddtoX1Click() {
+  if (busy_ || hooks_.execDialog(*adding_) != QDialog::Accepted) return;
+  if (auto v = readDouble(adding_->valueField->text())) run([&] { return addToX(ws_, *v); });
+}
+void MainWindow::AddtoY1Click() {
+  if (busy_ || hooks_.execDialog(*adding_) != QDialog::Accepted) return;
+  if (auto v = readDouble(adding_->valueField->text())) run([&] { return addToY(ws_, *v); });
+}
+
+// The significance tests by white noise and random permutation have no
+// engine yet; their items stay in the menu and say so.
+void MainWindow::Generatewhitenoise1Click() { notAvailableYet(QStringLiteral("Generate white noise")); }
+void MainWindow::Goauto1Click() { notAvailableYet(QStringLiteral("1e5 L-S iterations")); }
+void MainWindow::Randomlypermute1Click() { notAvailableYet(QStringLiteral("Randomly permute")); }
+void MainWindow::N1e5AoViterations1Click() { notAvailableYet(QStringLiteral("1e5 AoV iterations")); }
+void MainWindow::N100000iterations1Click() { notAvailableYet(QStringLiteral("1e5 L-S iterations")); }
+
+void MainWindow::Spectralwindow1Click() { run([&] { return spectralWindow(ws_); }); }
+void MainWindow::Markspec1Click() { run([&] { return markSpec(ws_); }); }
+void MainWindow::markplusminus1Click() { run([&] { return markPlusMinus(ws_); }); }
+void MainWindow::Deletefile1Click() { run([&] { return deleteDataFile(ws_); }); }
+void MainWindow::Addasatemplate1Click() { run([&] { return addAsTemplate(ws_); }); }
+void MainWindow::Removeperiod1Click() { run([&] { return removePeriod(ws_); }); }
+
+void MainWindow::Help1Click() {
+  if (!busy_) hooks_.execDialog(*help_);
+}
+void MainWindow::About2Click() {
+  if (!busy_) hooks_.execDialog(*about_);
+}
+
+void MainWindow::BitBtn2Click() {
+  if (busy_) return;
+  const std::optional<double> period = readDouble(w_.period->text());
+  if (!period) return;
+  const std::optional<double> t0 = readDouble(w_.t0->text());
+  if (!t0) return;
+  run([&] { return phaseManually(ws_, *period, *t0); });
+}
+
+void MainWindow::Button2Click() {
+  // The phase chart decides; both charts always switch together.
+  const bool invert = !ordinateInverted(*w_.chart2);
+  for (ChartView* c : {w_.chart1, w_.chart2}) {
+    setOrdinateInverted(*c, invert);
+    c->replot(QCustomPlot::rpQueuedReplot);
+  }
+}
+
+void MainWindow::Chart1ClickSeries(double x, double y) {
+  if (busy_) return;
+  showReadout(x, y);
+  run([&] { return toggleMarkInLightCurve(ws_, x, y); });
+}
+
+void MainWindow::Chart2ClickSeries(double x, double y) {
+  if (busy_) return;
+  showReadout(x, y);
+  run([&] { return toggleMarkInPhaseDiagram(ws_, x, y); });
+}
+
+void MainWindow::Chart3ClickSeries(double x, double y) { showReadout(x, y); }
+
+}  // namespace fazorn::ui

@@ -1,0 +1,209 @@
+// The main window: menus, shortcuts, the search and phasing fields, the
+// results panel, the status bar and the three charts. Every command handler
+// reads its fields, calls one core operation on the Workspace and shows the
+// Outcome; the window computes nothing itself.
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <optional>
+
+#include "core/outcome.h"
+#include "core/run_control.h"
+#include "core/workspace.h"
+
+class QAction;
+class QDialog;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace fazorn::ui {
+
+class AboutBox;
+class AddingForm;
+class ChartView;
+class HelpForm;
+
+// What the window does outside itself; tests replace these so that nothing
+// blocks or ends the test process.
+struct WindowHooks {
+  // "Exit": ends the process with the status, without saving the settings.
+  std::function<void(int status)> exitProcess;
+  // "Open Data": the chosen path, or an empty text when cancelled.
+  std::function<QString(QWidget* parent)> chooseDataFile;
+  // A modal message box with an OK button.
+  std::function<void(QWidget* parent, const Message&)> showMessage;
+  // Runs a dialog modally and returns its result (QDialog::Accepted...).
+  std::function<int(QDialog&)> execDialog;
+};
+
+// The hooks of the real program: std::_Exit, QFileDialog, QMessageBox, exec().
+WindowHooks defaultWindowHooks();
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit MainWindow(WindowHooks hooks = defaultWindowHooks(), QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  Workspace& workspace() { return ws_; }
+
+  // Opens a data file as "Open Data" does after its dialog.
+  void openDataFile(const QString& path);
+
+  // Every command of the menus, including the hidden ones, in menu order.
+  QList<QAction*> commandActions() const;
+  QAction* commandAction(const QString& caption) const;  // first with that caption
+
+  // The parts of the window, for the handlers and for tests.
+  struct Widgets {
+    ChartView* chart1 = nullptr;  // "Observed data"
+    ChartView* chart2 = nullptr;  // "Phased data"
+    ChartView* chart3 = nullptr;  // "Periodogram"
+    QLineEdit* minPeriod = nullptr;
+    QLineEdit* maxPeriod = nullptr;
+    QLineEdit* harmonics = nullptr;
+    QLineEdit* resolution = nullptr;
+    QLineEdit* period = nullptr;  // "Manual phasing:"
+    QLineEdit* t0 = nullptr;
+    QPushButton* aov = nullptr;
+    QPushButton* aovTransit = nullptr;
+    QPushButton* lombScargle = nullptr;
+    QPushButton* phase = nullptr;
+    QPushButton* invertOrdinate = nullptr;
+    QLabel* dataPoints = nullptr;
+    QLabel* timeSpan = nullptr;
+    QLabel* period_ = nullptr;  // "Results:" labels
+    QLabel* t0_ = nullptr;
+    QLabel* maxMag = nullptr;
+    QLabel* amplitude = nullptr;
+    QLabel* type = nullptr;
+    QLabel* score = nullptr;
+    QLabel* error = nullptr;
+    QLabel* meanMag = nullptr;
+    QLabel* rms = nullptr;
+    QLabel* gamma = nullptr;
+    QLabel* status[3] = {nullptr, nullptr, nullptr};
+    QLabel* notes = nullptr;  // non-modal remarks of the last command
+  };
+  const Widgets& widgets() const { return w_; }
+
+  // The dialogs, created after the window as the program starts.
+  AboutBox* aboutBox() const { return about_; }
+  HelpForm* helpForm() const { return help_; }
+  AddingForm* addingForm() const { return adding_; }
+
+ public slots:
+  // File
+  void LoadData1Click();
+  void Savelightcurve1Click();
+  void SavePhase1Click();
+  void Binphased1Click();
+  void SavePeriodogram1Click();
+  void Exit1Click();
+  // Data
+  void Analyse1Click();
+  void Checktype1Click();
+  void N2pointsbinning1Click();
+  void N3pointsbinning1Click();
+  void N4pointbinning1Click();
+  void Binlightcurve1Click();
+  void N1minute1Click();
+  void N2minutes1Click();
+  void N3minutes1Click();
+  void N5minutes1Click();
+  void N10minutes1Click();
+  void Normalizelightcurve1Click();
+  void Fluxtomag1Click();
+  void Magtoflux1Click();
+  void Halveperiod1Click();
+  void Doubleperiod1Click();
+  void ShiftT01Click();
+  void N5sigmaoutliers1Click();
+  void N3sigmaoutlier1Click();
+  void N25sigmaoutliers1Click();
+  void N2sigmaoutiers1Click();
+  void Movemarkedpointsup1Click();
+  void Movemarkedpointsleft1Click();
+  void Moveleftfaster1Click();
+  void Movemarkedpointsdown1Click();
+  void Movemarkedpointsright1Click();
+  void Moverightfaster1Click();
+  void Night1Click();
+  void Deselect1Click();
+  void Remove1Click();
+  void Markbetween1Click();
+  void Addflipeddataset1Click();
+  void AddtoX1Click();
+  void AddtoY1Click();
+  void Generatewhitenoise1Click();
+  void Goauto1Click();
+  void Randomlypermute1Click();
+  void N1e5AoViterations1Click();
+  void N100000iterations1Click();
+  void Spectralwindow1Click();
+  void Markspec1Click();
+  void markplusminus1Click();
+  void Deletefile1Click();
+  void Addasatemplate1Click();
+  void Removeperiod1Click();
+  // Fazorn
+  void Help1Click();
+  void About2Click();
+  // Buttons
+  void BitBtn1Click();  // "AoV"
+  void Button1Click();  // "AoVtr"
+  void Button3Click();  // "Lomb-Scarge"
+  void BitBtn2Click();  // "Phase"
+  void Button2Click();  // "Invert ordinate"
+  // Chart clicks: (x, y) of the clicked point.
+  void Chart1ClickSeries(double x, double y);
+  void Chart2ClickSeries(double x, double y);
+  void Chart3ClickSeries(double x, double y);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void buildMenus();
+  QWidget* buildRightPanel();
+  void buildStatusBar();
+  void restoreSettings();
+  bool saveSettings();
+
+  // Field conversions with the user's locale; a text that is not a number
+  // shows the conversion error naming it and gives nothing.
+  std::optional<double> readDouble(const QString& text);
+  std::optional<int> readInt(const QString& text);
+  bool readSearchSettings();
+
+  // Runs one operation between the wait cursor and the default cursor and
+  // shows its outcome. Ignored while a search runs.
+  void run(const std::function<Outcome()>& operation);
+  // Runs a search on a worker thread behind a modal progress dialog with a
+  // Cancel button.
+  void runSearch(const std::function<Outcome(Workspace&, const RunControl&)>& search);
+  void showOutcome(const Outcome& out);
+  void redraw(const Redraws& r);
+  void applyWorkspaceTexts();
+  void notAvailableYet(const QString& command);
+  void showReadout(double x, double y);
+
+  Workspace ws_;
+  WindowHooks hooks_;
+  Widgets w_;
+  bool busy_ = false;
+  QString shownPeriodField_, shownT0Field_;
+
+  QList<QAction*> actions_;
+  QAction *saveData_{}, *savePhased_{}, *savePeriodogram_{}, *analyse_{}, *getStatistics_{},
+      *dayBinning_{}, *normalize_{}, *halve_{}, *double_{}, *shiftT0_{}, *unmark_{}, *remove_{},
+      *deleteFile_{};
+
+  AboutBox* about_ = nullptr;
+  HelpForm* help_ = nullptr;
+  AddingForm* adding_ = nullptr;
+};
+
+}  // namespace fazorn::ui
