@@ -13,7 +13,6 @@ int main(int argc, char** argv) {
   std::setlocale(LC_NUMERIC, "C");
   QApplication::setApplicationName(QStringLiteral("Fazorn"));
   QApplication::setOrganizationName(QStringLiteral("kv"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Fazorn"));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/fazorn.svg")));
 
   fazorn::ui::MainWindow window;

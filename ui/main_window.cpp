@@ -53,26 +53,39 @@ class KeyFilter : public QObject {
 
  protected:
   bool eventFilter(QObject* object, QEvent* event) override {
-    if (event->type() != QEvent::KeyPress) return false;
+    const bool press = event->type() == QEvent::KeyPress;
+    if (!press && event->type() != QEvent::ShortcutOverride) return false;
     auto* key = static_cast<QKeyEvent*>(event);
+    if (!press) {
+      // A key this field swallows is not typing: leave it to the window's
+      // shortcuts (the plain letters O, S, F, E, P).
+      if (!accepts(object, key)) {
+        event->ignore();
+        return true;
+      }
+      return false;
+    }
+    return !accepts(object, key);
+  }
+
+ private:
+  bool accepts(QObject* object, QKeyEvent* key) const {
     const QString text = key->text();
     if (text.isEmpty() || key->key() == Qt::Key_Backspace || !text.at(0).isPrint() ||
         (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
-      return false;
-    const QChar c = text.at(0);
-    if (c.isDigit()) return false;
+      return true;
+    if (text.at(0).isDigit()) return true;
     if (kind_ == Kind::Decimal) {
       const QString separator = QLocale().decimalPoint();
       auto* edit = qobject_cast<QLineEdit*>(object);
       // A second separator is swallowed; one replacing a selection is not.
       if (edit && text == separator &&
           (!edit->text().contains(separator) || edit->selectedText().contains(separator)))
-        return false;
+        return true;
     }
-    return true;
+    return false;
   }
 
- private:
   Kind kind_;
 };
 
@@ -471,10 +484,11 @@ void MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunCont
   progress.setAutoReset(false);
   progress.setAutoClose(false);
   progress.setMinimumDuration(0);
-  connect(&progress, &QProgressDialog::canceled, this, [&] {
-    cancel.store(true);
+  auto requestCancel = [&] {
+    if (cancel.exchange(true)) return;
     progress.setLabelText(QStringLiteral("Cancelling..."));
-  });
+  };
+  connect(&progress, &QProgressDialog::canceled, this, requestCancel);
   progress.show();
 
   Outcome out;
@@ -485,6 +499,7 @@ void MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunCont
   });
   QTimer poll;
   connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (progress.wasCanceled()) requestCancel();  // also closed or reset
     if (!cancel.load()) progress.setValue(permille.load());
     if (done.load()) loop.quit();
   });

@@ -52,6 +52,13 @@ class MainWindow : public QMainWindow {
   // Opens a data file as "Open Data" does after its dialog.
   void openDataFile(const QString& path);
 
+  // Runs a search on a worker thread behind a window-modal progress dialog
+  // with a Cancel button, the wait cursor and "Working..." in the second
+  // status panel; no other command starts meanwhile. The search owns the
+  // Workspace until it returns; cancelling sets its RunControl's flag.
+  void runSearch(const std::function<Outcome(Workspace&, const RunControl&)>& search);
+  bool searchRunning() const { return busy_; }
+
   // Every command of the menus, including the hidden ones, in menu order.
   QList<QAction*> commandActions() const;
   QAction* commandAction(const QString& caption) const;  // first with that caption
@@ -181,9 +188,6 @@ class MainWindow : public QMainWindow {
   // Runs one operation between the wait cursor and the default cursor and
   // shows its outcome. Ignored while a search runs.
   void run(const std::function<Outcome()>& operation);
-  // Runs a search on a worker thread behind a modal progress dialog with a
-  // Cancel button.
-  void runSearch(const std::function<Outcome(Workspace&, const RunControl&)>& search);
   void showOutcome(const Outcome& out);
   void redraw(const Redraws& r);
   void applyWorkspaceTexts();

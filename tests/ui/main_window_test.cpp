@@ -3,12 +3,15 @@
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <clocale>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "ui/chart_view.h"
 #include "ui/dialogs.h"
@@ -26,11 +29,15 @@ struct Recorder {
   int exitStatus = -1;
   QString nextFile;
   int dialogResult = QDialog::Accepted;
+  int openDialogs = 0;
 
   WindowHooks hooks() {
     WindowHooks h;
     h.exitProcess = [this](int status) { exitStatus = status; };
-    h.chooseDataFile = [this](QWidget*) { return nextFile; };
+    h.chooseDataFile = [this](QWidget*) {
+      ++openDialogs;
+      return nextFile;
+    };
     h.showMessage = [this](QWidget*, const Message& m) {
       messages << QString::fromStdString(m.caption + "|" + m.text);
     };
@@ -241,6 +248,57 @@ class MainWindowTest : public QObject {
     QCOMPARE(ui.harmonics->text(), QStringLiteral("123"));
     QTest::keyClicks(ui.t0, QStringLiteral("-1e3"));
     QCOMPARE(ui.t0->text(), QStringLiteral("-1e3"));
+
+    // A letter a numeric field swallows still reaches its shortcut ("Open
+    // Data" on O); in "T0:" it is typed.
+    w.show();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    ui.harmonics->setFocus();
+    QTest::keyClick(ui.harmonics, Qt::Key_O);
+    QCOMPARE(rec.openDialogs, 1);
+    ui.t0->setFocus();
+    QTest::keyClick(ui.t0, Qt::Key_O);
+    QCOMPARE(rec.openDialogs, 1);
+    QCOMPARE(ui.t0->text(), QStringLiteral("-1e3o"));
+  }
+
+  // A long search runs off the window's thread: the window stays live, other
+  // commands are refused meanwhile, and Cancel reaches the search.
+  void searchRunsBehindACancellableProgressDialog() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const auto& ui = w.widgets();
+    bool sawCancel = false, sawWorking = false, refused = false;
+    QTimer::singleShot(100, &w, [&] {
+      sawWorking = ui.status[1]->text() == QStringLiteral("Working...");
+      w.LoadData1Click();  // must be refused while the search runs
+      w.Button2Click();    // the ordinate is only a view setting
+      refused = rec.openDialogs == 0 && w.searchRunning();
+      auto* dialog = w.findChild<QProgressDialog*>();
+      QVERIFY(dialog != nullptr);
+      dialog->cancel();
+    });
+    w.runSearch([&](fazorn::Workspace&, const fazorn::RunControl& rc) {
+      fazorn::Outcome out;
+      for (int i = 0; i < 1000 && !rc.cancelled(); ++i) {
+        rc.report(i / 1000.0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      sawCancel = rc.cancelled();
+      out.ok = !sawCancel;
+      out.status[0] = "searched";
+      return out;
+    });
+    QVERIFY(sawWorking);
+    QVERIFY(refused);
+    QVERIFY(sawCancel);
+    QVERIFY(!w.searchRunning());
+    QCOMPARE(ui.status[0]->text(), QStringLiteral("searched"));
+    QCOMPARE(ui.status[1]->text(), QString());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
   }
 
   void settingsSurviveARestartButNotExit() {
