@@ -130,6 +130,7 @@ ChartView::ChartView(const QString& title, const QColor& zoomPen, bool allowPann
   plotLayout()->addElement(0, 0, titleElement);
   setSelectionRectMode(QCP::srmZoom);
   selectionRect()->setPen(QPen(zoomPen));
+  connect(selectionRect(), &QCPSelectionRect::accepted, this, [this] { zoomed_ = true; });
   if (allowPanning_) {
     setInteractions(QCP::iRangeZoom);
     axisRect()->setRangeZoomFactor(0.8);
@@ -139,10 +140,11 @@ ChartView::ChartView(const QString& title, const QColor& zoomPen, bool allowPann
 void ChartView::setHomeRange(const QCPRange& x, const QCPRange& y) {
   homeX_ = x;
   homeY_ = y;
-  resetZoom();
+  if (!zoomed_) resetZoom();
 }
 
 void ChartView::resetZoom() {
+  zoomed_ = false;
   xAxis->setRange(homeX_);
   yAxis->setRange(homeY_);
 }
@@ -169,6 +171,7 @@ void ChartView::mouseReleaseEvent(QMouseEvent* event) {
   const bool click = event->button() == Qt::LeftButton &&
                      (event->pos() - pressPos_).manhattanLength() <= 3;
   if (click && selectionRect()->isActive()) selectionRect()->cancel();
+  if (!click && interactions().testFlag(QCP::iRangeDrag)) zoomed_ = true;  // panned
   QCustomPlot::mouseReleaseEvent(event);
   if (click) hitTest(event->position());
 }
@@ -179,6 +182,11 @@ void ChartView::mouseDoubleClickEvent(QMouseEvent* event) {
     resetZoom();
     replot();
   }
+}
+
+void ChartView::wheelEvent(QWheelEvent* event) {
+  if (interactions().testFlag(QCP::iRangeZoom)) zoomed_ = true;
+  QCustomPlot::wheelEvent(event);
 }
 
 void ChartView::contextMenuEvent(QContextMenuEvent* event) {

@@ -23,9 +23,11 @@ class ChartView : public QCustomPlot {
             QWidget* parent = nullptr);
 
   // The range the chart returns to when the zoom is reset; set by the fill
-  // functions from the data.
+  // functions from the data. While the user has zoomed or panned, a refill
+  // keeps the view (marking points in a zoomed chart must not unzoom it).
   void setHomeRange(const QCPRange& x, const QCPRange& y);
   void resetZoom();
+  bool zoomed() const { return zoomed_; }
 
   // Writes the chart as it is shown; the format follows the suffix (.png or
   // .pdf). False when the file cannot be written.
@@ -47,6 +49,7 @@ class ChartView : public QCustomPlot {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
@@ -56,6 +59,7 @@ class ChartView : public QCustomPlot {
   bool allowPanning_;
   QCPRange homeX_, homeY_;
   QPoint pressPos_;
+  bool zoomed_ = false;
 };
 
 // Builds the charts with their series and styles.

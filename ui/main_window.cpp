@@ -607,6 +607,8 @@ QAction* MainWindow::commandAction(const QString& caption) const {
 }
 
 void MainWindow::openDataFile(const QString& path) {
+  // A new light curve starts unzoomed.
+  for (ChartView* c : {w_.chart1, w_.chart2, w_.chart3}) c->resetZoom();
   run([&] { return loadObservations(ws_, path.toStdString()); });
 }
 

@@ -348,6 +348,34 @@ class MainWindowTest : public QObject {
     }
   }
 
+  // The fields follow the user's locale; data files and the process's C
+  // conversions keep the decimal point.
+  void fieldsUseTheLocaleDecimalSeparator() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("lc.dat"));
+    writeFile(file, "0.25 10.5 0.1\n1.5 11.25 0.1\n2.75 12 0.1\n");
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    {
+      Recorder rec;
+      MainWindow w(rec.hooks());
+      const auto& ui = w.widgets();
+      QCOMPARE(ui.minPeriod->text(), QStringLiteral("0,20"));
+      ui.maxPeriod->clear();
+      QTest::keyClicks(ui.maxPeriod, QStringLiteral("1.5,5"));
+      QCOMPARE(ui.maxPeriod->text(), QStringLiteral("15,5"));
+      rec.nextFile = file;
+      w.LoadData1Click();
+      QCOMPARE(w.workspace().lightCurve.pointCount, 3);
+      ui.period->setText(QStringLiteral("0,5"));
+      ui.t0->setText(QStringLiteral("0"));
+      w.BitBtn2Click();
+      QCOMPARE(w.workspace().period, 0.5);
+      QCOMPARE(ui.period_->text(), QStringLiteral("0,500000"));
+      QVERIFY(rec.messages.isEmpty());
+    }
+    QLocale::setDefault(QLocale::c());
+  }
+
   void invertOrdinateSwitchesBothChartsAndTitles() {
     Recorder rec;
     MainWindow w(rec.hooks());
