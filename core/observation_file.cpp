@@ -61,7 +61,8 @@ bool scanDouble(std::string_view text, std::size_t& pos, double& out) {
   if (p >= n) return false;
 
   double magnitude;
-  if (matchesWord(text, p, "inf")) {
+  const char first = lower(text[p]);
+  if (first == 'i' && matchesWord(text, p, "inf")) {
     p += 3;
     if (p < n && lower(text[p]) == 'i') {
       // glibc takes "inf" followed by 'i' as the start of "infinity" and
@@ -70,7 +71,7 @@ bool scanDouble(std::string_view text, std::size_t& pos, double& out) {
       p += 5;
     }
     magnitude = HUGE_VAL;
-  } else if (matchesWord(text, p, "nan")) {
+  } else if (first == 'n' && matchesWord(text, p, "nan")) {
     p += 3;
     magnitude = std::nan("");
   } else if (text[p] == '0' && p + 1 < n && lower(text[p + 1]) == 'x') {
