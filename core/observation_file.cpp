@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <locale.h>
@@ -61,7 +62,8 @@ bool scanDouble(std::string_view text, std::size_t& pos, double& out) {
   if (p >= n) return false;
 
   double magnitude;
-  if (matchesWord(text, p, "inf")) {
+  const char first = lower(text[p]);
+  if (first == 'i' && matchesWord(text, p, "inf")) {
     p += 3;
     if (p < n && lower(text[p]) == 'i') {
       // glibc takes "inf" followed by 'i' as the start of "infinity" and
@@ -70,7 +72,7 @@ bool scanDouble(std::string_view text, std::size_t& pos, double& out) {
       p += 5;
     }
     magnitude = HUGE_VAL;
-  } else if (matchesWord(text, p, "nan")) {
+  } else if (first == 'n' && matchesWord(text, p, "nan")) {
     p += 3;
     magnitude = std::nan("");
   } else if (text[p] == '0' && p + 1 < n && lower(text[p + 1]) == 'x') {
@@ -96,15 +98,36 @@ bool scanDouble(std::string_view text, std::size_t& pos, double& out) {
     magnitude = convert(text.substr(start, mantissaEnd - start), true);
     p = end;
   } else {
+    // The digits are gathered into an integer as they are scanned, for the
+    // exact fast path below.
     std::size_t q = p;
     bool any = false;
-    while (q < n && isDigit(text[q])) ++q, any = true;
+    std::uint64_t digits = 0;
+    int digitCount = 0;  // significant digits gathered (leading zeros skipped)
+    int decimalShift = 0;
+    bool exact = true;   // all digits fit in `digits`
+    auto take = [&](char c, bool fraction) {
+      any = true;
+      if (digitCount == 0 && c == '0') {
+        if (fraction) --decimalShift;
+        return;
+      }
+      if (digitCount < 19) {
+        digits = digits * 10 + static_cast<unsigned>(c - '0');
+        ++digitCount;
+        if (fraction) --decimalShift;
+      } else {
+        exact = false;
+      }
+    };
+    while (q < n && isDigit(text[q])) take(text[q++], false);
     if (q < n && text[q] == '.') {
       ++q;
-      while (q < n && isDigit(text[q])) ++q, any = true;
+      while (q < n && isDigit(text[q])) take(text[q++], true);
     }
     if (!any) return false;
     std::size_t mantissaEnd = q;
+    bool hasExponent = false;
     std::size_t end = q;
     if (q < n && lower(text[q]) == 'e') {
       // An exponent marker without digits is consumed but adds nothing.
@@ -113,9 +136,22 @@ bool scanDouble(std::string_view text, std::size_t& pos, double& out) {
       const std::size_t expDigits = q;
       while (q < n && isDigit(text[q])) ++q;
       end = q;
-      if (q > expDigits) mantissaEnd = q;
+      if (q > expDigits) {
+        mantissaEnd = q;
+        hasExponent = true;
+      }
     }
-    magnitude = convert(text.substr(p, mantissaEnd - p), false);
+    // Clinger's exact case: an integer below 2^53 times or divided by an
+    // exact power of ten up to 10^22 is one correctly rounded operation.
+    static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (exact && !hasExponent && digits < (std::uint64_t{1} << 53) && decimalShift >= -22) {
+      const double m = static_cast<double>(digits);
+      magnitude = decimalShift == 0 ? m : m / kPowersOfTen[-decimalShift];
+    } else {
+      magnitude = convert(text.substr(p, mantissaEnd - p), false);
+    }
     p = end;
   }
   out = negative ? -magnitude : magnitude;

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <random>
 #include <string>
 
 #include "support/test_support.h"
@@ -77,6 +79,25 @@ TEST(ObservationReading, NumbersConvertLikeTheCConversion) {
       else
         EXPECT_EQ(actual, expected) << "'" << text << "'";
     }
+  }
+}
+
+TEST(ObservationReading, DecimalNumbersAreCorrectlyRounded) {
+  // Random decimal texts of every length against the C library's strtod
+  // (correctly rounded): the reader's fast path must agree bit for bit.
+  std::mt19937_64 rng(12345);
+  for (int i = 0; i < 200000; ++i) {
+    std::string text;
+    const int intDigits = static_cast<int>(rng() % 12);
+    const int fracDigits = static_cast<int>(rng() % 22);
+    for (int d = 0; d < intDigits; ++d) text += static_cast<char>('0' + rng() % 10);
+    if (fracDigits > 0 || intDigits == 0) text += '.';
+    for (int d = 0; d < fracDigits || text == "."; ++d) text += static_cast<char>('0' + rng() % 10);
+    if (rng() % 8 == 0) text += "e" + std::to_string(static_cast<int>(rng() % 40) - 20);
+    double actual = 0;
+    std::size_t pos = 0;
+    ASSERT_TRUE(scanDouble(text, pos, actual)) << text;
+    ASSERT_EQ(actual, std::strtod(text.c_str(), nullptr)) << text;
   }
 }
 

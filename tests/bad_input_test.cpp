@@ -1,0 +1,95 @@
+// The bad-input corpus in tests/data/bad: what each file loads as and what
+// the user is told. Nothing may crash, and nothing is ever lost silently.
+#include <filesystem>
+#include <string>
+
+#include "core/observation_file.h"
+#include "core/statistics.h"
+#include "support/test_support.h"
+
+namespace fazorn {
+namespace {
+
+struct BadInputCase {
+  const char* file;
+  int points;             // points loaded
+  const char* noteText;   // a text the notes must contain ("" for none)
+};
+
+class BadInput : public ::testing::TestWithParam<BadInputCase> {};
+
+std::string allNotes(const Outcome& out) {
+  std::string all;
+  for (const auto& n : out.notes) all += n + "\n";
+  return all;
+}
+
+TEST_P(BadInput, LoadsWhatCanBeReadAndSaysWhatHappened) {
+  const BadInputCase& c = GetParam();
+  Workspace ws;
+  const auto path = test::testDataDir() / "bad" / c.file;
+  Outcome out = loadObservations(ws, path.string());
+  ASSERT_TRUE(out.ok) << c.file;
+  const LightCurve& lc = ws.lightCurve;
+  EXPECT_EQ(lc.pointCount, c.points) << c.file;
+  for (auto* array : {&lc.time, &lc.value, &lc.error, &lc.weight, &lc.scratchValue})
+    EXPECT_EQ(array->size(), static_cast<std::size_t>(c.points)) << c.file;
+  EXPECT_EQ(lc.mark.size(), static_cast<std::size_t>(c.points));
+  const std::string notes = allNotes(out);
+  EXPECT_NE(notes.find("Read " + std::to_string(c.points) + " point"), std::string::npos) << notes;
+  EXPECT_NE(notes.find(c.noteText), std::string::npos) << c.file << ":\n" << notes;
+  // The statistics texts are always printable.
+  EXPECT_FALSE(ws.panel.meanMag.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Corpus, BadInput,
+    ::testing::Values(
+        BadInputCase{"empty.dat", 0, ""},
+        BadInputCase{"words_only.dat", 0, "line 1 at \"time\""},
+        BadInputCase{"binary.dat", 0, "is not a number"},
+        // "6." and "9e" convert the way the C conversion does; "1e+" too.
+        BadInputCase{"truncated_number.dat", 4, ""},
+        BadInputCase{"huge_numbers.dat", 3, "1 point holds a number that is not finite"},
+        BadInputCase{"denormals.dat", 2, ""},
+        BadInputCase{"nan_inf.dat", 6, "6 points hold a number that is not finite"},
+        BadInputCase{"zero_negative_errors.dat", 3, "1 point has an error of 0"},
+        BadInputCase{"duplicate_times.dat", 4, ""},
+        BadInputCase{"unsorted_times.dat", 4, ""},
+        BadInputCase{"one_point.dat", 1, ""},
+        BadInputCase{"two_points.dat", 2, ""},
+        BadInputCase{"all_equal.dat", 4, ""},
+        BadInputCase{"crlf_near_2450000.dat", 3, ""},
+        BadInputCase{"bom_near_zero.dat", 2, ""}),
+    [](const auto& info) {
+      std::string name = info.param.file;
+      for (auto& ch : name)
+        if (ch == '.') ch = '_';
+      return name;
+    });
+
+TEST(BadInputPaths, DirectoriesMissingFilesAndVeryLongPaths) {
+  test::TempDir dir;
+  Workspace ws;
+  Outcome out = loadObservations(ws, dir.path().string());
+  EXPECT_FALSE(out.ok);
+  EXPECT_EQ(out.message->text, "I/O Error! Unable to open file.");
+  EXPECT_EQ(ws.dataLoaded, 0);
+
+  // A 1,000-character path: nested folders so that no single name is over
+  // the file system's limit. It is used whole, never cut.
+  std::filesystem::path deep = dir.path();
+  while (deep.string().size() < 990) deep /= std::string(60, 'd');
+  std::filesystem::create_directories(deep);
+  const auto file = deep / "star.dat";
+  test::writeText(file, "1 2 0.1\n2 3 0.1\n");
+  ASSERT_GE(file.string().size(), 1000u);
+  out = loadObservations(ws, file.string());
+  EXPECT_TRUE(out.ok);
+  EXPECT_EQ(ws.lightCurve.pointCount, 2);
+  EXPECT_EQ(ws.files.dataPath, file.string());
+  EXPECT_EQ(ws.files.directory, deep.string() + "/");
+}
+
+}  // namespace
+}  // namespace fazorn
