@@ -35,6 +35,7 @@
 #include "edit/transformations.h"
 #include "model/template_ops.h"
 #include "search/analysis.h"
+#include "search/significance.h"
 #include "ui/chart_view.h"
 #include "ui/dialogs.h"
 
@@ -188,7 +189,7 @@ MainWindow::MainWindow(WindowHooks hooks, QWidget* parent)
   ws_.phaseCycles = 2;
   ws_.period = 1.0;
   ws_.randomizationRunCounter = 0;
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  seed_ = static_cast<std::uint64_t>(std::time(nullptr));
   applyWorkspaceTexts();
   for (ChartView* c : {w_.chart1, w_.chart2, w_.chart3}) c->replot();
 
@@ -587,11 +588,6 @@ void MainWindow::applyWorkspaceTexts() {
   setWindowTitle(qs(ws_.caption));
 }
 
-void MainWindow::notAvailableYet(const QString& command) {
-  if (busy_) return;
-  w_.notes->setText(QStringLiteral("\"%1\" is not available yet").arg(command.trimmed()));
-}
-
 void MainWindow::showReadout(double x, double y) {
   const char sep = ws_.decimalSeparator;
   w_.status[1]->setText(QStringLiteral("( %1 ; %2 )")
@@ -693,13 +689,35 @@ void MainWindow::AddtoY1Click() {
   if (auto v = readDouble(adding_->valueField->text())) run([&] { return addToY(ws_, *v); });
 }
 
-// The significance tests by white noise and random permutation have no
-// engine yet; their items stay in the menu and say so.
-void MainWindow::Generatewhitenoise1Click() { notAvailableYet(QStringLiteral("Generate white noise")); }
-void MainWindow::Goauto1Click() { notAvailableYet(QStringLiteral("1e5 L-S iterations")); }
-void MainWindow::Randomlypermute1Click() { notAvailableYet(QStringLiteral("Randomly permute")); }
-void MainWindow::N1e5AoViterations1Click() { notAvailableYet(QStringLiteral("1e5 AoV iterations")); }
-void MainWindow::N100000iterations1Click() { notAvailableYet(QStringLiteral("1e5 L-S iterations")); }
+void MainWindow::Generatewhitenoise1Click() {
+  run([&] { return generateWhiteNoise(ws_, nextSeed()); });
+}
+void MainWindow::Randomlypermute1Click() {
+  run([&] { return randomlyPermute(ws_, nextSeed()); });
+}
+void MainWindow::Goauto1Click() {
+  runSignificance(SignificanceMethod::LombScargle, Randomization::WhiteNoise);
+}
+void MainWindow::N1e5AoViterations1Click() {
+  runSignificance(SignificanceMethod::Aov, Randomization::Permute);
+}
+void MainWindow::N100000iterations1Click() {
+  runSignificance(SignificanceMethod::LombScargle, Randomization::Permute);
+}
+
+void MainWindow::runSignificance(SignificanceMethod method, Randomization randomization) {
+  if (busy_ || !readSearchSettings()) return;
+  SignificanceOptions options;
+  options.method = method;
+  options.randomization = randomization;
+  options.iterations = significanceIterations;
+  options.seed = nextSeed();
+  runSearch([options](Workspace& ws, const RunControl& rc) {
+    return runSignificanceTest(ws, options, rc);
+  });
+}
+
+std::uint64_t MainWindow::nextSeed() { return seed_++; }
 
 void MainWindow::Spectralwindow1Click() { run([&] { return spectralWindow(ws_); }); }
 void MainWindow::Markspec1Click() { run([&] { return markSpec(ws_); }); }

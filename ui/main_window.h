@@ -5,12 +5,14 @@
 #pragma once
 
 #include <QMainWindow>
+#include <cstdint>
 #include <functional>
 #include <optional>
 
 #include "core/outcome.h"
 #include "core/run_control.h"
 #include "core/workspace.h"
+#include "search/significance.h"
 
 class QAction;
 class QDialog;
@@ -58,6 +60,9 @@ class MainWindow : public QMainWindow {
   // Workspace until it returns; cancelling sets its RunControl's flag.
   void runSearch(const std::function<Outcome(Workspace&, const RunControl&)>& search);
   bool searchRunning() const { return busy_; }
+
+  // Randomised runs of the "1e5 iterations" significance tests.
+  long significanceIterations = 100000;
 
   // Every command of the menus, including the hidden ones, in menu order.
   QList<QAction*> commandActions() const;
@@ -191,13 +196,15 @@ class MainWindow : public QMainWindow {
   void showOutcome(const Outcome& out);
   void redraw(const Redraws& r);
   void applyWorkspaceTexts();
-  void notAvailableYet(const QString& command);
+  void runSignificance(SignificanceMethod method, Randomization randomization);
+  std::uint64_t nextSeed();
   void showReadout(double x, double y);
 
   Workspace ws_;
   WindowHooks hooks_;
   Widgets w_;
   bool busy_ = false;
+  std::uint64_t seed_ = 1;  // of the randomisations, from the clock at start
   QString shownPeriodField_, shownT0Field_;
 
   QList<QAction*> actions_;
