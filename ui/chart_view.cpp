@@ -168,8 +168,8 @@ void ChartView::mousePressEvent(QMouseEvent* event) {
 
 void ChartView::mouseReleaseEvent(QMouseEvent* event) {
   // A press and release at (nearly) the same place is a click, not a zoom.
-  const bool click = event->button() == Qt::LeftButton &&
-                     (event->pos() - pressPos_).manhattanLength() <= 3;
+  const bool click =
+      event->button() == Qt::LeftButton && (event->pos() - pressPos_).manhattanLength() <= 3;
   if (click && selectionRect()->isActive()) selectionRect()->cancel();
   if (!click && interactions().testFlag(QCP::iRangeDrag)) zoomed_ = true;  // panned
   QCustomPlot::mouseReleaseEvent(event);
@@ -282,8 +282,10 @@ void fillLightCurve(ChartView& chart, const Workspace& ws) {
     all.add(lc.time[i], lc.value[i]);
     errors.push_back(std::fabs(lc.error[i]));
     // Marks other than 0 and 1 (-1 during a removal) draw no point.
-    if (lc.mark[i] == 0) unmarked.add(lc.time[i], lc.value[i]);
-    else if (lc.mark[i] == 1) marked.add(lc.time[i], lc.value[i]);
+    if (lc.mark[i] == 0)
+      unmarked.add(lc.time[i], lc.value[i]);
+    else if (lc.mark[i] == 1)
+      marked.add(lc.time[i], lc.value[i]);
   }
   fill(chart, all, errors, unmarked, marked);
   if (n == 0) {
@@ -300,9 +302,9 @@ void fillPhaseDiagram(ChartView& chart, const Workspace& ws) {
     return;
   }
   const LightCurve& lc = ws.lightCurve;
-  const int n = static_cast<int>(std::min({static_cast<std::size_t>(std::max(0, lc.pointCount)),
-                                           lc.time.size(), ws.phase.size(),
-                                           ws.phasedValue.size()}));
+  const int n =
+      static_cast<int>(std::min({static_cast<std::size_t>(std::max(0, lc.pointCount)),
+                                 lc.time.size(), ws.phase.size(), ws.phasedValue.size()}));
   const std::vector<int> order = timeOrder(ws.phase, n);
   Columns all, unmarked, marked;
   QVector<double> errors;
@@ -314,8 +316,10 @@ void fillPhaseDiagram(ChartView& chart, const Workspace& ws) {
       const double x = cycle == 0 ? ws.phase[i] : ws.phase[i] + 1;
       all.add(x, ws.phasedValue[i]);
       errors.push_back(std::fabs(lc.error[i]));
-      if (lc.mark[i] == 0) unmarked.add(x, ws.phasedValue[i]);
-      else if (lc.mark[i] == 1) marked.add(x, ws.phasedValue[i]);
+      if (lc.mark[i] == 0)
+        unmarked.add(x, ws.phasedValue[i]);
+      else if (lc.mark[i] == 1)
+        marked.add(x, ws.phasedValue[i]);
     }
   fill(chart, all, errors, unmarked, marked);
   chart.setHomeRange(QCPRange(-0.25, 1.25),

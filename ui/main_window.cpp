@@ -114,10 +114,14 @@ QLabel* makeTitle(const QString& text, QWidget* parent) {
 
 QMessageBox::Icon boxIcon(MessageIcon icon) {
   switch (icon) {
-    case MessageIcon::Information: return QMessageBox::Information;
-    case MessageIcon::Exclamation: return QMessageBox::Warning;
-    case MessageIcon::Error: return QMessageBox::Critical;
-    case MessageIcon::None: break;
+    case MessageIcon::Information:
+      return QMessageBox::Information;
+    case MessageIcon::Exclamation:
+      return QMessageBox::Warning;
+    case MessageIcon::Error:
+      return QMessageBox::Critical;
+    case MessageIcon::None:
+      break;
   }
   return QMessageBox::NoIcon;
 }
@@ -215,8 +219,10 @@ void MainWindow::buildMenus() {
 
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   add(file, QStringLiteral("Open Data"), K(Qt::Key_O), &MainWindow::LoadData1Click);
-  saveData_ = add(file, QStringLiteral("Save Data"), K(Qt::Key_S), &MainWindow::Savelightcurve1Click);
-  savePhased_ = add(file, QStringLiteral("Save Phased Data"), K(Qt::Key_F), &MainWindow::SavePhase1Click);
+  saveData_ =
+      add(file, QStringLiteral("Save Data"), K(Qt::Key_S), &MainWindow::Savelightcurve1Click);
+  savePhased_ =
+      add(file, QStringLiteral("Save Phased Data"), K(Qt::Key_F), &MainWindow::SavePhase1Click);
   add(file, QStringLiteral("Save Phased Binned"), K(Qt::Key_E), &MainWindow::Binphased1Click);
   savePeriodogram_ = add(file, QStringLiteral("Save Periodogram"), K(Qt::Key_P),
                          &MainWindow::SavePeriodogram1Click);
@@ -225,7 +231,8 @@ void MainWindow::buildMenus() {
 
   QMenu* data = menuBar()->addMenu(QStringLiteral("&Data"));
   analyse_ = add(data, QStringLiteral("Analyse"), K(Qt::Key_F1), &MainWindow::Analyse1Click);
-  getStatistics_ = add(data, QStringLiteral("Get statistics"), K(Qt::Key_F2), &MainWindow::Checktype1Click);
+  getStatistics_ =
+      add(data, QStringLiteral("Get statistics"), K(Qt::Key_F2), &MainWindow::Checktype1Click);
   QMenu* binning = data->addMenu(QStringLiteral("Binning"));
   add(binning, QStringLiteral("2 point binning"), K(), &MainWindow::N2pointsbinning1Click);
   add(binning, QStringLiteral("3 point binning"), K(), &MainWindow::N3pointsbinning1Click);
@@ -241,43 +248,58 @@ void MainWindow::buildMenus() {
   add(data, QStringLiteral("Flux to mag"), K(), &MainWindow::Fluxtomag1Click);
   add(data, QStringLiteral("Mag to flux"), K(), &MainWindow::Magtoflux1Click);
   halve_ = add(data, QStringLiteral("Halve period"), K(Qt::Key_F5), &MainWindow::Halveperiod1Click);
-  double_ = add(data, QStringLiteral("Double period"), K(Qt::Key_F6), &MainWindow::Doubleperiod1Click);
+  double_ =
+      add(data, QStringLiteral("Double period"), K(Qt::Key_F6), &MainWindow::Doubleperiod1Click);
   shiftT0_ = add(data, QStringLiteral("Shift T0"), K(Qt::Key_F7), &MainWindow::ShiftT01Click);
   QMenu* mark = data->addMenu(QStringLiteral("Mark..."));
-  add(mark, QStringLiteral("5-sigma outliers"), K(Qt::CTRL | Qt::Key_F), &MainWindow::N5sigmaoutliers1Click);
-  add(mark, QStringLiteral("3-sigma outliers"), K(Qt::CTRL | Qt::Key_T), &MainWindow::N3sigmaoutlier1Click);
-  add(mark, QStringLiteral("2.5-sigma outliers"), K(Qt::CTRL | Qt::Key_G), &MainWindow::N25sigmaoutliers1Click);
-  add(mark, QStringLiteral("2-sigma outliers"), K(Qt::CTRL | Qt::Key_Y), &MainWindow::N2sigmaoutiers1Click);
+  add(mark, QStringLiteral("5-sigma outliers"), K(Qt::CTRL | Qt::Key_F),
+      &MainWindow::N5sigmaoutliers1Click);
+  add(mark, QStringLiteral("3-sigma outliers"), K(Qt::CTRL | Qt::Key_T),
+      &MainWindow::N3sigmaoutlier1Click);
+  add(mark, QStringLiteral("2.5-sigma outliers"), K(Qt::CTRL | Qt::Key_G),
+      &MainWindow::N25sigmaoutliers1Click);
+  add(mark, QStringLiteral("2-sigma outliers"), K(Qt::CTRL | Qt::Key_Y),
+      &MainWindow::N2sigmaoutiers1Click);
   add(mark, QStringLiteral("Move marked points up"), K(Qt::SHIFT | Qt::Key_Up),
       &MainWindow::Movemarkedpointsup1Click);
   add(mark, QStringLiteral("Move marked points left"), K(Qt::SHIFT | Qt::Key_Left),
       &MainWindow::Movemarkedpointsleft1Click);
-  add(mark, QStringLiteral("Move left faster"), K(cs | Qt::Key_Left), &MainWindow::Moveleftfaster1Click);
+  add(mark, QStringLiteral("Move left faster"), K(cs | Qt::Key_Left),
+      &MainWindow::Moveleftfaster1Click);
   add(mark, QStringLiteral("Move marked points down"), K(Qt::SHIFT | Qt::Key_Down),
       &MainWindow::Movemarkedpointsdown1Click);
   add(mark, QStringLiteral("Move marked points right"), K(Qt::SHIFT | Qt::Key_Right),
       &MainWindow::Movemarkedpointsright1Click);
-  add(mark, QStringLiteral("Move right faster "), K(cs | Qt::Key_Right), &MainWindow::Moverightfaster1Click);
+  add(mark, QStringLiteral("Move right faster "), K(cs | Qt::Key_Right),
+      &MainWindow::Moverightfaster1Click);
   add(mark, QStringLiteral("Night"), K(Qt::CTRL | Qt::Key_N), &MainWindow::Night1Click);
-  unmark_ = add(mark, QStringLiteral("Unmark points"), K(Qt::CTRL | Qt::Key_M), &MainWindow::Deselect1Click);
-  remove_ = add(mark, QStringLiteral("Remove marked points"), K(Qt::CTRL | Qt::Key_R), &MainWindow::Remove1Click);
-  add(mark, QStringLiteral("Mark between"), K(Qt::CTRL | Qt::Key_B), &MainWindow::Markbetween1Click);
+  unmark_ = add(mark, QStringLiteral("Unmark points"), K(Qt::CTRL | Qt::Key_M),
+                &MainWindow::Deselect1Click);
+  remove_ = add(mark, QStringLiteral("Remove marked points"), K(Qt::CTRL | Qt::Key_R),
+                &MainWindow::Remove1Click);
+  add(mark, QStringLiteral("Mark between"), K(Qt::CTRL | Qt::Key_B),
+      &MainWindow::Markbetween1Click);
   add(data, QStringLiteral("Add flipped dataset"), K(), &MainWindow::Addflipeddataset1Click);
   add(data, QStringLiteral("Add to X"), K(), &MainWindow::AddtoX1Click);
   add(data, QStringLiteral("Add to Y"), K(), &MainWindow::AddtoY1Click);
   data->addSeparator();
-  add(data, QStringLiteral("Generate white noise"), K(Qt::CTRL | Qt::Key_W), &MainWindow::Generatewhitenoise1Click);
+  add(data, QStringLiteral("Generate white noise"), K(Qt::CTRL | Qt::Key_W),
+      &MainWindow::Generatewhitenoise1Click);
   add(data, QStringLiteral("  --> 1e5 L-S iterations"), K(), &MainWindow::Goauto1Click);
-  add(data, QStringLiteral("Randomly permute"), K(Qt::CTRL | Qt::Key_P), &MainWindow::Randomlypermute1Click);
+  add(data, QStringLiteral("Randomly permute"), K(Qt::CTRL | Qt::Key_P),
+      &MainWindow::Randomlypermute1Click);
   add(data, QStringLiteral("  --> 1e5 AoV iterations"), K(), &MainWindow::N1e5AoViterations1Click);
   add(data, QStringLiteral("  --> 1e5 L-S iterations"), K(), &MainWindow::N100000iterations1Click);
   data->addSeparator();
   add(data, QStringLiteral("Spectral window"), K(), &MainWindow::Spectralwindow1Click);
   add(data, QStringLiteral("Mark spec"), K(), &MainWindow::Markspec1Click);
   add(data, QStringLiteral("mark plus minus"), K(), &MainWindow::markplusminus1Click);
-  deleteFile_ = add(data, QStringLiteral("Delete file"), K(Qt::Key_F12), &MainWindow::Deletefile1Click);
-  add(data, QStringLiteral("Add as a template"), K(), &MainWindow::Addasatemplate1Click)->setVisible(false);
-  add(data, QStringLiteral("Remove period"), K(), &MainWindow::Removeperiod1Click)->setVisible(false);
+  deleteFile_ =
+      add(data, QStringLiteral("Delete file"), K(Qt::Key_F12), &MainWindow::Deletefile1Click);
+  add(data, QStringLiteral("Add as a template"), K(), &MainWindow::Addasatemplate1Click)
+      ->setVisible(false);
+  add(data, QStringLiteral("Remove period"), K(), &MainWindow::Removeperiod1Click)
+      ->setVisible(false);
 
   QMenu* product = menuBar()->addMenu(QStringLiteral("Fazorn"));
   QAction* options = product->addAction(QStringLiteral("Options"));  // no action
@@ -308,8 +330,9 @@ QWidget* MainWindow::buildRightPanel() {
   using Kind = KeyFilter::Kind;
   analyse->addRow(QStringLiteral("Min period:"), w_.minPeriod = makeField(panel, Kind::Decimal));
   analyse->addRow(QStringLiteral("Max period:"), w_.maxPeriod = makeField(panel, Kind::Decimal));
-  analyse->addRow(QStringLiteral("Harmonics:"),
-                  w_.harmonics = makeField(panel, Kind::Digits, QStringLiteral("Number of harmonics")));
+  analyse->addRow(
+      QStringLiteral("Harmonics:"),
+      w_.harmonics = makeField(panel, Kind::Digits, QStringLiteral("Number of harmonics")));
   analyse->addRow(QStringLiteral("Resolution:"),
                   w_.resolution = makeField(panel, Kind::Decimal,
                                             QStringLiteral("Periodam resolution [1/day]")));
@@ -328,8 +351,9 @@ QWidget* MainWindow::buildRightPanel() {
   w_.period = new QLineEdit(panel);
   w_.t0 = new QLineEdit(panel);
   for (QLineEdit* e : {w_.period, w_.t0})
-    e->setStyleSheet(QStringLiteral("QLineEdit { background: palette(button); }"
-                                    "QLineEdit:focus { background: palette(base); }"));
+    e->setStyleSheet(
+        QStringLiteral("QLineEdit { background: palette(button); }"
+                       "QLineEdit:focus { background: palette(base); }"));
   manual->addRow(QStringLiteral("Period:"), w_.period);
   manual->addRow(QStringLiteral("T0:"), w_.t0);
   w_.phase = new QPushButton(QStringLiteral("Phase"), panel);
@@ -424,9 +448,9 @@ std::optional<double> MainWindow::readDouble(const QString& text) {
   bool ok = false;
   const double v = QLocale().toDouble(text.trimmed(), &ok);
   if (ok) return v;
-  hooks_.showMessage(this, {QStringLiteral("\"%1\" is not a valid floating point value")
-                                .arg(text).toStdString(),
-                            "Fazorn", MessageIcon::Error});
+  hooks_.showMessage(
+      this, {QStringLiteral("\"%1\" is not a valid floating point value").arg(text).toStdString(),
+             "Fazorn", MessageIcon::Error});
   return std::nullopt;
 }
 
@@ -434,9 +458,9 @@ std::optional<int> MainWindow::readInt(const QString& text) {
   bool ok = false;
   const int v = QLocale().toInt(text.trimmed(), &ok);
   if (ok) return v;
-  hooks_.showMessage(this, {QStringLiteral("\"%1\" is not a valid integer value")
-                                .arg(text).toStdString(),
-                            "Fazorn", MessageIcon::Error});
+  hooks_.showMessage(this,
+                     {QStringLiteral("\"%1\" is not a valid integer value").arg(text).toStdString(),
+                      "Fazorn", MessageIcon::Error});
   return std::nullopt;
 }
 
@@ -444,10 +468,22 @@ bool MainWindow::readSearchSettings() {
   // Each value is stored as soon as it converts, so a bad field leaves the
   // ones before it updated.
   SearchSettings& s = ws_.settings;
-  if (auto v = readDouble(w_.minPeriod->text())) s.minPeriod = *v; else return false;
-  if (auto v = readDouble(w_.maxPeriod->text())) s.maxPeriod = *v; else return false;
-  if (auto v = readInt(w_.harmonics->text())) s.harmonics = *v; else return false;
-  if (auto v = readDouble(w_.resolution->text())) s.resolution = *v; else return false;
+  if (auto v = readDouble(w_.minPeriod->text()))
+    s.minPeriod = *v;
+  else
+    return false;
+  if (auto v = readDouble(w_.maxPeriod->text()))
+    s.maxPeriod = *v;
+  else
+    return false;
+  if (auto v = readInt(w_.harmonics->text()))
+    s.harmonics = *v;
+  else
+    return false;
+  if (auto v = readDouble(w_.resolution->text()))
+    s.resolution = *v;
+  else
+    return false;
   return true;
 }
 
@@ -566,7 +602,8 @@ void MainWindow::applyWorkspaceTexts() {
   w_.score->setText(qs(p.score));
   // The phasing fields follow the Workspace only when an operation wrote
   // them, so that typing in them survives unrelated commands.
-  if (qs(p.periodField) != shownPeriodField_) w_.period->setText(shownPeriodField_ = qs(p.periodField));
+  if (qs(p.periodField) != shownPeriodField_)
+    w_.period->setText(shownPeriodField_ = qs(p.periodField));
   if (qs(p.t0Field) != shownT0Field_) w_.t0->setText(shownT0Field_ = qs(p.t0Field));
 
   const CommandStates& c = ws_.commands;
@@ -615,10 +652,18 @@ void MainWindow::LoadData1Click() {
   const QString path = hooks_.chooseDataFile(this);
   if (!path.isEmpty()) openDataFile(path);
 }
-void MainWindow::Savelightcurve1Click() { run([&] { return saveData(ws_); }); }
-void MainWindow::SavePhase1Click() { run([&] { return savePhasedData(ws_); }); }
-void MainWindow::Binphased1Click() { run([&] { return savePhasedBinned(ws_); }); }
-void MainWindow::SavePeriodogram1Click() { run([&] { return savePeriodogram(ws_); }); }
+void MainWindow::Savelightcurve1Click() {
+  run([&] { return saveData(ws_); });
+}
+void MainWindow::SavePhase1Click() {
+  run([&] { return savePhasedData(ws_); });
+}
+void MainWindow::Binphased1Click() {
+  run([&] { return savePhasedBinned(ws_); });
+}
+void MainWindow::SavePeriodogram1Click() {
+  run([&] { return savePeriodogram(ws_); });
+}
 void MainWindow::Exit1Click() { hooks_.exitProcess(0); }
 
 void MainWindow::Analyse1Click() {
@@ -635,27 +680,67 @@ void MainWindow::Button3Click() {
   runSearch(analyseLombScargle);
 }
 
-void MainWindow::Checktype1Click() { run([&] { return getStatistics(ws_); }); }
-void MainWindow::N2pointsbinning1Click() { run([&] { return binByPoints(ws_, 2); }); }
-void MainWindow::N3pointsbinning1Click() { run([&] { return binByPoints(ws_, 3); }); }
-void MainWindow::N4pointbinning1Click() { run([&] { return binByPoints(ws_, 4); }); }
-void MainWindow::Binlightcurve1Click() { run([&] { return binByDay(ws_); }); }
-void MainWindow::N1minute1Click() { run([&] { return binByMinutes(ws_, 1); }); }
-void MainWindow::N2minutes1Click() { run([&] { return binByMinutes(ws_, 2); }); }
-void MainWindow::N3minutes1Click() { run([&] { return binByMinutes(ws_, 3); }); }
-void MainWindow::N5minutes1Click() { run([&] { return binByMinutes(ws_, 5); }); }
-void MainWindow::N10minutes1Click() { run([&] { return binByMinutes(ws_, 10); }); }
-void MainWindow::Normalizelightcurve1Click() { run([&] { return normalizeLightCurve(ws_); }); }
-void MainWindow::Fluxtomag1Click() { run([&] { return fluxToMag(ws_); }); }
-void MainWindow::Magtoflux1Click() { run([&] { return magToFlux(ws_); }); }
-void MainWindow::Halveperiod1Click() { run([&] { return halvePeriod(ws_); }); }
-void MainWindow::Doubleperiod1Click() { run([&] { return doublePeriod(ws_); }); }
-void MainWindow::ShiftT01Click() { run([&] { return shiftT0(ws_); }); }
+void MainWindow::Checktype1Click() {
+  run([&] { return getStatistics(ws_); });
+}
+void MainWindow::N2pointsbinning1Click() {
+  run([&] { return binByPoints(ws_, 2); });
+}
+void MainWindow::N3pointsbinning1Click() {
+  run([&] { return binByPoints(ws_, 3); });
+}
+void MainWindow::N4pointbinning1Click() {
+  run([&] { return binByPoints(ws_, 4); });
+}
+void MainWindow::Binlightcurve1Click() {
+  run([&] { return binByDay(ws_); });
+}
+void MainWindow::N1minute1Click() {
+  run([&] { return binByMinutes(ws_, 1); });
+}
+void MainWindow::N2minutes1Click() {
+  run([&] { return binByMinutes(ws_, 2); });
+}
+void MainWindow::N3minutes1Click() {
+  run([&] { return binByMinutes(ws_, 3); });
+}
+void MainWindow::N5minutes1Click() {
+  run([&] { return binByMinutes(ws_, 5); });
+}
+void MainWindow::N10minutes1Click() {
+  run([&] { return binByMinutes(ws_, 10); });
+}
+void MainWindow::Normalizelightcurve1Click() {
+  run([&] { return normalizeLightCurve(ws_); });
+}
+void MainWindow::Fluxtomag1Click() {
+  run([&] { return fluxToMag(ws_); });
+}
+void MainWindow::Magtoflux1Click() {
+  run([&] { return magToFlux(ws_); });
+}
+void MainWindow::Halveperiod1Click() {
+  run([&] { return halvePeriod(ws_); });
+}
+void MainWindow::Doubleperiod1Click() {
+  run([&] { return doublePeriod(ws_); });
+}
+void MainWindow::ShiftT01Click() {
+  run([&] { return shiftT0(ws_); });
+}
 
-void MainWindow::N5sigmaoutliers1Click() { run([&] { return markSigmaOutliers(ws_, 5); }); }
-void MainWindow::N3sigmaoutlier1Click() { run([&] { return markSigmaOutliers(ws_, 3); }); }
-void MainWindow::N25sigmaoutliers1Click() { run([&] { return markSigmaOutliers(ws_, 2.5); }); }
-void MainWindow::N2sigmaoutiers1Click() { run([&] { return markSigmaOutliers(ws_, 2); }); }
+void MainWindow::N5sigmaoutliers1Click() {
+  run([&] { return markSigmaOutliers(ws_, 5); });
+}
+void MainWindow::N3sigmaoutlier1Click() {
+  run([&] { return markSigmaOutliers(ws_, 3); });
+}
+void MainWindow::N25sigmaoutliers1Click() {
+  run([&] { return markSigmaOutliers(ws_, 2.5); });
+}
+void MainWindow::N2sigmaoutiers1Click() {
+  run([&] { return markSigmaOutliers(ws_, 2); });
+}
 void MainWindow::Movemarkedpointsup1Click() {
   run([&] { return moveMarkedPoints(ws_, MoveDirection::Up); });
 }
@@ -674,11 +759,21 @@ void MainWindow::Movemarkedpointsright1Click() {
 void MainWindow::Moverightfaster1Click() {
   run([&] { return moveMarkedPoints(ws_, MoveDirection::RightFaster); });
 }
-void MainWindow::Night1Click() { run([&] { return markNight(ws_); }); }
-void MainWindow::Deselect1Click() { run([&] { return unmarkPoints(ws_); }); }
-void MainWindow::Remove1Click() { run([&] { return removeMarkedPoints(ws_); }); }
-void MainWindow::Markbetween1Click() { run([&] { return markBetween(ws_); }); }
-void MainWindow::Addflipeddataset1Click() { run([&] { return addFlippedDataset(ws_); }); }
+void MainWindow::Night1Click() {
+  run([&] { return markNight(ws_); });
+}
+void MainWindow::Deselect1Click() {
+  run([&] { return unmarkPoints(ws_); });
+}
+void MainWindow::Remove1Click() {
+  run([&] { return removeMarkedPoints(ws_); });
+}
+void MainWindow::Markbetween1Click() {
+  run([&] { return markBetween(ws_); });
+}
+void MainWindow::Addflipeddataset1Click() {
+  run([&] { return addFlippedDataset(ws_); });
+}
 
 void MainWindow::AddtoX1Click() {
   if (busy_ || hooks_.execDialog(*adding_) != QDialog::Accepted) return;
@@ -719,12 +814,24 @@ void MainWindow::runSignificance(SignificanceMethod method, Randomization random
 
 std::uint64_t MainWindow::nextSeed() { return seed_++; }
 
-void MainWindow::Spectralwindow1Click() { run([&] { return spectralWindow(ws_); }); }
-void MainWindow::Markspec1Click() { run([&] { return markSpec(ws_); }); }
-void MainWindow::markplusminus1Click() { run([&] { return markPlusMinus(ws_); }); }
-void MainWindow::Deletefile1Click() { run([&] { return deleteDataFile(ws_); }); }
-void MainWindow::Addasatemplate1Click() { run([&] { return addAsTemplate(ws_); }); }
-void MainWindow::Removeperiod1Click() { run([&] { return removePeriod(ws_); }); }
+void MainWindow::Spectralwindow1Click() {
+  run([&] { return spectralWindow(ws_); });
+}
+void MainWindow::Markspec1Click() {
+  run([&] { return markSpec(ws_); });
+}
+void MainWindow::markplusminus1Click() {
+  run([&] { return markPlusMinus(ws_); });
+}
+void MainWindow::Deletefile1Click() {
+  run([&] { return deleteDataFile(ws_); });
+}
+void MainWindow::Addasatemplate1Click() {
+  run([&] { return addAsTemplate(ws_); });
+}
+void MainWindow::Removeperiod1Click() {
+  run([&] { return removePeriod(ws_); });
+}
 
 void MainWindow::Help1Click() {
   if (!busy_) hooks_.execDialog(*help_);

@@ -1,5 +1,7 @@
 // The main window driven as a user would: menus, shortcuts, buttons, chart
 // clicks, manual phasing and the persisted settings.
+#include "ui/main_window.h"
+
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
@@ -8,14 +10,13 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <clocale>
 #include <chrono>
+#include <clocale>
 #include <memory>
 #include <thread>
 
 #include "ui/chart_view.h"
 #include "ui/dialogs.h"
-#include "ui/main_window.h"
 
 using fazorn::Message;
 using fazorn::ui::MainWindow;
@@ -69,9 +70,7 @@ class MainWindowTest : public QObject {
     std::setlocale(LC_NUMERIC, "C");
   }
 
-  void init() {
-    QSettings(QStringLiteral("kv"), QStringLiteral("Fazorn")).clear();
-  }
+  void init() { QSettings(QStringLiteral("kv"), QStringLiteral("Fazorn")).clear(); }
 
   void startsEmptyWithDefaultsAndCommandStates() {
     Recorder rec;
@@ -83,9 +82,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(ui.harmonics->text(), QStringLiteral("2"));
     QCOMPARE(ui.resolution->text(), QStringLiteral("0.00030"));
     QCOMPARE(ui.period_->text(), QStringLiteral("-"));
-    for (const char* disabled : {"Save Data", "Analyse", "Save Phased Data", "Save Periodogram",
-                                 "Get statistics", "Shift T0", "Normalize light curve",
-                                 "Delete file", "Day binning"})
+    for (const char* disabled :
+         {"Save Data", "Analyse", "Save Phased Data", "Save Periodogram", "Get statistics",
+          "Shift T0", "Normalize light curve", "Delete file", "Day binning"})
       QVERIFY2(!w.commandAction(QString::fromLatin1(disabled))->isEnabled(), disabled);
     QVERIFY(!ui.aov->isEnabled());
     QVERIFY(!ui.phase->isEnabled());
@@ -225,14 +224,16 @@ class MainWindowTest : public QObject {
     ui.minPeriod->setText(QStringLiteral("0.5"));
     ui.maxPeriod->setText(QStringLiteral("abc"));
     w.Analyse1Click();
-    QCOMPARE(rec.messages, QStringList{QStringLiteral("Fazorn|\"abc\" is not a valid floating point value")});
+    QCOMPARE(rec.messages,
+             QStringList{QStringLiteral("Fazorn|\"abc\" is not a valid floating point value")});
     QCOMPARE(w.workspace().settings.minPeriod, 0.5);
     QCOMPARE(w.workspace().settings.maxPeriod, 500.0);
 
     rec.messages.clear();
     ui.period->setText(QStringLiteral("x1"));
     w.BitBtn2Click();
-    QCOMPARE(rec.messages, QStringList{QStringLiteral("Fazorn|\"x1\" is not a valid floating point value")});
+    QCOMPARE(rec.messages,
+             QStringList{QStringLiteral("Fazorn|\"x1\" is not a valid floating point value")});
     QCOMPARE(w.workspace().phased, 0);
 
     // Key filters: no second separator, no letters, no minus.
@@ -404,7 +405,8 @@ class MainWindowTest : public QObject {
     QVERIFY(rec.messages.isEmpty());
     rec.dialogResult = QDialog::Accepted;
     w.AddtoY1Click();
-    QCOMPARE(rec.messages, QStringList{QStringLiteral("Fazorn|\"zz\" is not a valid floating point value")});
+    QCOMPARE(rec.messages,
+             QStringList{QStringLiteral("Fazorn|\"zz\" is not a valid floating point value")});
 
     w.widgets().chart1->resize(400, 200);
     const QString png = dir.filePath(QStringLiteral("chart.png"));
