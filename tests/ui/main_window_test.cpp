@@ -211,6 +211,22 @@ class MainWindowTest : public QObject {
       d = std::min(d, std::fabs(d - 1.0));
       QVERIFY2(d < 1e-6, qPrintable(QString::number(k)));
     }
+    // A rectangle zooms the light curve; refills keep the zoom until a
+    // double click restores the whole curve.
+    const QCPRange full = ui.chart1->xAxis->range();
+    QTest::mousePress(ui.chart1, Qt::LeftButton, Qt::NoModifier, QPoint(200, 60));
+    QTest::mouseMove(ui.chart1, QPoint(300, 120));
+    QTest::mouseRelease(ui.chart1, Qt::LeftButton, Qt::NoModifier, QPoint(400, 180));
+    QVERIFY(ui.chart1->zoomed());
+    const QCPRange zoomedRange = ui.chart1->xAxis->range();
+    QVERIFY(zoomedRange.size() < full.size() / 2);
+    w.N5sigmaoutliers1Click();
+    w.Chart1ClickSeries(ws.lightCurve.time[0], ws.lightCurve.value[0]);
+    QCOMPARE(ui.chart1->xAxis->range().lower, zoomedRange.lower);
+    QTest::mouseDClick(ui.chart1, Qt::LeftButton, Qt::NoModifier, QPoint(300, 120));
+    QVERIFY(!ui.chart1->zoomed());
+    QCOMPARE(ui.chart1->xAxis->range().lower, full.lower);
+
     w.Doubleperiod1Click();
     QCOMPARE(ui.period_->text(), QStringLiteral("0.600000"));
     QCOMPARE(ui.error->text(), QStringLiteral("-"));
