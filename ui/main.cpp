@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   std::setlocale(LC_NUMERIC, "C");
   QApplication::setApplicationName(QStringLiteral("Fazorn"));
   QApplication::setOrganizationName(QStringLiteral("kv"));
-  QApplication::setWindowIcon(QIcon(QStringLiteral(":/fazorn.svg")));
+  QApplication::setWindowIcon(QIcon(QStringLiteral(":/fazorn.png")));
 
   fazorn::ui::MainWindow window;
   window.show();
