@@ -11,6 +11,13 @@ double phaseOf(double time, double period, double t0) {
   double f = std::isfinite(x) ? x - std::trunc(x) : 0.0;
   double p = (time >= t0) ? f : f + 1.0;
   if (p > 0.5) p -= 1.0;
+  // The rule above keeps (-0.5, 0.5] only for a positive period; a negative
+  // one (typed into the "Period:" field) would give phases in (-1, 1.5).
+  // Fold those back into the same interval, leaving positive periods alone.
+  if (!(p > -0.5 && p <= 0.5)) {
+    p -= std::floor(p);
+    if (p > 0.5) p -= 1.0;
+  }
   return p;
 }
 

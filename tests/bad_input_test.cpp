@@ -1,6 +1,7 @@
 // The bad-input corpus in tests/data/bad: what each file loads as and what
 // the user is told. Nothing may crash, and nothing is ever lost silently.
 #include <filesystem>
+#include <ostream>
 #include <string>
 
 #include "core/observation_file.h"
@@ -12,9 +13,12 @@ namespace {
 
 struct BadInputCase {
   const char* file;
-  int points;             // points loaded
-  const char* noteText;   // a text the notes must contain ("" for none)
+  int points;            // points loaded
+  const char* noteText;  // a text the notes must contain ("" for none)
 };
+
+// Shown in the test list instead of the bytes of the case.
+void PrintTo(const BadInputCase& c, std::ostream* os) { *os << c.file; }
 
 class BadInput : public ::testing::TestWithParam<BadInputCase> {};
 
@@ -45,8 +49,7 @@ TEST_P(BadInput, LoadsWhatCanBeReadAndSaysWhatHappened) {
 INSTANTIATE_TEST_SUITE_P(
     Corpus, BadInput,
     ::testing::Values(
-        BadInputCase{"empty.dat", 0, ""},
-        BadInputCase{"words_only.dat", 0, "line 1 at \"time\""},
+        BadInputCase{"empty.dat", 0, ""}, BadInputCase{"words_only.dat", 0, "line 1 at \"time\""},
         BadInputCase{"binary.dat", 0, "is not a number"},
         // "6." and "9e" convert the way the C conversion does; "1e+" too.
         BadInputCase{"truncated_number.dat", 4, ""},
@@ -54,12 +57,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadInputCase{"denormals.dat", 2, ""},
         BadInputCase{"nan_inf.dat", 6, "6 points hold a number that is not finite"},
         BadInputCase{"zero_negative_errors.dat", 3, "1 point has an error of 0"},
-        BadInputCase{"duplicate_times.dat", 4, ""},
-        BadInputCase{"unsorted_times.dat", 4, ""},
-        BadInputCase{"one_point.dat", 1, ""},
-        BadInputCase{"two_points.dat", 2, ""},
-        BadInputCase{"all_equal.dat", 4, ""},
-        BadInputCase{"crlf_near_2450000.dat", 3, ""},
+        BadInputCase{"duplicate_times.dat", 4, ""}, BadInputCase{"unsorted_times.dat", 4, ""},
+        BadInputCase{"one_point.dat", 1, ""}, BadInputCase{"two_points.dat", 2, ""},
+        BadInputCase{"all_equal.dat", 4, ""}, BadInputCase{"crlf_near_2450000.dat", 3, ""},
         BadInputCase{"bom_near_zero.dat", 2, ""}),
     [](const auto& info) {
       std::string name = info.param.file;

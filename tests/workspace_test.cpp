@@ -1,11 +1,12 @@
 // Phasing, number formats, the index sort and the light-curve statistics.
+#include "core/workspace.h"
+
 #include <cmath>
 #include <string>
 
 #include "core/number_format.h"
 #include "core/results_panel.h"
 #include "core/statistics.h"
-#include "core/workspace.h"
 #include "support/test_support.h"
 
 namespace fazorn {
@@ -30,12 +31,12 @@ TEST(ComputePhases, FollowsTheTruncationRuleOnBothSidesOfT0) {
   ws.t0 = 10.0;
   computePhases(ws);
   EXPECT_EQ(ws.phased, 1);
-  EXPECT_EQ(ws.phase[0], 0.0);                  // at t0
-  EXPECT_EQ(ws.phase[1], 0.5);                  // half a period after
-  EXPECT_EQ(ws.phase[2], 0.5);                  // half a period before: -0.5 + 1
-  EXPECT_DOUBLE_EQ(ws.phase[3], -0.25);         // 0.75 after
-  EXPECT_DOUBLE_EQ(ws.phase[4], -0.25);         // 0.25 before
-  EXPECT_EQ(ws.phase[5], 0.0);                  // whole periods before
+  EXPECT_EQ(ws.phase[0], 0.0);           // at t0
+  EXPECT_EQ(ws.phase[1], 0.5);           // half a period after
+  EXPECT_EQ(ws.phase[2], 0.5);           // half a period before: -0.5 + 1
+  EXPECT_DOUBLE_EQ(ws.phase[3], -0.25);  // 0.75 after
+  EXPECT_DOUBLE_EQ(ws.phase[4], -0.25);  // 0.25 before
+  EXPECT_EQ(ws.phase[5], 0.0);           // whole periods before
   for (double p : ws.phase) {
     EXPECT_GT(p, -0.5);
     EXPECT_LE(p, 0.5);
@@ -44,6 +45,17 @@ TEST(ComputePhases, FollowsTheTruncationRuleOnBothSidesOfT0) {
   ws.period = 0.0;
   computePhases(ws);
   for (double p : ws.phase) EXPECT_EQ(p, 0.0);
+
+  // A negative period typed into the field still phases into (-0.5, 0.5],
+  // and as the positive period does up to the sign of the phase.
+  ws.period = -1.0;
+  computePhases(ws);
+  for (double p : ws.phase) {
+    EXPECT_GT(p, -0.5);
+    EXPECT_LE(p, 0.5);
+  }
+  EXPECT_DOUBLE_EQ(ws.phase[3], 0.25);    // 0.75 after t0 at period -1
+  EXPECT_NEAR(ws.phase[6], -0.3, 1e-12);  // 2.3 after t0 (12.3 - 10 is not exact)
 }
 
 TEST(ComputePhases, PhasedValuesAreACopyTakenAtPhasing) {
@@ -107,8 +119,7 @@ TEST(IndexSort, AscendingWithTheHeapSortOrderOfEqualValues) {
   std::vector<double> values{3.0, -1.0, 2.5, 7.0, 0.0, 2.5};
   index.resize(values.size());
   indexSort(values, index);
-  for (std::size_t i = 1; i < index.size(); ++i)
-    EXPECT_LE(values[index[i - 1]], values[index[i]]);
+  for (std::size_t i = 1; i < index.size(); ++i) EXPECT_LE(values[index[i - 1]], values[index[i]]);
   std::vector<int> single(1);
   indexSort(std::vector<double>{5.0}, single);
   EXPECT_EQ(single[0], 0);
