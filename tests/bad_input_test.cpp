@@ -1,5 +1,6 @@
 // The bad-input corpus in tests/data/bad: what each file loads as and what
 // the user is told. Nothing may crash, and nothing is ever lost silently.
+#include <cstdio>
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -89,6 +90,41 @@ TEST(BadInputPaths, DirectoriesMissingFilesAndVeryLongPaths) {
   EXPECT_EQ(ws.lightCurve.pointCount, 2);
   EXPECT_EQ(ws.files.dataPath, file.string());
   EXPECT_EQ(ws.files.directory, deep.string() + "/");
+}
+
+}  // namespace
+}  // namespace fazorn
+
+#if defined(__SANITIZE_ADDRESS__)
+#define FAZORN_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FAZORN_UNDER_ASAN 1
+#endif
+#endif
+
+namespace fazorn {
+namespace {
+
+TEST(BadInputSize, TenMillionLinesLoadWhole) {
+#ifdef FAZORN_UNDER_ASAN
+  GTEST_SKIP() << "half a gigabyte of arrays: left to the release build";
+#endif
+  test::TempDir dir;
+  const auto file = dir / "huge.dat";
+  {
+    std::FILE* f = std::fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    for (int i = 0; i < 10000000; ++i) std::fprintf(f, "%d 1.5 0.1\n", i);
+    std::fclose(f);
+  }
+  Workspace ws;
+  Outcome out = loadObservations(ws, file.string());
+  EXPECT_TRUE(out.ok);
+  EXPECT_EQ(ws.lightCurve.pointCount, 10000000);
+  EXPECT_EQ(ws.lightCurve.time.back(), 9999999.0);
+  EXPECT_EQ(ws.lightCurve.weight.size(), 10000000u);
+  EXPECT_EQ(ws.panel.dataPoints, "10000000");
 }
 
 }  // namespace
