@@ -164,7 +164,8 @@ Outcome fluxToMag(Workspace& ws) {
         // between flux and flux + error. Neither exists unless both fluxes
         // are positive.
         if (!(flux > 0) || !(flux + fluxError > 0)) return false;
-        mag = -2.5 * std::log10(flux);
+        // (+ 0.0 writes a flux of exactly 1 as 0.000000, not -0.000000.)
+        mag = -2.5 * std::log10(flux) + 0.0;
         magError = 2.5 * std::log10(flux + fluxError) - 2.5 * std::log10(flux);
         return std::isfinite(mag) && std::isfinite(magError);
       },
