@@ -28,8 +28,8 @@ Outcome toggleMarkInLightCurve(Workspace& ws, double x, double y) {
 
 Outcome toggleMarkInPhaseDiagram(Workspace& ws, double x, double y) {
   LightCurve& lc = ws.lightCurve;
-  const std::size_t n = std::min({static_cast<std::size_t>(lc.pointCount), ws.phase.size(),
-                                  ws.phasedValue.size()});
+  const std::size_t n =
+      std::min({static_cast<std::size_t>(lc.pointCount), ws.phase.size(), ws.phasedValue.size()});
   for (std::size_t i = 0; i < n; ++i)
     if ((x == ws.phase[i] || x == ws.phase[i] + 1) && y == ws.phasedValue[i]) {
       toggle(lc.mark[i]);

@@ -1,0 +1,188 @@
+// Transformations of the light curve as a whole: normalising magnitudes to
+// relative flux, constant offsets, the mirrored copy, the spectral-window
+// probe, and the flux/magnitude conversions written to derived files.
+#include "edit/transformations.h"
+
+#include <cfloat>
+#include <cmath>
+#include <string>
+
+#include "core/file_names.h"
+#include "core/text_file.h"
+#include "edit/edit_common.h"
+
+namespace fazorn {
+
+using edit_detail::countOfPoints;
+using edit_detail::lightCurveRedrawn;
+using edit_detail::lightCurveRedrawnAndRephased;
+using edit_detail::nothingDone;
+
+Outcome normalizeLightCurve(Workspace& ws) {
+  if (ws.dataLoaded != 1) return nothingDone();
+  if (!ws.magAtMaximumValid) {
+    // The last model had no positive maximum flux, so there is no
+    // magnitude at maximum light to normalise to.
+    Outcome out;
+    out.ok = false;
+    out.cancelled = true;
+    out.message = warningBox(
+        "The light curve cannot be normalized: the last analysis gave no magnitude at "
+        "maximum light.");
+    return out;
+  }
+  LightCurve& lc = ws.lightCurve;
+  // Magnitudes become flux relative to the model's maximum light (1 at
+  // maximum). Errors and weights stay as they were.
+  for (int i = 0; i < lc.pointCount; ++i)
+    lc.value[i] = std::pow(10.0, -0.4 * (lc.value[i] - ws.magAtMaximum));
+  ws.normalized = 1;
+  Outcome out = lightCurveRedrawn(ws);
+  const Outcome refreshed = refreshPhasing(ws);
+  out.redraw.phaseDiagram = refreshed.redraw.phaseDiagram;
+  out.redraw.results = refreshed.redraw.results;
+  return out;
+}
+
+namespace {
+
+// The constant is added as the single-precision number nearest to it (0.1
+// adds 0.100000001490116), as the dialog's conversion has always given it.
+// Beyond the single-precision range the constant is used as it is.
+double singlePrecision(double constant) {
+  if (std::isfinite(constant) && std::fabs(constant) <= FLT_MAX)
+    return static_cast<double>(static_cast<float>(constant));
+  return constant;
+}
+
+// Phases and the phase diagram are not refreshed by the offsets: the phase
+// diagram keeps the values of the last phasing.
+Outcome addToAll(Workspace& ws, std::vector<double>& target, double constant) {
+  const double c = singlePrecision(constant);
+  for (int i = 0; i < ws.lightCurve.pointCount; ++i) target[i] += c;
+  return lightCurveRedrawn(ws);
+}
+
+}  // namespace
+
+Outcome addToX(Workspace& ws, double constant) {
+  if (ws.dataLoaded != 1) return nothingDone();
+  return addToAll(ws, ws.lightCurve.time, constant);
+}
+
+Outcome addToY(Workspace& ws, double constant) {
+  if (ws.dataLoaded != 1) return nothingDone();
+  return addToAll(ws, ws.lightCurve.value, constant);
+}
+
+Outcome addFlippedDataset(Workspace& ws) {
+  if (ws.dataLoaded != 1) return nothingDone();
+  LightCurve& lc = ws.lightCurve;
+  const int n = lc.pointCount;
+  // Mirrored in time about the mean time of the last redraw, appended after
+  // the existing points and marked, so that "Remove marked points" takes the
+  // copy away again.
+  const double mirror = 2 * ws.stats.meanTime;
+  const std::size_t size = 2 * static_cast<std::size_t>(n);
+  lc.time.resize(size);
+  lc.value.resize(size);
+  lc.error.resize(size);
+  lc.weight.resize(size);
+  lc.mark.resize(size);
+  for (int i = 0; i < n; ++i) {
+    lc.time[n + i] = mirror - lc.time[i];
+    lc.value[n + i] = lc.value[i];
+    lc.error[n + i] = lc.error[i];
+    lc.weight[n + i] = lc.weight[i];
+    lc.mark[n + i] = 1;
+  }
+  lc.scratchValue.assign(size, 0.0);
+  lc.scratchError.assign(size, 0.0);
+  lc.pointCount = static_cast<std::int32_t>(size);
+  Outcome out = lightCurveRedrawnAndRephased(ws);
+  out.redraw.clearPeriodogram = true;
+  return out;
+}
+
+Outcome spectralWindow(Workspace& ws) {
+  if (ws.dataLoaded != 1) return nothingDone();
+  LightCurve& lc = ws.lightCurve;
+  // A single tiny spike on a flat curve: a search then shows the window
+  // function of the sampling times.
+  for (int i = 0; i < lc.pointCount; ++i) lc.value[i] = 0;
+  if (lc.pointCount > 0) lc.value[0] = 1e-7;
+  return lightCurveRedrawn(ws);
+}
+
+namespace {
+
+// Writes one converted line per point to the derived file with `suffix`;
+// `convert` gives false for a point that has no converted value, which is
+// then left out and counted.
+template <typename Convert>
+Outcome writeConverted(Workspace& ws, const char* suffix, Convert convert,
+                       const char* leftOutReason) {
+  if (ws.dataLoaded != 1) return nothingDone();
+  ws.files.outputPath = derivedFilePath(ws.files, suffix);
+  TextFileWriter file(ws.files.outputPath);
+  Outcome out;
+  if (!file.isOpen()) {
+    out.ok = false;
+    out.message = ioErrorBox();
+    return out;
+  }
+  const LightCurve& lc = ws.lightCurve;
+  long leftOut = 0;
+  for (int i = 0; i < lc.pointCount; ++i) {
+    double value, error;
+    if (!convert(lc.value[i], lc.error[i], value, error)) {
+      ++leftOut;
+      continue;
+    }
+    file.print("%14.7f\t%12.6f\t%12.6f\n", lc.time[i], value, error);
+  }
+  if (!file.finish()) {
+    out.ok = false;
+    out.message = ioErrorBox();
+    return out;
+  }
+  out.message = informationBox("Light curve plotted to file.");
+  if (leftOut > 0) {
+    out.addNote(countOfPoints(leftOut) + " left out: " + leftOutReason + ".");
+    out.message->text += "\n" + out.notes.back();
+  }
+  return out;
+}
+
+}  // namespace
+
+Outcome fluxToMag(Workspace& ws) {
+  return writeConverted(
+      ws, suffix::mag,
+      [](double flux, double fluxError, double& mag, double& magError) {
+        // Magnitude -2.5 log10(flux); its error is the magnitude difference
+        // between flux and flux + error. Neither exists unless both fluxes
+        // are positive.
+        if (!(flux > 0) || !(flux + fluxError > 0)) return false;
+        // (+ 0.0 writes a flux of exactly 1 as 0.000000, not -0.000000.)
+        mag = -2.5 * std::log10(flux) + 0.0;
+        magError = 2.5 * std::log10(flux + fluxError) - 2.5 * std::log10(flux);
+        return std::isfinite(mag) && std::isfinite(magError);
+      },
+      "a flux or flux + error of 0 or below (or not a number) has no magnitude");
+}
+
+Outcome magToFlux(Workspace& ws) {
+  return writeConverted(
+      ws, suffix::flux,
+      [](double mag, double magError, double& flux, double& fluxError) {
+        // Flux 10^(-0.4 mag); its error is the relative flux change of one
+        // magnitude error.
+        flux = std::pow(10.0, -0.4 * mag);
+        fluxError = 1 - std::pow(10.0, -0.4 * magError);
+        return std::isfinite(flux) && std::isfinite(fluxError);
+      },
+      "the flux is not a finite number");
+}
+
+}  // namespace fazorn
