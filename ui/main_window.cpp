@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFormLayout>
@@ -498,6 +499,17 @@ void MainWindow::run(const std::function<Outcome()>& operation) {
   showOutcome(out);
 }
 
+namespace {
+// "45 s", "3 min 20 s", "2 h 05 min": the time left of a long run.
+QString durationText(qint64 milliseconds) {
+  const qint64 s = (milliseconds + 999) / 1000;
+  if (s < 60) return QStringLiteral("%1 s").arg(s);
+  if (s < 3600)
+    return QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+  return QStringLiteral("%1 h %2 min").arg(s / 3600).arg((s % 3600) / 60, 2, 10, QLatin1Char('0'));
+}
+}  // namespace
+
 void MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunControl&)>& search) {
   if (busy_) return;
   busy_ = true;
@@ -535,9 +547,21 @@ void MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunCont
     done.store(true);
   });
   QTimer poll;
+  QElapsedTimer clock;
+  clock.start();
   connect(&poll, &QTimer::timeout, &loop, [&] {
     if (progress.wasCanceled()) requestCancel();  // also closed or reset
-    if (!cancel.load()) progress.setValue(permille.load());
+    if (!cancel.load()) {
+      const int p = permille.load();
+      progress.setValue(p);
+      // Long runs (the repeated searches take minutes to hours) say early
+      // how long the wait will be: the time left at the pace so far.
+      const qint64 elapsed = clock.elapsed();
+      if (p > 0 && p < 1000 && elapsed > 700)
+        progress.setLabelText(QStringLiteral("Working... %1 % done, about %2 left")
+                                  .arg(p / 10)
+                                  .arg(durationText(elapsed * (1000 - p) / p)));
+    }
     if (done.load()) loop.quit();
   });
   poll.start(25);
