@@ -22,15 +22,7 @@ struct AovOptions {
   int harmonicTerms = 5;  // P orthogonal polynomials, 2 * harmonics + 1 (at least 1)
 };
 
-struct AovResult {
-  SearchStatus status = SearchStatus::NoPeak;
-  std::string message;            // why there is no peak (empty when status is Ok)
-  std::vector<double> frequency;  // grid.count trial frequencies, cycles per day, ascending
-  std::vector<double> power;      // AoV power at each, 0..1
-  double maxPower = 0.0;          // highest power (0 without a peak)
-  double bestFrequency = 0.0;     // frequency of the first strict maximum (0 without a peak)
-  std::int32_t bestIndex = -1;    // its index, -1 without a peak
-};
+using AovResult = SearchResult;
 
 // The whole periodogram over the grid. The angular frequency starts at
 // 2 pi minFrequency and grows by 2 pi step by repeated addition, with

@@ -3,7 +3,10 @@
 // search copies of a light curve on several threads at once.
 #pragma once
 
+#include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "core/workspace.h"
 
@@ -26,6 +29,17 @@ enum class SearchStatus {
   Ok,         // a best frequency was found
   NoPeak,     // no power above 0: no points, all values equal, empty grid
   Cancelled,  // stopped through the RunControl; the arrays are incomplete
+};
+
+// A periodogram over a uniform grid and its highest peak (AoV, AoVtr).
+struct SearchResult {
+  SearchStatus status = SearchStatus::NoPeak;
+  std::string message;            // why there is no peak (empty when status is Ok)
+  std::vector<double> frequency;  // trial frequencies, cycles per day, ascending
+  std::vector<double> power;      // power at each, 0..1
+  double maxPower = 0.0;          // highest power (0 without a peak)
+  double bestFrequency = 0.0;     // frequency of the first strict maximum (0 without a peak)
+  std::int32_t bestIndex = -1;    // its index, -1 without a peak
 };
 
 }  // namespace fazorn
