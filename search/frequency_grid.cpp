@@ -32,8 +32,8 @@ GridCheck makeFrequencyGrid(double minFrequency, double maxFrequency, double res
   if (count > static_cast<double>(maxCount)) {
     out.status = GridStatus::TooLarge;
     out.message = formatPrintf(
-        "The frequency grid would hold %.0f frequencies (at most %lld fit in memory): raise "
-        "Resolution or narrow the period range! Calculation aborted",
+        "The frequency grid is too large to hold in memory (%.0f frequencies, at most %lld): "
+        "raise Resolution or narrow the period range! Calculation aborted",
         count, static_cast<long long>(maxCount));
     return out;
   }

@@ -38,6 +38,23 @@ inline void advance(std::size_t n, const double* cosineStep, const double* sineS
 
 }  // namespace
 
+LombScargleOptions lombScargleOptionsFor(double minPeriod, double maxPeriod, std::size_t n,
+                                         double timeSpan) {
+  const double maxFrequency = 1 / minPeriod;
+  const double minFrequency = 1 / maxPeriod;
+  const double averageNyquist = static_cast<double>(n) * 0.5 / timeSpan;
+  LombScargleOptions o;
+  o.oversampling = 1 / (timeSpan * minFrequency);
+  o.highFrequencyFactor = maxFrequency / averageNyquist;
+  const double capacity =
+      std::ceil(static_cast<double>(n) * o.oversampling * o.highFrequencyFactor * 0.5);
+  // A capacity beyond what memory holds is left to the engine to refuse.
+  o.capacity = capacity >= 0 && capacity <= static_cast<double>(kMaxFrequencyCount)
+                   ? static_cast<std::int64_t>(capacity)
+                   : -1;
+  return o;
+}
+
 AverageAndVariance averageAndVariance(std::span<const double> y) {
   AverageAndVariance r;
   const std::size_t n = y.size();

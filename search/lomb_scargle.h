@@ -50,6 +50,14 @@ LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
                                                 const LombScargleOptions& options,
                                                 const RunControl& rc);
 
+// The options of the "Lomb-Scarge" command for a period range and a light
+// curve of n points over timeSpan days: oversampling 1 / (T minFrequency)
+// and high-frequency factor maxFrequency / (n / (2 T)), so that the grid is
+// the multiples of 1 / maxPeriod up to about 1 / minPeriod, and the
+// capacity ceil(n oversampling highFrequencyFactor / 2).
+LombScargleOptions lombScargleOptionsFor(double minPeriod, double maxPeriod, std::size_t n,
+                                         double timeSpan);
+
 struct AverageAndVariance {
   double average = 0.0;
   double variance = 0.0;  // sample variance (n - 1), corrected two-pass formula
