@@ -60,14 +60,14 @@ void mergeSortIndex(std::span<const double> key, std::span<int> index, std::span
       const int mid = runs[r + 1], e = runs[r + 2];
       int i = a, j = mid, o = a;
       while (i < mid && j < e) {
-        // Stable: the left run wins ties.
-        if (k[j] < k[i]) {
-          k2[o] = k[j];
-          x2[o++] = x[j++];
-        } else {
-          k2[o] = k[i];
-          x2[o++] = x[i++];
-        }
+        // Stable: the left run wins ties. Written without a branch, since
+        // which side wins is unpredictable.
+        const bool right = k[j] < k[i];
+        k2[o] = right ? k[j] : k[i];
+        x2[o] = right ? x[j] : x[i];
+        ++o;
+        j += right;
+        i += !right;
       }
       for (; i < mid; ++i, ++o) k2[o] = k[i], x2[o] = x[i];
       for (; j < e; ++j, ++o) k2[o] = k[j], x2[o] = x[j];

@@ -10,6 +10,7 @@
 #include "core/statistics.h"
 #include "search/aov_periodogram.h"
 #include "search/lomb_scargle.h"
+#include "search/significance.h"
 #include "support/test_support.h"
 
 namespace fazorn {
@@ -276,6 +277,38 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, RealStars,
                                            RealStar{"DCEP/OGLE-LMC-CEP-3089.dat", false},
                                            RealStar{"EB/OGLE051951.22-694002.7.dat", true},
                                            RealStar{"EW/CSS-3033085025738_V1269_Cen.dat", true}));
+
+}  // namespace
+}  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+TEST_F(Analysis, StaleTimeSpanDoesNotChangeTheLombScargleGrid) {
+  load(test::makeSineSeries(9, 200, 1.7, 0.3, 0.05, 80.0));
+  ws.settings = {0.5, 10.0, 2, 0.001};
+  ASSERT_TRUE(analyseLombScargle(ws, RunControl{}).ok);
+  const std::vector<double> fresh = ws.periodogram.power;
+  ws.stats.timeSpan = 3.0;  // as if the times had changed without a redraw
+  ASSERT_TRUE(analyseLombScargle(ws, RunControl{}).ok);
+  EXPECT_EQ(ws.periodogram.power, fresh);
+}
+
+TEST_F(Analysis, SignificanceSearchesRunTheRealEngines) {
+  load(test::makeSineSeries(10, 150, 1.7, 0.3, 0.05, 80.0));
+  ws.settings = {0.5, 10.0, 2, 0.001};
+  const LightCurve& lc = ws.lightCurve;
+  const PeakFound aov =
+      defaultPeakSearch(SignificanceMethod::Aov)(lc.time, lc.value, lc.weight, ws.settings);
+  ASSERT_TRUE(analyseAov(ws, RunControl{}).ok);
+  EXPECT_EQ(aov.period, ws.period);
+  EXPECT_EQ(aov.power, ws.periodogram.maxPower);
+  const PeakFound ls =
+      defaultPeakSearch(SignificanceMethod::LombScargle)(lc.time, lc.value, lc.weight, ws.settings);
+  ASSERT_TRUE(analyseLombScargle(ws, RunControl{}).ok);
+  EXPECT_EQ(ls.period, ws.period);
+  EXPECT_EQ(ls.power, ws.periodogram.maxPower);
+}
 
 }  // namespace
 }  // namespace fazorn
