@@ -1,11 +1,43 @@
-// The searches of the randomisation tests (placeholder until the engines land).
+// The searches of the randomisation tests: the real engines on the given
+// arrays, one thread each (the test runs many searches in parallel).
+#include <algorithm>
+
+#include "search/aov_periodogram.h"
+#include "search/lomb_scargle.h"
 #include "search/significance.h"
 
 namespace fazorn {
 
-PeakSearch defaultPeakSearch(SignificanceMethod) {
-  return [](std::span<const double>, std::span<const double>, std::span<const double>,
-            const SearchSettings&) { return PeakFound{}; };
+namespace {
+
+PeakFound lombScarglePeak(std::span<const double> time, std::span<const double> value,
+                          std::span<const double>, const SearchSettings& s) {
+  if (time.size() < 2) return {};
+  const auto [lo, hi] = std::minmax_element(time.begin(), time.end());
+  const LombScargleOptions options =
+      lombScargleOptionsFor(s.minPeriod, s.maxPeriod, time.size(), *hi - *lo);
+  if (options.capacity < 0) return {};
+  const LombScargleResult r = computeLombScarglePeriodogram(time, value, options, RunControl{});
+  if (r.status != SearchStatus::Ok) return {};
+  const double f = r.frequency[static_cast<std::size_t>(r.peakIndex)];
+  return {f != 0 ? 1 / f : 0.0, r.maxPower};
+}
+
+PeakFound aovPeak(std::span<const double> time, std::span<const double> value,
+                  std::span<const double> weight, const SearchSettings& s) {
+  const GridCheck grid = makeFrequencyGrid(1 / s.maxPeriod, 1 / s.minPeriod, s.resolution);
+  if (!grid.ok()) return {};
+  const int terms = 2 * std::max(1, s.harmonics) + 1;
+  const AovResult r =
+      computeAovPeriodogram({time, value, weight}, {grid.grid, terms}, RunControl{});
+  if (r.status != SearchStatus::Ok) return {};
+  return {1 / r.bestFrequency, r.maxPower};
+}
+
+}  // namespace
+
+PeakSearch defaultPeakSearch(SignificanceMethod method) {
+  return method == SignificanceMethod::Aov ? PeakSearch(aovPeak) : PeakSearch(lombScarglePeak);
 }
 
 }  // namespace fazorn

@@ -1,0 +1,38 @@
+// The Lomb-Scargle command's engine on the window's default period range
+// (0.2 to 500 d: the multiples of 1/500 per day up to 5 per day).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+
+#include "search/lomb_scargle.h"
+#include "support/generators.h"
+
+namespace {
+
+using namespace fazorn;
+
+// Args: points, threads.
+void BM_LombScargle(benchmark::State& state) {
+  const auto s = test::makeSineSeries(42, static_cast<int>(state.range(0)), 0.7, 0.3, 0.1, 1000.0);
+  const auto [lo, hi] = std::minmax_element(s.time.begin(), s.time.end());
+  const LombScargleOptions options = lombScargleOptionsFor(0.2, 500.0, s.time.size(), *hi - *lo);
+  RunControl rc;
+  rc.threads = static_cast<int>(state.range(1));
+  std::size_t count = 0;
+  for (auto _ : state) {
+    LombScargleResult r = computeLombScarglePeriodogram(s.time, s.value, options, rc);
+    count = r.power.size();
+    benchmark::DoNotOptimize(r.power.data());
+  }
+  state.counters["frequencies"] = static_cast<double>(count);
+  state.counters["point_freqs_per_s"] =
+      benchmark::Counter(static_cast<double>(state.range(0)) * static_cast<double>(count),
+                         benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_LombScargle)
+    ->Args({10000, 1})
+    ->Args({10000, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace

@@ -1,0 +1,456 @@
+// The AoV engine. Two routes to the same statistic:
+//
+// - The pointwise route (aovPower) follows the published recurrence: for
+//   every point the sine and cosine of omega t, then P passes over the points
+//   building phi_n = z phi_(n-1) - alpha z^(n-1) conj(phi_(n-1)) and summing
+//   the weighted products. It costs 4N sines and cosines and about 60 N
+//   operations per degree.
+//
+// - The fast route (the frequency loop) uses that every inner product of the
+//   recurrence is a fixed combination of the weighted moments
+//   mu_k = sum w z^k (k = 0 .. P-1) and nu_d = sum w x z^d (d = 0 .. m),
+//   because <z^j, z^k> = mu_(j-k). One pass over the points per frequency
+//   gathers the moments; the recurrence then runs on the coefficient vectors
+//   of the polynomials (the Szegoe recursion on the Toeplitz moment matrix),
+//   O(P^3) work independent of N. The phasors z are not recomputed from sines
+//   and cosines at every frequency: they are rotated by exp(i dOmega t) and
+//   re-anchored with exact sines and cosines at the start of every block of
+//   kBlock frequencies. Because omega is accumulated by repeated addition,
+//   it drifts from anchor + k dOmega by a few units in the last place; the
+//   known drift e is applied to each point as the small rotation (1 + i e t).
+//
+// The moment route loses precision when the orthogonal polynomials become
+// nearly dependent (very low frequencies over a short time span, or fewer
+// distinct points than terms): the norm of phi_n is then a small difference
+// of large moment terms. The ratio r = |phi_n|^2 / (mu_0 sum |a_k|^2)
+// measures this; below kMinConditioning that frequency is recomputed by the
+// pointwise route, which keeps the powers within 1e-9 of the plain
+// recurrence everywhere.
+#include "search/aov_periodogram.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstring>
+
+#include "search/frequency_blocks.h"
+
+// The moment sums use GCC vector types wider than the baseline ISA; their
+// calling convention never crosses this file.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+// CPU-specific code chosen at run time; the default build targets any x86-64.
+#define FAZORN_TARGET_CLONES __attribute__((target_clones("default", "avx2", "avx512f")))
+#else
+#define FAZORN_TARGET_CLONES
+#endif
+
+namespace fazorn {
+
+namespace {
+
+// Frequencies between exact re-anchorings of the rotated phasors; also the
+// unit of work handed to threads. Fixed, so results never depend on the
+// thread count. The rotation error grows by about 1e-16 per step.
+constexpr std::int64_t kBlock = 64;
+// Below this conditioning ratio a frequency is recomputed pointwise.
+constexpr double kMinConditioning = 1e-3;
+// The largest number of harmonics with a compiled moment kernel; more
+// harmonics take the pointwise route at every frequency.
+constexpr int kMaxFastHarmonics = 6;
+// Lanes of the moment sums: eight partial sums per moment, added in a fixed
+// order at the end, whatever the vector width of the CPU.
+constexpr std::size_t kLanes = 8;
+// Points per chunk (a multiple of kLanes): the seven arrays a frequency reads
+// of one chunk take 112 kB, well inside the per-core cache.
+constexpr std::size_t kChunk = 2048;
+
+typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double))));
+
+inline Lanes load(const double* p) {
+  Lanes v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void store(double* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
+inline double laneSum(Lanes v) {
+  double s = 0.0;
+  for (std::size_t l = 0; l < kLanes; ++l) s += v[l];
+  return s;
+}
+
+int harmonicOrder(int harmonicTerms) {
+  // The integer part of floor(P * 0.5 - 0.4): for P = 2H + 1 this is H.
+  return static_cast<int>(std::floor(harmonicTerms * 0.5 - 0.4));
+}
+
+// Work storage of the pointwise route, one set per thread.
+struct PointwiseScratch {
+  std::vector<double> zr, zi, cr, ci, pr, pi, er, ei;
+  explicit PointwiseScratch(std::size_t n)
+      : zr(n), zi(n), cr(n), ci(n), pr(n), pi(n), er(n), ei(n) {}
+};
+
+double pointwisePower(const AovPrepared& p, double omega, PointwiseScratch& s) {
+  const std::size_t n = p.shiftedTime.size();
+  const int terms = p.harmonicTerms;
+  const double m = harmonicOrder(terms);
+  const double* t = p.shiftedTime.data();
+  const double* x = p.centredValue.data();
+  const double* w = p.weight.data();
+  for (std::size_t i = 0; i < n; ++i) {
+    const double angle = omega * t[i];
+    const double harmonicAngle = angle * m;
+    s.cr[i] = x[i] * std::cos(harmonicAngle);
+    s.ci[i] = x[i] * std::sin(harmonicAngle);
+    s.zr[i] = std::cos(angle);
+    s.zi[i] = std::sin(angle);
+  }
+  double theta = 0.0, alphaRe = 0.0, alphaIm = 0.0;
+  for (int degree = 0; degree < terms; ++degree) {
+    double aRe = 0, aIm = 0, bRe = 0, bIm = 0, norm = 0, gRe = 0, gIm = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      double pr, pi, er, ei;
+      if (degree == 0) {
+        pr = 1.0, pi = 0.0, er = 1.0, ei = 0.0;
+      } else {
+        const double qr = s.pr[i], qi = s.pi[i];  // psi, degree - 1
+        const double zr = s.zr[i], zi = s.zi[i];
+        // zeta * conj(psi), zeta still z^(degree - 1)
+        const double ur = s.er[i] * qr + s.ei[i] * qi;
+        const double ui = s.ei[i] * qr - s.er[i] * qi;
+        pr = (zr * qr - zi * qi) - (alphaRe * ur - alphaIm * ui);
+        pi = (zr * qi + zi * qr) - (alphaRe * ui + alphaIm * ur);
+        er = s.er[i] * zr - s.ei[i] * zi;
+        ei = s.er[i] * zi + s.ei[i] * zr;
+      }
+      s.pr[i] = pr, s.pi[i] = pi, s.er[i] = er, s.ei[i] = ei;
+      const double q = w[i] * (pr * pr + pi * pi);
+      norm += q;
+      aRe += q * s.zr[i];
+      aIm += q * s.zi[i];
+      // zeta * conj(phi)^2
+      const double c2r = pr * pr - pi * pi, c2i = -2.0 * pr * pi;
+      bRe += w[i] * (er * c2r - ei * c2i);
+      bIm += w[i] * (er * c2i + ei * c2r);
+      // c * conj(phi)
+      gRe += w[i] * (s.cr[i] * pr + s.ci[i] * pi);
+      gIm += w[i] * (s.ci[i] * pr - s.cr[i] * pi);
+    }
+    const double bb = bRe * bRe + bIm * bIm;
+    alphaRe = (aRe * bRe + aIm * bIm) / bb;
+    alphaIm = (aIm * bRe - aRe * bIm) / bb;
+    const double root = std::sqrt(norm);
+    const double g1 = gRe / root, g2 = gIm / root;
+    theta += g1 * g1 + g2 * g2;
+  }
+  return theta / p.denominator;
+}
+
+// Arrays shared read-only by all threads, padded to whole lanes with points
+// of weight 0 (they add nothing to any moment).
+struct FastShared {
+  std::size_t padded = 0;
+  std::vector<double> time, weight, weightedValue, stepRe, stepIm;
+  const AovPrepared* prepared = nullptr;
+  const std::vector<double>* omega = nullptr;  // the accumulated angular frequencies
+  double deltaOmega = 0.0;
+  double weightSum = 0.0;       // mu_0
+  double weightedValueSum = 0;  // nu_0
+  int order = 0;                // m, the number of harmonics
+};
+
+struct FastThreadState {
+  std::vector<double> zRe, zIm;
+  // The moment sums of every frequency of a block.
+  std::vector<std::complex<double>> moments;
+  PointwiseScratch pointwise;
+  FastThreadState(std::size_t padded, std::size_t n)
+      : zRe(padded),
+        zIm(padded),
+        moments(static_cast<std::size_t>(kBlock) * (3 * kMaxFastHarmonics + 2)),
+        pointwise(n) {}
+};
+
+using Complex = std::complex<double>;
+
+// The power from the moments mu[0..2m] and nu[0..m] by the recurrence on
+// coefficient vectors; negative when the conditioning is too poor.
+double powerFromMoments(const Complex* mu, const Complex* nu, int m, double denominator) {
+  const int terms = 2 * m + 1;
+  auto muAt = [&](int k) { return k >= 0 ? mu[k] : std::conj(mu[-k]); };
+  auto nuAt = [&](int d) { return d >= 0 ? nu[d] : std::conj(nu[-d]); };
+  Complex a[2 * kMaxFastHarmonics + 2] = {};
+  Complex next[2 * kMaxFastHarmonics + 2] = {};
+  a[0] = 1.0;
+  Complex alpha = 0.0;
+  double theta = 0.0;
+  const double mu0 = mu[0].real();
+  for (int n = 0; n < terms; ++n) {
+    if (n > 0) {
+      // phi_n = z phi_(n-1) - alpha phi*_(n-1), phi*_(n-1) having the
+      // coefficients conj(a[n-1-k]).
+      for (int k = 0; k <= n; ++k) {
+        Complex v = k >= 1 ? a[k - 1] : Complex(0.0);
+        if (k <= n - 1) v -= alpha * std::conj(a[n - 1 - k]);
+        next[k] = v;
+      }
+      std::copy(next, next + n + 1, a);
+    }
+    double norm = 0.0, coefficientNorm = 0.0;
+    Complex projection = 0.0;
+    for (int j = 0; j <= n; ++j) {
+      Complex row = 0.0;
+      for (int k = 0; k <= n; ++k) row += std::conj(a[k]) * muAt(j - k);
+      norm += (a[j] * row).real();
+      coefficientNorm += std::norm(a[j]);
+      projection += std::conj(a[j]) * nuAt(m - j);
+    }
+    if (!(norm >= kMinConditioning * mu0 * coefficientNorm)) return -1.0;
+    theta += std::norm(projection) / norm;
+    if (n + 1 < terms) {
+      Complex aa = 0.0, bb = 0.0;
+      for (int j = 0; j <= n; ++j) {
+        for (int k = 0; k <= n; ++k) {
+          const Complex ck = std::conj(a[k]);
+          aa += a[j] * ck * muAt(j + 1 - k);
+          bb += std::conj(a[n - j]) * ck * muAt(j - k);
+        }
+      }
+      alpha = aa / bb;
+    }
+  }
+  return theta / denominator;
+}
+
+// One pass over the points [begin, end) at one frequency: the moments of
+// the corrected phasors u = z (1 + i e t) are added to mu[1..2M] and
+// nu[1..M], and z is rotated on to the next frequency.
+template <int M>
+__attribute__((always_inline)) inline void gatherMoments(const FastShared& sh, FastThreadState& st,
+                                                         std::size_t begin, std::size_t end,
+                                                         double drift, Complex* mu, Complex* nu) {
+  Lanes muRe[2 * M] = {}, muIm[2 * M] = {}, nuRe[M] = {}, nuIm[M] = {};
+  const double* t = sh.time.data();
+  const double* w = sh.weight.data();
+  const double* wx = sh.weightedValue.data();
+  const double* dr = sh.stepRe.data();
+  const double* di = sh.stepIm.data();
+  double* zr = st.zRe.data();
+  double* zi = st.zIm.data();
+  for (std::size_t i = begin; i < end; i += kLanes) {
+    const Lanes vr = load(zr + i), vi = load(zi + i), vt = load(t + i);
+    const Lanes vw = load(w + i), vwx = load(wx + i);
+    const Lanes small = drift * vt;
+    const Lanes ur = vr - vi * small, ui = vi + vr * small;
+    const Lanes sr = load(dr + i), si = load(di + i);
+    store(zr + i, vr * sr - vi * si);
+    store(zi + i, vr * si + vi * sr);
+    Lanes pr = ur, pi = ui;
+#pragma GCC unroll 16
+    for (int k = 0; k < 2 * M; ++k) {
+      muRe[k] += vw * pr;
+      muIm[k] += vw * pi;
+      if (k < M) {
+        nuRe[k] += vwx * pr;
+        nuIm[k] += vwx * pi;
+      }
+      if (k + 1 < 2 * M) {
+        const Lanes nr = pr * ur - pi * ui;
+        pi = pr * ui + pi * ur;
+        pr = nr;
+      }
+    }
+  }
+  for (int k = 0; k < 2 * M; ++k) mu[k + 1] += Complex(laneSum(muRe[k]), laneSum(muIm[k]));
+  for (int k = 0; k < M; ++k) nu[k + 1] += Complex(laneSum(nuRe[k]), laneSum(nuIm[k]));
+}
+
+// A block of frequencies. The points are taken in chunks of kChunk: every
+// frequency of the block sweeps one chunk while it sits in the cache, so
+// long light curves are not streamed from memory once per frequency. The
+// chunks are fixed, so the order of the sums never depends on the threads.
+template <int M>
+__attribute__((always_inline)) inline void fastBlockFor(const FastShared& sh, FastThreadState& st,
+                                                        std::int64_t first, std::int64_t last,
+                                                        double* power) {
+  const std::vector<double>& omega = *sh.omega;
+  const std::size_t n = sh.prepared->shiftedTime.size();
+  const double anchor = omega[static_cast<std::size_t>(first)];
+  for (std::size_t i = 0; i < n; ++i) {
+    const double angle = anchor * sh.time[i];
+    st.zRe[i] = std::cos(angle);
+    st.zIm[i] = std::sin(angle);
+  }
+  for (std::size_t i = n; i < sh.padded; ++i) st.zRe[i] = 1.0, st.zIm[i] = 0.0;
+  constexpr int kMu = 2 * M + 1, kNu = M + 1;
+  const std::int64_t count = last - first;
+  Complex* mu = st.moments.data();
+  Complex* nu = mu + count * kMu;
+  std::fill(mu, nu + count * kNu, Complex(0.0));
+  for (std::size_t begin = 0; begin < sh.padded; begin += kChunk) {
+    const std::size_t end = std::min(sh.padded, begin + kChunk);
+    for (std::int64_t j = 0; j < count; ++j) {
+      const double drift = (omega[static_cast<std::size_t>(first + j)] - anchor) -
+                           static_cast<double>(j) * sh.deltaOmega;
+      gatherMoments<M>(sh, st, begin, end, drift, mu + j * kMu, nu + j * kNu);
+    }
+  }
+  for (std::int64_t j = 0; j < count; ++j) {
+    mu[j * kMu] = sh.weightSum;
+    nu[j * kNu] = sh.weightedValueSum;
+    const double w = omega[static_cast<std::size_t>(first + j)];
+    double p = powerFromMoments(mu + j * kMu, nu + j * kNu, M, sh.prepared->denominator);
+    if (p < 0.0) p = pointwisePower(*sh.prepared, w, st.pointwise);
+    power[first + j] = p;
+  }
+}
+
+FAZORN_TARGET_CLONES
+void fastBlock(const FastShared& sh, FastThreadState& st, std::int64_t first, std::int64_t last,
+               double* power) {
+  switch (sh.order) {
+    case 1:
+      fastBlockFor<1>(sh, st, first, last, power);
+      break;
+    case 2:
+      fastBlockFor<2>(sh, st, first, last, power);
+      break;
+    case 3:
+      fastBlockFor<3>(sh, st, first, last, power);
+      break;
+    case 4:
+      fastBlockFor<4>(sh, st, first, last, power);
+      break;
+    case 5:
+      fastBlockFor<5>(sh, st, first, last, power);
+      break;
+    case 6:
+      fastBlockFor<6>(sh, st, first, last, power);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+AovPrepared prepareAov(const LightCurveView& lc, int harmonicTerms) {
+  AovPrepared p;
+  p.harmonicTerms = harmonicTerms;
+  const std::size_t n = std::min({lc.time.size(), lc.value.size(), lc.weight.size()});
+  p.shiftedTime.assign(lc.time.begin(), lc.time.begin() + static_cast<std::ptrdiff_t>(n));
+  p.centredValue.assign(lc.value.begin(), lc.value.begin() + static_cast<std::ptrdiff_t>(n));
+  p.weight.assign(lc.weight.begin(), lc.weight.begin() + static_cast<std::ptrdiff_t>(n));
+  if (n == 0) return p;
+  double mean = 0.0;
+  for (double v : p.centredValue) mean += v;
+  mean /= static_cast<double>(n);
+  const double tmin = *std::min_element(p.shiftedTime.begin(), p.shiftedTime.end());
+  double d = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    p.centredValue[i] -= mean;
+    p.shiftedTime[i] -= tmin;
+    d += p.weight[i] * p.centredValue[i] * p.centredValue[i];
+  }
+  p.denominator = d;
+  return p;
+}
+
+double aovPower(const AovPrepared& prepared, double angularFrequency) {
+  PointwiseScratch scratch(prepared.shiftedTime.size());
+  return pointwisePower(prepared, angularFrequency, scratch);
+}
+
+AovResult computeAovPeriodogram(const LightCurveView& lc, const AovOptions& options,
+                                const RunControl& rc) {
+  AovResult r;
+  const FrequencyGrid& grid = options.grid;
+  const std::int64_t count = std::max<std::int32_t>(grid.count, 0);
+  const double pi = 2.0 * std::asin(1.0);
+  const double twoPi = 2.0 * pi;
+
+  std::vector<double> omega(static_cast<std::size_t>(count));
+  double w = 2.0 * pi * grid.minFrequency;
+  const double deltaOmega = 2.0 * pi * grid.step;
+  for (auto& o : omega) {
+    o = w;
+    w = w + deltaOmega;
+  }
+  r.frequency.resize(omega.size());
+  for (std::size_t j = 0; j < omega.size(); ++j) r.frequency[j] = omega[j] / twoPi;
+  r.power.assign(omega.size(), 0.0);
+
+  const AovPrepared prepared = prepareAov(lc, std::max(1, options.harmonicTerms));
+  const std::size_t n = prepared.shiftedTime.size();
+  if (count == 0) {
+    r.message = "The frequency grid is empty.";
+    return r;
+  }
+  if (n == 0 || !(prepared.denominator > 0) || !std::isfinite(prepared.denominator)) {
+    r.message = n == 0 ? "There are no points." : "The values do not vary about their mean.";
+    return r;
+  }
+
+  const int m = harmonicOrder(prepared.harmonicTerms);
+  const bool fast = m >= 1 && m <= kMaxFastHarmonics && prepared.harmonicTerms == 2 * m + 1;
+  double* power = r.power.data();
+  bool finished;
+  if (fast) {
+    FastShared sh;
+    sh.prepared = &prepared;
+    sh.omega = &omega;
+    sh.deltaOmega = deltaOmega;
+    sh.order = m;
+    sh.padded = (n + kLanes - 1) / kLanes * kLanes;
+    sh.time.assign(sh.padded, 0.0);
+    sh.weight.assign(sh.padded, 0.0);
+    sh.weightedValue.assign(sh.padded, 0.0);
+    sh.stepRe.assign(sh.padded, 1.0);
+    sh.stepIm.assign(sh.padded, 0.0);
+    for (std::size_t i = 0; i < n; ++i) {
+      sh.time[i] = prepared.shiftedTime[i];
+      sh.weight[i] = prepared.weight[i];
+      sh.weightedValue[i] = prepared.weight[i] * prepared.centredValue[i];
+      sh.stepRe[i] = std::cos(deltaOmega * sh.time[i]);
+      sh.stepIm[i] = std::sin(deltaOmega * sh.time[i]);
+      sh.weightSum += sh.weight[i];
+      sh.weightedValueSum += sh.weightedValue[i];
+    }
+    finished = runFrequencyBlocks(
+        count, kBlock, rc, [&] { return FastThreadState(sh.padded, n); },
+        [&](FastThreadState& st, std::int64_t first, std::int64_t last) {
+          fastBlock(sh, st, first, last, power);
+        });
+  } else {
+    finished = runFrequencyBlocks(
+        count, kBlock, rc, [&] { return PointwiseScratch(n); },
+        [&](PointwiseScratch& st, std::int64_t first, std::int64_t last) {
+          for (std::int64_t j = first; j < last; ++j)
+            power[j] = pointwisePower(prepared, omega[static_cast<std::size_t>(j)], st);
+        });
+  }
+  if (!finished) {
+    r.status = SearchStatus::Cancelled;
+    r.message = "Cancelled.";
+    return r;
+  }
+  double best = 0.0;
+  for (std::int64_t j = 0; j < count; ++j) {
+    if (power[j] > best) {
+      best = power[j];
+      r.bestIndex = static_cast<std::int32_t>(j);
+    }
+  }
+  if (r.bestIndex < 0) {
+    r.message = "No trial frequency has a power above 0.";
+    return r;
+  }
+  r.status = SearchStatus::Ok;
+  r.maxPower = best;
+  r.bestFrequency = omega[static_cast<std::size_t>(r.bestIndex)] / twoPi;
+  return r;
+}
+
+}  // namespace fazorn

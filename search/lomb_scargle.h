@@ -1,0 +1,67 @@
+// The Lomb normalised periodogram of unevenly sampled data (Lomb 1976,
+// Scargle 1982) by the trigonometric recurrences of the published routine
+// `period`, with the false-alarm probability of its highest peak. Every
+// point counts equally: weights and errors are not used.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/run_control.h"
+#include "search/light_curve_view.h"
+
+namespace fazorn {
+
+struct LombScargleOptions {
+  // ofac: the grid step is 1 / (T * oversampling), T the time span in days.
+  double oversampling = 4.0;
+  // hifac: the highest frequency as a multiple of the average Nyquist
+  // frequency n / (2 T).
+  double highFrequencyFactor = 1.0;
+  // The most frequencies the caller can hold; -1 for no limit. A smaller
+  // capacity than the grid is reported on stderr and only that many
+  // frequencies are computed.
+  std::int64_t capacity = -1;
+};
+
+struct LombScargleResult {
+  SearchStatus status = SearchStatus::NoPeak;
+  std::string message;            // why there is no peak (empty when status is Ok)
+  std::vector<double> frequency;  // cycles per day, ascending
+  std::vector<double> power;      // Lomb normalised power (>= 0)
+  std::int32_t peakIndex = -1;    // the last of the equal highest powers; -1 without a peak
+  double maxPower = 0.0;
+  // Probability that pure noise gives a peak this high somewhere on the grid.
+  double falseAlarmProbability = 1.0;
+};
+
+// nout = trunc(0.5 oversampling highFrequencyFactor n) frequencies
+// k / (T oversampling), k = 1 .. nout. The sines and cosines of each point
+// are advanced from frequency to frequency by the recurrence
+// c' = c cosineStep - s sineStep + c, s' = s cosineStep + c sineStep + s with
+// cosineStep = -2 sin^2(theta / 2) computed in single precision as the
+// published routine does. Threads take contiguous ranges of frequencies and
+// first advance the recurrence to the start of their range, so every power is
+// bit-identical whatever the thread count.
+LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
+                                                std::span<const double> value,
+                                                const LombScargleOptions& options,
+                                                const RunControl& rc);
+
+// The options of the "Lomb-Scarge" command for a period range and a light
+// curve of n points over timeSpan days: oversampling 1 / (T minFrequency)
+// and high-frequency factor maxFrequency / (n / (2 T)), so that the grid is
+// the multiples of 1 / maxPeriod up to about 1 / minPeriod, and the
+// capacity ceil(n oversampling highFrequencyFactor / 2).
+LombScargleOptions lombScargleOptionsFor(double minPeriod, double maxPeriod, std::size_t n,
+                                         double timeSpan);
+
+struct AverageAndVariance {
+  double average = 0.0;
+  double variance = 0.0;  // sample variance (n - 1), corrected two-pass formula
+};
+AverageAndVariance averageAndVariance(std::span<const double> values);
+
+}  // namespace fazorn

@@ -1,0 +1,199 @@
+#include "search/transit_periodogram.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "search/frequency_blocks.h"
+
+namespace fazorn {
+
+namespace {
+
+constexpr std::int64_t kBlock = 64;
+
+struct TransitState {
+  std::vector<double> phase, sortedKey, scratchKey;
+  std::vector<int> index, scratchIndex, runs;
+  std::vector<double> groupWeight, groupSum;  // per group, then prefix sums
+  TransitState(std::size_t n, std::size_t groups)
+      : phase(n),
+        sortedKey(n),
+        scratchKey(n),
+        index(n),
+        scratchIndex(n),
+        runs(n + 1),
+        groupWeight(2 * groups + 1),
+        groupSum(2 * groups + 1) {}
+};
+
+}  // namespace
+
+void mergeSortIndex(std::span<const double> key, std::span<int> index, std::span<double> sortedKey,
+                    std::span<double> scratchKey, std::span<int> scratchIndex,
+                    std::span<int> runs) {
+  const std::size_t n = index.size();
+  if (n == 0) return;
+  for (std::size_t i = 0; i < n; ++i) sortedKey[i] = key[static_cast<std::size_t>(index[i])];
+  // Ascending runs of the input order.
+  std::size_t runCount = 0;
+  runs[runCount++] = 0;
+  for (std::size_t i = 1; i < n; ++i)
+    if (sortedKey[i] < sortedKey[i - 1]) runs[runCount++] = static_cast<int>(i);
+  runs[runCount] = static_cast<int>(n);
+  double* k = sortedKey.data();
+  int* x = index.data();
+  double* k2 = scratchKey.data();
+  int* x2 = scratchIndex.data();
+  while (runCount > 1) {
+    std::size_t out = 0;
+    for (std::size_t r = 0; r < runCount; r += 2) {
+      const int a = runs[r];
+      if (r + 1 >= runCount) {
+        // An odd run at the end is copied as it is.
+        const int e = runs[r + 1];
+        std::copy(k + a, k + e, k2 + a);
+        std::copy(x + a, x + e, x2 + a);
+        runs[out++] = a;
+        continue;
+      }
+      const int mid = runs[r + 1], e = runs[r + 2];
+      int i = a, j = mid, o = a;
+      while (i < mid && j < e) {
+        // Stable: the left run wins ties. Written without a branch, since
+        // which side wins is unpredictable.
+        const bool right = k[j] < k[i];
+        k2[o] = right ? k[j] : k[i];
+        x2[o] = right ? x[j] : x[i];
+        ++o;
+        j += right;
+        i += !right;
+      }
+      for (; i < mid; ++i, ++o) k2[o] = k[i], x2[o] = x[i];
+      for (; j < e; ++j, ++o) k2[o] = k[j], x2[o] = x[j];
+      runs[out++] = a;
+    }
+    runs[out] = static_cast<int>(n);
+    runCount = out;
+    std::swap(k, k2);
+    std::swap(x, x2);
+  }
+  if (k != sortedKey.data()) {
+    std::copy(k, k + n, sortedKey.data());
+    std::copy(x, x + n, index.data());
+  }
+}
+
+TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitOptions& options,
+                                        const RunControl& rc) {
+  TransitResult r;
+  const FrequencyGrid& grid = options.grid;
+  const std::int64_t count = std::max<std::int32_t>(grid.count, 0);
+  r.frequency.resize(static_cast<std::size_t>(count));
+  for (std::int64_t i = 0; i < count; ++i)
+    r.frequency[static_cast<std::size_t>(i)] =
+        static_cast<double>(i) * grid.step + grid.minFrequency;
+  r.power.assign(static_cast<std::size_t>(count), 0.0);
+
+  const std::size_t n = std::min({lc.time.size(), lc.value.size(), lc.weight.size()});
+  if (count == 0 || n < 2) {
+    r.message = count == 0 ? "The frequency grid is empty." : "At least 2 points are needed.";
+    return r;
+  }
+  const int binsPerSet = 10 * std::max(1, options.binFactor);
+  const int sets = std::max(1, options.binSets);
+  const std::size_t groups = static_cast<std::size_t>(binsPerSet) * static_cast<std::size_t>(sets);
+
+  // Times from the first observation (small phase arguments for Julian
+  // dates) and values about the weighted mean.
+  std::vector<double> t(n), w(n), wx(n);
+  const double tmin = *std::min_element(lc.time.begin(), lc.time.begin() + static_cast<long>(n));
+  double weightSum = 0.0, weightedSum = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    t[i] = lc.time[i] - tmin;
+    w[i] = lc.weight[i];
+    weightSum += w[i];
+    weightedSum += w[i] * lc.value[i];
+  }
+  const double mean = weightedSum / weightSum;
+  double d = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double x = lc.value[i] - mean;
+    wx[i] = w[i] * x;
+    d += w[i] * x * x;
+  }
+  if (!(d > 0) || !std::isfinite(d) || !std::isfinite(weightSum)) {
+    r.message = "The values do not vary about their mean.";
+    return r;
+  }
+
+  double* power = r.power.data();
+  const double* freq = r.frequency.data();
+  const bool finished = runFrequencyBlocks(
+      count, kBlock, rc, [&] { return TransitState(n, groups); },
+      [&](TransitState& st, std::int64_t first, std::int64_t last) {
+        for (std::int64_t j = first; j < last; ++j) {
+          const double f = freq[j];
+          for (std::size_t i = 0; i < n; ++i) {
+            const double u = f * t[i];
+            st.phase[i] = u - std::floor(u);
+            st.index[i] = static_cast<int>(i);
+          }
+          mergeSortIndex(st.phase, st.index, st.sortedKey, st.scratchKey, st.scratchIndex, st.runs);
+          // Sums per group of equal occupancy: ranks [g n / G, (g + 1) n / G).
+          std::fill(st.groupWeight.begin(), st.groupWeight.end(), 0.0);
+          std::fill(st.groupSum.begin(), st.groupSum.end(), 0.0);
+          for (std::size_t g = 0; g < groups; ++g) {
+            const std::size_t a = g * n / groups, e = (g + 1) * n / groups;
+            double gw = 0.0, gs = 0.0;
+            for (std::size_t q = a; q < e; ++q) {
+              const auto i = static_cast<std::size_t>(st.index[q]);
+              gw += w[i];
+              gs += wx[i];
+            }
+            // Prefix sums over two turns of the cycle, so that a box may wrap.
+            st.groupWeight[g + 1] = gw;
+            st.groupSum[g + 1] = gs;
+            st.groupWeight[g + groups + 1] = gw;
+            st.groupSum[g + groups + 1] = gs;
+          }
+          for (std::size_t g = 1; g <= 2 * groups; ++g) {
+            st.groupWeight[g] += st.groupWeight[g - 1];
+            st.groupSum[g] += st.groupSum[g - 1];
+          }
+          double best = 0.0;
+          const std::size_t width = static_cast<std::size_t>(sets);
+          for (std::size_t g = 0; g < groups; ++g) {
+            const double win = st.groupWeight[g + width] - st.groupWeight[g];
+            const double wout = weightSum - win;
+            if (!(win > 0) || !(wout > 0)) continue;
+            const double sumIn = st.groupSum[g + width] - st.groupSum[g];
+            const double theta = weightSum * sumIn * sumIn / (win * wout);
+            best = std::max(best, theta);
+          }
+          power[j] = std::min(1.0, best / d);
+        }
+      });
+  if (!finished) {
+    r.status = SearchStatus::Cancelled;
+    r.message = "Cancelled.";
+    return r;
+  }
+  double best = 0.0;
+  for (std::int64_t j = 0; j < count; ++j) {
+    if (power[j] > best) {
+      best = power[j];
+      r.bestIndex = static_cast<std::int32_t>(j);
+    }
+  }
+  if (r.bestIndex < 0) {
+    r.message = "No trial frequency has a power above 0.";
+    return r;
+  }
+  r.status = SearchStatus::Ok;
+  r.maxPower = best;
+  r.bestFrequency = r.frequency[static_cast<std::size_t>(r.bestIndex)];
+  return r;
+}
+
+}  // namespace fazorn

@@ -1,0 +1,61 @@
+// AoVtr: an analysis-of-variance periodogram for planetary transits in the
+// spirit of Schwarzenberg-Czerny & Beaulieu (2006). At each trial frequency
+// the points are ordered by phase and the light curve is compared with a
+// box-shaped, two-level model: the points of one phase interval (the
+// transit) against all the others. The power is the fraction of the
+// weighted sum of squares about the weighted mean that the two-level model
+// explains, the best interval of the frequency counting:
+//
+//   power = W S_in^2 / (W_in (W - W_in) D),
+//
+// with W the sum of the weights, W_in and S_in the sums of w and w (x - xbar)
+// over the interval, D the weighted sum of squares. Dips in flux and in
+// magnitudes alike are found (the sign of the step is not imposed).
+//
+// The two integer parameters of the command:
+// - binFactor (the "Harmonics:" setting, at least 1): each bin set divides
+//   the phase-ordered points into 10 * binFactor bins of equal occupancy, so
+//   the box holds 1 / (10 binFactor) of the points: 5 % of them for the
+//   default 2 harmonics. Raise it for shorter transits.
+// - binSets (the constant 5 of the command): the number of bin sets, each
+//   shifted by 1 / binSets of a bin, so the box is tried at
+//   10 binFactor binSets positions around the cycle.
+// With the defaults a transit of 1 % to 10 % duty cycle falls mostly into one
+// box (a 3 % transit gives 60 % of its depth to a 5 % box); a two-harmonic
+// AoV captures only about 4 d of the variance of a transit of duty cycle d.
+#pragma once
+
+#include <span>
+
+#include "core/run_control.h"
+#include "search/frequency_grid.h"
+#include "search/light_curve_view.h"
+
+namespace fazorn {
+
+struct TransitOptions {
+  // Trial frequencies i * step + minFrequency, i = 0 .. count - 1 (cycles
+  // per day; computed from the index, not accumulated).
+  FrequencyGrid grid;
+  int binFactor = 2;  // bins per set = 10 * binFactor (values below 1 count as 1)
+  int binSets = 5;    // shifted bin sets (values below 1 count as 1)
+};
+
+using TransitResult = SearchResult;
+
+// The periodogram over the grid; of equal powers the lowest frequency wins.
+// The points are ordered by phase at every frequency by a stable natural
+// merge sort of an index array (times usually come in order, so the phases
+// arrive in long ascending runs). Threads over fixed blocks of frequencies;
+// results do not depend on the thread count.
+TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitOptions& options,
+                                        const RunControl& rc);
+
+// Stable ascending sort of index[0..n-1] by key[index[i]] (a natural merge
+// sort: ascending runs are found and merged pairwise; equal keys keep their
+// order). `sortedKey` receives the keys in that order; the two scratch
+// arrays need n elements and `runs` n + 1.
+void mergeSortIndex(std::span<const double> key, std::span<int> index, std::span<double> sortedKey,
+                    std::span<double> scratchKey, std::span<int> scratchIndex, std::span<int> runs);
+
+}  // namespace fazorn

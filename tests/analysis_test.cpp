@@ -1,0 +1,314 @@
+#include "search/analysis.h"
+
+#include <atomic>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "core/number_format.h"
+#include "core/observation_file.h"
+#include "core/statistics.h"
+#include "search/aov_periodogram.h"
+#include "search/lomb_scargle.h"
+#include "search/significance.h"
+#include "support/test_support.h"
+
+namespace fazorn {
+namespace {
+
+constexpr const char* kRangeWarning =
+    "Min period is negative or greater than Max period! Calculation aborted";
+
+class Analysis : public ::testing::Test {
+ protected:
+  void load(const test::Series& s) {
+    test::writeSeries(dir / "star.dat", s);
+    ASSERT_TRUE(loadObservations(ws, (dir / "star.dat").string()).ok);
+  }
+  void loadText(const std::string& text) {
+    test::writeText(dir / "star.dat", text);
+    ASSERT_TRUE(loadObservations(ws, (dir / "star.dat").string()).ok);
+  }
+  // The fields a refused or cancelled command must not touch.
+  void expectUnchanged(const Workspace& before) {
+    EXPECT_EQ(ws.period, before.period);
+    EXPECT_EQ(ws.periodError, before.periodError);
+    EXPECT_EQ(ws.bestFrequency, before.bestFrequency);
+    EXPECT_EQ(ws.periodogram.frequency, before.periodogram.frequency);
+    EXPECT_EQ(ws.periodogram.maxPower, before.periodogram.maxPower);
+    EXPECT_EQ(ws.phased, before.phased);
+    EXPECT_EQ(ws.phase, before.phase);
+    EXPECT_EQ(ws.panel.period, before.panel.period);
+  }
+  test::TempDir dir;
+  Workspace ws;
+};
+
+TEST_F(Analysis, AovCommandDerivesPeriodErrorPhasesAndTexts) {
+  load(test::makeSineSeries(1, 300, 1.37, 0.3, 0.05, 200.0));
+  ws.settings = {0.5, 10.0, 2, 0.0007};
+  const Outcome out = analyseAov(ws, RunControl{});
+  ASSERT_TRUE(out.ok) << (out.message ? out.message->text : "");
+  EXPECT_NEAR(ws.period, 1.37, 0.002);
+  EXPECT_EQ(ws.period, 1 / ws.bestFrequency);
+  EXPECT_EQ(ws.maxFrequency, 1 / 0.5);
+  EXPECT_EQ(ws.minFrequency, 1 / 10.0);
+  EXPECT_EQ(ws.harmonicTerms, 5);
+  EXPECT_EQ(ws.periodogram.frequencyCount, static_cast<int>((2.0 - 0.1) / 0.0007));
+  const double h = ws.frequencyRange / ws.periodogram.frequencyCount;
+  EXPECT_EQ(ws.periodError, (1 / (ws.bestFrequency - h) - 1 / (ws.bestFrequency + h)) * 0.5 /
+                                ws.periodogram.maxPower);
+
+  // The same periodogram as the engine alone.
+  const GridCheck g = makeFrequencyGrid(0.1, 2.0, 0.0007);
+  const AovResult direct = computeAovPeriodogram(viewOf(ws.lightCurve), {g.grid, 5}, RunControl{});
+  EXPECT_EQ(ws.periodogram.power, direct.power);
+  EXPECT_EQ(ws.periodogram.maxPower, direct.maxPower);
+
+  ASSERT_TRUE(out.status[0].has_value());
+  EXPECT_EQ(*out.status[0], "Max power: " + formatFixed(ws.periodogram.maxPower, 6, 9));
+  EXPECT_EQ(out.status[1], std::optional<std::string>(""));
+  EXPECT_EQ(ws.panel.error, formatFixed(ws.periodError, 6, 10));
+  EXPECT_TRUE(out.redraw.phaseDiagram && out.redraw.periodogram && out.redraw.results);
+
+  // The chain ends with phases relative to the classification's t0.
+  EXPECT_EQ(ws.phased, 1);
+  ASSERT_EQ(ws.phase.size(), 300u);
+  for (std::size_t i = 0; i < 300; i += 37)
+    EXPECT_EQ(ws.phase[i], phaseOf(ws.lightCurve.time[i], ws.period, ws.t0));
+  EXPECT_TRUE(ws.commands.savePhasedData && ws.commands.halvePeriod && ws.commands.shiftT0);
+
+  // The window's separator reaches every text.
+  ws.decimalSeparator = ',';
+  const Outcome comma = analyseAov(ws, RunControl{});
+  EXPECT_NE(comma.status[0]->find(','), std::string::npos);
+  EXPECT_EQ(ws.panel.period, formatFixed(ws.period, 6, 10, ','));
+}
+
+TEST_F(Analysis, RunAovSearchLeavesProvisionalPhasesAndMainLoopWritesNoPowerText) {
+  load(test::makeSineSeries(2, 200, 0.77, 0.3, 0.05, 100.0, 12.0, 2450000.0));
+  ws.settings = {0.3, 5.0, 3, 0.001};
+  ASSERT_TRUE(runAovSearch(ws, RunControl{}));
+  EXPECT_EQ(ws.harmonicTerms, 7);
+  for (std::size_t i = 0; i < ws.phase.size(); i += 11) {
+    const double u = ws.lightCurve.time[i] * ws.bestFrequency;
+    EXPECT_EQ(ws.phase[i], u - std::floor(u) - 0.5);
+    EXPECT_EQ(ws.phasedValue[i], ws.lightCurve.value[i]);
+  }
+  EXPECT_EQ(ws.panel.period, formatFixed(ws.period, 6, 10));
+  EXPECT_EQ(ws.panel.periodField, ws.panel.period);
+  const Outcome out = mainLoop(ws, RunControl{});
+  EXPECT_TRUE(out.ok);
+  EXPECT_FALSE(out.status[0].has_value());
+  EXPECT_NEAR(ws.period, 0.77, 0.002);
+}
+
+TEST_F(Analysis, HarmonicsAreRaisedToOneAndBadRangesAreRefused) {
+  load(test::makeSineSeries(3, 100, 1.1, 0.3, 0.05, 50.0));
+  for (int h : {0, -4}) {
+    ws.settings = {0.5, 5.0, h, 0.001};
+    EXPECT_TRUE(analyseAov(ws, RunControl{}).ok);
+    EXPECT_EQ(ws.settings.harmonics, 1);
+    EXPECT_EQ(ws.harmonicTerms, 3);
+  }
+  ws.settings.harmonics = -2;
+  EXPECT_TRUE(analyseAovTransit(ws, RunControl{}).ok);
+  EXPECT_EQ(ws.settings.harmonics, 1);
+  ws.settings.harmonics = 0;
+  EXPECT_TRUE(analyseLombScargle(ws, RunControl{}).ok);
+  EXPECT_EQ(ws.settings.harmonics, 0);  // this command stores it unchanged
+
+  const Workspace before = ws;
+  for (const auto& [minP, maxP] : {std::pair{2.0, 2.0}, {0.0, 5.0}, {-1.0, 5.0}, {1.0, -5.0}}) {
+    ws.settings = {minP, maxP, 2, 0.001};
+    for (auto command : {analyseAov, analyseAovTransit, analyseLombScargle}) {
+      const Outcome out = command(ws, RunControl{});
+      EXPECT_FALSE(out.ok);
+      ASSERT_TRUE(out.message.has_value());
+      EXPECT_EQ(out.message->text, kRangeWarning);
+      EXPECT_EQ(out.message->caption, "WARNING!");
+      EXPECT_EQ(out.message->icon, MessageIcon::Exclamation);
+      expectUnchanged(before);
+    }
+  }
+}
+
+TEST_F(Analysis, GridOfHalfStepsSearchesThreeFrequencies) {
+  load(test::makeSineSeries(4, 60, 1.3, 0.3, 0.05, 30.0));
+  ws.settings = {0.5, 2.0, 2, 0.5};
+  ASSERT_TRUE(analyseAov(ws, RunControl{}).ok);
+  EXPECT_EQ(ws.periodogram.frequencyCount, 3);
+  EXPECT_EQ(ws.periodogram.frequency, (std::vector<double>{0.5, 1.0, 1.5}));
+}
+
+TEST_F(Analysis, UnsearchableInputIsRefusedWithAClearMessage) {
+  load(test::makeSineSeries(5, 80, 1.3, 0.3, 0.05, 30.0));
+  Workspace before = ws;
+  auto refusedWith = [&](auto command, const std::string& part) {
+    const Outcome out = command(ws, RunControl{});
+    EXPECT_FALSE(out.ok);
+    ASSERT_TRUE(out.message.has_value());
+    EXPECT_NE(out.message->text.find(part), std::string::npos) << out.message->text;
+    EXPECT_EQ(out.message->caption, "WARNING!");
+    expectUnchanged(before);
+  };
+  for (double r : {0.0, -0.001, std::nan("")}) {
+    ws.settings = {0.5, 5.0, 2, r};
+    refusedWith(analyseAov, "Resolution");
+    refusedWith(analyseAovTransit, "Resolution");
+    refusedWith(mainLoop, "Resolution");
+  }
+  ws.settings = {0.5, 5.0, 2, 1e-12};
+  refusedWith(analyseAov, "too large");
+  ws.settings = {0.5, 5.0, 2, 0.001};
+
+  loadText("1 10 0.1\n");
+  before = ws;
+  for (auto c : {analyseAov, analyseAovTransit, analyseLombScargle})
+    refusedWith(c, "at least 2 points");
+  loadText("1 10 0.1\n2 10 0.1\n3.5 10 0.2\n");
+  before = ws;
+  for (auto c : {analyseAov, analyseAovTransit, analyseLombScargle})
+    refusedWith(c, "all values are equal");
+  loadText("1 10 0.1\n2 11 0\n3.5 12 0.2\n4 10 0.1\n");
+  before = ws;
+  refusedWith(analyseAov, "error of 0");
+  refusedWith(analyseAovTransit, "error of 0");
+  // Lomb-Scargle does not use the errors.
+  EXPECT_TRUE(analyseLombScargle(ws, RunControl{}).ok);
+}
+
+TEST_F(Analysis, CancelledRunsLeaveTheWorkspaceUnchanged) {
+  load(test::makeSineSeries(6, 300, 1.3, 0.3, 0.05, 100.0));
+  ws.settings = {0.5, 5.0, 2, 0.001};
+  ASSERT_TRUE(analyseAov(ws, RunControl{}).ok);
+  const Workspace before = ws;
+  std::atomic<bool> cancel{true};
+  RunControl rc;
+  rc.cancel = &cancel;
+  ws.settings.resolution = 0.0001;
+  for (auto c : {analyseAov, analyseAovTransit, analyseLombScargle}) {
+    const Outcome out = c(ws, rc);
+    EXPECT_FALSE(out.ok);
+    EXPECT_TRUE(out.cancelled);
+    EXPECT_FALSE(out.message.has_value());
+    expectUnchanged(before);
+  }
+  EXPECT_FALSE(runAovSearch(ws, rc));
+  expectUnchanged(before);
+}
+
+TEST_F(Analysis, LombScargleGridFalseAlarmTextAndError) {
+  load(test::makeSineSeries(7, 400, 2.5, 0.3, 0.0, 60.0));
+  ws.settings = {1.0, 10.0, 0, 0.123};
+  const Outcome out = analyseLombScargle(ws, RunControl{});
+  ASSERT_TRUE(out.ok);
+  // The multiples of 1 / maxPeriod, up to at most 1 / minPeriod.
+  const auto& f = ws.periodogram.frequency;
+  ASSERT_GE(f.size(), 9u);
+  for (std::size_t k = 0; k < f.size(); ++k) EXPECT_NEAR(f[k], 0.1 * (k + 1), 1e-9);
+  EXPECT_LE(f.back(), 1.0 + 1e-9);
+  EXPECT_NEAR(ws.period, 2.5, 0.01);
+  EXPECT_LT(ws.falseAlarmProbability, 1e-6);
+  EXPECT_EQ(*out.status[0],
+            "FAP: 0.0% with power of " + formatFixed(ws.periodogram.maxPower, 6, 9));
+  const double h = ws.frequencyRange / ws.periodogram.frequencyCount;
+  EXPECT_EQ(ws.periodError, (1 / (1 / ws.period - h) - 1 / (h + 1 / ws.period)) * 0.5);
+  EXPECT_EQ(ws.panel.error, formatFixed(ws.periodError, 6, 10));
+  EXPECT_EQ(ws.phased, 1);
+}
+
+TEST_F(Analysis, TransitCommandStoresItsOwnErrorAndReversedEnds) {
+  load(test::makeSineSeries(8, 300, 1.9, 0.3, 0.05, 100.0));
+  ws.settings = {0.5, 5.0, 2, 0.001};
+  const Outcome out = analyseAovTransit(ws, RunControl{});
+  ASSERT_TRUE(out.ok);
+  EXPECT_EQ(ws.minFrequency, 1 / 0.5);
+  EXPECT_EQ(ws.maxFrequency, 1 / 5.0);
+  EXPECT_EQ(ws.periodogram.frequencyCount, static_cast<int>((2.0 - 0.2) / 0.001));
+  EXPECT_EQ(ws.periodError, 1 / (ws.bestFrequency - 0.001) - 1 / ws.bestFrequency);
+  // A sinusoid is also a (poor) box: found at its period or a harmonic.
+  const double cycles = 1.9 / ws.period;
+  EXPECT_NEAR(cycles, std::round(cycles), 0.01);
+  EXPECT_FALSE(out.status[0].has_value());
+}
+
+// Real stars at their catalogued periods (eclipsing binaries at the period
+// or its half: two similar eclipses per cycle).
+struct RealStar {
+  const char* file;
+  bool eclipsing;
+};
+class RealStars : public Analysis, public ::testing::WithParamInterface<RealStar> {};
+
+TEST_P(RealStars, AovFindsTheCataloguedPeriod) {
+  const RealStar star = GetParam();
+  double catalogued = 0;
+  {
+    std::ifstream catalog(test::realDataDir() / "catalog.csv");
+    std::string line;
+    while (std::getline(catalog, line))
+      if (line.rfind(std::string(star.file) + ",", 0) == 0) {
+        std::stringstream fields(line);
+        std::string file, type, period;
+        std::getline(fields, file, ',');
+        std::getline(fields, type, ',');
+        std::getline(fields, period, ',');
+        catalogued = std::stod(period);
+      }
+  }
+  ASSERT_GT(catalogued, 0) << star.file;
+  ASSERT_TRUE(loadObservations(ws, (test::realDataDir() / star.file).string()).ok);
+  refreshLightCurveStatistics(ws);
+  // A step of a twentieth of the peak width 1 / span.
+  ws.settings = {0.1, 10.0, 2, 0.05 / ws.stats.timeSpan};
+  RunControl rc;
+  rc.threads = 2;
+  ASSERT_TRUE(analyseAov(ws, rc).ok);
+  const double ratio = ws.period / catalogued;
+  if (star.eclipsing && std::abs(ratio - 0.5) < 0.01)
+    EXPECT_NEAR(ratio, 0.5, 5e-4) << star.file;
+  else
+    EXPECT_NEAR(ratio, 1.0, 1e-3) << star.file;
+}
+
+INSTANTIATE_TEST_SUITE_P(Catalogue, RealStars,
+                         ::testing::Values(RealStar{"RRAB/S82-RRL-1729301.dat", false},
+                                           RealStar{"DCEP/OGLE-LMC-CEP-3089.dat", false},
+                                           RealStar{"EB/OGLE051951.22-694002.7.dat", true},
+                                           RealStar{"EW/CSS-3033085025738_V1269_Cen.dat", true}));
+
+}  // namespace
+}  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+TEST_F(Analysis, StaleTimeSpanDoesNotChangeTheLombScargleGrid) {
+  load(test::makeSineSeries(9, 200, 1.7, 0.3, 0.05, 80.0));
+  ws.settings = {0.5, 10.0, 2, 0.001};
+  ASSERT_TRUE(analyseLombScargle(ws, RunControl{}).ok);
+  const std::vector<double> fresh = ws.periodogram.power;
+  ws.stats.timeSpan = 3.0;  // as if the times had changed without a redraw
+  ASSERT_TRUE(analyseLombScargle(ws, RunControl{}).ok);
+  EXPECT_EQ(ws.periodogram.power, fresh);
+}
+
+TEST_F(Analysis, SignificanceSearchesRunTheRealEngines) {
+  load(test::makeSineSeries(10, 150, 1.7, 0.3, 0.05, 80.0));
+  ws.settings = {0.5, 10.0, 2, 0.001};
+  const LightCurve& lc = ws.lightCurve;
+  const PeakFound aov =
+      defaultPeakSearch(SignificanceMethod::Aov)(lc.time, lc.value, lc.weight, ws.settings);
+  ASSERT_TRUE(analyseAov(ws, RunControl{}).ok);
+  EXPECT_EQ(aov.period, ws.period);
+  EXPECT_EQ(aov.power, ws.periodogram.maxPower);
+  const PeakFound ls =
+      defaultPeakSearch(SignificanceMethod::LombScargle)(lc.time, lc.value, lc.weight, ws.settings);
+  ASSERT_TRUE(analyseLombScargle(ws, RunControl{}).ok);
+  EXPECT_EQ(ls.period, ws.period);
+  EXPECT_EQ(ls.power, ws.periodogram.maxPower);
+}
+
+}  // namespace
+}  // namespace fazorn

@@ -1,0 +1,177 @@
+#include "search/aov_periodogram.h"
+
+#include <atomic>
+#include <cmath>
+#include <random>
+
+#include "reference/aov_reference.h"
+#include "support/test_support.h"
+
+namespace fazorn {
+namespace {
+
+using test::kEngineTolerance;
+
+struct Curve {
+  std::vector<double> time, value, weight;
+  LightCurveView view() const { return {time, value, weight}; }
+};
+
+Curve fromSeries(const test::Series& s, double weightSpread = 0.0, std::uint64_t seed = 3) {
+  Curve c{s.time, s.value, {}};
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u(1.0 - weightSpread, 1.0 + weightSpread);
+  for (double e : s.error) c.weight.push_back(u(rng) / (e * e));
+  return c;
+}
+
+AovResult search(const Curve& c, double fmin, double fmax, double step, int harmonics,
+                 int threads = 1) {
+  const GridCheck g = makeFrequencyGrid(fmin, fmax, step);
+  EXPECT_TRUE(g.ok()) << g.message;
+  RunControl rc;
+  rc.threads = threads;
+  return computeAovPeriodogram(c.view(), {g.grid, 2 * harmonics + 1}, rc);
+}
+
+struct AgreementCase {
+  const char* name;
+  int points;
+  double period, amplitude, noise, span, timeOffset;
+  int harmonics;
+  double fmin, fmax, step;
+};
+
+class AovAgreement : public ::testing::TestWithParam<AgreementCase> {};
+
+TEST_P(AovAgreement, FastEngineMatchesThePlainRecurrenceAtEveryFrequency) {
+  const AgreementCase& k = GetParam();
+  const Curve c = fromSeries(test::makeSineSeries(11, k.points, k.period, k.amplitude, k.noise,
+                                                  k.span, 12.0, k.timeOffset),
+                             0.5);
+  const AovResult fast = search(c, k.fmin, k.fmax, k.step, k.harmonics, 2);
+  const auto ref = reference::aovPeriodogram(k.fmax, k.fmin, c.time, c.value, c.weight,
+                                             2 * k.harmonics + 1, k.step);
+  ASSERT_EQ(fast.power.size(), ref.power.size());
+  test::expectArraysNear(fast.power, ref.power, kEngineTolerance, "power");
+  test::expectArraysNear(fast.frequency, ref.frequency, 0.0, "frequency");
+  EXPECT_EQ(fast.bestIndex, ref.bestIndex);
+  EXPECT_NEAR(fast.maxPower, ref.maxPower, kEngineTolerance);
+  EXPECT_EQ(fast.bestFrequency, ref.bestFrequency);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AovAgreement,
+    ::testing::Values(
+        AgreementCase{"Typical", 400, 0.73, 0.3, 0.05, 300, 0, 2, 0.002, 5, 0.0003},
+        AgreementCase{"JulianDates", 300, 2.9, 0.2, 0.1, 2000, 2450000.5, 2, 0.002, 5, 0.0003},
+        // A short span makes the lowest frequencies badly conditioned.
+        AgreementCase{"ShortSpan", 200, 0.31, 0.2, 0.02, 3, 0, 3, 0.002, 6, 0.001},
+        AgreementCase{"OneHarmonic", 150, 5.5, 0.5, 0.2, 80, 0, 1, 0.01, 3, 0.0007},
+        AgreementCase{"FourHarmonics", 250, 0.45, 0.3, 0.05, 150, 0, 4, 0.05, 4, 0.001},
+        // Beyond the compiled moment kernels: the pointwise route throughout.
+        AgreementCase{"SevenHarmonics", 120, 1.7, 0.3, 0.05, 60, 0, 7, 0.05, 2, 0.003},
+        // Fewer points than terms: degenerate polynomials.
+        AgreementCase{"FewPoints", 7, 1.3, 0.3, 0.05, 20, 0, 2, 0.05, 2, 0.01},
+        AgreementCase{"PureNoise", 500, 1.0, 0.0, 0.1, 1000, 0, 2, 0.001, 5, 0.0005}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(AovPeriodogram, ExactSinusoidHasPowerOneAndPowersStayInTheUnitInterval) {
+  // The frequency 0.5 lies on the grid 0.1 + 40 * 0.01.
+  Curve c = fromSeries(test::makeSineSeries(5, 200, 2.0, 0.4, 0.0, 50.0));
+  AovResult r = search(c, 0.1, 1.0, 0.01, 1);
+  ASSERT_EQ(r.status, SearchStatus::Ok);
+  EXPECT_NEAR(r.bestFrequency, 0.5, 1e-12);
+  EXPECT_NEAR(r.maxPower, 1.0, 1e-9);  // omega drifts by a few ulp from 0.5 * 2 pi
+
+  c = fromSeries(test::makeSineSeries(6, 300, 1.0, 0.0, 0.1, 200.0), 0.8);
+  r = search(c, 0.01, 10, 0.001, 3);
+  for (double p : r.power) {
+    EXPECT_GE(p, 0.0);
+    EXPECT_LE(p, 1.0);
+  }
+}
+
+TEST(AovPeriodogram, GridStopsBeforeTheUpperFrequency) {
+  Curve c = fromSeries(test::makeSineSeries(1, 50, 1.7, 0.3, 0.05, 30.0));
+  AovResult r = search(c, 0.5, 2.0, 0.5, 2);
+  ASSERT_EQ(r.frequency.size(), 3u);
+  EXPECT_DOUBLE_EQ(r.frequency[0], 0.5);
+  EXPECT_DOUBLE_EQ(r.frequency[1], 1.0);
+  EXPECT_DOUBLE_EQ(r.frequency[2], 1.5);
+
+  GridCheck g = makeFrequencyGrid(1.0, 1.2, 0.5);
+  EXPECT_EQ(g.status, GridStatus::Empty);
+  EXPECT_EQ(makeFrequencyGrid(0.1, 5, 0.0).status, GridStatus::BadResolution);
+  EXPECT_EQ(makeFrequencyGrid(0.1, 5, -1e-3).status, GridStatus::BadResolution);
+  EXPECT_EQ(makeFrequencyGrid(0.1, 5, std::nan("")).status, GridStatus::BadResolution);
+  EXPECT_EQ(makeFrequencyGrid(0.1, 5, 1e-12).status, GridStatus::TooLarge);
+  EXPECT_FALSE(makeFrequencyGrid(0.1, 5, 1e-12).message.empty());
+}
+
+TEST(AovPeriodogram, PowersIgnoreAConstantOffsetAndATimeShift) {
+  const test::Series s = test::makeSineSeries(21, 300, 0.61, 0.25, 0.08, 400.0);
+  const Curve base = fromSeries(s, 0.5);
+  Curve shifted = base;
+  for (double& v : shifted.value) v += 7.5;
+  for (double& t : shifted.time) t += 2450000.0;
+  const AovResult a = search(base, 0.01, 4, 0.0005, 2);
+  const AovResult b = search(shifted, 0.01, 4, 0.0005, 2);
+  test::expectArraysNear(a.power, b.power, kEngineTolerance, "power");
+  EXPECT_EQ(a.bestIndex, b.bestIndex);
+  EXPECT_NEAR(1.0 / a.bestFrequency, 0.61, 0.001);
+}
+
+TEST(AovPeriodogram, ResultsDoNotDependOnTheThreadCount) {
+  const Curve c = fromSeries(test::makeSineSeries(8, 700, 3.1, 0.2, 0.1, 900.0), 0.5);
+  const AovResult one = search(c, 0.002, 5, 0.0003, 2, 1);
+  for (int threads : {2, 3, 0}) {
+    const AovResult many = search(c, 0.002, 5, 0.0003, 2, threads);
+    EXPECT_EQ(many.power, one.power) << threads << " threads";
+    EXPECT_EQ(many.bestIndex, one.bestIndex);
+  }
+}
+
+TEST(AovPeriodogram, EqualPowersReportTheLowestFrequency) {
+  // With one term the power is |sum w x|^2 / (sum w * D), the same at every
+  // frequency: the first one must win.
+  Curve c = fromSeries(test::makeSineSeries(2, 40, 1.3, 0.3, 0.05, 20.0), 0.9);
+  const GridCheck g = makeFrequencyGrid(0.1, 2.0, 0.1);
+  const AovResult r = computeAovPeriodogram(c.view(), {g.grid, 1}, RunControl{});
+  ASSERT_EQ(r.status, SearchStatus::Ok);
+  EXPECT_GT(r.maxPower, 0.0);
+  EXPECT_EQ(r.bestIndex, 0);
+  EXPECT_EQ(r.power.front(), r.power.back());
+}
+
+TEST(AovPeriodogram, NoPeakWithoutVariationAndCancelledRunsSaySo) {
+  Curve flat{{0, 1, 2, 3.5}, {5, 5, 5, 5}, {1, 1, 1, 1}};
+  AovResult r = search(flat, 0.1, 2, 0.01, 2);
+  EXPECT_EQ(r.status, SearchStatus::NoPeak);
+  EXPECT_EQ(r.bestIndex, -1);
+  EXPECT_FALSE(r.message.empty());
+  for (double p : r.power) EXPECT_EQ(p, 0.0);
+
+  Curve infinite = fromSeries(test::makeSineSeries(2, 40, 1.3, 0.3, 0.05, 20.0));
+  infinite.weight[3] = INFINITY;
+  EXPECT_EQ(search(infinite, 0.1, 2, 0.01, 2).status, SearchStatus::NoPeak);
+
+  const Curve c = fromSeries(test::makeSineSeries(2, 100, 1.3, 0.3, 0.05, 20.0));
+  std::atomic<bool> cancel{true};
+  RunControl rc;
+  rc.cancel = &cancel;
+  const GridCheck g = makeFrequencyGrid(0.1, 2.0, 0.001);
+  EXPECT_EQ(computeAovPeriodogram(c.view(), {g.grid, 5}, rc).status, SearchStatus::Cancelled);
+}
+
+TEST(AovPeriodogram, SingleFrequencyStatisticMatchesTheGrid) {
+  const Curve c = fromSeries(test::makeSineSeries(4, 120, 0.8, 0.3, 0.05, 40.0), 0.4);
+  const AovResult r = search(c, 0.2, 3, 0.01, 2);
+  const AovPrepared prepared = prepareAov(c.view(), 5);
+  const double pi = 2.0 * std::asin(1.0);
+  const std::size_t j = static_cast<std::size_t>(r.bestIndex);
+  EXPECT_NEAR(aovPower(prepared, 2.0 * pi * r.frequency[j]), r.power[j], kEngineTolerance);
+}
+
+}  // namespace
+}  // namespace fazorn

@@ -1,0 +1,138 @@
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/derived_files.h"
+#include "core/observation_file.h"
+#include "search/analysis.h"
+#include "support/test_support.h"
+
+namespace fazorn {
+namespace {
+
+using test::runCli;
+using test::TempDir;
+
+// The number after "key": in a JSON line, read back with strtod.
+double jsonNumber(const std::string& line, const std::string& key) {
+  const auto at = line.find("\"" + key + "\": ");
+  if (at == std::string::npos) {
+    ADD_FAILURE() << key << " missing in " << line;
+    return 0;
+  }
+  return std::strtod(line.c_str() + at + key.size() + 4, nullptr);
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+    out.push_back(text.substr(start, nl - start));
+  return out;
+}
+
+std::string quoted(const std::filesystem::path& p) { return "'" + p.string() + "'"; }
+
+TEST(CliAnalyse, JsonFiguresEqualTheWindowCommandToTheLastDigit) {
+  TempDir dir;
+  test::writeSeries(dir / "a.dat", test::makeSineSeries(1, 200, 1.37, 0.3, 0.05, 100.0));
+  std::string out, err;
+  for (const char* method : {"aov", "aovtr", "ls"}) {
+    const int status = runCli(std::string("analyse --json --method ") + method +
+                                  " --min-period 0.5 --max-period 10 --harmonics 2 --resolution "
+                                  "0.001 " +
+                                  quoted(dir / "a.dat"),
+                              &out, &err);
+    ASSERT_EQ(status, 0) << err;
+    Workspace ws;
+    ASSERT_TRUE(loadObservations(ws, (dir / "a.dat").string()).ok);
+    ws.settings = {0.5, 10.0, 2, 0.001};
+    const std::string m = method;
+    const Outcome o = m == "aov"     ? analyseAov(ws, RunControl{})
+                      : m == "aovtr" ? analyseAovTransit(ws, RunControl{})
+                                     : analyseLombScargle(ws, RunControl{});
+    ASSERT_TRUE(o.ok);
+    const std::string line = lines(out).at(0);
+    EXPECT_NE(line.find("\"method\": \"" + m + "\""), std::string::npos) << line;
+    EXPECT_EQ(jsonNumber(line, "points"), 200);
+    EXPECT_EQ(jsonNumber(line, "frequency_count"), ws.periodogram.frequencyCount);
+    EXPECT_EQ(jsonNumber(line, "best_frequency"), ws.bestFrequency) << line;
+    EXPECT_EQ(jsonNumber(line, "period"), ws.period);
+    EXPECT_EQ(jsonNumber(line, "period_error"), ws.periodError);
+    EXPECT_EQ(jsonNumber(line, "max_power"), ws.periodogram.maxPower);
+    if (m == "ls")
+      EXPECT_EQ(jsonNumber(line, "false_alarm_probability"), ws.falseAlarmProbability);
+    else
+      EXPECT_EQ(line.find("false_alarm_probability"), std::string::npos);
+  }
+}
+
+TEST(CliAnalyse, ManyFilesInArgumentOrderFailuresOnStderr) {
+  TempDir dir;
+  std::string args =
+      "analyse --json --threads 2 --harmonics 1 --min-period 0.5 --max-period 10 --resolution "
+      "0.002";
+  const std::vector<double> periods{1.1, 2.3, 0.7, 3.9, 1.6};
+  for (std::size_t k = 0; k < periods.size(); ++k) {
+    const auto name = dir / ("s" + std::to_string(k) + ".dat");
+    test::writeSeries(name, test::makeSineSeries(k + 1, 150, periods[k], 0.3, 0.03, 80.0));
+    args += " " + quoted(name);
+    if (k == 2) args += " " + quoted(dir / "missing.dat");
+  }
+  std::string out, err;
+  EXPECT_EQ(runCli(args, &out, &err), 1);
+  EXPECT_NE(err.find("missing.dat: I/O Error! Unable to open file."), std::string::npos) << err;
+  const auto rows = lines(out);
+  ASSERT_EQ(rows.size(), periods.size());
+  for (std::size_t k = 0; k < periods.size(); ++k) {
+    EXPECT_NE(rows[k].find("s" + std::to_string(k) + ".dat"), std::string::npos) << rows[k];
+    EXPECT_NEAR(jsonNumber(rows[k], "period"), periods[k], 0.01 * periods[k]);
+  }
+}
+
+TEST(CliAnalyse, SavesTheDerivedFilesAsTheMenuCommandsDo) {
+  TempDir dir;
+  test::writeSeries(dir / "b.dat", test::makeSineSeries(2, 120, 0.9, 0.3, 0.05, 50.0));
+  std::string out, err;
+  ASSERT_EQ(
+      runCli("analyse --save-periodogram --save-phased --resolution 0.01 " + quoted(dir / "b.dat"),
+             &out, &err),
+      0)
+      << err;
+  EXPECT_NE(out.find("Period:"), std::string::npos);
+  const std::string periodogram = test::readText(dir / "b-period.dat");
+  const std::string phased = test::readText(dir / "b-phased.dat");
+
+  Workspace ws;
+  ASSERT_TRUE(loadObservations(ws, (dir / "b.dat").string()).ok);
+  ws.settings.resolution = 0.01;
+  ASSERT_TRUE(analyseAov(ws, RunControl{}).ok);
+  std::filesystem::rename(dir / "b-period.dat", dir / "cli-period.dat");
+  std::filesystem::rename(dir / "b-phased.dat", dir / "cli-phased.dat");
+  ASSERT_TRUE(savePeriodogram(ws).ok);
+  ASSERT_TRUE(savePhasedData(ws).ok);
+  EXPECT_EQ(periodogram, test::readText(dir / "b-period.dat"));
+  EXPECT_EQ(phased, test::readText(dir / "b-phased.dat"));
+}
+
+TEST(CliAnalyse, UsageErrorsAndRefusedSettings) {
+  TempDir dir;
+  test::writeSeries(dir / "c.dat", test::makeSineSeries(3, 50, 0.9, 0.3, 0.05, 20.0));
+  std::string out, err;
+  EXPECT_EQ(runCli("analyse", &out, &err), 2);
+  EXPECT_EQ(runCli("analyse --method fft " + quoted(dir / "c.dat"), &out, &err), 2);
+  EXPECT_EQ(runCli("analyse --resolution", &out, &err), 2);
+  EXPECT_EQ(runCli("analyse --harmonics two " + quoted(dir / "c.dat"), &out, &err), 2);
+  EXPECT_EQ(runCli("analyse --threads -1 " + quoted(dir / "c.dat"), &out, &err), 2);
+  EXPECT_EQ(runCli("analyse --resolution 0 " + quoted(dir / "c.dat"), &out, &err), 1);
+  EXPECT_NE(err.find("Resolution"), std::string::npos) << err;
+  EXPECT_EQ(runCli("analyse --min-period 5 --max-period 1 " + quoted(dir / "c.dat"), &out, &err),
+            1);
+  EXPECT_NE(err.find("Min period is negative or greater than Max period! Calculation aborted"),
+            std::string::npos);
+  EXPECT_EQ(runCli("--help", &out, &err), 0);
+  EXPECT_NE(out.find("--save-periodogram"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace fazorn

@@ -1,0 +1,93 @@
+#include "search/lomb_scargle.h"
+
+#include <cmath>
+#include <random>
+
+#include "reference/lomb_scargle_reference.h"
+#include "support/test_support.h"
+
+namespace fazorn {
+namespace {
+
+// The engine and the transcription perform the same operations in the same
+// order; only the thread split differs, which must not change a bit.
+constexpr double kSameOperations = 0.0;
+// The recurrence steps are rounded to single precision on purpose, so after
+// thousands of steps the angles drift from exact sines and cosines by a few
+// parts in a million.
+constexpr double kSinglePrecisionDrift = 1e-4;
+
+LombScargleResult run(const test::Series& s, double ofac, double hifac, int threads = 1,
+                      std::int64_t capacity = -1) {
+  RunControl rc;
+  rc.threads = threads;
+  return computeLombScarglePeriodogram(s.time, s.value, {ofac, hifac, capacity}, rc);
+}
+
+TEST(LombScargle, MatchesThePublishedRoutineOnAnyNumberOfThreads) {
+  const test::Series s = test::makeSineSeries(3, 500, 1.37, 0.2, 0.1, 300.0, 12.0, 2450000.0);
+  const auto ref = reference::lombScarglePeriodogram(s.time, s.value, 3.0, 2.0);
+  for (int threads : {1, 2, 3}) {
+    const LombScargleResult r = run(s, 3.0, 2.0, threads);
+    ASSERT_EQ(r.status, SearchStatus::Ok);
+    test::expectArraysNear(r.power, ref.power, kSameOperations, "power");
+    test::expectArraysNear(r.frequency, ref.frequency, kSameOperations, "frequency");
+    EXPECT_EQ(r.peakIndex, ref.peakIndex);
+    EXPECT_EQ(r.falseAlarmProbability, ref.falseAlarmProbability);
+  }
+  const LombScargleResult r = run(s, 3.0, 2.0);
+  EXPECT_NEAR(1.0 / r.frequency[static_cast<std::size_t>(r.peakIndex)], 1.37, 0.01);
+  EXPECT_LT(r.falseAlarmProbability, 1e-10);
+}
+
+TEST(LombScargle, PowerIsTheClassicalLombNormalisationOnIndependentData) {
+  // White noise: independent values, no special structure.
+  test::Series s = test::makeSineSeries(17, 300, 1.0, 0.0, 1.0, 50.0);
+  const LombScargleResult r = run(s, 4.0, 1.0);
+  const AverageAndVariance av = averageAndVariance(s.value);
+  const double twoPi = 2.0 * std::acos(-1.0);
+  for (std::size_t i = 0; i < r.power.size(); i += 7) {
+    const double omega = twoPi * r.frequency[i];
+    double s2 = 0, c2 = 0;
+    for (double t : s.time) s2 += std::sin(2 * omega * t), c2 += std::cos(2 * omega * t);
+    const double tau = std::atan2(s2, c2) / (2 * omega);
+    double yc = 0, ys = 0, cc = 0, ss = 0;
+    for (std::size_t j = 0; j < s.time.size(); ++j) {
+      const double c = std::cos(omega * (s.time[j] - tau)),
+                   sn = std::sin(omega * (s.time[j] - tau));
+      const double y = s.value[j] - av.average;
+      yc += y * c, ys += y * sn, cc += c * c, ss += sn * sn;
+    }
+    const double classical = (yc * yc / cc + ys * ys / ss) / (2 * av.variance);
+    EXPECT_NEAR(r.power[i], classical, kSinglePrecisionDrift * std::max(1.0, classical)) << i;
+  }
+}
+
+TEST(LombScargle, ShortOutputIsReportedAndNeverOverrun) {
+  const test::Series s = test::makeSineSeries(4, 100, 2.0, 0.3, 0.05, 40.0);
+  testing::internal::CaptureStderr();
+  const LombScargleResult r = run(s, 4.0, 1.0, 2, 50);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err,
+            "Numerical Recipes run-time error...\noutput arrays too short in period\n"
+            "...now exiting to system...\n");
+  EXPECT_EQ(r.power.size(), 50u);
+  EXPECT_EQ(r.frequency.size(), 50u);
+  const LombScargleResult full = run(s, 4.0, 1.0);
+  EXPECT_EQ(full.power.size(), 200u);  // trunc(0.5 * 4 * 1 * 100)
+  for (std::size_t i = 0; i < 50; ++i) EXPECT_EQ(r.power[i], full.power[i]);
+}
+
+TEST(LombScargle, DegenerateInputsGiveNoPeak) {
+  EXPECT_EQ(run({{1.0}, {2.0}, {0.1}}, 4, 1).status, SearchStatus::NoPeak);
+  EXPECT_EQ(run({{1, 2, 3, 4}, {5, 5, 5, 5}, {}}, 4, 1).status, SearchStatus::NoPeak);
+  EXPECT_EQ(run({{2, 2, 2, 2}, {5, 6, 5, 7}, {}}, 4, 1).status, SearchStatus::NoPeak);
+
+  const std::vector<double> y{1, 2, 3, 4, 10};
+  const AverageAndVariance av = averageAndVariance(y);
+  EXPECT_DOUBLE_EQ(av.average, 4.0);
+  EXPECT_DOUBLE_EQ(av.variance, 12.5);  // (9 + 4 + 1 + 0 + 36) / 4
+}
+
+}  // namespace
+}  // namespace fazorn
