@@ -4,6 +4,7 @@
 
 #include "core/derived_files.h"
 #include "core/observation_file.h"
+#include "edit/binning.h"
 #include "search/analysis.h"
 #include "support/test_support.h"
 
@@ -95,13 +96,16 @@ TEST(CliAnalyse, SavesTheDerivedFilesAsTheMenuCommandsDo) {
   test::writeSeries(dir / "b.dat", test::makeSineSeries(2, 120, 0.9, 0.3, 0.05, 50.0));
   std::string out, err;
   ASSERT_EQ(
-      runCli("analyse --save-periodogram --save-phased --resolution 0.01 " + quoted(dir / "b.dat"),
+      runCli("analyse --save-periodogram --save-phased --save-phased-binned --resolution 0.01 " +
+                 quoted(dir / "b.dat"),
              &out, &err),
       0)
       << err;
   EXPECT_NE(out.find("Period:"), std::string::npos);
   const std::string periodogram = test::readText(dir / "b-period.dat");
   const std::string phased = test::readText(dir / "b-phased.dat");
+  const std::string phasedBinned = test::readText(dir / "b-phasedBinned.dat");
+  EXPECT_FALSE(phasedBinned.empty());
 
   Workspace ws;
   ASSERT_TRUE(loadObservations(ws, (dir / "b.dat").string()).ok);
@@ -109,10 +113,13 @@ TEST(CliAnalyse, SavesTheDerivedFilesAsTheMenuCommandsDo) {
   ASSERT_TRUE(analyseAov(ws, RunControl{}).ok);
   std::filesystem::rename(dir / "b-period.dat", dir / "cli-period.dat");
   std::filesystem::rename(dir / "b-phased.dat", dir / "cli-phased.dat");
+  std::filesystem::rename(dir / "b-phasedBinned.dat", dir / "cli-phasedBinned.dat");
   ASSERT_TRUE(savePeriodogram(ws).ok);
   ASSERT_TRUE(savePhasedData(ws).ok);
+  ASSERT_TRUE(savePhasedBinned(ws).ok);
   EXPECT_EQ(periodogram, test::readText(dir / "b-period.dat"));
   EXPECT_EQ(phased, test::readText(dir / "b-phased.dat"));
+  EXPECT_EQ(phasedBinned, test::readText(dir / "b-phasedBinned.dat"));
 }
 
 TEST(CliAnalyse, UsageErrorsAndRefusedSettings) {
