@@ -1,0 +1,180 @@
+#include "model/least_squares.h"
+
+#include <cmath>
+#include <utility>
+
+namespace fazorn {
+
+namespace {
+
+// 0 when v is exactly 0, else v * v, in single precision (the published
+// SQR macro; the zero test keeps -0 and denormal underflow out of the sum).
+inline float square(float v) { return v == 0.0f ? 0.0f : v * v; }
+
+// The fit over any source of basis rows: basisRow(i) returns a pointer q with
+// q[l - 1] the value of basis function l at point i (1-based i and l).
+template <class BasisRow>
+void linearFitWith(const float y[], const float sig[], int ndata, float a[], int ma, int lista[],
+                   int mfit, nr::FloatMatrix& covar, float* chisq, BasisRow&& basisRow) {
+  nr::FloatMatrix beta = nr::matrix(1, ma, 1, 1);
+  nr::FloatVector afunc = nr::vector(1, ma);
+  if (!beta.ok() || !afunc.ok()) return;
+
+  int kk = mfit + 1;
+  for (int j = 1; j <= ma; ++j) {
+    int ihit = 0;
+    for (int k = 1; k <= mfit; ++k)
+      if (lista[k] == j) ++ihit;
+    if (ihit == 0) lista[kk++] = j;
+  }
+
+  for (int j = 1; j <= mfit; ++j) {
+    for (int k = 1; k <= mfit; ++k) covar[j][k] = 0.0f;
+    beta[j][1] = 0.0f;
+  }
+
+  // The fitted basis values of one point in lista order, so that the inner
+  // loop runs over contiguous memory; the arithmetic is unchanged.
+  nr::FloatVector listed = nr::vector(1, mfit > 0 ? mfit : 1);
+  for (int i = 1; i <= ndata; ++i) {
+    const float* q = basisRow(i);
+    float ym = y[i];
+    if (mfit < ma)
+      for (int j = mfit + 1; j <= ma; ++j) ym -= a[lista[j]] * q[lista[j] - 1];
+    const float sig2i = 1.0f / square(sig[i]);
+    for (int j = 1; j <= mfit; ++j) listed[j] = q[lista[j] - 1];
+    for (int j = 1; j <= mfit; ++j) {
+      const float wt = listed[j] * sig2i;
+      float* row = covar[j];
+      for (int k = 1; k <= j; ++k) row[k] += wt * listed[k];
+      beta[j][1] += ym * wt;
+    }
+  }
+  for (int j = 2; j <= mfit; ++j)
+    for (int k = 1; k < j; ++k) covar[k][j] = covar[j][k];
+
+  gaussJordan(covar, mfit, beta, 1);
+  for (int j = 1; j <= mfit; ++j) a[lista[j]] = beta[j][1];
+
+  float sum = 0.0f;
+  *chisq = 0.0f;
+  for (int i = 1; i <= ndata; ++i) {
+    const float* q = basisRow(i);
+    sum = 0.0f;
+    for (int j = 1; j <= ma; ++j) sum += a[j] * q[j - 1];
+    *chisq += square((y[i] - sum) / sig[i]);
+  }
+  sortCovariance(covar, ma, lista, mfit);
+}
+
+}  // namespace
+
+void linearFit(const float x[], const float y[], const float sig[], int ndata, float a[], int ma,
+               int lista[], int mfit, nr::FloatMatrix& covar, float* chisq, BasisFunction basis) {
+  nr::FloatVector afunc = nr::vector(1, ma);
+  if (!afunc.ok()) return;
+  float* p = afunc.indexed();
+  linearFitWith(y, sig, ndata, a, ma, lista, mfit, covar, chisq, [&](int i) {
+    basis(x[i], p, ma);
+    return static_cast<const float*>(p + 1);
+  });
+}
+
+void linearFit(std::span<const float> basisTable, const float y[], const float sig[], int ndata,
+               float a[], int ma, int lista[], int mfit, nr::FloatMatrix& covar, float* chisq) {
+  const float* table = basisTable.data();
+  linearFitWith(y, sig, ndata, a, ma, lista, mfit, covar, chisq,
+                [&](int i) { return table + static_cast<std::ptrdiff_t>(i - 1) * ma; });
+}
+
+void gaussJordan(nr::FloatMatrix& a, int n, nr::FloatMatrix& b, int m) {
+  nr::IntVector indxc = nr::ivector(1, n);
+  nr::IntVector indxr = nr::ivector(1, n);
+  nr::IntVector ipiv = nr::ivector(1, n);
+  if (!indxc.ok() || !indxr.ok() || !ipiv.ok()) return;
+  for (int j = 1; j <= n; ++j) ipiv[j] = 0;
+
+  int irow = 0;
+  int icol = 0;
+  for (int i = 1; i <= n; ++i) {
+    float big = 0.0f;
+    for (int j = 1; j <= n; ++j) {
+      if (ipiv[j] == 1) continue;
+      for (int k = 1; k <= n; ++k) {
+        if (ipiv[k] == 0) {
+          if (std::fabs(a[j][k]) >= big) {
+            big = std::fabs(a[j][k]);
+            irow = j;
+            icol = k;
+          }
+        } else if (ipiv[k] > 1) {
+          reportNumericError("GAUSSJ: Singular Matrix-1");
+        }
+      }
+    }
+    // Only NaN candidates in the very first pass: there is no pivot to keep,
+    // and row 0 does not exist.
+    if (icol == 0) {
+      reportNumericError("GAUSSJ: Singular Matrix-1");
+      return;
+    }
+    ++ipiv[icol];
+    if (irow != icol) {
+      for (int l = 1; l <= n; ++l) std::swap(a[irow][l], a[icol][l]);
+      for (int l = 1; l <= m; ++l) std::swap(b[irow][l], b[icol][l]);
+    }
+    indxr[i] = irow;
+    indxc[i] = icol;
+    const float pivinv = 1.0f / a[icol][icol];
+    a[icol][icol] = 1.0f;
+    for (int l = 1; l <= n; ++l) a[icol][l] *= pivinv;
+    for (int l = 1; l <= m; ++l) b[icol][l] *= pivinv;
+    for (int ll = 1; ll <= n; ++ll) {
+      if (ll == icol) continue;
+      const float dum = a[ll][icol];
+      a[ll][icol] = 0.0f;
+      for (int l = 1; l <= n; ++l) a[ll][l] -= a[icol][l] * dum;
+      for (int l = 1; l <= m; ++l) b[ll][l] -= b[icol][l] * dum;
+    }
+  }
+  for (int l = n; l >= 1; --l) {
+    if (indxr[l] != indxc[l])
+      for (int k = 1; k <= n; ++k) std::swap(a[k][indxr[l]], a[k][indxc[l]]);
+  }
+}
+
+void sortCovariance(nr::FloatMatrix& covar, int ma, const int lista[], int mfit) {
+  for (int j = 1; j < ma; ++j)
+    for (int i = j + 1; i <= ma; ++i) covar[i][j] = 0.0f;
+  for (int i = 1; i < mfit; ++i) {
+    for (int j = i + 1; j <= mfit; ++j) {
+      if (lista[j] > lista[i])
+        covar[lista[j]][lista[i]] = covar[i][j];
+      else
+        covar[lista[i]][lista[j]] = covar[i][j];
+    }
+  }
+  float swap = covar[1][1];
+  for (int j = 1; j <= ma; ++j) {
+    covar[1][j] = covar[j][j];
+    covar[j][j] = 0.0f;
+  }
+  if (mfit >= 1) covar[lista[1]][lista[1]] = swap;
+  for (int j = 2; j <= mfit; ++j) covar[lista[j]][lista[j]] = covar[1][j];
+  for (int j = 2; j <= ma; ++j)
+    for (int i = 1; i < j; ++i) covar[i][j] = covar[j][i];
+}
+
+void harmonicBasis(float x, float p[], int np) {
+  p[1] = 1.0f;
+  // (np - 1) / 2 harmonics: the same as np / 2 for the odd np of a constant
+  // plus harmonics, and for an even np the last position stays unwritten
+  // instead of writing p[np + 1] past the caller's array.
+  for (int k = 1; k <= (np - 1) / 2; ++k) {
+    const double arg = static_cast<double>(x) * kBasisTwoPi * k;
+    p[2 * k] = static_cast<float>(std::cos(arg));
+    p[2 * k + 1] = static_cast<float>(std::sin(arg));
+  }
+}
+
+}  // namespace fazorn
