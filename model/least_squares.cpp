@@ -1,7 +1,9 @@
 #include "model/least_squares.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 namespace fazorn {
 
@@ -11,8 +13,9 @@ namespace {
 // SQR macro; the zero test keeps -0 and denormal underflow out of the sum).
 inline float square(float v) { return v == 0.0f ? 0.0f : v * v; }
 
-// The fit over any source of basis rows: basisRow(i) returns a pointer q with
-// q[l - 1] the value of basis function l at point i (1-based i and l).
+// The fit over a source of basis rows: basisRow(i) returns a pointer q with
+// q[l - 1] the value of basis function l at point i (1-based i and l); the
+// rows of different points must stay valid together.
 template <class BasisRow>
 void linearFitWith(const float y[], const float sig[], int ndata, float a[], int ma, int lista[],
                    int mfit, nr::FloatMatrix& covar, float* chisq, BasisRow&& basisRow) {
@@ -33,22 +36,32 @@ void linearFitWith(const float y[], const float sig[], int ndata, float a[], int
     beta[j][1] = 0.0f;
   }
 
-  // The fitted basis values of one point in lista order, so that the inner
-  // loop runs over contiguous memory; the arithmetic is unchanged.
-  nr::FloatVector listed = nr::vector(1, mfit > 0 ? mfit : 1);
+  // The normal equations are summed in a local dense square from the fitted
+  // basis values in lista order, full rows so that the inner loop has one
+  // fixed length and runs over contiguous memory. Only the lower triangle is
+  // used; each of its elements adds the same float products in the same
+  // point order as the element-by-element sum.
+  const std::size_t mf = static_cast<std::size_t>(mfit);
+  std::vector<float> normal(mf * mf, 0.0f);
+  std::vector<float> rhs(mf, 0.0f);
+  std::vector<float> listed(mf, 0.0f);
   for (int i = 1; i <= ndata; ++i) {
     const float* q = basisRow(i);
     float ym = y[i];
     if (mfit < ma)
       for (int j = mfit + 1; j <= ma; ++j) ym -= a[lista[j]] * q[lista[j] - 1];
     const float sig2i = 1.0f / square(sig[i]);
-    for (int j = 1; j <= mfit; ++j) listed[j] = q[lista[j] - 1];
-    for (int j = 1; j <= mfit; ++j) {
+    for (std::size_t j = 0; j < mf; ++j) listed[j] = q[lista[j + 1] - 1];
+    for (std::size_t j = 0; j < mf; ++j) {
       const float wt = listed[j] * sig2i;
-      float* row = covar[j];
-      for (int k = 1; k <= j; ++k) row[k] += wt * listed[k];
-      beta[j][1] += ym * wt;
+      float* row = normal.data() + j * mf;
+      for (std::size_t k = 0; k < mf; ++k) row[k] += wt * listed[k];
+      rhs[j] += ym * wt;
     }
+  }
+  for (int j = 1; j <= mfit; ++j) {
+    for (int k = 1; k <= j; ++k) covar[j][k] = normal[(j - 1) * mf + (k - 1)];
+    beta[j][1] = rhs[j - 1];
   }
   for (int j = 2; j <= mfit; ++j)
     for (int k = 1; k < j; ++k) covar[k][j] = covar[j][k];
@@ -56,11 +69,30 @@ void linearFitWith(const float y[], const float sig[], int ndata, float a[], int
   gaussJordan(covar, mfit, beta, 1);
   for (int j = 1; j <= mfit; ++j) a[lista[j]] = beta[j][1];
 
-  float sum = 0.0f;
+  // Four points' model sums at a time (independent chains, each in the
+  // coefficients' order); the chi-square still adds the points in order.
   *chisq = 0.0f;
-  for (int i = 1; i <= ndata; ++i) {
+  int i = 1;
+  for (; i + 3 <= ndata; i += 4) {
+    const float* q0 = basisRow(i);
+    const float* q1 = basisRow(i + 1);
+    const float* q2 = basisRow(i + 2);
+    const float* q3 = basisRow(i + 3);
+    float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;
+    for (int j = 1; j <= ma; ++j) {
+      s0 += a[j] * q0[j - 1];
+      s1 += a[j] * q1[j - 1];
+      s2 += a[j] * q2[j - 1];
+      s3 += a[j] * q3[j - 1];
+    }
+    *chisq += square((y[i] - s0) / sig[i]);
+    *chisq += square((y[i + 1] - s1) / sig[i + 1]);
+    *chisq += square((y[i + 2] - s2) / sig[i + 2]);
+    *chisq += square((y[i + 3] - s3) / sig[i + 3]);
+  }
+  for (; i <= ndata; ++i) {
     const float* q = basisRow(i);
-    sum = 0.0f;
+    float sum = 0.0f;
     for (int j = 1; j <= ma; ++j) sum += a[j] * q[j - 1];
     *chisq += square((y[i] - sum) / sig[i]);
   }
@@ -71,13 +103,17 @@ void linearFitWith(const float y[], const float sig[], int ndata, float a[], int
 
 void linearFit(const float x[], const float y[], const float sig[], int ndata, float a[], int ma,
                int lista[], int mfit, nr::FloatMatrix& covar, float* chisq, BasisFunction basis) {
+  // The basis is evaluated once per point (the fit reads it twice) into a
+  // table of rows.
   nr::FloatVector afunc = nr::vector(1, ma);
-  if (!afunc.ok()) return;
+  if (!afunc.ok() || ndata < 0 || ma < 1) return;
+  std::vector<float> table(static_cast<std::size_t>(ndata) * static_cast<std::size_t>(ma));
   float* p = afunc.indexed();
-  linearFitWith(y, sig, ndata, a, ma, lista, mfit, covar, chisq, [&](int i) {
+  for (int i = 1; i <= ndata; ++i) {
     basis(x[i], p, ma);
-    return static_cast<const float*>(p + 1);
-  });
+    std::copy(p + 1, p + 1 + ma, table.begin() + static_cast<std::ptrdiff_t>(i - 1) * ma);
+  }
+  linearFit(table, y, sig, ndata, a, ma, lista, mfit, covar, chisq);
 }
 
 void linearFit(std::span<const float> basisTable, const float y[], const float sig[], int ndata,

@@ -56,6 +56,11 @@ std::vector<float> harmonicTable(std::span<const float> x, int ma) {
   return table;
 }
 
+// The smoother's weighted moments about each node.
+struct NodeSums {
+  std::array<double, kNodes> w{}, x{}, xx{}, xxx{}, xxxx{}, y{}, yx{}, yxx{};
+};
+
 }  // namespace
 
 double HarmonicFit::valueAtNode(int k) const {
@@ -111,27 +116,29 @@ ExtendedCurve fillPhaseGaps(std::span<const double> time, std::span<const double
 
 double smoothPhasedCurve(std::span<const double> time, std::span<const double> phase,
                          std::span<const double> value, int n, int m, std::span<double> smoothed) {
-  // Moments of the Gaussian weights about each node, accumulated point by
-  // point so that the inner loop runs over the 100 nodes (vectorisable, and
-  // each node's sums still add the points in array order).
-  std::array<double, kNodes> g{}, sw{}, sx{}, sxx{}, sxxx{}, sxxxx{}, sy{}, syx{}, syxx{};
+  std::array<double, kNodes> g{};
   for (int k = 0; k < kNodes; ++k) g[k] = nodePhase(k);
 
+  // Only nodes within kReach steps of a point take its weight: further out
+  // exp(-x^2 / 0.03^2) < 1e-31, and every node has points within 0.01 (after
+  // the gap filling) whose weights are near 1, so the dropped terms lie far
+  // below the rounding of the sums. Within reach the wrap rule needs no
+  // test: nodes past either end of the grid are the wrapped ones.
+  constexpr int kReach = 25;
   // exp(-x^2 / w^2) with x = delta - d * 0.01 (delta the point's offset from
-  // its nearest node, d the node distance in steps) factorises into
+  // its nearest node c, d = k - c the node distance in steps) factorises into
   // exp(-delta^2/w^2) * q^d * exp(-d^2 0.01^2 / w^2): two exp calls per point
-  // instead of 100. |d| <= 51 after wrapping.
-  constexpr int kMaxD = 52;
-  static const std::array<double, 2 * kMaxD + 1> gauss = [] {
-    std::array<double, 2 * kMaxD + 1> t{};
-    for (int d = -kMaxD; d <= kMaxD; ++d) {
+  // instead of one per node.
+  static const std::array<double, 2 * kReach + 1> gauss = [] {
+    std::array<double, 2 * kReach + 1> t{};
+    for (int d = -kReach; d <= kReach; ++d) {
       const double x = d * kNodeStep;
-      t[d + kMaxD] = std::exp(-x * x / kSmoothWidth / kSmoothWidth);
+      t[d + kReach] = std::exp(-x * x / kSmoothWidth / kSmoothWidth);
     }
     return t;
   }();
-  std::array<double, 2 * kMaxD + 1> weightAt{};
-  std::array<double, kNodes + 2 * kMaxD + 200> weightByNode{};
+  std::array<double, 2 * kReach + 1> weightAt{};
+  NodeSums sums;
 
   for (int j = 0; j < m; ++j) {
     const double p = phase[j];
@@ -140,46 +147,40 @@ double smoothPhasedCurve(std::span<const double> time, std::span<const double> p
     const double delta = p - c * kNodeStep;
     const double e0 = std::exp(-delta * delta / kSmoothWidth / kSmoothWidth);
     const double q = std::exp(2.0 * delta * kNodeStep / kSmoothWidth / kSmoothWidth);
-    const double qInv = 1.0 / q;
-    weightAt[kMaxD] = e0 * gauss[kMaxD];
+    // q^d for d = -kReach..kReach from two short chains (|q^d| <= e^3).
     double up = e0;
     double down = e0;
-    for (int d = 1; d <= kMaxD; ++d) {
+    const double qInv = 1.0 / q;
+    weightAt[kReach] = e0 * gauss[kReach];
+    for (int d = 1; d <= kReach; ++d) {
       up *= q;
       down *= qInv;
-      weightAt[kMaxD + d] = up * gauss[kMaxD + d];
-      weightAt[kMaxD - d] = down * gauss[kMaxD - d];
+      weightAt[kReach + d] = up * gauss[kReach + d];
+      weightAt[kReach - d] = down * gauss[kReach - d];
     }
-    // The wrap rule splits the nodes into three runs: x - 1 (x > 0.5), x, and
-    // x + 1 (x < -0.5); x = p - g falls with k.
-    int kA = 0;
-    while (kA < kNodes && p - g[kA] > 0.5) ++kA;
-    int kB = kA;
-    while (kB < kNodes && !(p - g[kB] < -0.5)) ++kB;
+    // Nodes kBegin..kEnd-1 at distance k - c + dOffset; shift is the wrap.
     auto run = [&](int kBegin, int kEnd, double shift, int dOffset) {
-      for (int k = kBegin; k < kEnd; ++k) {
-        int d = k - c + dOffset;
-        d = std::clamp(d, -kMaxD, kMaxD);
-        weightByNode[k] = weightAt[d + kMaxD];
-      }
+      const double* w = weightAt.data() + (kReach - c + dOffset);
       for (int k = kBegin; k < kEnd; ++k) {
         const double x = (p - g[k]) + shift;
-        const double w = weightByNode[k];
-        const double wx = w * x;
+        const double wk = w[k];
+        const double wx = wk * x;
         const double wxx = wx * x;
-        sw[k] += w;
-        sx[k] += wx;
-        sxx[k] += wxx;
-        sxxx[k] += wxx * x;
-        sxxxx[k] += wxx * x * x;
-        sy[k] += w * y;
-        syx[k] += wx * y;
-        syxx[k] += wxx * y;
+        sums.w[k] += wk;
+        sums.x[k] += wx;
+        sums.xx[k] += wxx;
+        sums.xxx[k] += wxx * x;
+        sums.xxxx[k] += wxx * x * x;
+        sums.y[k] += wk * y;
+        sums.yx[k] += wx * y;
+        sums.yxx[k] += wxx * y;
       }
     };
-    run(0, kA, -1.0, 100);
-    run(kA, kB, 0.0, 0);
-    run(kB, kNodes, 1.0, -100);
+    const int lo = c - kReach;
+    const int hi = c + kReach + 1;  // exclusive
+    run(std::max(lo, 0), std::min(hi, kNodes), 0.0, 0);
+    if (lo < 0) run(lo + kNodes, kNodes, 1.0, -kNodes);  // x < -0.5: x + 1
+    if (hi > kNodes) run(0, hi - kNodes, -1.0, kNodes);  // x > 0.5: x - 1
   }
 
   auto det3 = [](double a, double b, double c, double d, double e, double f, double gg, double h,
@@ -188,10 +189,11 @@ double smoothPhasedCurve(std::span<const double> time, std::span<const double> p
   };
   std::array<double, kNodes> S{};
   for (int k = 0; k < kNodes; ++k) {
+    const NodeSums& q = sums;
     const double den =
-        det3(sxxxx[k], sxxx[k], sxx[k], sxxx[k], sxx[k], sx[k], sxx[k], sx[k], sw[k]);
+        det3(q.xxxx[k], q.xxx[k], q.xx[k], q.xxx[k], q.xx[k], q.x[k], q.xx[k], q.x[k], q.w[k]);
     const double num =
-        det3(sxxxx[k], sxxx[k], sxx[k], sxxx[k], sxx[k], sx[k], syxx[k], syx[k], sy[k]);
+        det3(q.xxxx[k], q.xxx[k], q.xx[k], q.xxx[k], q.xx[k], q.x[k], q.yxx[k], q.yx[k], q.y[k]);
     S[k] = num / den;
   }
   if (smoothed.size() >= static_cast<std::size_t>(kNodes))
