@@ -20,7 +20,11 @@ void BM_FitPhasedLightCurve(benchmark::State& state) {
   state.counters["points_per_s"] =
       benchmark::Counter(static_cast<double>(n) * state.iterations(), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_FitPhasedLightCurve)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FitPhasedLightCurve)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ClassifyVariability(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));

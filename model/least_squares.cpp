@@ -130,10 +130,18 @@ void gaussJordan(nr::FloatMatrix& a, int n, nr::FloatMatrix& b, int m) {
   if (!indxc.ok() || !indxr.ok() || !ipiv.ok()) return;
   for (int j = 1; j <= n; ++j) ipiv[j] = 0;
 
+  // One report per call: a singular system would otherwise repeat the same
+  // three lines for every later candidate of every pass.
+  bool reported = false;
+  auto reportSingular = [&reported] {
+    if (!reported) reportNumericError("GAUSSJ: Singular Matrix-1");
+    reported = true;
+  };
   int irow = 0;
   int icol = 0;
   for (int i = 1; i <= n; ++i) {
     float big = 0.0f;
+    bool found = false;
     for (int j = 1; j <= n; ++j) {
       if (ipiv[j] == 1) continue;
       for (int k = 1; k <= n; ++k) {
@@ -142,18 +150,20 @@ void gaussJordan(nr::FloatMatrix& a, int n, nr::FloatMatrix& b, int m) {
             big = std::fabs(a[j][k]);
             irow = j;
             icol = k;
+            found = true;
           }
         } else if (ipiv[k] > 1) {
-          reportNumericError("GAUSSJ: Singular Matrix-1");
+          reportSingular();
         }
       }
     }
+    // A zero pivot, or only NaN candidates (the pivot of the previous pass is
+    // then used again), means a singular system: say so even when no later
+    // pass would meet the doubly used column.
+    if (!found || big == 0.0f) reportSingular();
     // Only NaN candidates in the very first pass: there is no pivot to keep,
     // and row 0 does not exist.
-    if (icol == 0) {
-      reportNumericError("GAUSSJ: Singular Matrix-1");
-      return;
-    }
+    if (icol == 0) return;
     ++ipiv[icol];
     if (irow != icol) {
       for (int l = 1; l <= n; ++l) std::swap(a[irow][l], a[icol][l]);

@@ -35,12 +35,12 @@ void linearFit(std::span<const float> basisTable, const float y[], const float s
                float a[], int ma, int lista[], int mfit, nr::FloatMatrix& covar, float* chisq);
 
 // Solves a[1..n][1..n] . X = b[1..n][1..m] by Gauss-Jordan elimination with
-// full pivoting. On return a holds the inverse and b the solutions. A column
-// chosen as pivot twice is reported as "GAUSSJ: Singular Matrix-1" through
-// reportNumericError and the elimination goes on; a zero pivot is not
-// tested (non-finite values then propagate). When no pivot at all can be
-// found (every candidate is NaN) the routine reports the same text and
-// returns, leaving a and b as they are at that point.
+// full pivoting. On return a holds the inverse and b the solutions. A
+// singular system (a column chosen as pivot twice, a zero pivot, or no pivot
+// but NaN candidates) is reported once per call as "GAUSSJ: Singular
+// Matrix-1" through reportNumericError, and the elimination goes on (the
+// results are then not finite). When the very first pass finds no pivot the
+// routine returns after the report, leaving a and b as they are.
 void gaussJordan(nr::FloatMatrix& a, int n, nr::FloatMatrix& b, int m);
 
 // Spreads the mfit x mfit covariance of the fitted coefficients (in lista

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 
+#include "core/statistics.h"
 #include "model/least_squares.h"
 
 namespace fazorn {
@@ -273,12 +274,18 @@ PhasedModel fitPhasedLightCurve(std::span<const double> time, std::span<const do
   // index sort.
   std::vector<double> flux(static_cast<std::size_t>(m));
   for (int i = 0; i < m; ++i) flux[i] = std::pow(10.0, -0.4 * e.value[i]);
+  const auto rank = static_cast<std::size_t>(std::trunc(0.95 * m));
   double fRef;
-  {
+  if (std::none_of(flux.begin(), flux.end(), [](double f) { return std::isnan(f); })) {
     std::vector<double> sorted(flux);
-    const auto rank = static_cast<std::ptrdiff_t>(std::trunc(0.95 * m));
-    std::nth_element(sorted.begin(), sorted.begin() + rank, sorted.end());
-    fRef = sorted[static_cast<std::size_t>(rank)];
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(rank),
+                     sorted.end());
+    fRef = sorted[rank];
+  } else {
+    // NaN has no place in a selection's ordering; the heap sort copes.
+    std::vector<int> order(flux.size());
+    indexSort(flux, order);
+    fRef = flux[static_cast<std::size_t>(order[rank])];
   }
   for (double& f : flux) f /= fRef;
 
