@@ -238,6 +238,14 @@ TEST(ClassificationQuality, RealLightCurvesAreRecognisedWithoutTheirOwnTemplate)
     }
     EXPECT_GE(listed, first) << t.type;
   }
+  // The eclipsing stars together: EB alone is small and partly EW-like.
+  int eclipsing = 0, eclipsingFirst = 0;
+  for (const tools::TypeQuality& t : q)
+    if (t.type == "EW" || t.type == "EB" || t.type == "EA") {
+      eclipsing += t.stars;
+      eclipsingFirst += t.firstRight;
+    }
+  EXPECT_GE(double(eclipsingFirst) / eclipsing, 0.8);
 }
 
 }  // namespace

@@ -64,11 +64,18 @@ std::vector<CatalogEntry> readCatalog(const std::filesystem::path& dir) {
     e.period = std::strtod(f[2].c_str(), nullptr);
     e.points = std::atoi(f[6].c_str());
     e.band = f[7];
+    e.sourceRepo = f[3];
     const std::size_t t = f[8].find("theta(P)=");
     if (t != std::string::npos) e.theta = std::strtod(f[8].c_str() + t + 9, nullptr);
     out.push_back(e);
   }
   return out;
+}
+
+bool fromSurveyRelease(const CatalogEntry& e) {
+  return e.sourceRepo == "light-curve/test-data" ||
+         e.sourceRepo == "conyml/Proyecto-Estrellas-Variables" ||
+         e.sourceRepo == "aibsen/Light-Curve-Classification";
 }
 
 int typeIndex(const std::string& code) {
@@ -94,6 +101,13 @@ std::optional<std::array<float, kTemplateNodes>> makeTemplateCurve(
   return curve;
 }
 
+std::optional<Observation> observeAtPeriod(const std::filesystem::path& dataFile, double period) {
+  Workspace ws;
+  if (!loadAt(ws, dataFile, period)) return std::nullopt;
+  fitPhasedLightCurve(ws);
+  return Observation{observedCurve(ws), ws.amplitude};
+}
+
 std::string classifyAtPeriod(const std::filesystem::path& dataFile, double period,
                              const TypeTemplateTable& table) {
   Workspace ws;
@@ -106,7 +120,8 @@ std::string classifyAtPeriod(const std::filesystem::path& dataFile, double perio
   return ws.typeText;
 }
 
-std::vector<TypeQuality> evaluateLeaveOneOut(const std::filesystem::path& dir) {
+std::vector<TypeQuality> evaluateLeaveOneOut(const std::filesystem::path& dir,
+                                             std::vector<Classified>* stars) {
   std::vector<TypeQuality> q(kTypeCount + 1);
   for (int s = 0; s < kTypeCount; ++s) q[s].type = kTypeHeaders[s].typeCode;
   q[kTypeCount].type = "all";
@@ -118,6 +133,7 @@ std::vector<TypeQuality> evaluateLeaveOneOut(const std::filesystem::path& dir) {
     std::vector<std::string> shown;
     std::stringstream ss(text);
     for (std::string code; std::getline(ss, code, '/');) shown.push_back(code);
+    if (stars != nullptr) stars->push_back({e, text});
     const bool first = !shown.empty() && shown.front() == e.type;
     bool listed = false;
     for (const std::string& c : shown) listed = listed || c == e.type;

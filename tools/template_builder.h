@@ -21,7 +21,13 @@ struct CatalogEntry {
   int points = 0;      // observations in the file
   double theta = 1.0;  // fold-quality figure from the notes (0 clean, 1 none)
   std::string band;
+  std::string sourceRepo;  // repository the light curve was copied from
 };
+
+// True for light curves from the public survey releases (SDSS Stripe 82,
+// OGLE, Catalina) rather than from repositories that put their own licence
+// on their copies; only these become built-in templates.
+bool fromSurveyRelease(const CatalogEntry& e);
 
 // Reads <dir>/catalog.csv (quoted fields allowed). Empty when unreadable.
 std::vector<CatalogEntry> readCatalog(const std::filesystem::path& dir);
@@ -45,6 +51,15 @@ std::optional<std::array<float, kTemplateNodes>> makeTemplateCurve(
 std::string classifyAtPeriod(const std::filesystem::path& dataFile, double period,
                              const TypeTemplateTable& table);
 
+// The observed curve of the classification for one star at `period`, on the
+// phases from time 0 (as the first classification of an analysis run sees
+// it), with the fitted amplitude. Empty when the file cannot be read.
+struct Observation {
+  std::array<double, kTemplateNodes> curve{};
+  double amplitude = 0.0;
+};
+std::optional<Observation> observeAtPeriod(const std::filesystem::path& dataFile, double period);
+
 struct TypeQuality {
   std::string type;
   int stars = 0;
@@ -52,9 +67,17 @@ struct TypeQuality {
   int listed = 0;      // catalogued type among the types shown
 };
 
+// One classified star of the evaluation.
+struct Classified {
+  CatalogEntry entry;
+  std::string typeText;  // as the "Type:" label shows it
+};
+
 // Classifies every catalogued light curve at its catalogued period against
 // the built-in table without the curve made from that same star. One entry
-// per type in table order, then the total.
-std::vector<TypeQuality> evaluateLeaveOneOut(const std::filesystem::path& dir);
+// per type in table order, then the total; `stars`, when given, receives
+// every star with its type text.
+std::vector<TypeQuality> evaluateLeaveOneOut(const std::filesystem::path& dir,
+                                             std::vector<Classified>* stars = nullptr);
 
 }  // namespace fazorn::tools
