@@ -28,6 +28,32 @@ Outcome refused(const char* note) {
 
 }  // namespace
 
+void runModelChain(Workspace& ws, const TypeTemplateTable& table) {
+  fitPhasedLightCurve(ws);
+  classifyVariability(ws, table);
+  computePhases(ws);
+  fitPhasedLightCurve(ws);
+  classifyVariability(ws, table);
+}
+
+Outcome analyseAtPeriod(Workspace& ws, double period) {
+  if (ws.lightCurve.pointCount < 1) return refused("No light curve is loaded.");
+  if (!(period > 0.0) || !std::isfinite(period))
+    return refused("The period must be a positive number.");
+  ws.period = period;
+  ws.t0 = 0.0;
+  computePhases(ws);
+  runModelChain(ws);
+  const char sep = ws.decimalSeparator;
+  ws.panel.period = formatFixed(ws.period, 6, 10, sep);
+  ws.panel.periodField = ws.panel.period;
+  enableAfterPhasing(ws);
+  Outcome out;
+  out.redraw.phaseDiagram = true;
+  out.redraw.results = true;
+  return out;
+}
+
 Outcome getStatistics(Workspace& ws) {
   if (ws.lightCurve.pointCount < 1) return refused("No light curve is loaded.");
   if (!(ws.period > 0.0) || !std::isfinite(ws.period))

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "core/observation_file.h"
 #include "model/classification.h"
 #include "support/test_support.h"
 
@@ -51,6 +52,21 @@ TEST(GetStatistics, FitsClassifiesAndPhasesOnTheWinnersEpoch) {
 
   Workspace empty;
   EXPECT_FALSE(getStatistics(empty).ok);
+}
+
+TEST(AnalyseAtPeriod, ClassifiesACataloguedStarWithoutASearch) {
+  // A Stripe 82 RRab star at its catalogued period.
+  Workspace ws;
+  ASSERT_TRUE(loadObservations(ws, (test::realDataDir() / "RRAB/S82-RRL-1729301.dat").string()).ok);
+  const Outcome out = analyseAtPeriod(ws, 0.513424783059);
+  EXPECT_TRUE(out.ok);
+  EXPECT_EQ(ws.typeText.substr(0, 4), "RRAB");
+  EXPECT_EQ(ws.panel.period, "0.513425");
+  EXPECT_EQ(ws.t0, ws.epochOfMaximum);
+  EXPECT_TRUE(ws.magAtMaximumValid);
+  EXPECT_GT(ws.amplitude, 0.2);
+  EXPECT_FALSE(analyseAtPeriod(ws, 0.0).ok);
+  EXPECT_FALSE(analyseAtPeriod(ws, NAN).ok);
 }
 
 TEST(AddAsTemplate, WritesOneHundredNormalisedLinesWithEmptyNodesAsMinusOne) {

@@ -112,11 +112,7 @@ std::string classifyAtPeriod(const std::filesystem::path& dataFile, double perio
                              const TypeTemplateTable& table) {
   Workspace ws;
   if (!loadAt(ws, dataFile, period)) return "";
-  fitPhasedLightCurve(ws);
-  classifyVariability(ws, table);
-  computePhases(ws);
-  fitPhasedLightCurve(ws);
-  classifyVariability(ws, table);
+  runModelChain(ws, table);
   return ws.typeText;
 }
 
