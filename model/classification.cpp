@@ -29,17 +29,14 @@ std::array<double, kTemplateNodes> observedCurve(const Workspace& ws) {
   // normalisation: every node stays empty and no template can match.
   if (!(ws.amplitude > 0.0) || !std::isfinite(ws.amplitude) || !ws.magAtMaximumValid) return curve;
   const std::size_t n = std::min(ws.phase.size(), ws.phasedValue.size());
-  for (int k = 0; k < kTemplateNodes; ++k) {
-    double sum = 0.0;
-    int count = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (std::fabs(ws.phase[i] + 0.5 - k * 0.01) < kNodeWindow) {
-        sum += ws.phasedValue[i];
-        ++count;
-      }
-    }
-    if (count > 0) curve[k] = 1.0 - (sum / count - ws.magAtMaximum) / ws.amplitude;
-  }
+  std::array<double, kTemplateNodes> sum{};
+  std::array<int, kTemplateNodes> count{};
+  forEachNodeWindow(std::span(ws.phase).first(n), [&](std::size_t i, int k) {
+    sum[k] += ws.phasedValue[i];
+    ++count[k];
+  });
+  for (int k = 0; k < kTemplateNodes; ++k)
+    if (count[k] > 0) curve[k] = 1.0 - (sum[k] / count[k] - ws.magAtMaximum) / ws.amplitude;
   return curve;
 }
 

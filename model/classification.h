@@ -7,6 +7,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <span>
 #include <string_view>
 
 #include "core/workspace.h"
@@ -62,6 +64,23 @@ inline constexpr std::array<TypeHeader, kTypeCount> kTypeHeaders{{
 extern const TypeTemplateTable typeTemplates;
 extern const std::array<std::array<const char*, kMaxTemplateCurves>, kTypeCount>
     typeTemplateSources;
+
+// Calls visit(i, k) for every point i and node k with
+// |phase[i] + 0.5 - k * 0.01| < 0.05 (the node windows of the observed and
+// template curves; not wrapped), points in array order, so that per-node sums
+// add their points in array order. Each point reaches at most 11 nodes.
+template <class Visit>
+void forEachNodeWindow(std::span<const double> phase, Visit&& visit) {
+  for (std::size_t i = 0; i < phase.size(); ++i) {
+    const double u = phase[i] + 0.5;
+    if (!(u > -0.06 && u < 1.06)) continue;  // also skips nan
+    const int centre = static_cast<int>(u * 100.0);
+    const int first = centre - 6 < 0 ? 0 : centre - 6;
+    const int last = centre + 6 > kTemplateNodes - 1 ? kTemplateNodes - 1 : centre + 6;
+    for (int k = first; k <= last; ++k)
+      if (u - k * 0.01 < 0.05 && u - k * 0.01 > -0.05) visit(i, k);
+  }
+}
 
 // The observed curve of the classification: node k averages phasedValue over
 // the phases within 0.05 of k * 0.01 - 0.5 (one-sided at the ends) and is

@@ -1,6 +1,7 @@
 #include "model/least_squares.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -38,25 +39,62 @@ void linearFitWith(const float y[], const float sig[], int ndata, float a[], int
 
   // The normal equations are summed in a local dense square from the fitted
   // basis values in lista order, full rows so that the inner loop has one
-  // fixed length and runs over contiguous memory. Only the lower triangle is
-  // used; each of its elements adds the same float products in the same
-  // point order as the element-by-element sum.
+  // fixed length and runs over contiguous memory, four points at a time so
+  // that each element is loaded and stored once per four points. Only the
+  // lower triangle is used; each of its elements adds the same float
+  // products in the same point order as the element-by-element sum (a short
+  // last batch is padded with zero products, which add exactly nothing).
+  constexpr int kBatch = 4;
   const std::size_t mf = static_cast<std::size_t>(mfit);
   std::vector<float> normal(mf * mf, 0.0f);
   std::vector<float> rhs(mf, 0.0f);
-  std::vector<float> listed(mf, 0.0f);
-  for (int i = 1; i <= ndata; ++i) {
-    const float* q = basisRow(i);
-    float ym = y[i];
-    if (mfit < ma)
-      for (int j = mfit + 1; j <= ma; ++j) ym -= a[lista[j]] * q[lista[j] - 1];
-    const float sig2i = 1.0f / square(sig[i]);
-    for (std::size_t j = 0; j < mf; ++j) listed[j] = q[lista[j + 1] - 1];
+  std::vector<float> listed(kBatch * mf, 0.0f);
+  std::vector<float> weighted(kBatch * mf, 0.0f);
+  std::array<float, kBatch> ym{};
+  for (int i0 = 1; i0 <= ndata; i0 += kBatch) {
+    for (int b = 0; b < kBatch; ++b) {
+      float* l = listed.data() + b * mf;
+      float* w = weighted.data() + b * mf;
+      const int i = i0 + b;
+      if (i > ndata) {
+        std::fill(l, l + mf, 0.0f);
+        std::fill(w, w + mf, 0.0f);
+        ym[b] = 0.0f;
+        continue;
+      }
+      const float* q = basisRow(i);
+      float y0 = y[i];
+      if (mfit < ma)
+        for (int j = mfit + 1; j <= ma; ++j) y0 -= a[lista[j]] * q[lista[j] - 1];
+      ym[b] = y0;
+      const float sig2i = 1.0f / square(sig[i]);
+      for (std::size_t j = 0; j < mf; ++j) {
+        l[j] = q[lista[j + 1] - 1];
+        w[j] = l[j] * sig2i;
+      }
+    }
+    const float* l0 = listed.data();
+    const float* l1 = l0 + mf;
+    const float* l2 = l1 + mf;
+    const float* l3 = l2 + mf;
     for (std::size_t j = 0; j < mf; ++j) {
-      const float wt = listed[j] * sig2i;
+      const float w0 = weighted[j], w1 = weighted[mf + j], w2 = weighted[2 * mf + j],
+                  w3 = weighted[3 * mf + j];
       float* row = normal.data() + j * mf;
-      for (std::size_t k = 0; k < mf; ++k) row[k] += wt * listed[k];
-      rhs[j] += ym * wt;
+      for (std::size_t k = 0; k < mf; ++k) {
+        float v = row[k];
+        v += w0 * l0[k];
+        v += w1 * l1[k];
+        v += w2 * l2[k];
+        v += w3 * l3[k];
+        row[k] = v;
+      }
+      float r = rhs[j];
+      r += ym[0] * w0;
+      r += ym[1] * w1;
+      r += ym[2] * w2;
+      r += ym[3] * w3;
+      rhs[j] = r;
     }
   }
   for (int j = 1; j <= mfit; ++j) {

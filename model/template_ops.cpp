@@ -1,6 +1,7 @@
 #include "model/template_ops.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 
@@ -83,21 +84,19 @@ Outcome addAsTemplate(Workspace& ws, const std::string& path) {
   const bool normalisable =
       ws.amplitude > 0.0 && std::isfinite(ws.amplitude) && ws.magAtMaximumValid;
   const std::size_t n = std::min(ws.phase.size(), ws.phasedValue.size());
+  // Sums and means in single precision, as the template files have always
+  // been written.
+  std::array<float, kTemplateNodes> sum{};
+  std::array<int, kTemplateNodes> count{};
+  forEachNodeWindow(std::span(ws.phase).first(n), [&](std::size_t i, int k) {
+    sum[k] += static_cast<float>(ws.phasedValue[i]);
+    ++count[k];
+  });
   bool written = true;
   for (int k = 0; k < kTemplateNodes; ++k) {
-    // Sum and mean in single precision, as the template files have always
-    // been written.
-    float sum = 0.0f;
-    int count = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (std::fabs(ws.phase[i] + 0.5 - k * 0.01) < 0.05) {
-        sum += static_cast<float>(ws.phasedValue[i]);
-        ++count;
-      }
-    }
     double node = -1.0;
-    if (count > 0 && normalisable) {
-      const float mean = sum / static_cast<float>(count);
+    if (count[k] > 0 && normalisable) {
+      const float mean = sum[k] / static_cast<float>(count[k]);
       node = 1.0 - (mean - ws.magAtMaximum) / ws.amplitude;
     }
     if (std::fprintf(file, "%6.4f\n", node) < 0) written = false;
