@@ -44,3 +44,19 @@ void BM_ClassifyVariability(benchmark::State& state) {
 BENCHMARK(BM_ClassifyVariability)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+namespace {
+
+// One long night on a long period: most of the phase grid is a gap that the
+// model fills with synthetic points.
+void BM_FitPhasedLightCurveOneNight(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const fazorn::test::Series s = fazorn::test::makeSineSeries(8, n, 2.7, 0.05, 0.005, 0.4);
+  for (auto _ : state) {
+    const fazorn::PhasedModel m = fazorn::fitPhasedLightCurve(s.time, s.value, 2.7);
+    benchmark::DoNotOptimize(m);
+  }
+}
+BENCHMARK(BM_FitPhasedLightCurveOneNight)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+}  // namespace

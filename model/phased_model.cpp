@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 #include "core/statistics.h"
 #include "model/least_squares.h"
@@ -90,24 +91,84 @@ ExtendedCurve fillPhaseGaps(std::span<const double> time, std::span<const double
     e.time[i] = time[i];
     e.value[i] = value[i];
   }
-  int m = n;
-  for (int k = 0; k < kNodes; ++k) {
-    const double g = nodePhase(k);
-    bool covered = false;
-    for (int j = 0; j < n && !covered; ++j) covered = circularDistance(g, e.phase[j]) < kCoverage;
-    if (covered) continue;
-    // Sums over every observation, in array order (the node is uncovered, so
-    // the scan would have run to the end).
-    double weightSum = 0.0;
-    double valueSum = 0.0;
-    for (int j = 0; j < n; ++j) {
-      const double d = circularDistance(g, e.phase[j]);
-      const double w = std::exp(-d * d / kGapWidth / kGapWidth);
-      weightSum += w;
-      valueSum += w * e.value[j];
+  // Coverage: a point covers the nodes within 0.01 of it, at most its
+  // nearest node and the two beside it.
+  std::array<bool, kNodes> covered{};
+  for (int j = 0; j < n; ++j) {
+    if (!std::isfinite(e.phase[j])) continue;  // a time that is not a number covers nothing
+    const int c = static_cast<int>(std::lround(e.phase[j] / kNodeStep));
+    for (int k = c - 1; k <= c + 1; ++k) {
+      const int node = (k + kNodes) % kNodes;
+      if (circularDistance(nodePhase(node), e.phase[j]) < kCoverage) covered[node] = true;
     }
+  }
+  std::vector<int> gaps;
+  for (int k = 0; k < kNodes; ++k)
+    if (!covered[k]) gaps.push_back(k);
+
+  // Gaussian-weighted sums over every observation, in array order, for each
+  // uncovered node. exp(-d^2 / w^2) for the node d steps from the point's
+  // nearest node factorises as in the smoother (two exp calls per point);
+  // only a few gaps are summed term by term.
+  std::array<double, kNodes> weightSum{}, valueSum{};
+  if (gaps.size() <= 4) {
+    for (int k : gaps) {
+      const double g = nodePhase(k);
+      for (int j = 0; j < n; ++j) {
+        const double d = circularDistance(g, e.phase[j]);
+        const double w = std::exp(-d * d / kGapWidth / kGapWidth);
+        weightSum[k] += w;
+        valueSum[k] += w * e.value[j];
+      }
+    }
+  } else {
+    constexpr int kHalf = kNodes / 2;
+    static const std::array<double, kNodes + 1> gauss = [] {
+      std::array<double, kNodes + 1> t{};
+      for (int d = -kHalf; d <= kHalf; ++d) {
+        const double x = d * kNodeStep;
+        t[d + kHalf] = std::exp(-x * x / kGapWidth / kGapWidth);
+      }
+      return t;
+    }();
+    std::array<double, kNodes + 1> weightAt{};
+    for (int j = 0; j < n; ++j) {
+      const double p = e.phase[j];
+      if (!std::isfinite(p)) {
+        // Its weight is not a number, and so is every sum it joins.
+        for (int k : gaps) weightSum[k] = valueSum[k] = std::numeric_limits<double>::quiet_NaN();
+        continue;
+      }
+      const int c = static_cast<int>(std::lround(p / kNodeStep));
+      const double delta = p - c * kNodeStep;
+      const double e0 = std::exp(-delta * delta / kGapWidth / kGapWidth);
+      const double q = std::exp(2.0 * delta * kNodeStep / kGapWidth / kGapWidth);
+      const double qInv = 1.0 / q;
+      double up = e0;
+      double down = e0;
+      weightAt[kHalf] = e0 * gauss[kHalf];
+      for (int d = 1; d <= kHalf; ++d) {
+        up *= q;
+        down *= qInv;
+        weightAt[kHalf + d] = up * gauss[kHalf + d];
+        weightAt[kHalf - d] = down * gauss[kHalf - d];
+      }
+      const double v = e.value[j];
+      for (int k : gaps) {
+        // The node's signed distance in steps, the shorter way round.
+        int d = ((k - c) % kNodes + kNodes + kHalf) % kNodes - kHalf;  // -50 .. 49
+        if (d == -kHalf && delta > 0) d = kHalf;
+        const double w = weightAt[d + kHalf];
+        weightSum[k] += w;
+        valueSum[k] += w * v;
+      }
+    }
+  }
+  int m = n;
+  for (int k : gaps) {
+    const double g = nodePhase(k);
     e.phase[m] = g;
-    e.value[m] = valueSum / weightSum;
+    e.value[m] = valueSum[k] / weightSum[k];
     e.time[m] = time[n - 1] + foldPeriod * g;
     ++m;
   }
@@ -141,9 +202,14 @@ double smoothPhasedCurve(std::span<const double> time, std::span<const double> p
   std::array<double, 2 * kReach + 1> weightAt{};
   NodeSums sums;
 
+  bool poisoned = false;
   for (int j = 0; j < m; ++j) {
     const double p = phase[j];
     const double y = value[j];
+    if (!std::isfinite(p)) {
+      poisoned = true;  // its terms would make every node's sums nan
+      continue;
+    }
     const int c = static_cast<int>(std::lround(p / kNodeStep));
     const double delta = p - c * kNodeStep;
     const double e0 = std::exp(-delta * delta / kSmoothWidth / kSmoothWidth);
@@ -195,7 +261,7 @@ double smoothPhasedCurve(std::span<const double> time, std::span<const double> p
         det3(q.xxxx[k], q.xxx[k], q.xx[k], q.xxx[k], q.xx[k], q.x[k], q.xx[k], q.x[k], q.w[k]);
     const double num =
         det3(q.xxxx[k], q.xxx[k], q.xx[k], q.xxx[k], q.xx[k], q.x[k], q.yxx[k], q.yx[k], q.y[k]);
-    S[k] = num / den;
+    S[k] = poisoned ? std::numeric_limits<double>::quiet_NaN() : num / den;
   }
   if (smoothed.size() >= static_cast<std::size_t>(kNodes))
     std::copy(S.begin(), S.end(), smoothed.begin());
@@ -205,6 +271,7 @@ double smoothPhasedCurve(std::span<const double> time, std::span<const double> p
   for (int i = 0; i < n; ++i) {
     if (i > 0 && std::fabs(time[i] - time[i - 1]) < kSameTime) continue;
     const double u = phase[i] * 100.0;
+    if (!std::isfinite(u)) continue;  // its model value would be nan, never an extreme
     int k = static_cast<int>(u);
     const double f = u - k;
     // A phase that rounded up to exactly 1 lies on node 0 of the next cycle.

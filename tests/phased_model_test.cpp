@@ -150,6 +150,17 @@ TEST(FitPhasedLightCurve, MarksAndT0DoNotMatterAndBadInputGivesNoMagnitude) {
   EXPECT_FALSE(ws.magAtMaximumValid);
   EXPECT_TRUE(std::isfinite(ws.amplitude));
 
+  // A time that is not a number: no crash, no magnitude, a finite amplitude.
+  ws.lightCurve.value = s.value;
+  ws.lightCurve.time[7] = NAN;
+  testing::internal::CaptureStderr();
+  fitPhasedLightCurve(ws);
+  ws.lightCurve.time[0] = NAN;
+  fitPhasedLightCurve(ws);
+  testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(ws.magAtMaximumValid);
+  EXPECT_TRUE(std::isfinite(ws.amplitude));
+
   // No period: nothing is fitted.
   const PhasedModel none = fitPhasedLightCurve(s.time, s.value, 0.0);
   EXPECT_FALSE(none.magAtMaximumValid);
