@@ -156,7 +156,9 @@ ExtendedCurve fillPhaseGaps(std::span<const double> time, std::span<const double
       const double v = e.value[j];
       for (int k : gaps) {
         // The node's signed distance in steps, the shorter way round.
-        int d = ((k - c) % kNodes + kNodes + kHalf) % kNodes - kHalf;  // -50 .. 49
+        int d = k - c;  // -100 .. 99, folded into -50 .. 49
+        if (d >= kHalf) d -= kNodes;
+        if (d < -kHalf) d += kNodes;
         if (d == -kHalf && delta > 0) d = kHalf;
         const double w = weightAt[d + kHalf];
         weightSum[k] += w;
