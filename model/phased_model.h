@@ -50,7 +50,8 @@ ExtendedCurve fillPhaseGaps(std::span<const double> time, std::span<const double
 // local quadratic smoother built on all m points, evaluated at the phases of
 // the first n points (a point whose time is within 0.0001 d of the previous
 // point's counts once). `smoothed`, when not empty, receives the 100 node
-// values.
+// values. Expects the points of fillPhaseGaps, which put a point within 0.01
+// of every node: weights below 1e-31 of those are left out.
 double smoothPhasedCurve(std::span<const double> time, std::span<const double> phase,
                          std::span<const double> value, int n, int m,
                          std::span<double> smoothed = {});
