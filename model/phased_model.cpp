@@ -201,55 +201,94 @@ double smoothPhasedCurve(std::span<const double> time, std::span<const double> p
     }
     return t;
   }();
-  std::array<double, 2 * kReach + 1> weightAt{};
   NodeSums sums;
 
+  // Points are grouped by their nearest node (keeping array order within a
+  // group): the points of a group share their window of nodes, so four of
+  // them at a time update each node's sums with one load and store. A short
+  // last batch is padded with points of weight 0, which add exactly nothing.
+  constexpr int kBuckets = kNodes + 1;  // nearest node 0..100 (phase up to 1)
+  std::array<int, kBuckets + 1> bucketStart{};
+  std::vector<int> nearest(static_cast<std::size_t>(m), -1);
   bool poisoned = false;
   for (int j = 0; j < m; ++j) {
-    const double p = phase[j];
-    const double y = value[j];
-    if (!std::isfinite(p)) {
+    if (!std::isfinite(phase[j])) {
       poisoned = true;  // its terms would make every node's sums nan
       continue;
     }
-    const int c = static_cast<int>(std::lround(p / kNodeStep));
-    const double delta = p - c * kNodeStep;
-    const double e0 = std::exp(-delta * delta / kSmoothWidth / kSmoothWidth);
-    const double q = std::exp(2.0 * delta * kNodeStep / kSmoothWidth / kSmoothWidth);
-    // q^d for d = -kReach..kReach from two short chains (|q^d| <= e^3).
-    double up = e0;
-    double down = e0;
-    const double qInv = 1.0 / q;
-    weightAt[kReach] = e0 * gauss[kReach];
-    for (int d = 1; d <= kReach; ++d) {
-      up *= q;
-      down *= qInv;
-      weightAt[kReach + d] = up * gauss[kReach + d];
-      weightAt[kReach - d] = down * gauss[kReach - d];
-    }
-    // Nodes kBegin..kEnd-1 at distance k - c + dOffset; shift is the wrap.
-    auto run = [&](int kBegin, int kEnd, double shift, int dOffset) {
-      const double* w = weightAt.data() + (kReach - c + dOffset);
-      for (int k = kBegin; k < kEnd; ++k) {
-        const double x = (p - g[k]) + shift;
-        const double wk = w[k];
-        const double wx = wk * x;
-        const double wxx = wx * x;
-        sums.w[k] += wk;
-        sums.x[k] += wx;
-        sums.xx[k] += wxx;
-        sums.xxx[k] += wxx * x;
-        sums.xxxx[k] += wxx * x * x;
-        sums.y[k] += wk * y;
-        sums.yx[k] += wx * y;
-        sums.yxx[k] += wxx * y;
+    nearest[j] = static_cast<int>(std::lround(phase[j] / kNodeStep));
+    ++bucketStart[nearest[j] + 1];
+  }
+  for (int c = 0; c < kBuckets; ++c) bucketStart[c + 1] += bucketStart[c];
+  std::vector<int> order(static_cast<std::size_t>(bucketStart[kBuckets]));
+  {
+    std::array<int, kBuckets> fill{};
+    std::copy(bucketStart.begin(), bucketStart.end() - 1, fill.begin());
+    for (int j = 0; j < m; ++j)
+      if (nearest[j] >= 0) order[fill[nearest[j]]++] = j;
+  }
+
+  constexpr int kBatch = 4;
+  std::array<std::array<double, 2 * kReach + 1>, kBatch> weightAt{};
+  std::array<double, kBatch> ps{}, ys{};
+  for (int c = 0; c < kBuckets; ++c) {
+    for (int i0 = bucketStart[c]; i0 < bucketStart[c + 1]; i0 += kBatch) {
+      for (int b = 0; b < kBatch; ++b) {
+        const int i = i0 + b;
+        if (i >= bucketStart[c + 1]) {
+          weightAt[b].fill(0.0);
+          ps[b] = c * kNodeStep;
+          ys[b] = 0.0;
+          continue;
+        }
+        const double p = phase[order[i]];
+        ps[b] = p;
+        ys[b] = value[order[i]];
+        const double delta = p - c * kNodeStep;
+        const double e0 = std::exp(-delta * delta / kSmoothWidth / kSmoothWidth);
+        const double q = std::exp(2.0 * delta * kNodeStep / kSmoothWidth / kSmoothWidth);
+        // q^d for d = -kReach..kReach from two short chains (|q^d| <= e^3).
+        double up = e0;
+        double down = e0;
+        const double qInv = 1.0 / q;
+        weightAt[b][kReach] = e0 * gauss[kReach];
+        for (int d = 1; d <= kReach; ++d) {
+          up *= q;
+          down *= qInv;
+          weightAt[b][kReach + d] = up * gauss[kReach + d];
+          weightAt[b][kReach - d] = down * gauss[kReach - d];
+        }
       }
-    };
-    const int lo = c - kReach;
-    const int hi = c + kReach + 1;  // exclusive
-    run(std::max(lo, 0), std::min(hi, kNodes), 0.0, 0);
-    if (lo < 0) run(lo + kNodes, kNodes, 1.0, -kNodes);  // x < -0.5: x + 1
-    if (hi > kNodes) run(0, hi - kNodes, -1.0, kNodes);  // x > 0.5: x - 1
+      // Nodes kBegin..kEnd-1 at distance k - c + dOffset; shift is the wrap.
+      auto run = [&](int kBegin, int kEnd, double shift, int dOffset) {
+        const int base = kReach - c + dOffset;
+        for (int k = kBegin; k < kEnd; ++k) {
+          double aw = sums.w[k], ax = sums.x[k], axx = sums.xx[k], axxx = sums.xxx[k];
+          double axxxx = sums.xxxx[k], ay = sums.y[k], ayx = sums.yx[k], ayxx = sums.yxx[k];
+          for (int b = 0; b < kBatch; ++b) {
+            const double x = (ps[b] - g[k]) + shift;
+            const double wk = weightAt[b][base + k];
+            const double wx = wk * x;
+            const double wxx = wx * x;
+            aw += wk;
+            ax += wx;
+            axx += wxx;
+            axxx += wxx * x;
+            axxxx += wxx * x * x;
+            ay += wk * ys[b];
+            ayx += wx * ys[b];
+            ayxx += wxx * ys[b];
+          }
+          sums.w[k] = aw, sums.x[k] = ax, sums.xx[k] = axx, sums.xxx[k] = axxx;
+          sums.xxxx[k] = axxxx, sums.y[k] = ay, sums.yx[k] = ayx, sums.yxx[k] = ayxx;
+        }
+      };
+      const int lo = c - kReach;
+      const int hi = c + kReach + 1;  // exclusive
+      run(std::max(lo, 0), std::min(hi, kNodes), 0.0, 0);
+      if (lo < 0) run(lo + kNodes, kNodes, 1.0, -kNodes);  // x < -0.5: x + 1
+      if (hi > kNodes) run(0, hi - kNodes, -1.0, kNodes);  // x > 0.5: x - 1
+    }
   }
 
   auto det3 = [](double a, double b, double c, double d, double e, double f, double gg, double h,
