@@ -76,6 +76,23 @@ TEST(SmoothPhasedCurve, AgreesWithThePlainRegressionAtEveryNode) {
   }
 }
 
+TEST(SmoothPhasedCurve, ObservationsCloserThanATenThousandthOfADayCountOnce) {
+  // Two observations at opposite extremes of a smooth curve, then 200 points
+  // that only shape the smoother.
+  std::vector<double> time = {10.0, 10.00005}, phase = {0.25, 0.75}, value = {11.0, 13.0};
+  for (int i = 0; i < 200; ++i) {
+    const double p = i / 200.0;
+    time.push_back(20.0 + i);
+    phase.push_back(p);
+    value.push_back(12.0 - std::sin(2 * M_PI * p));
+  }
+  const double once = smoothPhasedCurve(time, phase, value, 2, 202);
+  time[1] = 10.5;
+  const double both = smoothPhasedCurve(time, phase, value, 2, 202);
+  EXPECT_EQ(once, 0.0);  // only the first point's model value
+  EXPECT_NEAR(both, 2.0, 0.05);
+}
+
 TEST(FitHarmonics, RecoversAFourierSeriesAndHoldsTheOddHarmonicsInEvenMode) {
   std::vector<double> phase, flux;
   for (int i = 0; i < 400; ++i) {
