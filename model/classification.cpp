@@ -11,7 +11,6 @@ namespace fazorn {
 
 namespace {
 
-constexpr double kNodeWindow = 0.05;  // half width of a node's phase window
 // Types whose score is within this factor of the best are listed too.
 constexpr double kListedWithin = 1.15;
 

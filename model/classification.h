@@ -17,7 +17,8 @@ namespace fazorn {
 
 inline constexpr int kTypeCount = 8;
 inline constexpr int kMaxTemplateCurves = 15;
-inline constexpr int kTemplateNodes = 100;  // phase k * 0.01
+inline constexpr int kTemplateNodes = 100;   // phase k * 0.01
+inline constexpr double kNodeWindow = 0.05;  // half width of a node's phase window
 // Score of a type that the period or the amplitude does not admit (and of
 // one whose curves never overlap the observed curve).
 inline constexpr double kNoTypeScore = 1e13;
@@ -78,7 +79,7 @@ void forEachNodeWindow(std::span<const double> phase, Visit&& visit) {
     const int first = centre - 6 < 0 ? 0 : centre - 6;
     const int last = centre + 6 > kTemplateNodes - 1 ? kTemplateNodes - 1 : centre + 6;
     for (int k = first; k <= last; ++k)
-      if (u - k * 0.01 < 0.05 && u - k * 0.01 > -0.05) visit(i, k);
+      if (u - k * 0.01 < kNodeWindow && u - k * 0.01 > -kNodeWindow) visit(i, k);
   }
 }
 
