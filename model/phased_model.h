@@ -4,6 +4,7 @@
 #pragma once
 
 #include <span>
+#include <vector>
 
 #include "core/workspace.h"
 
@@ -26,5 +27,49 @@ PhasedModel fitPhasedLightCurve(std::span<const double> time, std::span<const do
 // Fits the Workspace's light curve at ws.period and stores the four results
 // (epochOfMinimum, epochOfMaximum, magAtMaximum with its validity, amplitude).
 void fitPhasedLightCurve(Workspace& ws);
+
+// The phases of the observations on the fold period, extended by synthetic
+// points where the phase coverage has gaps. The first n entries are the
+// observations (phase in [0, 1) from time[0]); up to 100 synthetic points
+// follow, one per uncovered grid node.
+struct ExtendedCurve {
+  std::vector<double> time;   // days
+  std::vector<double> value;  // magnitudes
+  std::vector<double> phase;  // in [0, 1) of foldPeriod
+  int m = 0;                  // observations plus synthetic points
+};
+
+// Phases the n observations on foldPeriod and appends, for every node
+// k * 0.01 that no observation lies within 0.01 of (circularly), a synthetic
+// point at the node's phase with the Gaussian-weighted (sigma-like width
+// 0.05 in phase) mean of all observed values.
+ExtendedCurve fillPhaseGaps(std::span<const double> time, std::span<const double> value, int n,
+                            double foldPeriod);
+
+// Peak-to-peak amplitude of the Gaussian-weighted (width 0.03 in phase)
+// local quadratic smoother built on all m points, evaluated at the phases of
+// the first n points (a point whose time is within 0.0001 d of the previous
+// point's counts once). `smoothed`, when not empty, receives the 100 node
+// values. Expects the points of fillPhaseGaps, which put a point within 0.01
+// of every node: weights below 1e-31 of those are left out.
+double smoothPhasedCurve(std::span<const double> time, std::span<const double> phase,
+                         std::span<const double> value, int n, int m,
+                         std::span<double> smoothed = {});
+
+// A Fourier series in phase: c0 + sum over h of A[h] cos(2 pi h phase) +
+// B[h] sin(2 pi h phase); A and B are 1-based (entry 0 unused).
+struct HarmonicFit {
+  double c0 = 0.0;
+  std::vector<double> A;
+  std::vector<double> B;
+  // The series on the node k * 0.01 with the constant 6.28318512.
+  double valueAtNode(int k) const;
+};
+
+// Least-squares Fourier fit of H harmonics to (phase, flux)[0..m-1] in
+// single precision; sig empty means 1 for every point. evenOnly fits only
+// the constant and the even harmonics (2, 4, ...), holding the odd ones at 0.
+HarmonicFit fitHarmonics(std::span<const double> phase, std::span<const double> flux,
+                         std::span<const double> sig, int m, int H, bool evenOnly);
 
 }  // namespace fazorn

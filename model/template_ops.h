@@ -5,8 +5,20 @@
 
 #include "core/outcome.h"
 #include "core/workspace.h"
+#include "model/classification.h"
 
 namespace fazorn {
+
+// The model chain of an analysis run on the phases the search left: fit,
+// classify (which sets t0), phase on the new t0, fit and classify again.
+// `table` replaces the built-in templates (for quality checks).
+void runModelChain(Workspace& ws, const TypeTemplateTable& table = typeTemplates);
+
+// Fit and classify at a given period without a search (for catalogued
+// stars): the period, provisional phases from time 0, the model chain, and
+// the "Period:" label and field. Refused without points or with a period
+// that is not a positive number.
+Outcome analyseAtPeriod(Workspace& ws, double period);
 
 // "Get statistics" (F2): fit and classify at the current period without a
 // search, set t0, phase and redraw the phase diagram.

@@ -1,0 +1,167 @@
+// "Get statistics", "Add as a template" and "Remove period".
+#include "model/template_ops.h"
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include "core/observation_file.h"
+#include "model/classification.h"
+#include "support/test_support.h"
+
+namespace fazorn {
+namespace {
+
+Workspace loaded(const test::Series& s, double period) {
+  Workspace ws;
+  LightCurve& lc = ws.lightCurve;
+  lc.pointCount = static_cast<int>(s.time.size());
+  lc.time = s.time;
+  lc.value = s.value;
+  lc.error = s.error;
+  lc.weight.assign(s.time.size(), 1.0);
+  lc.mark.assign(s.time.size(), 0);
+  ws.dataLoaded = 1;
+  ws.period = period;
+  return ws;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::stringstream ss(text);
+  for (std::string line; std::getline(ss, line);) out.push_back(line);
+  return out;
+}
+
+TEST(GetStatistics, FitsClassifiesAndPhasesOnTheWinnersEpoch) {
+  // An RR Lyrae-like sinusoid: 0.55 d, 0.8 mag peak to peak.
+  Workspace ws = loaded(test::makeSineSeries(21, 600, 0.55, 0.4, 0.01, 60.0), 0.55);
+  const Outcome out = getStatistics(ws);
+  EXPECT_TRUE(out.ok);
+  EXPECT_TRUE(out.redraw.phaseDiagram);
+  EXPECT_EQ(ws.phased, 1);
+  EXPECT_TRUE(ws.commands.getStatistics);
+  EXPECT_NEAR(ws.amplitude, 0.8, 0.03);
+  EXPECT_EQ(ws.t0, ws.t0FromMinimum == 1 ? ws.epochOfMinimum : ws.epochOfMaximum);
+  EXPECT_EQ(ws.panel.type, ws.typeText);
+  EXPECT_FALSE(ws.typeText.empty());
+  EXPECT_NE(ws.panel.maxMag, "-");
+  // Phases are those of the new t0.
+  ASSERT_EQ(ws.phase.size(), 600u);
+  EXPECT_EQ(ws.phase[17], phaseOf(ws.lightCurve.time[17], ws.period, ws.t0));
+
+  Workspace empty;
+  EXPECT_FALSE(getStatistics(empty).ok);
+}
+
+TEST(AnalyseAtPeriod, ClassifiesACataloguedStarWithoutASearch) {
+  // A Stripe 82 RRab star at its catalogued period.
+  Workspace ws;
+  ASSERT_TRUE(loadObservations(ws, (test::realDataDir() / "RRAB/S82-RRL-1729301.dat").string()).ok);
+  const Outcome out = analyseAtPeriod(ws, 0.513424783059);
+  EXPECT_TRUE(out.ok);
+  EXPECT_EQ(ws.typeText.substr(0, 4), "RRAB");
+  EXPECT_EQ(ws.panel.period, "0.513425");
+  EXPECT_EQ(ws.t0, ws.epochOfMaximum);
+  EXPECT_TRUE(ws.magAtMaximumValid);
+  EXPECT_GT(ws.amplitude, 0.2);
+  EXPECT_FALSE(analyseAtPeriod(ws, 0.0).ok);
+  EXPECT_FALSE(analyseAtPeriod(ws, NAN).ok);
+}
+
+TEST(AddAsTemplate, WritesOneHundredNormalisedLinesWithEmptyNodesAsMinusOne) {
+  test::TempDir dir;
+  Workspace ws;
+  // Points only at phases -0.2 .. 0.2: the windows of nodes below 26 and
+  // above 74 are empty.
+  for (int i = 0; i <= 40; ++i) {
+    ws.phase.push_back(-0.2 + i * 0.01);
+    ws.phasedValue.push_back(12.0 + 0.01 * i);
+  }
+  ws.magAtMaximum = 12.0;
+  ws.magAtMaximumValid = true;
+  ws.amplitude = 0.4;
+  const Outcome out = addAsTemplate(ws, (dir / "template.dat").string());
+  EXPECT_TRUE(out.ok);
+  EXPECT_FALSE(out.message.has_value());
+  const std::string text = test::readText(dir / "template.dat");
+  const std::vector<std::string> l = lines(text);
+  ASSERT_EQ(l.size(), 100u);
+  EXPECT_EQ(text.back(), '\n');
+  EXPECT_EQ(l[0], "-1.0000");
+  EXPECT_EQ(l[99], "-1.0000");
+  // Node 50 (phase 0): the points -0.04 .. 0.04, mean 12.20 in single
+  // precision, 1 - 0.2 / 0.4 = 0.5.
+  float sum = 0.0f;
+  for (int i = 16; i <= 24; ++i) sum += static_cast<float>(12.0 + 0.01 * i);
+  const float mean = sum / 9.0f;
+  char expected[32];
+  std::snprintf(expected, sizeof expected, "%6.4f", 1.0 - (mean - 12.0) / 0.4);
+  EXPECT_EQ(l[50], expected);
+  EXPECT_EQ(l[50], "0.5000");
+
+  // A constant curve (amplitude 0): no "nan" or "inf" in the file.
+  ws.amplitude = 0.0;
+  EXPECT_TRUE(addAsTemplate(ws, (dir / "flat.dat").string()).ok);
+  const std::string flat = test::readText(dir / "flat.dat");
+  EXPECT_EQ(flat.find("nan"), std::string::npos);
+  EXPECT_EQ(flat.find("inf"), std::string::npos);
+  EXPECT_EQ(lines(flat).size(), 100u);
+}
+
+TEST(AddAsTemplate, TellsTheUserWhenTheFileCannotBeCreated) {
+  test::TempDir dir;
+  Workspace ws;
+  const Outcome out = addAsTemplate(ws, (dir / "missing-folder" / "template.dat").string());
+  EXPECT_FALSE(out.ok);
+  ASSERT_TRUE(out.message.has_value());
+  EXPECT_EQ(out.message->text, "I/O Error! Unable to open file.");
+  EXPECT_EQ(out.message->caption, "Message");
+}
+
+TEST(RemovePeriod, SubtractsTheSinusoidEachTimeAndReportsBrightnessAndAmplitude) {
+  Workspace ws = loaded(test::makeSineSeries(4, 50, 0.9, 0.2, 0.0, 10.0), 0.9);
+  ws.t0 = 3.3;
+  ws.amplitude = 0.4;
+  const std::vector<double> before = ws.lightCurve.value;
+  auto removed = [&](double t) {
+    const double s = std::sin((3.3 - t) * 6.2832 / 0.9 + 1.5708);
+    return 0.2 - s * 0.2;
+  };
+  removePeriod(ws);
+  const Outcome out = removePeriod(ws);
+  EXPECT_TRUE(out.redraw.lightCurve);
+  double sum = 0, lo = 1e10, hi = -1e10;
+  for (int i = 0; i < 50; ++i) {
+    const double t = ws.lightCurve.time[i];
+    const double expected = (before[i] - removed(t)) - removed(t);
+    EXPECT_NEAR(ws.lightCurve.value[i], expected, 1e-12);
+    sum += ws.lightCurve.value[i];
+    lo = std::min(lo, ws.lightCurve.value[i]);
+    hi = std::max(hi, ws.lightCurve.value[i]);
+  }
+  EXPECT_NEAR(ws.stats.meanValue, sum / 50, 1e-12);
+  EXPECT_NEAR(ws.stats.valueRange, hi - lo, 1e-12);
+  ASSERT_TRUE(out.status[0] && out.status[1] && out.status[2]);
+  char text[64];
+  std::snprintf(text, sizeof text, "Brightness: %.2f", sum / 50);
+  EXPECT_EQ(*out.status[0], text);
+  EXPECT_EQ(out.status[1]->rfind("Amplitude: ", 0), 0u);
+  EXPECT_EQ(*out.status[2], "");
+
+  // Amplitude 0 changes nothing but still reports.
+  const std::vector<double> kept = ws.lightCurve.value;
+  ws.amplitude = 0.0;
+  const Outcome flat = removePeriod(ws);
+  EXPECT_EQ(ws.lightCurve.value, kept);
+  EXPECT_TRUE(flat.status[0].has_value());
+
+  // A period of 0 would turn every value into nan: refused, data kept.
+  ws.amplitude = 0.4;
+  ws.period = 0.0;
+  EXPECT_FALSE(removePeriod(ws).ok);
+  EXPECT_EQ(ws.lightCurve.value, kept);
+}
+
+}  // namespace
+}  // namespace fazorn
