@@ -18,20 +18,24 @@
 #include "core/observation_file.h"
 #include "core/workspace.h"
 #include "edit/binning.h"
+#include "model/template_ops.h"
 #include "search/analysis.h"
 
 namespace fazorn::cli {
 
 const char* const kAnalyseHelp =
     "  analyse [--method aov|aovtr|ls] [--min-period P] [--max-period P]\n"
-    "          [--harmonics H] [--resolution R] [--threads N] [--json]\n"
+    "          [--harmonics H] [--resolution R] [--period P] [--threads N] [--json]\n"
     "          [--save-periodogram] [--save-phased] [--save-phased-binned] FILE...\n"
     "      Searches each file for its period with the window's command: the\n"
     "      multiharmonic AoV (default), the transit search AoVtr or\n"
     "      Lomb-Scargle. Defaults: periods 0.2 to 500 d, 2 harmonics,\n"
     "      resolution 0.0003 per day (the Lomb-Scargle grid is the multiples of\n"
     "      1 / max period). Files are analysed in parallel on N threads (default\n"
-    "      all cores) and reported in the order given.\n"
+    "      all cores) and reported in the order given. Each search ends with\n"
+    "      the model of the phased curve and the variability type.\n"
+    "      --period P   no search: fit and classify at the period P (days), as\n"
+    "               \"Get statistics\" does; method is then \"none\"\n"
     "      --save-periodogram, --save-phased   write FILE-period and FILE-phased\n"
     "               beside each input, as the File menu does\n"
     "      --save-phased-binned   write FILE-phasedBinned (the phased curve in\n"
@@ -39,13 +43,17 @@ const char* const kAnalyseHelp =
     "      --json   one JSON object per file and line, with the keys file,\n"
     "               points, method, frequency_count, best_frequency, period,\n"
     "               period_error, max_power, false_alarm_probability (ls only),\n"
+    "               t0, t0_from_minimum, epoch_of_minimum, epoch_of_maximum,\n"
+    "               mag_at_maximum (null when not available), amplitude, type\n"
+    "               and score (as the window's \"Type:\" and \"Score:\" labels),\n"
     "               and periodogram_file / phased_file / phased_binned_file\n"
     "               when written; numbers\n"
     "               read back exactly\n";
 
 namespace {
 
-enum class Method { Aov, AovTransit, LombScargle };
+// None: no search, the model at a given period.
+enum class Method { Aov, AovTransit, LombScargle, None };
 
 const char* methodName(Method m) {
   switch (m) {
@@ -55,14 +63,17 @@ const char* methodName(Method m) {
       return "aovtr";
     case Method::LombScargle:
       return "ls";
+    case Method::None:
+      return "none";
   }
   return "";
 }
 
 struct AnalyseOptions {
   Method method = Method::Aov;
-  SearchSettings settings;  // the window's first-start values
-  int threads = 0;          // 0: every hardware thread
+  SearchSettings settings;   // the window's first-start values
+  double givenPeriod = 0.0;  // days, with Method::None
+  int threads = 0;           // 0: every hardware thread
   bool json = false;
   bool savePeriodogram = false;
   bool savePhased = false;
@@ -76,8 +87,10 @@ struct FileReport {
   bool failed = false;
 };
 
-Outcome runMethod(Method m, Workspace& ws, const RunControl& rc) {
-  switch (m) {
+Outcome runMethod(const AnalyseOptions& options, Workspace& ws, const RunControl& rc) {
+  switch (options.method) {
+    case Method::None:
+      return analyseAtPeriod(ws, options.givenPeriod);
     case Method::Aov:
       return analyseAov(ws, rc);
     case Method::AovTransit:
@@ -96,6 +109,15 @@ void appendOutcome(FileReport& report, const std::string& file, const Outcome& o
 // The keys of the search. Further groups of keys (the model, the
 // classification) go after these in the same object.
 void addSearchKeys(JsonObject& o, const Workspace& ws, Method method) {
+  if (method == Method::None) {
+    o.add("method", methodName(method))
+        .add("frequency_count", 0)
+        .add("best_frequency", 1.0 / ws.period)
+        .add("period", ws.period)
+        .addNull("period_error")
+        .addNull("max_power");
+    return;
+  }
   o.add("method", methodName(method))
       .add("frequency_count", ws.periodogram.frequencyCount)
       .add("best_frequency", ws.bestFrequency)
@@ -105,16 +127,38 @@ void addSearchKeys(JsonObject& o, const Workspace& ws, Method method) {
   if (method == Method::LombScargle) o.add("false_alarm_probability", ws.falseAlarmProbability);
 }
 
+// The keys of the model and the classification.
+void addModelKeys(JsonObject& o, const Workspace& ws) {
+  o.add("t0", ws.t0)
+      .add("t0_from_minimum", ws.t0FromMinimum == 1)
+      .add("epoch_of_minimum", ws.epochOfMinimum)
+      .add("epoch_of_maximum", ws.epochOfMaximum);
+  if (ws.magAtMaximumValid)
+    o.add("mag_at_maximum", ws.magAtMaximum);
+  else
+    o.addNull("mag_at_maximum");
+  o.add("amplitude", ws.amplitude).add("type", ws.typeText).add("score", ws.scoreText);
+}
+
 std::string textReport(const std::string& file, const Workspace& ws, Method method) {
   std::string s = file + "\n";
   s += formatPrintf("  Method:       %s\n", methodName(method));
   s += formatPrintf("  Data points:  %d\n", ws.lightCurve.pointCount);
-  s += formatPrintf("  Frequencies:  %d\n", ws.periodogram.frequencyCount);
+  if (method != Method::None)
+    s += formatPrintf("  Frequencies:  %d\n", ws.periodogram.frequencyCount);
   s += "  Period:       " + formatFixed(ws.period, 6, 10) + "\n";
-  s += "  Error:        " + formatFixed(ws.periodError, 6, 10) + "\n";
-  s += "  Max power:    " + formatFixed(ws.periodogram.maxPower, 6, 9) + "\n";
+  if (method != Method::None) {
+    s += "  Error:        " + formatFixed(ws.periodError, 6, 10) + "\n";
+    s += "  Max power:    " + formatFixed(ws.periodogram.maxPower, 6, 9) + "\n";
+  }
   if (method == Method::LombScargle)
     s += "  FAP:          " + formatFixed(ws.falseAlarmProbability * 100, 1, 3) + " %\n";
+  s += "  T0:           " + formatFixed(ws.t0, 6, 15) + "\n";
+  s +=
+      "  Max mag:      " + (ws.magAtMaximumValid ? formatFixed(ws.magAtMaximum, 3, 5) : "-") + "\n";
+  s += "  Amplitude:    " + formatFixed(ws.amplitude, 3, 4) + "\n";
+  s += "  Type:         " + ws.typeText + "\n";
+  s += "  Score:        " + ws.scoreText + "\n";
   return s;
 }
 
@@ -132,7 +176,7 @@ FileReport analyseFile(const std::string& file, const AnalyseOptions& options,
   for (std::size_t i = 1; i < loaded.notes.size(); ++i)
     report.err += file + ": " + loaded.notes[i] + "\n";
   ws.settings = options.settings;
-  const Outcome searched = runMethod(options.method, ws, rc);
+  const Outcome searched = runMethod(options, ws, rc);
   if (!searched.ok) {
     appendOutcome(report, file, searched);
     report.failed = true;
@@ -156,6 +200,7 @@ FileReport analyseFile(const std::string& file, const AnalyseOptions& options,
     JsonObject o;
     o.add("file", file).add("points", ws.lightCurve.pointCount);
     addSearchKeys(o, ws, options.method);
+    addModelKeys(o, ws);
     if (!periodogramFile.empty()) o.add("periodogram_file", periodogramFile);
     if (!phasedFile.empty()) o.add("phased_file", phasedFile);
     if (!phasedBinnedFile.empty()) o.add("phased_binned_file", phasedBinnedFile);
@@ -194,7 +239,7 @@ int runAnalyse(const Args& args) {
     } else if (a == "--save-phased-binned") {
       options.savePhasedBinned = true;
     } else if (a == "--method" || a == "--min-period" || a == "--max-period" ||
-               a == "--harmonics" || a == "--resolution" || a == "--threads") {
+               a == "--harmonics" || a == "--resolution" || a == "--threads" || a == "--period") {
       if (i + 1 >= args.size()) return usageError("analyse: " + a + " needs a value");
       const std::string& v = args[++i];
       if (a == "--method") {
@@ -219,7 +264,10 @@ int runAnalyse(const Args& args) {
       } else {
         const auto x = parseNumber(v);
         if (!x) return usageError("analyse: " + a + " needs a number, not '" + v + "'");
-        if (a == "--min-period")
+        if (a == "--period") {
+          if (!(*x > 0.0)) return usageError("analyse: --period must be a positive number");
+          options.givenPeriod = *x;
+        } else if (a == "--min-period")
           options.settings.minPeriod = *x;
         else if (a == "--max-period")
           options.settings.maxPeriod = *x;
@@ -231,6 +279,7 @@ int runAnalyse(const Args& args) {
     }
   }
   if (files.empty()) return usageError("analyse: no FILE given");
+  if (options.givenPeriod > 0.0) options.method = Method::None;  // whatever --method said
 
   // Threads go to files first; a few files share the rest inside the engine.
   RunControl all;

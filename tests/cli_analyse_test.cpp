@@ -65,7 +65,53 @@ TEST(CliAnalyse, JsonFiguresEqualTheWindowCommandToTheLastDigit) {
       EXPECT_EQ(jsonNumber(line, "false_alarm_probability"), ws.falseAlarmProbability);
     else
       EXPECT_EQ(line.find("false_alarm_probability"), std::string::npos);
+    // The model and the classification of the same chain.
+    EXPECT_EQ(jsonNumber(line, "t0"), ws.t0);
+    EXPECT_EQ(jsonNumber(line, "epoch_of_minimum"), ws.epochOfMinimum);
+    EXPECT_EQ(jsonNumber(line, "epoch_of_maximum"), ws.epochOfMaximum);
+    EXPECT_EQ(jsonNumber(line, "amplitude"), ws.amplitude);
+    if (ws.magAtMaximumValid) {
+      EXPECT_EQ(jsonNumber(line, "mag_at_maximum"), ws.magAtMaximum);
+    } else {
+      EXPECT_NE(line.find("\"mag_at_maximum\": null"), std::string::npos);
+    }
+    EXPECT_NE(
+        line.find("\"t0_from_minimum\": " + std::string(ws.t0FromMinimum == 1 ? "true" : "false")),
+        std::string::npos);
+    EXPECT_NE(line.find("\"type\": \"" + ws.typeText + "\""), std::string::npos) << line;
+    EXPECT_NE(line.find("\"score\": \"" + ws.scoreText + "\""), std::string::npos) << line;
   }
+}
+
+TEST(CliAnalyse, GivenPeriodClassifiesCataloguedStarsWithoutASearch) {
+  // A classical Cepheid and a contact binary of the bundled examples at their
+  // catalogued periods.
+  std::string out, err;
+  ASSERT_EQ(runCli("analyse --json --period 8.4608918 " +
+                       quoted(test::examplesDir() / "OGLE-LMC-CEP-1513.dat") +
+                       " --period 0.389942 " + quoted(test::examplesDir() / "V1269_Cen.dat"),
+                   &out, &err),
+            0)
+      << err;
+  // The last --period given holds for every file.
+  const auto both = lines(out);
+  ASSERT_EQ(both.size(), 2u);
+  for (const std::string& line : both) {
+    EXPECT_NE(line.find("\"method\": \"none\""), std::string::npos) << line;
+    EXPECT_EQ(jsonNumber(line, "period"), 0.389942);
+    EXPECT_NE(line.find("\"period_error\": null"), std::string::npos) << line;
+  }
+  EXPECT_NE(both[1].find("\"type\": \"EW"), std::string::npos) << both[1];
+  EXPECT_NE(both[1].find("\"t0_from_minimum\": true"), std::string::npos) << both[1];
+  EXPECT_EQ(jsonNumber(both[1], "t0"), jsonNumber(both[1], "epoch_of_minimum"));
+
+  ASSERT_EQ(runCli("analyse --json --period 8.4608918 " +
+                       quoted(test::examplesDir() / "OGLE-LMC-CEP-1513.dat"),
+                   &out, &err),
+            0);
+  EXPECT_NE(out.find("\"type\": \"DCEP"), std::string::npos) << out;
+  EXPECT_EQ(runCli("analyse --period 0 x.dat", &out, &err), 2);
+  EXPECT_EQ(runCli("analyse --period -3 x.dat", &out, &err), 2);
 }
 
 TEST(CliAnalyse, ManyFilesInArgumentOrderFailuresOnStderr) {
