@@ -4,7 +4,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 fazorn_install_packages
 fazorn_build release -DCMAKE_BUILD_TYPE=Release
-example="$FAZORN_ROOT/examples/V1191_Cen.dat"
+example="$FAZORN_ROOT/examples/OGLE-LMC-CEP-1513.dat"
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$FAZORN_ROOT/build/release/fazorn" ]; then
   exec "$FAZORN_ROOT/build/release/fazorn" "$example"
 fi
