@@ -76,10 +76,10 @@ TEST(PhaseMarks, OpenBoundsOnPhaseAndPhasedValue) {
   ws.phased = 1;
   ws.phase = {0.026, 0.0259, -0.0259, -0.026, 0.0, 0.4};
   ws.phasedValue = {0.06, 0.0, -0.06, 0.0601, -0.0601, 0.0};
-  const Outcome spec = markSpec(ws);
+  const Outcome byMarkSpec = markSpec(ws);
   EXPECT_EQ(marks(ws), (std::vector<int>{0, 1, 1, 0, 1, 0}));
-  EXPECT_TRUE(spec.redraw.lightCurve);
-  EXPECT_TRUE(spec.redraw.phaseDiagram);
+  EXPECT_TRUE(byMarkSpec.redraw.lightCurve);
+  EXPECT_TRUE(byMarkSpec.redraw.phaseDiagram);
   unmarkPoints(ws);
   markPlusMinus(ws);
   EXPECT_EQ(marks(ws), (std::vector<int>{0, 0, 0, 1, 1, 0}));
