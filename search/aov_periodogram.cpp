@@ -53,7 +53,7 @@ namespace {
 // Frequencies between exact re-anchorings of the rotated phasors; also the
 // unit of work handed to threads. Fixed, so results never depend on the
 // thread count. The rotation error grows by about 1e-16 per step.
-constexpr std::int64_t kBlock = 64;
+constexpr std::int64_t kBlock = 256;
 // Below this conditioning ratio a frequency is recomputed pointwise.
 constexpr double kMinConditioning = 1e-3;
 // The largest number of harmonics with a compiled moment kernel; more
