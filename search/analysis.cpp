@@ -83,12 +83,11 @@ std::optional<std::string> lightCurveProblem(const LightCurve& lc, bool usesWeig
   return std::nullopt;
 }
 
-// The number of different times, counted up to limit + 1.
-int distinctTimes(const LightCurve& lc, int limit) {
-  std::vector<double> seen;
-  for (int i = 0; i < lc.pointCount && static_cast<int>(seen.size()) <= limit; ++i)
-    if (std::find(seen.begin(), seen.end(), lc.time[i]) == seen.end()) seen.push_back(lc.time[i]);
-  return static_cast<int>(seen.size());
+// The number of different times.
+int distinctTimes(const LightCurve& lc) {
+  std::vector<double> t(lc.time.begin(), lc.time.begin() + lc.pointCount);
+  std::sort(t.begin(), t.end());
+  return static_cast<int>(std::unique(t.begin(), t.end()) - t.begin());
 }
 
 // Provisional phases relative to time 0 at the best frequency, in
@@ -133,7 +132,7 @@ StepResult aovSearchStep(Workspace& ws, const RunControl& rc) {
   const GridCheck grid = makeFrequencyGrid(minFrequency, maxFrequency, s.resolution);
   if (!grid.ok()) return {Step::Refused, grid.message};
   if (auto problem = lightCurveProblem(ws.lightCurve, true)) return {Step::Refused, *problem};
-  if (distinctTimes(ws.lightCurve, harmonicTerms) <= harmonicTerms)
+  if (distinctTimes(ws.lightCurve) <= harmonicTerms)
     return {Step::Refused,
             noPeriod(formatPrintf("a fit of %d harmonics has %d terms and needs more points than "
                                   "that at different times.",
