@@ -41,6 +41,7 @@ void BM_AovEngine(benchmark::State& state) {
 BENCHMARK(BM_AovEngine)
     ->Args({10000, 1})
     ->Args({10000, 2})
+    ->Args({100000, 1})
     ->Args({100000, 2})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

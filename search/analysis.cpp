@@ -49,7 +49,12 @@ Outcome cancelledRun() {
   return out;
 }
 
-std::string noPeriod(const std::string& why) { return "No period can be found: " + why; }
+std::string noPeriod(std::string why) {
+  // The engines' reasons are sentences of their own.
+  if (!why.empty() && why[0] >= 'A' && why[0] <= 'Z')
+    why[0] = static_cast<char>(why[0] - 'A' + 'a');
+  return "No period can be found: " + why;
+}
 
 // What makes a light curve unsearchable, as a message; nothing when it can
 // be searched. Weights matter to the AoV searches only.
@@ -76,6 +81,13 @@ std::optional<std::string> lightCurveProblem(const LightCurve& lc, bool usesWeig
            "power meaningless. Give them an error or remove them before searching! Calculation "
            "aborted";
   return std::nullopt;
+}
+
+// The number of different times.
+int distinctTimes(const LightCurve& lc) {
+  std::vector<double> t(lc.time.begin(), lc.time.begin() + lc.pointCount);
+  std::sort(t.begin(), t.end());
+  return static_cast<int>(std::unique(t.begin(), t.end()) - t.begin());
 }
 
 // Provisional phases relative to time 0 at the best frequency, in
@@ -120,6 +132,11 @@ StepResult aovSearchStep(Workspace& ws, const RunControl& rc) {
   const GridCheck grid = makeFrequencyGrid(minFrequency, maxFrequency, s.resolution);
   if (!grid.ok()) return {Step::Refused, grid.message};
   if (auto problem = lightCurveProblem(ws.lightCurve, true)) return {Step::Refused, *problem};
+  if (distinctTimes(ws.lightCurve) <= harmonicTerms)
+    return {Step::Refused,
+            noPeriod(formatPrintf("a fit of %d harmonics has %d terms and needs more points than "
+                                  "that at different times.",
+                                  s.harmonics, harmonicTerms))};
 
   AovResult r = computeAovPeriodogram(viewOf(ws.lightCurve), {grid.grid, harmonicTerms}, rc);
   if (r.status == SearchStatus::Cancelled) return {Step::Cancelled, {}};

@@ -53,7 +53,7 @@ namespace {
 // Frequencies between exact re-anchorings of the rotated phasors; also the
 // unit of work handed to threads. Fixed, so results never depend on the
 // thread count. The rotation error grows by about 1e-16 per step.
-constexpr std::int64_t kBlock = 64;
+constexpr std::int64_t kBlock = 256;
 // Below this conditioning ratio a frequency is recomputed pointwise.
 constexpr double kMinConditioning = 1e-3;
 // The largest number of harmonics with a compiled moment kernel; more
@@ -79,6 +79,15 @@ inline double laneSum(Lanes v) {
   for (std::size_t l = 0; l < kLanes; ++l) s += v[l];
   return s;
 }
+
+// Where the polynomials are not independent on the points (fewer distinct
+// phases than terms: too few points, or points that coincide in phase at
+// this frequency) the recurrence divides rounding noise by rounding noise
+// and the "power" is not a number or lies outside [0, 1]. Such a frequency
+// carries no information and gets power 0. The slack admits the rounding of
+// an exact fit (power 1).
+constexpr double kPowerSlack = 1e-9;
+double usablePower(double p) { return p >= 0.0 && p <= 1.0 + kPowerSlack ? p : 0.0; }
 
 int harmonicOrder(int harmonicTerms) {
   // The integer part of floor(P * 0.5 - 0.4): for P = 2H + 1 this is H.
@@ -303,7 +312,7 @@ __attribute__((always_inline)) inline void fastBlockFor(const FastShared& sh, Fa
     const double w = omega[static_cast<std::size_t>(first + j)];
     double p = powerFromMoments(mu + j * kMu, nu + j * kNu, M, sh.prepared->denominator);
     if (p < 0.0) p = pointwisePower(*sh.prepared, w, st.pointwise);
-    power[first + j] = p;
+    power[first + j] = usablePower(p);
   }
 }
 
@@ -428,7 +437,8 @@ AovResult computeAovPeriodogram(const LightCurveView& lc, const AovOptions& opti
         count, kBlock, rc, [&] { return PointwiseScratch(n); },
         [&](PointwiseScratch& st, std::int64_t first, std::int64_t last) {
           for (std::int64_t j = first; j < last; ++j)
-            power[j] = pointwisePower(prepared, omega[static_cast<std::size_t>(j)], st);
+            power[j] =
+                usablePower(pointwisePower(prepared, omega[static_cast<std::size_t>(j)], st));
         });
   }
   if (!finished) {

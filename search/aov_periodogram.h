@@ -30,7 +30,8 @@ using AovResult = SearchResult;
 // or less is never taken. Runs on rc's threads over fixed blocks of
 // frequencies; the result does not depend on the thread count. When the
 // weighted sum of squares D is 0 or not finite (all values equal, infinite
-// weights) every power is 0 and there is no peak.
+// weights) every power is 0 and there is no peak. A frequency where the fit
+// is degenerate (fewer distinct phases than terms) has power 0.
 AovResult computeAovPeriodogram(const LightCurveView& lc, const AovOptions& options,
                                 const RunControl& rc);
 

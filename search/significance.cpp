@@ -129,8 +129,8 @@ Outcome randomlyPermute(Workspace& ws, std::uint64_t seed) {
   return afterValuesChanged(ws);
 }
 
-Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options, const RunControl& rc,
-                            SignificanceResult* resultOut) {
+Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
+                            const RunControl& rc, SignificanceResult* resultOut) {
   Outcome out;
   SignificanceResult result;
   const LightCurve& lc = ws.lightCurve;
@@ -144,8 +144,7 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options, c
   if (s.minPeriod >= s.maxPeriod || !(s.minPeriod > 0)) {
     out.ok = false;
     out.cancelled = true;
-    out.message =
-        warningBox("Min period is negative or greater than Max period! Calculation aborted");
+    out.message = warningBox("Min period is negative or greater than Max period! Calculation aborted");
     return out;
   }
   if (options.iterations < 1) {
@@ -172,7 +171,7 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options, c
       path = fixedName::whiteNoiseTest;
     } else {
       path = formatPrintf(options.method == SignificanceMethod::Aov ? fixedName::permutationAovTest
-                                                                    : fixedName::permutationTest,
+                                                                     : fixedName::permutationTest,
                           ws.randomizationRunCounter);
       numbered = true;
     }
@@ -243,8 +242,7 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options, c
     out.message = ioErrorBox();
   }
   if (result.runsDone > 0) {
-    const double p =
-        static_cast<double>(result.runsAtOrAbove) / static_cast<double>(result.runsDone);
+    const double p = static_cast<double>(result.runsAtOrAbove) / static_cast<double>(result.runsDone);
     result.empiricalFalseAlarmProbability = p;
     result.uncertainty = std::sqrt(p * (1.0 - p) / static_cast<double>(result.runsDone));
   }
@@ -253,8 +251,7 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options, c
                   std::to_string(result.runsAtOrAbove) + " of " + std::to_string(result.runsDone) +
                   " runs reached power " + formatFixed(result.observedPower, 6, 9) + ")";
   out.status[1] = "";
-  if (result.cancelled)
-    out.addNote("Cancelled after " + std::to_string(result.runsDone) + " runs.");
+  if (result.cancelled) out.addNote("Cancelled after " + std::to_string(result.runsDone) + " runs.");
   out.addNote("Runs written to " + path + ".");
   if (resultOut) *resultOut = result;
   return out;

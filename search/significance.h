@@ -27,9 +27,10 @@ struct PeakFound {
 
 // One search over a light curve with the stored settings. It must be
 // thread-safe (called from several threads at once on different arrays).
-using PeakSearch =
-    std::function<PeakFound(std::span<const double> time, std::span<const double> value,
-                            std::span<const double> weight, const SearchSettings& settings)>;
+using PeakSearch = std::function<PeakFound(std::span<const double> time,
+                                           std::span<const double> value,
+                                           std::span<const double> weight,
+                                           const SearchSettings& settings)>;
 
 struct SignificanceOptions {
   SignificanceMethod method = SignificanceMethod::LombScargle;
@@ -64,8 +65,8 @@ PeakSearch defaultPeakSearch(SignificanceMethod method);
 // on the thread count. Lines are written in run order under the header
 // " No.   \t  PERIOD    \t POWER\n" as "%6d\t%12.6f\t%12.6f\n"; a cancelled
 // test keeps exactly the lines of the runs finished so far.
-Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options, const RunControl& rc,
-                            SignificanceResult* result = nullptr);
+Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
+                            const RunControl& rc, SignificanceResult* result = nullptr);
 
 // "Generate white noise": value[] becomes Gaussian noise with the light
 // curve's mean and rms; times and errors stay.
@@ -81,9 +82,9 @@ class RandomStream {
  public:
   explicit RandomStream(std::uint64_t seed);
   std::uint64_t next();
-  double uniform();                      // [0, 1)
-  double gaussian();                     // mean 0, rms 1 (Box-Muller)
-  std::uint64_t below(std::uint64_t n);  // uniform in [0, n)
+  double uniform();                       // [0, 1)
+  double gaussian();                      // mean 0, rms 1 (Box-Muller)
+  std::uint64_t below(std::uint64_t n);   // uniform in [0, n)
 
  private:
   std::uint64_t s_[4];

@@ -13,18 +13,12 @@ namespace {
 constexpr std::int64_t kBlock = 64;
 
 struct TransitState {
-  std::vector<double> phase, sortedKey, scratchKey;
-  std::vector<int> index, scratchIndex, runs;
+  std::vector<double> phase;
+  std::vector<int> index;
+  PhaseOrder order;
   std::vector<double> groupWeight, groupSum;  // per group, then prefix sums
   TransitState(std::size_t n, std::size_t groups)
-      : phase(n),
-        sortedKey(n),
-        scratchKey(n),
-        index(n),
-        scratchIndex(n),
-        runs(n + 1),
-        groupWeight(2 * groups + 1),
-        groupSum(2 * groups + 1) {}
+      : phase(n), index(n), order(n), groupWeight(2 * groups + 1), groupSum(2 * groups + 1) {}
 };
 
 }  // namespace
@@ -84,6 +78,35 @@ void mergeSortIndex(std::span<const double> key, std::span<int> index, std::span
   }
 }
 
+PhaseOrder::PhaseOrder(std::size_t n)
+    : cell_(n), start_(2 * n + 2), scratchIndex_(n), runs_(n + 1), sortedKey_(n), scratchKey_(n) {}
+
+void PhaseOrder::sort(std::span<const double> phase, std::span<int> index) {
+  const std::size_t n = index.size();
+  const std::size_t cells = 2 * n;
+  std::fill(start_.begin(), start_.begin() + static_cast<long>(cells + 2), 0);
+  const double scale = static_cast<double>(cells);
+  for (std::size_t i = 0; i < n; ++i) {
+    // A phase just below 1 may round up to the last cell's end.
+    const auto c = std::min(cells - 1, static_cast<std::size_t>(phase[i] * scale));
+    cell_[i] = static_cast<int>(c);
+    ++start_[c + 2];
+  }
+  for (std::size_t c = 2; c < cells + 2; ++c) start_[c] += start_[c - 1];
+  // Dealing in index order keeps equal phases in index order.
+  for (std::size_t i = 0; i < n; ++i)
+    index[static_cast<std::size_t>(start_[cell_[i] + 1]++)] = static_cast<int>(i);
+  for (std::size_t c = 0; c < cells; ++c) {
+    const auto a = static_cast<std::size_t>(c == 0 ? 0 : start_[c]);
+    const auto e = static_cast<std::size_t>(start_[c + 1]);
+    if (e - a < 2) continue;
+    const std::size_t len = e - a;
+    mergeSortIndex(phase, index.subspan(a, len), std::span(sortedKey_).subspan(a, len),
+                   std::span(scratchKey_).subspan(a, len), std::span(scratchIndex_).subspan(a, len),
+                   std::span(runs_).subspan(a, len + 1));
+  }
+}
+
 TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitOptions& options,
                                         const RunControl& rc) {
   TransitResult r;
@@ -137,9 +160,8 @@ TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitO
           for (std::size_t i = 0; i < n; ++i) {
             const double u = f * t[i];
             st.phase[i] = u - std::floor(u);
-            st.index[i] = static_cast<int>(i);
           }
-          mergeSortIndex(st.phase, st.index, st.sortedKey, st.scratchKey, st.scratchIndex, st.runs);
+          st.order.sort(st.phase, st.index);
           // Sums per group of equal occupancy: ranks [g n / G, (g + 1) n / G).
           std::fill(st.groupWeight.begin(), st.groupWeight.end(), 0.0);
           std::fill(st.groupSum.begin(), st.groupSum.end(), 0.0);

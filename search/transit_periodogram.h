@@ -26,6 +26,7 @@
 #pragma once
 
 #include <span>
+#include <vector>
 
 #include "core/run_control.h"
 #include "search/frequency_grid.h"
@@ -44,10 +45,10 @@ struct TransitOptions {
 using TransitResult = SearchResult;
 
 // The periodogram over the grid; of equal powers the lowest frequency wins.
-// The points are ordered by phase at every frequency by a stable natural
-// merge sort of an index array (times usually come in order, so the phases
-// arrive in long ascending runs). Threads over fixed blocks of frequencies;
-// results do not depend on the thread count.
+// The points are ordered by phase at every frequency (PhaseOrder: phase
+// cells, then a stable merge sort of the index array within each cell).
+// Threads over fixed blocks of frequencies; results do not depend on the
+// thread count.
 TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitOptions& options,
                                         const RunControl& rc);
 
@@ -57,5 +58,21 @@ TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitO
 // arrays need n elements and `runs` n + 1.
 void mergeSortIndex(std::span<const double> key, std::span<int> index, std::span<double> sortedKey,
                     std::span<double> scratchKey, std::span<int> scratchIndex, std::span<int> runs);
+
+// The order of points by phase in [0, 1) that a stable sort of the index
+// array gives (equal phases keep their index order), in linear expected
+// time: the points are dealt in index order into 2n equal phase cells, and
+// every cell holding more than one point is ordered by mergeSortIndex. Work
+// storage for n points is allocated once.
+class PhaseOrder {
+ public:
+  explicit PhaseOrder(std::size_t n);
+  // index (n entries) receives the points in phase order.
+  void sort(std::span<const double> phase, std::span<int> index);
+
+ private:
+  std::vector<int> cell_, start_, scratchIndex_, runs_;
+  std::vector<double> sortedKey_, scratchKey_;
+};
 
 }  // namespace fazorn

@@ -170,6 +170,9 @@ TEST_F(Analysis, UnsearchableInputIsRefusedWithAClearMessage) {
   before = ws;
   for (auto c : {analyseAov, analyseAovTransit, analyseLombScargle})
     refusedWith(c, "all values are equal");
+  loadText("1 10 0.1\n2 11 0.1\n3.5 12 0.2\n");
+  before = ws;
+  refusedWith(analyseAov, "needs more points");
   loadText("1 10 0.1\n2 11 0\n3.5 12 0.2\n4 10 0.1\n");
   before = ws;
   refusedWith(analyseAov, "error of 0");

@@ -152,6 +152,14 @@ TEST(AovPeriodogram, NoPeakWithoutVariationAndCancelledRunsSaySo) {
   EXPECT_FALSE(r.message.empty());
   for (double p : r.power) EXPECT_EQ(p, 0.0);
 
+  // Fewer points than terms: the fit is degenerate everywhere, yet no power
+  // may leave [0, 1].
+  Curve three{{0, 1, 2.5}, {1, 2, 1.5}, {1, 1, 1}};
+  for (double p : search(three, 0.01, 5, 0.001, 2).power) {
+    EXPECT_GE(p, 0.0);
+    EXPECT_LE(p, 1.0 + 1e-9);
+  }
+
   Curve infinite = fromSeries(test::makeSineSeries(2, 40, 1.3, 0.3, 0.05, 20.0));
   infinite.weight[3] = INFINITY;
   EXPECT_EQ(search(infinite, 0.1, 2, 0.01, 2).status, SearchStatus::NoPeak);

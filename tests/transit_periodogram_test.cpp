@@ -119,3 +119,33 @@ TEST(TransitPeriodogram, MergeSortOfTheIndexIsStable) {
 
 }  // namespace
 }  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+TEST(TransitPeriodogram, PhaseOrderIsTheStableSortOfTheIndex) {
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  std::uniform_int_distribution<int> coarse(0, 9);
+  for (int n : {1, 2, 3, 50, 1000}) {
+    PhaseOrder order(static_cast<std::size_t>(n));
+    for (int trial = 0; trial < 3; ++trial) {
+      std::vector<double> phase(static_cast<std::size_t>(n));
+      for (double& p : phase) p = trial == 0 ? u(rng) : coarse(rng) / 10.0;  // ties
+      if (trial == 2) {
+        phase.front() = std::nextafter(1.0, 0.0);  // the very end of the cycle
+        phase.back() = 0.0;
+      }
+      std::vector<int> expected(phase.size()), index(phase.size());
+      std::iota(expected.begin(), expected.end(), 0);
+      std::stable_sort(expected.begin(), expected.end(), [&](int a, int b) {
+        return phase[static_cast<std::size_t>(a)] < phase[static_cast<std::size_t>(b)];
+      });
+      order.sort(phase, index);
+      EXPECT_EQ(index, expected) << n << " points, trial " << trial;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace fazorn
