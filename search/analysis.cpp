@@ -71,13 +71,13 @@ std::optional<std::string> lightCurveProblem(const LightCurve& lc, bool usesWeig
     if (lc.time[i] != lc.time[0]) timesVary = true;
   }
   if (nonFinite > 0)
-    return noPeriod(std::to_string(nonFinite) +
-                    " points have a time or value that is not a number.");
+    return noPeriod(std::to_string(nonFinite) + (nonFinite == 1 ? " point has" : " points have") +
+                    " a time or value that is not a number.");
   if (!valuesVary) return noPeriod("all values are equal.");
   if (!timesVary) return noPeriod("all points have the same time.");
   if (usesWeights && infiniteWeight > 0)
-    return std::to_string(infiniteWeight) +
-           " points have an error of 0 or not a number (infinite weight), which would make every "
+    return std::to_string(infiniteWeight) + (infiniteWeight == 1 ? " point has" : " points have") +
+           " an error of 0 or not a number (infinite weight), which would make every "
            "power meaningless. Give them an error or remove them before searching! Calculation "
            "aborted";
   return std::nullopt;

@@ -24,6 +24,9 @@ struct BadInputCase {
   // The same for Lomb-Scargle, which does not use the weights; nullptr when
   // it tells what the others tell.
   const char* lsText = nullptr;
+  // The same for AoV, whose fit needs more distinct times than terms;
+  // nullptr when it tells what AoVtr tells.
+  const char* aovText = nullptr;
 };
 
 // Shown in the test list instead of the bytes of the case.
@@ -59,8 +62,9 @@ TEST_P(BadInput, LoadsWhatCanBeReadAndSaysWhatHappened) {
   // Workspace's results as they were.
   ws.settings = SearchSettings{0.5, 10.0, 2, 0.01};
   for (auto search : {analyseAov, analyseAovTransit, analyseLombScargle}) {
-    const std::string searchText =
-        search == analyseLombScargle && c.lsText ? c.lsText : c.searchText;
+    const std::string searchText = search == analyseLombScargle && c.lsText ? c.lsText
+                                   : search == analyseAov && c.aovText      ? c.aovText
+                                                                            : c.searchText;
     const double periodBefore = ws.period;
     const Outcome o = search(ws, RunControl{});
     std::string told = o.message ? o.message->text + "\n" : "";
@@ -85,18 +89,26 @@ INSTANTIATE_TEST_SUITE_P(
         BadInputCase{"words_only.dat", 0, "line 1 at \"time\"", "needs at least 2 points"},
         BadInputCase{"binary.dat", 0, "is not a number", "needs at least 2 points"},
         // "6." and "9e" convert the way the C conversion does; "1e+" too.
-        BadInputCase{"truncated_number.dat", 4, ""},
+        BadInputCase{"truncated_number.dat", 4, "", "", nullptr,
+                     "needs more points than that at different times"},
         BadInputCase{"huge_numbers.dat", 3, "1 point holds a number that is not finite",
                      "not a number"},
         BadInputCase{"denormals.dat", 2, "", "infinite weight", "do not vary"},
         BadInputCase{"nan_inf.dat", 6, "6 points hold a number that is not finite", "not a number"},
         BadInputCase{"zero_negative_errors.dat", 3, "1 point has an error of 0", "infinite weight",
                      ""},
-        BadInputCase{"duplicate_times.dat", 4, ""}, BadInputCase{"unsorted_times.dat", 4, ""},
+        BadInputCase{"duplicate_times.dat", 4, "", "", nullptr,
+                     "needs more points than that at different times"},
+        BadInputCase{"unsorted_times.dat", 4, "", "", nullptr,
+                     "needs more points than that at different times"},
         BadInputCase{"one_point.dat", 1, "", "needs at least 2 points"},
-        BadInputCase{"two_points.dat", 2, ""},
+        BadInputCase{"two_points.dat", 2, "", "", nullptr,
+                     "needs more points than that at different times"},
         BadInputCase{"all_equal.dat", 4, "", "all values are equal"},
-        BadInputCase{"crlf_near_2450000.dat", 3, ""}, BadInputCase{"bom_near_zero.dat", 2, ""}),
+        BadInputCase{"crlf_near_2450000.dat", 3, "", "", nullptr,
+                     "needs more points than that at different times"},
+        BadInputCase{"bom_near_zero.dat", 2, "", "", nullptr,
+                     "needs more points than that at different times"}),
     [](const auto& info) {
       std::string name = info.param.file;
       for (auto& ch : name)
