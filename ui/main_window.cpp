@@ -510,11 +510,12 @@ QString durationText(qint64 milliseconds) {
 }
 }  // namespace
 
-void MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunControl&)>& search) {
+void MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunControl&)>& search,
+                           bool statusWorking) {
   if (busy_) return;
   busy_ = true;
   w_.notes->clear();
-  w_.status[1]->setText(QStringLiteral("Working..."));
+  if (statusWorking) w_.status[1]->setText(QStringLiteral("Working..."));
   QApplication::setOverrideCursor(Qt::WaitCursor);
 
   std::atomic<bool> cancel{false};
@@ -697,11 +698,11 @@ void MainWindow::Analyse1Click() {
 void MainWindow::BitBtn1Click() { Analyse1Click(); }
 void MainWindow::Button1Click() {
   if (busy_ || !readSearchSettings()) return;
-  runSearch(analyseAovTransit);
+  runSearch(analyseAovTransit, false);
 }
 void MainWindow::Button3Click() {
   if (busy_ || !readSearchSettings()) return;
-  runSearch(analyseLombScargle);
+  runSearch(analyseLombScargle, false);
 }
 
 void MainWindow::Checktype1Click() {

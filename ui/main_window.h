@@ -58,7 +58,11 @@ class MainWindow : public QMainWindow {
   // with a Cancel button, the wait cursor and "Working..." in the second
   // status panel; no other command starts meanwhile. The search owns the
   // Workspace until it returns; cancelling sets its RunControl's flag.
-  void runSearch(const std::function<Outcome(Workspace&, const RunControl&)>& search);
+  // `statusWorking`: "Working..." in the second status panel during the run
+  // (the AoV commands); the AoVtr and Lomb-Scargle commands leave it as it is
+  // until they empty it at the end.
+  void runSearch(const std::function<Outcome(Workspace&, const RunControl&)>& search,
+                 bool statusWorking = true);
   bool searchRunning() const { return busy_; }
 
   // Randomised runs of the "1e5 iterations" significance tests.
