@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 
 #include "core/number_format.h"
@@ -242,6 +243,9 @@ struct RealStar {
   const char* file;
   bool eclipsing;
 };
+// Shown in the test list instead of the bytes of the case.
+void PrintTo(const RealStar& s, std::ostream* os) { *os << s.file; }
+
 class RealStars : public Analysis, public ::testing::WithParamInterface<RealStar> {};
 
 TEST_P(RealStars, AovFindsTheCataloguedPeriod) {

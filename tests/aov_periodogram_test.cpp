@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <ostream>
 #include <random>
 
 #include "reference/aov_reference.h"
@@ -41,6 +42,8 @@ struct AgreementCase {
   int harmonics;
   double fmin, fmax, step;
 };
+
+void PrintTo(const AgreementCase& k, std::ostream* os) { *os << k.name; }
 
 class AovAgreement : public ::testing::TestWithParam<AgreementCase> {};
 

@@ -142,14 +142,6 @@ TEST(BadInputPaths, DirectoriesMissingFilesAndVeryLongPaths) {
 }  // namespace
 }  // namespace fazorn
 
-#if defined(__SANITIZE_ADDRESS__)
-#define FAZORN_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define FAZORN_UNDER_ASAN 1
-#endif
-#endif
-
 namespace fazorn {
 namespace {
 

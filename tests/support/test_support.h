@@ -2,15 +2,25 @@
 // temporary folders and file helpers.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <span>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "support/generators.h"
+
+// Defined when the tests run under AddressSanitizer, whose quarantine keeps
+// freed memory resident and whose shadow memory doubles large arrays.
+#if defined(__SANITIZE_ADDRESS__)
+#define FAZORN_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FAZORN_UNDER_ASAN 1
+#endif
+#endif
 
 namespace fazorn::test {
 
