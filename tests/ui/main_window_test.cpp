@@ -158,9 +158,18 @@ class MainWindowTest : public QObject {
     QVERIFY(ui.aov->isEnabled());
     QVERIFY(!w.commandAction(QStringLiteral("Save Phased Data"))->isEnabled());
 
-    // The search may still be a placeholder: it must just leave a working window.
+    // "AoV" on the default grid: the whole chain shows its results.
     QTest::mouseClick(ui.aov, Qt::LeftButton);
-    QVERIFY(!w.isHidden());
+    QVERIFY(!w.searchRunning());
+    QVERIFY(ui.status[0]->text().startsWith(QStringLiteral("Max power: ")));
+    QCOMPARE(ui.status[1]->text(), QString());
+    QCOMPARE(ui.period_->text(), QString::asprintf("%.6f", ws.period));
+    QCOMPARE(ui.period->text(), ui.period_->text());
+    QVERIFY(ui.type->text() != QStringLiteral("-"));
+    QCOMPARE(ui.type->text(), QString::fromStdString(ws.typeText));
+    QCOMPARE(ui.chart3->line->dataCount(), ws.periodogram.frequencyCount);
+    QCOMPARE(ui.chart2->unmarked->dataCount(), 2 * ws.lightCurve.pointCount);
+    QVERIFY(w.commandAction(QStringLiteral("Save Periodogram"))->isEnabled());
 
     ui.period->setText(QStringLiteral("0.3"));
     ui.t0->setText(QStringLiteral("0"));
