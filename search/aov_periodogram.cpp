@@ -441,24 +441,7 @@ AovResult computeAovPeriodogram(const LightCurveView& lc, const AovOptions& opti
                 usablePower(pointwisePower(prepared, omega[static_cast<std::size_t>(j)], st));
         });
   }
-  if (!finished) {
-    r.status = SearchStatus::Cancelled;
-    r.message = "Cancelled.";
-    return r;
-  }
-  double best = 0.0;
-  for (std::int64_t j = 0; j < count; ++j) {
-    if (power[j] > best) {
-      best = power[j];
-      r.bestIndex = static_cast<std::int32_t>(j);
-    }
-  }
-  if (r.bestIndex < 0) {
-    r.message = "No trial frequency has a power above 0.";
-    return r;
-  }
-  r.status = SearchStatus::Ok;
-  r.maxPower = best;
+  if (!takeFirstStrictMaximum(r, finished)) return r;
   r.bestFrequency = omega[static_cast<std::size_t>(r.bestIndex)] / twoPi;
   return r;
 }

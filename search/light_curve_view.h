@@ -42,4 +42,30 @@ struct SearchResult {
   std::int32_t bestIndex = -1;    // its index, -1 without a peak
 };
 
+// Ends an AoV-type search once power[] is filled: Cancelled when the blocks
+// did not all finish; otherwise the first strict maximum above 0 (of equal
+// powers the lowest frequency wins) sets bestIndex, maxPower and status Ok.
+// Returns true when there is a peak; the caller then sets bestFrequency.
+inline bool takeFirstStrictMaximum(SearchResult& r, bool finished) {
+  if (!finished) {
+    r.status = SearchStatus::Cancelled;
+    r.message = "Cancelled.";
+    return false;
+  }
+  double best = 0.0;
+  for (std::size_t j = 0; j < r.power.size(); ++j) {
+    if (r.power[j] > best) {
+      best = r.power[j];
+      r.bestIndex = static_cast<std::int32_t>(j);
+    }
+  }
+  if (r.bestIndex < 0) {
+    r.message = "No trial frequency has a power above 0.";
+    return false;
+  }
+  r.status = SearchStatus::Ok;
+  r.maxPower = best;
+  return true;
+}
+
 }  // namespace fazorn

@@ -196,24 +196,7 @@ TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitO
           power[j] = std::min(1.0, best / d);
         }
       });
-  if (!finished) {
-    r.status = SearchStatus::Cancelled;
-    r.message = "Cancelled.";
-    return r;
-  }
-  double best = 0.0;
-  for (std::int64_t j = 0; j < count; ++j) {
-    if (power[j] > best) {
-      best = power[j];
-      r.bestIndex = static_cast<std::int32_t>(j);
-    }
-  }
-  if (r.bestIndex < 0) {
-    r.message = "No trial frequency has a power above 0.";
-    return r;
-  }
-  r.status = SearchStatus::Ok;
-  r.maxPower = best;
+  if (!takeFirstStrictMaximum(r, finished)) return r;
   r.bestFrequency = r.frequency[static_cast<std::size_t>(r.bestIndex)];
   return r;
 }
