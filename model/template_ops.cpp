@@ -32,6 +32,12 @@ void runModelChain(Workspace& ws, const TypeTemplateTable& table) {
   classifyVariability(ws, table);
 }
 
+void runShortModelChain(Workspace& ws) {
+  fitPhasedLightCurve(ws);
+  classifyVariability(ws);
+  computePhases(ws);
+}
+
 Outcome analyseAtPeriod(Workspace& ws, double period) {
   if (ws.lightCurve.pointCount < 1) return refused("No light curve is loaded.");
   if (!(period > 0.0) || !std::isfinite(period))

@@ -11,6 +11,7 @@
 #include "core/results_panel.h"
 #include "core/statistics.h"
 #include "core/text_file.h"
+#include "search/search_settings.h"
 
 namespace fazorn {
 
@@ -38,10 +39,16 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
     return out;
   }
   const SearchSettings& s = ws.settings;
-  if (s.minPeriod >= s.maxPeriod || !(s.minPeriod > 0)) {
+  // The settings and the light curve checked as the window's search
+  // commands check them: a run that could not search is refused up front
+  // instead of writing a file of empty runs.
+  const SettingsCheck check = checkSearchSettings(
+      s, options.method == SignificanceMethod::Aov ? SearchEngine::Aov : SearchEngine::LombScargle,
+      &lc);
+  if (!check.ok()) {
     out.ok = false;
     out.cancelled = true;
-    out.message = warningBox("Min period is negative or greater than Max period! Calculation aborted");
+    out.message = warningBox(check.refusal);
     return out;
   }
   if (options.iterations < 1) {
