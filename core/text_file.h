@@ -13,7 +13,8 @@ class TextFileWriter {
  public:
   // With `atomic`, the text goes to a temporary file beside `path`, which
   // replaces `path` only when every line was written and the file was closed
-  // without error; the original stays untouched otherwise.
+  // without error; the original stays untouched otherwise. A `path` that is
+  // a symbolic link is written where the link points, and stays a link.
   TextFileWriter(std::string path, bool atomic = false);
   ~TextFileWriter();
   TextFileWriter(const TextFileWriter&) = delete;
@@ -25,12 +26,31 @@ class TextFileWriter {
   // Closes (and for an atomic writer, renames). False when anything failed.
   bool finish();
   const std::string& path() const { return path_; }
+  // Why opening, writing, closing or renaming failed (the system's words);
+  // empty while nothing failed.
+  const std::string& failure() const { return failure_; }
 
  private:
   std::string path_;
+  std::string target_;  // the file replaced: path_, or where its link points
   std::string tempPath_;
   std::FILE* file_ = nullptr;
   bool failed_ = false;
+  std::string failure_;
+  void fail(int error);
 };
+
+// Writes `path` whole or not at all: body(writer) prints the lines into a
+// temporary file beside `path`, which replaces `path` only when every line
+// was written, flushed to disk and closed (an existing file stays as it was
+// otherwise, and a failure leaves no file behind). Returns "" on success,
+// else the sentence to tell: "Unable to write <path>: <reason>."
+template <class Body>
+std::string writeWholeFile(const std::string& path, Body&& body) {
+  TextFileWriter file(path, /*atomic=*/true);
+  if (file.isOpen()) body(file);
+  if (file.finish()) return {};
+  return "Unable to write " + path + ": " + file.failure() + ".";
+}
 
 }  // namespace fazorn

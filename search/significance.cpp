@@ -80,7 +80,9 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
       numbered = true;
     }
   }
-  TextFileWriter file(path);
+  // Written whole or not at all, as "Save Data" writes: an earlier file of
+  // the name stays until the last run is written and flushed.
+  TextFileWriter file(path, /*atomic=*/true);
   if (!file.isOpen()) {
     out.ok = false;
     out.message = ioErrorBox();
@@ -141,7 +143,8 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
     result.runsDone += count;
     rc.report(static_cast<double>(result.runsDone) / static_cast<double>(options.iterations));
   }
-  if (!file.finish()) {
+  const bool written = file.finish();
+  if (!written) {
     out.ok = false;
     out.message = ioErrorBox();
   }
@@ -156,7 +159,10 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
                   " runs reached power " + formatFixed(result.observedPower, 6, 9) + ")";
   out.status[1] = "";
   if (result.cancelled) out.addNote("Cancelled after " + std::to_string(result.runsDone) + " runs.");
-  out.addNote("Runs written to " + path + ".");
+  if (written)
+    out.addNote("Runs written to " + path + ".");
+  else
+    out.addNote("Unable to write " + path + ": " + file.failure() + ".");
   if (resultOut) *resultOut = result;
   return out;
 }
