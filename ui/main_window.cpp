@@ -33,6 +33,7 @@
 #include "edit/binning.h"
 #include "edit/marking.h"
 #include "edit/moving.h"
+#include "edit/randomization.h"
 #include "edit/transformations.h"
 #include "model/template_ops.h"
 #include "search/analysis.h"
