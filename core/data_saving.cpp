@@ -1,5 +1,6 @@
 #include "core/data_saving.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -100,6 +101,26 @@ OriginalBackup keepOriginal(const std::string& dataPath) {
   b.ok = true;
   b.created = true;
   return b;
+}
+
+std::uint64_t savedContentFingerprint(const LightCurve& lc) {
+  // FNV-1a over the bytes of each kept point.
+  std::uint64_t h = 1469598103934665603ull;
+  auto add = [&h](const void* data, std::size_t size) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (std::size_t k = 0; k < size; ++k) h = (h ^ p[k]) * 1099511628211ull;
+  };
+  const std::size_t n = std::min({static_cast<std::size_t>(std::max(lc.pointCount, 0)),
+                                  lc.time.size(), lc.value.size(), lc.error.size(),
+                                  lc.mark.size()});
+  add(&n, sizeof n);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (lc.mark[i] == -1) continue;
+    add(&lc.time[i], sizeof(double));
+    add(&lc.value[i], sizeof(double));
+    add(&lc.error[i], sizeof(double));
+  }
+  return h;
 }
 
 Outcome saveDataKeepingOriginal(Workspace& ws) {

@@ -3,6 +3,7 @@
 // As..." writes the light curve under a new name that becomes the data file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "core/outcome.h"
@@ -31,6 +32,11 @@ OriginalBackup keepOriginal(const std::string& dataPath);
 // over as "Save Data" does. The first panel of the status bar names the
 // backup when this save made it.
 Outcome saveDataKeepingOriginal(Workspace& ws);
+
+// A fingerprint of what "Save Data" would write (times, values and errors of
+// the points kept, bit for bit); marks and phases do not count. Equal
+// fingerprints mean nothing new to save.
+std::uint64_t savedContentFingerprint(const LightCurve& lc);
 
 // "Save Data As...": writes the light curve as "Save Data" does to `path`,
 // which then is the data file (dataPath, its parts and the caption). On

@@ -231,7 +231,6 @@ MainWindow::MainWindow(WindowHooks hooks, QWidget* parent)
   adding_ = new AddingForm(this);
   buildHelp();
   setAcceptDrops(true);
-  savedStateId_ = history_.stateId();
   updateUndoActions();
 }
 
@@ -766,7 +765,15 @@ void MainWindow::updateUndoActions() {
 }
 
 bool MainWindow::hasUnsavedChanges() const {
-  return ws_.dataLoaded == 1 && history_.stateId() != savedStateId_;
+  if (ws_.dataLoaded != 1) return false;
+  // Only commands recorded in the history change the observations, so the
+  // fingerprint is recomputed only when the history's state moved. Marks
+  // alone are not saved and do not count.
+  if (history_.stateId() != fingerprintStateId_) {
+    fingerprintStateId_ = history_.stateId();
+    currentFingerprint_ = savedContentFingerprint(ws_.lightCurve);
+  }
+  return currentFingerprint_ != savedFingerprint_;
 }
 
 void MainWindow::updateCaption() {
@@ -776,7 +783,9 @@ void MainWindow::updateCaption() {
 }
 
 void MainWindow::markSaved() {
-  savedStateId_ = history_.stateId();
+  savedFingerprint_ = savedContentFingerprint(ws_.lightCurve);
+  fingerprintStateId_ = history_.stateId();
+  currentFingerprint_ = savedFingerprint_;
   updateCaption();
 }
 

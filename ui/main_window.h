@@ -256,7 +256,11 @@ class MainWindow : public QMainWindow {
   QString shownPeriodField_, shownT0Field_;
 
   UndoHistory history_;
-  std::uint64_t savedStateId_ = 0;  // history state at the last open or save
+  // What was opened or last saved, to tell unsaved changes: the fingerprint
+  // of the saved content, and the cached one of the current state.
+  std::uint64_t savedFingerprint_ = 0;
+  mutable std::uint64_t fingerprintStateId_ = ~std::uint64_t{0};
+  mutable std::uint64_t currentFingerprint_ = 0;
   QMenu* recentMenu_ = nullptr;
 
   QList<QAction*> actions_;
