@@ -27,16 +27,16 @@ TextFileWriter::TextFileWriter(std::string path, bool atomic) : path_(std::move(
     return;
   }
 #ifndef _WIN32
-  // A file reached through a symbolic link is replaced where it lies, so the
-  // link stays a link (renaming over the link itself would cut it).
-  struct stat st;
-  target_ = path_;
-  if (::lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* resolved = ::realpath(path_.c_str(), nullptr)) {
-      target_ = resolved;
-      std::free(resolved);
-    }
+  // A file reached through a symbolic link is written where the link points:
+  // renaming over the link itself would replace the link by a copy (or fail
+  // where only the target's directory is writable).
+  if (char* real = ::realpath(path_.c_str(), nullptr)) {
+    target_ = real;
+    std::free(real);
+  } else {
+    target_ = path_;
   }
+  struct stat st;
   // A directory cannot be replaced by a file: refuse it up front.
   if (::stat(target_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
     fail(EISDIR);
