@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "core/results_panel.h"
@@ -15,7 +16,7 @@
 #include "edit/moving.h"
 #include "edit/transformations.h"
 #include "model/template_ops.h"
-#include "search/significance.h"
+#include "edit/randomization.h"
 #include "support/edit_workspace.h"
 #include "support/test_support.h"
 
@@ -68,6 +69,8 @@ struct CommandCase {
   const char* name;
   std::function<Outcome(Workspace&)> run;
 };
+
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
 
 std::string caseName(const testing::TestParamInfo<CommandCase>& info) {
   std::string n;
