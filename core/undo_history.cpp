@@ -131,14 +131,40 @@ Workspace smallCopy(Workspace& ws) {
   return copy;
 }
 
+// Records of what was written and read, not state the views show: the file
+// names (a save or "Save Data As..." changes them), the caption, the counter
+// of the randomisation files and the search settings last read from the
+// fields. Undo and redo leave them as they are and ignore them when telling
+// whether anything happened since a step.
+struct Bookkeeping {
+  FileNameParts files;
+  std::string caption;
+  int randomizationRunCounter = 0;
+  SearchSettings settings;
+
+  static Bookkeeping of(const Workspace& ws) {
+    return {ws.files, ws.caption, ws.randomizationRunCounter, ws.settings};
+  }
+  void putInto(Workspace& ws) const {
+    ws.files = files;
+    ws.caption = caption;
+    ws.randomizationRunCounter = randomizationRunCounter;
+    ws.settings = settings;
+  }
+};
+
 bool smallEquals(Workspace& ws, const Workspace& small) {
   LargeArraysAside aside(ws);
-  return ws == small;
+  Workspace other = small;
+  Bookkeeping::of(ws).putInto(other);
+  return ws == other;
 }
 
 void assignSmall(Workspace& ws, const Workspace& small) {
   LargeArraysAside aside(ws);
+  const Bookkeeping kept = Bookkeeping::of(ws);
   ws = small;
+  kept.putInto(ws);
 }
 
 std::size_t smallBytes(const Workspace& w) {

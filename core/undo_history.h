@@ -12,12 +12,14 @@
 // level exists even for a light curve whose step alone exceeds the budget.
 //
 // Undo after further commands that were not recorded (a search, manual
-// phasing, a save): the observations and marks come back exactly, and the
+// phasing): the observations and marks come back exactly, and the
 // rest is brought in line as an editing command would: the results of the
 // later commands are kept, the statistics recomputed and, when the light
 // curve is phased, the phases refreshed at the current period and epoch.
-// When nothing happened in between, the whole Workspace (periodogram aside)
-// returns bit for bit to its state before the command.
+// When nothing happened in between, the whole Workspace returns bit for bit
+// to its state before the command, except the records of files written and
+// read (file names, caption, the randomisation file counter, the search
+// settings last read), which undo never takes back.
 #pragma once
 
 #include <cstddef>

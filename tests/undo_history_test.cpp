@@ -189,6 +189,28 @@ TEST(UndoHistory, CommandsThatChangeNothingAreNotRecorded) {
   EXPECT_EQ(history.stateId(), id);
 }
 
+TEST(UndoHistory, FilesWrittenSinceDoNotStopAnExactUndo) {
+  Workspace ws = preparedWorkspace();
+  const Workspace before = ws;
+  ASSERT_NE(before.panel.type, "-");
+  UndoHistory history;
+  history.begin(ws);
+  markSigmaOutliers(ws, 2);
+  ASSERT_TRUE(history.commit(ws, "2-sigma outliers"));
+  // "Save Phased Data", "Save Data As..." and a randomisation file since.
+  ws.files.outputPath = "/data/star-phased.dat";
+  ws.files.dataPath = "/data/copy.dat";
+  ws.caption = "Fazorn * /data/copy.dat";
+  ws.randomizationRunCounter = 3;
+  ASSERT_TRUE(history.undo(ws).ok);
+  EXPECT_EQ(ws.panel.type, before.panel.type);  // exact: no refresh cleared it
+  EXPECT_TRUE(sameBits(ws.lightCurve.mark, before.lightCurve.mark));
+  EXPECT_EQ(ws.files.outputPath, "/data/star-phased.dat");
+  EXPECT_EQ(ws.files.dataPath, "/data/copy.dat");
+  EXPECT_EQ(ws.caption, "Fazorn * /data/copy.dat");
+  EXPECT_EQ(ws.randomizationRunCounter, 3);
+}
+
 TEST(UndoHistory, UndoAfterASearchKeepsTheResultsAndRefreshesThePhases) {
   Workspace ws = preparedWorkspace();
   const Workspace before = ws;
