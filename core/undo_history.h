@@ -1,9 +1,9 @@
 // Undo and redo of the commands that change the observations or their marks.
 //
 // A step stores only what its command changed: for each array of the light
-// curve and of the phases either the changed elements (same length) or the
-// stretch between the unchanged start and end (length changed), both before
-// and after, plus a copy of the Workspace's small fields (texts, statistics,
+// curve and of the phases the changed elements (same length), the dropped
+// elements (points removed), or the stretch between the unchanged start and
+// end (points added), plus a copy of the Workspace's small fields (texts, statistics,
 // results, flags) from before and after. The periodogram arrays are never
 // copied: no recorded command changes them.
 //

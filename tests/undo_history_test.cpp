@@ -269,6 +269,14 @@ TEST(UndoHistory, StepsStayWithinTheBudgetKeepingTheNewest) {
     EXPECT_LE(history.bytes(), history.budgetBytes());
   }
   EXPECT_EQ(history.undoCount(), 2u);
+  // Removing two points keeps only those two (per array), not the arrays:
+  // far less than one array of 20000 doubles.
+  UndoHistory removal;
+  ws.lightCurve.mark[100] = ws.lightCurve.mark[15000] = 1;
+  removal.begin(ws);
+  removeMarkedPoints(ws);
+  ASSERT_TRUE(removal.commit(ws, "Remove marked points"));
+  EXPECT_LT(removal.bytes(), 20000 * sizeof(double) / 4);
   // A step larger than the whole budget is still kept as the one level.
   UndoHistory tiny(1000);
   tiny.begin(ws);
