@@ -735,6 +735,7 @@ void MainWindow::openDataFile(const QString& path) {
   });
   if (opened) {
     history_.clear();
+    periodogramShownAt_.clear();
     markSaved();
     addRecentFile(path);
   }
@@ -749,9 +750,34 @@ void MainWindow::openChosenFile(const QString& path) {
 
 void MainWindow::runEdit(const QString& name, const std::function<Outcome()>& operation) {
   if (busy_) return;
+  const std::uint64_t beforeId = history_.stateId();
+  const bool shownBefore = w_.chart3->line->dataCount() > 0;
   history_.begin(ws_);
   run(operation);
-  history_.commit(ws_, name.toStdString());
+  if (history_.commit(ws_, name.toStdString())) {
+    periodogramShownAt_[beforeId] = shownBefore;
+    periodogramShownAt_[history_.stateId()] = w_.chart3->line->dataCount() > 0;
+  }
+  updateUndoActions();
+}
+
+void MainWindow::undoOrRedo(bool undo) {
+  if (busy_ || !(undo ? history_.canUndo() : history_.canRedo())) return;
+  const std::uint64_t fromId = history_.stateId();
+  run([&] {
+    Outcome out = undo ? history_.undo(ws_) : history_.redo(ws_);
+    if (!out.ok) return out;
+    // A periodogram the step's command took off the chart comes back with
+    // undo and goes again with redo; one a later search drew stays.
+    const std::uint64_t toId = history_.stateId();
+    if (periodogramShownAt_.value(toId, false) && w_.chart3->line->dataCount() == 0)
+      out.redraw.periodogram = true;
+    if (!undo && periodogramShownAt_.value(fromId, false) &&
+        !periodogramShownAt_.value(toId, true))
+      out.redraw.clearPeriodogram = true;
+    return out;
+  });
+  if (!history_.canUndo() && !history_.canRedo()) periodogramShownAt_.clear();
   updateUndoActions();
 }
 
@@ -906,16 +932,8 @@ void MainWindow::SaveDataAs1Click() {
   }
 }
 
-void MainWindow::Undo1Click() {
-  if (busy_ || !history_.canUndo()) return;
-  run([&] { return history_.undo(ws_); });
-  updateUndoActions();
-}
-void MainWindow::Redo1Click() {
-  if (busy_ || !history_.canRedo()) return;
-  run([&] { return history_.redo(ws_); });
-  updateUndoActions();
-}
+void MainWindow::Undo1Click() { undoOrRedo(true); }
+void MainWindow::Redo1Click() { undoOrRedo(false); }
 
 void MainWindow::ShowModel1Click() {
   settingsStore().setValue(QStringLiteral("showModel"), showModel_->isChecked());

@@ -113,6 +113,10 @@ class WindowFilesTest : public QObject {
     w.LoadData1Click();
     Workspace& ws = w.workspace();
     const auto& ui = w.widgets();
+    w.Button3Click();  // Lomb-Scargle: a periodogram on the chart
+    QVERIFY(ui.chart3->line->dataCount() > 0);
+    QApplication::setActiveWindow(&w);  // the search's progress dialog took it
+    QVERIFY(QTest::qWaitForWindowActive(&w));
     ui.period->setText(QStringLiteral("0.37"));
     ui.t0->setText(QStringLiteral("0"));
     w.BitBtn2Click();
@@ -129,6 +133,7 @@ class WindowFilesTest : public QObject {
     const Workspace marked = ws;
     w.Remove1Click();
     QCOMPARE(ws.lightCurve.pointCount, opened.lightCurve.pointCount - 1);
+    QCOMPARE(ui.chart3->line->dataCount(), 0);  // it no longer belongs to the data
     QCOMPARE(undo->text(), QStringLiteral("Undo Remove marked points"));
     QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + file + QStringLiteral("*"));
     addToY(w, "0.5");
@@ -138,6 +143,7 @@ class WindowFilesTest : public QObject {
     QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
     QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
     QVERIFY(sameObservations(ws, marked));
+    QVERIFY(ui.chart3->line->dataCount() > 0);  // and is back with its data
     QCOMPARE(ui.chart1->marked->dataCount(), 1);
     QCOMPARE(ui.chart1->unmarked->dataCount(), ws.lightCurve.pointCount - 1);
     QCOMPARE(ui.dataPoints->text(), QString::number(opened.lightCurve.pointCount));
@@ -153,6 +159,9 @@ class WindowFilesTest : public QObject {
     QCOMPARE(redo->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
     QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     QVERIFY(sameObservations(ws, marked));
+    w.Redo1Click();
+    QCOMPARE(ws.lightCurve.pointCount, opened.lightCurve.pointCount - 1);
+    QCOMPARE(ui.chart3->line->dataCount(), 0);
     QCOMPARE(w.commandAction(QStringLiteral("2-sigma outliers"))->shortcut(),
              QKeySequence(Qt::CTRL | Qt::Key_Y));
     QVERIFY(rec.messages.isEmpty());
