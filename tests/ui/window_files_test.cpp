@@ -262,8 +262,7 @@ class WindowFilesTest : public QObject {
     // Text that is not a file is refused at the door.
     QMimeData text;
     text.setText(QStringLiteral("not a file"));
-    QDragEnterEvent refused(QPoint(50, 50), Qt::CopyAction, &text, Qt::LeftButton,
-                            Qt::NoModifier);
+    QDragEnterEvent refused(QPoint(50, 50), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
     refused.setAccepted(false);
     QApplication::sendEvent(&w, &refused);
     QVERIFY(!refused.isAccepted());
@@ -310,6 +309,7 @@ class WindowFilesTest : public QObject {
     // Residuals: the points scatter about 0 with much less than the
     // amplitude's spread.
     w->commandAction(QStringLiteral("Residuals in phase diagram"))->trigger();
+    QCOMPARE(ui.chart2->yAxis->label(), QStringLiteral("Residual"));
     double sum = 0, squares = 0;
     int n = 0;
     for (auto it = ui.chart2->unmarked->data()->begin(); it != ui.chart2->unmarked->data()->end();
@@ -325,6 +325,7 @@ class WindowFilesTest : public QObject {
     w->Chart2ClickSeries(first->key, first->value);
     QCOMPARE(ui.chart2->marked->dataCount(), 2);
     w->commandAction(QStringLiteral("Residuals in phase diagram"))->trigger();
+    QCOMPARE(ui.chart2->yAxis->label(), QStringLiteral("Flux"));
 
     // Off, remembered in the settings; a new period hides the old model.
     w->commandAction(QStringLiteral("Model over phase diagram"))->trigger();
@@ -397,8 +398,8 @@ class WindowFilesTest : public QObject {
       if (!a->shortcut().isEmpty() && a->isVisible())
         QVERIFY2(help.contains(a->shortcut().toString(QKeySequence::NativeText)),
                  qPrintable(a->text()));
-    for (const char* part : {"Quick start", "Open", "Search", "Read the result",
-                             "Refine by hand", "Edit", "Save", "AoVtr", "Lomb-Scargle"})
+    for (const char* part : {"Quick start", "Open", "Search", "Read the result", "Refine by hand",
+                             "Edit", "Save", "AoVtr", "Lomb-Scargle"})
       QVERIFY2(help.contains(QString::fromLatin1(part)), part);
     QString about;
     for (QLabel* l : w.aboutBox()->findChildren<QLabel*>()) about += l->text();
