@@ -13,6 +13,7 @@
 #include "core/results_panel.h"
 #include "edit/marking.h"
 #include "edit/moving.h"
+#include "edit/randomization.h"
 #include "edit/transformations.h"
 #include "model/template_ops.h"
 #include "edit/randomization.h"
