@@ -17,6 +17,9 @@ Examples
 
 Many light curves at once: :func:`analyse_files` on one machine, and
 :mod:`fazorn.dask` on a Dask cluster.
+
+The engines run without the GIL, so Python threads analyse in parallel;
+Ctrl-C (KeyboardInterrupt) stops a long run at the engine's next block.
 """
 
 import os

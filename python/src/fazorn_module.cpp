@@ -13,9 +13,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
+#include <mutex>
 #include <functional>
 #include <map>
 #include <string>
@@ -184,6 +188,49 @@ RunControl runControl(int threads) {
   return rc;
 }
 
+// Runs work(rc) without the GIL on a thread of its own, while the calling
+// thread looks for Ctrl-C every 0.1 s: an interrupt sets the run's cancel
+// flag (the engines stop at their next block) and raises KeyboardInterrupt
+// once the work has returned. Only the main thread sees signals; elsewhere
+// this is a plain run.
+void runInterruptibly(RunControl rc, const std::function<void(const RunControl&)>& work) {
+  std::atomic<bool> cancel{false};
+  rc.cancel = &cancel;
+  std::exception_ptr error;
+  bool interrupted = false;
+  {
+    py::gil_scoped_release release;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::thread worker([&] {
+      try {
+        work(rc);
+      } catch (...) {
+        error = std::current_exception();
+      }
+      std::lock_guard<std::mutex> lock(mutex);
+      done = true;
+      finished.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; })) {
+      if (interrupted) continue;
+      lock.unlock();
+      {
+        py::gil_scoped_acquire acquire;
+        if (PyErr_CheckSignals() != 0) interrupted = true;  // the exception stays set
+      }
+      if (interrupted) cancel = true;
+      lock.lock();
+    }
+    lock.unlock();
+    worker.join();
+  }
+  if (interrupted) throw py::error_already_set();
+  if (error) std::rethrow_exception(error);
+}
+
 // ---- results -----------------------------------------------------------------
 
 py::object valueOf(const ReportValue& v, const py::object& jsonLoads) {
@@ -262,12 +309,11 @@ py::tuple analyseArrays(const Array& t, const Array& y, const Array& dy, const s
     throw py::value_error("save_periodogram, save_phased and save_phased_binned need a file: use analyse_file");
   Curve c{toVector(t), toVector(y), toVector(dy), name};
   Analysed a;
-  {
-    py::gil_scoped_release release;
+  runInterruptibly(runControl(threads), [&](const RunControl& rc) {
     Workspace ws;
     loadArrays(ws, std::move(c.t), std::move(c.y), std::move(c.dy), c.name);
-    a = analyseLoaded(ws, c.name, request, runControl(threads), keepPeriodogram);
-  }
+    a = analyseLoaded(ws, c.name, request, rc, keepPeriodogram);
+  });
   return toPython(std::move(a));
 }
 
@@ -293,10 +339,8 @@ Analysed analyseOneFile(const std::string& path, const AnalysisRequest& request,
 py::tuple analyseFile(const std::string& path, const py::dict& options, int threads, bool keepPeriodogram) {
   const AnalysisRequest request = requestOf(options);
   Analysed a;
-  {
-    py::gil_scoped_release release;
-    a = analyseOneFile(path, request, runControl(threads), keepPeriodogram);
-  }
+  runInterruptibly(runControl(threads),
+                   [&](const RunControl& rc) { a = analyseOneFile(path, request, rc, keepPeriodogram); });
   if (a.unreadable) raiseFileError(path, path + ": " + joinLines(a.result.diagnostics));
   return toPython(std::move(a));
 }
@@ -305,19 +349,18 @@ py::tuple analyseFile(const std::string& path, const py::dict& options, int thre
 // threads go to the curves first, and the few curves left at the end share
 // nothing (each runs on rc.threads = total / workers). `job(k)` analyses
 // curve k; results come back in input order.
-std::vector<Analysed> runMany(std::size_t count, int threads,
+std::vector<Analysed> runMany(std::size_t count, const RunControl& all,
                               const std::function<Analysed(std::size_t, const RunControl&)>& job) {
   std::vector<Analysed> out(count);
   if (count == 0) return out;
-  RunControl all;
-  all.threads = std::max(0, threads);
   const int total = all.effectiveThreads(1L << 30);
   const int workers = std::min<int>(total, static_cast<int>(count));
   RunControl rc;
   rc.threads = std::max(1, total / workers);
+  rc.cancel = all.cancel;
   std::atomic<std::size_t> next{0};
   auto worker = [&]() {
-    for (std::size_t k; (k = next.fetch_add(1)) < count;) out[k] = job(k, rc);
+    for (std::size_t k; !rc.cancelled() && (k = next.fetch_add(1)) < count;) out[k] = job(k, rc);
   };
   std::vector<std::thread> pool;
   for (int w = 1; w < workers; ++w) pool.emplace_back(worker);
@@ -330,12 +373,11 @@ std::vector<Analysed> runMany(std::size_t count, int threads,
 py::list analyseFiles(const std::vector<std::string>& paths, const py::dict& options, int threads) {
   const AnalysisRequest request = requestOf(options);
   std::vector<Analysed> done;
-  {
-    py::gil_scoped_release release;
-    done = runMany(paths.size(), threads, [&](std::size_t k, const RunControl& rc) {
+  runInterruptibly(runControl(threads), [&](const RunControl& all) {
+    done = runMany(paths.size(), all, [&](std::size_t k, const RunControl& rc) {
       return analyseOneFile(paths[k], request, rc, false);
     });
-  }
+  });
   py::list out;
   for (auto& a : done) out.append(toPython(std::move(a)));
   return out;
@@ -354,15 +396,14 @@ py::list analyseCurves(const py::list& curves, const py::dict& options, int thre
                      c[3].cast<std::string>()});
   }
   std::vector<Analysed> done;
-  {
-    py::gil_scoped_release release;
-    done = runMany(input.size(), threads, [&](std::size_t k, const RunControl& rc) {
+  runInterruptibly(runControl(threads), [&](const RunControl& all) {
+    done = runMany(input.size(), all, [&](std::size_t k, const RunControl& rc) {
       Workspace ws;
       Curve& c = input[k];
       loadArrays(ws, std::move(c.t), std::move(c.y), std::move(c.dy), c.name);
       return analyseLoaded(ws, c.name, request, rc, false);
     });
-  }
+  });
   py::list out;
   for (auto& a : done) out.append(toPython(std::move(a)));
   return out;
@@ -415,14 +456,13 @@ py::dict significance(const Array& t, const Array& y, const Array& dy, const std
   Curve c{toVector(t), toVector(y), toVector(dy), name};
   SignificanceResult r;
   Outcome out;
-  {
-    py::gil_scoped_release release;
+  runInterruptibly(runControl(threads), [&](const RunControl& rc) {
     Workspace ws;
     loadArrays(ws, std::move(c.t), std::move(c.y), std::move(c.dy), c.name);
     ws.settings = request.settings;
     if (ws.settings.harmonics < 1) ws.settings.harmonics = 1;
-    out = runSignificanceTest(ws, options, runControl(threads), &r);
-  }
+    out = runSignificanceTest(ws, options, rc, &r);
+  });
   if (!out.ok) {
     std::vector<std::string> lines;
     if (out.message) lines.push_back(out.message->text);

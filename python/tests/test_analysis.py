@@ -160,3 +160,38 @@ def test_significance_equals_the_command_line(tmp_path):
     again = fazorn.significance(t, y, dy, output=tmp_path / "arrays.dat", **common)
     assert again.empirical_false_alarm_probability == ours.empirical_false_alarm_probability
     assert again.file is None
+
+
+class Interrupted(Exception):
+    pass
+
+
+def test_ctrl_c_stops_a_long_run_and_the_module_stays_usable(real_files):
+    import os
+    import signal
+    import threading
+
+    t, y, dy, _ = fazorn.read(real_files[0])
+    reference = fazorn.analyse(t, y, dy, method="ls").to_dict()
+
+    def raise_interrupted(*_):
+        raise Interrupted()
+
+    previous = signal.signal(signal.SIGINT, raise_interrupted)
+    try:
+        # Runs of seconds to minutes; a Ctrl-C 0.3 s in stops each.
+        for long_run in (
+            lambda: fazorn.periodogram(t, y, dy, method="aovtr", resolution=1e-5),
+            lambda: fazorn.significance(t, y, dy, method="ls", randomize="noise", iterations=10**8, output=os.devnull),
+            lambda: fazorn.analyse_files([real_files[0]] * 2000, method="aovtr"),
+        ):
+            timer = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT))
+            timer.start()
+            try:
+                with pytest.raises(Interrupted):
+                    long_run()
+            finally:
+                timer.join()
+    finally:
+        signal.signal(signal.SIGINT, previous)
+    assert fazorn.analyse(t, y, dy, method="ls").to_dict() == reference
