@@ -46,6 +46,8 @@ __all__ = [
 
 # How many peaks Periodogram.peaks lists when the analysis does not name them.
 _PEAK_COUNT = 5
+# The light curve's point count is a 32-bit integer.
+_MAX_POINTS = 2**31 - 1
 
 
 class Observations(NamedTuple):
@@ -232,6 +234,8 @@ def _light_curve(t, y, dy):
         raise ValueError(
             f"t, y and dy must have the same length, not {len(t)}, {len(y)} and {len(dy)}"
         )
+    if len(t) > _MAX_POINTS:
+        raise ValueError(f"a light curve holds at most {_MAX_POINTS} points, not {len(t)}")
     return t, y, dy
 
 

@@ -19,9 +19,9 @@
 #include <cstdint>
 #include <exception>
 #include <filesystem>
-#include <mutex>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -95,16 +95,18 @@ void loadArrays(Workspace& ws, std::vector<double>&& t, std::vector<double>&& y,
 // with the list of those that are, so a new request field needs one line.
 
 double numberOption(const std::string& name, py::handle v) {
-  if (py::isinstance<py::bool_>(v) || !(py::isinstance<py::float_>(v) || py::isinstance<py::int_>(v) ||
-                                        py::hasattr(v, "__float__")))
+  if (py::isinstance<py::bool_>(v) || !(py::isinstance<py::float_>(v) ||
+                                        py::isinstance<py::int_>(v) || py::hasattr(v, "__float__")))
     throw py::value_error(name + " needs a number, not " + std::string(py::repr(v)));
   const double x = v.cast<double>();
-  if (!std::isfinite(x)) throw py::value_error(name + " needs a finite number, not " + std::string(py::repr(v)));
+  if (!std::isfinite(x))
+    throw py::value_error(name + " needs a finite number, not " + std::string(py::repr(v)));
   return x;
 }
 
 long wholeOption(const std::string& name, py::handle v) {
-  if (py::isinstance<py::bool_>(v)) throw py::value_error(name + " needs a whole number, not " + std::string(py::repr(v)));
+  if (py::isinstance<py::bool_>(v))
+    throw py::value_error(name + " needs a whole number, not " + std::string(py::repr(v)));
   if (py::isinstance<py::int_>(v) || py::hasattr(v, "__index__")) {
     const long long n = py::int_(py::reinterpret_borrow<py::object>(v)).cast<long long>();
     if (n < -1000000 || n > 1000000) throw py::value_error(name + " is out of range");
@@ -134,29 +136,30 @@ using OptionSetter = std::function<void(AnalysisRequest&, const std::string&, py
 
 const std::map<std::string, OptionSetter>& optionSetters() {
   static const std::map<std::string, OptionSetter> setters = {
-      {"method", [](AnalysisRequest& r, const std::string&, py::handle v) { r.method = methodOption(v); }},
-      {"min_period",
-       [](AnalysisRequest& r, const std::string& k, py::handle v) { r.settings.minPeriod = numberOption(k, v); }},
-      {"max_period",
-       [](AnalysisRequest& r, const std::string& k, py::handle v) { r.settings.maxPeriod = numberOption(k, v); }},
+      {"method",
+       [](AnalysisRequest& r, const std::string&, py::handle v) { r.method = methodOption(v); }},
+      {"min_period", [](AnalysisRequest& r, const std::string& k,
+                        py::handle v) { r.settings.minPeriod = numberOption(k, v); }},
+      {"max_period", [](AnalysisRequest& r, const std::string& k,
+                        py::handle v) { r.settings.maxPeriod = numberOption(k, v); }},
       {"harmonics",
        [](AnalysisRequest& r, const std::string& k, py::handle v) {
          r.settings.harmonics = static_cast<std::int32_t>(wholeOption(k, v));
        }},
-      {"resolution",
-       [](AnalysisRequest& r, const std::string& k, py::handle v) { r.settings.resolution = numberOption(k, v); }},
+      {"resolution", [](AnalysisRequest& r, const std::string& k,
+                        py::handle v) { r.settings.resolution = numberOption(k, v); }},
       {"period",
        [](AnalysisRequest& r, const std::string& k, py::handle v) {
          const double p = numberOption(k, v);
          if (!(p > 0.0)) throw py::value_error("period must be a positive number");
          r.givenPeriod = p;
        }},
-      {"save_periodogram",
-       [](AnalysisRequest& r, const std::string& k, py::handle v) { r.savePeriodogram = flagOption(k, v); }},
-      {"save_phased",
-       [](AnalysisRequest& r, const std::string& k, py::handle v) { r.savePhased = flagOption(k, v); }},
-      {"save_phased_binned",
-       [](AnalysisRequest& r, const std::string& k, py::handle v) { r.savePhasedBinned = flagOption(k, v); }},
+      {"save_periodogram", [](AnalysisRequest& r, const std::string& k,
+                              py::handle v) { r.savePeriodogram = flagOption(k, v); }},
+      {"save_phased", [](AnalysisRequest& r, const std::string& k,
+                         py::handle v) { r.savePhased = flagOption(k, v); }},
+      {"save_phased_binned", [](AnalysisRequest& r, const std::string& k,
+                                py::handle v) { r.savePhasedBinned = flagOption(k, v); }},
   };
   return setters;
 }
@@ -256,7 +259,8 @@ py::object valueOf(const ReportValue& v, const py::object& jsonLoads) {
 py::list fieldsOf(const AnalysisReport& report) {
   const py::object jsonLoads = py::module_::import("json").attr("loads");
   py::list fields;
-  for (const auto& f : report.fields()) fields.append(py::make_tuple(f.key, valueOf(f.value, jsonLoads)));
+  for (const auto& f : report.fields())
+    fields.append(py::make_tuple(f.key, valueOf(f.value, jsonLoads)));
   return fields;
 }
 
@@ -277,7 +281,8 @@ py::tuple toPython(Analysed&& a) {
   // "unreadable": the file could not be opened; "failed": the search was
   // refused (no fields) or a derived file could not be written.
   const char* status = a.unreadable ? "unreadable" : a.result.failed ? "failed" : "ok";
-  return py::make_tuple(status, fieldsOf(a.result.report), py::cast(a.result.diagnostics), frequency, power);
+  return py::make_tuple(status, fieldsOf(a.result.report), py::cast(a.result.diagnostics),
+                        frequency, power);
 }
 
 Analysed analyseLoaded(Workspace& ws, const std::string& name, const AnalysisRequest& request,
@@ -306,7 +311,8 @@ py::tuple analyseArrays(const Array& t, const Array& y, const Array& dy, const s
                         const py::dict& options, int threads, bool keepPeriodogram) {
   const AnalysisRequest request = requestOf(options);
   if (request.savePeriodogram || request.savePhased || request.savePhasedBinned)
-    throw py::value_error("save_periodogram, save_phased and save_phased_binned need a file: use analyse_file");
+    throw py::value_error(
+        "save_periodogram, save_phased and save_phased_binned need a file: use analyse_file");
   Curve c{toVector(t), toVector(y), toVector(dy), name};
   Analysed a;
   runInterruptibly(runControl(threads), [&](const RunControl& rc) {
@@ -319,8 +325,8 @@ py::tuple analyseArrays(const Array& t, const Array& y, const Array& dy, const s
 
 // Reading a file as analyseObservationFile does: the reading notes (other
 // than the point count) first among the diagnostics.
-Analysed analyseOneFile(const std::string& path, const AnalysisRequest& request, const RunControl& rc,
-                        bool keepPeriodogram) {
+Analysed analyseOneFile(const std::string& path, const AnalysisRequest& request,
+                        const RunControl& rc, bool keepPeriodogram) {
   Workspace ws;
   const Outcome loaded = loadObservations(ws, path);
   if (!loaded.ok) {
@@ -332,15 +338,18 @@ Analysed analyseOneFile(const std::string& path, const AnalysisRequest& request,
     return a;
   }
   Analysed a = analyseLoaded(ws, path, request, rc, keepPeriodogram);
-  a.result.diagnostics.insert(a.result.diagnostics.begin(), loaded.notes.begin() + 1, loaded.notes.end());
+  a.result.diagnostics.insert(a.result.diagnostics.begin(), loaded.notes.begin() + 1,
+                              loaded.notes.end());
   return a;
 }
 
-py::tuple analyseFile(const std::string& path, const py::dict& options, int threads, bool keepPeriodogram) {
+py::tuple analyseFile(const std::string& path, const py::dict& options, int threads,
+                      bool keepPeriodogram) {
   const AnalysisRequest request = requestOf(options);
   Analysed a;
-  runInterruptibly(runControl(threads),
-                   [&](const RunControl& rc) { a = analyseOneFile(path, request, rc, keepPeriodogram); });
+  runInterruptibly(runControl(threads), [&](const RunControl& rc) {
+    a = analyseOneFile(path, request, rc, keepPeriodogram);
+  });
   if (a.unreadable) raiseFileError(path, path + ": " + joinLines(a.result.diagnostics));
   return toPython(std::move(a));
 }
@@ -387,13 +396,14 @@ py::list analyseFiles(const std::vector<std::string>& paths, const py::dict& opt
 py::list analyseCurves(const py::list& curves, const py::dict& options, int threads) {
   const AnalysisRequest request = requestOf(options);
   if (request.savePeriodogram || request.savePhased || request.savePhasedBinned)
-    throw py::value_error("save_periodogram, save_phased and save_phased_binned need a file: use analyse_file");
+    throw py::value_error(
+        "save_periodogram, save_phased and save_phased_binned need a file: use analyse_file");
   std::vector<Curve> input;
   input.reserve(curves.size());
   for (const auto& item : curves) {
     const auto c = item.cast<py::tuple>();
-    input.push_back({toVector(c[0].cast<Array>()), toVector(c[1].cast<Array>()), toVector(c[2].cast<Array>()),
-                     c[3].cast<std::string>()});
+    input.push_back({toVector(c[0].cast<Array>()), toVector(c[1].cast<Array>()),
+                     toVector(c[2].cast<Array>()), c[3].cast<std::string>()});
   }
   std::vector<Analysed> done;
   runInterruptibly(runControl(threads), [&](const RunControl& all) {
@@ -424,15 +434,16 @@ py::tuple readFile(const std::string& path) {
     raiseFileError(path, path + ": " + joinLines(lines));
   }
   LightCurve& lc = ws.lightCurve;
-  return py::make_tuple(toNumpy(std::move(lc.time)), toNumpy(std::move(lc.value)), toNumpy(std::move(lc.error)),
-                        py::cast(loaded.notes));
+  return py::make_tuple(toNumpy(std::move(lc.time)), toNumpy(std::move(lc.value)),
+                        toNumpy(std::move(lc.error)), py::cast(loaded.notes));
 }
 
 // significance(t, y, dy, name, method, randomize, iterations, seed, output,
 //              settings dict, threads) -> dict of the command line's keys
 py::dict significance(const Array& t, const Array& y, const Array& dy, const std::string& name,
                       const std::string& method, const std::string& randomize, long iterations,
-                      std::uint64_t seed, const std::string& output, const py::dict& settings, int threads) {
+                      std::uint64_t seed, const std::string& output, const py::dict& settings,
+                      int threads) {
   SignificanceOptions options;
   if (method == "aov")
     options.method = SignificanceMethod::Aov;
@@ -502,10 +513,11 @@ PYBIND11_MODULE(_fazorn, m) {
   m.def("analyse_file", &analyseFile, py::arg("path"), py::arg("options"), py::arg("threads"),
         py::arg("periodogram"));
   m.def("analyse_files", &analyseFiles, py::arg("paths"), py::arg("options"), py::arg("threads"));
-  m.def("analyse_curves", &analyseCurves, py::arg("curves"), py::arg("options"), py::arg("threads"));
+  m.def("analyse_curves", &analyseCurves, py::arg("curves"), py::arg("options"),
+        py::arg("threads"));
   m.def("significance", &significance, py::arg("t"), py::arg("y"), py::arg("dy"), py::arg("name"),
-        py::arg("method"), py::arg("randomize"), py::arg("iterations"), py::arg("seed"), py::arg("output"),
-        py::arg("settings"), py::arg("threads"));
+        py::arg("method"), py::arg("randomize"), py::arg("iterations"), py::arg("seed"),
+        py::arg("output"), py::arg("settings"), py::arg("threads"));
   m.def("option_names", []() {
     std::vector<std::string> names;
     for (const auto& s : optionSetters()) names.push_back(s.first);
