@@ -96,7 +96,15 @@ def test_frame_of_observations_gives_the_table_of_the_files(client, real_files, 
     pd.testing.assert_frame_equal(table, want, check_exact=True)
     with dask.config.set(scheduler="threads"):  # the local default scheduler
         table = fazorn.dask.analyse_frame(ddf, id="star", time="t", value="mag", error="err", method="ls")
-    pd.testing.assert_frame_equal(table, want, check_exact=True)
+        pd.testing.assert_frame_equal(table, want, check_exact=True)
+        # Without errors: equal weights, as fazorn.analyse with dy=None.
+        unweighted = fazorn.dask.analyse_frame(ddf, id="star", time="t", value="mag", error=None, method="aov")
+    first = rows[rows["star"] == order[0]]
+    alone = fazorn.analyse(first["t"], first["mag"], method="aov").to_dict()
+    del alone["file"]
+    assert unweighted.drop(columns=["star", "error"]).iloc[0].to_dict() == alone
+    with pytest.raises(ValueError, match="no column 'flux'"):
+        fazorn.dask.analyse_frame(ddf, id="star", time="t", value="flux", error="err")
 
 
 def test_default_scheduler_and_bad_files_are_recorded(real_files, cli, tmp_path):
