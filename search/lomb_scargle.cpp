@@ -1,11 +1,10 @@
 #include "search/lomb_scargle.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <thread>
 
 #include "core/numeric_kit.h"
+#include "core/parallel_for.h"
 #include "search/frequency_grid.h"
 
 namespace fazorn {
@@ -148,30 +147,20 @@ LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
     }
     bounds.back() = nout;
   }
-  std::atomic<bool> stopped{false};
-  std::atomic<std::int64_t> done{0};
+  WorkMeter meter(rc, nout);
   const double var = av.variance;
-  auto worker = [&](int k) {
+  runOnThreads(threads, [&](int k) {
     const std::int64_t first = bounds[static_cast<std::size_t>(k)];
     const std::int64_t last = bounds[static_cast<std::size_t>(k) + 1];
     std::vector<double> c = start.c, s = start.s;
     for (std::int64_t i = 0; i < first; ++i) {
-      if (i % (kCheckEvery * 4) == 0 && rc.cancelled()) {
-        stopped = true;
-        return;
-      }
+      if (i % (kCheckEvery * 4) == 0 && meter.cancelled()) return;
       advance(n, cosineStep.data(), sineStep.data(), c.data(), s.data());
     }
     for (std::int64_t i = first; i < last; ++i) {
       if ((i - first) % kCheckEvery == 0) {
-        if (rc.cancelled()) {
-          stopped = true;
-          return;
-        }
-        if (i > first) {
-          const std::int64_t d = done.fetch_add(kCheckEvery) + kCheckEvery;
-          rc.report(static_cast<double>(d) / static_cast<double>(nout));
-        }
+        if (meter.cancelled()) return;
+        if (i > first) meter.add(kCheckEvery);
       }
       double sumsh = 0.0, sumc = 0.0;
       for (std::size_t j = 0; j < n; ++j) {
@@ -195,21 +184,13 @@ LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
       r.power[static_cast<std::size_t>(i)] =
           0.5 * (sumcy * sumcy / sumc + sumsy * sumsy / sums) / var;
     }
-  };
-  if (threads <= 1) {
-    worker(0);
-  } else {
-    std::vector<std::thread> pool;
-    for (int k = 1; k < threads; ++k) pool.emplace_back(worker, k);
-    worker(0);
-    for (auto& t : pool) t.join();
-  }
-  if (stopped) {
+    if (last > first) meter.add((last - first - 1) % kCheckEvery + 1);
+  });
+  if (meter.done() < nout) {
     r.status = SearchStatus::Cancelled;
     r.message = "Cancelled.";
     return r;
   }
-  rc.report(1.0);
 
   double pymax = 0.0;
   for (std::int64_t i = 0; i < nout; ++i) {

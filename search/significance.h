@@ -1,36 +1,19 @@
-// Significance of the highest periodogram peak by randomisation: the values
-// are replaced by white noise of the same mean and rms, or permuted together
-// with their errors over the fixed times, and the search is repeated many
-// times. The share of runs whose highest power reaches that of the real
-// light curve is the empirical false-alarm probability.
+// The significance test command: the highest periodogram peak of the light
+// curve against the peaks of many randomised copies (significance_runs.h).
+// The share of runs whose highest power reaches that of the real light curve
+// is the empirical false-alarm probability.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <string>
 
 #include "core/outcome.h"
 #include "core/run_control.h"
 #include "core/workspace.h"
+#include "search/significance_runs.h"
 
 namespace fazorn {
-
-enum class SignificanceMethod { LombScargle, Aov };
-enum class Randomization { Permute, WhiteNoise };
-
-// The highest peak of one search.
-struct PeakFound {
-  double period = 0.0;  // days
-  double power = 0.0;
-};
-
-// One search over a light curve with the stored settings. It must be
-// thread-safe (called from several threads at once on different arrays).
-using PeakSearch = std::function<PeakFound(std::span<const double> time,
-                                           std::span<const double> value,
-                                           std::span<const double> weight,
-                                           const SearchSettings& settings)>;
 
 struct SignificanceOptions {
   SignificanceMethod method = SignificanceMethod::LombScargle;
@@ -56,9 +39,6 @@ struct SignificanceResult {
   std::string file;
 };
 
-// The default search of each method on the stored settings.
-PeakSearch defaultPeakSearch(SignificanceMethod method);
-
 // Runs the test on a copy of the light curve (the Workspace's light curve is
 // the same afterwards). Runs go in parallel on rc's threads; run k always
 // uses the random stream derived from (seed, k), so the file does not depend
@@ -75,26 +55,5 @@ Outcome generateWhiteNoise(Workspace& ws, std::uint64_t seed);
 // "Randomly permute": values, errors and weights shuffled together over the
 // fixed times, through the scratch arrays.
 Outcome randomlyPermute(Workspace& ws, std::uint64_t seed);
-
-// The random stream of the randomisation (SplitMix64-seeded xoshiro256**),
-// fixed here so that a seed gives the same runs on every platform.
-class RandomStream {
- public:
-  explicit RandomStream(std::uint64_t seed);
-  std::uint64_t next();
-  double uniform();                       // [0, 1)
-  double gaussian();                      // mean 0, rms 1 (Box-Muller)
-  std::uint64_t below(std::uint64_t n);   // uniform in [0, n)
-
- private:
-  std::uint64_t s_[4];
-  bool haveSpare_ = false;
-  double spare_ = 0.0;
-};
-
-// Randomises one copy: `value`, `error`, `weight` hold the original on entry.
-void permuteTogether(std::span<double> value, std::span<double> error, std::span<double> weight,
-                     RandomStream& rng);
-void fillWhiteNoise(std::span<double> value, double mean, double rms, RandomStream& rng);
 
 }  // namespace fazorn

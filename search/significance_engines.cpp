@@ -4,32 +4,33 @@
 
 #include "search/aov_periodogram.h"
 #include "search/lomb_scargle.h"
-#include "search/significance.h"
+#include "search/significance_runs.h"
 
 namespace fazorn {
 
 namespace {
 
 PeakFound lombScarglePeak(std::span<const double> time, std::span<const double> value,
-                          std::span<const double>, const SearchSettings& s) {
+                          std::span<const double>, const SearchSettings& s,
+                          const RunControl& rc) {
   if (time.size() < 2) return {};
   const auto [lo, hi] = std::minmax_element(time.begin(), time.end());
   const LombScargleOptions options =
       lombScargleOptionsFor(s.minPeriod, s.maxPeriod, time.size(), *hi - *lo);
   if (options.capacity < 0) return {};
-  const LombScargleResult r = computeLombScarglePeriodogram(time, value, options, RunControl{});
+  const LombScargleResult r = computeLombScarglePeriodogram(time, value, options, rc);
   if (r.status != SearchStatus::Ok) return {};
   const double f = r.frequency[static_cast<std::size_t>(r.peakIndex)];
   return {f != 0 ? 1 / f : 0.0, r.maxPower};
 }
 
 PeakFound aovPeak(std::span<const double> time, std::span<const double> value,
-                  std::span<const double> weight, const SearchSettings& s) {
+                  std::span<const double> weight, const SearchSettings& s, const RunControl& rc) {
   const GridCheck grid = makeFrequencyGrid(1 / s.maxPeriod, 1 / s.minPeriod, s.resolution);
   if (!grid.ok()) return {};
   const int terms = 2 * std::max(1, s.harmonics) + 1;
   const AovResult r =
-      computeAovPeriodogram({time, value, weight}, {grid.grid, terms}, RunControl{});
+      computeAovPeriodogram({time, value, weight}, {grid.grid, terms}, rc);
   if (r.status != SearchStatus::Ok) return {};
   return {1 / r.bestFrequency, r.maxPower};
 }

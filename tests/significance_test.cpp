@@ -14,7 +14,7 @@ namespace {
 // A plain periodogram for the tests: the fraction of the variance explained
 // by the best sinusoid on the settings' grid.
 PeakFound plainSearch(std::span<const double> t, std::span<const double> v,
-                      std::span<const double>, const SearchSettings& s) {
+                      std::span<const double>, const SearchSettings& s, const RunControl&) {
   const std::size_t n = v.size();
   double mean = 0;
   for (double x : v) mean += x;
