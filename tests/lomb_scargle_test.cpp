@@ -63,6 +63,28 @@ TEST(LombScargle, PowerIsTheClassicalLombNormalisationOnIndependentData) {
   }
 }
 
+// Below 1 % the false-alarm probability is the union bound M e^-z; above it
+// the exact 1 - (1 - e^-z)^M for M independent frequencies. A peak in
+// between takes the second formula, which lies below the bound by about
+// half its square.
+TEST(LombScargle, ModerateFalseAlarmProbabilityUsesTheIndependentTrialsFormula) {
+  bool found = false;
+  for (std::uint64_t seed = 1; seed < 400 && !found; ++seed) {
+    const test::Series s = test::makeSineSeries(seed, 120, 1.3, 0.0, 1.0, 40.0);
+    const LombScargleResult r = run(s, 4.0, 1.0, 2);
+    if (!(r.falseAlarmProbability > 0.02 && r.falseAlarmProbability < 0.1)) continue;
+    found = true;
+    const auto ref = reference::lombScarglePeriodogram(s.time, s.value, 4.0, 1.0);
+    EXPECT_EQ(r.falseAlarmProbability, ref.falseAlarmProbability);
+    const double independent = 2.0 * static_cast<double>(r.power.size()) / 4.0;
+    const double x = std::exp(-r.maxPower);
+    const double unionBound = independent * x;
+    EXPECT_NEAR(r.falseAlarmProbability, -std::expm1(independent * std::log1p(-x)), 1e-12);
+    EXPECT_LT(r.falseAlarmProbability, unionBound - 0.3 * unionBound * unionBound);
+  }
+  EXPECT_TRUE(found) << "no white-noise curve with a false-alarm probability of 2 % to 10 %";
+}
+
 TEST(LombScargle, ShortOutputIsReportedAndNeverOverrun) {
   const test::Series s = test::makeSineSeries(4, 100, 2.0, 0.3, 0.05, 40.0);
   testing::internal::CaptureStderr();
