@@ -29,9 +29,11 @@
 #include "search/aov_periodogram.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <complex>
 #include <cstring>
+#include <optional>
 
 #include "search/frequency_blocks.h"
 
@@ -161,25 +163,40 @@ double pointwisePower(const AovPrepared& p, double omega, PointwiseScratch& s) {
 // of weight 0 (they add nothing to any moment).
 struct FastShared {
   std::size_t padded = 0;
-  std::vector<double> time, weight, weightedValue, stepRe, stepIm;
+  // The prepared times and weights (padded in place), and the products and
+  // rotations the moment sums need.
+  const double* time = nullptr;
+  const double* weight = nullptr;
+  std::vector<double> weightedValue, stepRe, stepIm;
   const AovPrepared* prepared = nullptr;
   const std::vector<double>* omega = nullptr;  // the accumulated angular frequencies
   double deltaOmega = 0.0;
   double weightSum = 0.0;       // mu_0
   double weightedValueSum = 0;  // nu_0
   int order = 0;                // m, the number of harmonics
+  // Frequencies the moment route handed to the pointwise route.
+  mutable std::atomic<std::int64_t> pointwise{0};
 };
 
 struct FastThreadState {
+  // The rotated phasors of the points of one chunk.
   std::vector<double> zRe, zIm;
   // The moment sums of every frequency of a block.
   std::vector<std::complex<double>> moments;
-  PointwiseScratch pointwise;
-  FastThreadState(std::size_t padded, std::size_t n)
-      : zRe(padded),
-        zIm(padded),
+  // The pointwise route's eight arrays of n, made on the first frequency
+  // that needs them: on a well-conditioned light curve none does, and they
+  // would be most of the search's memory (64 bytes a point a thread).
+  std::optional<PointwiseScratch> pointwise;
+  std::size_t padded;
+  explicit FastThreadState(std::size_t padded)
+      : zRe(std::min(padded, kChunk)),
+        zIm(std::min(padded, kChunk)),
         moments(static_cast<std::size_t>(kBlock) * (3 * kMaxFastHarmonics + 2)),
-        pointwise(n) {}
+        padded(padded) {}
+  PointwiseScratch& pointwiseScratch() {
+    if (!pointwise) pointwise.emplace(padded);
+    return *pointwise;
+  }
 };
 
 using Complex = std::complex<double>;
@@ -241,21 +258,23 @@ __attribute__((always_inline)) inline void gatherMoments(const FastShared& sh, F
                                                          std::size_t begin, std::size_t end,
                                                          double drift, Complex* mu, Complex* nu) {
   Lanes muRe[2 * M] = {}, muIm[2 * M] = {}, nuRe[M] = {}, nuIm[M] = {};
-  const double* t = sh.time.data();
-  const double* w = sh.weight.data();
+  const double* t = sh.time;
+  const double* w = sh.weight;
   const double* wx = sh.weightedValue.data();
   const double* dr = sh.stepRe.data();
   const double* di = sh.stepIm.data();
   double* zr = st.zRe.data();
   double* zi = st.zIm.data();
   for (std::size_t i = begin; i < end; i += kLanes) {
-    const Lanes vr = load(zr + i), vi = load(zi + i), vt = load(t + i);
+    // The phasors are held for the current chunk only.
+    const std::size_t q = i - begin;
+    const Lanes vr = load(zr + q), vi = load(zi + q), vt = load(t + i);
     const Lanes vw = load(w + i), vwx = load(wx + i);
     const Lanes small = drift * vt;
     const Lanes ur = vr - vi * small, ui = vi + vr * small;
     const Lanes sr = load(dr + i), si = load(di + i);
-    store(zr + i, vr * sr - vi * si);
-    store(zi + i, vr * si + vi * sr);
+    store(zr + q, vr * sr - vi * si);
+    store(zi + q, vr * si + vi * sr);
     Lanes pr = ur, pi = ui;
 #pragma GCC unroll 16
     for (int k = 0; k < 2 * M; ++k) {
@@ -285,14 +304,7 @@ __attribute__((always_inline)) inline void fastBlockFor(const FastShared& sh, Fa
                                                         std::int64_t first, std::int64_t last,
                                                         double* power) {
   const std::vector<double>& omega = *sh.omega;
-  const std::size_t n = sh.prepared->shiftedTime.size();
   const double anchor = omega[static_cast<std::size_t>(first)];
-  for (std::size_t i = 0; i < n; ++i) {
-    const double angle = anchor * sh.time[i];
-    st.zRe[i] = std::cos(angle);
-    st.zIm[i] = std::sin(angle);
-  }
-  for (std::size_t i = n; i < sh.padded; ++i) st.zRe[i] = 1.0, st.zIm[i] = 0.0;
   constexpr int kMu = 2 * M + 1, kNu = M + 1;
   const std::int64_t count = last - first;
   Complex* mu = st.moments.data();
@@ -300,6 +312,12 @@ __attribute__((always_inline)) inline void fastBlockFor(const FastShared& sh, Fa
   std::fill(mu, nu + count * kNu, Complex(0.0));
   for (std::size_t begin = 0; begin < sh.padded; begin += kChunk) {
     const std::size_t end = std::min(sh.padded, begin + kChunk);
+    // The padding points sit at time 0: their phasors are 1.
+    for (std::size_t i = begin; i < end; ++i) {
+      const double angle = anchor * sh.time[i];
+      st.zRe[i - begin] = std::cos(angle);
+      st.zIm[i - begin] = std::sin(angle);
+    }
     for (std::int64_t j = 0; j < count; ++j) {
       const double drift = (omega[static_cast<std::size_t>(first + j)] - anchor) -
                            static_cast<double>(j) * sh.deltaOmega;
@@ -311,7 +329,10 @@ __attribute__((always_inline)) inline void fastBlockFor(const FastShared& sh, Fa
     nu[j * kNu] = sh.weightedValueSum;
     const double w = omega[static_cast<std::size_t>(first + j)];
     double p = powerFromMoments(mu + j * kMu, nu + j * kNu, M, sh.prepared->denominator);
-    if (p < 0.0) p = pointwisePower(*sh.prepared, w, st.pointwise);
+    if (p < 0.0) {
+      p = pointwisePower(*sh.prepared, w, st.pointwiseScratch());
+      sh.pointwise.fetch_add(1, std::memory_order_relaxed);
+    }
     power[first + j] = usablePower(p);
   }
 }
@@ -391,7 +412,7 @@ AovResult computeAovPeriodogram(const LightCurveView& lc, const AovOptions& opti
   for (std::size_t j = 0; j < omega.size(); ++j) r.frequency[j] = omega[j] / twoPi;
   r.power.assign(omega.size(), 0.0);
 
-  const AovPrepared prepared = prepareAov(lc, std::max(1, options.harmonicTerms));
+  AovPrepared prepared = prepareAov(lc, std::max(1, options.harmonicTerms));
   const std::size_t n = prepared.shiftedTime.size();
   if (count == 0) {
     r.message = "The frequency grid is empty.";
@@ -413,14 +434,18 @@ AovResult computeAovPeriodogram(const LightCurveView& lc, const AovOptions& opti
     sh.deltaOmega = deltaOmega;
     sh.order = m;
     sh.padded = (n + kLanes - 1) / kLanes * kLanes;
-    sh.time.assign(sh.padded, 0.0);
-    sh.weight.assign(sh.padded, 0.0);
+    // Padding points of weight 0, value 0 and time 0 add exact zeros to
+    // every sum of both routes, so the prepared arrays serve the moment sums
+    // without copies (memory: a long light curve is mostly these arrays).
+    prepared.shiftedTime.resize(sh.padded, 0.0);
+    prepared.centredValue.resize(sh.padded, 0.0);
+    prepared.weight.resize(sh.padded, 0.0);
+    sh.time = prepared.shiftedTime.data();
+    sh.weight = prepared.weight.data();
     sh.weightedValue.assign(sh.padded, 0.0);
     sh.stepRe.assign(sh.padded, 1.0);
     sh.stepIm.assign(sh.padded, 0.0);
     for (std::size_t i = 0; i < n; ++i) {
-      sh.time[i] = prepared.shiftedTime[i];
-      sh.weight[i] = prepared.weight[i];
       sh.weightedValue[i] = prepared.weight[i] * prepared.centredValue[i];
       sh.stepRe[i] = std::cos(deltaOmega * sh.time[i]);
       sh.stepIm[i] = std::sin(deltaOmega * sh.time[i]);
@@ -428,11 +453,13 @@ AovResult computeAovPeriodogram(const LightCurveView& lc, const AovOptions& opti
       sh.weightedValueSum += sh.weightedValue[i];
     }
     finished = runFrequencyBlocks(
-        count, kBlock, rc, [&] { return FastThreadState(sh.padded, n); },
+        count, kBlock, rc, [&] { return FastThreadState(sh.padded); },
         [&](FastThreadState& st, std::int64_t first, std::int64_t last) {
           fastBlock(sh, st, first, last, power);
         });
+    r.pointwiseFrequencies = sh.pointwise.load();
   } else {
+    r.pointwiseFrequencies = count;
     finished = runFrequencyBlocks(
         count, kBlock, rc, [&] { return PointwiseScratch(n); },
         [&](PointwiseScratch& st, std::int64_t first, std::int64_t last) {

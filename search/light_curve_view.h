@@ -40,6 +40,9 @@ struct SearchResult {
   double maxPower = 0.0;          // highest power (0 without a peak)
   double bestFrequency = 0.0;     // frequency of the first strict maximum (0 without a peak)
   std::int32_t bestIndex = -1;    // its index, -1 without a peak
+  // AoV: how many frequencies took the slow pointwise route (all of them
+  // for harmonic counts without a moment kernel); a diagnostic of speed only.
+  std::int64_t pointwiseFrequencies = 0;
 };
 
 // Ends an AoV-type search once power[] is filled: Cancelled when the blocks

@@ -79,6 +79,26 @@ INSTANTIATE_TEST_SUITE_P(
         AgreementCase{"PureNoise", 500, 1.0, 0.0, 0.1, 1000, 0, 2, 0.001, 5, 0.0005}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A fault in the moment route's conditioning test would only send
+// frequencies to the slow pointwise route, changing no power; the counter is
+// the only witness.
+TEST(AovPeriodogram, WellConditionedCurvesStayOnTheMomentRoute) {
+  const Curve typical = fromSeries(test::makeSineSeries(4, 800, 0.73, 0.3, 0.05, 300.0), 0.5);
+  EXPECT_EQ(search(typical, 0.002, 5, 0.0003, 2).pointwiseFrequencies, 0);
+  const Curve julian =
+      fromSeries(test::makeSineSeries(5, 500, 2.9, 0.2, 0.1, 2000.0, 12.0, 2450000.5), 0.5);
+  EXPECT_EQ(search(julian, 0.002, 5, 0.0003, 3, 2).pointwiseFrequencies, 0);
+  // A span of 3 days cannot tell apart the polynomials of the lowest
+  // frequencies: some (only those) go pointwise.
+  const Curve shortSpan = fromSeries(test::makeSineSeries(6, 200, 0.31, 0.2, 0.02, 3.0), 0.5);
+  const AovResult s = search(shortSpan, 0.002, 6, 0.001, 3);
+  EXPECT_GT(s.pointwiseFrequencies, 0);
+  EXPECT_LT(s.pointwiseFrequencies, static_cast<std::int64_t>(s.power.size()) / 10);
+  // Beyond the compiled kernels every frequency is pointwise.
+  const AovResult seven = search(typical, 0.05, 2, 0.003, 7);
+  EXPECT_EQ(seven.pointwiseFrequencies, static_cast<std::int64_t>(seven.power.size()));
+}
+
 TEST(AovPeriodogram, ExactSinusoidHasPowerOneAndPowersStayInTheUnitInterval) {
   // The frequency 0.5 lies on the grid 0.1 + 40 * 0.01.
   Curve c = fromSeries(test::makeSineSeries(5, 200, 2.0, 0.4, 0.0, 50.0));
