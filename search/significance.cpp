@@ -7,51 +7,9 @@
 #include "core/file_names.h"
 #include "core/number_format.h"
 #include "core/results_panel.h"
-#include "core/statistics.h"
 #include "core/text_file.h"
 
 namespace fazorn {
-
-namespace {
-
-// What the editing commands redraw after changing the values.
-Outcome afterValuesChanged(Workspace& ws) {
-  refreshLightCurveStatistics(ws);
-  Outcome out;
-  out.redraw.lightCurve = true;
-  if (ws.phased == 1) {
-    Outcome refreshed = refreshPhasing(ws);
-    out.redraw.phaseDiagram = refreshed.redraw.phaseDiagram;
-    out.redraw.results = refreshed.redraw.results;
-  }
-  return out;
-}
-
-}  // namespace
-
-Outcome generateWhiteNoise(Workspace& ws, std::uint64_t seed) {
-  if (ws.dataLoaded != 1 || ws.lightCurve.pointCount < 1) return {};
-  computeLightCurveStatistics(ws);
-  RandomStream rng(seed);
-  fillWhiteNoise(ws.lightCurve.value, ws.stats.meanValue, ws.stats.rms, rng);
-  return afterValuesChanged(ws);
-}
-
-Outcome randomlyPermute(Workspace& ws, std::uint64_t seed) {
-  if (ws.dataLoaded != 1 || ws.lightCurve.pointCount < 1) return {};
-  LightCurve& lc = ws.lightCurve;
-  const auto n = static_cast<std::size_t>(lc.pointCount);
-  lc.scratchValue.assign(lc.value.begin(), lc.value.end());
-  lc.scratchError.assign(lc.error.begin(), lc.error.end());
-  std::vector<double> weight(lc.weight.begin(), lc.weight.end());
-  RandomStream rng(seed);
-  permuteTogether(std::span(lc.scratchValue.data(), n), std::span(lc.scratchError.data(), n),
-                  weight, rng);
-  std::copy(lc.scratchValue.begin(), lc.scratchValue.end(), lc.value.begin());
-  std::copy(lc.scratchError.begin(), lc.scratchError.end(), lc.error.begin());
-  lc.weight = std::move(weight);
-  return afterValuesChanged(ws);
-}
 
 Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
                             const RunControl& rc, SignificanceResult* resultOut) {

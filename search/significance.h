@@ -48,12 +48,4 @@ struct SignificanceResult {
 Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
                             const RunControl& rc, SignificanceResult* result = nullptr);
 
-// "Generate white noise": value[] becomes Gaussian noise with the light
-// curve's mean and rms; times and errors stay.
-Outcome generateWhiteNoise(Workspace& ws, std::uint64_t seed);
-
-// "Randomly permute": values, errors and weights shuffled together over the
-// fixed times, through the scratch arrays.
-Outcome randomlyPermute(Workspace& ws, std::uint64_t seed);
-
 }  // namespace fazorn

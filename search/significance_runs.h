@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "core/random_stream.h"
 #include "core/run_control.h"
 #include "core/workspace.h"
 
@@ -66,28 +67,7 @@ RandomizationRuns runRandomizations(const RandomizationInput& input,
                                     const SearchSettings& settings, const RunControl& rc,
                                     const RunSink& sink = {}, bool keepPeaks = true);
 
-// The random stream of the randomisation (SplitMix64-seeded xoshiro256**),
-// fixed here so that a seed gives the same runs on every platform.
-class RandomStream {
- public:
-  explicit RandomStream(std::uint64_t seed);
-  std::uint64_t next();
-  double uniform();                      // [0, 1)
-  double gaussian();                     // mean 0, rms 1 (Box-Muller)
-  std::uint64_t below(std::uint64_t n);  // uniform in [0, n)
-
- private:
-  std::uint64_t s_[4];
-  bool haveSpare_ = false;
-  double spare_ = 0.0;
-};
-
 // The seed of run `run` of a test seeded with `seed`.
 std::uint64_t randomizationRunSeed(std::uint64_t seed, long run);
-
-// Randomises one copy: `value`, `error`, `weight` hold the original on entry.
-void permuteTogether(std::span<double> value, std::span<double> error, std::span<double> weight,
-                     RandomStream& rng);
-void fillWhiteNoise(std::span<double> value, double mean, double rms, RandomStream& rng);
 
 }  // namespace fazorn
