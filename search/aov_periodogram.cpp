@@ -36,6 +36,7 @@
 #include <optional>
 
 #include "search/frequency_blocks.h"
+#include "search/nonuniform_fft.h"
 
 // The moment sums use GCC vector types wider than the baseline ISA; their
 // calling convention never crosses this file.
@@ -364,6 +365,128 @@ void fastBlock(const FastShared& sh, FastThreadState& st, std::int64_t first, st
   }
 }
 
+// The Fourier route. Every moment the recurrence needs is a sum over the
+// points of a weight times exp(i k omega t); on the uniform grid
+// omega_j = omega_0 + j dOmega these are, for each k, one non-uniform
+// Fourier transform of the strengths c exp(i k omega_0 t) at the angles
+// k dOmega t. The engine's frequencies are accumulated by repeated addition
+// and drift from omega_0 + j dOmega by e_j (a few units in the last place
+// times j); as in the exact route the drift enters to first order,
+// exp(i k (omega + e) t) = exp(i k omega t) (1 + i k e t), which needs the
+// same transforms of c t as well. The second-order term, (k e t)^2 / 2, stays
+// below 1e-11 for any grid the engine accepts.
+constexpr double kFourierTolerance = 1e-13;
+// Frequencies whose Fourier power lies this close to the highest are
+// recomputed by the exact route, so that the peak is the exact route's.
+constexpr double kCandidateMargin = 1e-6;
+// At most this many blocks of candidates are recomputed (a periodogram
+// flat to within the margin over more is pure noise or degenerate).
+constexpr std::size_t kMaxCandidateBlocks = 64;
+
+using ComplexVector = std::vector<Complex>;
+
+// The transforms of one moment family (weights w or weighted values w x):
+// sums[k - 1][j] and timeSums[k - 1][j] for k = 1 .. highest.
+struct MomentSeries {
+  std::vector<ComplexVector> sums, timeSums;
+};
+
+void fourierPowers(const FastShared& sh, const std::vector<double>& omega, const RunControl& rc,
+                   double* power, bool* finished) {
+  const std::size_t n = sh.prepared->shiftedTime.size();  // padded: weight 0 adds nothing
+  const auto count = static_cast<std::int64_t>(omega.size());
+  const int m = sh.order;
+  const double omega0 = omega.front();
+  // The transforms: mu_k for k = 1 .. 2m and nu_d for d = 1 .. m, each of
+  // the strengths and of the strengths times t.
+  struct Task {
+    int k;
+    bool values, timed;
+  };
+  std::vector<Task> tasks;
+  for (int k = 1; k <= 2 * m; ++k)
+    for (bool timed : {false, true}) tasks.push_back({k, false, timed});
+  for (int d = 1; d <= m; ++d)
+    for (bool timed : {false, true}) tasks.push_back({d, true, timed});
+  MomentSeries mu, nu;
+  mu.sums.resize(static_cast<std::size_t>(2 * m));
+  mu.timeSums.resize(static_cast<std::size_t>(2 * m));
+  nu.sums.resize(static_cast<std::size_t>(m));
+  nu.timeSums.resize(static_cast<std::size_t>(m));
+  WorkMeter meter(rc, static_cast<std::int64_t>(tasks.size()) + count);
+  const bool transformed = parallelFor(
+      static_cast<std::int64_t>(tasks.size()), 1, meter,
+      [&] { return std::pair<std::vector<double>, ComplexVector>(n, ComplexVector(n)); },
+      [&](std::pair<std::vector<double>, ComplexVector>& st, std::int64_t first, std::int64_t) {
+        const Task& task = tasks[static_cast<std::size_t>(first)];
+        const double* strength = task.values ? sh.weightedValue.data() : sh.weight;
+        const double k = task.k;
+        for (std::size_t i = 0; i < n; ++i) {
+          const double t = sh.time[i];
+          const double a = k * (omega0 * t);
+          const double c = strength[i] * (task.timed ? t : 1.0);
+          st.first[i] = k * (sh.deltaOmega * t);
+          st.second[i] = Complex(c * std::cos(a), c * std::sin(a));
+        }
+        ComplexVector out(static_cast<std::size_t>(count));
+        nonuniformSums(st.first, st.second, kFourierTolerance, out);
+        MomentSeries& series = task.values ? nu : mu;
+        (task.timed ? series.timeSums : series.sums)[static_cast<std::size_t>(task.k - 1)] =
+            std::move(out);
+      });
+  if (!transformed) {
+    *finished = false;
+    return;
+  }
+  std::atomic<std::int64_t> pointwise{0};
+  *finished = parallelFor(
+      count, kBlock, meter, [] { return std::optional<PointwiseScratch>(); },
+      [&](std::optional<PointwiseScratch>& scratch, std::int64_t first, std::int64_t last) {
+        Complex muAt[2 * kMaxFastHarmonics + 1], nuAt[kMaxFastHarmonics + 1];
+        for (std::int64_t j = first; j < last; ++j) {
+          const auto q = static_cast<std::size_t>(j);
+          const double drift = (omega[q] - omega0) - static_cast<double>(j) * sh.deltaOmega;
+          muAt[0] = sh.weightSum;
+          nuAt[0] = sh.weightedValueSum;
+          for (int k = 1; k <= 2 * m; ++k) {
+            const auto kq = static_cast<std::size_t>(k - 1);
+            muAt[k] = mu.sums[kq][q] + Complex(0.0, k * drift) * mu.timeSums[kq][q];
+            if (k <= m)
+              nuAt[k] = nu.sums[kq][q] + Complex(0.0, k * drift) * nu.timeSums[kq][q];
+          }
+          double p = powerFromMoments(muAt, nuAt, m, sh.prepared->denominator);
+          if (p < 0.0) {
+            if (!scratch) scratch.emplace(n);
+            p = pointwisePower(*sh.prepared, omega[q], *scratch);
+            pointwise.fetch_add(1, std::memory_order_relaxed);
+          }
+          power[j] = usablePower(p);
+        }
+      });
+  sh.pointwise.fetch_add(pointwise.load());
+}
+
+// The exact route's powers over the blocks holding the frequencies whose
+// Fourier power lies within kCandidateMargin of the highest: the peak the
+// exact route would report then stands in power[] with its exact value.
+bool recomputeCandidates(const FastShared& sh, std::int64_t count, const RunControl& rc,
+                         double* power) {
+  const double highest = *std::max_element(power, power + count);
+  std::vector<std::int64_t> blocks;
+  for (std::int64_t j = 0; j < count; ++j) {
+    if (!(power[j] >= highest - kCandidateMargin)) continue;
+    const std::int64_t b = j / kBlock;
+    if (blocks.empty() || blocks.back() != b) blocks.push_back(b);
+    if (blocks.size() >= kMaxCandidateBlocks) break;
+  }
+  return parallelFor(
+      static_cast<std::int64_t>(blocks.size()), 1, rc, [&] { return FastThreadState(sh.padded); },
+      [&](FastThreadState& st, std::int64_t first, std::int64_t) {
+        const std::int64_t b = blocks[static_cast<std::size_t>(first)];
+        fastBlock(sh, st, b * kBlock, std::min(count, (b + 1) * kBlock), power);
+      });
+}
+
 }  // namespace
 
 AovPrepared prepareAov(const LightCurveView& lc, int harmonicTerms) {
@@ -386,6 +509,19 @@ AovPrepared prepareAov(const LightCurveView& lc, int harmonicTerms) {
   }
   p.denominator = d;
   return p;
+}
+
+bool aovFourierRouteIsCheaper(std::size_t n, std::int64_t count, int harmonics) {
+  // The exact route costs about n count (6 + 4 harmonics) operations; the
+  // Fourier route 6 harmonics transforms of about 2 count log2(2 count) + 30 n
+  // operations each plus about 40 harmonics^3 per frequency. The margin of 4
+  // keeps short runs, where the constant costs dominate, on the exact route.
+  if (harmonics < 1 || harmonics > kMaxFastHarmonics || count < 64) return false;
+  const double c = static_cast<double>(count), h = harmonics;
+  const double exact = static_cast<double>(n) * c * (6.0 + 4.0 * h);
+  const double fourier = 6.0 * h * (2.0 * c * std::log2(2.0 * c) * 5.0 + 30.0 * static_cast<double>(n)) +
+                         40.0 * h * h * h * c;
+  return 4.0 * fourier < exact;
 }
 
 double aovPower(const AovPrepared& prepared, double angularFrequency) {
@@ -452,11 +588,20 @@ AovResult computeAovPeriodogram(const LightCurveView& lc, const AovOptions& opti
       sh.weightSum += sh.weight[i];
       sh.weightedValueSum += sh.weightedValue[i];
     }
-    finished = runFrequencyBlocks(
-        count, kBlock, rc, [&] { return FastThreadState(sh.padded); },
-        [&](FastThreadState& st, std::int64_t first, std::int64_t last) {
-          fastBlock(sh, st, first, last, power);
-        });
+    const bool fourier =
+        options.route == SearchRoute::Fast ||
+        (options.route == SearchRoute::Auto && aovFourierRouteIsCheaper(n, count, m));
+    if (fourier) {
+      r.route = SearchRoute::Fast;
+      fourierPowers(sh, omega, rc, power, &finished);
+      if (finished) finished = recomputeCandidates(sh, count, rc, power);
+    } else {
+      finished = runFrequencyBlocks(
+          count, kBlock, rc, [&] { return FastThreadState(sh.padded); },
+          [&](FastThreadState& st, std::int64_t first, std::int64_t last) {
+            fastBlock(sh, st, first, last, power);
+          });
+    }
     r.pointwiseFrequencies = sh.pointwise.load();
   } else {
     r.pointwiseFrequencies = count;
