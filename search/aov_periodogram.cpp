@@ -519,8 +519,10 @@ bool aovFourierRouteIsCheaper(std::size_t n, std::int64_t count, int harmonics) 
   if (harmonics < 1 || harmonics > kMaxFastHarmonics || count < 64) return false;
   const double c = static_cast<double>(count), h = harmonics;
   const double exact = static_cast<double>(n) * c * (6.0 + 4.0 * h);
-  const double fourier = 6.0 * h * (2.0 * c * std::log2(2.0 * c) * 5.0 + 30.0 * static_cast<double>(n)) +
-                         40.0 * h * h * h * c;
+  // 2e5 stands for the fixed costs of a transform (planning, allocation).
+  const double fourier =
+      6.0 * h * (10.0 * c * std::log2(2.0 * c) + 30.0 * static_cast<double>(n) + 2e5) +
+      40.0 * h * h * h * c;
   return 4.0 * fourier < exact;
 }
 
