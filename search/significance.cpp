@@ -35,7 +35,7 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
     out.message = warningBox("The number of iterations must be at least 1.");
     return out;
   }
-  const PeakSearch search = options.search ? options.search : defaultPeakSearch(options.method);
+  const PeakSearch search = options.search ? options.search : defaultPeakSearch(options.method, options.route);
   const auto n = static_cast<std::size_t>(lc.pointCount);
   const std::span<const double> time(lc.time.data(), n);
   const std::span<const double> value(lc.value.data(), n);

@@ -26,6 +26,9 @@ struct SignificanceOptions {
   std::string outputPath;
   // Overrides the engine's search (tests); empty for the method's engine.
   PeakSearch search;
+  // The route of the method's engine, for the real light curve and every
+  // run alike: Auto takes the Fourier routes where they are cheaper.
+  SearchRoute route = SearchRoute::Auto;
 };
 
 struct SignificanceResult {

@@ -14,6 +14,7 @@
 #include "core/random_stream.h"
 #include "core/run_control.h"
 #include "core/workspace.h"
+#include "search/search_result.h"
 
 namespace fazorn {
 
@@ -34,8 +35,11 @@ using PeakSearch = std::function<PeakFound(
     const SearchSettings& settings, const RunControl& rc)>;
 
 // The default search of each method on the stored settings: the real
-// engine on one thread, the same numbers as the window's command.
-PeakSearch defaultPeakSearch(SignificanceMethod method);
+// engine on one thread. With the Exact route the numbers are the window's
+// command's; Fast and Auto may take the Fourier routes (powers within 1e-8
+// of direct sums; Lomb-Scargle's recurrence differs from those by up to
+// about 1e-4).
+PeakSearch defaultPeakSearch(SignificanceMethod method, SearchRoute route = SearchRoute::Exact);
 
 // The light curve every run starts from (all spans of the same length).
 struct RandomizationInput {
