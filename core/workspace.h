@@ -68,10 +68,10 @@ struct FileNameParts {
 
 // Statistics recomputed at every light-curve redraw (see statistics.h).
 struct LightCurveStatistics {
-  double minTime = 1e10;
-  double maxTime = -1e10;
-  double minValue = 1e10;
-  double maxValue = -1e10;
+  double minTime = 0.0;  // extremes of the data (0 without comparable points)
+  double maxTime = 0.0;
+  double minValue = 0.0;
+  double maxValue = 0.0;
   double meanTime = 0.0;
   double meanValue = 0.0;
   double rms = 0.0;
