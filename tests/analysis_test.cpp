@@ -311,12 +311,14 @@ TEST_F(Analysis, SignificanceSearchesRunTheRealEngines) {
   ws.settings = {0.5, 10.0, 2, 0.001};
   const LightCurve& lc = ws.lightCurve;
   const PeakFound aov =
-      defaultPeakSearch(SignificanceMethod::Aov)(lc.time, lc.value, lc.weight, ws.settings);
+      defaultPeakSearch(SignificanceMethod::Aov)(lc.time, lc.value, lc.weight, ws.settings,
+                                                       RunControl{});
   ASSERT_TRUE(analyseAov(ws, RunControl{}).ok);
   EXPECT_EQ(aov.period, ws.period);
   EXPECT_EQ(aov.power, ws.periodogram.maxPower);
   const PeakFound ls =
-      defaultPeakSearch(SignificanceMethod::LombScargle)(lc.time, lc.value, lc.weight, ws.settings);
+      defaultPeakSearch(SignificanceMethod::LombScargle)(lc.time, lc.value, lc.weight, ws.settings,
+                                                       RunControl{});
   ASSERT_TRUE(analyseLombScargle(ws, RunControl{}).ok);
   EXPECT_EQ(ls.period, ws.period);
   EXPECT_EQ(ls.power, ws.periodogram.maxPower);
