@@ -58,7 +58,12 @@ def cli_analyse(files, *options):
     if key not in _cli_cache:
         r = run_cli("analyse", "--json", "--threads", "2", *options, *files, check=False)
         assert r.returncode in (0, 1), r.stderr
-        rows = {row["file"]: row for row in map(json.loads, r.stdout.splitlines())}
+        # A file the search refuses (exit status 1, the reason on stderr) has
+        # no line; the others keep the order of the arguments.
+        lines = [json.loads(line) for line in r.stdout.splitlines()]
+        rows = {row["file"]: row for row in lines}
+        assert list(rows) == [f for f in files if f in rows]
+        assert (r.returncode == 0) == (len(rows) == len(files)), r.stderr
         refused = {}
         for line in r.stderr.splitlines():
             for f in files:
