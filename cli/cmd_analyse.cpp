@@ -7,6 +7,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,8 +91,21 @@ std::string reportJson(const AnalysisReport& report) {
 
 FileReport analyseFile(const std::string& file, const AnalyseOptions& options,
                        const RunControl& rc) {
-  const AnalysisResult result = analyseObservationFile(file, options.request, rc);
   FileReport report;
+  AnalysisResult result;
+  // The files run on worker threads: running out of memory fails this file
+  // (exit status 1) instead of ending the program.
+  try {
+    result = analyseObservationFile(file, options.request, rc);
+  } catch (const std::bad_alloc&) {
+    report.err = file + ": not enough memory for the analysis\n";
+    report.failed = true;
+    return report;
+  } catch (const std::length_error&) {
+    report.err = file + ": not enough memory for the analysis\n";
+    report.failed = true;
+    return report;
+  }
   report.failed = result.failed;
   for (const auto& line : result.diagnostics) report.err += file + ": " + line + "\n";
   if (result.report.fields().empty()) return report;

@@ -3,6 +3,8 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "cli/cli_common.h"
@@ -27,6 +29,11 @@ void printHelp() {
       kInfoHelp, kAnalyseHelp, kBinHelp, kConvertHelp, kSignificanceHelp);
 }
 
+int notEnoughMemoryExit(const std::string& command) {
+  std::fprintf(stderr, "fazorn-cli: not enough memory for %s\n", command.c_str());
+  return fazorn::cli::kExitFileError;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,10 +54,18 @@ int main(int argc, char** argv) {
     std::printf("fazorn-cli 0.1.0\n");
     return kExitOk;
   }
-  if (command == "info") return runInfo(args);
-  if (command == "analyse" || command == "analyze") return runAnalyse(args);
-  if (command == "bin") return runBin(args);
-  if (command == "convert") return runConvert(args);
-  if (command == "significance") return runSignificance(args);
+  // Running out of memory is reported like a file that cannot be
+  // processed, never as an abort.
+  try {
+    if (command == "info") return runInfo(args);
+    if (command == "analyse" || command == "analyze") return runAnalyse(args);
+    if (command == "bin") return runBin(args);
+    if (command == "convert") return runConvert(args);
+    if (command == "significance") return runSignificance(args);
+  } catch (const std::bad_alloc&) {
+    return notEnoughMemoryExit(command);
+  } catch (const std::length_error&) {
+    return notEnoughMemoryExit(command);
+  }
   return usageError("unknown command '" + command + "'");
 }

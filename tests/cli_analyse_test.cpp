@@ -207,5 +207,21 @@ TEST(CliAnalyse, UsageErrorsAndRefusedSettings) {
   EXPECT_NE(out.find("--save-periodogram"), std::string::npos);
 }
 
+TEST(CliAnalyse, RunningOutOfMemoryFailsTheFileInsteadOfAborting) {
+#if defined(FAZORN_UNDER_ASAN)
+  GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the limit";
+#else
+  TempDir dir;
+  test::writeSeries(dir / "c.dat", test::makeSineSeries(3, 50, 0.9, 0.3, 0.05, 20.0));
+  std::string out, err;
+  // 16.7 million trial frequencies: 267 MB of periodogram in 200 MB.
+  const int status = test::runCliWithMemoryLimit(
+      200000, "analyse --resolution 3e-7 " + quoted(dir / "c.dat"), &out, &err);
+  EXPECT_EQ(status, 1) << err;
+  EXPECT_NE(err.find("c.dat: not enough memory for the analysis"), std::string::npos) << err;
+  EXPECT_TRUE(out.empty());
+#endif
+}
+
 }  // namespace
 }  // namespace fazorn

@@ -551,7 +551,7 @@ void MainWindow::run(const std::function<Outcome()>& operation) {
   if (busy_) return;
   w_.notes->clear();
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  Outcome out = operation();
+  Outcome out = runGuardingMemory("this command", operation);
   QApplication::restoreOverrideCursor();
   showOutcome(out);
 }
@@ -601,7 +601,9 @@ void MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunCont
   Outcome out;
   QEventLoop loop;
   std::thread worker([&] {
-    out = search(ws_, rc);
+    // Nothing may leave the worker thread: running out of memory becomes a
+    // message box like any refusal.
+    out = runGuardingMemory("this search", [&] { return search(ws_, rc); });
     done.store(true);
   });
   QTimer poll;
