@@ -301,8 +301,9 @@ double smoothPhasedCurve(std::span<const double> time, std::span<const double> p
   if (smoothed.size() >= static_cast<std::size_t>(kNodes))
     std::copy(S.begin(), S.end(), smoothed.begin());
 
-  double largest = -1e32;
-  double smallest = 1e32;
+  // Extremes from the model values themselves, whatever their scale.
+  double largest = -std::numeric_limits<double>::infinity();
+  double smallest = std::numeric_limits<double>::infinity();
   for (int i = 0; i < n; ++i) {
     if (i > 0 && std::fabs(time[i] - time[i - 1]) < kSameTime) continue;
     const double u = phase[i] * 100.0;
