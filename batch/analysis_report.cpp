@@ -81,11 +81,11 @@ Outcome runMethod(const AnalysisRequest& request, Workspace& ws, const RunContro
     case SearchMethod::None:
       return analyseAtPeriod(ws, request.givenPeriod);
     case SearchMethod::Aov:
-      return analyseAov(ws, rc);
+      return analyseAovOnRoute(ws, rc, request.route);
     case SearchMethod::AovTransit:
       return analyseAovTransit(ws, rc);
     case SearchMethod::LombScargle:
-      return analyseLombScargle(ws, rc);
+      return analyseLombScargleOnRoute(ws, rc, request.route);
   }
   return {};
 }
@@ -181,6 +181,8 @@ AnalysisResult analyseWorkspace(Workspace& ws, const std::string& name,
   AnalysisReport& r = result.report;
   r.add("file", name).add("points", ws.lightCurve.pointCount);
   addSearchKeys(r, ws, request.method);
+  if (request.route != SearchRoute::Exact)
+    r.add("route", request.route == SearchRoute::Fast ? "fast" : "auto");
   addModelKeys(r, ws);
   if (!periodogramFile.empty()) r.add("periodogram_file", periodogramFile);
   if (!phasedFile.empty()) r.add("phased_file", phasedFile);

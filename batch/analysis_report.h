@@ -10,6 +10,7 @@
 
 #include "core/run_control.h"
 #include "core/workspace.h"
+#include "search/search_result.h"
 
 namespace fazorn {
 
@@ -65,6 +66,9 @@ struct AnalysisRequest {
   SearchMethod method = SearchMethod::Aov;
   SearchSettings settings;   // the window's first-start values
   double givenPeriod = 0.0;  // days, with SearchMethod::None
+  // How AoV and Lomb-Scargle compute (AoVtr is always exact); a request
+  // other than Exact adds the key "route" to the report.
+  SearchRoute route = SearchRoute::Exact;
   bool savePeriodogram = false;
   bool savePhased = false;
   bool savePhasedBinned = false;

@@ -22,6 +22,7 @@ namespace fazorn::cli {
 const char* const kAnalyseHelp =
     "  analyse [--method aov|aovtr|ls] [--min-period P] [--max-period P]\n"
     "          [--harmonics H] [--resolution R] [--period P] [--threads N] [--json]\n"
+    "          [--route exact|fast|auto]\n"
     "          [--save-periodogram] [--save-phased] [--save-phased-binned] FILE...\n"
     "      Searches each file for its period with the window's command: the\n"
     "      multiharmonic AoV (default), the transit search AoVtr or\n"
@@ -30,6 +31,10 @@ const char* const kAnalyseHelp =
     "      1 / max period). Files are analysed in parallel on N threads (default\n"
     "      all cores) and reported in the order given. Each search ends with\n"
     "      the model of the phased curve and the variability type.\n"
+    "      --route R   exact (default: the window's numbers), fast (AoV and\n"
+    "               Lomb-Scargle from Fourier transforms of the whole grid:\n"
+    "               powers within 1e-8, the peak recomputed exactly) or auto\n"
+    "               (fast where cheaper); JSON then has the key route\n"
     "      --period P   no search: fit and classify at the period P (days), as\n"
     "               \"Get statistics\" does; method is then \"none\"\n"
     "      --save-periodogram, --save-phased   write FILE-period and FILE-phased\n"
@@ -136,10 +141,20 @@ int runAnalyse(const Args& args) {
     } else if (a == "--save-phased-binned") {
       options.request.savePhasedBinned = true;
     } else if (a == "--method" || a == "--min-period" || a == "--max-period" ||
-               a == "--harmonics" || a == "--resolution" || a == "--threads" || a == "--period") {
+               a == "--harmonics" || a == "--resolution" || a == "--threads" || a == "--period" ||
+               a == "--route") {
       if (i + 1 >= args.size()) return usageError("analyse: " + a + " needs a value");
       const std::string& v = args[++i];
-      if (a == "--method") {
+      if (a == "--route") {
+        if (v == "exact")
+          options.request.route = SearchRoute::Exact;
+        else if (v == "fast")
+          options.request.route = SearchRoute::Fast;
+        else if (v == "auto")
+          options.request.route = SearchRoute::Auto;
+        else
+          return usageError("analyse: --route must be exact, fast or auto");
+      } else if (a == "--method") {
         if (v == "aov")
           options.request.method = SearchMethod::Aov;
         else if (v == "aovtr")
