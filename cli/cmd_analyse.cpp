@@ -26,7 +26,8 @@ namespace fazorn::cli {
 const char* const kAnalyseHelp =
     "  analyse [--method aov|aovtr|ls] [--min-period P] [--max-period P]\n"
     "          [--harmonics H] [--resolution R] [--period P] [--threads N] [--json]\n"
-    "          [--save-periodogram] [--save-phased] [--save-phased-binned] FILE...\n"
+    "          [--save-periodogram] [--save-phased] [--save-phased-binned]\n"
+    "          [--columns TIME,VALUE[,ERROR]] [--band NAME] FILE...\n"
     "      Searches each file for its period with the window's command: the\n"
     "      multiharmonic AoV (default), the transit search AoVtr or\n"
     "      Lomb-Scargle. Defaults: periods 0.2 to 500 d, 2 harmonics,\n"
@@ -78,6 +79,7 @@ struct AnalyseOptions {
   bool savePeriodogram = false;
   bool savePhased = false;
   bool savePhasedBinned = false;
+  ImportOptions import;      // --columns, --band
 };
 
 // What one file produced: its stdout and stderr text, printed in argument
@@ -166,15 +168,13 @@ FileReport analyseFile(const std::string& file, const AnalyseOptions& options,
                        const RunControl& rc) {
   FileReport report;
   Workspace ws;
-  const Outcome loaded = loadObservations(ws, file);
+  const Outcome loaded = loadObservations(ws, file, options.import);
   if (!loaded.ok) {
     appendOutcome(report, file, loaded);
     report.failed = true;
     return report;
   }
-  // The first note is the point count; the others say where reading stopped.
-  for (std::size_t i = 1; i < loaded.notes.size(); ++i)
-    report.err += file + ": " + loaded.notes[i] + "\n";
+  report.err += loadNotesText(file, loaded);
   ws.settings = options.settings;
   const Outcome searched = runMethod(options, ws, rc);
   if (!searched.ok) {
@@ -238,6 +238,8 @@ int runAnalyse(const Args& args) {
       options.savePhased = true;
     } else if (a == "--save-phased-binned") {
       options.savePhasedBinned = true;
+    } else if (auto status = takeImportOption("analyse", args, i, options.import)) {
+      if (*status != kExitOk) return *status;
     } else if (a == "--method" || a == "--min-period" || a == "--max-period" ||
                a == "--harmonics" || a == "--resolution" || a == "--threads" || a == "--period") {
       if (i + 1 >= args.size()) return usageError("analyse: " + a + " needs a value");

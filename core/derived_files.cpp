@@ -13,13 +13,22 @@ Outcome saveData(Workspace& ws) {
   Outcome out;
   if (ws.dataLoaded != 1) return out;
   const LightCurve& lc = ws.lightCurve;
-  TextFileWriter file(ws.files.dataPath, /*atomic=*/true);
+  // A file that is not plain three-column numbers is kept: the light curve
+  // goes to a "-data" file beside it.
+  const std::string target =
+      ws.files.dataFileRewritable ? ws.files.dataPath : derivedFilePath(ws.files, suffix::data);
+  TextFileWriter file(target, /*atomic=*/true);
   for (int i = 0; i < lc.pointCount && file.isOpen(); ++i)
     if (lc.mark[i] != -1)
       file.print("%14.7f\t%14.8f\t%14.8f\n", lc.time[i], lc.value[i], lc.error[i]);
   if (!file.finish()) {
     out.ok = false;
     out.message = ioErrorBox();
+    return out;
+  }
+  if (!ws.files.dataFileRewritable) {
+    ws.files.outputPath = target;
+    out.addNote("Saved to " + target + "; the original file is kept.");
   }
   return out;
 }

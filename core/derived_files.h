@@ -12,6 +12,9 @@ namespace fazorn {
 // is loaded. The file is written to a temporary file and renamed over the
 // original only when complete; a failure is reported with
 // "I/O Error! Unable to open file." and leaves the original as it was.
+// When the data file is not plain three-column numbers
+// (files.dataFileRewritable false) the light curve goes to the "-data" file
+// beside it instead, and the original is never touched.
 Outcome saveData(Workspace& ws);
 
 // "Save Phased Data": "-phased" file with phaseCycles copies of every point,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/outcome.h"
+#include "core/table_import.h"
 #include "core/workspace.h"
 
 namespace fazorn {
@@ -58,5 +59,24 @@ ObservationRead readObservations(const std::string& path);
 // be opened, and notes on how many points were read, where reading stopped
 // early, and on errors of 0 and non-finite numbers.
 Outcome loadObservations(Workspace& ws, const std::string& path);
+
+// What a load did, for front ends that show more than the outcome.
+struct LoadDetails {
+  bool opened = false;              // the file could be opened and read
+  FileKind reader = FileKind::Plain;
+  std::size_t points = 0;
+  std::string summary;              // table readers: what was read and how
+};
+
+// "Open Data" with the readers of table_import.h: a plain file of numbers
+// (with no columns chosen) is read exactly as above; a text table or FITS
+// file is read by its columns, a band chosen, and the outcome's second note
+// says which reader read what. A file from which no observation could be
+// read is a failure (ok false, a warning naming the reason): a plain file
+// still leaves the empty light curve, a table reader leaves the light curve
+// as it was. After a table or FITS file the derived files are named ".dat"
+// and "Save Data" no longer writes over the original.
+Outcome loadObservations(Workspace& ws, const std::string& path, const ImportOptions& options,
+                         LoadDetails* details = nullptr);
 
 }  // namespace fazorn

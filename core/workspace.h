@@ -56,6 +56,10 @@ struct FileNameParts {
   std::string directory;
   std::string baseName;
   std::string extension;
+  // False when the data file is not plain three-column numbers (a table, a
+  // FITS file, or numbers "Save Data" would not write back in full): "Save
+  // Data" then writes a "-data" file beside it instead of over it.
+  bool dataFileRewritable = true;
 };
 
 // Statistics recomputed at every light-curve redraw (see statistics.h).

@@ -4,7 +4,7 @@ set -euo pipefail
 
 FAZORN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 FAZORN_PACKAGES=(build-essential cmake libgtest-dev libbenchmark-dev
-                 qt6-base-dev libqcustomplot-dev)
+                 qt6-base-dev libqcustomplot-dev libcfitsio-dev pkg-config)
 
 fazorn_install_packages() {
   local missing=()
