@@ -26,7 +26,7 @@ struct ImportOptions {
   bool forceTable = false;
   // Refuse files with more usable rows than this (the Workspace keeps about
   // 60 bytes per point); 0 means no limit.
-  std::size_t maxObservations = 20'000'000;
+  std::size_t maxObservations = 10'000'000;
 };
 
 enum class FileKind {

@@ -30,6 +30,7 @@
 #include "core/number_format.h"
 #include "core/observation_file.h"
 #include "core/results_panel.h"
+#include "ui/import_dialog.h"
 #include "edit/binning.h"
 #include "edit/marking.h"
 #include "edit/moving.h"
@@ -141,7 +142,9 @@ WindowHooks defaultWindowHooks() {
   };
   h.chooseDataFile = [](QWidget* parent) {
     return QFileDialog::getOpenFileName(parent, QStringLiteral("Open Data"), QStringLiteral("."),
-                                        QStringLiteral("DAT files (*.DAT *.dat);;All files (*)"));
+                                        QStringLiteral("Light curves (*.dat *.DAT *.txt *.csv *.tbl "
+                                                       "*.fits *.fit *.FITS *.FIT);;"
+                                                       "DAT files (*.DAT *.dat);;All files (*)"));
   };
   h.showMessage = [](QWidget* parent, const Message& m) {
     QMessageBox box(boxIcon(m.icon), qs(m.caption), qs(m.text), QMessageBox::Ok, parent);
@@ -665,9 +668,12 @@ QAction* MainWindow::commandAction(const QString& caption) const {
 }
 
 void MainWindow::openDataFile(const QString& path) {
+  // Tables and FITS files first ask which columns and band to read.
+  const std::optional<ImportOptions> options = chooseImportOptions(this, path, hooks_.execDialog);
+  if (!options) return;
   // A new light curve starts unzoomed.
   for (ChartView* c : {w_.chart1, w_.chart2, w_.chart3}) c->resetZoom();
-  run([&] { return loadObservations(ws_, path.toStdString()); });
+  run([&] { return loadObservations(ws_, path.toStdString(), *options); });
 }
 
 // Handlers ------------------------------------------------------------------
