@@ -50,7 +50,7 @@ void printOutcomeToStderr(const std::string& file, const Outcome& outcome) {
 
 std::string loadNotesText(const std::string& file, const Outcome& loaded) {
   std::string text;
-  for (std::size_t i = 1; i < loaded.notes.size(); ++i) text += file + ": " + loaded.notes[i] + "\n";
+  for (const auto& note : loadNotesWorthShowing(loaded)) text += file + ": " + note + "\n";
   return text;
 }
 

@@ -13,21 +13,15 @@
 
 #include "cli/cli_common.h"
 #include "cli/commands.h"
-#include "core/derived_files.h"
-#include "core/number_format.h"
-#include "core/observation_file.h"
-#include "core/workspace.h"
-#include "edit/binning.h"
-#include "model/template_ops.h"
-#include "search/analysis.h"
+#include "batch/analysis_report.h"
 
 namespace fazorn::cli {
 
 const char* const kAnalyseHelp =
     "  analyse [--method aov|aovtr|ls] [--min-period P] [--max-period P]\n"
     "          [--harmonics H] [--resolution R] [--period P] [--threads N] [--json]\n"
-    "          [--save-periodogram] [--save-phased] [--save-phased-binned]\n"
-    "          [--columns TIME,VALUE[,ERROR]] [--band NAME] FILE...\n"
+    "          [--save-periodogram] [--save-phased] [--save-phased-binned] FILE...\n"
+    "          (also --columns TIME,VALUE[,ERROR] and --band NAME, as for every command)\n"
     "      Searches each file for its period with the window's command: the\n"
     "      multiharmonic AoV (default), the transit search AoVtr or\n"
     "      Lomb-Scargle. Defaults: periods 0.2 to 500 d, 2 harmonics,\n"
@@ -53,33 +47,10 @@ const char* const kAnalyseHelp =
 
 namespace {
 
-// None: no search, the model at a given period.
-enum class Method { Aov, AovTransit, LombScargle, None };
-
-const char* methodName(Method m) {
-  switch (m) {
-    case Method::Aov:
-      return "aov";
-    case Method::AovTransit:
-      return "aovtr";
-    case Method::LombScargle:
-      return "ls";
-    case Method::None:
-      return "none";
-  }
-  return "";
-}
-
 struct AnalyseOptions {
-  Method method = Method::Aov;
-  SearchSettings settings;   // the window's first-start values
-  double givenPeriod = 0.0;  // days, with Method::None
-  int threads = 0;           // 0: every hardware thread
+  AnalysisRequest request;
+  int threads = 0;  // 0: every hardware thread
   bool json = false;
-  bool savePeriodogram = false;
-  bool savePhased = false;
-  bool savePhasedBinned = false;
-  ImportOptions import;      // --columns, --band
 };
 
 // What one file produced: its stdout and stderr text, printed in argument
@@ -89,130 +60,42 @@ struct FileReport {
   bool failed = false;
 };
 
-Outcome runMethod(const AnalyseOptions& options, Workspace& ws, const RunControl& rc) {
-  switch (options.method) {
-    case Method::None:
-      return analyseAtPeriod(ws, options.givenPeriod);
-    case Method::Aov:
-      return analyseAov(ws, rc);
-    case Method::AovTransit:
-      return analyseAovTransit(ws, rc);
-    case Method::LombScargle:
-      return analyseLombScargle(ws, rc);
+std::string reportJson(const AnalysisReport& report) {
+  JsonObject o;
+  for (const auto& f : report.fields()) {
+    const ReportValue& v = f.value;
+    switch (v.kind) {
+      case ReportValue::Kind::Null:
+        o.addNull(f.key);
+        break;
+      case ReportValue::Kind::Number:
+        o.add(f.key, v.number);
+        break;
+      case ReportValue::Kind::Integer:
+        o.add(f.key, v.integer);
+        break;
+      case ReportValue::Kind::Boolean:
+        o.add(f.key, v.boolean);
+        break;
+      case ReportValue::Kind::Text:
+        o.add(f.key, std::string_view(v.text));
+        break;
+      case ReportValue::Kind::Raw:
+        o.addRaw(f.key, v.text);
+        break;
+    }
   }
-  return {};
-}
-
-void appendOutcome(FileReport& report, const std::string& file, const Outcome& outcome) {
-  if (outcome.message) report.err += file + ": " + outcome.message->text + "\n";
-  for (const auto& note : outcome.notes) report.err += file + ": " + note + "\n";
-}
-
-// The keys of the search. Further groups of keys (the model, the
-// classification) go after these in the same object.
-void addSearchKeys(JsonObject& o, const Workspace& ws, Method method) {
-  if (method == Method::None) {
-    o.add("method", methodName(method))
-        .add("frequency_count", 0)
-        .add("best_frequency", 1.0 / ws.period)
-        .add("period", ws.period)
-        .addNull("period_error")
-        .addNull("max_power");
-    return;
-  }
-  o.add("method", methodName(method))
-      .add("frequency_count", ws.periodogram.frequencyCount)
-      .add("best_frequency", ws.bestFrequency)
-      .add("period", ws.period)
-      .add("period_error", ws.periodError)
-      .add("max_power", ws.periodogram.maxPower);
-  if (method == Method::LombScargle) o.add("false_alarm_probability", ws.falseAlarmProbability);
-}
-
-// The keys of the model and the classification.
-void addModelKeys(JsonObject& o, const Workspace& ws) {
-  o.add("t0", ws.t0)
-      .add("t0_from_minimum", ws.t0FromMinimum == 1)
-      .add("epoch_of_minimum", ws.epochOfMinimum)
-      .add("epoch_of_maximum", ws.epochOfMaximum);
-  if (ws.magAtMaximumValid)
-    o.add("mag_at_maximum", ws.magAtMaximum);
-  else
-    o.addNull("mag_at_maximum");
-  o.add("amplitude", ws.amplitude).add("type", ws.typeText).add("score", ws.scoreText);
-}
-
-std::string textReport(const std::string& file, const Workspace& ws, Method method) {
-  std::string s = file + "\n";
-  s += formatPrintf("  Method:       %s\n", methodName(method));
-  s += formatPrintf("  Data points:  %d\n", ws.lightCurve.pointCount);
-  if (method != Method::None)
-    s += formatPrintf("  Frequencies:  %d\n", ws.periodogram.frequencyCount);
-  s += "  Period:       " + formatFixed(ws.period, 6, 10) + "\n";
-  if (method != Method::None) {
-    s += "  Error:        " + formatFixed(ws.periodError, 6, 10) + "\n";
-    s += "  Max power:    " + formatFixed(ws.periodogram.maxPower, 6, 9) + "\n";
-  }
-  if (method == Method::LombScargle)
-    s += "  FAP:          " + formatFixed(ws.falseAlarmProbability * 100, 1, 3) + " %\n";
-  s += "  T0:           " + formatFixed(ws.t0, 6, 15) + "\n";
-  s +=
-      "  Max mag:      " + (ws.magAtMaximumValid ? formatFixed(ws.magAtMaximum, 3, 5) : "-") + "\n";
-  s += "  Amplitude:    " + formatFixed(ws.amplitude, 3, 4) + "\n";
-  s += "  Type:         " + ws.typeText + "\n";
-  s += "  Score:        " + ws.scoreText + "\n";
-  return s;
+  return o.str();
 }
 
 FileReport analyseFile(const std::string& file, const AnalyseOptions& options,
                        const RunControl& rc) {
+  const AnalysisResult result = analyseObservationFile(file, options.request, rc);
   FileReport report;
-  Workspace ws;
-  const Outcome loaded = loadObservations(ws, file, options.import);
-  if (!loaded.ok) {
-    appendOutcome(report, file, loaded);
-    report.failed = true;
-    return report;
-  }
-  report.err += loadNotesText(file, loaded);
-  ws.settings = options.settings;
-  const Outcome searched = runMethod(options, ws, rc);
-  if (!searched.ok) {
-    appendOutcome(report, file, searched);
-    report.failed = true;
-    return report;
-  }
-  std::string periodogramFile, phasedFile, phasedBinnedFile;
-  auto save = [&](Outcome (*writer)(Workspace&), std::string& path) {
-    const Outcome saved = writer(ws);
-    if (!saved.ok) {
-      appendOutcome(report, file, saved);
-      report.failed = true;
-    } else {
-      path = ws.files.outputPath;
-    }
-  };
-  if (options.savePeriodogram) save(savePeriodogram, periodogramFile);
-  if (options.savePhased) save(savePhasedData, phasedFile);
-  if (options.savePhasedBinned) save(savePhasedBinned, phasedBinnedFile);
-
-  if (options.json) {
-    JsonObject o;
-    o.add("file", file).add("points", ws.lightCurve.pointCount);
-    addSearchKeys(o, ws, options.method);
-    addModelKeys(o, ws);
-    if (!periodogramFile.empty()) o.add("periodogram_file", periodogramFile);
-    if (!phasedFile.empty()) o.add("phased_file", phasedFile);
-    if (!phasedBinnedFile.empty()) o.add("phased_binned_file", phasedBinnedFile);
-    report.out = o.str() + "\n";
-  } else {
-    report.out = textReport(file, ws, options.method);
-    if (!periodogramFile.empty())
-      report.out += "  Periodogram written to " + periodogramFile + "\n";
-    if (!phasedFile.empty()) report.out += "  Phased data written to " + phasedFile + "\n";
-    if (!phasedBinnedFile.empty())
-      report.out += "  Phased binned data written to " + phasedBinnedFile + "\n";
-  }
+  report.failed = result.failed;
+  for (const auto& line : result.diagnostics) report.err += file + ": " + line + "\n";
+  if (result.report.fields().empty()) return report;
+  report.out = options.json ? reportJson(result.report) + "\n" : result.text;
   return report;
 }
 
@@ -233,12 +116,12 @@ int runAnalyse(const Args& args) {
     } else if (a == "--json") {
       options.json = true;
     } else if (a == "--save-periodogram") {
-      options.savePeriodogram = true;
+      options.request.savePeriodogram = true;
     } else if (a == "--save-phased") {
-      options.savePhased = true;
+      options.request.savePhased = true;
     } else if (a == "--save-phased-binned") {
-      options.savePhasedBinned = true;
-    } else if (auto status = takeImportOption("analyse", args, i, options.import)) {
+      options.request.savePhasedBinned = true;
+    } else if (auto status = takeImportOption("analyse", args, i, options.request.import)) {
       if (*status != kExitOk) return *status;
     } else if (a == "--method" || a == "--min-period" || a == "--max-period" ||
                a == "--harmonics" || a == "--resolution" || a == "--threads" || a == "--period") {
@@ -246,11 +129,11 @@ int runAnalyse(const Args& args) {
       const std::string& v = args[++i];
       if (a == "--method") {
         if (v == "aov")
-          options.method = Method::Aov;
+          options.request.method = SearchMethod::Aov;
         else if (v == "aovtr")
-          options.method = Method::AovTransit;
+          options.request.method = SearchMethod::AovTransit;
         else if (v == "ls")
-          options.method = Method::LombScargle;
+          options.request.method = SearchMethod::LombScargle;
         else
           return usageError("analyse: --method must be aov, aovtr or ls");
       } else if (a == "--harmonics" || a == "--threads") {
@@ -261,27 +144,27 @@ int runAnalyse(const Args& args) {
           if (*n < 0) return usageError("analyse: --threads must not be negative");
           options.threads = static_cast<int>(*n);
         } else {
-          options.settings.harmonics = static_cast<int>(*n);
+          options.request.settings.harmonics = static_cast<int>(*n);
         }
       } else {
         const auto x = parseNumber(v);
         if (!x) return usageError("analyse: " + a + " needs a number, not '" + v + "'");
         if (a == "--period") {
           if (!(*x > 0.0)) return usageError("analyse: --period must be a positive number");
-          options.givenPeriod = *x;
+          options.request.givenPeriod = *x;
         } else if (a == "--min-period")
-          options.settings.minPeriod = *x;
+          options.request.settings.minPeriod = *x;
         else if (a == "--max-period")
-          options.settings.maxPeriod = *x;
+          options.request.settings.maxPeriod = *x;
         else
-          options.settings.resolution = *x;
+          options.request.settings.resolution = *x;
       }
     } else {
       return usageError("analyse: unknown option '" + a + "'");
     }
   }
   if (files.empty()) return usageError("analyse: no FILE given");
-  if (options.givenPeriod > 0.0) options.method = Method::None;  // whatever --method said
+  if (options.request.givenPeriod > 0.0) options.request.method = SearchMethod::None;  // whatever --method said
 
   // Threads go to files first; a few files share the rest inside the engine.
   RunControl all;

@@ -457,6 +457,11 @@ Outcome loadPlain(Workspace& ws, const std::string& path, const FileSniff& sniff
 
 }  // namespace
 
+std::vector<std::string> loadNotesWorthShowing(const Outcome& loaded) {
+  if (loaded.notes.size() < 2) return {};
+  return std::vector<std::string>(loaded.notes.begin() + 1, loaded.notes.end());
+}
+
 Outcome loadObservations(Workspace& ws, const std::string& path) {
   return loadObservations(ws, path, ImportOptions{});
 }

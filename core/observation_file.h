@@ -60,6 +60,11 @@ ObservationRead readObservations(const std::string& path);
 // early, and on errors of 0 and non-finite numbers.
 Outcome loadObservations(Workspace& ws, const std::string& path);
 
+// The notes of a successful load worth showing beside the results: all but
+// the first, the point count (where reading stopped, what a table reader
+// read and left out).
+std::vector<std::string> loadNotesWorthShowing(const Outcome& loaded);
+
 // What a load did, for front ends that show more than the outcome.
 struct LoadDetails {
   bool opened = false;              // the file could be opened and read

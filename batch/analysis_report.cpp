@@ -1,0 +1,213 @@
+#include "batch/analysis_report.h"
+
+#include "core/derived_files.h"
+#include "core/number_format.h"
+#include "core/observation_file.h"
+#include "edit/binning.h"
+#include "model/template_ops.h"
+#include "search/analysis.h"
+
+namespace fazorn {
+
+const char* searchMethodName(SearchMethod method) {
+  switch (method) {
+    case SearchMethod::Aov:
+      return "aov";
+    case SearchMethod::AovTransit:
+      return "aovtr";
+    case SearchMethod::LombScargle:
+      return "ls";
+    case SearchMethod::None:
+      return "none";
+  }
+  return "";
+}
+
+AnalysisReport& AnalysisReport::add(std::string key, double number) {
+  ReportValue v;
+  v.kind = ReportValue::Kind::Number;
+  v.number = number;
+  fields_.push_back({std::move(key), std::move(v)});
+  return *this;
+}
+
+AnalysisReport& AnalysisReport::add(std::string key, long long integer) {
+  ReportValue v;
+  v.kind = ReportValue::Kind::Integer;
+  v.integer = integer;
+  fields_.push_back({std::move(key), std::move(v)});
+  return *this;
+}
+
+AnalysisReport& AnalysisReport::add(std::string key, bool value) {
+  ReportValue v;
+  v.kind = ReportValue::Kind::Boolean;
+  v.boolean = value;
+  fields_.push_back({std::move(key), std::move(v)});
+  return *this;
+}
+
+AnalysisReport& AnalysisReport::add(std::string key, std::string text) {
+  ReportValue v;
+  v.kind = ReportValue::Kind::Text;
+  v.text = std::move(text);
+  fields_.push_back({std::move(key), std::move(v)});
+  return *this;
+}
+
+AnalysisReport& AnalysisReport::addNull(std::string key) {
+  fields_.push_back({std::move(key), ReportValue{}});
+  return *this;
+}
+
+AnalysisReport& AnalysisReport::addRaw(std::string key, std::string json) {
+  ReportValue v;
+  v.kind = ReportValue::Kind::Raw;
+  v.text = std::move(json);
+  fields_.push_back({std::move(key), std::move(v)});
+  return *this;
+}
+
+const ReportValue* AnalysisReport::find(const std::string& key) const {
+  for (const auto& f : fields_)
+    if (f.key == key) return &f.value;
+  return nullptr;
+}
+
+namespace {
+
+Outcome runMethod(const AnalysisRequest& request, Workspace& ws, const RunControl& rc) {
+  switch (request.method) {
+    case SearchMethod::None:
+      return analyseAtPeriod(ws, request.givenPeriod);
+    case SearchMethod::Aov:
+      return analyseAov(ws, rc);
+    case SearchMethod::AovTransit:
+      return analyseAovTransit(ws, rc);
+    case SearchMethod::LombScargle:
+      return analyseLombScargle(ws, rc);
+  }
+  return {};
+}
+
+void appendOutcome(AnalysisResult& result, const Outcome& outcome) {
+  if (outcome.message) result.diagnostics.push_back(outcome.message->text);
+  for (const auto& note : outcome.notes) result.diagnostics.push_back(note);
+}
+
+// The keys of the search. Further groups of keys (the model, the
+// classification) go after these in the same object.
+void addSearchKeys(AnalysisReport& r, const Workspace& ws, SearchMethod method) {
+  if (method == SearchMethod::None) {
+    r.add("method", searchMethodName(method))
+        .add("frequency_count", 0)
+        .add("best_frequency", 1.0 / ws.period)
+        .add("period", ws.period)
+        .addNull("period_error")
+        .addNull("max_power");
+    return;
+  }
+  r.add("method", searchMethodName(method))
+      .add("frequency_count", ws.periodogram.frequencyCount)
+      .add("best_frequency", ws.bestFrequency)
+      .add("period", ws.period)
+      .add("period_error", ws.periodError)
+      .add("max_power", ws.periodogram.maxPower);
+  if (method == SearchMethod::LombScargle)
+    r.add("false_alarm_probability", ws.falseAlarmProbability);
+}
+
+// The keys of the model and the classification.
+void addModelKeys(AnalysisReport& r, const Workspace& ws) {
+  r.add("t0", ws.t0)
+      .add("t0_from_minimum", ws.t0FromMinimum == 1)
+      .add("epoch_of_minimum", ws.epochOfMinimum)
+      .add("epoch_of_maximum", ws.epochOfMaximum);
+  if (ws.magAtMaximumValid)
+    r.add("mag_at_maximum", ws.magAtMaximum);
+  else
+    r.addNull("mag_at_maximum");
+  r.add("amplitude", ws.amplitude).add("type", ws.typeText).add("score", ws.scoreText);
+}
+
+std::string textReport(const std::string& file, const Workspace& ws, SearchMethod method) {
+  std::string s = file + "\n";
+  s += formatPrintf("  Method:       %s\n", searchMethodName(method));
+  s += formatPrintf("  Data points:  %d\n", ws.lightCurve.pointCount);
+  if (method != SearchMethod::None)
+    s += formatPrintf("  Frequencies:  %d\n", ws.periodogram.frequencyCount);
+  s += "  Period:       " + formatFixed(ws.period, 6, 10) + "\n";
+  if (method != SearchMethod::None) {
+    s += "  Error:        " + formatFixed(ws.periodError, 6, 10) + "\n";
+    s += "  Max power:    " + formatFixed(ws.periodogram.maxPower, 6, 9) + "\n";
+  }
+  if (method == SearchMethod::LombScargle)
+    s += "  FAP:          " + formatFixed(ws.falseAlarmProbability * 100, 1, 3) + " %\n";
+  s += "  T0:           " + formatFixed(ws.t0, 6, 15) + "\n";
+  s +=
+      "  Max mag:      " + (ws.magAtMaximumValid ? formatFixed(ws.magAtMaximum, 3, 5) : "-") + "\n";
+  s += "  Amplitude:    " + formatFixed(ws.amplitude, 3, 4) + "\n";
+  s += "  Type:         " + ws.typeText + "\n";
+  s += "  Score:        " + ws.scoreText + "\n";
+  return s;
+}
+
+}  // namespace
+
+AnalysisResult analyseWorkspace(Workspace& ws, const std::string& name,
+                                const AnalysisRequest& request, const RunControl& rc) {
+  AnalysisResult result;
+  ws.settings = request.settings;
+  const Outcome searched = runMethod(request, ws, rc);
+  if (!searched.ok) {
+    appendOutcome(result, searched);
+    result.failed = true;
+    return result;
+  }
+  std::string periodogramFile, phasedFile, phasedBinnedFile;
+  auto save = [&](Outcome (*writer)(Workspace&), std::string& path) {
+    const Outcome saved = writer(ws);
+    if (!saved.ok) {
+      appendOutcome(result, saved);
+      result.failed = true;
+    } else {
+      path = ws.files.outputPath;
+    }
+  };
+  if (request.savePeriodogram) save(savePeriodogram, periodogramFile);
+  if (request.savePhased) save(savePhasedData, phasedFile);
+  if (request.savePhasedBinned) save(savePhasedBinned, phasedBinnedFile);
+
+  AnalysisReport& r = result.report;
+  r.add("file", name).add("points", ws.lightCurve.pointCount);
+  addSearchKeys(r, ws, request.method);
+  addModelKeys(r, ws);
+  if (!periodogramFile.empty()) r.add("periodogram_file", periodogramFile);
+  if (!phasedFile.empty()) r.add("phased_file", phasedFile);
+  if (!phasedBinnedFile.empty()) r.add("phased_binned_file", phasedBinnedFile);
+
+  result.text = textReport(name, ws, request.method);
+  if (!periodogramFile.empty()) result.text += "  Periodogram written to " + periodogramFile + "\n";
+  if (!phasedFile.empty()) result.text += "  Phased data written to " + phasedFile + "\n";
+  if (!phasedBinnedFile.empty())
+    result.text += "  Phased binned data written to " + phasedBinnedFile + "\n";
+  return result;
+}
+
+AnalysisResult analyseObservationFile(const std::string& path, const AnalysisRequest& request,
+                                      const RunControl& rc) {
+  Workspace ws;
+  const Outcome loaded = loadObservations(ws, path, request.import);
+  if (!loaded.ok) {
+    AnalysisResult result;
+    appendOutcome(result, loaded);
+    result.failed = true;
+    return result;
+  }
+  const std::vector<std::string> readingNotes = loadNotesWorthShowing(loaded);
+  AnalysisResult result = analyseWorkspace(ws, path, request, rc);
+  result.diagnostics.insert(result.diagnostics.begin(), readingNotes.begin(), readingNotes.end());
+  return result;
+}
+
+}  // namespace fazorn
