@@ -15,7 +15,7 @@
 #include "edit/moving.h"
 #include "edit/transformations.h"
 #include "model/template_ops.h"
-#include "search/significance.h"
+#include "edit/randomization.h"
 #include "support/edit_workspace.h"
 #include "support/test_support.h"
 
