@@ -422,8 +422,9 @@ Outcome loadPlain(Workspace& ws, const std::string& path, const FileSniff& sniff
   details.points = n;
   const std::size_t zeroErrors = r.zeroErrorCount, nonFinite = r.nonFiniteCount;
   fillLightCurve(ws, std::move(r.time), std::move(r.value), std::move(r.error));
-  // "Save Data" writes over the file only when that loses nothing of it.
-  ws.files.dataFileRewritable = !r.stoppedEarly && sniff.threeNumbersPerLine;
+  // A plain file is written over by "Save Data" (its original is kept
+  // beside it on the first save).
+  ws.files.dataFileRewritable = true;
 
   out.addNote(pointsNote(n));
   if (r.stoppedEarly) {
@@ -487,7 +488,7 @@ Outcome loadObservations(Workspace& ws, const std::string& path, const ImportOpt
       Outcome out;
       out.ok = false;
       out.message = warningBox("This file has no band column: it is plain numbers, three per observation.");
-      ws.files.dataFileRewritable = false;
+      ws.files.dataFileRewritable = true;
       return out;
     }
     return loadPlain(ws, path, sniff, details);

@@ -40,8 +40,8 @@ struct FileSniff {
   bool opened = false;
   std::string openError;
   FileKind kind = FileKind::Plain;
-  // Plain files only: every line seen held exactly three numbers (the file
-  // may be rewritten in place by "Save Data" without losing anything).
+  // Plain files only: every line seen held exactly three numbers (what
+  // "Save Data" writes back).
   bool threeNumbersPerLine = false;
   // Plain files only: the count of numbers on every line seen when it is the
   // same on each line and not 3 (0 otherwise).
