@@ -421,7 +421,9 @@ Outcome loadPlain(Workspace& ws, const std::string& path, const FileSniff& sniff
   const std::size_t n = r.time.size();
   details.points = n;
   const std::size_t zeroErrors = r.zeroErrorCount, nonFinite = r.nonFiniteCount;
-  fillLightCurve(ws, std::move(r.time), std::move(r.value), std::move(r.error));
+  // A file without a single observation is refused like one that cannot be
+  // opened: the light curve on screen stays.
+  if (n > 0) fillLightCurve(ws, std::move(r.time), std::move(r.value), std::move(r.error));
   // A plain file is written over by "Save Data" (its original is kept
   // beside it on the first save).
   ws.files.dataFileRewritable = true;
@@ -449,6 +451,7 @@ Outcome loadPlain(Workspace& ws, const std::string& path, const FileSniff& sniff
                (r.incompleteAtEnd ? " inside the first group of three numbers"
                                   : " at \"" + r.stopText + "\", which is not a number");
     out.message = warningBox("No observation could be read: " + reason + ".");
+    return out;
   }
   out.redraw.lightCurve = true;
   out.redraw.clearPeriodogram = true;
