@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <limits>
 #include <string>
 
+#include "core/derived_files.h"
 #include "core/file_names.h"
 #include "core/number_format.h"
 #include "core/text_file.h"
@@ -126,30 +128,20 @@ template <typename Convert>
 Outcome writeConverted(Workspace& ws, const char* suffix, Convert convert,
                        const char* leftOutReason) {
   if (ws.dataLoaded != 1) return nothingDone();
-  ws.files.outputPath = derivedFilePath(ws.files, suffix);
-  TextFileWriter file(ws.files.outputPath);
-  Outcome out;
-  if (!file.isOpen()) {
-    out.ok = false;
-    out.message = ioErrorBox();
-    return out;
-  }
   const LightCurve& lc = ws.lightCurve;
   long leftOut = 0;
-  for (int i = 0; i < lc.pointCount; ++i) {
-    double value, error;
-    if (!convert(lc.value[i], lc.error[i], value, error)) {
-      ++leftOut;
-      continue;
-    }
-    file.print("%14.7f\t%12.6f\t%12.6f\n", lc.time[i], value, error);
-  }
-  if (!file.finish()) {
-    out.ok = false;
-    out.message = ioErrorBox();
-    return out;
-  }
-  out.message = informationBox("Light curve plotted to file.");
+  Outcome out = writeDerivedFile(
+      ws, suffix, {informationBox("Light curve plotted to file.")}, [&](TextFileWriter& file) {
+        for (int i = 0; i < lc.pointCount; ++i) {
+          double value, error;
+          if (!convert(lc.value[i], lc.error[i], value, error)) {
+            ++leftOut;
+            continue;
+          }
+          file.print("%14.7f\t%12.6f\t%12.6f\n", lc.time[i], value, error);
+        }
+      });
+  if (!out.ok) return out;
   if (leftOut > 0) {
     out.addNote(countOfPoints(leftOut) + " left out: " + leftOutReason + ".");
     out.message->text += "\n" + out.notes.back();
@@ -212,8 +204,9 @@ Outcome removePeriod(Workspace& ws) {
   if (!(ws.period > 0.0) || !std::isfinite(ws.period) || !std::isfinite(ws.amplitude) ||
       !std::isfinite(ws.t0))
     return refusedWithNote("Remove period needs a positive period and a fitted amplitude.");
-  double smallest = 1e10;
-  double largest = -1e10;
+  // Extremes from the data, whatever its scale.
+  double smallest = std::numeric_limits<double>::infinity();
+  double largest = -smallest;
   double sum = 0.0;
   const double half = 0.5 * ws.amplitude;
   for (int i = 0; i < n; ++i) {
@@ -224,7 +217,7 @@ Outcome removePeriod(Workspace& ws) {
     sum += lc.value[i];
   }
   ws.stats.meanValue = sum / lc.pointCount;
-  ws.stats.valueRange = largest - smallest;
+  ws.stats.valueRange = largest >= smallest ? largest - smallest : 0.0;
   Outcome out;
   out.status[0] = "Brightness: " + formatFixed(ws.stats.meanValue, 2, 5, ws.decimalSeparator);
   out.status[1] = "Amplitude: " + formatFixed(ws.stats.valueRange, 2, 5, ws.decimalSeparator);
