@@ -199,16 +199,14 @@ AnalysisResult analyseWorkspace(Workspace& ws, const std::string& name,
 AnalysisResult analyseObservationFile(const std::string& path, const AnalysisRequest& request,
                                       const RunControl& rc) {
   Workspace ws;
-  const Outcome loaded = loadObservations(ws, path);
+  const Outcome loaded = loadObservations(ws, path, request.import);
   if (!loaded.ok) {
     AnalysisResult result;
     appendOutcome(result, loaded);
     result.failed = true;
     return result;
   }
-  std::vector<std::string> readingNotes;
-  // The first note is the point count; the others say where reading stopped.
-  for (std::size_t i = 1; i < loaded.notes.size(); ++i) readingNotes.push_back(loaded.notes[i]);
+  const std::vector<std::string> readingNotes = loadNotesWorthShowing(loaded);
   AnalysisResult result = analyseWorkspace(ws, path, request, rc);
   result.diagnostics.insert(result.diagnostics.begin(), readingNotes.begin(), readingNotes.end());
   return result;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/run_control.h"
+#include "core/table_import.h"
 #include "core/workspace.h"
 #include "search/search_result.h"
 
@@ -72,6 +73,7 @@ struct AnalysisRequest {
   bool savePeriodogram = false;
   bool savePhased = false;
   bool savePhasedBinned = false;
+  ImportOptions import;  // how a table or FITS file is read (--columns, --band)
 };
 
 struct AnalysisResult {

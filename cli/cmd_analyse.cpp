@@ -24,6 +24,7 @@ const char* const kAnalyseHelp =
     "          [--harmonics H] [--resolution R] [--period P] [--threads N] [--json]\n"
     "          [--route exact|fast|auto]\n"
     "          [--save-periodogram] [--save-phased] [--save-phased-binned] FILE...\n"
+    "          (also --columns TIME,VALUE[,ERROR] and --band NAME, as for every command)\n"
     "      Searches each file for its period with the window's command: the\n"
     "      multiharmonic AoV (default), the transit search AoVtr or\n"
     "      Lomb-Scargle. Defaults: periods 0.2 to 500 d, 2 harmonics,\n"
@@ -140,6 +141,8 @@ int runAnalyse(const Args& args) {
       options.request.savePhased = true;
     } else if (a == "--save-phased-binned") {
       options.request.savePhasedBinned = true;
+    } else if (auto status = takeImportOption("analyse", args, i, options.request.import)) {
+      if (*status != kExitOk) return *status;
     } else if (a == "--method" || a == "--min-period" || a == "--max-period" ||
                a == "--harmonics" || a == "--resolution" || a == "--threads" || a == "--period" ||
                a == "--route") {
