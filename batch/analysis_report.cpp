@@ -81,11 +81,11 @@ Outcome runMethod(const AnalysisRequest& request, Workspace& ws, const RunContro
     case SearchMethod::None:
       return analyseAtPeriod(ws, request.givenPeriod);
     case SearchMethod::Aov:
-      return analyseAov(ws, rc);
+      return analyseAovOnRoute(ws, rc, request.route);
     case SearchMethod::AovTransit:
       return analyseAovTransit(ws, rc);
     case SearchMethod::LombScargle:
-      return analyseLombScargle(ws, rc);
+      return analyseLombScargleOnRoute(ws, rc, request.route);
   }
   return {};
 }
@@ -181,6 +181,8 @@ AnalysisResult analyseWorkspace(Workspace& ws, const std::string& name,
   AnalysisReport& r = result.report;
   r.add("file", name).add("points", ws.lightCurve.pointCount);
   addSearchKeys(r, ws, request.method);
+  if (request.route != SearchRoute::Exact)
+    r.add("route", request.route == SearchRoute::Fast ? "fast" : "auto");
   addModelKeys(r, ws);
   if (!periodogramFile.empty()) r.add("periodogram_file", periodogramFile);
   if (!phasedFile.empty()) r.add("phased_file", phasedFile);
@@ -197,16 +199,14 @@ AnalysisResult analyseWorkspace(Workspace& ws, const std::string& name,
 AnalysisResult analyseObservationFile(const std::string& path, const AnalysisRequest& request,
                                       const RunControl& rc) {
   Workspace ws;
-  const Outcome loaded = loadObservations(ws, path);
+  const Outcome loaded = loadObservations(ws, path, request.import);
   if (!loaded.ok) {
     AnalysisResult result;
     appendOutcome(result, loaded);
     result.failed = true;
     return result;
   }
-  std::vector<std::string> readingNotes;
-  // The first note is the point count; the others say where reading stopped.
-  for (std::size_t i = 1; i < loaded.notes.size(); ++i) readingNotes.push_back(loaded.notes[i]);
+  const std::vector<std::string> readingNotes = loadNotesWorthShowing(loaded);
   AnalysisResult result = analyseWorkspace(ws, path, request, rc);
   result.diagnostics.insert(result.diagnostics.begin(), readingNotes.begin(), readingNotes.end());
   return result;

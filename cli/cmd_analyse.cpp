@@ -23,7 +23,9 @@ namespace fazorn::cli {
 const char* const kAnalyseHelp =
     "  analyse [--method aov|aovtr|ls] [--min-period P] [--max-period P]\n"
     "          [--harmonics H] [--resolution R] [--period P] [--threads N] [--json]\n"
+    "          [--route exact|fast|auto]\n"
     "          [--save-periodogram] [--save-phased] [--save-phased-binned] FILE...\n"
+    "          (also --columns TIME,VALUE[,ERROR] and --band NAME, as for every command)\n"
     "      Searches each file for its period with the window's command: the\n"
     "      multiharmonic AoV (default), the transit search AoVtr or\n"
     "      Lomb-Scargle. Defaults: periods 0.2 to 500 d, 2 harmonics,\n"
@@ -31,6 +33,10 @@ const char* const kAnalyseHelp =
     "      1 / max period). Files are analysed in parallel on N threads (default\n"
     "      all cores) and reported in the order given. Each search ends with\n"
     "      the model of the phased curve and the variability type.\n"
+    "      --route R   exact (default: the window's numbers), fast (AoV and\n"
+    "               Lomb-Scargle from Fourier transforms of the whole grid:\n"
+    "               powers within 1e-8, the peak recomputed exactly) or auto\n"
+    "               (fast where cheaper); JSON then has the key route\n"
     "      --period P   no search: fit and classify at the period P (days), as\n"
     "               \"Get statistics\" does; method is then \"none\"\n"
     "      --save-periodogram, --save-phased   write FILE-period and FILE-phased\n"
@@ -140,11 +146,23 @@ int runAnalyse(const Args& args) {
       options.request.savePhased = true;
     } else if (a == "--save-phased-binned") {
       options.request.savePhasedBinned = true;
+    } else if (auto status = takeImportOption("analyse", args, i, options.request.import)) {
+      if (*status != kExitOk) return *status;
     } else if (a == "--method" || a == "--min-period" || a == "--max-period" ||
-               a == "--harmonics" || a == "--resolution" || a == "--threads" || a == "--period") {
+               a == "--harmonics" || a == "--resolution" || a == "--threads" || a == "--period" ||
+               a == "--route") {
       if (i + 1 >= args.size()) return usageError("analyse: " + a + " needs a value");
       const std::string& v = args[++i];
-      if (a == "--method") {
+      if (a == "--route") {
+        if (v == "exact")
+          options.request.route = SearchRoute::Exact;
+        else if (v == "fast")
+          options.request.route = SearchRoute::Fast;
+        else if (v == "auto")
+          options.request.route = SearchRoute::Auto;
+        else
+          return usageError("analyse: --route must be exact, fast or auto");
+      } else if (a == "--method") {
         if (v == "aov")
           options.request.method = SearchMethod::Aov;
         else if (v == "aovtr")

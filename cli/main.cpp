@@ -18,15 +18,16 @@ void printHelp() {
       "Usage: fazorn-cli COMMAND [OPTIONS] FILE...\n"
       "\n"
       "Period analysis of light curves: plain-text files of observations,\n"
-      "three numbers per observation (time in days, value, error).\n"
+      "three numbers per observation (time in days, value, error), text tables\n"
+      "and FITS light curves.\n"
       "\n"
       "Exit status: 0 success, 1 a file could not be read or processed,\n"
       "2 usage error; messages go to stderr.\n"
       "\n"
-      "Commands:\n%s\n%s\n%s\n%s\n%s\n"
+      "Commands:\n%s\n%s\n%s\n%s\n%s\n%s\n"
       "  --help, -h    this text\n"
       "  --version     the program's version\n",
-      kInfoHelp, kAnalyseHelp, kBinHelp, kConvertHelp, kSignificanceHelp);
+      kInfoHelp, kAnalyseHelp, kBinHelp, kConvertHelp, kSignificanceHelp, kImportOptionsHelp);
 }
 
 int notEnoughMemoryExit(const std::string& command) {

@@ -36,6 +36,7 @@
 #include "core/number_format.h"
 #include "core/observation_file.h"
 #include "core/results_panel.h"
+#include "ui/import_dialog.h"
 #include "edit/binning.h"
 #include "edit/marking.h"
 #include "edit/moving.h"
@@ -148,7 +149,9 @@ WindowHooks defaultWindowHooks() {
   };
   h.chooseDataFile = [](QWidget* parent) {
     return QFileDialog::getOpenFileName(parent, QStringLiteral("Open Data"), QStringLiteral("."),
-                                        QStringLiteral("DAT files (*.DAT *.dat);;All files (*)"));
+                                        QStringLiteral("Light curves (*.dat *.DAT *.txt *.csv *.tbl "
+                                                       "*.fits *.fit *.FITS *.FIT);;"
+                                                       "DAT files (*.DAT *.dat);;All files (*)"));
   };
   h.showMessage = [](QWidget* parent, const Message& m) {
     QMessageBox box(boxIcon(m.icon), qs(m.caption), qs(m.text), QMessageBox::Ok, parent);
@@ -726,11 +729,14 @@ QAction* MainWindow::commandAction(const QString& caption) const {
 
 void MainWindow::openDataFile(const QString& path) {
   if (busy_) return;
+  // Tables and FITS files first ask which columns and band to read.
+  const std::optional<ImportOptions> options = chooseImportOptions(this, path, hooks_.execDialog);
+  if (!options) return;
   // A new light curve starts unzoomed.
   for (ChartView* c : {w_.chart1, w_.chart2, w_.chart3}) c->resetZoom();
   bool opened = false;
   run([&] {
-    Outcome out = loadObservations(ws_, path.toStdString());
+    Outcome out = loadObservations(ws_, path.toStdString(), *options);
     opened = out.ok;
     if (opened) ws_.modelCurve = FittedModelCurve{};  // the last fit was of other data
     return out;
