@@ -33,9 +33,6 @@ def test_analyse_files_equal_command_line_on_all_real_stars_aov_and_ls(real_file
 )
 def test_arrays_and_files_equal_command_line_on_a_sample(real_files, cli, options):
     files = real_files[::AOVTR_STEP]
-    if options.get("method") == "aovtr":
-        # AoVtr refuses fewer than 3 points per bin: 60 for the default factor 2.
-        files = [f for f in files if len(fazorn.read(f)[0]) >= 60]
     cli_options = []
     for k, v in options.items():
         cli_options += ["--" + k.replace("_", "-"), str(v)]
