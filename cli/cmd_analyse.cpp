@@ -15,6 +15,7 @@
 
 #include "cli/cli_common.h"
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "batch/analysis_report.h"
 
 namespace fazorn::cli {
@@ -50,7 +51,9 @@ const char* const kAnalyseHelp =
     "               and score (as the window's \"Type:\" and \"Score:\" labels),\n"
     "               and periodogram_file / phased_file / phased_binned_file\n"
     "               when written; numbers\n"
-    "               read back exactly\n";
+    "               read back exactly\n"
+    "      Ctrl+C (or SIGTERM) prints the files already analysed, stops the\n"
+    "      others and exits with status 130.\n";
 
 namespace {
 
@@ -65,6 +68,8 @@ struct AnalyseOptions {
 struct FileReport {
   std::string out, err;
   bool failed = false;
+  // Not analysed to the end because of Ctrl+C: nothing of it is printed.
+  bool interrupted = false;
 };
 
 std::string reportJson(const AnalysisReport& report) {
@@ -210,6 +215,9 @@ int runAnalyse(const Args& args) {
   const int fileWorkers = std::min<int>(total, static_cast<int>(files.size()));
   RunControl rc;
   rc.threads = std::max(1, total / fileWorkers);
+  // Ctrl+C: the files already analysed are still printed, the ones under
+  // way stop and print nothing, no further file starts; exit status 130.
+  rc.cancel = installInterruptHandlers();
 
   std::vector<FileReport> reports(files.size());
   std::vector<char> done(files.size(), 0);
@@ -218,7 +226,14 @@ int runAnalyse(const Args& args) {
   std::atomic<std::size_t> next{0};
   auto worker = [&]() {
     for (std::size_t k; (k = next.fetch_add(1)) < files.size();) {
-      FileReport r = analyseFile(files[k], options, rc);
+      FileReport r;
+      if (interrupted()) {
+        r.interrupted = true;
+      } else {
+        r = analyseFile(files[k], options, rc);
+        // A failure after the signal is the search stopping, not the file.
+        if (r.failed && interrupted()) r = FileReport{{}, {}, false, true};
+      }
       std::lock_guard<std::mutex> lock(mutex);
       reports[k] = std::move(r);
       done[k] = 1;
@@ -234,12 +249,20 @@ int runAnalyse(const Args& args) {
     ready.wait(lock, [&] { return done[k] != 0; });
     const FileReport r = std::move(reports[k]);
     lock.unlock();
+    if (r.interrupted) continue;
     std::fputs(r.err.c_str(), stderr);
     std::fputs(r.out.c_str(), stdout);
     std::fflush(stdout);
     if (r.failed) status = kExitFileError;
   }
   for (auto& t : pool) t.join();
+  if (interrupted()) {
+    std::size_t finished = 0;
+    for (const FileReport& r : reports) finished += r.interrupted ? 0 : 1;
+    std::fprintf(stderr, "fazorn-cli: analyse: interrupted after %zu of %zu files\n", finished,
+                 files.size());
+    return kExitInterrupted;
+  }
   return status;
 }
 

@@ -6,6 +6,7 @@
 
 #include "cli/cli_common.h"
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "core/observation_file.h"
 #include "search/significance.h"
 
@@ -27,7 +28,10 @@ const char* const kSignificanceHelp =
     "      The same seed gives the same runs whatever the thread count.\n"
     "      --json   one object with the keys file, method, randomize, iterations,\n"
     "               seed, observed_period, observed_power, runs_at_or_above,\n"
-    "               empirical_false_alarm_probability, uncertainty, output\n";
+    "               empirical_false_alarm_probability, uncertainty, output;\n"
+    "               after Ctrl+C also cancelled (true) and runs_done\n"
+    "      Ctrl+C (or SIGTERM) stops early: the finished runs stay in the file,\n"
+    "      the result of those runs is printed and the exit status is 130.\n";
 
 namespace {
 
@@ -128,6 +132,8 @@ int runSignificance(const Args& args) {
       std::fprintf(stderr, "\r%5.1f %% done, about %.0f s left   ", 100 * done, left);
     };
   }
+  // Ctrl+C keeps the finished runs in the file and reports on them.
+  rc.cancel = installInterruptHandlers();
   SignificanceResult r;
   Outcome out = runSignificanceTest(ws, options, rc, &r);
   if (tty) std::fprintf(stderr, "\n");
@@ -148,6 +154,9 @@ int runSignificance(const Args& args) {
         .add("empirical_false_alarm_probability", r.empiricalFalseAlarmProbability)
         .add("uncertainty", r.uncertainty)
         .add("output", r.file);
+    // Only a stopped run has these keys (a complete one keeps its keys).
+    if (r.cancelled)
+      o.add("cancelled", true).add("runs_done", static_cast<long long>(r.runsDone));
     std::printf("%s\n", o.str().c_str());
   } else {
     std::printf("%s\n  observed peak: period %.10g d, power %.9g\n"
@@ -155,8 +164,10 @@ int runSignificance(const Args& args) {
                 "  runs written to %s\n",
                 file.c_str(), r.observedPeriod, r.observedPower, r.empiricalFalseAlarmProbability,
                 r.uncertainty, r.runsAtOrAbove, r.runsDone, r.file.c_str());
+    if (r.cancelled)
+      std::printf("  cancelled after %ld of %ld runs\n", r.runsDone, options.iterations);
   }
-  return kExitOk;
+  return r.cancelled ? kExitInterrupted : kExitOk;
 }
 
 }  // namespace fazorn::cli

@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <exception>
+#include <mutex>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -68,17 +70,31 @@ class WorkMeter {
 };
 
 // Runs worker(t) for t = 0 .. threads - 1, worker 0 on the calling thread.
+// An exception of any worker (running out of memory for its work storage)
+// is rethrown on the calling thread once all have ended, so the front ends
+// can report it instead of the program ending.
 template <class Worker>
 void runOnThreads(int threads, Worker worker) {
   if (threads <= 1) {
     worker(0);
     return;
   }
+  std::exception_ptr failure;
+  std::mutex failureMutex;
+  auto guarded = [&](int t) {
+    try {
+      worker(t);
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(failureMutex);
+      if (!failure) failure = std::current_exception();
+    }
+  };
   std::vector<std::thread> pool;
   pool.reserve(static_cast<std::size_t>(threads - 1));
-  for (int t = 1; t < threads; ++t) pool.emplace_back(worker, t);
-  worker(0);
+  for (int t = 1; t < threads; ++t) pool.emplace_back(guarded, t);
+  guarded(0);
   for (auto& t : pool) t.join();
+  if (failure) std::rethrow_exception(failure);
 }
 
 // Calls work(state, first, last) for the blocks [first, last) of

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -248,6 +249,32 @@ TEST(CliAnalyse, RunningOutOfMemoryFailsTheFileInsteadOfAborting) {
   EXPECT_NE(err.find("c.dat: not enough memory for the analysis"), std::string::npos) << err;
   EXPECT_TRUE(out.empty());
 #endif
+}
+
+TEST(CliAnalyse, InterruptPrintsTheFilesDoneAndStopsTheOthers) {
+  TempDir dir;
+  // One small file, then two that take far longer than three seconds on the
+  // fine grid (50,000 points at 166,600 frequencies each).
+  test::writeSeries(dir / "small.dat", test::makeSineSeries(1, 30, 0.9, 0.3, 0.05, 20.0));
+  test::writeSeries(dir / "large1.dat", test::makeSineSeries(2, 50000, 0.9, 0.3, 0.05, 20.0));
+  test::writeSeries(dir / "large2.dat", test::makeSineSeries(3, 50000, 0.9, 0.3, 0.05, 20.0));
+  std::string out, err;
+  const int status = test::runCliInterrupted(
+      3.0,
+      "analyse --json --threads 1 --resolution 0.00003 --save-periodogram " +
+          quoted(dir / "small.dat") + " " + quoted(dir / "large1.dat") + " " +
+          quoted(dir / "large2.dat"),
+      &out, &err);
+  EXPECT_EQ(status, 130) << err;
+  EXPECT_NE(out.find("small.dat"), std::string::npos) << out;
+  EXPECT_EQ(out.find("large"), std::string::npos) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+  EXPECT_NE(err.find("interrupted after 1 of 3 files"), std::string::npos) << err;
+  // The finished file's periodogram is there; nothing else was written.
+  EXPECT_TRUE(std::filesystem::exists(dir / "small-period.dat"));
+  std::size_t entries = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir.path())) (void)e, ++entries;
+  EXPECT_EQ(entries, 4u);
 }
 
 }  // namespace

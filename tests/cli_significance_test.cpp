@@ -1,5 +1,7 @@
 // fazorn-cli significance: the empirical false-alarm probability from the
 // command line, its JSON keys, the run file and the usage errors.
+#include <algorithm>
+#include <filesystem>
 #include <cstdlib>
 #include <string>
 
@@ -79,6 +81,33 @@ TEST(CliSignificance, UsageAndFileErrors) {
                    &out, &err),
             1);
   EXPECT_FALSE(err.empty());
+}
+
+TEST(CliSignificance, InterruptKeepsTheFinishedRunsAndReportsThem) {
+  test::TempDir dir;
+  test::writeSeries(dir / "star.dat", test::makeSineSeries(5, 100, 3.3, 0.3, 0.05, 60.0));
+  const auto runs = dir / "runs.dat";
+  std::string out, err;
+  // Far more runs than three seconds allow.
+  const int status = test::runCliInterrupted(
+      3.0,
+      "significance --method ls --randomize permute --iterations 10000000 --seed 3 "
+      "--min-period 1 --max-period 10 --json --output '" +
+          runs.string() + "' '" + (dir / "star.dat").string() + "'",
+      &out, &err);
+  EXPECT_EQ(status, 130) << err;
+  EXPECT_NE(out.find("\"cancelled\": true"), std::string::npos) << out;
+  const auto key = out.find("\"runs_done\": ");
+  ASSERT_NE(key, std::string::npos) << out;
+  const long done = std::stol(out.substr(key + 13));
+  EXPECT_LT(done, 10000000);
+  // The file holds the header and exactly the finished runs, and nothing
+  // else is left in the folder.
+  const std::string text = test::readText(runs);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), done + 1);
+  std::size_t entries = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir.path())) (void)e, ++entries;
+  EXPECT_EQ(entries, 2u);
 }
 
 }  // namespace

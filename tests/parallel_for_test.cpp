@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <new>
 #include <numeric>
 
 #include "search/aov_periodogram.h"
@@ -55,6 +56,20 @@ TEST(ParallelFor, EveryItemOnceInFixedBlocksWhateverTheThreadCount) {
     ASSERT_FALSE(log.fractions.empty());
     EXPECT_LE(log.fractions.size(), static_cast<std::size_t>(WorkMeter::kReports + 1));
     EXPECT_EQ(*std::max_element(log.fractions.begin(), log.fractions.end()), 1.0);
+  }
+}
+
+TEST(ParallelFor, AWorkerRunningOutOfMemoryFailsTheCallNotTheProgram) {
+  for (int failing : {0, 1, 2}) {
+    std::atomic<int> ran{0};
+    EXPECT_THROW(runOnThreads(3,
+                              [&](int t) {
+                                ++ran;
+                                if (t == failing) throw std::bad_alloc();
+                              }),
+                 std::bad_alloc)
+        << failing;
+    EXPECT_EQ(ran.load(), 3);  // the others ran to their end and were joined
   }
 }
 

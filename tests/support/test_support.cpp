@@ -87,12 +87,13 @@ std::filesystem::path testDataDir() { return FAZORN_TEST_DATA_DIR; }
 namespace {
 
 int runShell(const std::string& prefix, const std::string& arguments, std::string* out,
-             std::string* err) {
+             std::string* err, const std::string& suffix = "") {
   TempDir dir;
   const auto outPath = dir / "stdout";
   const auto errPath = dir / "stderr";
   const std::string command = prefix + "'" + FAZORN_CLI_PATH + "' " + arguments + " >'" +
-                              outPath.string() + "' 2>'" + errPath.string() + "' </dev/null";
+                              outPath.string() + "' 2>'" + errPath.string() + "' </dev/null" +
+                              suffix;
   const int status = std::system(command.c_str());
   if (out) *out = readText(outPath);
   if (err) *err = readText(errPath);
@@ -103,6 +104,13 @@ int runShell(const std::string& prefix, const std::string& arguments, std::strin
 
 int runCli(const std::string& arguments, std::string* out, std::string* err) {
   return runShell("", arguments, out, err);
+}
+
+int runCliInterrupted(double seconds, const std::string& arguments, std::string* out,
+                      std::string* err) {
+  return runShell("", arguments, out, err,
+                  " & pid=$!; sleep " + std::to_string(seconds) +
+                      "; kill -TERM $pid; wait $pid");
 }
 
 int runCliWithMemoryLimit(long kilobytes, const std::string& arguments, std::string* out,

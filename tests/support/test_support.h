@@ -75,6 +75,11 @@ std::filesystem::path testDataDir();
 // Runs fazorn-cli with the given arguments (shell-quoted), capturing stdout
 // and stderr into the strings; returns the exit status.
 int runCli(const std::string& arguments, std::string* out, std::string* err = nullptr);
+// The same, sending SIGTERM (what Ctrl+C does for a foreground program; a
+// background job ignores SIGINT) after `seconds`; the exit status is the
+// program's own, 128 + the signal when the signal ended it.
+int runCliInterrupted(double seconds, const std::string& arguments, std::string* out,
+                      std::string* err = nullptr);
 // The same with the process's address space limited to `kilobytes` (the
 // shell's ulimit -v): a machine that runs out of memory.
 int runCliWithMemoryLimit(long kilobytes, const std::string& arguments, std::string* out,
