@@ -56,8 +56,8 @@ std::string noPeriod(std::string why) {
   return "No period can be found: " + why;
 }
 
-// What makes a light curve unsearchable, as a message; nothing when it can
-// be searched. Weights matter to the AoV searches only.
+}  // namespace
+
 std::optional<std::string> lightCurveProblem(const LightCurve& lc, bool usesWeights) {
   const auto n = static_cast<std::size_t>(std::max(lc.pointCount, 0));
   if (n < 2 || lc.time.size() < n || lc.value.size() < n || lc.weight.size() < n)
@@ -83,12 +83,13 @@ std::optional<std::string> lightCurveProblem(const LightCurve& lc, bool usesWeig
   return std::nullopt;
 }
 
-// The number of different times.
 int distinctTimes(const LightCurve& lc) {
   std::vector<double> t(lc.time.begin(), lc.time.begin() + lc.pointCount);
   std::sort(t.begin(), t.end());
   return static_cast<int>(std::unique(t.begin(), t.end()) - t.begin());
 }
+
+namespace {
 
 // Provisional phases relative to time 0 at the best frequency, in
 // [-0.5, 0.5]; the chain replaces them by phases relative to t0.
