@@ -347,7 +347,9 @@ Outcome refineCurrentPeriod(Workspace& ws, SearchEngine engine, const RunControl
   const double span = lightCurveSpan(ws);
   const double width = peakWidth(engine, span, harmonics);
   const auto statistic = makePeriodStatistic(engine, viewOf(lc), harmonics);
-  const RefinedPeak peak = refinePeak(*statistic, 1 / ws.period, width / 10.0, width);
+  // The local grid covers +- 0.75 peak widths: a period set by hand or
+  // picked from a coarse grid lies within a width of the top of its peak.
+  const RefinedPeak peak = refinePeak(*statistic, 1 / ws.period, width / 2.0, width);
   if (!(peak.frequency > 0)) return refused("The period cannot be refined.");
   ws.bestFrequency = peak.frequency;
   ws.period = 1 / peak.frequency;
@@ -364,14 +366,18 @@ Outcome refineCurrentPeriod(Workspace& ws, SearchEngine engine, const RunControl
   return out;
 }
 
-std::int32_t peakUnder(const Periodogram& p, double frequency) {
+std::int32_t peakUnder(const Periodogram& p, double frequency, double tolerance) {
   const std::size_t n = std::min(p.frequency.size(), p.power.size());
   if (n == 0) return -1;
-  std::size_t i = static_cast<std::size_t>(
-      std::lower_bound(p.frequency.begin(), p.frequency.begin() + static_cast<long>(n),
-                       frequency) -
-      p.frequency.begin());
+  const auto first = p.frequency.begin();
+  const auto end = first + static_cast<long>(n);
+  std::size_t i = static_cast<std::size_t>(std::lower_bound(first, end, frequency) - first);
   if (i == n || (i > 0 && frequency - p.frequency[i - 1] < p.frequency[i] - frequency)) --i;
+  // The highest point within the tolerance (what the cursor covers).
+  const auto a = static_cast<std::size_t>(std::lower_bound(first, end, frequency - tolerance) - first);
+  const auto e = static_cast<std::size_t>(std::upper_bound(first, end, frequency + tolerance) - first);
+  for (std::size_t k = a; k < e; ++k)
+    if (p.power[k] > p.power[i]) i = k;
   for (;;) {
     if (i + 1 < n && p.power[i + 1] > p.power[i])
       ++i;

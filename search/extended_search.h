@@ -62,15 +62,16 @@ SearchReport reportForStoredSearch(const Workspace& ws, SearchEngine engine);
 // period and amplitude (otherwise every type scores 1e13).
 bool typeAdmitted(const Workspace& ws);
 
-// "Refine period": refines ws.period with the statistic of `engine` on a
-// local grid of a tenth of a peak width, sets the period and its 1-sigma
+// "Refine period": refines ws.period with the statistic of `engine` within
+// 0.75 peak widths of it, sets the period and its 1-sigma
 // error, and runs the model chain.
 Outcome refineCurrentPeriod(Workspace& ws, SearchEngine engine, const RunControl& rc);
 
-// The index of the highest point of the periodogram peak nearest to
-// `frequency` (climbing from the nearest grid point); -1 for an empty
-// periodogram.
-std::int32_t peakUnder(const Periodogram& periodogram, double frequency);
+// The index of the highest point of the periodogram peak under
+// `frequency`: the highest point within +- tolerance of it (what a cursor
+// covers on the chart; the nearest point when none), then uphill to the
+// top of its peak. -1 for an empty periodogram.
+std::int32_t peakUnder(const Periodogram& periodogram, double frequency, double tolerance = 0.0);
 
 // Adopts periodogram point `index` as the period and runs the chain of the
 // Lomb-Scargle command (fit, classification, phasing); the error is half a

@@ -323,22 +323,52 @@ GridSearchResult searchGrid(const PeriodStatistic& statistic, const GridSearchOp
 }
 
 double frequencyUncertainty(const PeriodStatistic& statistic, double frequency, double peakWidth) {
-  // Transit powers are steps on the scale of single points moving between
-  // boxes: their curvature is taken across a quarter of the peak.
-  const bool smooth = statistic.linearParameters() != 2;
-  const double h = peakWidth * (smooth ? 0.02 : 0.25);
-  if (!(h > 0)) return 0.0;
   const double p0 = statistic.power(frequency);
-  const double pm = statistic.power(frequency - h);
-  const double pp = statistic.power(frequency + h);
-  const double curvature = statistic.explainedFraction(pp - 2 * p0 + pm) / (h * h);
   const double dof = static_cast<double>(statistic.pointCount()) -
                      statistic.linearParameters() - 1.0;
   const double unexplained = 1.0 - statistic.explainedFraction(p0);
-  if (!(curvature < 0) || !(dof > 0) || !(unexplained > 0)) return 0.0;
-  // chi^2(f) = D (1 - e(f)); with the noise variance estimated as
-  // chi^2_min / dof, Delta chi^2 = 1 gives sigma^2 = 2 (1 - e) / (dof (-e'')).
-  return std::sqrt(2.0 * unexplained / (dof * -curvature));
+  if (!(dof > 0) || !(unexplained > 0) || !(peakWidth > 0)) return 0.0;
+  // chi^2(f) = D (1 - e(f)), e the explained fraction. With the noise
+  // variance estimated as chi^2_min / dof, the one-sigma interval is where
+  // chi^2 rises by 1 sigma^2: e drops by (1 - e0) / dof.
+  const double drop = unexplained / dof;
+  if (statistic.linearParameters() != 2) {
+    // Smooth statistics: from the curvature, sigma^2 = 2 (1 - e0) / (dof (-e'')).
+    const double h = peakWidth * 0.02;
+    const double pm = statistic.power(frequency - h);
+    const double pp = statistic.power(frequency + h);
+    const double curvature = statistic.explainedFraction(pp - 2 * p0 + pm) / (h * h);
+    if (!(curvature < 0)) return 0.0;
+    return std::sqrt(2.0 * drop / -curvature);
+  }
+  // Box powers jump wherever a point enters or leaves the box, by far more
+  // than that drop, and stay flat while the box still holds the whole
+  // transit: the width of the peak itself is the honest measure. Its half
+  // width at half maximum, taken as that of a Gaussian (1.18 sigma), found
+  // on each side by a scan and a bisection.
+  const double half = 0.5 * p0;
+  auto reach = [&](double direction) {
+    const double scan = peakWidth / 40.0;
+    double inside = 0.0, outside = 0.0;
+    for (int k = 1; k <= 200; ++k) {
+      const double h = k * scan;
+      if (statistic.power(frequency + direction * h) < half) {
+        outside = h;
+        break;
+      }
+      inside = h;
+    }
+    if (outside == 0.0) return inside;
+    for (int it = 0; it < 20; ++it) {
+      const double mid = 0.5 * (inside + outside);
+      if (statistic.power(frequency + direction * mid) < half)
+        outside = mid;
+      else
+        inside = mid;
+    }
+    return 0.5 * (inside + outside);
+  };
+  return 0.5 * (reach(-1.0) + reach(1.0)) / 1.1774;
 }
 
 RefinedPeak refinePeak(const PeriodStatistic& statistic, double frequency, double step,

@@ -78,10 +78,12 @@ GridSearchResult searchGrid(const PeriodStatistic& statistic, const GridSearchOp
 struct RefinedPeak {
   double frequency = 0.0;  // cycles per day
   double power = 0.0;
-  // One-sigma uncertainty of the frequency, from the curvature of the
-  // residual sum of squares at the maximum scaled by the residual variance
-  // (for a sinusoid this is the estimate of Montgomery & O'Donoghue 1999);
-  // 0 when the peak has no usable curvature.
+  // One-sigma uncertainty of the frequency. AoV and Lomb-Scargle: from the
+  // curvature of the residual sum of squares at the maximum scaled by the
+  // residual variance (for a sinusoid the estimate of Montgomery &
+  // O'Donoghue 1999). AoVtr: the peak's half width at half maximum / 1.18
+  // (box powers are flat-topped and jagged; a conservative figure). 0 when
+  // the peak has no usable curvature.
   double frequencyError = 0.0;
 };
 

@@ -80,11 +80,21 @@ std::vector<Peak> independentPeaks(std::span<const double> frequency, std::span<
       maxima.push_back({frequency[i], power[i], static_cast<std::int32_t>(i)});
     i = j;
   }
-  std::stable_sort(maxima.begin(), maxima.end(),
-                   [](const Peak& a, const Peak& b) { return a.power > b.power; });
+  // Highest first, ties by the lower frequency (the index). Only the top of
+  // the list is sorted unless merging within `width` uses it up.
+  auto higher = [](const Peak& a, const Peak& b) {
+    return a.power > b.power || (a.power == b.power && a.index < b.index);
+  };
   std::vector<Peak> out;
-  for (const Peak& p : maxima) {
-    if (static_cast<int>(out.size()) >= count) break;
+  std::size_t sorted = 0;
+  for (std::size_t i = 0; i < maxima.size() && static_cast<int>(out.size()) < count; ++i) {
+    if (i == sorted) {
+      const std::size_t more = std::min(maxima.size(), std::max<std::size_t>(2 * sorted, 64));
+      std::partial_sort(maxima.begin() + static_cast<long>(sorted),
+                        maxima.begin() + static_cast<long>(more), maxima.end(), higher);
+      sorted = more;
+    }
+    const Peak& p = maxima[i];
     bool separate = true;
     for (const Peak& q : out)
       if (std::abs(q.frequency - p.frequency) < width) separate = false;
