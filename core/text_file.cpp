@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 
 #ifndef _WIN32
@@ -18,22 +19,32 @@ TextFileWriter::TextFileWriter(std::string path, bool atomic) : path_(std::move(
     return;
   }
 #ifndef _WIN32
+  // A file reached through a symbolic link is written where the link points:
+  // renaming over the link itself would replace the link by a copy (or fail
+  // where only the target's directory is writable).
+  if (char* real = ::realpath(path_.c_str(), nullptr)) {
+    target_ = real;
+    std::free(real);
+  } else {
+    target_ = path_;
+  }
   // A directory cannot be replaced by a file: refuse it up front.
   struct stat st;
-  if (::stat(path_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+  if (::stat(target_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
   std::random_device rd;
   for (int attempt = 0; attempt < 8 && file_ == nullptr; ++attempt) {
-    tempPath_ = path_ + ".tmp" + std::to_string(rd() % 1000000);
+    tempPath_ = target_ + ".tmp" + std::to_string(rd() % 1000000);
     const int fd = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
     if (fd >= 0) {
       // Keep the permissions of the file being replaced.
-      if (::stat(path_.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+      if (::stat(target_.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
       file_ = ::fdopen(fd, "w");
       if (file_ == nullptr) ::close(fd);
     }
   }
   if (file_ == nullptr) tempPath_.clear();
 #else
+  target_ = path_;
   tempPath_ = path_ + ".tmp";
   file_ = std::fopen(tempPath_.c_str(), "w");
   if (file_ == nullptr) tempPath_.clear();
@@ -69,7 +80,7 @@ bool TextFileWriter::finish() {
   if (std::fclose(file_) != 0) failed_ = true;
   file_ = nullptr;
   if (tempPath_.empty()) return !failed_;
-  if (failed_ || std::rename(tempPath_.c_str(), path_.c_str()) != 0) {
+  if (failed_ || std::rename(tempPath_.c_str(), target_.c_str()) != 0) {
     std::remove(tempPath_.c_str());
     return false;
   }

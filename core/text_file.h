@@ -13,7 +13,8 @@ class TextFileWriter {
  public:
   // With `atomic`, the text goes to a temporary file beside `path`, which
   // replaces `path` only when every line was written and the file was closed
-  // without error; the original stays untouched otherwise.
+  // without error; the original stays untouched otherwise. A path that is a
+  // symbolic link is written through to the file it points to.
   TextFileWriter(std::string path, bool atomic = false);
   ~TextFileWriter();
   TextFileWriter(const TextFileWriter&) = delete;
@@ -28,6 +29,7 @@ class TextFileWriter {
 
  private:
   std::string path_;
+  std::string target_;  // atomic: the file replaced (symbolic links followed)
   std::string tempPath_;
   std::FILE* file_ = nullptr;
   bool failed_ = false;

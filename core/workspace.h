@@ -28,6 +28,8 @@ struct LightCurve {
   // Work copies for the random permutation; zero-filled at each load.
   std::vector<double> scratchValue;
   std::vector<double> scratchError;
+
+  friend bool operator==(const LightCurve&, const LightCurve&) = default;
 };
 
 struct Periodogram {
@@ -35,6 +37,8 @@ struct Periodogram {
   std::vector<double> power;
   std::int32_t frequencyCount = 0;
   double maxPower = 0.0;  // highest power of the last search
+
+  friend bool operator==(const Periodogram&, const Periodogram&) = default;
 };
 
 struct SearchSettings {
@@ -42,6 +46,8 @@ struct SearchSettings {
   double maxPeriod = 500.0;   // days
   std::int32_t harmonics = 2;
   double resolution = 0.0003;  // frequency step, 1/day
+
+  friend bool operator==(const SearchSettings&, const SearchSettings&) = default;
 };
 
 // The components of dataPath that name derived files: drive ("C:" on
@@ -56,6 +62,8 @@ struct FileNameParts {
   std::string directory;
   std::string baseName;
   std::string extension;
+
+  friend bool operator==(const FileNameParts&, const FileNameParts&) = default;
 };
 
 // Statistics recomputed at every light-curve redraw (see statistics.h).
@@ -72,6 +80,8 @@ struct LightCurveStatistics {
   // One minute divided by the median sampling interval ("gamma"); 0 when the
   // light curve has fewer than two points.
   double cadenceRatio = 0.0;
+
+  friend bool operator==(const LightCurveStatistics&, const LightCurveStatistics&) = default;
 };
 
 // Texts of the value labels and of the two manual-phasing fields, as the
@@ -95,6 +105,8 @@ struct PanelTexts {
   // classifications and phasing refreshes.
   std::string periodField;
   std::string t0Field;
+
+  friend bool operator==(const PanelTexts&, const PanelTexts&) = default;
 };
 
 // Enabled states of the commands that are not always enabled.
@@ -115,6 +127,27 @@ struct CommandStates {
   bool doublePeriod = false;
   bool shiftT0 = false;
   bool normalize = false;
+
+  friend bool operator==(const CommandStates&, const CommandStates&) = default;
+};
+
+// The Fourier model of the last fit of the phased light curve, kept so that
+// the phase diagram can draw it: flux relative to referenceFlux is
+// c0 + sum over h of A[h] cos(2 pi h g) + B[h] sin(2 pi h g), where
+// g = (time - epoch) / foldPeriod is the phase on twice the period the fit
+// was made at. A and B are 1-based (entry 0 unused). The magnitude is
+// -2.5 log10(flux * referenceFlux).
+struct FittedModelCurve {
+  bool valid = false;
+  double period = 0.0;       // days: the period of the fit
+  double foldPeriod = 0.0;   // days: twice the period
+  double epoch = 0.0;        // days: time of model phase 0
+  double referenceFlux = 1.0;
+  double c0 = 0.0;
+  std::vector<double> A;
+  std::vector<double> B;
+
+  friend bool operator==(const FittedModelCurve&, const FittedModelCurve&) = default;
 };
 
 struct Workspace {
@@ -152,6 +185,7 @@ struct Workspace {
   // not available (labels show "-", the command line null).
   bool magAtMaximumValid = false;
   double amplitude = 0.0;
+  FittedModelCurve modelCurve;
 
   // Classification results.
   int t0FromMinimum = 0;
@@ -184,6 +218,8 @@ struct Workspace {
   // Decimal separator of the texts shown in the window ('.' in files and on
   // the command line; the window sets the user's locale separator).
   char decimalSeparator = '.';
+
+  friend bool operator==(const Workspace&, const Workspace&) = default;
 };
 
 // Recomputes phase[] and phasedValue[] from time[], value[], period and t0,

@@ -1,13 +1,16 @@
 // Transformations of the light curve as a whole: normalising magnitudes to
 // relative flux, constant offsets, the mirrored copy, the spectral-window
-// probe, and the flux/magnitude conversions written to derived files.
+// probe, the flux/magnitude conversions written to derived files, and the
+// removal of the fitted period.
 #include "edit/transformations.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <string>
 
 #include "core/file_names.h"
+#include "core/number_format.h"
 #include "core/text_file.h"
 #include "edit/edit_common.h"
 
@@ -183,6 +186,51 @@ Outcome magToFlux(Workspace& ws) {
         return std::isfinite(flux) && std::isfinite(fluxError);
       },
       "the flux is not a finite number");
+}
+
+namespace {
+
+// The constants of the prewhitening sinusoid as users' earlier residuals
+// were computed with (not full-precision 2 pi and pi / 2).
+constexpr double kRemoveTwoPi = 6.2832;
+constexpr double kRemoveHalfPi = 1.5708;
+
+// A refused command that changed nothing, with the reason as a note.
+Outcome refusedWithNote(const char* note) {
+  Outcome out = nothingDone();
+  out.addNote(note);
+  return out;
+}
+
+}  // namespace
+
+Outcome removePeriod(Workspace& ws) {
+  LightCurve& lc = ws.lightCurve;
+  const int n = std::min<int>(lc.pointCount, static_cast<int>(lc.value.size()));
+  if (n < 1) return refusedWithNote("No light curve is loaded.");
+  // A period of 0 or a non-finite amplitude would turn every value into nan.
+  if (!(ws.period > 0.0) || !std::isfinite(ws.period) || !std::isfinite(ws.amplitude) ||
+      !std::isfinite(ws.t0))
+    return refusedWithNote("Remove period needs a positive period and a fitted amplitude.");
+  double smallest = 1e10;
+  double largest = -1e10;
+  double sum = 0.0;
+  const double half = 0.5 * ws.amplitude;
+  for (int i = 0; i < n; ++i) {
+    const double s = std::sin((ws.t0 - lc.time[i]) * kRemoveTwoPi / ws.period + kRemoveHalfPi);
+    lc.value[i] = lc.value[i] - (half - s * half);
+    if (lc.value[i] < smallest) smallest = lc.value[i];
+    if (lc.value[i] > largest) largest = lc.value[i];
+    sum += lc.value[i];
+  }
+  ws.stats.meanValue = sum / lc.pointCount;
+  ws.stats.valueRange = largest - smallest;
+  Outcome out;
+  out.status[0] = "Brightness: " + formatFixed(ws.stats.meanValue, 2, 5, ws.decimalSeparator);
+  out.status[1] = "Amplitude: " + formatFixed(ws.stats.valueRange, 2, 5, ws.decimalSeparator);
+  out.status[2] = "";
+  out.redraw.lightCurve = true;
+  return out;
 }
 
 }  // namespace fazorn

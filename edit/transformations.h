@@ -14,4 +14,8 @@ Outcome spectralWindow(Workspace& ws);
 Outcome fluxToMag(Workspace& ws);                  // "-mag" file
 Outcome magToFlux(Workspace& ws);                  // "-flux" file
 
+// "Remove period": subtracts the sinusoid of the current period, amplitude
+// and t0; the status bar shows the new brightness and amplitude.
+Outcome removePeriod(Workspace& ws);
+
 }  // namespace fazorn

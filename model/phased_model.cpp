@@ -456,6 +456,13 @@ PhasedModel fitPhasedLightCurve(std::span<const double> time, std::span<const do
       }
     }
   }
+  model.curve.valid = true;
+  model.curve.foldPeriod = F;
+  model.curve.epoch = E;
+  model.curve.referenceFlux = fRef;
+  model.curve.c0 = second.c0;
+  model.curve.A = second.A;
+  model.curve.B = second.B;
   model.epochOfMinimum = E + phiMin * F;
   model.epochOfMaximum = phiSec > phiMax ? E + phiSec * F : E + phiMax * F;
   return model;
@@ -471,6 +478,25 @@ void fitPhasedLightCurve(Workspace& ws) {
   ws.magAtMaximum = m.magAtMaximum;
   ws.magAtMaximumValid = m.magAtMaximumValid;
   ws.amplitude = m.amplitude;
+  ws.modelCurve = m.curve;
+  ws.modelCurve.period = ws.period;
+}
+
+double modelMagnitudeAt(const FittedModelCurve& model, double time) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  if (!model.valid || !(model.foldPeriod > 0.0)) return nan;
+  double g = std::fmod((time - model.epoch) / model.foldPeriod, 1.0);
+  if (g < 0) g += 1.0;
+  // The fit's own basis constant, so that the line follows the fitted series.
+  double flux = model.c0;
+  const std::size_t H = std::min(model.A.size(), model.B.size());
+  for (std::size_t h = 1; h < H; ++h) {
+    const double arg = static_cast<double>(h) * kBasisTwoPi * g;
+    flux += model.A[h] * std::cos(arg) + model.B[h] * std::sin(arg);
+  }
+  flux *= model.referenceFlux;
+  if (!(flux > 0.0)) return nan;
+  return -2.5 * std::log10(flux);
 }
 
 }  // namespace fazorn

@@ -16,6 +16,8 @@ struct PhasedModel {
   double magAtMaximum = 0.0;    // magnitudes; valid only when magAtMaximumValid
   bool magAtMaximumValid = false;
   double amplitude = 0.0;  // peak-to-peak of the smoothed curve, magnitudes
+  // The second Fourier fit itself, for drawing (period is left 0 here).
+  FittedModelCurve curve;
 };
 
 // Fits the light curve folded on 2 * period. Needs at least one point and a
@@ -25,8 +27,13 @@ PhasedModel fitPhasedLightCurve(std::span<const double> time, std::span<const do
                                 double period);
 
 // Fits the Workspace's light curve at ws.period and stores the four results
-// (epochOfMinimum, epochOfMaximum, magAtMaximum with its validity, amplitude).
+// (epochOfMinimum, epochOfMaximum, magAtMaximum with its validity, amplitude)
+// and the fitted curve (modelCurve).
 void fitPhasedLightCurve(Workspace& ws);
+
+// The magnitude of the fitted model at a time (any cycle); not a number
+// when the model is not valid or its flux there is not positive.
+double modelMagnitudeAt(const FittedModelCurve& model, double time);
 
 // The phases of the observations on the fold period, extended by synthetic
 // points where the phase coverage has gaps. The first n entries are the

@@ -1,4 +1,4 @@
-// "Get statistics", "Add as a template" and "Remove period".
+// "Get statistics" and "Add as a template".
 #pragma once
 
 #include <string>
@@ -28,9 +28,5 @@ Outcome getStatistics(Workspace& ws);
 // (-1 for empty nodes), to `path` ("template.dat" in the working directory
 // by default). Tells the user when the file cannot be created.
 Outcome addAsTemplate(Workspace& ws, const std::string& path = "template.dat");
-
-// "Remove period": subtracts the sinusoid of the current period, amplitude
-// and t0; the status bar shows the new brightness and amplitude.
-Outcome removePeriod(Workspace& ws);
 
 }  // namespace fazorn

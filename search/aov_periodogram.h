@@ -14,6 +14,7 @@
 #include "core/run_control.h"
 #include "search/frequency_grid.h"
 #include "search/light_curve_view.h"
+#include "search/search_result.h"
 
 namespace fazorn {
 

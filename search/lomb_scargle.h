@@ -11,6 +11,7 @@
 
 #include "core/run_control.h"
 #include "search/light_curve_view.h"
+#include "search/search_result.h"
 
 namespace fazorn {
 

@@ -13,6 +13,7 @@
 #include "core/run_control.h"
 #include "search/light_curve_view.h"
 #include "search/search_grid.h"
+#include "search/search_result.h"
 
 namespace fazorn {
 

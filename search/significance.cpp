@@ -16,15 +16,6 @@ namespace fazorn {
 
 namespace {
 
-std::uint64_t splitMix64(std::uint64_t& x) {
-  std::uint64_t z = (x += 0x9E3779B97F4A7C15ull);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
-}
-
-std::uint64_t rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
-
 // The stream of run k: seeded from the test's seed and k alone.
 std::uint64_t runSeed(std::uint64_t seed, long run) {
   std::uint64_t x = seed;
@@ -33,101 +24,7 @@ std::uint64_t runSeed(std::uint64_t seed, long run) {
   return splitMix64(y);
 }
 
-// What the editing commands redraw after changing the values.
-Outcome afterValuesChanged(Workspace& ws) {
-  refreshLightCurveStatistics(ws);
-  Outcome out;
-  out.redraw.lightCurve = true;
-  if (ws.phased == 1) {
-    Outcome refreshed = refreshPhasing(ws);
-    out.redraw.phaseDiagram = refreshed.redraw.phaseDiagram;
-    out.redraw.results = refreshed.redraw.results;
-  }
-  return out;
-}
-
 }  // namespace
-
-RandomStream::RandomStream(std::uint64_t seed) {
-  std::uint64_t x = seed;
-  for (auto& s : s_) s = splitMix64(x);
-}
-
-std::uint64_t RandomStream::next() {
-  const std::uint64_t result = rotl(s_[1] * 5, 7) * 9;
-  const std::uint64_t t = s_[1] << 17;
-  s_[2] ^= s_[0];
-  s_[3] ^= s_[1];
-  s_[1] ^= s_[2];
-  s_[0] ^= s_[3];
-  s_[2] ^= t;
-  s_[3] = rotl(s_[3], 45);
-  return result;
-}
-
-double RandomStream::uniform() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
-
-double RandomStream::gaussian() {
-  if (haveSpare_) {
-    haveSpare_ = false;
-    return spare_;
-  }
-  double u = 0.0;
-  while (u <= 0.0) u = uniform();
-  const double v = uniform();
-  const double r = std::sqrt(-2.0 * std::log(u));
-  const double angle = 2.0 * 3.14159265358979323846 * v;
-  spare_ = r * std::sin(angle);
-  haveSpare_ = true;
-  return r * std::cos(angle);
-}
-
-std::uint64_t RandomStream::below(std::uint64_t n) {
-  // Rejection keeps every index equally likely.
-  const std::uint64_t limit = (~std::uint64_t{0} / n) * n;
-  std::uint64_t x;
-  do x = next();
-  while (x >= limit);
-  return x % n;
-}
-
-void permuteTogether(std::span<double> value, std::span<double> error, std::span<double> weight,
-                     RandomStream& rng) {
-  for (std::size_t i = value.size(); i > 1; --i) {
-    const std::size_t j = static_cast<std::size_t>(rng.below(i));
-    std::swap(value[i - 1], value[j]);
-    std::swap(error[i - 1], error[j]);
-    std::swap(weight[i - 1], weight[j]);
-  }
-}
-
-void fillWhiteNoise(std::span<double> value, double mean, double rms, RandomStream& rng) {
-  for (double& v : value) v = mean + rms * rng.gaussian();
-}
-
-Outcome generateWhiteNoise(Workspace& ws, std::uint64_t seed) {
-  if (ws.dataLoaded != 1 || ws.lightCurve.pointCount < 1) return {};
-  computeLightCurveStatistics(ws);
-  RandomStream rng(seed);
-  fillWhiteNoise(ws.lightCurve.value, ws.stats.meanValue, ws.stats.rms, rng);
-  return afterValuesChanged(ws);
-}
-
-Outcome randomlyPermute(Workspace& ws, std::uint64_t seed) {
-  if (ws.dataLoaded != 1 || ws.lightCurve.pointCount < 1) return {};
-  LightCurve& lc = ws.lightCurve;
-  const auto n = static_cast<std::size_t>(lc.pointCount);
-  lc.scratchValue.assign(lc.value.begin(), lc.value.end());
-  lc.scratchError.assign(lc.error.begin(), lc.error.end());
-  std::vector<double> weight(lc.weight.begin(), lc.weight.end());
-  RandomStream rng(seed);
-  permuteTogether(std::span(lc.scratchValue.data(), n), std::span(lc.scratchError.data(), n),
-                  weight, rng);
-  std::copy(lc.scratchValue.begin(), lc.scratchValue.end(), lc.value.begin());
-  std::copy(lc.scratchError.begin(), lc.scratchError.end(), lc.error.begin());
-  lc.weight = std::move(weight);
-  return afterValuesChanged(ws);
-}
 
 Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
                             const RunControl& rc, SignificanceResult* resultOut) {

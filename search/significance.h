@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/outcome.h"
+#include "core/random_stream.h"
 #include "core/run_control.h"
 #include "core/workspace.h"
 
@@ -67,34 +68,5 @@ PeakSearch defaultPeakSearch(SignificanceMethod method);
 // test keeps exactly the lines of the runs finished so far.
 Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
                             const RunControl& rc, SignificanceResult* result = nullptr);
-
-// "Generate white noise": value[] becomes Gaussian noise with the light
-// curve's mean and rms; times and errors stay.
-Outcome generateWhiteNoise(Workspace& ws, std::uint64_t seed);
-
-// "Randomly permute": values, errors and weights shuffled together over the
-// fixed times, through the scratch arrays.
-Outcome randomlyPermute(Workspace& ws, std::uint64_t seed);
-
-// The random stream of the randomisation (SplitMix64-seeded xoshiro256**),
-// fixed here so that a seed gives the same runs on every platform.
-class RandomStream {
- public:
-  explicit RandomStream(std::uint64_t seed);
-  std::uint64_t next();
-  double uniform();                       // [0, 1)
-  double gaussian();                      // mean 0, rms 1 (Box-Muller)
-  std::uint64_t below(std::uint64_t n);   // uniform in [0, n)
-
- private:
-  std::uint64_t s_[4];
-  bool haveSpare_ = false;
-  double spare_ = 0.0;
-};
-
-// Randomises one copy: `value`, `error`, `weight` hold the original on entry.
-void permuteTogether(std::span<double> value, std::span<double> error, std::span<double> weight,
-                     RandomStream& rng);
-void fillWhiteNoise(std::span<double> value, double mean, double rms, RandomStream& rng);
 
 }  // namespace fazorn

@@ -1,4 +1,4 @@
-// "Get statistics", "Add as a template" and "Remove period".
+// "Get statistics" and "Add as a template".
 #include "model/template_ops.h"
 
 #include <cmath>
@@ -117,50 +117,6 @@ TEST(AddAsTemplate, TellsTheUserWhenTheFileCannotBeCreated) {
   ASSERT_TRUE(out.message.has_value());
   EXPECT_EQ(out.message->text, "I/O Error! Unable to open file.");
   EXPECT_EQ(out.message->caption, "Message");
-}
-
-TEST(RemovePeriod, SubtractsTheSinusoidEachTimeAndReportsBrightnessAndAmplitude) {
-  Workspace ws = loaded(test::makeSineSeries(4, 50, 0.9, 0.2, 0.0, 10.0), 0.9);
-  ws.t0 = 3.3;
-  ws.amplitude = 0.4;
-  const std::vector<double> before = ws.lightCurve.value;
-  auto removed = [&](double t) {
-    const double s = std::sin((3.3 - t) * 6.2832 / 0.9 + 1.5708);
-    return 0.2 - s * 0.2;
-  };
-  removePeriod(ws);
-  const Outcome out = removePeriod(ws);
-  EXPECT_TRUE(out.redraw.lightCurve);
-  double sum = 0, lo = 1e10, hi = -1e10;
-  for (int i = 0; i < 50; ++i) {
-    const double t = ws.lightCurve.time[i];
-    const double expected = (before[i] - removed(t)) - removed(t);
-    EXPECT_NEAR(ws.lightCurve.value[i], expected, 1e-12);
-    sum += ws.lightCurve.value[i];
-    lo = std::min(lo, ws.lightCurve.value[i]);
-    hi = std::max(hi, ws.lightCurve.value[i]);
-  }
-  EXPECT_NEAR(ws.stats.meanValue, sum / 50, 1e-12);
-  EXPECT_NEAR(ws.stats.valueRange, hi - lo, 1e-12);
-  ASSERT_TRUE(out.status[0] && out.status[1] && out.status[2]);
-  char text[64];
-  std::snprintf(text, sizeof text, "Brightness: %.2f", sum / 50);
-  EXPECT_EQ(*out.status[0], text);
-  EXPECT_EQ(out.status[1]->rfind("Amplitude: ", 0), 0u);
-  EXPECT_EQ(*out.status[2], "");
-
-  // Amplitude 0 changes nothing but still reports.
-  const std::vector<double> kept = ws.lightCurve.value;
-  ws.amplitude = 0.0;
-  const Outcome flat = removePeriod(ws);
-  EXPECT_EQ(ws.lightCurve.value, kept);
-  EXPECT_TRUE(flat.status[0].has_value());
-
-  // A period of 0 would turn every value into nan: refused, data kept.
-  ws.amplitude = 0.4;
-  ws.period = 0.0;
-  EXPECT_FALSE(removePeriod(ws).ok);
-  EXPECT_EQ(ws.lightCurve.value, kept);
 }
 
 }  // namespace

@@ -6,8 +6,11 @@
 #include <QMenu>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 #include <vector>
+
+#include "model/phased_model.h"
 
 namespace fazorn::ui {
 
@@ -131,10 +134,6 @@ ChartView::ChartView(const QString& title, const QColor& zoomPen, bool allowPann
   setSelectionRectMode(QCP::srmZoom);
   selectionRect()->setPen(QPen(zoomPen));
   connect(selectionRect(), &QCPSelectionRect::accepted, this, [this] { zoomed_ = true; });
-  if (allowPanning_) {
-    setInteractions(QCP::iRangeZoom);
-    axisRect()->setRangeZoomFactor(0.8);
-  }
 }
 
 void ChartView::setHomeRange(const QCPRange& x, const QCPRange& y) {
@@ -185,8 +184,30 @@ void ChartView::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void ChartView::wheelEvent(QWheelEvent* event) {
-  if (interactions().testFlag(QCP::iRangeZoom)) zoomed_ = true;
-  QCustomPlot::wheelEvent(event);
+  const double steps = event->angleDelta().y() / 120.0;
+  if (steps == 0) {
+    event->ignore();
+    return;
+  }
+  const QPointF pos = event->position();
+  const QRect plot = axisRect()->rect();
+  bool zoomX = true;
+  bool zoomY = true;
+  if (pos.y() > plot.bottom())
+    zoomY = false;  // over the time, phase or period axis
+  else if (pos.x() < plot.left())
+    zoomX = false;  // over the value axis
+  else if (event->modifiers() & Qt::ControlModifier)
+    zoomY = false;
+  else if (event->modifiers() & Qt::ShiftModifier)
+    zoomX = false;
+  // A notch away from the user narrows the range by 15 %, around the cursor.
+  const double factor = std::pow(0.85, steps);
+  if (zoomX) xAxis->scaleRange(factor, xAxis->pixelToCoord(pos.x()));
+  if (zoomY) yAxis->scaleRange(factor, yAxis->pixelToCoord(pos.y()));
+  zoomed_ = true;
+  event->accept();
+  replot(QCustomPlot::rpQueuedReplot);
 }
 
 void ChartView::contextMenuEvent(QContextMenuEvent* event) {
@@ -252,6 +273,12 @@ ChartView* createPhaseChart(QWidget* parent) {
   addPointSeries(chart, kGray);
   chart->xAxis->setLabel(QStringLiteral("phase"));
   setValueAxis(chart, QStringLiteral("Flux"));
+  for (QCPGraph*& g : chart->model) {
+    g = chart->addGraph();
+    g->setPen(QPen(QColor(0, 0, 255), 2));
+    g->setSelectable(QCP::stNone);
+    g->setAntialiased(true);
+  }
   chart->setHomeRange(QCPRange(-0.25, 1.25), QCPRange(0, 1));
   chart->setMinimumSize(448, 293);
   return chart;
@@ -296,7 +323,43 @@ void fillLightCurve(ChartView& chart, const Workspace& ws) {
   chart.setHomeRange(padded(x, 0.01), padded(valueRange(chart), 0.03));
 }
 
-void fillPhaseDiagram(ChartView& chart, const Workspace& ws) {
+bool modelDrawable(const Workspace& ws) {
+  return ws.phased == 1 && ws.modelCurve.valid && ws.modelCurve.period == ws.period &&
+         std::isfinite(ws.period) && ws.period > 0;
+}
+
+double phaseChartValue(const Workspace& ws, int i, const PhaseDiagramView& view) {
+  const double v = ws.phasedValue[i];
+  if (!view.residuals || !modelDrawable(ws)) return v;
+  return v - modelMagnitudeAt(ws.modelCurve, ws.lightCurve.time[i]);
+}
+
+namespace {
+
+// The model over the two shown cycles, x from -0.5 to 1.5: branch k follows
+// the cycles of parity k after t0. A point at shown phase x > 0.5 is the
+// copy of phase x - 1, so that part of the line is drawn from there.
+void fillModelLines(ChartView& chart, const Workspace& ws, const PhaseDiagramView& view) {
+  for (QCPGraph* g : chart.model) g->data()->clear();
+  if (!view.model || !modelDrawable(ws)) return;
+  constexpr int kSamples = 800;  // over two cycles
+  for (int k = 0; k < 2; ++k) {
+    Columns c;
+    c.reserve(kSamples + 2);
+    for (int j = 0; j <= kSamples; ++j) {
+      const double x = -0.5 + 2.0 * j / kSamples;
+      const double p = x <= 0.5 ? x : x - 1.0;
+      const double m = modelMagnitudeAt(ws.modelCurve, ws.t0 + (p + k) * ws.period);
+      if (x > 0.5 && c.key.back() <= 0.5) c.add(0.5, std::numeric_limits<double>::quiet_NaN());
+      c.add(x, view.residuals ? (std::isfinite(m) ? 0.0 : m) : m);
+    }
+    chart.model[k]->setData(c.key, c.value, true);
+  }
+}
+
+}  // namespace
+
+void fillPhaseDiagram(ChartView& chart, const Workspace& ws, const PhaseDiagramView& view) {
   if (ws.phased != 1) {
     clearPointSeries(chart);
     return;
@@ -311,22 +374,27 @@ void fillPhaseDiagram(ChartView& chart, const Workspace& ws) {
   all.reserve(2 * n);
   errors.reserve(2 * n);
   // Phases lie in (-0.5, 0.5]: the second cycle follows the first in order.
+  std::vector<double> shown(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) shown[i] = phaseChartValue(ws, i, view);
   for (int cycle = 0; cycle < 2; ++cycle)
     for (int i : order) {
       const double x = cycle == 0 ? ws.phase[i] : ws.phase[i] + 1;
-      all.add(x, ws.phasedValue[i]);
+      all.add(x, shown[i]);
       errors.push_back(std::fabs(lc.error[i]));
       if (lc.mark[i] == 0)
-        unmarked.add(x, ws.phasedValue[i]);
+        unmarked.add(x, shown[i]);
       else if (lc.mark[i] == 1)
-        marked.add(x, ws.phasedValue[i]);
+        marked.add(x, shown[i]);
     }
   fill(chart, all, errors, unmarked, marked);
+  fillModelLines(chart, ws, view);
   chart.setHomeRange(QCPRange(-0.25, 1.25),
                      n > 0 ? padded(valueRange(chart), 0.03) : QCPRange(0, 1));
 }
 
 void clearPointSeries(ChartView& chart) {
+  for (QCPGraph* g : chart.model)
+    if (g != nullptr) g->data()->clear();
   chart.errorBase->data()->clear();
   chart.errorBars->data()->clear();
   chart.unmarked->data()->clear();

@@ -14,8 +14,10 @@ namespace fazorn::ui {
 // One chart: a plot with a bold navy title, a white background, a cross
 // cursor, rectangle zoom with the left mouse button (double click or the
 // context menu restores the automatic range) and a context menu that saves
-// the chart as PNG or PDF. Charts that allow panning pan with Shift + drag
-// and zoom with the mouse wheel.
+// the chart as PNG or PDF. The mouse wheel zooms around the cursor: over an
+// axis that axis alone, inside the plot both (with Ctrl only the horizontal
+// axis, with Shift only the vertical one). Charts that allow panning pan with
+// Shift + drag.
 class ChartView : public QCustomPlot {
   Q_OBJECT
  public:
@@ -39,6 +41,9 @@ class ChartView : public QCustomPlot {
   QCPGraph* errorBase = nullptr;  // every point, drawn only as error bars
   QCPErrorBars* errorBars = nullptr;
   QCPGraph* line = nullptr;  // the periodogram line
+  // The phase chart's model: one line for the even and one for the odd
+  // cycles of the fit (the model is fitted on twice the period).
+  QCPGraph* model[2] = {nullptr, nullptr};
 
  signals:
   // A click on a plotted item: (x, y) of the point it belongs to, and the
@@ -67,10 +72,24 @@ ChartView* createLightCurveChart(QWidget* parent = nullptr);
 ChartView* createPhaseChart(QWidget* parent = nullptr);
 ChartView* createPeriodogramChart(QWidget* parent = nullptr);
 
+// What the phase chart shows besides the points.
+struct PhaseDiagramView {
+  bool model = false;      // the fitted model of the last fit as a line
+  bool residuals = false;  // points as value minus model, the line at 0
+};
+
+// True when the last fit's model belongs to the current period and can be
+// drawn over the phase diagram.
+bool modelDrawable(const Workspace& ws);
+
+// The value the phase chart shows for point i: the phased value, or in the
+// residuals view the phased value minus the model at the point's time.
+double phaseChartValue(const Workspace& ws, int i, const PhaseDiagramView& view);
+
 // Refill from the Workspace. fillPhaseDiagram leaves the chart empty unless
 // ws.phased is 1. None of them repaints: call replot() afterwards.
 void fillLightCurve(ChartView& chart, const Workspace& ws);
-void fillPhaseDiagram(ChartView& chart, const Workspace& ws);
+void fillPhaseDiagram(ChartView& chart, const Workspace& ws, const PhaseDiagramView& view = {});
 void clearPointSeries(ChartView& chart);
 void fillPeriodogram(ChartView& chart, const Workspace& ws);
 void clearPeriodogram(ChartView& chart);

@@ -4,6 +4,7 @@
 #include <QDialog>
 
 class QLineEdit;
+class QTextBrowser;
 
 namespace fazorn::ui {
 
@@ -14,11 +15,15 @@ class AboutBox : public QDialog {
   explicit AboutBox(QWidget* parent = nullptr);
 };
 
-// Short usage notes; "Close" hides it.
+// The quick start, the table of shortcuts and what each search is good
+// for; "Close" hides it. The window fills in the shortcuts of its menus.
 class HelpForm : public QDialog {
   Q_OBJECT
  public:
   explicit HelpForm(QWidget* parent = nullptr);
+  // One row per command: its menu and caption, and its key.
+  void setShortcuts(const QList<QPair<QString, QString>>& rows);
+  QTextBrowser* text = nullptr;
 };
 
 // "Add a value": one number for "Add to X" and "Add to Y". The field keeps

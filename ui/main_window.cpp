@@ -2,6 +2,10 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileDialog>
@@ -19,6 +23,7 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <atomic>
 #include <cstdio>
@@ -26,6 +31,7 @@
 #include <ctime>
 #include <thread>
 
+#include "core/data_saving.h"
 #include "core/derived_files.h"
 #include "core/number_format.h"
 #include "core/observation_file.h"
@@ -33,6 +39,7 @@
 #include "edit/binning.h"
 #include "edit/marking.h"
 #include "edit/moving.h"
+#include "edit/randomization.h"
 #include "edit/transformations.h"
 #include "model/template_ops.h"
 #include "search/analysis.h"
@@ -154,6 +161,26 @@ WindowHooks defaultWindowHooks() {
     box.exec();
   };
   h.execDialog = [](QDialog& dialog) { return dialog.exec(); };
+  h.chooseSaveFile = [](QWidget* parent, const QString& suggestion) {
+    return QFileDialog::getSaveFileName(parent, QStringLiteral("Save Data As"), suggestion,
+                                        QStringLiteral("DAT files (*.DAT *.dat);;All files (*)"));
+  };
+  h.askUnsavedChanges = [](QWidget* parent, const QString& dataPath) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Fazorn"),
+                    QStringLiteral("The observations of %1 have unsaved changes.")
+                        .arg(QFileInfo(dataPath).fileName()),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
+    box.setInformativeText(QStringLiteral("Save them before going on?"));
+    box.setDefaultButton(QMessageBox::Save);
+    switch (box.exec()) {
+      case QMessageBox::Save:
+        return UnsavedChoice::Save;
+      case QMessageBox::Discard:
+        return UnsavedChoice::Discard;
+      default:
+        return UnsavedChoice::Cancel;
+    }
+  };
   return h;
 }
 
@@ -164,6 +191,8 @@ MainWindow::MainWindow(WindowHooks hooks, QWidget* parent)
   if (!hooks_.chooseDataFile) hooks_.chooseDataFile = defaults.chooseDataFile;
   if (!hooks_.showMessage) hooks_.showMessage = defaults.showMessage;
   if (!hooks_.execDialog) hooks_.execDialog = defaults.execDialog;
+  if (!hooks_.chooseSaveFile) hooks_.chooseSaveFile = defaults.chooseSaveFile;
+  if (!hooks_.askUnsavedChanges) hooks_.askUnsavedChanges = defaults.askUnsavedChanges;
 
   ws_.decimalSeparator = QLocale().decimalPoint().at(0).toLatin1();
   if (ws_.decimalSeparator == 0) ws_.decimalSeparator = '.';
@@ -216,6 +245,9 @@ MainWindow::MainWindow(WindowHooks hooks, QWidget* parent)
   about_ = new AboutBox(this);
   help_ = new HelpForm(this);
   adding_ = new AddingForm(this);
+  buildHelp();
+  setAcceptDrops(true);
+  updateUndoActions();
 }
 
 MainWindow::~MainWindow() = default;
@@ -235,8 +267,13 @@ void MainWindow::buildMenus() {
 
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   add(file, QStringLiteral("Open Data"), K(Qt::Key_O), &MainWindow::LoadData1Click);
+  recentMenu_ = file->addMenu(QStringLiteral("Recent files"));
+  connect(recentMenu_, &QMenu::aboutToShow, this, &MainWindow::rebuildRecentFilesMenu);
+  rebuildRecentFilesMenu();
   saveData_ =
       add(file, QStringLiteral("Save Data"), K(Qt::Key_S), &MainWindow::Savelightcurve1Click);
+  saveAs_ = add(file, QStringLiteral("Save Data As..."), K(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+                &MainWindow::SaveDataAs1Click);
   savePhased_ =
       add(file, QStringLiteral("Save Phased Data"), K(Qt::Key_F), &MainWindow::SavePhase1Click);
   add(file, QStringLiteral("Save Phased Binned"), K(Qt::Key_E), &MainWindow::Binphased1Click);
@@ -244,6 +281,12 @@ void MainWindow::buildMenus() {
                          &MainWindow::SavePeriodogram1Click);
   file->addSeparator();
   add(file, QStringLiteral("Exit"), K(), &MainWindow::Exit1Click);
+
+  // Undo and redo of the commands that change the observations or marks
+  // (Ctrl+Y is "2-sigma outliers", so redo is Ctrl+Shift+Z only).
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+  undo_ = add(edit, QStringLiteral("Undo"), K(Qt::CTRL | Qt::Key_Z), &MainWindow::Undo1Click);
+  redo_ = add(edit, QStringLiteral("Redo"), K(cs | Qt::Key_Z), &MainWindow::Redo1Click);
 
   QMenu* data = menuBar()->addMenu(QStringLiteral("&Data"));
   analyse_ = add(data, QStringLiteral("Analyse"), K(Qt::Key_F1), &MainWindow::Analyse1Click);
@@ -306,8 +349,8 @@ void MainWindow::buildMenus() {
       &MainWindow::Randomlypermute1Click);
   add(data, QStringLiteral("  --> 1e5 AoV iterations"), K(), &MainWindow::N1e5AoViterations1Click);
   add(data, QStringLiteral("  --> 1e5 L-S iterations"), K(), &MainWindow::N100000iterations1Click);
-  data->addSeparator();
   add(data, QStringLiteral("Spectral window"), K(), &MainWindow::Spectralwindow1Click);
+  data->addSeparator();
   add(data, QStringLiteral("Mark spec"), K(), &MainWindow::Markspec1Click);
   add(data, QStringLiteral("mark plus minus"), K(), &MainWindow::markplusminus1Click);
   deleteFile_ =
@@ -322,10 +365,24 @@ void MainWindow::buildMenus() {
   add(data, QStringLiteral("Periodogram peaks..."), K(Qt::CTRL | Qt::Key_L),
       &MainWindow::Periodogrampeaks1Click);
 
+  // What the charts show; the two choices are kept in the settings.
+  QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+  QSettings store = settingsStore();
+  showModel_ = add(view, QStringLiteral("Model over phase diagram"), K(Qt::CTRL | Qt::Key_L),
+                   &MainWindow::ShowModel1Click);
+  showModel_->setCheckable(true);
+  showModel_->setChecked(store.value(QStringLiteral("showModel"), true).toBool());
+  showResiduals_ = add(view, QStringLiteral("Residuals in phase diagram"), K(),
+                       &MainWindow::ShowResiduals1Click);
+  showResiduals_->setCheckable(true);
+  showResiduals_->setChecked(store.value(QStringLiteral("showResiduals"), false).toBool());
+  view->addSeparator();
+  add(view, QStringLiteral("Reset zoom"), K(Qt::CTRL | Qt::Key_0), &MainWindow::ResetZoom1Click);
+
   QMenu* product = menuBar()->addMenu(QStringLiteral("Fazorn"));
   QAction* options = product->addAction(QStringLiteral("Options"));  // no action
   options->setVisible(false);
-  add(product, QStringLiteral("Help"), K(), &MainWindow::Help1Click)->setVisible(false);
+  add(product, QStringLiteral("Help"), K(), &MainWindow::Help1Click);
   add(product, QStringLiteral("About"), K(), &MainWindow::About2Click);
 }
 
@@ -464,7 +521,7 @@ bool MainWindow::saveSettings() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (busy_ || !saveSettings()) {
+  if (busy_ || !maybeSaveChanges() || !saveSettings()) {
     event->ignore();
     return;
   }
@@ -628,7 +685,7 @@ void MainWindow::redraw(const Redraws& r) {
     w_.chart1->replot(QCustomPlot::rpQueuedReplot);
   }
   if (r.phaseDiagram) {
-    fillPhaseDiagram(*w_.chart2, ws_);
+    fillPhaseDiagram(*w_.chart2, ws_, phaseView());
     if (ws_.phased == 1) ws_.commands.savePhasedData = true;
   }
   if (r.lightCurve || r.phaseDiagram) w_.chart2->replot(QCustomPlot::rpQueuedReplot);
@@ -677,7 +734,8 @@ void MainWindow::applyWorkspaceTexts() {
   double_->setEnabled(c.doublePeriod);
   shiftT0_->setEnabled(c.shiftT0);
   normalize_->setEnabled(c.normalize);
-  setWindowTitle(qs(ws_.caption));
+  saveAs_->setEnabled(c.saveData);
+  updateCaption();
 }
 
 void MainWindow::showReadout(double x, double y) {
@@ -695,20 +753,216 @@ QAction* MainWindow::commandAction(const QString& caption) const {
 }
 
 void MainWindow::openDataFile(const QString& path) {
+  if (busy_) return;
   // A new light curve starts unzoomed.
   for (ChartView* c : {w_.chart1, w_.chart2, w_.chart3}) c->resetZoom();
-  run([&] { return loadObservations(ws_, path.toStdString()); });
+  bool opened = false;
+  run([&] {
+    Outcome out = loadObservations(ws_, path.toStdString());
+    opened = out.ok;
+    if (opened) ws_.modelCurve = FittedModelCurve{};  // the last fit was of other data
+    return out;
+  });
+  if (opened) {
+    history_.clear();
+    markSaved();
+    addRecentFile(path);
+  }
+}
+
+void MainWindow::openChosenFile(const QString& path) {
+  if (busy_ || !maybeSaveChanges()) return;
+  openDataFile(path);
+}
+
+// Undo, unsaved changes, recent files, dropped files -------------------------
+
+void MainWindow::runEdit(const QString& name, const std::function<Outcome()>& operation) {
+  if (busy_) return;
+  history_.begin(ws_);
+  run(operation);
+  history_.commit(ws_, name.toStdString());
+  updateUndoActions();
+}
+
+void MainWindow::updateUndoActions() {
+  const QString undoName = qs(history_.undoName());
+  const QString redoName = qs(history_.redoName());
+  undo_->setText(undoName.isEmpty() ? QStringLiteral("Undo") : QStringLiteral("Undo ") + undoName);
+  redo_->setText(redoName.isEmpty() ? QStringLiteral("Redo") : QStringLiteral("Redo ") + redoName);
+  undo_->setEnabled(history_.canUndo());
+  redo_->setEnabled(history_.canRedo());
+  updateCaption();
+}
+
+bool MainWindow::hasUnsavedChanges() const {
+  if (ws_.dataLoaded != 1) return false;
+  // Only commands recorded in the history change the observations, so the
+  // fingerprint is recomputed only when the history's state moved. Marks
+  // alone are not saved and do not count.
+  if (history_.stateId() != fingerprintStateId_) {
+    fingerprintStateId_ = history_.stateId();
+    currentFingerprint_ = savedContentFingerprint(ws_.lightCurve);
+  }
+  return currentFingerprint_ != savedFingerprint_;
+}
+
+void MainWindow::updateCaption() {
+  // The caption already uses " * " between the name and the path, so the
+  // mark of unsaved changes follows the path.
+  setWindowTitle(qs(ws_.caption) + (hasUnsavedChanges() ? QStringLiteral("*") : QString()));
+}
+
+void MainWindow::markSaved() {
+  savedFingerprint_ = savedContentFingerprint(ws_.lightCurve);
+  fingerprintStateId_ = history_.stateId();
+  currentFingerprint_ = savedFingerprint_;
+  updateCaption();
+}
+
+bool MainWindow::maybeSaveChanges() {
+  if (!hasUnsavedChanges()) return true;
+  switch (hooks_.askUnsavedChanges(this, qs(ws_.files.dataPath))) {
+    case UnsavedChoice::Save:
+      return saveCurrentData();
+    case UnsavedChoice::Discard:
+      return true;
+    case UnsavedChoice::Cancel:
+      break;
+  }
+  return false;
+}
+
+bool MainWindow::saveCurrentData() {
+  if (busy_) return false;
+  bool saved = false;
+  run([&] {
+    Outcome out = saveDataKeepingOriginal(ws_);
+    saved = out.ok && ws_.dataLoaded == 1;
+    return out;
+  });
+  if (saved) markSaved();
+  return saved;
+}
+
+void MainWindow::addRecentFile(const QString& path) {
+  const QString absolute = QFileInfo(path).absoluteFilePath();
+  QSettings store = settingsStore();
+  QStringList files = store.value(QStringLiteral("recentFiles")).toStringList();
+  files.removeAll(absolute);
+  files.prepend(absolute);
+  while (files.size() > kRecentFiles) files.removeLast();
+  store.setValue(QStringLiteral("recentFiles"), files);
+  rebuildRecentFilesMenu();
+}
+
+void MainWindow::rebuildRecentFilesMenu() {
+  recentMenu_->clear();
+  const QStringList files = settingsStore().value(QStringLiteral("recentFiles")).toStringList();
+  int number = 0;
+  for (const QString& path : files) {
+    if (number == kRecentFiles) break;
+    ++number;
+    QAction* a = recentMenu_->addAction(
+        QStringLiteral("&%1 %2").arg(number % 10).arg(QFileInfo(path).fileName()));
+    a->setToolTip(path);
+    a->setStatusTip(path);
+    a->setData(path);
+    // A file that has gone stays listed, greyed, until the list is cleared.
+    a->setEnabled(QFileInfo::exists(path));
+    connect(a, &QAction::triggered, this, [this, path] { openChosenFile(path); });
+  }
+  if (files.isEmpty()) recentMenu_->addAction(QStringLiteral("(none)"))->setEnabled(false);
+  recentMenu_->addSeparator();
+  QAction* clear = recentMenu_->addAction(QStringLiteral("Clear list"));
+  clear->setEnabled(!files.isEmpty());
+  connect(clear, &QAction::triggered, this, [this] {
+    settingsStore().remove(QStringLiteral("recentFiles"));
+    rebuildRecentFilesMenu();
+  });
+}
+
+namespace {
+// The first local file among dropped URLs, or an empty text.
+QString droppedFile(const QMimeData* mime) {
+  if (mime == nullptr || !mime->hasUrls()) return QString();
+  for (const QUrl& url : mime->urls())
+    if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile()) return url.toLocalFile();
+  return QString();
+}
+}  // namespace
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!busy_ && !droppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QString path = droppedFile(event->mimeData());
+  if (busy_ || path.isEmpty()) return;
+  event->acceptProposedAction();
+  // Opened after the drop has finished, so that a question about unsaved
+  // changes does not hold the dragging program.
+  QTimer::singleShot(0, this, [this, path] { openChosenFile(path); });
+}
+
+PhaseDiagramView MainWindow::phaseView() const {
+  PhaseDiagramView v;
+  v.model = showModel_ != nullptr && showModel_->isChecked();
+  v.residuals = showResiduals_ != nullptr && showResiduals_->isChecked();
+  return v;
 }
 
 // Handlers ------------------------------------------------------------------
 
 void MainWindow::LoadData1Click() {
-  if (busy_) return;
+  if (busy_ || !maybeSaveChanges()) return;
   const QString path = hooks_.chooseDataFile(this);
   if (!path.isEmpty()) openDataFile(path);
 }
-void MainWindow::Savelightcurve1Click() {
-  run([&] { return saveData(ws_); });
+void MainWindow::Savelightcurve1Click() { saveCurrentData(); }
+void MainWindow::SaveDataAs1Click() {
+  if (busy_ || ws_.dataLoaded != 1) return;
+  const QString path = hooks_.chooseSaveFile(this, qs(ws_.files.dataPath));
+  if (path.isEmpty()) return;
+  bool saved = false;
+  run([&] {
+    Outcome out = saveDataAs(ws_, path.toStdString());
+    saved = out.ok;
+    return out;
+  });
+  if (saved) {
+    markSaved();
+    addRecentFile(path);
+  }
+}
+
+void MainWindow::Undo1Click() {
+  if (busy_ || !history_.canUndo()) return;
+  run([&] { return history_.undo(ws_); });
+  updateUndoActions();
+}
+void MainWindow::Redo1Click() {
+  if (busy_ || !history_.canRedo()) return;
+  run([&] { return history_.redo(ws_); });
+  updateUndoActions();
+}
+
+void MainWindow::ShowModel1Click() {
+  settingsStore().setValue(QStringLiteral("showModel"), showModel_->isChecked());
+  redraw(Redraws{.phaseDiagram = true});
+}
+void MainWindow::ShowResiduals1Click() {
+  settingsStore().setValue(QStringLiteral("showResiduals"), showResiduals_->isChecked());
+  // Points move between values and residuals: the zoomed range means nothing
+  // in the other view.
+  w_.chart2->resetZoom();
+  redraw(Redraws{.phaseDiagram = true});
+}
+void MainWindow::ResetZoom1Click() {
+  for (ChartView* c : {w_.chart1, w_.chart2, w_.chart3}) {
+    c->resetZoom();
+    c->replot(QCustomPlot::rpQueuedReplot);
+  }
 }
 void MainWindow::SavePhase1Click() {
   run([&] { return savePhasedData(ws_); });
@@ -719,7 +973,10 @@ void MainWindow::Binphased1Click() {
 void MainWindow::SavePeriodogram1Click() {
   run([&] { return savePeriodogram(ws_); });
 }
-void MainWindow::Exit1Click() { hooks_.exitProcess(0); }
+void MainWindow::Exit1Click() {
+  if (busy_ || !maybeSaveChanges()) return;
+  hooks_.exitProcess(0);
+}
 
 void MainWindow::Analyse1Click() {
   if (busy_ || !readSearchSettings()) return;
@@ -766,13 +1023,13 @@ void MainWindow::N10minutes1Click() {
   run([&] { return binByMinutes(ws_, 10); });
 }
 void MainWindow::Normalizelightcurve1Click() {
-  run([&] { return normalizeLightCurve(ws_); });
+  runEdit(QStringLiteral("Normalize light curve"), [&] { return normalizeLightCurve(ws_); });
 }
 void MainWindow::Fluxtomag1Click() {
-  run([&] { return fluxToMag(ws_); });
+  runEdit(QStringLiteral("Flux to mag"), [&] { return fluxToMag(ws_); });
 }
 void MainWindow::Magtoflux1Click() {
-  run([&] { return magToFlux(ws_); });
+  runEdit(QStringLiteral("Mag to flux"), [&] { return magToFlux(ws_); });
 }
 void MainWindow::Halveperiod1Click() {
   run([&] { return halvePeriod(ws_); });
@@ -785,65 +1042,67 @@ void MainWindow::ShiftT01Click() {
 }
 
 void MainWindow::N5sigmaoutliers1Click() {
-  run([&] { return markSigmaOutliers(ws_, 5); });
+  runEdit(QStringLiteral("5-sigma outliers"), [&] { return markSigmaOutliers(ws_, 5); });
 }
 void MainWindow::N3sigmaoutlier1Click() {
-  run([&] { return markSigmaOutliers(ws_, 3); });
+  runEdit(QStringLiteral("3-sigma outliers"), [&] { return markSigmaOutliers(ws_, 3); });
 }
 void MainWindow::N25sigmaoutliers1Click() {
-  run([&] { return markSigmaOutliers(ws_, 2.5); });
+  runEdit(QStringLiteral("2.5-sigma outliers"), [&] { return markSigmaOutliers(ws_, 2.5); });
 }
 void MainWindow::N2sigmaoutiers1Click() {
-  run([&] { return markSigmaOutliers(ws_, 2); });
+  runEdit(QStringLiteral("2-sigma outliers"), [&] { return markSigmaOutliers(ws_, 2); });
 }
 void MainWindow::Movemarkedpointsup1Click() {
-  run([&] { return moveMarkedPoints(ws_, MoveDirection::Up); });
+  runEdit(QStringLiteral("Move marked points up"), [&] { return moveMarkedPoints(ws_, MoveDirection::Up); });
 }
 void MainWindow::Movemarkedpointsleft1Click() {
-  run([&] { return moveMarkedPoints(ws_, MoveDirection::Left); });
+  runEdit(QStringLiteral("Move marked points left"), [&] { return moveMarkedPoints(ws_, MoveDirection::Left); });
 }
 void MainWindow::Moveleftfaster1Click() {
-  run([&] { return moveMarkedPoints(ws_, MoveDirection::LeftFaster); });
+  runEdit(QStringLiteral("Move left faster"), [&] { return moveMarkedPoints(ws_, MoveDirection::LeftFaster); });
 }
 void MainWindow::Movemarkedpointsdown1Click() {
-  run([&] { return moveMarkedPoints(ws_, MoveDirection::Down); });
+  runEdit(QStringLiteral("Move marked points down"), [&] { return moveMarkedPoints(ws_, MoveDirection::Down); });
 }
 void MainWindow::Movemarkedpointsright1Click() {
-  run([&] { return moveMarkedPoints(ws_, MoveDirection::Right); });
+  runEdit(QStringLiteral("Move marked points right"), [&] { return moveMarkedPoints(ws_, MoveDirection::Right); });
 }
 void MainWindow::Moverightfaster1Click() {
-  run([&] { return moveMarkedPoints(ws_, MoveDirection::RightFaster); });
+  runEdit(QStringLiteral("Move right faster"), [&] { return moveMarkedPoints(ws_, MoveDirection::RightFaster); });
 }
 void MainWindow::Night1Click() {
-  run([&] { return markNight(ws_); });
+  runEdit(QStringLiteral("Night"), [&] { return markNight(ws_); });
 }
 void MainWindow::Deselect1Click() {
-  run([&] { return unmarkPoints(ws_); });
+  runEdit(QStringLiteral("Unmark points"), [&] { return unmarkPoints(ws_); });
 }
 void MainWindow::Remove1Click() {
-  run([&] { return removeMarkedPoints(ws_); });
+  runEdit(QStringLiteral("Remove marked points"), [&] { return removeMarkedPoints(ws_); });
 }
 void MainWindow::Markbetween1Click() {
-  run([&] { return markBetween(ws_); });
+  runEdit(QStringLiteral("Mark between"), [&] { return markBetween(ws_); });
 }
 void MainWindow::Addflipeddataset1Click() {
-  run([&] { return addFlippedDataset(ws_); });
+  runEdit(QStringLiteral("Add flipped dataset"), [&] { return addFlippedDataset(ws_); });
 }
 
 void MainWindow::AddtoX1Click() {
   if (busy_ || hooks_.execDialog(*adding_) != QDialog::Accepted) return;
-  if (auto v = readDouble(adding_->valueField->text())) run([&] { return addToX(ws_, *v); });
+  if (auto v = readDouble(adding_->valueField->text()))
+    runEdit(QStringLiteral("Add to X"), [&] { return addToX(ws_, *v); });
 }
 void MainWindow::AddtoY1Click() {
   if (busy_ || hooks_.execDialog(*adding_) != QDialog::Accepted) return;
-  if (auto v = readDouble(adding_->valueField->text())) run([&] { return addToY(ws_, *v); });
+  if (auto v = readDouble(adding_->valueField->text()))
+    runEdit(QStringLiteral("Add to Y"), [&] { return addToY(ws_, *v); });
 }
 
 void MainWindow::Generatewhitenoise1Click() {
-  run([&] { return generateWhiteNoise(ws_, nextSeed()); });
+  runEdit(QStringLiteral("Generate white noise"), [&] { return generateWhiteNoise(ws_, nextSeed()); });
 }
 void MainWindow::Randomlypermute1Click() {
-  run([&] { return randomlyPermute(ws_, nextSeed()); });
+  runEdit(QStringLiteral("Randomly permute"), [&] { return randomlyPermute(ws_, nextSeed()); });
 }
 void MainWindow::Goauto1Click() {
   runSignificance(SignificanceMethod::LombScargle, Randomization::WhiteNoise);
@@ -870,13 +1129,13 @@ void MainWindow::runSignificance(SignificanceMethod method, Randomization random
 std::uint64_t MainWindow::nextSeed() { return seed_++; }
 
 void MainWindow::Spectralwindow1Click() {
-  run([&] { return spectralWindow(ws_); });
+  runEdit(QStringLiteral("Spectral window"), [&] { return spectralWindow(ws_); });
 }
 void MainWindow::Markspec1Click() {
-  run([&] { return markSpec(ws_); });
+  runEdit(QStringLiteral("Mark spec"), [&] { return markSpec(ws_); });
 }
 void MainWindow::markplusminus1Click() {
-  run([&] { return markPlusMinus(ws_); });
+  runEdit(QStringLiteral("mark plus minus"), [&] { return markPlusMinus(ws_); });
 }
 void MainWindow::Deletefile1Click() {
   run([&] { return deleteDataFile(ws_); });
@@ -885,7 +1144,24 @@ void MainWindow::Addasatemplate1Click() {
   run([&] { return addAsTemplate(ws_); });
 }
 void MainWindow::Removeperiod1Click() {
-  run([&] { return removePeriod(ws_); });
+  runEdit(QStringLiteral("Remove period"), [&] { return removePeriod(ws_); });
+}
+
+void MainWindow::buildHelp() {
+  // From the menus themselves, so that the table never misses a shortcut.
+  QList<QPair<QString, QString>> rows;
+  for (QAction* a : actions_)
+    if (!a->shortcut().isEmpty() && a->isVisible())
+      rows.append({a->text().trimmed(), a->shortcut().toString(QKeySequence::NativeText)});
+  rows.append({QStringLiteral("Mark or unmark a point (top and phase charts)"),
+               QStringLiteral("Click")});
+  rows.append({QStringLiteral("Zoom into a rectangle"), QStringLiteral("Drag")});
+  rows.append({QStringLiteral("Zoom around the cursor (over an axis: that axis)"),
+               QStringLiteral("Wheel; Ctrl+Wheel horizontal, Shift+Wheel vertical")});
+  rows.append({QStringLiteral("Pan the periodogram"), QStringLiteral("Shift+Drag")});
+  rows.append({QStringLiteral("Save a chart, reset its zoom"), QStringLiteral("Right click")});
+  rows.append({QStringLiteral("Open a file"), QStringLiteral("Drop it on the window")});
+  help_->setShortcuts(rows);
 }
 
 void MainWindow::Help1Click() {
@@ -916,13 +1192,26 @@ void MainWindow::Button2Click() {
 void MainWindow::Chart1ClickSeries(double x, double y) {
   if (busy_) return;
   showReadout(x, y);
-  run([&] { return toggleMarkInLightCurve(ws_, x, y); });
+  runEdit(QStringLiteral("Click on a point"), [&] { return toggleMarkInLightCurve(ws_, x, y); });
 }
 
 void MainWindow::Chart2ClickSeries(double x, double y) {
   if (busy_) return;
   showReadout(x, y);
-  run([&] { return toggleMarkInPhaseDiagram(ws_, x, y); });
+  // In the residuals view the chart shows value minus model: find the
+  // clicked point by what the chart shows, then toggle it by its value.
+  double value = y;
+  const PhaseDiagramView view = phaseView();
+  if (view.residuals && modelDrawable(ws_)) {
+    const int n = std::min<int>(ws_.lightCurve.pointCount, static_cast<int>(ws_.phase.size()));
+    for (int i = 0; i < n; ++i)
+      if ((ws_.phase[i] == x || ws_.phase[i] + 1 == x) && phaseChartValue(ws_, i, view) == y) {
+        value = ws_.phasedValue[i];
+        break;
+      }
+  }
+  runEdit(QStringLiteral("Click on a point"),
+          [&] { return toggleMarkInPhaseDiagram(ws_, x, value); });
 }
 
 void MainWindow::Chart3ClickSeries(double x, double y) { showReadout(x, y); }

@@ -11,14 +11,17 @@
 
 #include "core/outcome.h"
 #include "core/run_control.h"
+#include "core/undo_history.h"
 #include "core/workspace.h"
 #include "search/search_grid.h"
 #include "search/significance.h"
+#include "ui/chart_view.h"
 
 class QAction;
 class QDialog;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 
 namespace fazorn::ui {
@@ -27,6 +30,9 @@ class AboutBox;
 class AddingForm;
 class ChartView;
 class HelpForm;
+
+// The answer to "unsaved changes" before opening another file or leaving.
+enum class UnsavedChoice { Save, Discard, Cancel };
 
 // What the window does outside itself; tests replace these so that nothing
 // blocks or ends the test process.
@@ -39,6 +45,10 @@ struct WindowHooks {
   std::function<void(QWidget* parent, const Message&)> showMessage;
   // Runs a dialog modally and returns its result (QDialog::Accepted...).
   std::function<int(QDialog&)> execDialog;
+  // "Save Data As...": the chosen path, or an empty text when cancelled.
+  std::function<QString(QWidget* parent, const QString& suggestion)> chooseSaveFile;
+  // Asked before unsaved changes to the observations would be lost.
+  std::function<UnsavedChoice(QWidget* parent, const QString& dataPath)> askUnsavedChanges;
 };
 
 // The hooks of the real program: std::_Exit, QFileDialog, QMessageBox, exec().
@@ -54,6 +64,17 @@ class MainWindow : public QMainWindow {
 
   // Opens a data file as "Open Data" does after its dialog.
   void openDataFile(const QString& path);
+  // Opens a data file chosen outside the open dialog (a dropped file, a
+  // recent file): first asks about unsaved changes.
+  void openChosenFile(const QString& path);
+
+  // Unsaved changes to the observations since they were opened or saved.
+  bool hasUnsavedChanges() const;
+  UndoHistory& history() { return history_; }
+  // The "Recent files" submenu, rebuilt from the settings when shown.
+  QMenu* recentFilesMenu() const { return recentMenu_; }
+  void rebuildRecentFilesMenu();
+  static constexpr int kRecentFiles = 10;
 
   // Runs a search on a worker thread behind a window-modal progress dialog
   // with a Cancel button, the wait cursor and "Working..." in the second
@@ -117,6 +138,7 @@ class MainWindow : public QMainWindow {
   // File
   void LoadData1Click();
   void Savelightcurve1Click();
+  void SaveDataAs1Click();
   void SavePhase1Click();
   void Binphased1Click();
   void SavePeriodogram1Click();
@@ -167,6 +189,13 @@ class MainWindow : public QMainWindow {
   void Deletefile1Click();
   void Addasatemplate1Click();
   void Removeperiod1Click();
+  // Edit
+  void Undo1Click();
+  void Redo1Click();
+  // View
+  void ShowModel1Click();
+  void ShowResiduals1Click();
+  void ResetZoom1Click();
   // Searches beyond the three commands (the engine of the last search is
   // the one refined and listed).
   void Autosearch1Click();     // "Auto search" (F8), the button "Auto"
@@ -191,6 +220,8 @@ class MainWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void buildMenus();
@@ -208,6 +239,19 @@ class MainWindow : public QMainWindow {
   // Runs one operation between the wait cursor and the default cursor and
   // shows its outcome. Ignored while a search runs.
   void run(const std::function<Outcome()>& operation);
+  // The same for a command that may change the observations or marks: it is
+  // recorded in the undo history under `name` when it changed them.
+  void runEdit(const QString& name, const std::function<Outcome()>& operation);
+  void updateUndoActions();
+  void updateCaption();
+  // Asks about unsaved changes; false when the user cancelled (or saving
+  // failed), true when the caller may go on.
+  bool maybeSaveChanges();
+  bool saveCurrentData();
+  void markSaved();
+  void addRecentFile(const QString& path);
+  PhaseDiagramView phaseView() const;
+  void buildHelp();
   void showOutcome(const Outcome& out);
   void redraw(const Redraws& r);
   void applyWorkspaceTexts();
@@ -225,10 +269,18 @@ class MainWindow : public QMainWindow {
   SearchEngine lastEngine_ = SearchEngine::Aov;  // of the last search
   QString shownPeriodField_, shownT0Field_;
 
+  UndoHistory history_;
+  // What was opened or last saved, to tell unsaved changes: the fingerprint
+  // of the saved content, and the cached one of the current state.
+  std::uint64_t savedFingerprint_ = 0;
+  mutable std::uint64_t fingerprintStateId_ = ~std::uint64_t{0};
+  mutable std::uint64_t currentFingerprint_ = 0;
+  QMenu* recentMenu_ = nullptr;
+
   QList<QAction*> actions_;
   QAction *saveData_{}, *savePhased_{}, *savePeriodogram_{}, *analyse_{}, *getStatistics_{},
       *dayBinning_{}, *normalize_{}, *halve_{}, *double_{}, *shiftT0_{}, *unmark_{}, *remove_{},
-      *deleteFile_{};
+      *deleteFile_{}, *undo_{}, *redo_{}, *saveAs_{}, *showModel_{}, *showResiduals_{};
 
   AboutBox* about_ = nullptr;
   HelpForm* help_ = nullptr;

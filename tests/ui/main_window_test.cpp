@@ -31,6 +31,9 @@ struct Recorder {
   QString nextFile;
   int dialogResult = QDialog::Accepted;
   int openDialogs = 0;
+  QString nextSaveFile;
+  fazorn::ui::UnsavedChoice unsavedAnswer = fazorn::ui::UnsavedChoice::Discard;
+  int unsavedQuestions = 0;
 
   WindowHooks hooks() {
     WindowHooks h;
@@ -43,6 +46,11 @@ struct Recorder {
       messages << QString::fromStdString(m.caption + "|" + m.text);
     };
     h.execDialog = [this](QDialog&) { return dialogResult; };
+    h.chooseSaveFile = [this](QWidget*, const QString&) { return nextSaveFile; };
+    h.askUnsavedChanges = [this](QWidget*, const QString&) {
+      ++unsavedQuestions;
+      return unsavedAnswer;
+    };
     return h;
   }
 };
@@ -89,7 +97,7 @@ class MainWindowTest : public QObject {
     QVERIFY(!ui.aov->isEnabled());
     QVERIFY(!ui.phase->isEnabled());
     QVERIFY(w.commandAction(QStringLiteral("About"))->isVisible());
-    for (const char* hidden : {"Add as a template", "Remove period", "Help"})
+    for (const char* hidden : {"Add as a template", "Remove period"})
       QVERIFY2(!w.commandAction(QString::fromLatin1(hidden))->isVisible(), hidden);
     // A few shortcuts, letters without modifier included.
     QCOMPARE(w.commandAction(QStringLiteral("Open Data"))->shortcut(), QKeySequence(Qt::Key_O));

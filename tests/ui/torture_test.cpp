@@ -143,6 +143,15 @@ class TortureTest : public QObject {
         field->setText(kFreeTexts[pick(std::size(kFreeTexts))]);
       return chance(70) ? QDialog::Accepted : QDialog::Rejected;
     };
+    hooks.chooseSaveFile = [&](QWidget*, const QString&) {
+      return chance(30) ? QString() : dataDir.filePath(QString("saved%1.dat").arg(pick(3)));
+    };
+    hooks.askUnsavedChanges = [&](QWidget*, const QString&) {
+      const fazorn::ui::UnsavedChoice choices[] = {fazorn::ui::UnsavedChoice::Save,
+                                                   fazorn::ui::UnsavedChoice::Discard,
+                                                   fazorn::ui::UnsavedChoice::Cancel};
+      return choices[pick(3)];
+    };
 
     MainWindow w(hooks);
     w.significanceIterations = 4;

@@ -1,0 +1,158 @@
+#include "core/data_saving.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/derived_files.h"
+#include "core/file_names.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace fazorn {
+
+namespace {
+
+// The file a path finally names: symbolic links followed, so that the backup
+// lies beside the observations, not beside a link to them.
+std::string resolvedPath(const std::string& path) {
+#ifndef _WIN32
+  if (char* real = ::realpath(path.c_str(), nullptr)) {
+    std::string r(real);
+    std::free(real);
+    return r;
+  }
+#endif
+  return path;
+}
+
+std::string fileNameOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::string originalBackupPath(const std::string& dataPath) {
+  return resolvedPath(dataPath) + ".orig";
+}
+
+OriginalBackup keepOriginal(const std::string& dataPath) {
+  OriginalBackup b;
+  b.path = originalBackupPath(dataPath);
+  std::FILE* in = std::fopen(resolvedPath(dataPath).c_str(), "rb");
+  if (in == nullptr) {
+    // Nothing to keep when there is no file yet; any other reason to fail
+    // (unreadable) would also stop the save from reading it back, so refuse.
+    b.ok = errno == ENOENT;
+    if (!b.ok) b.error = std::strerror(errno);
+    return b;
+  }
+#ifndef _WIN32
+  // Created exclusively: an existing backup is never replaced.
+  const int fd = ::open(b.path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  if (fd < 0) {
+    const int e = errno;
+    std::fclose(in);
+    b.ok = e == EEXIST;
+    if (!b.ok) b.error = std::strerror(e);
+    return b;
+  }
+  std::FILE* out = ::fdopen(fd, "wb");
+  if (out == nullptr) ::close(fd);
+#else
+  if (std::FILE* existing = std::fopen(b.path.c_str(), "rb")) {
+    std::fclose(existing);
+    std::fclose(in);
+    b.ok = true;
+    return b;
+  }
+  std::FILE* out = std::fopen(b.path.c_str(), "wb");
+#endif
+  bool failed = out == nullptr;
+  char buffer[1 << 16];
+  while (!failed) {
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer, in);
+    if (n > 0 && std::fwrite(buffer, 1, n, out) != n) failed = true;
+    if (n < sizeof buffer) {
+      if (std::ferror(in)) failed = true;
+      break;
+    }
+  }
+  if (out != nullptr) {
+    if (std::fflush(out) != 0) failed = true;
+#ifndef _WIN32
+    if (!failed && ::fsync(fileno(out)) != 0) failed = true;
+#endif
+    if (std::fclose(out) != 0) failed = true;
+  }
+  std::fclose(in);
+  if (failed) {
+    b.error = "the copy could not be written";
+    std::remove(b.path.c_str());  // a partial copy must not pass for the original
+    return b;
+  }
+  b.ok = true;
+  b.created = true;
+  return b;
+}
+
+std::uint64_t savedContentFingerprint(const LightCurve& lc) {
+  // FNV-1a over the bytes of each kept point.
+  std::uint64_t h = 1469598103934665603ull;
+  auto add = [&h](const void* data, std::size_t size) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (std::size_t k = 0; k < size; ++k) h = (h ^ p[k]) * 1099511628211ull;
+  };
+  const std::size_t n = std::min({static_cast<std::size_t>(std::max(lc.pointCount, 0)),
+                                  lc.time.size(), lc.value.size(), lc.error.size(),
+                                  lc.mark.size()});
+  add(&n, sizeof n);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (lc.mark[i] == -1) continue;
+    add(&lc.time[i], sizeof(double));
+    add(&lc.value[i], sizeof(double));
+    add(&lc.error[i], sizeof(double));
+  }
+  return h;
+}
+
+Outcome saveDataKeepingOriginal(Workspace& ws) {
+  if (ws.dataLoaded != 1) return saveData(ws);
+  const OriginalBackup backup = keepOriginal(ws.files.dataPath);
+  if (!backup.ok) {
+    Outcome out;
+    out.ok = false;
+    out.cancelled = true;
+    out.message = warningBox("The original could not be kept in " + backup.path + " (" +
+                             backup.error + "); the data file was not overwritten.");
+    return out;
+  }
+  Outcome out = saveData(ws);
+  if (out.ok && backup.created)
+    out.status[0] = "Original kept as " + fileNameOf(backup.path);
+  return out;
+}
+
+Outcome saveDataAs(Workspace& ws, const std::string& path) {
+  if (ws.dataLoaded != 1) return saveData(ws);
+  const FileNameParts old = ws.files;
+  splitDataPath(path, ws.files);
+  ws.files.outputPath = old.outputPath;
+  Outcome out = saveData(ws);
+  if (!out.ok) {
+    ws.files = old;
+    return out;
+  }
+  ws.caption = "Fazorn * " + ws.files.dataPath;
+  out.status[0] = "Saved as " + fileNameOf(path);
+  return out;
+}
+
+}  // namespace fazorn

@@ -1,0 +1,406 @@
+// The window's safety nets and conveniences: undo and redo from the menus,
+// the original kept at the first save, the unsaved-changes question, dropped
+// and recent files, the model over the phase diagram and the wheel zoom.
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <clocale>
+#include <cmath>
+#include <cstring>
+
+#include "ui/chart_view.h"
+#include "ui/dialogs.h"
+#include "ui/main_window.h"
+
+using fazorn::Message;
+using fazorn::Workspace;
+using fazorn::ui::MainWindow;
+using fazorn::ui::UnsavedChoice;
+using fazorn::ui::WindowHooks;
+
+namespace {
+
+struct Recorder {
+  QStringList messages;
+  int exitStatus = -1;
+  QString nextFile;
+  QString nextSaveFile;
+  UnsavedChoice answer = UnsavedChoice::Cancel;
+  int questions = 0;
+
+  WindowHooks hooks() {
+    WindowHooks h;
+    h.exitProcess = [this](int status) { exitStatus = status; };
+    h.chooseDataFile = [this](QWidget*) { return nextFile; };
+    h.showMessage = [this](QWidget*, const Message& m) {
+      messages << QString::fromStdString(m.caption + "|" + m.text);
+    };
+    h.execDialog = [](QDialog&) { return int(QDialog::Accepted); };
+    h.chooseSaveFile = [this](QWidget*, const QString&) { return nextSaveFile; };
+    h.askUnsavedChanges = [this](QWidget*, const QString&) {
+      ++questions;
+      return answer;
+    };
+    return h;
+  }
+};
+
+QByteArray readAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A copy of a bundled light curve in the test's folder.
+QString copyExample(const QTemporaryDir& dir, const QString& name, const QString& as) {
+  const QString to = dir.filePath(as);
+  QFile::copy(QStringLiteral(FAZORN_EXAMPLES_DIR "/") + name, to);
+  QFile(to).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+  return to;
+}
+
+template <typename T>
+bool sameBits(const std::vector<T>& a, const std::vector<T>& b) {
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
+}
+
+bool sameObservations(const Workspace& a, const Workspace& b) {
+  const auto& x = a.lightCurve;
+  const auto& y = b.lightCurve;
+  return x.pointCount == y.pointCount && sameBits(x.time, y.time) && sameBits(x.value, y.value) &&
+         sameBits(x.error, y.error) && sameBits(x.weight, y.weight) && sameBits(x.mark, y.mark) &&
+         sameBits(a.phase, b.phase) && sameBits(a.phasedValue, b.phasedValue) &&
+         a.stats == b.stats && a.panel == b.panel;
+}
+
+void addToY(MainWindow& w, const char* value) {
+  w.addingForm()->valueField->setText(QString::fromLatin1(value));
+  w.AddtoY1Click();
+}
+
+}  // namespace
+
+class WindowFilesTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(settingsDir_.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir_.path());
+    std::setlocale(LC_NUMERIC, "C");
+  }
+
+  void init() { QSettings(QStringLiteral("kv"), QStringLiteral("Fazorn")).clear(); }
+
+  void undoAndRedoFromTheMenusRestoreTheWorkspaceAndTheCaption() {
+    QTemporaryDir dir;
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    const QString file = copyExample(dir, QStringLiteral("V1269_Cen.dat"), QStringLiteral("v.dat"));
+    rec.nextFile = file;
+    w.LoadData1Click();
+    Workspace& ws = w.workspace();
+    const auto& ui = w.widgets();
+    ui.period->setText(QStringLiteral("0.37"));
+    ui.t0->setText(QStringLiteral("0"));
+    w.BitBtn2Click();
+    const Workspace opened = ws;
+    QAction* undo = w.commandAction(QStringLiteral("Undo"));
+    QVERIFY(undo != nullptr && !undo->isEnabled());
+    QCOMPARE(undo->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Z));
+
+    // A click marks a point: undoable, but marks alone are not unsaved data.
+    w.Chart1ClickSeries(ws.lightCurve.time[4], ws.lightCurve.value[4]);
+    QCOMPARE(ws.lightCurve.mark[4], 1);
+    QCOMPARE(undo->text(), QStringLiteral("Undo Click on a point"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + file);
+    const Workspace marked = ws;
+    w.Remove1Click();
+    QCOMPARE(ws.lightCurve.pointCount, opened.lightCurve.pointCount - 1);
+    QCOMPARE(undo->text(), QStringLiteral("Undo Remove marked points"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + file + QStringLiteral("*"));
+    addToY(w, "0.5");
+    QCOMPARE(undo->text(), QStringLiteral("Undo Add to Y"));
+
+    // Back by the shortcut, step by step, to the state as opened.
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(sameObservations(ws, marked));
+    QCOMPARE(ui.chart1->marked->dataCount(), 1);
+    QCOMPARE(ui.chart1->unmarked->dataCount(), ws.lightCurve.pointCount - 1);
+    QCOMPARE(ui.dataPoints->text(), QString::number(opened.lightCurve.pointCount));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + file);  // the saved content again
+    w.Undo1Click();
+    QVERIFY(sameObservations(ws, opened));
+    QVERIFY(!undo->isEnabled());
+    QCOMPARE(ui.chart2->marked->dataCount(), 0);
+
+    // And forward again; Ctrl+Y stays "2-sigma outliers".
+    QAction* redo = w.commandAction(QStringLiteral("Redo Click on a point"));
+    QVERIFY(redo != nullptr);
+    QCOMPARE(redo->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(sameObservations(ws, marked));
+    QCOMPARE(w.commandAction(QStringLiteral("2-sigma outliers"))->shortcut(),
+             QKeySequence(Qt::CTRL | Qt::Key_Y));
+    QVERIFY(rec.messages.isEmpty());
+  }
+
+  void firstSaveKeepsTheOriginalWhichLaterSavesNeverTouch() {
+    QTemporaryDir dir;
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    const QString file = copyExample(dir, QStringLiteral("V1191_Cen.dat"), QStringLiteral("s.dat"));
+    const QByteArray original = readAll(file);
+    w.openDataFile(file);
+    addToY(w, "1");
+    QVERIFY(w.hasUnsavedChanges());
+    w.commandAction(QStringLiteral("Save Data"))->trigger();
+    const QString backup = file + QStringLiteral(".orig");
+    QCOMPARE(readAll(backup), original);
+    QCOMPARE(w.widgets().status[0]->text(), QStringLiteral("Original kept as s.dat.orig"));
+    QVERIFY(readAll(file) != original);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + file);
+
+    addToY(w, "1");
+    QVERIFY(w.windowTitle().endsWith(QLatin1Char('*')));
+    w.Savelightcurve1Click();
+    QCOMPARE(readAll(backup), original);
+    QVERIFY(!w.hasUnsavedChanges());
+
+    // "Save Data As..." writes elsewhere and carries on with that file.
+    rec.nextSaveFile = dir.filePath(QStringLiteral("copy.dat"));
+    addToY(w, "-2");
+    w.commandAction(QStringLiteral("Save Data As..."))->trigger();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + rec.nextSaveFile);
+    QCOMPARE(readAll(rec.nextSaveFile).count('\n'), w.workspace().lightCurve.pointCount);
+    QVERIFY(!QFile::exists(rec.nextSaveFile + QStringLiteral(".orig")));
+    QVERIFY(rec.messages.isEmpty());
+  }
+
+  void unsavedChangesAreAskedAboutBeforeTheyAreLost() {
+    QTemporaryDir dir;
+    Recorder rec;
+    const QString a = copyExample(dir, QStringLiteral("V1191_Cen.dat"), QStringLiteral("a.dat"));
+    const QString b = copyExample(dir, QStringLiteral("V1269_Cen.dat"), QStringLiteral("b.dat"));
+    const QByteArray bOriginal = readAll(b);
+    auto w = std::make_unique<MainWindow>(rec.hooks());
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    w->openDataFile(a);
+    rec.nextFile = b;
+    w->LoadData1Click();  // nothing changed: no question
+    QCOMPARE(rec.questions, 0);
+    w->openDataFile(a);
+    addToY(*w, "3");
+
+    rec.answer = UnsavedChoice::Cancel;
+    w->LoadData1Click();
+    QCOMPARE(rec.questions, 1);
+    QCOMPARE(w->workspace().files.dataPath, a.toStdString());
+    w->Exit1Click();
+    QCOMPARE(rec.exitStatus, -1);
+    QVERIFY(!w->close());
+    QVERIFY(w->isVisible());
+    QCOMPARE(rec.questions, 3);
+
+    rec.answer = UnsavedChoice::Discard;
+    w->LoadData1Click();
+    QCOMPARE(w->workspace().files.dataPath, b.toStdString());
+    QVERIFY(!QFile::exists(a + QStringLiteral(".orig")));  // a was not saved
+
+    addToY(*w, "3");
+    rec.answer = UnsavedChoice::Save;
+    QVERIFY(w->close());
+    QCOMPARE(rec.questions, 5);
+    QCOMPARE(readAll(b + QStringLiteral(".orig")), bOriginal);
+    QVERIFY(readAll(b) != bOriginal);
+  }
+
+  void aDroppedFileOpensAndRecentFilesRememberIt() {
+    QTemporaryDir dir;
+    Recorder rec;
+    const QString a = copyExample(dir, QStringLiteral("V1191_Cen.dat"), QStringLiteral("a.dat"));
+    const QString b = copyExample(dir, QStringLiteral("V1269_Cen.dat"), QStringLiteral("b.dat"));
+    MainWindow w(rec.hooks());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.openDataFile(a);
+
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(b)});
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    enter.setAccepted(false);
+    QApplication::sendEvent(&w, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &drop);
+    QTRY_COMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + b);
+    QVERIFY(w.workspace().lightCurve.pointCount > 10);
+
+    // Text that is not a file is refused at the door.
+    QMimeData text;
+    text.setText(QStringLiteral("not a file"));
+    QDragEnterEvent refused(QPoint(50, 50), Qt::CopyAction, &text, Qt::LeftButton,
+                            Qt::NoModifier);
+    refused.setAccepted(false);
+    QApplication::sendEvent(&w, &refused);
+    QVERIFY(!refused.isAccepted());
+
+    // Newest first, kept in the settings, a vanished file greyed.
+    QFile::remove(a);
+    w.rebuildRecentFilesMenu();
+    QList<QAction*> entries;
+    for (QAction* e : w.recentFilesMenu()->actions())
+      if (e->data().isValid()) entries << e;
+    QCOMPARE(entries.size(), 2);
+    QCOMPARE(entries[0]->data().toString(), QFileInfo(b).absoluteFilePath());
+    QVERIFY(entries[0]->isEnabled());
+    QVERIFY(!entries[1]->isEnabled());
+    MainWindow again(rec.hooks());
+    QCOMPARE(again.recentFilesMenu()->actions().first()->data().toString(),
+             QFileInfo(b).absoluteFilePath());
+    entries[0]->trigger();  // reopening from the list
+    QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + b);
+  }
+
+  void theFittedModelIsDrawnOverThePhaseDiagram() {
+    Recorder rec;
+    auto w = std::make_unique<MainWindow>(rec.hooks());
+    w->openDataFile(QStringLiteral(FAZORN_EXAMPLES_DIR "/OGLE-LMC-CEP-1513.dat"));
+    const auto& ui = w->widgets();
+    // The catalogued period, then "Get statistics" fits the model.
+    ui.period->setText(QStringLiteral("8.4608918"));
+    ui.t0->setText(QStringLiteral("0"));
+    w->BitBtn2Click();
+    QCOMPARE(ui.chart2->model[0]->dataCount(), 0);  // nothing fitted yet
+    w->Checktype1Click();
+    const Workspace& ws = w->workspace();
+    QVERIFY(ws.modelCurve.valid);
+    QCPGraph* line = ui.chart2->model[0];
+    QVERIFY(line->dataCount() > 400);
+    // The line covers both shown cycles and lies within the points' range.
+    QVERIFY(line->data()->begin()->key <= -0.25);
+    QVERIFY((line->data()->end() - 1)->key >= 1.25);
+    for (auto it = line->data()->begin(); it != line->data()->end(); ++it)
+      if (std::isfinite(it->value))
+        QVERIFY(it->value > ws.stats.minValue - 0.1 && it->value < ws.stats.maxValue + 0.1);
+
+    // Residuals: the points scatter about 0 with much less than the
+    // amplitude's spread.
+    w->commandAction(QStringLiteral("Residuals in phase diagram"))->trigger();
+    double sum = 0, squares = 0;
+    int n = 0;
+    for (auto it = ui.chart2->unmarked->data()->begin(); it != ui.chart2->unmarked->data()->end();
+         ++it, ++n) {
+      sum += it->value;
+      squares += it->value * it->value;
+    }
+    QVERIFY(n > 0);
+    QVERIFY(std::fabs(sum / n) < 0.01);
+    QVERIFY(std::sqrt(squares / n) < 0.25 * ws.amplitude);
+    // A click on a residual still marks its point.
+    auto first = ui.chart2->unmarked->data()->begin();
+    w->Chart2ClickSeries(first->key, first->value);
+    QCOMPARE(ui.chart2->marked->dataCount(), 2);
+    w->commandAction(QStringLiteral("Residuals in phase diagram"))->trigger();
+
+    // Off, remembered in the settings; a new period hides the old model.
+    w->commandAction(QStringLiteral("Model over phase diagram"))->trigger();
+    QCOMPARE(line->dataCount(), 0);
+    w.reset();
+    w = std::make_unique<MainWindow>(rec.hooks());
+    QVERIFY(!w->commandAction(QStringLiteral("Model over phase diagram"))->isChecked());
+    w->commandAction(QStringLiteral("Model over phase diagram"))->trigger();
+    w->openDataFile(QStringLiteral(FAZORN_EXAMPLES_DIR "/OGLE-LMC-CEP-1513.dat"));
+    w->widgets().period->setText(QStringLiteral("8.4608918"));
+    w->BitBtn2Click();
+    w->Checktype1Click();
+    QVERIFY(w->widgets().chart2->model[0]->dataCount() > 0);
+    w->Doubleperiod1Click();
+    QCOMPARE(w->widgets().chart2->model[0]->dataCount(), 0);
+  }
+
+  void theWheelZoomsOneAxisOrBothAndCtrl0ResetsIt() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.openDataFile(QStringLiteral(FAZORN_EXAMPLES_DIR "/V1269_Cen.dat"));
+    auto* chart = w.widgets().chart1;
+    chart->replot();
+    const QCPRange x0 = chart->xAxis->range(), y0 = chart->yAxis->range();
+    const QRect plot = chart->axisRect()->rect();
+    auto wheel = [&](QPoint at, Qt::KeyboardModifiers mods) {
+      QWheelEvent e(at, chart->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, mods,
+                    Qt::NoScrollPhase, false);
+      QApplication::sendEvent(chart, &e);
+    };
+    // Over the time axis: only time zooms, around the cursor.
+    const QPoint belowPlot(plot.center().x(), plot.bottom() + 10);
+    const double under = chart->xAxis->pixelToCoord(belowPlot.x());
+    wheel(belowPlot, Qt::NoModifier);
+    QVERIFY(chart->xAxis->range().size() < 0.9 * x0.size());
+    QVERIFY(chart->xAxis->range().contains(under));
+    QCOMPARE(chart->yAxis->range(), y0);
+    QVERIFY(chart->zoomed());
+    // Over the value axis, and inside with Shift: only values.
+    const QCPRange x1 = chart->xAxis->range();
+    wheel(QPoint(plot.left() - 10, plot.center().y()), Qt::NoModifier);
+    wheel(plot.center(), Qt::ShiftModifier);
+    QCOMPARE(chart->xAxis->range(), x1);
+    QVERIFY(chart->yAxis->range().size() < 0.8 * y0.size());
+    // Inside without modifier: both.
+    const QCPRange y1 = chart->yAxis->range();
+    wheel(plot.center(), Qt::NoModifier);
+    QVERIFY(chart->xAxis->range().size() < x1.size());
+    QVERIFY(chart->yAxis->range().size() < y1.size());
+    // A click still marks a point in the zoomed chart.
+    const Workspace& ws = w.workspace();
+    w.Chart1ClickSeries(ws.lightCurve.time[0], ws.lightCurve.value[0]);
+    QCOMPARE(ws.lightCurve.mark[0], 1);
+    QTest::keyClick(&w, Qt::Key_0, Qt::ControlModifier);
+    QCOMPARE(chart->xAxis->range(), x0);
+    QCOMPARE(chart->yAxis->range(), y0);
+    QVERIFY(!chart->zoomed());
+  }
+
+  void helpListsEveryShortcutAndAboutNamesThePapers() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    QVERIFY(w.commandAction(QStringLiteral("Help"))->isVisible());
+    const QString help = w.helpForm()->text->toPlainText();
+    for (QAction* a : w.commandActions())
+      if (!a->shortcut().isEmpty() && a->isVisible())
+        QVERIFY2(help.contains(a->shortcut().toString(QKeySequence::NativeText)),
+                 qPrintable(a->text()));
+    for (const char* part : {"Quick start", "Open", "Search", "Read the result",
+                             "Refine by hand", "Edit", "Save", "AoVtr", "Lomb-Scargle"})
+      QVERIFY2(help.contains(QString::fromLatin1(part)), part);
+    QString about;
+    for (QLabel* l : w.aboutBox()->findChildren<QLabel*>()) about += l->text();
+    for (const char* paper : {"Schwarzenberg-Czerny, A. 1996", "Beaulieu, J.-Ph. 2006",
+                              "Lomb, N. R. 1976", "Scargle, J. D. 1982"})
+      QVERIFY2(about.contains(QString::fromLatin1(paper)), paper);
+  }
+
+ private:
+  QTemporaryDir settingsDir_;
+};
+
+QTEST_MAIN(WindowFilesTest)
+#include "window_files_test.moc"
