@@ -13,6 +13,20 @@ int usageError(const std::string& message) {
   return kExitUsage;
 }
 
+bool searchOptionsUsable(const std::string& command, const SearchSettings& settings,
+                         SearchEngine engine) {
+  const SettingsCheck check = checkSearchSettings(settings, engine);
+  if (check.badPeriodRange) {
+    usageError(command + ": " + check.refusal);
+    return false;
+  }
+  // Lomb-Scargle has no harmonics.
+  if (check.harmonicsRaised && engine != SearchEngine::LombScargle)
+    std::fprintf(stderr, "fazorn-cli: %s: --harmonics %d raised to %d\n", command.c_str(),
+                 settings.harmonics, check.harmonics);
+  return true;
+}
+
 std::optional<double> parseNumber(std::string_view text) {
   std::size_t pos = 0;
   double value = 0;

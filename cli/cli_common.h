@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "core/outcome.h"
+#include "core/workspace.h"
+#include "search/search_settings.h"
 
 namespace fazorn::cli {
 
@@ -18,6 +20,14 @@ inline constexpr int kExitUsage = 2;
 
 // A usage error: the message goes to stderr and the exit status is 2.
 int usageError(const std::string& message);
+
+// The search options checked once, before any file is read: an invalid
+// period range is a usage error (the message once, exit status 2: returns
+// false); "Harmonics:" of 0 or below is raised to 1 by the search, and the
+// command line says so (the window raises it silently). `command` prefixes
+// the lines ("analyse").
+bool searchOptionsUsable(const std::string& command, const SearchSettings& settings,
+                         SearchEngine engine);
 
 // Parses a whole argument as a number ("%lf" syntax, C locale). Empty
 // optional when the text is not entirely a finite number.

@@ -198,6 +198,13 @@ int runAnalyse(const Args& args) {
   }
   if (files.empty()) return usageError("analyse: no FILE given");
   if (options.request.givenPeriod > 0.0) options.request.method = SearchMethod::None;  // whatever --method said
+  if (options.request.method != SearchMethod::None) {
+    const SearchEngine engine = options.request.method == SearchMethod::Aov ? SearchEngine::Aov
+                                : options.request.method == SearchMethod::AovTransit
+                                    ? SearchEngine::AovTransit
+                                    : SearchEngine::LombScargle;
+    if (!searchOptionsUsable("analyse", options.request.settings, engine)) return kExitUsage;
+  }
 
   // Threads go to files first; a few files share the rest inside the engine.
   RunControl all;

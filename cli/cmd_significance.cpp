@@ -16,8 +16,9 @@ const char* const kSignificanceHelp =
     "               [--seed S] [--min-period P] [--max-period P] [--harmonics H]\n"
     "               [--resolution R] [--threads N] [--output PATH] [--json] FILE\n"
     "      Repeats the search on N randomised copies of the light curve (default\n"
-    "      100000; the values permuted together with their errors over the fixed\n"
-    "      times, or replaced by white noise of the same mean and rms) and prints\n"
+    "      100000, at most 10000000; the values permuted together with their\n"
+    "      errors over the fixed times, or replaced by white noise of the same\n"
+    "      mean and rms) and prints\n"
     "      the share of runs whose highest power reached the real light curve's:\n"
     "      the empirical false-alarm probability, with its binomial uncertainty.\n"
     "      One line per run goes to test-b.dat, rand-permuteN.dat or\n"
@@ -26,6 +27,14 @@ const char* const kSignificanceHelp =
     "      --json   one object with the keys file, method, randomize, iterations,\n"
     "               seed, observed_period, observed_power, runs_at_or_above,\n"
     "               empirical_false_alarm_probability, uncertainty, output\n";
+
+namespace {
+
+// More runs than this take days even for small light curves, and the
+// estimate's uncertainty is by then far below what the number can tell.
+constexpr long kMaxIterations = 10'000'000;
+
+}  // namespace
 
 int runSignificance(const Args& args) {
   SignificanceOptions options;
@@ -63,6 +72,8 @@ int runSignificance(const Args& args) {
         if (!n) return usageError("significance: " + a + " needs a whole number, not '" + *v + "'");
         if (a == "--iterations") {
           if (*n < 1) return usageError("significance: --iterations must be at least 1");
+          if (*n > kMaxIterations)
+            return usageError("significance: --iterations must be at most 10000000");
           options.iterations = *n;
         } else if (a == "--harmonics") {
           settings.harmonics = static_cast<int>(*n);
@@ -89,6 +100,10 @@ int runSignificance(const Args& args) {
   if (!haveMethod || !haveRandomize)
     return usageError("significance: --method and --randomize are required");
   if (file.empty()) return usageError("significance: no FILE given");
+  if (!searchOptionsUsable("significance", settings,
+                           options.method == SignificanceMethod::Aov ? SearchEngine::Aov
+                                                                     : SearchEngine::LombScargle))
+    return kExitUsage;
 
   Workspace ws;
   Outcome loaded = loadObservations(ws, file);

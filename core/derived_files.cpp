@@ -13,64 +13,46 @@ Outcome saveData(Workspace& ws) {
   Outcome out;
   if (ws.dataLoaded != 1) return out;
   const LightCurve& lc = ws.lightCurve;
-  TextFileWriter file(ws.files.dataPath, /*atomic=*/true);
-  for (int i = 0; i < lc.pointCount && file.isOpen(); ++i)
-    if (lc.mark[i] != -1)
-      file.print("%14.7f\t%14.8f\t%14.8f\n", lc.time[i], lc.value[i], lc.error[i]);
-  if (!file.finish()) {
+  const std::string failure = writeWholeFile(ws.files.dataPath, [&](TextFileWriter& file) {
+    for (int i = 0; i < lc.pointCount; ++i)
+      if (lc.mark[i] != -1)
+        file.print("%14.7f\t%14.8f\t%14.8f\n", lc.time[i], lc.value[i], lc.error[i]);
+  });
+  if (!failure.empty()) {
     out.ok = false;
     out.message = ioErrorBox();
+    out.addNote(failure);
   }
   return out;
 }
 
 Outcome savePhasedData(Workspace& ws) {
-  Outcome out;
-  ws.files.outputPath = derivedFilePath(ws.files, suffix::phased);
-  TextFileWriter file(ws.files.outputPath);
-  if (!file.isOpen()) {
-    out.ok = false;
-    out.message = ioErrorBox();
-    return out;
-  }
   const LightCurve& lc = ws.lightCurve;
-  // Phases belong to the light curve of the last phasing; never read past
-  // either set of arrays when the two differ.
-  const std::size_t n = std::min({static_cast<std::size_t>(lc.pointCount), ws.phase.size(),
-                                  ws.phasedValue.size(), lc.weight.size()});
-  for (int k = 0; k < ws.phaseCycles; ++k)
-    for (std::size_t i = 0; i < n; ++i)
-      file.print("%f %f %lf\n", k + ws.phase[i], ws.phasedValue[i], 1 / std::sqrt(lc.weight[i]));
-  if (!file.finish()) {
-    out.ok = false;
-    out.message = ioErrorBox();
-    return out;
-  }
-  out.message = informationBox("Light curve plotted to file.");
-  return out;
+  return writeDerivedFile(ws, suffix::phased, {informationBox("Light curve plotted to file.")},
+                          [&](TextFileWriter& file) {
+                            // Phases belong to the light curve of the last phasing; never read
+                            // past either set of arrays when the two differ.
+                            const std::size_t n =
+                                std::min({static_cast<std::size_t>(lc.pointCount), ws.phase.size(),
+                                          ws.phasedValue.size(), lc.weight.size()});
+                            for (int k = 0; k < ws.phaseCycles; ++k)
+                              for (std::size_t i = 0; i < n; ++i)
+                                file.print("%f %f %lf\n", k + ws.phase[i], ws.phasedValue[i],
+                                           1 / std::sqrt(lc.weight[i]));
+                          });
 }
 
 Outcome savePeriodogram(Workspace& ws) {
-  Outcome out;
-  ws.files.outputPath = derivedFilePath(ws.files, suffix::period);
-  TextFileWriter file(ws.files.outputPath);
-  if (!file.isOpen()) {
-    out.ok = false;
-    out.message = ioErrorBox();
-    return out;
-  }
   const Periodogram& pg = ws.periodogram;
-  const std::size_t n = std::min({static_cast<std::size_t>(std::max(pg.frequencyCount, 0)),
-                                  pg.frequency.size(), pg.power.size()});
-  for (std::size_t i = 0; i < n; ++i)
-    if (pg.frequency[i] > 0) file.print("%e %e\n", 1 / pg.frequency[i], pg.power[i]);
-  if (!file.finish()) {
-    out.ok = false;
-    out.message = ioErrorBox();
-    return out;
-  }
-  out.message = informationBox("Periodogram plotted to file.");
-  return out;
+  return writeDerivedFile(ws, suffix::period, {informationBox("Periodogram plotted to file.")},
+                          [&](TextFileWriter& file) {
+                            const std::size_t n =
+                                std::min({static_cast<std::size_t>(std::max(pg.frequencyCount, 0)),
+                                          pg.frequency.size(), pg.power.size()});
+                            for (std::size_t i = 0; i < n; ++i)
+                              if (pg.frequency[i] > 0)
+                                file.print("%e %e\n", 1 / pg.frequency[i], pg.power[i]);
+                          });
 }
 
 Outcome deleteDataFile(Workspace& ws) {

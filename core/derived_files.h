@@ -2,16 +2,51 @@
 // the data file, the phased light curve and the periodogram beside it.
 #pragma once
 
+#include <optional>
+#include <string>
+
+#include "core/file_names.h"
 #include "core/outcome.h"
+#include "core/text_file.h"
 #include "core/workspace.h"
 
 namespace fazorn {
+
+// How a writer tells the user about its file.
+struct WriteMessages {
+  std::optional<Message> written;  // the box once the file is written whole
+  // The "I/O Error! Unable to open file." box when it was not. Either way
+  // the reason is a note ("Unable to write <path>: <reason>.").
+  bool boxWhenFailed = true;
+};
+
+// The open-write-report sequence of every writer of a derived file: the
+// path from the data file's parts and `suffix` becomes outputPath,
+// body(TextFileWriter&) prints the lines, and the file replaces an earlier
+// one only when written whole (writeWholeFile). The outcome carries the
+// messages; a failure is ok = false.
+template <class Body>
+Outcome writeDerivedFile(Workspace& ws, const std::string& suffix, const WriteMessages& messages,
+                         Body&& body) {
+  ws.files.outputPath = derivedFilePath(ws.files, suffix);
+  const std::string failure = writeWholeFile(ws.files.outputPath, body);
+  Outcome out;
+  if (!failure.empty()) {
+    out.ok = false;
+    if (messages.boxWhenFailed) out.message = ioErrorBox();
+    out.addNote(failure);
+    return out;
+  }
+  out.message = messages.written;
+  return out;
+}
 
 // "Save Data": writes "%14.7f\t%14.8f\t%14.8f\n" (time, value, error) for
 // every point whose mark is not -1 over dataPath. Does nothing while no file
 // is loaded. The file is written to a temporary file and renamed over the
 // original only when complete; a failure is reported with
-// "I/O Error! Unable to open file." and leaves the original as it was.
+// "I/O Error! Unable to open file." and the reason as a note, and leaves the
+// original as it was.
 Outcome saveData(Workspace& ws);
 
 // "Save Phased Data": "-phased" file with phaseCycles copies of every point,

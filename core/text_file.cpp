@@ -1,8 +1,10 @@
 #include "core/text_file.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 
 #ifndef _WIN32
@@ -13,9 +15,15 @@
 
 namespace fazorn {
 
+void TextFileWriter::fail(int error) {
+  if (failure_.empty()) failure_ = error != 0 ? std::strerror(error) : "write error";
+  failed_ = true;
+}
+
 TextFileWriter::TextFileWriter(std::string path, bool atomic) : path_(std::move(path)) {
   if (!atomic) {
     file_ = std::fopen(path_.c_str(), "w");
+    if (file_ == nullptr) fail(errno);
     return;
   }
 #ifndef _WIN32
@@ -28,26 +36,41 @@ TextFileWriter::TextFileWriter(std::string path, bool atomic) : path_(std::move(
   } else {
     target_ = path_;
   }
-  // A directory cannot be replaced by a file: refuse it up front.
   struct stat st;
-  if (::stat(target_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+  // A directory cannot be replaced by a file: refuse it up front.
+  if (::stat(target_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    fail(EISDIR);
+    return;
+  }
+  int openError = 0;
   std::random_device rd;
   for (int attempt = 0; attempt < 8 && file_ == nullptr; ++attempt) {
     tempPath_ = target_ + ".tmp" + std::to_string(rd() % 1000000);
     const int fd = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd < 0) openError = errno;
     if (fd >= 0) {
       // Keep the permissions of the file being replaced.
       if (::stat(target_.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
       file_ = ::fdopen(fd, "w");
-      if (file_ == nullptr) ::close(fd);
+      if (file_ == nullptr) {
+        openError = errno;
+        ::close(fd);
+        ::unlink(tempPath_.c_str());
+      }
     }
   }
-  if (file_ == nullptr) tempPath_.clear();
+  if (file_ == nullptr) {
+    tempPath_.clear();
+    fail(openError);
+  }
 #else
   target_ = path_;
   tempPath_ = path_ + ".tmp";
   file_ = std::fopen(tempPath_.c_str(), "w");
-  if (file_ == nullptr) tempPath_.clear();
+  if (file_ == nullptr) {
+    tempPath_.clear();
+    fail(errno);
+  }
 #endif
 }
 
@@ -62,25 +85,29 @@ void TextFileWriter::print(const char* format, ...) {
   if (file_ == nullptr || failed_) return;
   va_list args;
   va_start(args, format);
-  if (std::vfprintf(file_, format, args) < 0) failed_ = true;
+  if (std::vfprintf(file_, format, args) < 0) fail(errno);
   va_end(args);
 }
 
 void TextFileWriter::write(const std::string& text) {
   if (file_ == nullptr || failed_) return;
-  if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) failed_ = true;
+  if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) fail(errno);
 }
 
 bool TextFileWriter::finish() {
-  if (file_ == nullptr) return false;
-  if (std::fflush(file_) != 0 || std::ferror(file_)) failed_ = true;
+  if (file_ == nullptr) {
+    if (failure_.empty()) failure_ = "not open";
+    return false;
+  }
+  if (std::fflush(file_) != 0 || std::ferror(file_)) fail(errno);
 #ifndef _WIN32
-  if (!failed_ && !tempPath_.empty() && ::fsync(fileno(file_)) != 0) failed_ = true;
+  if (!failed_ && !tempPath_.empty() && ::fsync(fileno(file_)) != 0) fail(errno);
 #endif
-  if (std::fclose(file_) != 0) failed_ = true;
+  if (std::fclose(file_) != 0) fail(errno);
   file_ = nullptr;
   if (tempPath_.empty()) return !failed_;
-  if (failed_ || std::rename(tempPath_.c_str(), target_.c_str()) != 0) {
+  if (!failed_ && std::rename(tempPath_.c_str(), target_.c_str()) != 0) fail(errno);
+  if (failed_) {
     std::remove(tempPath_.c_str());
     return false;
   }

@@ -26,6 +26,9 @@ class TextFileWriter {
   // Closes (and for an atomic writer, renames). False when anything failed.
   bool finish();
   const std::string& path() const { return path_; }
+  // Why opening, writing, closing or renaming failed (the system's words);
+  // empty while nothing failed.
+  const std::string& failure() const { return failure_; }
 
  private:
   std::string path_;
@@ -33,6 +36,21 @@ class TextFileWriter {
   std::string tempPath_;
   std::FILE* file_ = nullptr;
   bool failed_ = false;
+  std::string failure_;
+  void fail(int error);
 };
+
+// Writes `path` whole or not at all: body(writer) prints the lines into a
+// temporary file beside `path`, which replaces `path` only when every line
+// was written, flushed to disk and closed (an existing file stays as it was
+// otherwise, and a failure leaves no file behind). Returns "" on success,
+// else the sentence to tell: "Unable to write <path>: <reason>."
+template <class Body>
+std::string writeWholeFile(const std::string& path, Body&& body) {
+  TextFileWriter file(path, /*atomic=*/true);
+  if (file.isOpen()) body(file);
+  if (file.finish()) return {};
+  return "Unable to write " + path + ": " + file.failure() + ".";
+}
 
 }  // namespace fazorn

@@ -21,21 +21,29 @@ bool sameBits(const T& a, const T& b) {
   return std::memcmp(&a, &b, sizeof(T)) == 0;
 }
 
-// The change of one array between two states, both ways.
+// The change of one array between two states, both ways, in the smallest of
+// three forms: the changed elements of an array that kept its length; the
+// elements dropped from it (the after state a subsequence of the before
+// state, as "Remove marked points" leaves it); or the stretch between the
+// unchanged start and end.
 template <typename T>
 struct ArrayPatch {
-  bool resized = false;
-  // Length changed: elements [prefix, size - suffix) differ; before and
-  // after hold those stretches.
-  std::size_t prefix = 0;
-  std::size_t suffix = 0;
-  // Same length: the changed positions; before and after hold their values.
+  enum class Form { Changed, Dropped, Stretch };
+  Form form = Form::Changed;
+  std::size_t beforeSize = 0;
+  // Changed: the positions; Dropped: the positions in the before state.
   std::vector<std::uint32_t> index;
+  // Changed: values at the positions before and after; Dropped: the dropped
+  // values (after empty); Stretch: the differing stretches.
   std::vector<T> before;
   std::vector<T> after;
+  // Stretch: elements kept at the start and at the end.
+  std::size_t prefix = 0;
+  std::size_t suffix = 0;
 
   static ArrayPatch make(const std::vector<T>& a, const std::vector<T>& b) {
     ArrayPatch p;
+    p.beforeSize = a.size();
     if (a.size() == b.size()) {
       for (std::size_t i = 0; i < a.size(); ++i)
         if (!sameBits(a[i], b[i])) {
@@ -45,7 +53,27 @@ struct ArrayPatch {
         }
       return p;
     }
-    p.resized = true;
+    if (b.size() < a.size()) {
+      // Greedy matching finds a set of dropped elements whenever b is a
+      // subsequence of a; with equal values it may pick other positions than
+      // the command did, which restores the same bits all the same.
+      std::size_t j = 0;
+      for (std::size_t i = 0; i < a.size(); ++i) {
+        if (j < b.size() && sameBits(a[i], b[j])) {
+          ++j;
+        } else {
+          p.index.push_back(static_cast<std::uint32_t>(i));
+          p.before.push_back(a[i]);
+        }
+      }
+      if (j == b.size()) {
+        p.form = Form::Dropped;
+        return p;
+      }
+      p.index.clear();
+      p.before.clear();
+    }
+    p.form = Form::Stretch;
     const std::size_t common = std::min(a.size(), b.size());
     while (p.prefix < common && sameBits(a[p.prefix], b[p.prefix])) ++p.prefix;
     while (p.suffix < common - p.prefix &&
@@ -58,7 +86,7 @@ struct ArrayPatch {
     return p;
   }
 
-  bool empty() const { return !resized && index.empty(); }
+  bool empty() const { return form == Form::Changed && index.empty(); }
 
   std::size_t bytes() const {
     return index.size() * sizeof(std::uint32_t) + (before.size() + after.size()) * sizeof(T);
@@ -67,18 +95,44 @@ struct ArrayPatch {
   // Turns the after state into the before state (backwards) or the reverse.
   // False, with v untouched, when v does not have the expected length.
   bool apply(std::vector<T>& v, bool backwards) const {
-    const std::vector<T>& from = backwards ? after : before;
-    const std::vector<T>& to = backwards ? before : after;
-    if (!resized) {
-      if (!index.empty() && index.back() >= v.size()) return false;
-      for (std::size_t k = 0; k < index.size(); ++k) v[index[k]] = to[k];
-      return true;
+    switch (form) {
+      case Form::Changed: {
+        if (v.size() != beforeSize) return false;
+        const std::vector<T>& to = backwards ? before : after;
+        for (std::size_t k = 0; k < index.size(); ++k) v[index[k]] = to[k];
+        return true;
+      }
+      case Form::Dropped: {
+        const std::size_t afterSize = beforeSize - index.size();
+        if (v.size() != (backwards ? afterSize : beforeSize)) return false;
+        if (backwards) {
+          std::vector<T> full(beforeSize);
+          std::size_t k = 0, j = 0;
+          for (std::size_t i = 0; i < beforeSize; ++i)
+            full[i] = (k < index.size() && index[k] == i) ? before[k++] : v[j++];
+          v = std::move(full);
+        } else {
+          std::size_t k = 0, j = 0;
+          for (std::size_t i = 0; i < beforeSize; ++i)
+            if (k < index.size() && index[k] == i)
+              ++k;
+            else
+              v[j++] = v[i];
+          v.resize(afterSize);
+        }
+        return true;
+      }
+      case Form::Stretch: {
+        const std::vector<T>& from = backwards ? after : before;
+        const std::vector<T>& to = backwards ? before : after;
+        if (v.size() != prefix + suffix + from.size()) return false;
+        const auto at = v.begin() + static_cast<std::ptrdiff_t>(prefix);
+        v.erase(at, at + static_cast<std::ptrdiff_t>(from.size()));
+        v.insert(v.begin() + static_cast<std::ptrdiff_t>(prefix), to.begin(), to.end());
+        return true;
+      }
     }
-    if (v.size() != prefix + suffix + from.size()) return false;
-    const auto at = v.begin() + static_cast<std::ptrdiff_t>(prefix);
-    v.erase(at, at + static_cast<std::ptrdiff_t>(from.size()));
-    v.insert(v.begin() + static_cast<std::ptrdiff_t>(prefix), to.begin(), to.end());
-    return true;
+    return false;
   }
 };
 
@@ -131,14 +185,40 @@ Workspace smallCopy(Workspace& ws) {
   return copy;
 }
 
+// Records of what was written and read, not state the views show: the file
+// names (a save or "Save Data As..." changes them), the caption, the counter
+// of the randomisation files and the search settings last read from the
+// fields. Undo and redo leave them as they are and ignore them when telling
+// whether anything happened since a step.
+struct Bookkeeping {
+  FileNameParts files;
+  std::string caption;
+  int randomizationRunCounter = 0;
+  SearchSettings settings;
+
+  static Bookkeeping of(const Workspace& ws) {
+    return {ws.files, ws.caption, ws.randomizationRunCounter, ws.settings};
+  }
+  void putInto(Workspace& ws) const {
+    ws.files = files;
+    ws.caption = caption;
+    ws.randomizationRunCounter = randomizationRunCounter;
+    ws.settings = settings;
+  }
+};
+
 bool smallEquals(Workspace& ws, const Workspace& small) {
   LargeArraysAside aside(ws);
-  return ws == small;
+  Workspace other = small;
+  Bookkeeping::of(ws).putInto(other);
+  return ws == other;
 }
 
 void assignSmall(Workspace& ws, const Workspace& small) {
   LargeArraysAside aside(ws);
+  const Bookkeeping kept = Bookkeeping::of(ws);
   ws = small;
+  kept.putInto(ws);
 }
 
 std::size_t smallBytes(const Workspace& w) {

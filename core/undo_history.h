@@ -1,9 +1,9 @@
 // Undo and redo of the commands that change the observations or their marks.
 //
 // A step stores only what its command changed: for each array of the light
-// curve and of the phases either the changed elements (same length) or the
-// stretch between the unchanged start and end (length changed), both before
-// and after, plus a copy of the Workspace's small fields (texts, statistics,
+// curve and of the phases the changed elements (same length), the dropped
+// elements (points removed), or the stretch between the unchanged start and
+// end (points added), plus a copy of the Workspace's small fields (texts, statistics,
 // results, flags) from before and after. The periodogram arrays are never
 // copied: no recorded command changes them.
 //
@@ -12,12 +12,14 @@
 // level exists even for a light curve whose step alone exceeds the budget.
 //
 // Undo after further commands that were not recorded (a search, manual
-// phasing, a save): the observations and marks come back exactly, and the
+// phasing): the observations and marks come back exactly, and the
 // rest is brought in line as an editing command would: the results of the
 // later commands are kept, the statistics recomputed and, when the light
 // curve is phased, the phases refreshed at the current period and epoch.
-// When nothing happened in between, the whole Workspace (periodogram aside)
-// returns bit for bit to its state before the command.
+// When nothing happened in between, the whole Workspace returns bit for bit
+// to its state before the command, except the records of files written and
+// read (file names, caption, the randomisation file counter, the search
+// settings last read), which undo never takes back.
 #pragma once
 
 #include <cstddef>

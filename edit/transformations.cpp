@@ -9,6 +9,7 @@
 #include <cmath>
 #include <string>
 
+#include "core/derived_files.h"
 #include "core/file_names.h"
 #include "core/number_format.h"
 #include "core/text_file.h"
@@ -126,30 +127,20 @@ template <typename Convert>
 Outcome writeConverted(Workspace& ws, const char* suffix, Convert convert,
                        const char* leftOutReason) {
   if (ws.dataLoaded != 1) return nothingDone();
-  ws.files.outputPath = derivedFilePath(ws.files, suffix);
-  TextFileWriter file(ws.files.outputPath);
-  Outcome out;
-  if (!file.isOpen()) {
-    out.ok = false;
-    out.message = ioErrorBox();
-    return out;
-  }
   const LightCurve& lc = ws.lightCurve;
   long leftOut = 0;
-  for (int i = 0; i < lc.pointCount; ++i) {
-    double value, error;
-    if (!convert(lc.value[i], lc.error[i], value, error)) {
-      ++leftOut;
-      continue;
-    }
-    file.print("%14.7f\t%12.6f\t%12.6f\n", lc.time[i], value, error);
-  }
-  if (!file.finish()) {
-    out.ok = false;
-    out.message = ioErrorBox();
-    return out;
-  }
-  out.message = informationBox("Light curve plotted to file.");
+  Outcome out = writeDerivedFile(
+      ws, suffix, {informationBox("Light curve plotted to file.")}, [&](TextFileWriter& file) {
+        for (int i = 0; i < lc.pointCount; ++i) {
+          double value, error;
+          if (!convert(lc.value[i], lc.error[i], value, error)) {
+            ++leftOut;
+            continue;
+          }
+          file.print("%14.7f\t%12.6f\t%12.6f\n", lc.time[i], value, error);
+        }
+      });
+  if (!out.ok) return out;
   if (leftOut > 0) {
     out.addNote(countOfPoints(leftOut) + " left out: " + leftOutReason + ".");
     out.message->text += "\n" + out.notes.back();

@@ -7,6 +7,7 @@
 
 #include "core/number_format.h"
 #include "core/results_panel.h"
+#include "core/text_file.h"
 #include "model/classification.h"
 #include "model/phased_model.h"
 
@@ -30,6 +31,12 @@ void runModelChain(Workspace& ws, const TypeTemplateTable& table) {
   computePhases(ws);
   fitPhasedLightCurve(ws);
   classifyVariability(ws, table);
+}
+
+void runShortModelChain(Workspace& ws) {
+  fitPhasedLightCurve(ws);
+  classifyVariability(ws);
+  computePhases(ws);
 }
 
 Outcome analyseAtPeriod(Workspace& ws, double period) {
@@ -66,14 +73,6 @@ Outcome getStatistics(Workspace& ws) {
 }
 
 Outcome addAsTemplate(Workspace& ws, const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "wt");
-  if (file == nullptr) {
-    Outcome out;
-    out.ok = false;
-    out.message = ioErrorBox();
-    out.addNote("Cannot create " + path + ".");
-    return out;
-  }
   // Without a positive amplitude or a magnitude at maximum the curve cannot
   // be normalised: every node is written as empty rather than as inf or nan.
   const bool normalisable =
@@ -87,24 +86,23 @@ Outcome addAsTemplate(Workspace& ws, const std::string& path) {
     sum[k] += static_cast<float>(ws.phasedValue[i]);
     ++count[k];
   });
-  bool written = true;
-  for (int k = 0; k < kTemplateNodes; ++k) {
-    double node = -1.0;
-    if (count[k] > 0 && normalisable) {
-      const float mean = sum[k] / static_cast<float>(count[k]);
-      node = 1.0 - (mean - ws.magAtMaximum) / ws.amplitude;
+  const std::string failure = writeWholeFile(path, [&](TextFileWriter& file) {
+    for (int k = 0; k < kTemplateNodes; ++k) {
+      double node = -1.0;
+      if (count[k] > 0 && normalisable) {
+        const float mean = sum[k] / static_cast<float>(count[k]);
+        node = 1.0 - (mean - ws.magAtMaximum) / ws.amplitude;
+      }
+      file.print("%6.4f\n", node);
     }
-    if (std::fprintf(file, "%6.4f\n", node) < 0) written = false;
-  }
-  if (std::fclose(file) != 0) written = false;
-  if (!written) {
-    Outcome out;
+  });
+  Outcome out;
+  if (!failure.empty()) {
     out.ok = false;
     out.message = ioErrorBox();
-    out.addNote("Could not write all of " + path + ".");
-    return out;
+    out.addNote(failure);
   }
-  return {};
+  return out;
 }
 
 }  // namespace fazorn

@@ -14,6 +14,10 @@ namespace fazorn {
 // `table` replaces the built-in templates (for quality checks).
 void runModelChain(Workspace& ws, const TypeTemplateTable& table = typeTemplates);
 
+// The shorter chain of the transit and Lomb-Scargle searches: fit, classify
+// (which sets t0) and phase on the new t0, without the second fit.
+void runShortModelChain(Workspace& ws);
+
 // Fit and classify at a given period without a search (for catalogued
 // stars): the period, provisional phases from time 0, the model chain, and
 // the "Period:" label and field. Refused without points or with a period

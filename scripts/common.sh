@@ -4,7 +4,9 @@ set -euo pipefail
 
 FAZORN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 FAZORN_PACKAGES=(build-essential cmake libgtest-dev libbenchmark-dev
-                 qt6-base-dev libqcustomplot-dev)
+                 qt6-base-dev libqcustomplot-dev
+                 pybind11-dev python3-dev python3-numpy python3-pytest
+                 python3-pandas python3-dask python3-distributed)
 
 fazorn_install_packages() {
   local missing=()
@@ -25,4 +27,26 @@ fazorn_build() {
   local dir="$FAZORN_ROOT/build/$name"
   cmake -S "$FAZORN_ROOT" -B "$dir" "$@" >/dev/null
   cmake --build "$dir" -j "$(nproc)"
+}
+
+# fazorn_pytest NAME: the Python package's tests against build/NAME, with the
+# interpreter the package was built for. A package that was not built, or a
+# run that collects no test (pytest's exit status 5), fails.
+fazorn_pytest() {
+  local dir="$FAZORN_ROOT/build/$1"
+  local python
+  python="$(sed -n 's/^Python_EXECUTABLE:[A-Z]*=//p' "$dir/CMakeCache.txt")"
+  if [ -z "$python" ] || ! ls "$dir"/python/fazorn/_fazorn*.so >/dev/null 2>&1; then
+    echo "The Python module was not built in $dir (is pybind11-dev installed?)" >&2
+    return 1
+  fi
+  local status=0
+  (cd "$FAZORN_ROOT/python/tests" &&
+   PYTHONPATH="$dir/python" FAZORN_CLI="$dir/fazorn-cli" PYTHONDONTWRITEBYTECODE=1 \
+   "$python" -m pytest -q -p no:cacheprovider .) || status=$?
+  if [ $status -eq 5 ]; then
+    echo "pytest collected no tests in python/tests" >&2
+    return 1
+  fi
+  return $status
 }

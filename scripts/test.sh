@@ -5,7 +5,7 @@
 # fails the script.
 #
 #   ./scripts/test.sh           everything (what CI runs)
-#   ./scripts/test.sh --quick   the release build and its tests only
+#   ./scripts/test.sh --quick   the release build and its tests (C++ and Python) only
 #
 # FAZORN_FUZZ_SECONDS sets each harness's time (default 60).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -23,6 +23,9 @@ echo "== release build and tests"
 fazorn_build release -DCMAKE_BUILD_TYPE=Release
 (cd "$FAZORN_ROOT/build/release" &&
  QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)")
+
+echo "== Python module tests (pytest)"
+fazorn_pytest release
 [ $quick -eq 1 ] && exit 0
 
 echo "== sanitizer build and tests (ASan + UBSan, leaks checked)"

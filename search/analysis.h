@@ -4,9 +4,6 @@
 // (read from its fields or options) in ws.settings before calling.
 #pragma once
 
-#include <optional>
-#include <string>
-
 #include "core/outcome.h"
 #include "core/run_control.h"
 #include "core/workspace.h"
@@ -32,12 +29,5 @@ Outcome analyseAovTransit(Workspace& ws, const RunControl& rc);
 // The button "Lomb-Scarge": the Lomb-Scargle search, its false-alarm
 // probability and its chain.
 Outcome analyseLombScargle(Workspace& ws, const RunControl& rc);
-
-// What makes a light curve unsearchable, as a message for the user; nothing
-// when it can be searched. Weights matter to the AoV searches only.
-std::optional<std::string> lightCurveProblem(const LightCurve& lc, bool usesWeights);
-
-// The number of different times.
-int distinctTimes(const LightCurve& lc);
 
 }  // namespace fazorn

@@ -9,13 +9,12 @@
 #include "model/phased_model.h"
 #include "model/template_ops.h"
 #include "search/analysis.h"
+#include "search/search_settings.h"
 
 namespace fazorn {
 
 namespace {
 
-constexpr const char* kRangeWarning =
-    "Min period is negative or greater than Max period! Calculation aborted";
 // Independent peaks in a report.
 constexpr int kReportedPeaks = 5;
 // Significance level of the test that the two halves of a folded light curve
@@ -224,12 +223,20 @@ Outcome analyseExtended(Workspace& ws, const ExtendedSearchOptions& options, con
   const int harmonics = ws.settings.harmonics;
   const LightCurve& lc = ws.lightCurve;
   const auto n = static_cast<std::size_t>(std::max(0, lc.pointCount));
-  if (auto problem = lightCurveProblem(lc, usesWeights(engine))) return refused(*problem);
-  if (engine == SearchEngine::Aov && distinctTimes(lc) <= 2 * harmonics + 1)
-    return refused(formatPrintf(
-        "No period can be found: a fit of %d harmonics has %d terms and needs more points than "
-        "that at different times.",
-        harmonics, 2 * harmonics + 1));
+  if (options.autoResolution) {
+    if (!(options.oversampling > 0) || !std::isfinite(options.oversampling))
+      return refused("The oversampling must be a positive number! Calculation aborted");
+    const AutoLimits limits = autoPeriodLimits(std::span(lc.time.data(), std::min(n, lc.time.size())));
+    if (options.autoMinPeriod) ws.settings.minPeriod = limits.minPeriod;
+    if (options.autoMaxPeriod) ws.settings.maxPeriod = limits.maxPeriod;
+    // The settings and the light curve checked as the commands check them;
+    // the grid from the data is checked where it is made.
+    SearchSettings probe = ws.settings;
+    if (probe.minPeriod > 0 && probe.maxPeriod > probe.minPeriod)
+      probe.resolution = (1 / probe.minPeriod - 1 / probe.maxPeriod) / 1000;
+    const SettingsCheck check = checkSearchSettings(probe, engine, &lc);
+    if (!check.ok()) return refused(check.refusal);
+  }
   r.timeSpan = lightCurveSpan(ws);
   r.peakWidth = peakWidth(engine, r.timeSpan, harmonics);
   std::unique_ptr<PeriodStatistic> statistic =
@@ -238,13 +245,7 @@ Outcome analyseExtended(Workspace& ws, const ExtendedSearchOptions& options, con
   Outcome out;
   double minFrequency = 0, maxFrequency = 0;
   if (options.autoResolution) {
-    if (!(options.oversampling > 0) || !std::isfinite(options.oversampling))
-      return refused("The oversampling must be a positive number! Calculation aborted");
-    const AutoLimits limits = autoPeriodLimits(std::span(lc.time.data(), n));
-    if (options.autoMinPeriod) ws.settings.minPeriod = limits.minPeriod;
-    if (options.autoMaxPeriod) ws.settings.maxPeriod = limits.maxPeriod;
     const SearchSettings& s = ws.settings;
-    if (s.minPeriod >= s.maxPeriod || !(s.minPeriod > 0)) return refused(kRangeWarning);
     minFrequency = 1 / s.maxPeriod;
     maxFrequency = 1 / s.minPeriod;
     r.step = autoResolution(engine, r.timeSpan, harmonics, options.oversampling);
@@ -340,9 +341,15 @@ Outcome analyseExtended(Workspace& ws, const ExtendedSearchOptions& options, con
 Outcome refineCurrentPeriod(Workspace& ws, SearchEngine engine, const RunControl& rc) {
   (void)rc;
   const LightCurve& lc = ws.lightCurve;
-  if (auto problem = lightCurveProblem(lc, usesWeights(engine))) return refused(*problem);
   if (!(ws.period > 0) || !std::isfinite(ws.period))
     return refused("The period must be a positive number.");
+  // The light curve checked as a search around the period would check it.
+  SearchSettings probe = ws.settings;
+  probe.minPeriod = 0.5 * ws.period;
+  probe.maxPeriod = 2 * ws.period;
+  probe.resolution = 0.015 / ws.period;
+  const SettingsCheck check = checkSearchSettings(probe, engine, &lc);
+  if (!check.ok()) return refused(check.refusal);
   const int harmonics = std::max(1, ws.settings.harmonics);
   const double span = lightCurveSpan(ws);
   const double width = peakWidth(engine, span, harmonics);

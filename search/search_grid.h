@@ -15,11 +15,9 @@
 
 #include "core/workspace.h"
 #include "search/frequency_grid.h"
+#include "search/search_settings.h"
 
 namespace fazorn {
-
-// The three searches.
-enum class SearchEngine { Aov, AovTransit, LombScargle };
 
 // The fraction of the cycle that the AoVtr box covers for a bin factor (the
 // "Harmonics:" setting): 1 / (10 binFactor).

@@ -11,6 +11,7 @@
 #include "core/results_panel.h"
 #include "core/statistics.h"
 #include "core/text_file.h"
+#include "search/search_settings.h"
 
 namespace fazorn {
 
@@ -38,10 +39,16 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
     return out;
   }
   const SearchSettings& s = ws.settings;
-  if (s.minPeriod >= s.maxPeriod || !(s.minPeriod > 0)) {
+  // The settings and the light curve checked as the window's search
+  // commands check them: a run that could not search is refused up front
+  // instead of writing a file of empty runs.
+  const SettingsCheck check = checkSearchSettings(
+      s, options.method == SignificanceMethod::Aov ? SearchEngine::Aov : SearchEngine::LombScargle,
+      &lc);
+  if (!check.ok()) {
     out.ok = false;
     out.cancelled = true;
-    out.message = warningBox("Min period is negative or greater than Max period! Calculation aborted");
+    out.message = warningBox(check.refusal);
     return out;
   }
   if (options.iterations < 1) {
@@ -73,7 +80,9 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
       numbered = true;
     }
   }
-  TextFileWriter file(path);
+  // Written whole or not at all, as "Save Data" writes: an earlier file of
+  // the name stays until the last run is written and flushed.
+  TextFileWriter file(path, /*atomic=*/true);
   if (!file.isOpen()) {
     out.ok = false;
     out.message = ioErrorBox();
@@ -134,7 +143,8 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
     result.runsDone += count;
     rc.report(static_cast<double>(result.runsDone) / static_cast<double>(options.iterations));
   }
-  if (!file.finish()) {
+  const bool written = file.finish();
+  if (!written) {
     out.ok = false;
     out.message = ioErrorBox();
   }
@@ -149,7 +159,10 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
                   " runs reached power " + formatFixed(result.observedPower, 6, 9) + ")";
   out.status[1] = "";
   if (result.cancelled) out.addNote("Cancelled after " + std::to_string(result.runsDone) + " runs.");
-  out.addNote("Runs written to " + path + ".");
+  if (written)
+    out.addNote("Runs written to " + path + ".");
+  else
+    out.addNote("Unable to write " + path + ": " + file.failure() + ".");
   if (resultOut) *resultOut = result;
   return out;
 }

@@ -27,10 +27,16 @@ struct BadInputCase {
   // The same for AoV, whose fit needs more distinct times than terms;
   // nullptr when it tells what AoVtr tells.
   const char* aovText = nullptr;
+  // The same for AoVtr, whose box needs at least 3 points per bin; nullptr
+  // when it tells what searchText says.
+  const char* aovtrText = nullptr;
 };
 
 // Shown in the test list instead of the bytes of the case.
 void PrintTo(const BadInputCase& c, std::ostream* os) { *os << c.file; }
+
+// Every light curve of the corpus is too short for AoVtr's bins.
+constexpr const char* kTooFewPerBin = "fewer than 3 points per bin";
 
 class BadInput : public ::testing::TestWithParam<BadInputCase> {};
 
@@ -62,9 +68,10 @@ TEST_P(BadInput, LoadsWhatCanBeReadAndSaysWhatHappened) {
   // Workspace's results as they were.
   ws.settings = SearchSettings{0.5, 10.0, 2, 0.01};
   for (auto search : {analyseAov, analyseAovTransit, analyseLombScargle}) {
-    const std::string searchText = search == analyseLombScargle && c.lsText ? c.lsText
-                                   : search == analyseAov && c.aovText      ? c.aovText
-                                                                            : c.searchText;
+    const std::string searchText = search == analyseLombScargle && c.lsText  ? c.lsText
+                                   : search == analyseAov && c.aovText        ? c.aovText
+                                   : search == analyseAovTransit && c.aovtrText ? c.aovtrText
+                                                                                : c.searchText;
     const double periodBefore = ws.period;
     const Outcome o = search(ws, RunControl{});
     std::string told = o.message ? o.message->text + "\n" : "";
@@ -90,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadInputCase{"binary.dat", 0, "is not a number", "needs at least 2 points"},
         // "6." and "9e" convert the way the C conversion does; "1e+" too.
         BadInputCase{"truncated_number.dat", 4, "", "", nullptr,
-                     "needs more points than that at different times"},
+                     "needs more points than that at different times", kTooFewPerBin},
         BadInputCase{"huge_numbers.dat", 3, "1 point holds a number that is not finite",
                      "not a number"},
         BadInputCase{"denormals.dat", 2, "", "infinite weight", "do not vary"},
@@ -98,17 +105,17 @@ INSTANTIATE_TEST_SUITE_P(
         BadInputCase{"zero_negative_errors.dat", 3, "1 point has an error of 0", "infinite weight",
                      ""},
         BadInputCase{"duplicate_times.dat", 4, "", "", nullptr,
-                     "needs more points than that at different times"},
+                     "needs more points than that at different times", kTooFewPerBin},
         BadInputCase{"unsorted_times.dat", 4, "", "", nullptr,
-                     "needs more points than that at different times"},
+                     "needs more points than that at different times", kTooFewPerBin},
         BadInputCase{"one_point.dat", 1, "", "needs at least 2 points"},
         BadInputCase{"two_points.dat", 2, "", "", nullptr,
-                     "needs more points than that at different times"},
+                     "needs more points than that at different times", kTooFewPerBin},
         BadInputCase{"all_equal.dat", 4, "", "all values are equal"},
         BadInputCase{"crlf_near_2450000.dat", 3, "", "", nullptr,
-                     "needs more points than that at different times"},
+                     "needs more points than that at different times", kTooFewPerBin},
         BadInputCase{"bom_near_zero.dat", 2, "", "", nullptr,
-                     "needs more points than that at different times"}),
+                     "needs more points than that at different times", kTooFewPerBin}),
     [](const auto& info) {
       std::string name = info.param.file;
       for (auto& ch : name)

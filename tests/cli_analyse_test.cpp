@@ -179,10 +179,30 @@ TEST(CliAnalyse, UsageErrorsAndRefusedSettings) {
   EXPECT_EQ(runCli("analyse --threads -1 " + quoted(dir / "c.dat"), &out, &err), 2);
   EXPECT_EQ(runCli("analyse --resolution 0 " + quoted(dir / "c.dat"), &out, &err), 1);
   EXPECT_NE(err.find("Resolution"), std::string::npos) << err;
-  EXPECT_EQ(runCli("analyse --min-period 5 --max-period 1 " + quoted(dir / "c.dat"), &out, &err),
-            1);
-  EXPECT_NE(err.find("Min period is negative or greater than Max period! Calculation aborted"),
-            std::string::npos);
+  // A period range no file can be searched with is a usage error, told once
+  // however many files follow.
+  test::writeSeries(dir / "d.dat", test::makeSineSeries(4, 50, 0.9, 0.3, 0.05, 20.0));
+  const std::string warning =
+      "Min period is negative or greater than Max period! Calculation aborted";
+  for (const char* method : {"aov", "aovtr", "ls"}) {
+    EXPECT_EQ(runCli(std::string("analyse --method ") + method + " --min-period 5 --max-period 1 " +
+                         quoted(dir / "c.dat") + " " + quoted(dir / "d.dat"),
+                     &out, &err),
+              2)
+        << method;
+    const auto first = err.find(warning);
+    ASSERT_NE(first, std::string::npos) << err;
+    EXPECT_EQ(err.find(warning, first + 1), std::string::npos) << err;
+    EXPECT_TRUE(out.empty());
+  }
+  // Harmonics of 0 or below are searched with 1, and the command line says
+  // so once.
+  EXPECT_EQ(runCli("analyse --harmonics 0 --resolution 0.01 " + quoted(dir / "c.dat") + " " +
+                       quoted(dir / "d.dat"),
+                   &out, &err),
+            0);
+  EXPECT_NE(err.find("--harmonics 0 raised to 1"), std::string::npos) << err;
+  EXPECT_EQ(err.find("raised"), err.rfind("raised")) << err;
   EXPECT_EQ(runCli("--help", &out, &err), 0);
   EXPECT_NE(out.find("--save-periodogram"), std::string::npos);
 }

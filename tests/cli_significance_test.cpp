@@ -64,6 +64,15 @@ TEST(CliSignificance, UsageAndFileErrors) {
   EXPECT_EQ(runCli("significance --randomize shuffle star.dat", &out, &err), 2);
   EXPECT_EQ(runCli("significance --iterations", &out, &err), 2);
   EXPECT_EQ(runCli("significance --method ls --randomize permute", &out, &err), 2);
+  EXPECT_EQ(runCli("significance --method ls --randomize permute --iterations 10000001 star.dat",
+                   &out, &err),
+            2);
+  EXPECT_NE(err.find("at most 10000000"), std::string::npos) << err;
+  EXPECT_EQ(runCli("significance --method aov --randomize permute --min-period 3 --max-period 2 "
+                   "star.dat",
+                   &out, &err),
+            2);
+  EXPECT_NE(err.find("Min period is negative"), std::string::npos) << err;
   test::TempDir dir;
   EXPECT_EQ(runCli("significance --method ls --randomize permute --iterations 3 '" +
                        (dir / "missing.dat").string() + "'",

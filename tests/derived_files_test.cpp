@@ -1,9 +1,14 @@
 #include "core/derived_files.h"
 
 #include <filesystem>
+#include <functional>
+#include <vector>
 
 #include "core/file_names.h"
 #include "core/observation_file.h"
+#include "core/workspace.h"
+#include "edit/binning.h"
+#include "edit/transformations.h"
 #include "support/test_support.h"
 
 namespace fazorn {
@@ -110,6 +115,94 @@ TEST_F(DerivedFiles, PeriodogramSkipsNonPositiveFrequencies) {
   out = savePeriodogram(ws);
   EXPECT_FALSE(out.ok);
   EXPECT_EQ(out.message->text, "I/O Error! Unable to open file.");
+}
+
+// Every writer of a file beside the data file, with its suffix and whether
+// it tells a failure with the I/O-error box (the binnings do not).
+struct DerivedWriter {
+  const char* suffix;
+  std::function<Outcome(Workspace&)> write;
+  bool box;
+};
+
+std::vector<DerivedWriter> derivedWriters() {
+  return {{suffix::period, savePeriodogram, true},
+          {suffix::phased, savePhasedData, true},
+          {suffix::binned, [](Workspace& w) { return binByPoints(w, 2); }, false},
+          {suffix::nightBin, binByDay, false},
+          {suffix::minuteBin01, [](Workspace& w) { return binByMinutes(w, 1); }, false},
+          {suffix::phasedBinned, savePhasedBinned, false},
+          {suffix::mag, fluxToMag, true},
+          {suffix::flux, magToFlux, true}};
+}
+
+// 2000 points over 20 days, phased, with a periodogram: every derived file
+// is longer than 512 bytes.
+Workspace bigWorkspace(const std::filesystem::path& data) {
+  const test::Series s = test::makeSineSeries(5, 2000, 0.7, 0.3, 0.01, 20.0, 1.0);
+  test::writeSeries(data, s);
+  Workspace ws;
+  EXPECT_TRUE(loadObservations(ws, data.string()).ok);
+  for (int i = 1; i <= 2000; ++i) {
+    ws.periodogram.frequency.push_back(0.01 * i);
+    ws.periodogram.power.push_back(0.5);
+  }
+  ws.periodogram.frequencyCount = 2000;
+  ws.period = 0.7;
+  computePhases(ws);
+  return ws;
+}
+
+TEST(DerivedFilesOnAFullDisk, EveryWriterKeepsTheEarlierFileAndSaysUnableToWrite) {
+  TempDir dir;
+  Workspace ws = bigWorkspace(dir / "star.dat");
+  for (const DerivedWriter& w : derivedWriters()) {
+    const std::string path = derivedFilePath(ws.files, w.suffix);
+    writeText(path, "earlier\n");
+    Outcome out;
+    {
+      test::FileSizeLimit full(512);
+      out = w.write(ws);
+    }
+    EXPECT_FALSE(out.ok) << w.suffix;
+    EXPECT_EQ(out.message.has_value(), w.box) << w.suffix;
+    if (w.box) {
+      EXPECT_EQ(out.message->text, "I/O Error! Unable to open file.");
+    }
+    ASSERT_FALSE(out.notes.empty()) << w.suffix;
+    EXPECT_EQ(out.notes.back().rfind("Unable to write " + path + ": ", 0), 0u) << out.notes.back();
+    EXPECT_EQ(readText(path), "earlier\n") << w.suffix;
+
+    // With room on the disk the same command replaces it.
+    EXPECT_TRUE(w.write(ws).ok) << w.suffix;
+    EXPECT_GT(readText(path).size(), 512u) << w.suffix;
+  }
+  // No temporary file is left behind: the data file and one file per writer.
+  std::size_t entries = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir.path())) (void)e, ++entries;
+  EXPECT_EQ(entries, 1 + derivedWriters().size());
+}
+
+TEST(DerivedFilesThroughLinks, ALinkStaysALinkAndItsTargetIsWritten) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "elsewhere");
+  Workspace ws = bigWorkspace(dir / "elsewhere" / "real.dat");
+  // The data file opened through a link, and a derived file that is a link.
+  std::filesystem::create_symlink(dir / "elsewhere" / "real.dat", dir / "star.dat");
+  ws.files = {};
+  splitDataPath((dir / "star.dat").string(), ws.files);
+  writeText(dir / "elsewhere" / "old-period.dat", "earlier\n");
+  std::filesystem::create_symlink(dir / "elsewhere" / "old-period.dat", dir / "star-period.dat");
+
+  ws.lightCurve.value[0] = 42.0;
+  ASSERT_TRUE(saveData(ws).ok);
+  ASSERT_TRUE(savePeriodogram(ws).ok);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "star.dat"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "star-period.dat"));
+  EXPECT_NE(readText(dir / "elsewhere" / "real.dat").find("\t   42.00000000\t"),
+            std::string::npos);
+  EXPECT_EQ(readText(dir / "elsewhere" / "old-period.dat").substr(0, 26),
+            "1.000000e+02 5.000000e-01\n");
 }
 
 }  // namespace

@@ -112,6 +112,31 @@ TEST_F(Binning, DayBinsCloseAtIntegerDaysWithoutALimit) {
   EXPECT_NEAR(manyRows.back().error, 0.5, kSixDecimals);
 }
 
+TEST_F(Binning, DayBinsOfUnsortedTimesMatchSortedOnes) {
+  // Three nights of four points each, at times and values that add up
+  // exactly in binary, so the two files must agree to the last digit.
+  std::vector<double> t, v;
+  for (int night = 0; night < 3; ++night)
+    for (int k = 0; k < 4; ++k) {
+      t.push_back(2450000 + night + 0.125 * (k + 1));
+      v.push_back(10 + 0.25 * (night + k));
+    }
+  Workspace sorted = loadedWorkspace(t, v, 0.01, data());
+  ASSERT_TRUE(binByDay(sorted).ok);
+  const std::string expected = readText(derived(suffix::nightBin));
+  ASSERT_EQ(lines(derived(suffix::nightBin)).size(), 3u);
+  // The nights interleaved, as archive files are sometimes written.
+  const std::vector<int> order{4, 0, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11};
+  std::vector<double> ts, vs;
+  for (int i : order) {
+    ts.push_back(t[static_cast<std::size_t>(i)]);
+    vs.push_back(v[static_cast<std::size_t>(i)]);
+  }
+  Workspace shuffled = loadedWorkspace(ts, vs, 0.01, data());
+  ASSERT_TRUE(binByDay(shuffled).ok);
+  EXPECT_EQ(readText(derived(suffix::nightBin)), expected);
+}
+
 TEST_F(Binning, MinuteBinsWeightedFromTheFirstObservation) {
   // Bins of 5 minutes from t = 10.0: points at 0, 2, 4.9 minutes share the
   // first bin, 5.1 opens the second, 20 the fifth (bins 3 and 4 are empty).

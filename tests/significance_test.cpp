@@ -107,6 +107,25 @@ TEST_F(Significance, CancellingKeepsExactlyTheFinishedRuns) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), r.runsDone + 1);
 }
 
+TEST_F(Significance, ARunFileThatCannotBeWrittenIsNeverReportedAsWritten) {
+  load(0.3, 3);
+  test::writeText(dir / "runs.dat", "earlier\n");
+  Outcome out;
+  {
+    // 400 runs of about 30 bytes each do not fit in 1 kB.
+    test::FileSizeLimit full(1024);
+    out = runSignificanceTest(ws, options(400), RunControl{});
+  }
+  EXPECT_FALSE(out.ok);
+  ASSERT_TRUE(out.message.has_value());
+  EXPECT_EQ(out.message->text, "I/O Error! Unable to open file.");
+  for (const std::string& note : out.notes) EXPECT_EQ(note.find("Runs written"), std::string::npos);
+  ASSERT_FALSE(out.notes.empty());
+  EXPECT_EQ(out.notes.back().rfind("Unable to write " + (dir / "runs.dat").string() + ": ", 0), 0u)
+      << out.notes.back();
+  EXPECT_EQ(test::readText(dir / "runs.dat"), "earlier\n");
+}
+
 TEST_F(Significance, StrongSignalIsSignificantAndNoiseIsNot) {
   load(0.5, 4);
   SignificanceResult r;

@@ -8,11 +8,13 @@
 #include <cctype>
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "core/results_panel.h"
 #include "edit/marking.h"
 #include "edit/moving.h"
+#include "edit/randomization.h"
 #include "edit/transformations.h"
 #include "model/template_ops.h"
 #include "edit/randomization.h"
@@ -68,6 +70,8 @@ struct CommandCase {
   const char* name;
   std::function<Outcome(Workspace&)> run;
 };
+
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
 
 std::string caseName(const testing::TestParamInfo<CommandCase>& info) {
   std::string n;
@@ -186,6 +190,28 @@ TEST(UndoHistory, CommandsThatChangeNothingAreNotRecorded) {
   EXPECT_EQ(history.stateId(), id);
 }
 
+TEST(UndoHistory, FilesWrittenSinceDoNotStopAnExactUndo) {
+  Workspace ws = preparedWorkspace();
+  const Workspace before = ws;
+  ASSERT_NE(before.panel.type, "-");
+  UndoHistory history;
+  history.begin(ws);
+  markSigmaOutliers(ws, 2);
+  ASSERT_TRUE(history.commit(ws, "2-sigma outliers"));
+  // "Save Phased Data", "Save Data As..." and a randomisation file since.
+  ws.files.outputPath = "/data/star-phased.dat";
+  ws.files.dataPath = "/data/copy.dat";
+  ws.caption = "Fazorn * /data/copy.dat";
+  ws.randomizationRunCounter = 3;
+  ASSERT_TRUE(history.undo(ws).ok);
+  EXPECT_EQ(ws.panel.type, before.panel.type);  // exact: no refresh cleared it
+  EXPECT_TRUE(sameBits(ws.lightCurve.mark, before.lightCurve.mark));
+  EXPECT_EQ(ws.files.outputPath, "/data/star-phased.dat");
+  EXPECT_EQ(ws.files.dataPath, "/data/copy.dat");
+  EXPECT_EQ(ws.caption, "Fazorn * /data/copy.dat");
+  EXPECT_EQ(ws.randomizationRunCounter, 3);
+}
+
 TEST(UndoHistory, UndoAfterASearchKeepsTheResultsAndRefreshesThePhases) {
   Workspace ws = preparedWorkspace();
   const Workspace before = ws;
@@ -244,6 +270,14 @@ TEST(UndoHistory, StepsStayWithinTheBudgetKeepingTheNewest) {
     EXPECT_LE(history.bytes(), history.budgetBytes());
   }
   EXPECT_EQ(history.undoCount(), 2u);
+  // Removing two points keeps only those two (per array), not the arrays:
+  // far less than one array of 20000 doubles.
+  UndoHistory removal;
+  ws.lightCurve.mark[100] = ws.lightCurve.mark[15000] = 1;
+  removal.begin(ws);
+  removeMarkedPoints(ws);
+  ASSERT_TRUE(removal.commit(ws, "Remove marked points"));
+  EXPECT_LT(removal.bytes(), 20000 * sizeof(double) / 4);
   // A step larger than the whole budget is still kept as the one level.
   UndoHistory tiny(1000);
   tiny.begin(ws);

@@ -31,6 +31,21 @@ inline constexpr double kSumTolerance = 1e-12;
 // rotates phasors instead of calling sin/cos at every frequency).
 inline constexpr double kEngineTolerance = 1e-9;
 
+// A full disk, as far as this process can tell: while it lives, no file
+// may grow beyond `bytes` (writes beyond fail with EFBIG instead of raising
+// SIGXFSZ). Files already written are not touched.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(long bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  unsigned long long previousSoft_ = 0;
+  void (*previousHandler_)(int) = nullptr;
+};
+
 // A file's whole text.
 std::string readText(const std::filesystem::path& path);
 void writeText(const std::filesystem::path& path, const std::string& text);

@@ -1,0 +1,576 @@
+"""Period analysis of light curves: the engines of fazorn-cli from Python.
+
+The functions compute exactly what ``fazorn-cli analyse`` computes on the
+same input and options, to the last bit; the fields of an analysis carry the
+names of the keys of ``fazorn-cli analyse --json``. Times are in days,
+frequencies in cycles per day, values in magnitudes or flux.
+
+Examples
+--------
+>>> import fazorn
+>>> t, y, dy, notes = fazorn.read("examples/OGLE-LMC-CEP-1513.dat")
+>>> pg = fazorn.periodogram(t, y, dy, method="aov", min_period=1, max_period=20)
+>>> pg.best_period                                   # doctest: +SKIP
+8.467...
+>>> result = fazorn.analyse(t, y, dy)
+>>> result.type, result["period"]                    # doctest: +SKIP
+
+Many light curves at once: :func:`analyse_files` on one machine, and
+:mod:`fazorn.dask` on a Dask cluster.
+
+The engines run without the GIL, so Python threads analyse in parallel;
+Ctrl-C (KeyboardInterrupt) stops a long run at the engine's next block.
+"""
+
+import os
+from collections.abc import Mapping
+from typing import NamedTuple
+
+import numpy as np
+
+from . import _fazorn
+
+__all__ = [
+    "read",
+    "periodogram",
+    "analyse",
+    "analyse_file",
+    "analyse_files",
+    "significance",
+    "option_names",
+    "Observations",
+    "Periodogram",
+    "AnalysisResult",
+    "SignificanceResult",
+]
+
+# How many peaks Periodogram.peaks lists when the analysis does not name them.
+_PEAK_COUNT = 5
+# The light curve's point count is a 32-bit integer.
+_MAX_POINTS = 2**31 - 1
+
+
+class Observations(NamedTuple):
+    """The observations of a file, as :func:`read` returns them.
+
+    Attributes
+    ----------
+    time : numpy.ndarray
+        Times of observation, days.
+    value : numpy.ndarray
+        Magnitudes or flux.
+    error : numpy.ndarray
+        Uncertainty of each value.
+    notes : list of str
+        What the reader noticed: the number of points read, where reading
+        stopped early, errors of 0 and numbers that are not finite.
+    """
+
+    time: np.ndarray
+    value: np.ndarray
+    error: np.ndarray
+    notes: list
+
+
+class AnalysisResult(Mapping):
+    """The named values of one analysis.
+
+    A read-only mapping with the keys of ``fazorn-cli analyse --json`` in the
+    same order (``file``, ``points``, ``method``, ``frequency_count``,
+    ``best_frequency``, ``period``, ``period_error``, ``max_power``, ...); each
+    key is also an attribute (``result.period``). A number the command line
+    writes as ``null`` is ``None``.
+
+    Attributes
+    ----------
+    notes : list of str
+        Reading notes and other remarks that the command line prints on
+        stderr.
+    error : str or None
+        Why the analysis failed (only in the results of ``analyse_files``
+        with ``errors="record"``); None when it succeeded.
+    """
+
+    __slots__ = ("_fields", "notes", "error")
+
+    def __init__(self, fields, notes=(), error=None):
+        object.__setattr__(self, "_fields", dict(fields))
+        object.__setattr__(self, "notes", list(notes))
+        object.__setattr__(self, "error", error)
+
+    def __getitem__(self, key):
+        return self._fields[key]
+
+    def __iter__(self):
+        return iter(self._fields)
+
+    def __len__(self):
+        return len(self._fields)
+
+    def __getattr__(self, name):
+        try:
+            return self._fields[name]
+        except KeyError:
+            raise AttributeError(name) from None
+
+    def __setattr__(self, name, value):
+        raise AttributeError("an AnalysisResult is read-only")
+
+    def __dir__(self):
+        return sorted(set(super().__dir__()) | set(self._fields))
+
+    def to_dict(self):
+        """The values as a plain dict, in key order."""
+        return dict(self._fields)
+
+    def __reduce__(self):
+        return (type(self), (list(self._fields.items()), self.notes, self.error))
+
+    def __repr__(self):
+        body = ", ".join(f"{k}={v!r}" for k, v in self._fields.items())
+        tail = f", error={self.error!r}" if self.error else ""
+        return f"AnalysisResult({body}{tail})"
+
+
+class SignificanceResult(AnalysisResult):
+    """The result of :func:`significance`: the keys of ``fazorn-cli
+    significance --json`` (``file``, ``method``, ``randomize``, ``iterations``,
+    ``seed``, ``observed_period``, ``observed_power``, ``runs_at_or_above``,
+    ``empirical_false_alarm_probability``, ``uncertainty``, ``output``)."""
+
+    __slots__ = ()
+
+
+class Periodogram:
+    """A periodogram and its highest peak, as :func:`periodogram` returns it.
+
+    Attributes
+    ----------
+    frequency : numpy.ndarray
+        Trial frequencies, cycles per day, ascending.
+    power : numpy.ndarray
+        Power at each frequency (0 to 1 for AoV and AoVtr; the Lomb
+        normalised power for Lomb-Scargle).
+    method : str
+        "aov", "aovtr" or "ls".
+    best_frequency : float
+        Frequency of the highest peak, cycles per day.
+    best_period : float
+        The period found, days.
+    period_error : float
+        Its error, days, as the command line reports it.
+    max_power : float
+        Power of the highest peak.
+    false_alarm_probability : float or None
+        False-alarm probability of the highest peak (Lomb-Scargle only).
+    peaks : list of dict
+        The highest peaks, highest first, each ``{"period": ..., "power": ...}``.
+    analysis : AnalysisResult
+        Everything the command line reports for the same search (the model
+        and the classification too).
+    """
+
+    def __init__(self, frequency, power, analysis):
+        self.frequency = frequency
+        self.power = power
+        self.analysis = analysis
+        self.method = analysis["method"]
+        self.best_frequency = analysis["best_frequency"]
+        self.best_period = analysis["period"]
+        self.period_error = analysis["period_error"]
+        self.max_power = analysis["max_power"]
+        self.false_alarm_probability = analysis.get("false_alarm_probability")
+        self.peaks = analysis["peaks"] if "peaks" in analysis else _local_peaks(frequency, power)
+
+    def __repr__(self):
+        return (
+            f"Periodogram(method={self.method!r}, frequencies={len(self.frequency)}, "
+            f"best_period={self.best_period!r}, max_power={self.max_power!r})"
+        )
+
+
+def _local_peaks(frequency, power, count=_PEAK_COUNT):
+    """The `count` highest local maxima of the power, highest first (of equal
+    powers the lower frequency first)."""
+    n = len(power)
+    if n == 0:
+        return []
+    left = np.empty(n, dtype=bool)
+    right = np.empty(n, dtype=bool)
+    left[0] = True
+    left[1:] = power[1:] > power[:-1]
+    right[-1] = True
+    right[:-1] = power[:-1] >= power[1:]
+    index = np.flatnonzero(left & right & (power > 0))
+    order = index[np.lexsort((index, -power[index]))][:count]
+    return [{"period": 1.0 / frequency[i], "power": float(power[i])} for i in order]
+
+
+# ---- argument checks --------------------------------------------------------
+
+
+def _as_array(x, name):
+    """A 1-D contiguous float64 copy or view of `x` (converted once)."""
+    if isinstance(x, (str, bytes)) or x is None:
+        raise TypeError(f"{name} must be a 1-D array of numbers, not {type(x).__name__}")
+    if np.ma.isMaskedArray(x) and np.ma.getmaskarray(x).any():
+        raise ValueError(f"{name} has masked values: remove the masked points first")
+    try:
+        a = np.asarray(x)
+    except ValueError as e:  # a ragged sequence
+        raise ValueError(f"{name} must be a 1-D array of numbers: {e}") from None
+    if a.dtype.kind not in "fiu":
+        raise TypeError(f"{name} must hold real numbers, not {a.dtype} values")
+    if a.ndim != 1:
+        raise ValueError(f"{name} must be one-dimensional, not of shape {a.shape}")
+    return np.ascontiguousarray(a, dtype=np.float64)
+
+
+def _light_curve(t, y, dy):
+    t = _as_array(t, "t")
+    y = _as_array(y, "y")
+    dy = np.ones_like(t) if dy is None else _as_array(dy, "dy")
+    if not (len(t) == len(y) == len(dy)):
+        raise ValueError(
+            f"t, y and dy must have the same length, not {len(t)}, {len(y)} and {len(dy)}"
+        )
+    if len(t) > _MAX_POINTS:
+        raise ValueError(f"a light curve holds at most {_MAX_POINTS} points, not {len(t)}")
+    return t, y, dy
+
+
+def _threads(threads):
+    """The engine's thread count: 0 for every core."""
+    if threads is None:
+        return 0
+    if isinstance(threads, bool) or not isinstance(threads, (int, np.integer)) or threads < 1:
+        raise ValueError(f"threads must be a whole number of at least 1 or None, not {threads!r}")
+    return int(threads)
+
+
+def _path(path):
+    try:
+        return os.fsdecode(os.fspath(path))
+    except TypeError:
+        raise TypeError(f"path must be a file name, not {type(path).__name__}") from None
+
+
+def _result(status, fields, diagnostics, name=None):
+    """An AnalysisResult, or the exception the command line's message makes."""
+    message = "\n".join(diagnostics)
+    if status == "ok":
+        result = AnalysisResult(fields, diagnostics)
+        if name is None and "file" in result:
+            result._fields["file"] = None
+        return result
+    if status == "unreadable":
+        missing = name is not None and not os.path.lexists(name)
+        raise (FileNotFoundError if missing else OSError)(message)
+    if fields:  # the analysis ran, a derived file could not be written
+        raise OSError(message)
+    raise ValueError(message)
+
+
+def option_names():
+    """The keyword options every analysis accepts, besides `threads`.
+
+    Returns
+    -------
+    list of str
+    """
+    return list(_fazorn.option_names())
+
+
+# ---- the API ------------------------------------------------------------------
+
+_OPTIONS_DOC = """
+    method : {"aov", "aovtr", "ls"}, optional
+        The search: multiharmonic analysis of variance (default), its transit
+        variant, or the Lomb normalised periodogram.
+    min_period, max_period : float, optional
+        The range of trial periods, days (default 0.2 to 500).
+    harmonics : int, optional
+        Harmonics of the AoV fit; for AoVtr the bin-count factor (default 2).
+    resolution : float, optional
+        Frequency step of the AoV and AoVtr grids, per day (default 0.0003).
+        The Lomb-Scargle grid is the multiples of 1 / max_period.
+    threads : int or None, optional
+        Threads of the engine; None for every core. Results do not depend on it.
+    **options
+        Further options of ``fazorn-cli analyse`` under their Python names
+        (see :func:`option_names`); None leaves an option at its default."""
+
+
+def read(path):
+    """Read an observation file with the rules of the window and the command line.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The file: whitespace-separated numbers taken three at a time (time,
+        value, error); reading stops at the first group that does not give
+        three numbers.
+
+    Returns
+    -------
+    Observations
+        ``(time, value, error, notes)``, three float64 arrays and the
+        reader's notes.
+
+    Raises
+    ------
+    FileNotFoundError, OSError
+        The file does not exist or cannot be read.
+    """
+    return Observations(*_fazorn.read(_path(path)))
+
+
+def analyse(t, y, dy=None, *, name=None, threads=None, **options):
+    """Search a light curve for its period, model the phased curve and classify it.
+
+    The same chain as ``fazorn-cli analyse`` (and the window's buttons) on
+    the same observations and options, to the last bit.
+
+    Parameters
+    ----------
+    t, y : array_like
+        Times (days) and values (magnitudes or flux), 1-D, of any real dtype
+        (converted to float64 once); lists are accepted.
+    dy : array_like, optional
+        Errors of the values; None for errors of 1 (equal weights).
+    name : str, optional
+        What the key "file" holds (None by default).
+    period : float, optional
+        No search: fit and classify at this period (days); "method" is then
+        "none".%s
+
+    Returns
+    -------
+    AnalysisResult
+        The keys of ``fazorn-cli analyse --json``.
+
+    Raises
+    ------
+    ValueError
+        Bad input or settings, with the command line's message (for instance
+        too few points, a value that is not a number, an error of 0 for the
+        AoV searches, an invalid period range).
+    """
+    t, y, dy = _light_curve(t, y, dy)
+    status, fields, diagnostics, _, _ = _fazorn.analyse(
+        t, y, dy, "" if name is None else str(name), options, _threads(threads), False
+    )
+    result = _result(status, fields, diagnostics, name)
+    return result
+
+
+analyse.__doc__ = analyse.__doc__ % _OPTIONS_DOC
+
+
+def analyse_file(path, *, threads=None, **options):
+    """Read a file and analyse it, as ``fazorn-cli analyse FILE`` does.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The observation file.
+    save_periodogram, save_phased, save_phased_binned : bool, optional
+        Write the -period, -phased and -phasedBinned files beside the input.
+    period : float, optional
+        No search: fit and classify at this period (days).%s
+
+    Returns
+    -------
+    AnalysisResult
+        The keys of ``fazorn-cli analyse --json``; the reading notes in
+        ``notes``.
+
+    Raises
+    ------
+    FileNotFoundError, OSError
+        The file cannot be read, or a derived file cannot be written.
+    ValueError
+        The light curve cannot be searched, with the command line's message.
+    """
+    path = _path(path)
+    status, fields, diagnostics, _, _ = _fazorn.analyse_file(path, options, _threads(threads), False)
+    return _result(status, fields, diagnostics, path)
+
+
+analyse_file.__doc__ = analyse_file.__doc__ % _OPTIONS_DOC
+
+
+def analyse_files(paths, *, threads=None, errors="raise", **options):
+    """Analyse many files in parallel, as ``fazorn-cli analyse FILE...`` does.
+
+    Parameters
+    ----------
+    paths : iterable of str or os.PathLike
+        The observation files.
+    threads : int or None, optional
+        Threads shared by the files (each file on one thread while there are
+        more files than threads); None for every core.
+    errors : {"raise", "record"}, optional
+        What a file that cannot be read or searched does: raise its
+        exception, or give a result holding only "file" with the message in
+        its ``error`` attribute.
+    **options
+        The options of :func:`analyse_file`.
+
+    Returns
+    -------
+    list of AnalysisResult
+        In the order of `paths`.
+    """
+    if errors not in ("raise", "record"):
+        raise ValueError(f'errors must be "raise" or "record", not {errors!r}')
+    paths = [_path(p) for p in paths]
+    out = []
+    for path, (status, fields, diagnostics, _, _) in zip(
+        paths, _fazorn.analyse_files(paths, options, _threads(threads))
+    ):
+        out.append(_record_or_raise(status, fields, diagnostics, path, errors))
+    return out
+
+
+def _record_or_raise(status, fields, diagnostics, name, errors):
+    try:
+        return _result(status, fields, diagnostics, name)
+    except (OSError, ValueError) as e:
+        if errors == "raise":
+            raise type(e)(f"{name}: {e}") from None  # which of the files
+        return AnalysisResult([("file", name)], diagnostics, error=str(e) or "failed")
+
+
+def periodogram(t, y, dy=None, *, method="aov", threads=None, **options):
+    """The periodogram of a light curve and its highest peak.
+
+    Computes what ``fazorn-cli analyse --method METHOD`` computes on the
+    same input and options (the same grid, powers, period and error, to the
+    last bit).
+
+    Parameters
+    ----------
+    t, y : array_like
+        Times (days) and values, 1-D, of any real dtype; lists are accepted.
+    dy : array_like, optional
+        Errors of the values; None for errors of 1. Lomb-Scargle does not
+        weight by them.%s
+
+    Returns
+    -------
+    Periodogram
+        ``frequency`` and ``power`` arrays, ``best_period``,
+        ``period_error``, ``false_alarm_probability`` (Lomb-Scargle),
+        ``peaks`` and the whole ``analysis``.
+
+    Raises
+    ------
+    ValueError
+        Bad input or settings, with the command line's message.
+    """
+    if options.get("period") is not None:
+        raise ValueError("periodogram() searches; use analyse(period=...) for a given period")
+    t, y, dy = _light_curve(t, y, dy)
+    status, fields, diagnostics, frequency, power = _fazorn.analyse(
+        t, y, dy, "", dict(options, method=method), _threads(threads), True
+    )
+    result = _result(status, fields, diagnostics, None)
+    return Periodogram(frequency, power, result)
+
+
+periodogram.__doc__ = periodogram.__doc__ % _OPTIONS_DOC.replace(
+    '    method : {"aov", "aovtr", "ls"}, optional', '    method : {"aov", "aovtr", "ls"}, default "aov"'
+)
+
+
+def significance(
+    t,
+    y=None,
+    dy=None,
+    *,
+    method,
+    randomize,
+    iterations=100000,
+    seed=1,
+    output=None,
+    threads=None,
+    **settings,
+):
+    """Significance of the highest peak by randomisation, as ``fazorn-cli significance``.
+
+    The search is repeated on `iterations` randomised copies of the light
+    curve (values permuted together with their errors over the fixed times,
+    or replaced by white noise of the same mean and rms); the share of runs
+    whose highest power reached the real light curve's is the empirical
+    false-alarm probability. One line per run is written to a file.
+
+    Parameters
+    ----------
+    t : array_like or str or os.PathLike
+        Times (days), or an observation file (then `y` and `dy` stay None).
+    y, dy : array_like, optional
+        Values and errors (None for errors of 1).
+    method : {"aov", "ls"}
+        The search repeated.
+    randomize : {"permute", "noise"}
+        The randomisation.
+    iterations : int, optional
+        Randomised runs (default 100000).
+    seed : int, optional
+        Seed of every run's random stream; the same seed gives the same runs
+        whatever the thread count.
+    output : str or os.PathLike, optional
+        The file of the runs; None for the command line's fixed name in the
+        working directory (test-b.dat, rand-permute0.dat or
+        rand-permuteAoV0.dat).
+    threads : int or None, optional
+        Threads; None for every core.
+    **settings
+        min_period, max_period, harmonics, resolution as for :func:`analyse`.
+
+    Returns
+    -------
+    SignificanceResult
+        The keys of ``fazorn-cli significance --json``.
+
+    Raises
+    ------
+    ValueError
+        Bad input or settings, with the command line's message.
+    OSError
+        The observation file cannot be read or the runs cannot be written.
+    """
+    if isinstance(t, (str, bytes, os.PathLike)):
+        if y is not None or dy is not None:
+            raise TypeError("significance() takes a file or arrays t, y, dy, not both")
+        name = _path(t)
+        t, y, dy, _ = read(name)
+    else:
+        if y is None:
+            raise TypeError("significance() needs y with the times t")
+        name = ""
+        t, y, dy = _light_curve(t, y, dy)
+    if isinstance(seed, bool) or not isinstance(seed, (int, np.integer)) or seed < 0:
+        raise ValueError(f"seed must be a whole number of at least 0, not {seed!r}")
+    if isinstance(iterations, bool) or not isinstance(iterations, (int, np.integer)):
+        raise ValueError(f"iterations must be a whole number, not {iterations!r}")
+    unknown = set(settings) - {"min_period", "max_period", "harmonics", "resolution"}
+    if unknown:
+        raise TypeError(f"significance() got unknown options: {', '.join(sorted(unknown))}")
+    d = _fazorn.significance(
+        t,
+        y,
+        dy,
+        name,
+        str(method),
+        str(randomize),
+        int(iterations),
+        int(seed),
+        "" if output is None else _path(output),
+        settings,
+        _threads(threads),
+    )
+    if not name:
+        d["file"] = None
+    return SignificanceResult(d.items())

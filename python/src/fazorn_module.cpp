@@ -1,0 +1,526 @@
+// The compiled half of the Python package: light curves in and out as
+// contiguous float64 numpy arrays, the end-to-end analysis of
+// batch/analysis_report.h, and the randomisation test. The pure-Python
+// package (python/fazorn) checks and converts the arguments and carries the
+// documentation; this module trusts that the arrays are 1-D float64 of equal
+// length and reports everything else the way the command line does.
+//
+// The engines run with the GIL released. Each call works on a Workspace of
+// its own, so several Python threads may analyse at once.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "batch/analysis_report.h"
+#include "core/file_names.h"
+#include "core/observation_file.h"
+#include "core/results_panel.h"
+#include "core/statistics.h"
+#include "search/significance.h"
+
+namespace py = pybind11;
+
+namespace fazorn::python {
+namespace {
+
+using Array = py::array_t<double, py::array::c_style>;
+
+// A numpy array that owns the vector's storage (no copy).
+py::array_t<double> toNumpy(std::vector<double>&& v) {
+  auto* owned = new std::vector<double>(std::move(v));
+  py::capsule owner(owned, [](void* p) { delete static_cast<std::vector<double>*>(p); });
+  return py::array_t<double>(static_cast<py::ssize_t>(owned->size()), owned->data(), owner);
+}
+
+std::vector<double> toVector(const Array& a) {
+  const double* p = a.data();
+  return std::vector<double>(p, p + a.size());
+}
+
+// Raised for files that cannot be read: FileNotFoundError when the path does
+// not exist, OSError otherwise; the text is what the command line prints.
+[[noreturn]] void raiseFileError(const std::string& path, const std::string& text) {
+  std::error_code ec;
+  PyErr_SetString(std::filesystem::exists(path, ec) ? PyExc_OSError : PyExc_FileNotFoundError,
+                  text.c_str());
+  throw py::error_already_set();
+}
+
+std::string joinLines(const std::vector<std::string>& lines) {
+  std::string s;
+  for (const auto& l : lines) s += (s.empty() ? "" : "\n") + l;
+  return s;
+}
+
+// Puts observations into a Workspace exactly as "Open Data" does after
+// reading a file (weights (1/e)/e, zero marks, the state after a load), so
+// that arrays and files give the same analysis to the last bit.
+void loadArrays(Workspace& ws, std::vector<double>&& t, std::vector<double>&& y,
+                std::vector<double>&& dy, const std::string& name) {
+  splitDataPath(name, ws.files);
+  LightCurve& lc = ws.lightCurve;
+  const std::size_t n = t.size();
+  lc.pointCount = static_cast<std::int32_t>(n);
+  lc.time = std::move(t);
+  lc.value = std::move(y);
+  lc.error = std::move(dy);
+  lc.weight.resize(n);
+  for (std::size_t i = 0; i < n; ++i) lc.weight[i] = (1.0 / lc.error[i]) / lc.error[i];
+  lc.mark.assign(n, 0);
+  lc.scratchValue.assign(n, 0.0);
+  lc.scratchError.assign(n, 0.0);
+  resetAfterLoad(ws);
+  ws.normalized = 0;
+  refreshLightCurveStatistics(ws);
+  ws.caption = "Fazorn * " + name;
+}
+
+// ---- options: Python keyword -> AnalysisRequest ----------------------------
+// One entry per keyword of analyse(); a keyword not listed here is refused
+// with the list of those that are, so a new request field needs one line.
+
+double numberOption(const std::string& name, py::handle v) {
+  if (py::isinstance<py::bool_>(v) || !(py::isinstance<py::float_>(v) ||
+                                        py::isinstance<py::int_>(v) || py::hasattr(v, "__float__")))
+    throw py::value_error(name + " needs a number, not " + std::string(py::repr(v)));
+  const double x = v.cast<double>();
+  if (!std::isfinite(x))
+    throw py::value_error(name + " needs a finite number, not " + std::string(py::repr(v)));
+  return x;
+}
+
+long wholeOption(const std::string& name, py::handle v) {
+  if (py::isinstance<py::bool_>(v))
+    throw py::value_error(name + " needs a whole number, not " + std::string(py::repr(v)));
+  if (py::isinstance<py::int_>(v) || py::hasattr(v, "__index__")) {
+    const long long n = py::int_(py::reinterpret_borrow<py::object>(v)).cast<long long>();
+    if (n < -1000000 || n > 1000000) throw py::value_error(name + " is out of range");
+    return static_cast<long>(n);
+  }
+  const double x = numberOption(name, v);
+  if (x != std::floor(x) || std::fabs(x) > 1e6)
+    throw py::value_error(name + " needs a whole number, not " + std::string(py::repr(v)));
+  return static_cast<long>(x);
+}
+
+bool flagOption(const std::string& name, py::handle v) {
+  if (!py::isinstance<py::bool_>(v) && !(py::isinstance<py::int_>(v)))
+    throw py::value_error(name + " needs True or False, not " + std::string(py::repr(v)));
+  return v.cast<bool>();
+}
+
+SearchMethod methodOption(py::handle v) {
+  const std::string m = py::isinstance<py::str>(v) ? v.cast<std::string>() : "";
+  if (m == "aov") return SearchMethod::Aov;
+  if (m == "aovtr") return SearchMethod::AovTransit;
+  if (m == "ls") return SearchMethod::LombScargle;
+  throw py::value_error("method must be aov, aovtr or ls, not " + std::string(py::repr(v)));
+}
+
+using OptionSetter = std::function<void(AnalysisRequest&, const std::string&, py::handle)>;
+
+const std::map<std::string, OptionSetter>& optionSetters() {
+  static const std::map<std::string, OptionSetter> setters = {
+      {"method",
+       [](AnalysisRequest& r, const std::string&, py::handle v) { r.method = methodOption(v); }},
+      {"min_period", [](AnalysisRequest& r, const std::string& k,
+                        py::handle v) { r.settings.minPeriod = numberOption(k, v); }},
+      {"max_period", [](AnalysisRequest& r, const std::string& k,
+                        py::handle v) { r.settings.maxPeriod = numberOption(k, v); }},
+      {"harmonics",
+       [](AnalysisRequest& r, const std::string& k, py::handle v) {
+         r.settings.harmonics = static_cast<std::int32_t>(wholeOption(k, v));
+       }},
+      {"resolution", [](AnalysisRequest& r, const std::string& k,
+                        py::handle v) { r.settings.resolution = numberOption(k, v); }},
+      {"period",
+       [](AnalysisRequest& r, const std::string& k, py::handle v) {
+         const double p = numberOption(k, v);
+         if (!(p > 0.0)) throw py::value_error("period must be a positive number");
+         r.givenPeriod = p;
+       }},
+      {"save_periodogram", [](AnalysisRequest& r, const std::string& k,
+                              py::handle v) { r.savePeriodogram = flagOption(k, v); }},
+      {"save_phased", [](AnalysisRequest& r, const std::string& k,
+                         py::handle v) { r.savePhased = flagOption(k, v); }},
+      {"save_phased_binned", [](AnalysisRequest& r, const std::string& k,
+                                py::handle v) { r.savePhasedBinned = flagOption(k, v); }},
+  };
+  return setters;
+}
+
+// The request of the keywords; None leaves a setting at its default, as an
+// option not given on the command line does.
+AnalysisRequest requestOf(const py::dict& options) {
+  AnalysisRequest request;
+  const auto& setters = optionSetters();
+  for (const auto& [k, v] : options) {
+    const std::string key = py::str(k);
+    const auto it = setters.find(key);
+    if (it == setters.end()) {
+      std::string known;
+      for (const auto& s : setters) known += (known.empty() ? "" : ", ") + s.first;
+      throw py::type_error("unknown option '" + key + "' (options: " + known + ")");
+    }
+    if (v.is_none()) continue;
+    it->second(request, key, v);
+  }
+  // As on the command line: a given period means no search, whatever the method.
+  if (request.givenPeriod > 0.0) request.method = SearchMethod::None;
+  return request;
+}
+
+RunControl runControl(int threads) {
+  RunControl rc;
+  rc.threads = std::max(0, threads);
+  return rc;
+}
+
+// Runs work(rc) without the GIL on a thread of its own, while the calling
+// thread looks for Ctrl-C every 0.1 s: an interrupt sets the run's cancel
+// flag (the engines stop at their next block) and raises KeyboardInterrupt
+// once the work has returned. Only the main thread sees signals; elsewhere
+// this is a plain run.
+void runInterruptibly(RunControl rc, const std::function<void(const RunControl&)>& work) {
+  std::atomic<bool> cancel{false};
+  rc.cancel = &cancel;
+  std::exception_ptr error;
+  bool interrupted = false;
+  {
+    py::gil_scoped_release release;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::thread worker([&] {
+      try {
+        work(rc);
+      } catch (...) {
+        error = std::current_exception();
+      }
+      std::lock_guard<std::mutex> lock(mutex);
+      done = true;
+      finished.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; })) {
+      if (interrupted) continue;
+      lock.unlock();
+      {
+        py::gil_scoped_acquire acquire;
+        if (PyErr_CheckSignals() != 0) interrupted = true;  // the exception stays set
+      }
+      if (interrupted) cancel = true;
+      lock.lock();
+    }
+    lock.unlock();
+    worker.join();
+  }
+  if (interrupted) throw py::error_already_set();
+  if (error) std::rethrow_exception(error);
+}
+
+// ---- results -----------------------------------------------------------------
+
+py::object valueOf(const ReportValue& v, const py::object& jsonLoads) {
+  switch (v.kind) {
+    case ReportValue::Kind::Null:
+      return py::none();
+    case ReportValue::Kind::Number:
+      // The command line writes a non-finite number as null.
+      return std::isfinite(v.number) ? py::object(py::float_(v.number)) : py::object(py::none());
+    case ReportValue::Kind::Integer:
+      return py::int_(v.integer);
+    case ReportValue::Kind::Boolean:
+      return py::bool_(v.boolean);
+    case ReportValue::Kind::Text:
+      return py::str(v.text);
+    case ReportValue::Kind::Raw:
+      return jsonLoads(v.text);
+  }
+  return py::none();
+}
+
+// The report as a list of (key, value) pairs in the command line's order.
+py::list fieldsOf(const AnalysisReport& report) {
+  const py::object jsonLoads = py::module_::import("json").attr("loads");
+  py::list fields;
+  for (const auto& f : report.fields())
+    fields.append(py::make_tuple(f.key, valueOf(f.value, jsonLoads)));
+  return fields;
+}
+
+// What one analysis hands back to Python: the report and, on request, the
+// periodogram arrays of the Workspace.
+struct Analysed {
+  AnalysisResult result;
+  bool unreadable = false;  // the file could not be opened
+  std::vector<double> frequency, power;
+};
+
+py::tuple toPython(Analysed&& a) {
+  py::object frequency = py::none(), power = py::none();
+  if (!a.frequency.empty() || !a.power.empty()) {
+    frequency = toNumpy(std::move(a.frequency));
+    power = toNumpy(std::move(a.power));
+  }
+  // "unreadable": the file could not be opened; "failed": the search was
+  // refused (no fields) or a derived file could not be written.
+  const char* status = a.unreadable ? "unreadable" : a.result.failed ? "failed" : "ok";
+  return py::make_tuple(status, fieldsOf(a.result.report), py::cast(a.result.diagnostics),
+                        frequency, power);
+}
+
+Analysed analyseLoaded(Workspace& ws, const std::string& name, const AnalysisRequest& request,
+                       const RunControl& rc, bool keepPeriodogram) {
+  Analysed a;
+  a.result = analyseWorkspace(ws, name, request, rc);
+  if (keepPeriodogram && !a.result.failed && request.method != SearchMethod::None) {
+    const auto n = static_cast<std::size_t>(ws.periodogram.frequencyCount);
+    a.frequency = std::move(ws.periodogram.frequency);
+    a.power = std::move(ws.periodogram.power);
+    a.frequency.resize(n);
+    a.power.resize(n);
+  }
+  return a;
+}
+
+// The light curve of one call, copied out of numpy while the GIL is held.
+struct Curve {
+  std::vector<double> t, y, dy;
+  std::string name;
+};
+
+// analyse(t, y, dy, name, options, threads, periodogram)
+//   -> (status, fields, diagnostics, frequency or None, power or None)
+py::tuple analyseArrays(const Array& t, const Array& y, const Array& dy, const std::string& name,
+                        const py::dict& options, int threads, bool keepPeriodogram) {
+  const AnalysisRequest request = requestOf(options);
+  if (request.savePeriodogram || request.savePhased || request.savePhasedBinned)
+    throw py::value_error(
+        "save_periodogram, save_phased and save_phased_binned need a file: use analyse_file");
+  Curve c{toVector(t), toVector(y), toVector(dy), name};
+  Analysed a;
+  runInterruptibly(runControl(threads), [&](const RunControl& rc) {
+    Workspace ws;
+    loadArrays(ws, std::move(c.t), std::move(c.y), std::move(c.dy), c.name);
+    a = analyseLoaded(ws, c.name, request, rc, keepPeriodogram);
+  });
+  return toPython(std::move(a));
+}
+
+// Reading a file as analyseObservationFile does: the reading notes (other
+// than the point count) first among the diagnostics.
+Analysed analyseOneFile(const std::string& path, const AnalysisRequest& request,
+                        const RunControl& rc, bool keepPeriodogram) {
+  Workspace ws;
+  const Outcome loaded = loadObservations(ws, path);
+  if (!loaded.ok) {
+    Analysed a;
+    a.result.failed = true;
+    a.unreadable = true;
+    if (loaded.message) a.result.diagnostics.push_back(loaded.message->text);
+    for (const auto& note : loaded.notes) a.result.diagnostics.push_back(note);
+    return a;
+  }
+  Analysed a = analyseLoaded(ws, path, request, rc, keepPeriodogram);
+  a.result.diagnostics.insert(a.result.diagnostics.begin(), loaded.notes.begin() + 1,
+                              loaded.notes.end());
+  return a;
+}
+
+py::tuple analyseFile(const std::string& path, const py::dict& options, int threads,
+                      bool keepPeriodogram) {
+  const AnalysisRequest request = requestOf(options);
+  Analysed a;
+  runInterruptibly(runControl(threads), [&](const RunControl& rc) {
+    a = analyseOneFile(path, request, rc, keepPeriodogram);
+  });
+  if (a.unreadable) raiseFileError(path, path + ": " + joinLines(a.result.diagnostics));
+  return toPython(std::move(a));
+}
+
+// Many light curves at once, as `fazorn-cli analyse` runs many files: the
+// threads go to the curves first, and the few curves left at the end share
+// nothing (each runs on rc.threads = total / workers). `job(k)` analyses
+// curve k; results come back in input order.
+std::vector<Analysed> runMany(std::size_t count, const RunControl& all,
+                              const std::function<Analysed(std::size_t, const RunControl&)>& job) {
+  std::vector<Analysed> out(count);
+  if (count == 0) return out;
+  const int total = all.effectiveThreads(1L << 30);
+  const int workers = std::min<int>(total, static_cast<int>(count));
+  RunControl rc;
+  rc.threads = std::max(1, total / workers);
+  rc.cancel = all.cancel;
+  std::atomic<std::size_t> next{0};
+  auto worker = [&]() {
+    for (std::size_t k; !rc.cancelled() && (k = next.fetch_add(1)) < count;) out[k] = job(k, rc);
+  };
+  std::vector<std::thread> pool;
+  for (int w = 1; w < workers; ++w) pool.emplace_back(worker);
+  worker();
+  for (auto& th : pool) th.join();
+  return out;
+}
+
+// analyse_files(paths, options, threads) -> list of (status, fields, diagnostics, None, None)
+py::list analyseFiles(const std::vector<std::string>& paths, const py::dict& options, int threads) {
+  const AnalysisRequest request = requestOf(options);
+  std::vector<Analysed> done;
+  runInterruptibly(runControl(threads), [&](const RunControl& all) {
+    done = runMany(paths.size(), all, [&](std::size_t k, const RunControl& rc) {
+      return analyseOneFile(paths[k], request, rc, false);
+    });
+  });
+  py::list out;
+  for (auto& a : done) out.append(toPython(std::move(a)));
+  return out;
+}
+
+// analyse_curves([(t, y, dy, name), ...], options, threads) -> as analyse_files
+py::list analyseCurves(const py::list& curves, const py::dict& options, int threads) {
+  const AnalysisRequest request = requestOf(options);
+  if (request.savePeriodogram || request.savePhased || request.savePhasedBinned)
+    throw py::value_error(
+        "save_periodogram, save_phased and save_phased_binned need a file: use analyse_file");
+  std::vector<Curve> input;
+  input.reserve(curves.size());
+  for (const auto& item : curves) {
+    const auto c = item.cast<py::tuple>();
+    input.push_back({toVector(c[0].cast<Array>()), toVector(c[1].cast<Array>()),
+                     toVector(c[2].cast<Array>()), c[3].cast<std::string>()});
+  }
+  std::vector<Analysed> done;
+  runInterruptibly(runControl(threads), [&](const RunControl& all) {
+    done = runMany(input.size(), all, [&](std::size_t k, const RunControl& rc) {
+      Workspace ws;
+      Curve& c = input[k];
+      loadArrays(ws, std::move(c.t), std::move(c.y), std::move(c.dy), c.name);
+      return analyseLoaded(ws, c.name, request, rc, false);
+    });
+  });
+  py::list out;
+  for (auto& a : done) out.append(toPython(std::move(a)));
+  return out;
+}
+
+// read(path) -> (time, value, error, notes)
+py::tuple readFile(const std::string& path) {
+  Workspace ws;
+  Outcome loaded;
+  {
+    py::gil_scoped_release release;
+    loaded = loadObservations(ws, path);
+  }
+  if (!loaded.ok) {
+    std::vector<std::string> lines;
+    if (loaded.message) lines.push_back(loaded.message->text);
+    lines.insert(lines.end(), loaded.notes.begin(), loaded.notes.end());
+    raiseFileError(path, path + ": " + joinLines(lines));
+  }
+  LightCurve& lc = ws.lightCurve;
+  return py::make_tuple(toNumpy(std::move(lc.time)), toNumpy(std::move(lc.value)),
+                        toNumpy(std::move(lc.error)), py::cast(loaded.notes));
+}
+
+// significance(t, y, dy, name, method, randomize, iterations, seed, output,
+//              settings dict, threads) -> dict of the command line's keys
+py::dict significance(const Array& t, const Array& y, const Array& dy, const std::string& name,
+                      const std::string& method, const std::string& randomize, long iterations,
+                      std::uint64_t seed, const std::string& output, const py::dict& settings,
+                      int threads) {
+  SignificanceOptions options;
+  if (method == "aov")
+    options.method = SignificanceMethod::Aov;
+  else if (method == "ls")
+    options.method = SignificanceMethod::LombScargle;
+  else
+    throw py::value_error("method must be aov or ls, not '" + method + "'");
+  if (randomize == "permute")
+    options.randomization = Randomization::Permute;
+  else if (randomize == "noise")
+    options.randomization = Randomization::WhiteNoise;
+  else
+    throw py::value_error("randomize must be permute or noise, not '" + randomize + "'");
+  if (iterations < 1) throw py::value_error("iterations must be at least 1");
+  options.iterations = iterations;
+  options.seed = seed;
+  options.outputPath = output;
+  // The search settings through the same keywords as analyse().
+  const AnalysisRequest request = requestOf(settings);
+
+  Curve c{toVector(t), toVector(y), toVector(dy), name};
+  SignificanceResult r;
+  Outcome out;
+  runInterruptibly(runControl(threads), [&](const RunControl& rc) {
+    Workspace ws;
+    loadArrays(ws, std::move(c.t), std::move(c.y), std::move(c.dy), c.name);
+    ws.settings = request.settings;
+    if (ws.settings.harmonics < 1) ws.settings.harmonics = 1;
+    out = runSignificanceTest(ws, options, rc, &r);
+  });
+  if (!out.ok) {
+    std::vector<std::string> lines;
+    if (out.message) lines.push_back(out.message->text);
+    lines.insert(lines.end(), out.notes.begin(), out.notes.end());
+    // The only file the test opens is its output.
+    if (out.message && out.message->text == ioErrorBox().text) {
+      const std::string text = "cannot write the runs: " + joinLines(lines);
+      PyErr_SetString(PyExc_OSError, text.c_str());
+      throw py::error_already_set();
+    }
+    throw py::value_error(joinLines(lines));
+  }
+  py::dict d;
+  d["file"] = name;
+  d["method"] = method;
+  d["randomize"] = randomize;
+  d["iterations"] = r.runsDone;
+  d["seed"] = seed;
+  d["observed_period"] = r.observedPeriod;
+  d["observed_power"] = r.observedPower;
+  d["runs_at_or_above"] = r.runsAtOrAbove;
+  d["empirical_false_alarm_probability"] = r.empiricalFalseAlarmProbability;
+  d["uncertainty"] = r.uncertainty;
+  d["output"] = r.file;
+  return d;
+}
+
+}  // namespace
+}  // namespace fazorn::python
+
+PYBIND11_MODULE(_fazorn, m) {
+  using namespace fazorn::python;
+  m.doc() = "Compiled core of the fazorn package; use the functions of fazorn instead.";
+  m.def("read", &readFile, py::arg("path"));
+  m.def("analyse", &analyseArrays, py::arg("t"), py::arg("y"), py::arg("dy"), py::arg("name"),
+        py::arg("options"), py::arg("threads"), py::arg("periodogram"));
+  m.def("analyse_file", &analyseFile, py::arg("path"), py::arg("options"), py::arg("threads"),
+        py::arg("periodogram"));
+  m.def("analyse_files", &analyseFiles, py::arg("paths"), py::arg("options"), py::arg("threads"));
+  m.def("analyse_curves", &analyseCurves, py::arg("curves"), py::arg("options"),
+        py::arg("threads"));
+  m.def("significance", &significance, py::arg("t"), py::arg("y"), py::arg("dy"), py::arg("name"),
+        py::arg("method"), py::arg("randomize"), py::arg("iterations"), py::arg("seed"),
+        py::arg("output"), py::arg("settings"), py::arg("threads"));
+  m.def("option_names", []() {
+    std::vector<std::string> names;
+    for (const auto& s : optionSetters()) names.push_back(s.first);
+    return names;
+  });
+}

@@ -1,0 +1,124 @@
+"""Many light curves on Dask: the command line's table, in input order, also
+when a worker dies mid-run."""
+
+import os
+import signal
+import threading
+import time
+
+import dask
+import dask.dataframe as dd
+import numpy as np
+import pandas as pd
+import pytest
+
+import fazorn
+import fazorn.dask
+
+distributed = pytest.importorskip("distributed")
+
+
+def table_of(rows):
+    """The command line's JSON lines as the table fazorn.dask returns."""
+    table = pd.DataFrame.from_records(rows)
+    table["error"] = None
+    return table
+
+
+@pytest.fixture(scope="module")
+def client():
+    with distributed.LocalCluster(
+        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
+    ) as cluster, distributed.Client(cluster) as c:
+        yield c
+
+
+def test_two_workers_give_the_command_line_table_in_input_order(client, real_files, cli):
+    # Reversed so that the input order is not the sorted one.
+    files = real_files[::-1]
+    expected = cli(files, "--method", "ls")
+    table = fazorn.dask.analyse_files(files, client=client, method="ls")
+    pd.testing.assert_frame_equal(table, table_of([expected[f] for f in files]), check_exact=True)
+    # Many curves per task, every core once: 2 workers x 1 thread, 1 engine thread each.
+    plan = fazorn.dask._plan(client)
+    assert plan.slots == 2 and set(plan.threads.values()) == {max(1, fazorn.dask._cores() // 2)}
+    assert len(fazorn.dask._chunks(len(files), plan.slots, None)) == 8
+
+
+def test_a_worker_killed_mid_run_still_gives_the_full_table(client, real_files, cli):
+    files = real_files
+    expected = cli(files, "--method", "aov")
+    pids = client.run(os.getpid)
+    killed = []
+
+    def kill_one_worker_after_the_first_task():
+        deadline = time.monotonic() + 120
+        while time.monotonic() < deadline and not killed:
+            done = client.run_on_scheduler(
+                lambda dask_scheduler: sum(
+                    ts.state == "memory" and str(ts.key).startswith("_analyse_file_chunk")
+                    for ts in dask_scheduler.tasks.values()
+                )
+            )
+            if done >= 1:
+                victim = next(iter(pids.values()))
+                os.kill(victim, signal.SIGKILL)
+                killed.append(done)
+            time.sleep(0.05)
+
+    killer = threading.Thread(target=kill_one_worker_after_the_first_task)
+    killer.start()
+    try:
+        table = fazorn.dask.analyse_files(files, client=client, method="aov", chunk_size=20)
+    finally:
+        killer.join()
+    chunks = len(fazorn.dask._chunks(len(files), 2, 20))
+    assert killed and killed[0] < chunks, "no worker was killed during the run"
+    pd.testing.assert_frame_equal(table, table_of([expected[f] for f in files]), check_exact=True)
+    client.wait_for_workers(2, timeout=60)
+
+
+def test_frame_of_observations_gives_the_table_of_the_files(client, real_files, cli):
+    files = real_files[::9]
+    expected = cli(files, "--method", "ls")
+    frames = []
+    for k, f in enumerate(files):
+        t, y, dy, _ = fazorn.read(f)
+        frames.append(pd.DataFrame({"star": f, "t": t, "mag": y, "err": dy, "turn": np.arange(len(t))}))
+    # The observations of all stars interleaved (row i of each star in turn),
+    # so every partition holds pieces of many stars.
+    rows = pd.concat(frames).sort_values("turn", kind="stable").drop(columns="turn").reset_index(drop=True)
+    order = list(dict.fromkeys(rows["star"]))
+    ddf = dd.from_pandas(rows, npartitions=7, sort=False)
+    want = table_of([{**expected[f], "file": None} for f in order]).drop(columns="file")
+    want.insert(0, "star", order)
+    table = fazorn.dask.analyse_frame(ddf, id="star", time="t", value="mag", error="err", method="ls", client=client)
+    pd.testing.assert_frame_equal(table, want, check_exact=True)
+    with dask.config.set(scheduler="threads"):  # the local default scheduler
+        table = fazorn.dask.analyse_frame(ddf, id="star", time="t", value="mag", error="err", method="ls")
+        pd.testing.assert_frame_equal(table, want, check_exact=True)
+        # Without errors: equal weights, as fazorn.analyse with dy=None.
+        unweighted = fazorn.dask.analyse_frame(ddf, id="star", time="t", value="mag", error=None, method="aov")
+    first = rows[rows["star"] == order[0]]
+    alone = fazorn.analyse(first["t"], first["mag"], method="aov").to_dict()
+    del alone["file"]
+    assert unweighted.drop(columns=["star", "error"]).iloc[0].to_dict() == alone
+    with pytest.raises(ValueError, match="no column 'flux'"):
+        fazorn.dask.analyse_frame(ddf, id="star", time="t", value="flux", error="err")
+
+
+def test_default_scheduler_and_bad_files_are_recorded(real_files, cli, tmp_path):
+    files = real_files[:5] + [str(tmp_path / "missing.dat")] + real_files[5:9]
+    expected = cli(real_files[:9], "--method", "ls")
+    with dask.config.set(scheduler="threads"):
+        table = fazorn.dask.analyse_files(files, method="ls", chunk_size=3)
+    assert fazorn.dask._plan(None).slots == fazorn.dask._cores()
+    assert list(table["file"]) == files
+    assert "Unable to open file" in table["error"][5]
+    good = table.drop(index=5).reset_index(drop=True)
+    # A missing value turns the integer columns into floats, as pandas does.
+    pd.testing.assert_frame_equal(
+        good, table_of([expected[f] for f in real_files[:9]]), check_exact=True, check_dtype=False
+    )
+    with pytest.raises(TypeError, match="unknown options: colour"):
+        fazorn.dask.analyse_files(files, colour="red")
