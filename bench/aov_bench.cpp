@@ -46,6 +46,53 @@ BENCHMARK(BM_AovEngine)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+// Exact and Fourier routes on the fine grid of periods 0.05 to 500 d in
+// steps of 0.0001 per day (199,980 frequencies), 2 harmonics.
+// Args: points, route (0 exact, 1 Fourier), threads.
+void BM_AovRoutes(benchmark::State& state) {
+  const Input in(static_cast<int>(state.range(0)));
+  const GridCheck g = makeFrequencyGrid(1.0 / 500.0, 1.0 / 0.05, 0.0001);
+  RunControl rc;
+  rc.threads = static_cast<int>(state.range(2));
+  const SearchRoute route = state.range(1) == 1 ? SearchRoute::Fast : SearchRoute::Exact;
+  double best = 0;
+  for (auto _ : state) {
+    AovResult r = computeAovPeriodogram(in.view(), {g.grid, 5, route}, rc);
+    best = r.bestFrequency;
+    benchmark::DoNotOptimize(r.power.data());
+  }
+  state.counters["frequencies"] = g.grid.count;
+  state.counters["best_period"] = 1.0 / best;
+}
+BENCHMARK(BM_AovRoutes)
+    ->Args({10000, 1, 2})
+    ->Args({100000, 1, 1})
+    ->Args({100000, 1, 2})
+    ->Args({100000, 0, 2})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Both routes on the window's default grid (16,660 frequencies), the case
+// of the randomisation runs. Args: points, route (0 exact, 1 Fourier).
+void BM_AovRoutesDefaultGrid(benchmark::State& state) {
+  const Input in(static_cast<int>(state.range(0)));
+  const GridCheck g = makeFrequencyGrid(1.0 / 500.0, 1.0 / 0.2, 0.0003);
+  RunControl rc;
+  const SearchRoute route = state.range(1) == 1 ? SearchRoute::Fast : SearchRoute::Exact;
+  for (auto _ : state) {
+    AovResult r = computeAovPeriodogram(in.view(), {g.grid, 5, route}, rc);
+    benchmark::DoNotOptimize(r.power.data());
+  }
+}
+BENCHMARK(BM_AovRoutesDefaultGrid)
+    ->Args({1000, 0})
+    ->Args({1000, 1})
+    ->Args({10000, 0})
+    ->Args({10000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 // The plain recurrence on a slice of 200 frequencies of the same grid
 // (the whole grid takes about half a minute); compare point_freqs_per_s.
 void BM_AovReference(benchmark::State& state) {

@@ -64,18 +64,40 @@ def main():
     # after the other.
     curves = [fazorn.read(f)[:3] for f in paths]
     one = lambda c: fazorn.analyse(*c, threads=1, method=args.method)  # noqa: E731
+    cpu = time.process_time()
     sequential, _ = timed(lambda: [one(c) for c in curves])
+    cpu_sequential = (time.process_time() - cpu) / sequential
     cpu = time.process_time()
     with concurrent.futures.ThreadPoolExecutor(2) as pool:
         parallel, _ = timed(lambda: list(pool.map(one, curves)))
-    cpu = time.process_time() - cpu
+    cpu_parallel = (time.process_time() - cpu) / parallel
     print(
         f"{'GIL: two Python threads / one after the other':58s} {parallel:7.2f} s / {sequential:.2f} s"
         f" = {parallel / sequential:.2f}"
     )
-    # Held, the GIL would keep this at 1 or below whatever the load.
-    print(f"{'  CPU time / wall time of the two threads':58s} {cpu / parallel:7.2f}")
-    print(f"  load average before the Dask runs: {os.getloadavg()[0]:.1f}")
+    # CPU time per wall second: two threads holding the GIL could not get
+    # more than one thread does, whatever the load of the machine.
+    print(f"{'  cores busy: two threads / one after the other':58s} {cpu_parallel:7.2f} / {cpu_sequential:.2f}")
+
+    # Python keeps running beside an engine: a pure-Python loop in this
+    # thread while another thread analyses, against the same loop alone.
+    def spin(seconds):
+        count, end = 0, time.perf_counter() + seconds
+        while time.perf_counter() < end:
+            count += 1
+        return count
+
+    engine = concurrent.futures.ThreadPoolExecutor(1)
+    job = engine.submit(lambda: [one(c) for c in curves[:60]])
+    start = time.perf_counter()
+    beside = 0
+    while not job.done():
+        beside += spin(0.05)
+    beside_rate = beside / (time.perf_counter() - start)
+    engine.shutdown()
+    alone_rate = spin(2.0) / 2.0
+    print(f"{'  Python loop beside a running engine / alone':58s} {beside_rate / alone_rate:7.2f}")
+    print(f"  load average: {os.getloadavg()[0]:.1f}")
 
     try:
         import psutil

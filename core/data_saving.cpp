@@ -110,9 +110,9 @@ std::uint64_t savedContentFingerprint(const LightCurve& lc) {
     const auto* p = static_cast<const unsigned char*>(data);
     for (std::size_t k = 0; k < size; ++k) h = (h ^ p[k]) * 1099511628211ull;
   };
-  const std::size_t n = std::min({static_cast<std::size_t>(std::max(lc.pointCount, 0)),
-                                  lc.time.size(), lc.value.size(), lc.error.size(),
-                                  lc.mark.size()});
+  const std::size_t n =
+      std::min({static_cast<std::size_t>(std::max(lc.pointCount, 0)), lc.time.size(),
+                lc.value.size(), lc.error.size(), lc.mark.size()});
   add(&n, sizeof n);
   for (std::size_t i = 0; i < n; ++i) {
     if (lc.mark[i] == -1) continue;
@@ -135,8 +135,7 @@ Outcome saveDataKeepingOriginal(Workspace& ws) {
     return out;
   }
   Outcome out = saveData(ws);
-  if (out.ok && backup.created)
-    out.status[0] = "Original kept as " + fileNameOf(backup.path);
+  if (out.ok && backup.created) out.status[0] = "Original kept as " + fileNameOf(backup.path);
   return out;
 }
 

@@ -39,7 +39,9 @@ struct Outcome {
   // False when the command was refused or failed (bad input, unreadable file,
   // cancelled). The command line turns this into a non-zero exit status.
   bool ok = true;
-  // False when a refused command changed nothing at all.
+  // True when the command was refused, had nothing to act on or was
+  // cancelled by the user, and left the Workspace's data and results as
+  // they were (a command may still have stored or raised its settings).
   bool cancelled = false;
   std::optional<Message> message;
   StatusTexts status;

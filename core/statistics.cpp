@@ -1,6 +1,7 @@
 #include "core/statistics.h"
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "core/number_format.h"
@@ -47,6 +48,12 @@ void computeLightCurveStatistics(Workspace& ws) {
   const LightCurve& lc = ws.lightCurve;
   LightCurveStatistics s;
   const int n = lc.pointCount;
+  // The extremes start from the data, not from a large constant: times and
+  // values may lie anywhere (times in seconds or milliseconds, fluxes in
+  // counts). Points that are not numbers never compare, as before.
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  s.minTime = s.minValue = kInf;
+  s.maxTime = s.maxValue = -kInf;
   std::vector<double> differences(n > 1 ? static_cast<std::size_t>(n - 1) : 0);
   for (int i = 0; i < n; ++i) {
     const double t = lc.time[i];
@@ -68,12 +75,14 @@ void computeLightCurveStatistics(Workspace& ws) {
       sum += d * d;
     }
     s.rms = std::sqrt(sum / n);
+  }
+  // Without a comparable time or value (no points, or none that is a
+  // number) there are no extremes: zero spans rather than infinities.
+  if (!(s.minTime <= s.maxTime)) s.minTime = s.maxTime = 0.0;
+  if (!(s.minValue <= s.maxValue)) s.minValue = s.maxValue = 0.0;
+  if (n > 0) {
     s.timeSpan = s.maxTime - s.minTime;
     s.valueRange = s.maxValue - s.minValue;
-  } else {
-    // An empty light curve has no extremes: report zero spans rather than
-    // the +-1e10 starting values.
-    s.minTime = s.maxTime = s.minValue = s.maxValue = 0.0;
   }
   if (n > 1) {
     std::vector<int> order(differences.size());

@@ -352,8 +352,12 @@ void UndoHistory::trim() {
   }
 }
 
-std::string UndoHistory::undoName() const { return undo_.empty() ? std::string() : undo_.back()->name; }
-std::string UndoHistory::redoName() const { return redo_.empty() ? std::string() : redo_.back()->name; }
+std::string UndoHistory::undoName() const {
+  return undo_.empty() ? std::string() : undo_.back()->name;
+}
+std::string UndoHistory::redoName() const {
+  return redo_.empty() ? std::string() : redo_.back()->name;
+}
 
 void UndoHistory::clear() {
   undo_.clear();

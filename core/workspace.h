@@ -42,8 +42,8 @@ struct Periodogram {
 };
 
 struct SearchSettings {
-  double minPeriod = 0.2;     // days
-  double maxPeriod = 500.0;   // days
+  double minPeriod = 0.2;    // days
+  double maxPeriod = 500.0;  // days
   std::int32_t harmonics = 2;
   double resolution = 0.0003;  // frequency step, 1/day
 
@@ -68,10 +68,10 @@ struct FileNameParts {
 
 // Statistics recomputed at every light-curve redraw (see statistics.h).
 struct LightCurveStatistics {
-  double minTime = 1e10;
-  double maxTime = -1e10;
-  double minValue = 1e10;
-  double maxValue = -1e10;
+  double minTime = 0.0;  // extremes of the data (0 without comparable points)
+  double maxTime = 0.0;
+  double minValue = 0.0;
+  double maxValue = 0.0;
   double meanTime = 0.0;
   double meanValue = 0.0;
   double rms = 0.0;
@@ -139,9 +139,9 @@ struct CommandStates {
 // -2.5 log10(flux * referenceFlux).
 struct FittedModelCurve {
   bool valid = false;
-  double period = 0.0;       // days: the period of the fit
-  double foldPeriod = 0.0;   // days: twice the period
-  double epoch = 0.0;        // days: time of model phase 0
+  double period = 0.0;      // days: the period of the fit
+  double foldPeriod = 0.0;  // days: twice the period
+  double epoch = 0.0;       // days: time of model phase 0
   double referenceFlux = 1.0;
   double c0 = 0.0;
   std::vector<double> A;
@@ -229,6 +229,5 @@ void computePhases(Workspace& ws);
 
 // Phase of one time for a period and epoch, by the same rule.
 double phaseOf(double time, double period, double t0);
-
 
 }  // namespace fazorn

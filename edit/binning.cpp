@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -115,10 +116,11 @@ Outcome binByMinutes(Workspace& ws, int minutes) {
   Outcome out = writeDerivedFile(ws, suffixText, kNoBox, [&](TextFileWriter& file) {
     const double width = minutes / 1440.0;  // days
     // Bins start at the first observation, not at whole minutes. The earliest
-    // time is taken from the data, as the light-curve redraw takes it.
-    double minTime = 1e10;
+    // time is taken from the data (its finite times), as the light-curve
+    // redraw takes it, whatever the scale of the times.
+    double minTime = std::numeric_limits<double>::infinity();
     for (int i = 0; i < lc.pointCount; ++i)
-      if (minTime > lc.time[i]) minTime = lc.time[i];
+      if (std::isfinite(lc.time[i]) && minTime > lc.time[i]) minTime = lc.time[i];
 
     // (bin number, point) for every usable point. Bin numbers are kept as
     // doubles: a long light curve in one-minute bins can exceed any int. Only

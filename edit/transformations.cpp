@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "core/derived_files.h"
@@ -203,8 +204,9 @@ Outcome removePeriod(Workspace& ws) {
   if (!(ws.period > 0.0) || !std::isfinite(ws.period) || !std::isfinite(ws.amplitude) ||
       !std::isfinite(ws.t0))
     return refusedWithNote("Remove period needs a positive period and a fitted amplitude.");
-  double smallest = 1e10;
-  double largest = -1e10;
+  // Extremes from the data, whatever its scale.
+  double smallest = std::numeric_limits<double>::infinity();
+  double largest = -smallest;
   double sum = 0.0;
   const double half = 0.5 * ws.amplitude;
   for (int i = 0; i < n; ++i) {
@@ -215,7 +217,7 @@ Outcome removePeriod(Workspace& ws) {
     sum += lc.value[i];
   }
   ws.stats.meanValue = sum / lc.pointCount;
-  ws.stats.valueRange = largest - smallest;
+  ws.stats.valueRange = largest >= smallest ? largest - smallest : 0.0;
   Outcome out;
   out.status[0] = "Brightness: " + formatFixed(ws.stats.meanValue, 2, 5, ws.decimalSeparator);
   out.status[1] = "Amplitude: " + formatFixed(ws.stats.valueRange, 2, 5, ws.decimalSeparator);

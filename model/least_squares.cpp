@@ -161,6 +161,20 @@ void linearFit(std::span<const float> basisTable, const float y[], const float s
                 [&](int i) { return table + static_cast<std::ptrdiff_t>(i - 1) * ma; });
 }
 
+void linearFit(const std::function<void(int, float*)>& fillRow, const float y[], const float sig[],
+               int ndata, float a[], int ma, int lista[], int mfit, nr::FloatMatrix& covar,
+               float* chisq) {
+  // The fit holds at most four rows at once (four consecutive points), so
+  // four slots taken in turn keep every row it holds valid.
+  constexpr int kSlots = 4;
+  std::vector<float> slots(static_cast<std::size_t>(kSlots * std::max(ma, 1)));
+  linearFitWith(y, sig, ndata, a, ma, lista, mfit, covar, chisq, [&](int i) {
+    float* row = slots.data() + static_cast<std::ptrdiff_t>((i - 1) % kSlots) * ma;
+    fillRow(i, row);
+    return static_cast<const float*>(row);
+  });
+}
+
 void gaussJordan(nr::FloatMatrix& a, int n, nr::FloatMatrix& b, int m) {
   nr::IntVector indxc = nr::ivector(1, n);
   nr::IntVector indxr = nr::ivector(1, n);

@@ -8,6 +8,7 @@
 // same on every machine.
 #pragma once
 
+#include <functional>
 #include <span>
 
 #include "core/numeric_kit.h"
@@ -33,6 +34,15 @@ void linearFit(const float x[], const float y[], const float sig[], int ndata, f
 // returns those values; x[] is not needed.
 void linearFit(std::span<const float> basisTable, const float y[], const float sig[], int ndata,
                float a[], int ma, int lista[], int mfit, nr::FloatMatrix& covar, float* chisq);
+
+// The same fit with each basis row made when the fit reads it:
+// fillRow(i, row) writes p[1..ma] at point i (1-based) into row[0..ma-1]. The
+// fit reads every row twice, so the rows cost twice the evaluations but no
+// table of ndata x ma floats (68 bytes a point for 8 harmonics); the rows
+// must be the same on both reads.
+void linearFit(const std::function<void(int, float*)>& fillRow, const float y[], const float sig[],
+               int ndata, float a[], int ma, int lista[], int mfit, nr::FloatMatrix& covar,
+               float* chisq);
 
 // Solves a[1..n][1..n] . X = b[1..n][1..m] by Gauss-Jordan elimination with
 // full pivoting. On return a holds the inverse and b the solutions. A

@@ -31,31 +31,25 @@ double circularDistance(double g, double phase) {
   return d;
 }
 
-// Basis rows of the harmonic fit for every point: row i holds p[1..ma] of
-// harmonicBasis at x = (float)phase[i]. Harmonic k comes from harmonic 1 by
-// angle addition in double (two calls to sin/cos per point instead of 2H);
-// the values differ from direct calls by a few units of 1e-16 before they
-// are rounded to float.
-std::vector<float> harmonicTable(std::span<const float> x, int ma) {
+// The basis row of the harmonic fit at x (p[1..ma] of harmonicBasis at x,
+// into row[0..ma-1]). Harmonic k comes from harmonic 1 by angle addition in
+// double (two calls to sin/cos per point instead of 2H); the values differ
+// from direct calls by a few units of 1e-16 before they are rounded to float.
+void harmonicRow(float x, int ma, float* row) {
   const int H = (ma - 1) / 2;
-  std::vector<float> table(x.size() * static_cast<std::size_t>(ma));
-  for (std::size_t i = 0; i < x.size(); ++i) {
-    float* row = table.data() + i * static_cast<std::size_t>(ma);
-    const double theta = static_cast<double>(x[i]) * kBasisTwoPi;
-    const double c1 = std::cos(theta);
-    const double s1 = std::sin(theta);
-    double c = c1;
-    double s = s1;
-    row[0] = 1.0f;
-    for (int k = 1; k <= H; ++k) {
-      row[2 * k - 1] = static_cast<float>(c);
-      row[2 * k] = static_cast<float>(s);
-      const double cn = c * c1 - s * s1;
-      s = s * c1 + c * s1;
-      c = cn;
-    }
+  const double theta = static_cast<double>(x) * kBasisTwoPi;
+  const double c1 = std::cos(theta);
+  const double s1 = std::sin(theta);
+  double c = c1;
+  double s = s1;
+  row[0] = 1.0f;
+  for (int k = 1; k <= H; ++k) {
+    row[2 * k - 1] = static_cast<float>(c);
+    row[2 * k] = static_cast<float>(s);
+    const double cn = c * c1 - s * s1;
+    s = s * c1 + c * s1;
+    c = cn;
   }
-  return table;
 }
 
 // The smoother's weighted moments about each node.
@@ -307,8 +301,9 @@ double smoothPhasedCurve(std::span<const double> time, std::span<const double> p
   if (smoothed.size() >= static_cast<std::size_t>(kNodes))
     std::copy(S.begin(), S.end(), smoothed.begin());
 
-  double largest = -1e32;
-  double smallest = 1e32;
+  // Extremes from the model values themselves, whatever their scale.
+  double largest = -std::numeric_limits<double>::infinity();
+  double smallest = std::numeric_limits<double>::infinity();
   for (int i = 0; i < n; ++i) {
     if (i > 0 && std::fabs(time[i] - time[i - 1]) < kSameTime) continue;
     const double u = phase[i] * 100.0;
@@ -354,10 +349,11 @@ HarmonicFit fitHarmonics(std::span<const double> phase, std::span<const double> 
   } else {
     for (int j = 1; j <= ma; ++j) lista[j] = j;
   }
-  const std::vector<float> table = harmonicTable(x, ma);
+  // Rows made as the fit reads them: a table of all rows would be the
+  // largest array of a long light curve's analysis.
   float chisq = 0.0f;
-  linearFit(table, y.indexed(), s.indexed(), m, a.indexed(), ma, lista.indexed(), mfit, covar,
-            &chisq);
+  linearFit([&](int i, float* row) { harmonicRow(x[static_cast<std::size_t>(i - 1)], ma, row); },
+            y.indexed(), s.indexed(), m, a.indexed(), ma, lista.indexed(), mfit, covar, &chisq);
   fit.c0 = a[1];
   for (int h = 1; h <= H; ++h) {
     fit.A[h] = a[2 * h];

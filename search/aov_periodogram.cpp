@@ -29,11 +29,14 @@
 #include "search/aov_periodogram.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <complex>
 #include <cstring>
+#include <optional>
 
 #include "search/frequency_blocks.h"
+#include "search/nonuniform_fft.h"
 
 // The moment sums use GCC vector types wider than the baseline ISA; their
 // calling convention never crosses this file.
@@ -161,25 +164,40 @@ double pointwisePower(const AovPrepared& p, double omega, PointwiseScratch& s) {
 // of weight 0 (they add nothing to any moment).
 struct FastShared {
   std::size_t padded = 0;
-  std::vector<double> time, weight, weightedValue, stepRe, stepIm;
+  // The prepared times and weights (padded in place), and the products and
+  // rotations the moment sums need.
+  const double* time = nullptr;
+  const double* weight = nullptr;
+  std::vector<double> weightedValue, stepRe, stepIm;
   const AovPrepared* prepared = nullptr;
   const std::vector<double>* omega = nullptr;  // the accumulated angular frequencies
   double deltaOmega = 0.0;
   double weightSum = 0.0;       // mu_0
   double weightedValueSum = 0;  // nu_0
   int order = 0;                // m, the number of harmonics
+  // Frequencies the moment route handed to the pointwise route.
+  mutable std::atomic<std::int64_t> pointwise{0};
 };
 
 struct FastThreadState {
+  // The rotated phasors of the points of one chunk.
   std::vector<double> zRe, zIm;
   // The moment sums of every frequency of a block.
   std::vector<std::complex<double>> moments;
-  PointwiseScratch pointwise;
-  FastThreadState(std::size_t padded, std::size_t n)
-      : zRe(padded),
-        zIm(padded),
+  // The pointwise route's eight arrays of n, made on the first frequency
+  // that needs them: on a well-conditioned light curve none does, and they
+  // would be most of the search's memory (64 bytes a point a thread).
+  std::optional<PointwiseScratch> pointwise;
+  std::size_t padded;
+  explicit FastThreadState(std::size_t padded)
+      : zRe(std::min(padded, kChunk)),
+        zIm(std::min(padded, kChunk)),
         moments(static_cast<std::size_t>(kBlock) * (3 * kMaxFastHarmonics + 2)),
-        pointwise(n) {}
+        padded(padded) {}
+  PointwiseScratch& pointwiseScratch() {
+    if (!pointwise) pointwise.emplace(padded);
+    return *pointwise;
+  }
 };
 
 using Complex = std::complex<double>;
@@ -241,21 +259,23 @@ __attribute__((always_inline)) inline void gatherMoments(const FastShared& sh, F
                                                          std::size_t begin, std::size_t end,
                                                          double drift, Complex* mu, Complex* nu) {
   Lanes muRe[2 * M] = {}, muIm[2 * M] = {}, nuRe[M] = {}, nuIm[M] = {};
-  const double* t = sh.time.data();
-  const double* w = sh.weight.data();
+  const double* t = sh.time;
+  const double* w = sh.weight;
   const double* wx = sh.weightedValue.data();
   const double* dr = sh.stepRe.data();
   const double* di = sh.stepIm.data();
   double* zr = st.zRe.data();
   double* zi = st.zIm.data();
   for (std::size_t i = begin; i < end; i += kLanes) {
-    const Lanes vr = load(zr + i), vi = load(zi + i), vt = load(t + i);
+    // The phasors are held for the current chunk only.
+    const std::size_t q = i - begin;
+    const Lanes vr = load(zr + q), vi = load(zi + q), vt = load(t + i);
     const Lanes vw = load(w + i), vwx = load(wx + i);
     const Lanes small = drift * vt;
     const Lanes ur = vr - vi * small, ui = vi + vr * small;
     const Lanes sr = load(dr + i), si = load(di + i);
-    store(zr + i, vr * sr - vi * si);
-    store(zi + i, vr * si + vi * sr);
+    store(zr + q, vr * sr - vi * si);
+    store(zi + q, vr * si + vi * sr);
     Lanes pr = ur, pi = ui;
 #pragma GCC unroll 16
     for (int k = 0; k < 2 * M; ++k) {
@@ -285,14 +305,7 @@ __attribute__((always_inline)) inline void fastBlockFor(const FastShared& sh, Fa
                                                         std::int64_t first, std::int64_t last,
                                                         double* power) {
   const std::vector<double>& omega = *sh.omega;
-  const std::size_t n = sh.prepared->shiftedTime.size();
   const double anchor = omega[static_cast<std::size_t>(first)];
-  for (std::size_t i = 0; i < n; ++i) {
-    const double angle = anchor * sh.time[i];
-    st.zRe[i] = std::cos(angle);
-    st.zIm[i] = std::sin(angle);
-  }
-  for (std::size_t i = n; i < sh.padded; ++i) st.zRe[i] = 1.0, st.zIm[i] = 0.0;
   constexpr int kMu = 2 * M + 1, kNu = M + 1;
   const std::int64_t count = last - first;
   Complex* mu = st.moments.data();
@@ -300,6 +313,12 @@ __attribute__((always_inline)) inline void fastBlockFor(const FastShared& sh, Fa
   std::fill(mu, nu + count * kNu, Complex(0.0));
   for (std::size_t begin = 0; begin < sh.padded; begin += kChunk) {
     const std::size_t end = std::min(sh.padded, begin + kChunk);
+    // The padding points sit at time 0: their phasors are 1.
+    for (std::size_t i = begin; i < end; ++i) {
+      const double angle = anchor * sh.time[i];
+      st.zRe[i - begin] = std::cos(angle);
+      st.zIm[i - begin] = std::sin(angle);
+    }
     for (std::int64_t j = 0; j < count; ++j) {
       const double drift = (omega[static_cast<std::size_t>(first + j)] - anchor) -
                            static_cast<double>(j) * sh.deltaOmega;
@@ -311,7 +330,10 @@ __attribute__((always_inline)) inline void fastBlockFor(const FastShared& sh, Fa
     nu[j * kNu] = sh.weightedValueSum;
     const double w = omega[static_cast<std::size_t>(first + j)];
     double p = powerFromMoments(mu + j * kMu, nu + j * kNu, M, sh.prepared->denominator);
-    if (p < 0.0) p = pointwisePower(*sh.prepared, w, st.pointwise);
+    if (p < 0.0) {
+      p = pointwisePower(*sh.prepared, w, st.pointwiseScratch());
+      sh.pointwise.fetch_add(1, std::memory_order_relaxed);
+    }
     power[first + j] = usablePower(p);
   }
 }
@@ -343,6 +365,128 @@ void fastBlock(const FastShared& sh, FastThreadState& st, std::int64_t first, st
   }
 }
 
+// The Fourier route. Every moment the recurrence needs is a sum over the
+// points of a weight times exp(i k omega t); on the uniform grid
+// omega_j = omega_0 + j dOmega these are, for each k, one non-uniform
+// Fourier transform of the strengths c exp(i k omega_0 t) at the angles
+// k dOmega t. The engine's frequencies are accumulated by repeated addition
+// and drift from omega_0 + j dOmega by e_j (a few units in the last place
+// times j); as in the exact route the drift enters to first order,
+// exp(i k (omega + e) t) = exp(i k omega t) (1 + i k e t), which needs the
+// same transforms of c t as well. The second-order term, (k e t)^2 / 2, stays
+// below 1e-11 for any grid the engine accepts.
+constexpr double kFourierTolerance = 1e-13;
+// Frequencies whose Fourier power lies this close to the highest are
+// recomputed by the exact route, so that the peak is the exact route's.
+constexpr double kCandidateMargin = 1e-6;
+// At most this many blocks of candidates are recomputed (a periodogram
+// flat to within the margin over more is pure noise or degenerate).
+constexpr std::size_t kMaxCandidateBlocks = 64;
+
+using ComplexVector = std::vector<Complex>;
+
+// The transforms of one moment family (weights w or weighted values w x):
+// sums[k - 1][j] and timeSums[k - 1][j] for k = 1 .. highest.
+struct MomentSeries {
+  std::vector<ComplexVector> sums, timeSums;
+};
+
+void fourierPowers(const FastShared& sh, const std::vector<double>& omega, const RunControl& rc,
+                   double* power, bool* finished) {
+  const std::size_t n = sh.prepared->shiftedTime.size();  // padded: weight 0 adds nothing
+  const auto count = static_cast<std::int64_t>(omega.size());
+  const int m = sh.order;
+  const double omega0 = omega.front();
+  // The transforms: mu_k for k = 1 .. 2m and nu_d for d = 1 .. m, each of
+  // the strengths and of the strengths times t.
+  struct Task {
+    int k;
+    bool values, timed;
+  };
+  std::vector<Task> tasks;
+  for (int k = 1; k <= 2 * m; ++k)
+    for (bool timed : {false, true}) tasks.push_back({k, false, timed});
+  for (int d = 1; d <= m; ++d)
+    for (bool timed : {false, true}) tasks.push_back({d, true, timed});
+  MomentSeries mu, nu;
+  mu.sums.resize(static_cast<std::size_t>(2 * m));
+  mu.timeSums.resize(static_cast<std::size_t>(2 * m));
+  nu.sums.resize(static_cast<std::size_t>(m));
+  nu.timeSums.resize(static_cast<std::size_t>(m));
+  WorkMeter meter(rc, static_cast<std::int64_t>(tasks.size()) + count);
+  const bool transformed = parallelFor(
+      static_cast<std::int64_t>(tasks.size()), 1, meter,
+      [&] { return std::pair<std::vector<double>, ComplexVector>(n, ComplexVector(n)); },
+      [&](std::pair<std::vector<double>, ComplexVector>& st, std::int64_t first, std::int64_t) {
+        const Task& task = tasks[static_cast<std::size_t>(first)];
+        const double* strength = task.values ? sh.weightedValue.data() : sh.weight;
+        const double k = task.k;
+        for (std::size_t i = 0; i < n; ++i) {
+          const double t = sh.time[i];
+          const double a = k * (omega0 * t);
+          const double c = strength[i] * (task.timed ? t : 1.0);
+          st.first[i] = k * (sh.deltaOmega * t);
+          st.second[i] = Complex(c * std::cos(a), c * std::sin(a));
+        }
+        ComplexVector out(static_cast<std::size_t>(count));
+        nonuniformSums(st.first, st.second, kFourierTolerance, out);
+        MomentSeries& series = task.values ? nu : mu;
+        (task.timed ? series.timeSums : series.sums)[static_cast<std::size_t>(task.k - 1)] =
+            std::move(out);
+      });
+  if (!transformed) {
+    *finished = false;
+    return;
+  }
+  std::atomic<std::int64_t> pointwise{0};
+  *finished = parallelFor(
+      count, kBlock, meter, [] { return std::optional<PointwiseScratch>(); },
+      [&](std::optional<PointwiseScratch>& scratch, std::int64_t first, std::int64_t last) {
+        Complex muAt[2 * kMaxFastHarmonics + 1], nuAt[kMaxFastHarmonics + 1];
+        for (std::int64_t j = first; j < last; ++j) {
+          const auto q = static_cast<std::size_t>(j);
+          const double drift = (omega[q] - omega0) - static_cast<double>(j) * sh.deltaOmega;
+          muAt[0] = sh.weightSum;
+          nuAt[0] = sh.weightedValueSum;
+          for (int k = 1; k <= 2 * m; ++k) {
+            const auto kq = static_cast<std::size_t>(k - 1);
+            muAt[k] = mu.sums[kq][q] + Complex(0.0, k * drift) * mu.timeSums[kq][q];
+            if (k <= m)
+              nuAt[k] = nu.sums[kq][q] + Complex(0.0, k * drift) * nu.timeSums[kq][q];
+          }
+          double p = powerFromMoments(muAt, nuAt, m, sh.prepared->denominator);
+          if (p < 0.0) {
+            if (!scratch) scratch.emplace(n);
+            p = pointwisePower(*sh.prepared, omega[q], *scratch);
+            pointwise.fetch_add(1, std::memory_order_relaxed);
+          }
+          power[j] = usablePower(p);
+        }
+      });
+  sh.pointwise.fetch_add(pointwise.load());
+}
+
+// The exact route's powers over the blocks holding the frequencies whose
+// Fourier power lies within kCandidateMargin of the highest: the peak the
+// exact route would report then stands in power[] with its exact value.
+bool recomputeCandidates(const FastShared& sh, std::int64_t count, const RunControl& rc,
+                         double* power) {
+  const double highest = *std::max_element(power, power + count);
+  std::vector<std::int64_t> blocks;
+  for (std::int64_t j = 0; j < count; ++j) {
+    if (!(power[j] >= highest - kCandidateMargin)) continue;
+    const std::int64_t b = j / kBlock;
+    if (blocks.empty() || blocks.back() != b) blocks.push_back(b);
+    if (blocks.size() >= kMaxCandidateBlocks) break;
+  }
+  return parallelFor(
+      static_cast<std::int64_t>(blocks.size()), 1, rc, [&] { return FastThreadState(sh.padded); },
+      [&](FastThreadState& st, std::int64_t first, std::int64_t) {
+        const std::int64_t b = blocks[static_cast<std::size_t>(first)];
+        fastBlock(sh, st, b * kBlock, std::min(count, (b + 1) * kBlock), power);
+      });
+}
+
 }  // namespace
 
 AovPrepared prepareAov(const LightCurveView& lc, int harmonicTerms) {
@@ -365,6 +509,21 @@ AovPrepared prepareAov(const LightCurveView& lc, int harmonicTerms) {
   }
   p.denominator = d;
   return p;
+}
+
+bool aovFourierRouteIsCheaper(std::size_t n, std::int64_t count, int harmonics) {
+  // The exact route costs about n count (6 + 4 harmonics) operations; the
+  // Fourier route 6 harmonics transforms of about 2 count log2(2 count) + 30 n
+  // operations each plus about 40 harmonics^3 per frequency. The margin of 4
+  // keeps short runs, where the constant costs dominate, on the exact route.
+  if (harmonics < 1 || harmonics > kMaxFastHarmonics || count < 64) return false;
+  const double c = static_cast<double>(count), h = harmonics;
+  const double exact = static_cast<double>(n) * c * (6.0 + 4.0 * h);
+  // 2e5 stands for the fixed costs of a transform (planning, allocation).
+  const double fourier =
+      6.0 * h * (10.0 * c * std::log2(2.0 * c) + 30.0 * static_cast<double>(n) + 2e5) +
+      40.0 * h * h * h * c;
+  return 4.0 * fourier < exact;
 }
 
 double aovPower(const AovPrepared& prepared, double angularFrequency) {
@@ -391,7 +550,7 @@ AovResult computeAovPeriodogram(const LightCurveView& lc, const AovOptions& opti
   for (std::size_t j = 0; j < omega.size(); ++j) r.frequency[j] = omega[j] / twoPi;
   r.power.assign(omega.size(), 0.0);
 
-  const AovPrepared prepared = prepareAov(lc, std::max(1, options.harmonicTerms));
+  AovPrepared prepared = prepareAov(lc, std::max(1, options.harmonicTerms));
   const std::size_t n = prepared.shiftedTime.size();
   if (count == 0) {
     r.message = "The frequency grid is empty.";
@@ -413,26 +572,41 @@ AovResult computeAovPeriodogram(const LightCurveView& lc, const AovOptions& opti
     sh.deltaOmega = deltaOmega;
     sh.order = m;
     sh.padded = (n + kLanes - 1) / kLanes * kLanes;
-    sh.time.assign(sh.padded, 0.0);
-    sh.weight.assign(sh.padded, 0.0);
+    // Padding points of weight 0, value 0 and time 0 add exact zeros to
+    // every sum of both routes, so the prepared arrays serve the moment sums
+    // without copies (memory: a long light curve is mostly these arrays).
+    prepared.shiftedTime.resize(sh.padded, 0.0);
+    prepared.centredValue.resize(sh.padded, 0.0);
+    prepared.weight.resize(sh.padded, 0.0);
+    sh.time = prepared.shiftedTime.data();
+    sh.weight = prepared.weight.data();
     sh.weightedValue.assign(sh.padded, 0.0);
     sh.stepRe.assign(sh.padded, 1.0);
     sh.stepIm.assign(sh.padded, 0.0);
     for (std::size_t i = 0; i < n; ++i) {
-      sh.time[i] = prepared.shiftedTime[i];
-      sh.weight[i] = prepared.weight[i];
       sh.weightedValue[i] = prepared.weight[i] * prepared.centredValue[i];
       sh.stepRe[i] = std::cos(deltaOmega * sh.time[i]);
       sh.stepIm[i] = std::sin(deltaOmega * sh.time[i]);
       sh.weightSum += sh.weight[i];
       sh.weightedValueSum += sh.weightedValue[i];
     }
-    finished = runFrequencyBlocks(
-        count, kBlock, rc, [&] { return FastThreadState(sh.padded, n); },
-        [&](FastThreadState& st, std::int64_t first, std::int64_t last) {
-          fastBlock(sh, st, first, last, power);
-        });
+    const bool fourier =
+        options.route == SearchRoute::Fast ||
+        (options.route == SearchRoute::Auto && aovFourierRouteIsCheaper(n, count, m));
+    if (fourier) {
+      r.route = SearchRoute::Fast;
+      fourierPowers(sh, omega, rc, power, &finished);
+      if (finished) finished = recomputeCandidates(sh, count, rc, power);
+    } else {
+      finished = runFrequencyBlocks(
+          count, kBlock, rc, [&] { return FastThreadState(sh.padded); },
+          [&](FastThreadState& st, std::int64_t first, std::int64_t last) {
+            fastBlock(sh, st, first, last, power);
+          });
+    }
+    r.pointwiseFrequencies = sh.pointwise.load();
   } else {
+    r.pointwiseFrequencies = count;
     finished = runFrequencyBlocks(
         count, kBlock, rc, [&] { return PointwiseScratch(n); },
         [&](PointwiseScratch& st, std::int64_t first, std::int64_t last) {

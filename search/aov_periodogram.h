@@ -21,7 +21,14 @@ namespace fazorn {
 struct AovOptions {
   FrequencyGrid grid;     // trial frequencies, from makeFrequencyGrid (cycles per day)
   int harmonicTerms = 5;  // P orthogonal polynomials, 2 * harmonics + 1 (at least 1)
+  // Exact for the window's numbers; Fast and Auto may take the Fourier route
+  // (1 to 6 harmonics only; other counts are always exact).
+  SearchRoute route = SearchRoute::Exact;
 };
+
+// Whether Auto takes the Fourier route for n points on `count` frequencies
+// with `harmonics` harmonics.
+bool aovFourierRouteIsCheaper(std::size_t n, std::int64_t count, int harmonics);
 
 using AovResult = SearchResult;
 

@@ -25,6 +25,12 @@ struct LombScargleOptions {
   // capacity than the grid is reported on stderr and only that many
   // frequencies are computed.
   std::int64_t capacity = -1;
+  // Exact: the published recurrence (the window's numbers). Fast: the sums
+  // of the whole grid from non-uniform Fourier transforms, each power within
+  // 1e-8 of the direct sums with exact sines and cosines (which the
+  // recurrence itself misses by up to about 1e-4, its single-precision
+  // steps), the peak recomputed by direct sums. Auto: Fast where cheaper.
+  SearchRoute route = SearchRoute::Exact;
 };
 
 struct LombScargleResult {
@@ -36,6 +42,7 @@ struct LombScargleResult {
   double maxPower = 0.0;
   // Probability that pure noise gives a peak this high somewhere on the grid.
   double falseAlarmProbability = 1.0;
+  SearchRoute route = SearchRoute::Exact;  // the route taken (never Auto)
 };
 
 // nout = trunc(0.5 oversampling highFrequencyFactor n) frequencies
@@ -58,6 +65,15 @@ LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
 // capacity ceil(n oversampling highFrequencyFactor / 2).
 LombScargleOptions lombScargleOptionsFor(double minPeriod, double maxPeriod, std::size_t n,
                                          double timeSpan);
+
+// The Lomb normalised power at one frequency (cycles per day) by direct
+// sums with exact sines and cosines (times taken from their mid-range), for
+// values of the given average and sample variance.
+double lombScarglePowerAt(std::span<const double> time, std::span<const double> value,
+                          double average, double variance, double frequency);
+
+// Whether Auto takes the Fourier route for n points on `count` frequencies.
+bool lombScargleFourierRouteIsCheaper(std::size_t n, std::int64_t count);
 
 struct AverageAndVariance {
   double average = 0.0;

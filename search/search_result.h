@@ -9,6 +9,13 @@
 
 namespace fazorn {
 
+// How a periodogram is computed. Exact: the engine's own sums at every
+// frequency (the window's commands). Fast: the moment sums of the whole grid
+// from non-uniform Fourier transforms, powers within 1e-8 of the exact ones,
+// and the peak re-evaluated by the exact route. Auto: fast where it is the
+// cheaper of the two (long light curves on long grids), exact otherwise.
+enum class SearchRoute { Exact, Fast, Auto };
+
 // What became of a search.
 enum class SearchStatus {
   Ok,         // a best frequency was found
@@ -25,6 +32,11 @@ struct SearchResult {
   double maxPower = 0.0;          // highest power (0 without a peak)
   double bestFrequency = 0.0;     // frequency of the first strict maximum (0 without a peak)
   std::int32_t bestIndex = -1;    // its index, -1 without a peak
+  // AoV: how many frequencies took the slow pointwise route (all of them
+  // for harmonic counts without a moment kernel); a diagnostic of speed only.
+  std::int64_t pointwiseFrequencies = 0;
+  // The route that computed the powers (Exact or Fast, never Auto).
+  SearchRoute route = SearchRoute::Exact;
 };
 
 // Ends an AoV-type search once power[] is filled: Cancelled when the blocks

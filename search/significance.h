@@ -1,37 +1,19 @@
-// Significance of the highest periodogram peak by randomisation: the values
-// are replaced by white noise of the same mean and rms, or permuted together
-// with their errors over the fixed times, and the search is repeated many
-// times. The share of runs whose highest power reaches that of the real
-// light curve is the empirical false-alarm probability.
+// The significance test command: the highest periodogram peak of the light
+// curve against the peaks of many randomised copies (significance_runs.h).
+// The share of runs whose highest power reaches that of the real light curve
+// is the empirical false-alarm probability.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <string>
 
 #include "core/outcome.h"
-#include "core/random_stream.h"
 #include "core/run_control.h"
 #include "core/workspace.h"
+#include "search/significance_runs.h"
 
 namespace fazorn {
-
-enum class SignificanceMethod { LombScargle, Aov };
-enum class Randomization { Permute, WhiteNoise };
-
-// The highest peak of one search.
-struct PeakFound {
-  double period = 0.0;  // days
-  double power = 0.0;
-};
-
-// One search over a light curve with the stored settings. It must be
-// thread-safe (called from several threads at once on different arrays).
-using PeakSearch = std::function<PeakFound(std::span<const double> time,
-                                           std::span<const double> value,
-                                           std::span<const double> weight,
-                                           const SearchSettings& settings)>;
 
 struct SignificanceOptions {
   SignificanceMethod method = SignificanceMethod::LombScargle;
@@ -44,6 +26,9 @@ struct SignificanceOptions {
   std::string outputPath;
   // Overrides the engine's search (tests); empty for the method's engine.
   PeakSearch search;
+  // The route of the method's engine, for the real light curve and every
+  // run alike: Auto takes the Fourier routes where they are cheaper.
+  SearchRoute route = SearchRoute::Auto;
 };
 
 struct SignificanceResult {
@@ -56,9 +41,6 @@ struct SignificanceResult {
   double uncertainty = 0.0;  // binomial standard error of the estimate
   std::string file;
 };
-
-// The default search of each method on the stored settings.
-PeakSearch defaultPeakSearch(SignificanceMethod method);
 
 // Runs the test on a copy of the light curve (the Workspace's light curve is
 // the same afterwards). Runs go in parallel on rc's threads; run k always

@@ -4,40 +4,50 @@
 
 #include "search/aov_periodogram.h"
 #include "search/lomb_scargle.h"
-#include "search/significance.h"
+#include "search/significance_runs.h"
 
 namespace fazorn {
 
 namespace {
 
 PeakFound lombScarglePeak(std::span<const double> time, std::span<const double> value,
-                          std::span<const double>, const SearchSettings& s) {
+                          const SearchSettings& s, const RunControl& rc, SearchRoute route) {
   if (time.size() < 2) return {};
   const auto [lo, hi] = std::minmax_element(time.begin(), time.end());
-  const LombScargleOptions options =
+  LombScargleOptions options =
       lombScargleOptionsFor(s.minPeriod, s.maxPeriod, time.size(), *hi - *lo);
+  options.route = route;
   if (options.capacity < 0) return {};
-  const LombScargleResult r = computeLombScarglePeriodogram(time, value, options, RunControl{});
+  const LombScargleResult r = computeLombScarglePeriodogram(time, value, options, rc);
   if (r.status != SearchStatus::Ok) return {};
   const double f = r.frequency[static_cast<std::size_t>(r.peakIndex)];
   return {f != 0 ? 1 / f : 0.0, r.maxPower};
 }
 
 PeakFound aovPeak(std::span<const double> time, std::span<const double> value,
-                  std::span<const double> weight, const SearchSettings& s) {
+                  std::span<const double> weight, const SearchSettings& s, const RunControl& rc,
+                  SearchRoute route) {
   const GridCheck grid = makeFrequencyGrid(1 / s.maxPeriod, 1 / s.minPeriod, s.resolution);
   if (!grid.ok()) return {};
   const int terms = 2 * std::max(1, s.harmonics) + 1;
   const AovResult r =
-      computeAovPeriodogram({time, value, weight}, {grid.grid, terms}, RunControl{});
+      computeAovPeriodogram({time, value, weight}, {grid.grid, terms, route}, rc);
   if (r.status != SearchStatus::Ok) return {};
   return {1 / r.bestFrequency, r.maxPower};
 }
 
 }  // namespace
 
-PeakSearch defaultPeakSearch(SignificanceMethod method) {
-  return method == SignificanceMethod::Aov ? PeakSearch(aovPeak) : PeakSearch(lombScarglePeak);
+PeakSearch defaultPeakSearch(SignificanceMethod method, SearchRoute route) {
+  if (method == SignificanceMethod::Aov)
+    return [route](std::span<const double> t, std::span<const double> v,
+                   std::span<const double> w, const SearchSettings& s, const RunControl& rc) {
+      return aovPeak(t, v, w, s, rc, route);
+    };
+  return [route](std::span<const double> t, std::span<const double> v, std::span<const double>,
+                 const SearchSettings& s, const RunControl& rc) {
+    return lombScarglePeak(t, v, s, rc, route);
+  };
 }
 
 }  // namespace fazorn

@@ -14,11 +14,22 @@ constexpr std::int64_t kBlock = 64;
 
 struct TransitState {
   std::vector<double> phase;
-  std::vector<int> index;
   PhaseOrder order;
   std::vector<double> groupWeight, groupSum;  // per group, then prefix sums
   TransitState(std::size_t n, std::size_t groups)
-      : phase(n), index(n), order(n), groupWeight(2 * groups + 1), groupSum(2 * groups + 1) {}
+      : phase(n), order(n), groupWeight(2 * groups + 1), groupSum(2 * groups + 1) {}
+};
+
+// floor(u), exactly, without a library call on CPUs that lack a rounding
+// instruction: truncation is the floor of a non-negative number below 2^52.
+inline double floorOf(double u) {
+  return u >= 0.0 && u < 0x1p52 ? static_cast<double>(static_cast<std::int64_t>(u)) : std::floor(u);
+}
+
+// The weight and the weighted deviation of a point side by side: the group
+// sums fetch both with one access in phase order.
+struct WeightPair {
+  double w, wx;
 };
 
 }  // namespace
@@ -79,32 +90,59 @@ void mergeSortIndex(std::span<const double> key, std::span<int> index, std::span
 }
 
 PhaseOrder::PhaseOrder(std::size_t n)
-    : cell_(n), start_(2 * n + 2), scratchIndex_(n), runs_(n + 1), sortedKey_(n), scratchKey_(n) {}
+    : start_(kCellsPerPoint * n + 2), ranked_(n), scratchIndex_(n), runs_(n + 1), sortedKey_(n), scratchKey_(n),
+      index_(n) {}
+
+std::span<const PhaseOrder::Ranked> PhaseOrder::order(std::span<const double> phase) {
+  const std::size_t n = phase.size();
+  if (n == 0) return {};
+  const std::size_t cells = kCellsPerPoint * n;
+  const double scale = static_cast<double>(cells);
+  // A phase just below 1 may round up to the last cell's end. The cell is
+  // a non-decreasing function of the phase, so cell order is phase order.
+  auto cellOf = [&](double p) { return std::min(cells - 1, static_cast<std::size_t>(p * scale)); };
+  int* start = start_.data();
+  std::fill(start, start + cells + 2, 0);
+  for (std::size_t i = 0; i < n; ++i) ++start[cellOf(phase[i]) + 2];
+  for (std::size_t c = 2; c < cells + 2; ++c) start[c] += start[c - 1];
+  // Dealing in index order keeps equal phases in index order. Afterwards
+  // cell c holds the places [start[c], start[c + 1]).
+  Ranked* r = ranked_.data();
+  for (std::size_t i = 0; i < n; ++i) {
+    const double p = phase[i];
+    r[start[cellOf(p) + 1]++] = {p, static_cast<int>(i)};
+  }
+  // Points out of order can only share a cell. Most cells hold one point or
+  // none; a crowded cell (coinciding phases) is merge-sorted so that it
+  // never costs the square of its size.
+  for (std::size_t k = 1; k < n; ++k) {
+    if (!(r[k].phase < r[k - 1].phase)) continue;
+    const std::size_t c = cellOf(r[k].phase);
+    const auto a = static_cast<std::size_t>(start[c]), e = static_cast<std::size_t>(start[c + 1]);
+    if (e - a <= kInsertionLimit) {
+      for (std::size_t j = k; j < e; ++j) {
+        const Ranked x = r[j];
+        std::size_t q = j;
+        for (; q > a && x.phase < r[q - 1].phase; --q) r[q] = r[q - 1];
+        r[q] = x;
+      }
+    } else {
+      const std::size_t len = e - a;
+      for (std::size_t q = a; q < e; ++q) index_[q] = r[q].index;
+      const std::span<int> cellIndex = std::span(index_).subspan(a, len);
+      mergeSortIndex(phase, cellIndex, std::span(sortedKey_).subspan(a, len),
+                     std::span(scratchKey_).subspan(a, len),
+                     std::span(scratchIndex_).subspan(a, len), std::span(runs_).subspan(a, len + 1));
+      for (std::size_t q = a; q < e; ++q) r[q] = {sortedKey_[q], index_[q]};
+    }
+    k = e - 1;  // the cell is in order; go on after it
+  }
+  return {r, n};
+}
 
 void PhaseOrder::sort(std::span<const double> phase, std::span<int> index) {
-  const std::size_t n = index.size();
-  const std::size_t cells = 2 * n;
-  std::fill(start_.begin(), start_.begin() + static_cast<long>(cells + 2), 0);
-  const double scale = static_cast<double>(cells);
-  for (std::size_t i = 0; i < n; ++i) {
-    // A phase just below 1 may round up to the last cell's end.
-    const auto c = std::min(cells - 1, static_cast<std::size_t>(phase[i] * scale));
-    cell_[i] = static_cast<int>(c);
-    ++start_[c + 2];
-  }
-  for (std::size_t c = 2; c < cells + 2; ++c) start_[c] += start_[c - 1];
-  // Dealing in index order keeps equal phases in index order.
-  for (std::size_t i = 0; i < n; ++i)
-    index[static_cast<std::size_t>(start_[cell_[i] + 1]++)] = static_cast<int>(i);
-  for (std::size_t c = 0; c < cells; ++c) {
-    const auto a = static_cast<std::size_t>(c == 0 ? 0 : start_[c]);
-    const auto e = static_cast<std::size_t>(start_[c + 1]);
-    if (e - a < 2) continue;
-    const std::size_t len = e - a;
-    mergeSortIndex(phase, index.subspan(a, len), std::span(sortedKey_).subspan(a, len),
-                   std::span(scratchKey_).subspan(a, len), std::span(scratchIndex_).subspan(a, len),
-                   std::span(runs_).subspan(a, len + 1));
-  }
+  const auto ranked = order(phase.first(index.size()));
+  for (std::size_t q = 0; q < ranked.size(); ++q) index[q] = ranked[q].index;
 }
 
 TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitOptions& options,
@@ -130,6 +168,7 @@ TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitO
   // Times from the first observation (small phase arguments for Julian
   // dates) and values about the weighted mean.
   std::vector<double> t(n), w(n), wx(n);
+  std::vector<WeightPair> pair(n);
   const double tmin = *std::min_element(lc.time.begin(), lc.time.begin() + static_cast<long>(n));
   double weightSum = 0.0, weightedSum = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
@@ -149,6 +188,7 @@ TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitO
     r.message = "The values do not vary about their mean.";
     return r;
   }
+  for (std::size_t i = 0; i < n; ++i) pair[i] = {w[i], wx[i]};
 
   double* power = r.power.data();
   const double* freq = r.frequency.data();
@@ -159,9 +199,9 @@ TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitO
           const double f = freq[j];
           for (std::size_t i = 0; i < n; ++i) {
             const double u = f * t[i];
-            st.phase[i] = u - std::floor(u);
+            st.phase[i] = u - floorOf(u);
           }
-          st.order.sort(st.phase, st.index);
+          const auto ranked = st.order.order(st.phase);
           // Sums per group of equal occupancy: ranks [g n / G, (g + 1) n / G).
           std::fill(st.groupWeight.begin(), st.groupWeight.end(), 0.0);
           std::fill(st.groupSum.begin(), st.groupSum.end(), 0.0);
@@ -169,9 +209,9 @@ TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitO
             const std::size_t a = g * n / groups, e = (g + 1) * n / groups;
             double gw = 0.0, gs = 0.0;
             for (std::size_t q = a; q < e; ++q) {
-              const auto i = static_cast<std::size_t>(st.index[q]);
-              gw += w[i];
-              gs += wx[i];
+              const WeightPair& p = pair[static_cast<std::size_t>(ranked[q].index)];
+              gw += p.w;
+              gs += p.wx;
             }
             // Prefix sums over two turns of the cycle, so that a box may wrap.
             st.groupWeight[g + 1] = gw;

@@ -62,18 +62,33 @@ void mergeSortIndex(std::span<const double> key, std::span<int> index, std::span
 
 // The order of points by phase in [0, 1) that a stable sort of the index
 // array gives (equal phases keep their index order), in linear expected
-// time: the points are dealt in index order into 2n equal phase cells, and
-// every cell holding more than one point is ordered by mergeSortIndex. Work
-// storage for n points is allocated once.
+// time and without a general sort: the points are counted into n equal
+// phase cells and dealt in index order into their cells' places; the few
+// cells left holding points out of order are put in order by insertion (or
+// by mergeSortIndex when a cell is crowded). Work storage for n points is
+// allocated once.
 class PhaseOrder {
  public:
+  struct Ranked {
+    double phase;
+    int index;
+  };
   explicit PhaseOrder(std::size_t n);
   // index (n entries) receives the points in phase order.
   void sort(std::span<const double> phase, std::span<int> index);
+  // The points in phase order with their phases; valid until the next call.
+  std::span<const Ranked> order(std::span<const double> phase);
 
  private:
-  std::vector<int> cell_, start_, scratchIndex_, runs_;
+  // Largest out-of-order cell put in order by insertion.
+  static constexpr std::size_t kInsertionLimit = 16;
+  // Phase cells per point: few cells hold more than one point.
+  static constexpr std::size_t kCellsPerPoint = 4;
+  std::vector<int> start_;
+  std::vector<Ranked> ranked_;
+  std::vector<int> scratchIndex_, runs_;
   std::vector<double> sortedKey_, scratchKey_;
+  std::vector<int> index_;
 };
 
 }  // namespace fazorn

@@ -1,5 +1,6 @@
 #include "search/analysis.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <fstream>
@@ -9,9 +10,13 @@
 #include "core/number_format.h"
 #include "core/observation_file.h"
 #include "core/statistics.h"
+#include "edit/binning.h"
+#include "edit/transformations.h"
+#include "model/classification.h"
 #include "search/aov_periodogram.h"
 #include "search/lomb_scargle.h"
 #include "search/significance.h"
+#include "support/edit_workspace.h"
 #include "support/test_support.h"
 
 namespace fazorn {
@@ -306,15 +311,69 @@ TEST_F(Analysis, SignificanceSearchesRunTheRealEngines) {
   ws.settings = {0.5, 10.0, 2, 0.001};
   const LightCurve& lc = ws.lightCurve;
   const PeakFound aov =
-      defaultPeakSearch(SignificanceMethod::Aov)(lc.time, lc.value, lc.weight, ws.settings);
+      defaultPeakSearch(SignificanceMethod::Aov)(lc.time, lc.value, lc.weight, ws.settings,
+                                                       RunControl{});
   ASSERT_TRUE(analyseAov(ws, RunControl{}).ok);
   EXPECT_EQ(aov.period, ws.period);
   EXPECT_EQ(aov.power, ws.periodogram.maxPower);
   const PeakFound ls =
-      defaultPeakSearch(SignificanceMethod::LombScargle)(lc.time, lc.value, lc.weight, ws.settings);
+      defaultPeakSearch(SignificanceMethod::LombScargle)(lc.time, lc.value, lc.weight, ws.settings,
+                                                       RunControl{});
   ASSERT_TRUE(analyseLombScargle(ws, RunControl{}).ok);
   EXPECT_EQ(ls.period, ws.period);
   EXPECT_EQ(ls.power, ws.periodogram.maxPower);
+}
+
+// Times in seconds or milliseconds and values in counts lie beyond 1e10:
+// nothing may assume they are smaller.
+TEST_F(Analysis, TimesAndValuesBeyondTenBillionKeepTheirExtremesAndTheWholeChain) {
+  constexpr double kOffset = 2e10;  // days
+  const test::Series s = test::makeSineSeries(11, 300, 1.7, 0.3, 0.02, 50.0, 12.0, kOffset);
+  load(s);
+  const LightCurve& lc = ws.lightCurve;
+  computeLightCurveStatistics(ws);
+  const auto [tLo, tHi] = std::minmax_element(lc.time.begin(), lc.time.end());
+  EXPECT_EQ(ws.stats.minTime, *tLo);
+  EXPECT_EQ(ws.stats.maxTime, *tHi);
+  EXPECT_EQ(ws.stats.timeSpan, *tHi - *tLo);
+  EXPECT_LT(ws.stats.timeSpan, 50.0);
+
+  // One harmonic: with two, twice the period fits a sinusoid as well.
+  ws.settings = {0.5, 10.0, 1, 0.001};
+  for (auto command : {analyseAovTransit, analyseLombScargle, analyseAov}) {
+    ASSERT_TRUE(command(ws, RunControl{}).ok);
+    // Epochs and t0 lie among the observations (within two fold periods),
+    // never at 0.
+    for (double epoch : {ws.epochOfMinimum, ws.epochOfMaximum, ws.t0}) {
+      EXPECT_GT(epoch, *tLo - 4 * ws.period);
+      EXPECT_LT(epoch, *tHi + 4 * ws.period);
+    }
+  }
+  // AoV (run last) finds the sinusoid, and some type admits it.
+  EXPECT_NEAR(ws.period, 1.7, 0.01);
+  EXPECT_LT(ws.typeScore[static_cast<std::size_t>(ws.typeOrder[0])], kNoTypeScore);
+
+  // Minute bins start at the first observation, not at 1e10.
+  ASSERT_TRUE(binByMinutes(ws, 10).ok);
+  std::ifstream bins((dir / "star-10minBin.dat").string());
+  double firstBinTime = 0;
+  ASSERT_TRUE(bins >> firstBinTime);
+  EXPECT_GE(firstBinTime, *tLo);
+  EXPECT_LT(firstBinTime, *tLo + 10.0 / 1440);
+
+  // Values beyond 1e10: their extremes, and after "Remove period" their
+  // range.
+  std::vector<double> big(lc.value.begin(), lc.value.end());
+  for (double& v : big) v = kOffset * (1 + (v - 12.0));
+  Workspace counts = test::loadedWorkspace(s.time, big, s.error);
+  const auto [vLo, vHi] = std::minmax_element(big.begin(), big.end());
+  EXPECT_EQ(counts.stats.minValue, *vLo);
+  EXPECT_EQ(counts.stats.maxValue, *vHi);
+  EXPECT_EQ(counts.stats.valueRange, *vHi - *vLo);
+  counts.period = 1.7;
+  counts.amplitude = 0.0;  // subtracts nothing: the range is that of the data
+  ASSERT_TRUE(removePeriod(counts).ok);
+  EXPECT_EQ(counts.stats.valueRange, *vHi - *vLo);
 }
 
 }  // namespace

@@ -79,6 +79,26 @@ INSTANTIATE_TEST_SUITE_P(
         AgreementCase{"PureNoise", 500, 1.0, 0.0, 0.1, 1000, 0, 2, 0.001, 5, 0.0005}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A fault in the moment route's conditioning test would only send
+// frequencies to the slow pointwise route, changing no power; the counter is
+// the only witness.
+TEST(AovPeriodogram, WellConditionedCurvesStayOnTheMomentRoute) {
+  const Curve typical = fromSeries(test::makeSineSeries(4, 800, 0.73, 0.3, 0.05, 300.0), 0.5);
+  EXPECT_EQ(search(typical, 0.002, 5, 0.0003, 2).pointwiseFrequencies, 0);
+  const Curve julian =
+      fromSeries(test::makeSineSeries(5, 500, 2.9, 0.2, 0.1, 2000.0, 12.0, 2450000.5), 0.5);
+  EXPECT_EQ(search(julian, 0.002, 5, 0.0003, 3, 2).pointwiseFrequencies, 0);
+  // A span of 3 days cannot tell apart the polynomials of the lowest
+  // frequencies: some (only those) go pointwise.
+  const Curve shortSpan = fromSeries(test::makeSineSeries(6, 200, 0.31, 0.2, 0.02, 3.0), 0.5);
+  const AovResult s = search(shortSpan, 0.002, 6, 0.001, 3);
+  EXPECT_GT(s.pointwiseFrequencies, 0);
+  EXPECT_LT(s.pointwiseFrequencies, static_cast<std::int64_t>(s.power.size()) / 10);
+  // Beyond the compiled kernels every frequency is pointwise.
+  const AovResult seven = search(typical, 0.05, 2, 0.003, 7);
+  EXPECT_EQ(seven.pointwiseFrequencies, static_cast<std::int64_t>(seven.power.size()));
+}
+
 TEST(AovPeriodogram, ExactSinusoidHasPowerOneAndPowersStayInTheUnitInterval) {
   // The frequency 0.5 lies on the grid 0.1 + 40 * 0.01.
   Curve c = fromSeries(test::makeSineSeries(5, 200, 2.0, 0.4, 0.0, 50.0));
@@ -182,6 +202,81 @@ TEST(AovPeriodogram, SingleFrequencyStatisticMatchesTheGrid) {
   const double pi = 2.0 * std::asin(1.0);
   const std::size_t j = static_cast<std::size_t>(r.bestIndex);
   EXPECT_NEAR(aovPower(prepared, 2.0 * pi * r.frequency[j]), r.power[j], kEngineTolerance);
+}
+
+}  // namespace
+}  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+// The Fourier route's promise: every power within this of the exact route's.
+constexpr double kFourierRouteTolerance = 1e-8;
+
+struct FourierCase {
+  const char* name;
+  int points;
+  double period, amplitude, noise, span, timeOffset;
+  int harmonics;
+  double fmin, fmax, step;
+};
+
+void PrintTo(const FourierCase& k, std::ostream* os) { *os << k.name; }
+
+class AovFourierRoute : public ::testing::TestWithParam<FourierCase> {};
+
+TEST_P(AovFourierRoute, PowersWithinTheToleranceAndTheExactRoutesPeak) {
+  const FourierCase& k = GetParam();
+  const Curve c = fromSeries(test::makeSineSeries(21, k.points, k.period, k.amplitude, k.noise,
+                                                  k.span, 12.0, k.timeOffset),
+                             0.5);
+  const GridCheck g = makeFrequencyGrid(k.fmin, k.fmax, k.step);
+  ASSERT_TRUE(g.ok());
+  RunControl rc;
+  rc.threads = 2;
+  const AovResult exact = computeAovPeriodogram(c.view(), {g.grid, 2 * k.harmonics + 1}, rc);
+  const AovResult fast =
+      computeAovPeriodogram(c.view(), {g.grid, 2 * k.harmonics + 1, SearchRoute::Fast}, rc);
+  EXPECT_EQ(exact.route, SearchRoute::Exact);
+  EXPECT_EQ(fast.route, SearchRoute::Fast);
+  ASSERT_EQ(fast.power.size(), exact.power.size());
+  test::expectArraysNear(fast.power, exact.power, kFourierRouteTolerance, "power");
+  EXPECT_EQ(fast.frequency, exact.frequency);
+  // The peak is recomputed by the exact route: the same bits.
+  EXPECT_EQ(fast.bestIndex, exact.bestIndex);
+  EXPECT_EQ(fast.maxPower, exact.maxPower);
+  EXPECT_EQ(fast.bestFrequency, exact.bestFrequency);
+  // Threads share out transforms and blocks; the powers do not change.
+  RunControl one;
+  const AovResult single =
+      computeAovPeriodogram(c.view(), {g.grid, 2 * k.harmonics + 1, SearchRoute::Fast}, one);
+  EXPECT_EQ(single.power, fast.power);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AovFourierRoute,
+    ::testing::Values(
+        FourierCase{"Typical", 2000, 0.73, 0.3, 0.05, 300, 0, 2, 0.002, 5, 0.0003},
+        // Julian dates over eight years on a fine grid: large phases and a
+        // long accumulated frequency.
+        FourierCase{"JulianDatesMultiYear", 1500, 2.9, 0.2, 0.1, 3000, 2450000.5, 2, 0.0005, 3,
+                    0.00005},
+        // A short span: the lowest frequencies go to the pointwise route.
+        FourierCase{"ShortSpan", 300, 0.31, 0.2, 0.02, 3, 0, 3, 0.002, 6, 0.001},
+        FourierCase{"OneHarmonic", 800, 5.5, 0.5, 0.2, 80, 0, 1, 0.01, 3, 0.0007},
+        FourierCase{"SixHarmonics", 900, 0.45, 0.3, 0.05, 150, 0, 6, 0.05, 4, 0.0005},
+        FourierCase{"PureNoise", 1200, 1.0, 0.0, 0.1, 1000, 0, 2, 0.001, 5, 0.0002}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(AovPeriodogram, AutoTakesTheFourierRouteOnlyWhereItIsCheaper) {
+  EXPECT_FALSE(aovFourierRouteIsCheaper(100, 1000, 2));
+  EXPECT_TRUE(aovFourierRouteIsCheaper(100000, 200000, 2));
+  EXPECT_TRUE(aovFourierRouteIsCheaper(10000, 16660, 2));
+  EXPECT_FALSE(aovFourierRouteIsCheaper(100000, 200000, 7));  // no moment kernel
+  const Curve c = fromSeries(test::makeSineSeries(4, 300, 0.73, 0.3, 0.05, 300.0));
+  const GridCheck g = makeFrequencyGrid(0.01, 2, 0.001);
+  EXPECT_EQ(computeAovPeriodogram(c.view(), {g.grid, 5, SearchRoute::Auto}, {}).route,
+            SearchRoute::Exact);
 }
 
 }  // namespace

@@ -69,7 +69,8 @@ TEST(DataSaving, AFileOpenedThroughALinkIsSavedToItsTarget) {
   EXPECT_NEAR(reread.lightCurve.value[0], 12.5, 1e-8);
   // No temporary file is left beside the link or the target.
   int files = 0;
-  for (const auto& e : fs::recursive_directory_iterator(dir.path())) files += !e.is_symlink() && e.is_regular_file();
+  for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+    files += !e.is_symlink() && e.is_regular_file();
   EXPECT_EQ(files, 2);
 }
 

@@ -63,6 +63,28 @@ TEST(LombScargle, PowerIsTheClassicalLombNormalisationOnIndependentData) {
   }
 }
 
+// Below 1 % the false-alarm probability is the union bound M e^-z; above it
+// the exact 1 - (1 - e^-z)^M for M independent frequencies. A peak in
+// between takes the second formula, which lies below the bound by about
+// half its square.
+TEST(LombScargle, ModerateFalseAlarmProbabilityUsesTheIndependentTrialsFormula) {
+  bool found = false;
+  for (std::uint64_t seed = 1; seed < 400 && !found; ++seed) {
+    const test::Series s = test::makeSineSeries(seed, 120, 1.3, 0.0, 1.0, 40.0);
+    const LombScargleResult r = run(s, 4.0, 1.0, 2);
+    if (!(r.falseAlarmProbability > 0.02 && r.falseAlarmProbability < 0.1)) continue;
+    found = true;
+    const auto ref = reference::lombScarglePeriodogram(s.time, s.value, 4.0, 1.0);
+    EXPECT_EQ(r.falseAlarmProbability, ref.falseAlarmProbability);
+    const double independent = 2.0 * static_cast<double>(r.power.size()) / 4.0;
+    const double x = std::exp(-r.maxPower);
+    const double unionBound = independent * x;
+    EXPECT_NEAR(r.falseAlarmProbability, -std::expm1(independent * std::log1p(-x)), 1e-12);
+    EXPECT_LT(r.falseAlarmProbability, unionBound - 0.3 * unionBound * unionBound);
+  }
+  EXPECT_TRUE(found) << "no white-noise curve with a false-alarm probability of 2 % to 10 %";
+}
+
 TEST(LombScargle, ShortOutputIsReportedAndNeverOverrun) {
   const test::Series s = test::makeSineSeries(4, 100, 2.0, 0.3, 0.05, 40.0);
   testing::internal::CaptureStderr();
@@ -87,6 +109,73 @@ TEST(LombScargle, DegenerateInputsGiveNoPeak) {
   const AverageAndVariance av = averageAndVariance(y);
   EXPECT_DOUBLE_EQ(av.average, 4.0);
   EXPECT_DOUBLE_EQ(av.variance, 12.5);  // (9 + 4 + 1 + 0 + 36) / 4
+}
+
+}  // namespace
+}  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+// The Fourier route's promise against direct sums with exact sines and
+// cosines at every frequency.
+constexpr double kFourierRouteTolerance = 1e-8;
+
+// The classical power by direct sums, written out here on its own.
+double classicalPower(const test::Series& s, double frequency) {
+  const std::size_t n = s.time.size();
+  double mean = 0.0;
+  for (double v : s.value) mean += v;
+  mean /= static_cast<double>(n);
+  double var = 0.0;
+  for (double v : s.value) var += (v - mean) * (v - mean);
+  var /= static_cast<double>(n - 1);
+  const double omega = 2.0 * std::acos(-1.0) * frequency;
+  const double t0 = s.time.front();
+  double s2 = 0, c2 = 0;
+  for (double t : s.time) s2 += std::sin(2 * omega * (t - t0)), c2 += std::cos(2 * omega * (t - t0));
+  const double tau = std::atan2(s2, c2) / (2 * omega);
+  double yc = 0, ys = 0, cc = 0, ss = 0;
+  for (std::size_t j = 0; j < n; ++j) {
+    const double a = omega * (s.time[j] - t0 - tau);
+    const double y = s.value[j] - mean;
+    yc += y * std::cos(a), ys += y * std::sin(a);
+    cc += std::cos(a) * std::cos(a), ss += std::sin(a) * std::sin(a);
+  }
+  return (yc * yc / cc + ys * ys / ss) / (2 * var);
+}
+
+TEST(LombScargle, FourierRouteMatchesDirectSumsAtEveryFrequency) {
+  struct Case {
+    const char* name;
+    std::uint64_t seed;
+    int points;
+    double period, amplitude, span, offset, ofac, hifac;
+  };
+  for (const Case& c : {Case{"Typical", 1, 700, 1.37, 0.2, 300.0, 0.0, 4.0, 1.0},
+                        Case{"JulianDatesMultiYear", 2, 500, 3.3, 0.1, 2500.0, 2455000.0, 4.0, 3.0},
+                        Case{"PureNoise", 3, 600, 1.0, 0.0, 100.0, 0.0, 8.0, 2.0}}) {
+    const test::Series s = test::makeSineSeries(c.seed, c.points, c.period, c.amplitude, 0.1,
+                                                c.span, 12.0, c.offset);
+    LombScargleOptions options{c.ofac, c.hifac, -1, SearchRoute::Fast};
+    RunControl rc;
+    rc.threads = 2;
+    const LombScargleResult fast = computeLombScarglePeriodogram(s.time, s.value, options, rc);
+    options.route = SearchRoute::Exact;
+    const LombScargleResult recurrence = computeLombScarglePeriodogram(s.time, s.value, options, rc);
+    ASSERT_EQ(fast.status, SearchStatus::Ok) << c.name;
+    EXPECT_EQ(fast.route, SearchRoute::Fast);
+    EXPECT_EQ(fast.frequency, recurrence.frequency) << c.name;
+    std::vector<double> direct(fast.frequency.size());
+    for (std::size_t k = 0; k < direct.size(); ++k) direct[k] = classicalPower(s, fast.frequency[k]);
+    test::expectArraysNear(fast.power, direct, kFourierRouteTolerance, c.name);
+    // The single-precision recurrence stays within its own drift of both.
+    test::expectArraysNear(fast.power, recurrence.power, kSinglePrecisionDrift * 10, c.name);
+    const auto peak = std::max_element(direct.begin(), direct.end()) - direct.begin();
+    EXPECT_EQ(fast.peakIndex, peak) << c.name;
+  }
+  EXPECT_FALSE(lombScargleFourierRouteIsCheaper(100, 200));
+  EXPECT_TRUE(lombScargleFourierRouteIsCheaper(10000, 16666));
 }
 
 }  // namespace

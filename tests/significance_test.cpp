@@ -14,7 +14,7 @@ namespace {
 // A plain periodogram for the tests: the fraction of the variance explained
 // by the best sinusoid on the settings' grid.
 PeakFound plainSearch(std::span<const double> t, std::span<const double> v,
-                      std::span<const double>, const SearchSettings& s) {
+                      std::span<const double>, const SearchSettings& s, const RunControl&) {
   const std::size_t n = v.size();
   double mean = 0;
   for (double x : v) mean += x;
@@ -145,6 +145,30 @@ TEST_F(Significance, StrongSignalIsSignificantAndNoiseIsNot) {
     EXPECT_GT(r.uncertainty, 0.0);
   }
   EXPECT_NEAR(sum / curves, 0.5, 0.2);
+}
+
+// The Fourier routes change powers by less than 1e-8, far below the spread
+// of the randomised peaks: the probability stays within its binomial
+// uncertainty of the exact route's (in practice the same count).
+TEST_F(Significance, FourierRoutesGiveTheExactRoutesProbability) {
+  load(0.01, 9, 120);
+  for (SignificanceMethod method : {SignificanceMethod::Aov, SignificanceMethod::LombScargle}) {
+    SignificanceOptions o = options(400, 5);
+    o.search = nullptr;
+    o.method = method;
+    SignificanceResult exact, fast;
+    o.route = SearchRoute::Exact;
+    RunControl rc;
+    rc.threads = 2;
+    ASSERT_TRUE(runSignificanceTest(ws, o, rc, &exact).ok);
+    o.route = SearchRoute::Fast;
+    ASSERT_TRUE(runSignificanceTest(ws, o, rc, &fast).ok);
+    EXPECT_EQ(fast.runsDone, 400);
+    EXPECT_GT(exact.empiricalFalseAlarmProbability, 0.0);
+    EXPECT_NEAR(fast.empiricalFalseAlarmProbability, exact.empiricalFalseAlarmProbability,
+                exact.uncertainty);
+    EXPECT_NEAR(fast.observedPeriod, exact.observedPeriod, 1e-6);
+  }
 }
 
 TEST_F(Significance, RefusesWithoutDataOrWithABadRangeAndNumbersItsFiles) {

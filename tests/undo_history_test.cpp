@@ -17,7 +17,6 @@
 #include "edit/randomization.h"
 #include "edit/transformations.h"
 #include "model/template_ops.h"
-#include "edit/randomization.h"
 #include "support/edit_workspace.h"
 #include "support/test_support.h"
 
@@ -26,7 +25,8 @@ namespace {
 
 template <typename T>
 bool sameBits(const std::vector<T>& a, const std::vector<T>& b) {
-  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
 }
 
 // Everything but the arrays, compared with ==; the arrays bit for bit.
@@ -119,7 +119,8 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"Mark between", [](Workspace& ws) { return markBetween(ws); }},
         CommandCase{"Mark spec", [](Workspace& ws) { return markSpec(ws); }},
         CommandCase{"Unmark points", [](Workspace& ws) { return unmarkPoints(ws); }},
-        CommandCase{"Move up", [](Workspace& ws) { return moveMarkedPoints(ws, MoveDirection::Up); }},
+        CommandCase{"Move up",
+                    [](Workspace& ws) { return moveMarkedPoints(ws, MoveDirection::Up); }},
         CommandCase{"Move right faster",
                     [](Workspace& ws) { return moveMarkedPoints(ws, MoveDirection::RightFaster); }},
         CommandCase{"Remove marked points", [](Workspace& ws) { return removeMarkedPoints(ws); }},

@@ -328,9 +328,13 @@ bool modelDrawable(const Workspace& ws) {
          std::isfinite(ws.period) && ws.period > 0;
 }
 
+bool residualsShown(const Workspace& ws, const PhaseDiagramView& view) {
+  return view.residuals && modelDrawable(ws);
+}
+
 double phaseChartValue(const Workspace& ws, int i, const PhaseDiagramView& view) {
   const double v = ws.phasedValue[i];
-  if (!view.residuals || !modelDrawable(ws)) return v;
+  if (!residualsShown(ws, view)) return v;
   return v - modelMagnitudeAt(ws.modelCurve, ws.lightCurve.time[i]);
 }
 
@@ -388,6 +392,9 @@ void fillPhaseDiagram(ChartView& chart, const Workspace& ws, const PhaseDiagramV
     }
   fill(chart, all, errors, unmarked, marked);
   fillModelLines(chart, ws, view);
+  chart.yAxis->setLabel(residualsShown(ws, view)  ? QStringLiteral("Residual")
+                        : ordinateInverted(chart) ? QStringLiteral("Magnitudes")
+                                                  : QStringLiteral("Flux"));
   chart.setHomeRange(QCPRange(-0.25, 1.25),
                      n > 0 ? padded(valueRange(chart), 0.03) : QCPRange(0, 1));
 }

@@ -82,6 +82,10 @@ struct PhaseDiagramView {
 // drawn over the phase diagram.
 bool modelDrawable(const Workspace& ws);
 
+// True when the phase chart shows residuals (asked for, and a model to
+// subtract); its value axis is then titled "Residual".
+bool residualsShown(const Workspace& ws, const PhaseDiagramView& view);
+
 // The value the phase chart shows for point i: the phased value, or in the
 // residuals view the phased value minus the model at the point's time.
 double phaseChartValue(const Workspace& ws, int i, const PhaseDiagramView& view);

@@ -4,11 +4,10 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
-#include <QMimeData>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -18,6 +17,7 @@
 #include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
@@ -765,6 +765,7 @@ void MainWindow::openDataFile(const QString& path) {
   });
   if (opened) {
     history_.clear();
+    periodogramShownAt_.clear();
     markSaved();
     addRecentFile(path);
   }
@@ -779,9 +780,33 @@ void MainWindow::openChosenFile(const QString& path) {
 
 void MainWindow::runEdit(const QString& name, const std::function<Outcome()>& operation) {
   if (busy_) return;
+  const std::uint64_t beforeId = history_.stateId();
+  const bool shownBefore = w_.chart3->line->dataCount() > 0;
   history_.begin(ws_);
   run(operation);
-  history_.commit(ws_, name.toStdString());
+  if (history_.commit(ws_, name.toStdString())) {
+    periodogramShownAt_[beforeId] = shownBefore;
+    periodogramShownAt_[history_.stateId()] = w_.chart3->line->dataCount() > 0;
+  }
+  updateUndoActions();
+}
+
+void MainWindow::undoOrRedo(bool undo) {
+  if (busy_ || !(undo ? history_.canUndo() : history_.canRedo())) return;
+  const std::uint64_t fromId = history_.stateId();
+  run([&] {
+    Outcome out = undo ? history_.undo(ws_) : history_.redo(ws_);
+    if (!out.ok) return out;
+    // A periodogram the step's command took off the chart comes back with
+    // undo and goes again with redo; one a later search drew stays.
+    const std::uint64_t toId = history_.stateId();
+    if (periodogramShownAt_.value(toId, false) && w_.chart3->line->dataCount() == 0)
+      out.redraw.periodogram = true;
+    if (!undo && periodogramShownAt_.value(fromId, false) && !periodogramShownAt_.value(toId, true))
+      out.redraw.clearPeriodogram = true;
+    return out;
+  });
+  if (!history_.canUndo() && !history_.canRedo()) periodogramShownAt_.clear();
   updateUndoActions();
 }
 
@@ -936,16 +961,8 @@ void MainWindow::SaveDataAs1Click() {
   }
 }
 
-void MainWindow::Undo1Click() {
-  if (busy_ || !history_.canUndo()) return;
-  run([&] { return history_.undo(ws_); });
-  updateUndoActions();
-}
-void MainWindow::Redo1Click() {
-  if (busy_ || !history_.canRedo()) return;
-  run([&] { return history_.redo(ws_); });
-  updateUndoActions();
-}
+void MainWindow::Undo1Click() { undoOrRedo(true); }
+void MainWindow::Redo1Click() { undoOrRedo(false); }
 
 void MainWindow::ShowModel1Click() {
   settingsStore().setValue(QStringLiteral("showModel"), showModel_->isChecked());
@@ -1054,22 +1071,28 @@ void MainWindow::N2sigmaoutiers1Click() {
   runEdit(QStringLiteral("2-sigma outliers"), [&] { return markSigmaOutliers(ws_, 2); });
 }
 void MainWindow::Movemarkedpointsup1Click() {
-  runEdit(QStringLiteral("Move marked points up"), [&] { return moveMarkedPoints(ws_, MoveDirection::Up); });
+  runEdit(QStringLiteral("Move marked points up"),
+          [&] { return moveMarkedPoints(ws_, MoveDirection::Up); });
 }
 void MainWindow::Movemarkedpointsleft1Click() {
-  runEdit(QStringLiteral("Move marked points left"), [&] { return moveMarkedPoints(ws_, MoveDirection::Left); });
+  runEdit(QStringLiteral("Move marked points left"),
+          [&] { return moveMarkedPoints(ws_, MoveDirection::Left); });
 }
 void MainWindow::Moveleftfaster1Click() {
-  runEdit(QStringLiteral("Move left faster"), [&] { return moveMarkedPoints(ws_, MoveDirection::LeftFaster); });
+  runEdit(QStringLiteral("Move left faster"),
+          [&] { return moveMarkedPoints(ws_, MoveDirection::LeftFaster); });
 }
 void MainWindow::Movemarkedpointsdown1Click() {
-  runEdit(QStringLiteral("Move marked points down"), [&] { return moveMarkedPoints(ws_, MoveDirection::Down); });
+  runEdit(QStringLiteral("Move marked points down"),
+          [&] { return moveMarkedPoints(ws_, MoveDirection::Down); });
 }
 void MainWindow::Movemarkedpointsright1Click() {
-  runEdit(QStringLiteral("Move marked points right"), [&] { return moveMarkedPoints(ws_, MoveDirection::Right); });
+  runEdit(QStringLiteral("Move marked points right"),
+          [&] { return moveMarkedPoints(ws_, MoveDirection::Right); });
 }
 void MainWindow::Moverightfaster1Click() {
-  runEdit(QStringLiteral("Move right faster"), [&] { return moveMarkedPoints(ws_, MoveDirection::RightFaster); });
+  runEdit(QStringLiteral("Move right faster"),
+          [&] { return moveMarkedPoints(ws_, MoveDirection::RightFaster); });
 }
 void MainWindow::Night1Click() {
   runEdit(QStringLiteral("Night"), [&] { return markNight(ws_); });
@@ -1099,7 +1122,8 @@ void MainWindow::AddtoY1Click() {
 }
 
 void MainWindow::Generatewhitenoise1Click() {
-  runEdit(QStringLiteral("Generate white noise"), [&] { return generateWhiteNoise(ws_, nextSeed()); });
+  runEdit(QStringLiteral("Generate white noise"),
+          [&] { return generateWhiteNoise(ws_, nextSeed()); });
 }
 void MainWindow::Randomlypermute1Click() {
   runEdit(QStringLiteral("Randomly permute"), [&] { return randomlyPermute(ws_, nextSeed()); });
@@ -1153,8 +1177,8 @@ void MainWindow::buildHelp() {
   for (QAction* a : actions_)
     if (!a->shortcut().isEmpty() && a->isVisible())
       rows.append({a->text().trimmed(), a->shortcut().toString(QKeySequence::NativeText)});
-  rows.append({QStringLiteral("Mark or unmark a point (top and phase charts)"),
-               QStringLiteral("Click")});
+  rows.append(
+      {QStringLiteral("Mark or unmark a point (top and phase charts)"), QStringLiteral("Click")});
   rows.append({QStringLiteral("Zoom into a rectangle"), QStringLiteral("Drag")});
   rows.append({QStringLiteral("Zoom around the cursor (over an axis: that axis)"),
                QStringLiteral("Wheel; Ctrl+Wheel horizontal, Shift+Wheel vertical")});
@@ -1187,6 +1211,7 @@ void MainWindow::Button2Click() {
     setOrdinateInverted(*c, invert);
     c->replot(QCustomPlot::rpQueuedReplot);
   }
+  if (residualsShown(ws_, phaseView())) w_.chart2->yAxis->setLabel(QStringLiteral("Residual"));
 }
 
 void MainWindow::Chart1ClickSeries(double x, double y) {
@@ -1202,7 +1227,7 @@ void MainWindow::Chart2ClickSeries(double x, double y) {
   // clicked point by what the chart shows, then toggle it by its value.
   double value = y;
   const PhaseDiagramView view = phaseView();
-  if (view.residuals && modelDrawable(ws_)) {
+  if (residualsShown(ws_, view)) {
     const int n = std::min<int>(ws_.lightCurve.pointCount, static_cast<int>(ws_.phase.size()));
     for (int i = 0; i < n; ++i)
       if ((ws_.phase[i] == x || ws_.phase[i] + 1 == x) && phaseChartValue(ws_, i, view) == y) {

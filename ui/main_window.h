@@ -4,6 +4,7 @@
 // Outcome; the window computes nothing itself.
 #pragma once
 
+#include <QHash>
 #include <QMainWindow>
 #include <cstdint>
 #include <functional>
@@ -276,6 +277,10 @@ class MainWindow : public QMainWindow {
   mutable std::uint64_t fingerprintStateId_ = ~std::uint64_t{0};
   mutable std::uint64_t currentFingerprint_ = 0;
   QMenu* recentMenu_ = nullptr;
+  // Whether the periodogram chart was filled in each state of the history
+  // ("Remove marked points" empties it; undo brings it back).
+  QHash<std::uint64_t, bool> periodogramShownAt_;
+  void undoOrRedo(bool undo);
 
   QList<QAction*> actions_;
   QAction *saveData_{}, *savePhased_{}, *savePeriodogram_{}, *analyse_{}, *getStatistics_{},

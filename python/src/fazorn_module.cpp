@@ -305,6 +305,15 @@ struct Curve {
   std::string name;
 };
 
+// The package checks lengths with a friendlier message; this keeps a direct
+// call of the compiled module from reading past an array.
+Curve curveOf(const Array& t, const Array& y, const Array& dy, std::string name) {
+  if (t.ndim() != 1 || y.ndim() != 1 || dy.ndim() != 1 || t.size() != y.size() ||
+      t.size() != dy.size())
+    throw py::value_error("t, y and dy must be 1-D arrays of the same length");
+  return {toVector(t), toVector(y), toVector(dy), std::move(name)};
+}
+
 // analyse(t, y, dy, name, options, threads, periodogram)
 //   -> (status, fields, diagnostics, frequency or None, power or None)
 py::tuple analyseArrays(const Array& t, const Array& y, const Array& dy, const std::string& name,
@@ -313,7 +322,7 @@ py::tuple analyseArrays(const Array& t, const Array& y, const Array& dy, const s
   if (request.savePeriodogram || request.savePhased || request.savePhasedBinned)
     throw py::value_error(
         "save_periodogram, save_phased and save_phased_binned need a file: use analyse_file");
-  Curve c{toVector(t), toVector(y), toVector(dy), name};
+  Curve c = curveOf(t, y, dy, name);
   Analysed a;
   runInterruptibly(runControl(threads), [&](const RunControl& rc) {
     Workspace ws;
@@ -402,8 +411,8 @@ py::list analyseCurves(const py::list& curves, const py::dict& options, int thre
   input.reserve(curves.size());
   for (const auto& item : curves) {
     const auto c = item.cast<py::tuple>();
-    input.push_back({toVector(c[0].cast<Array>()), toVector(c[1].cast<Array>()),
-                     toVector(c[2].cast<Array>()), c[3].cast<std::string>()});
+    input.push_back(curveOf(c[0].cast<Array>(), c[1].cast<Array>(), c[2].cast<Array>(),
+                            c[3].cast<std::string>()));
   }
   std::vector<Analysed> done;
   runInterruptibly(runControl(threads), [&](const RunControl& all) {
@@ -464,7 +473,7 @@ py::dict significance(const Array& t, const Array& y, const Array& dy, const std
   // The search settings through the same keywords as analyse().
   const AnalysisRequest request = requestOf(settings);
 
-  Curve c{toVector(t), toVector(y), toVector(dy), name};
+  Curve c = curveOf(t, y, dy, name);
   SignificanceResult r;
   Outcome out;
   runInterruptibly(runControl(threads), [&](const RunControl& rc) {

@@ -39,6 +39,12 @@ def test_arrays_and_files_equal_command_line_on_a_sample(real_files, cli, option
     expected = cli(files, *cli_options)
     for f in files:
         t, y, dy, notes = fazorn.read(f)
+        if f not in expected:
+            # Refused by the command line (too few points per transit bin):
+            # refused here too.
+            with pytest.raises(ValueError):
+                fazorn.analyse(t, y, dy, name=f, threads=1, **options)
+            continue
         from_arrays = fazorn.analyse(t, y, dy, name=f, threads=1, **options)
         from_file = fazorn.analyse_file(f, **options)
         assert from_arrays.to_dict() == expected[f], f

@@ -78,6 +78,11 @@ def test_the_same_refusals_from_periodogram_and_significance():
         fazorn.significance(T, Y, DY, method="ls", randomize="shuffle", iterations=5)
     with pytest.raises(ValueError, match="iterations must be at least 1"):
         fazorn.significance(T, Y, DY, method="aov", randomize="noise", iterations=0)
+    # The compiled module called directly never reads past an array.
+    with pytest.raises(ValueError, match="same length"):
+        fazorn._fazorn.analyse(T, Y[:3], DY, "", {}, 1, False)
+    with pytest.raises(ValueError, match="same length"):
+        fazorn._fazorn.analyse_curves([(T, Y, DY[:-1], "x")], {}, 1)
 
 
 def test_files_that_cannot_be_read(tmp_path):

@@ -113,6 +113,10 @@ class WindowFilesTest : public QObject {
     w.LoadData1Click();
     Workspace& ws = w.workspace();
     const auto& ui = w.widgets();
+    w.Button3Click();  // Lomb-Scargle: a periodogram on the chart
+    QVERIFY(ui.chart3->line->dataCount() > 0);
+    QApplication::setActiveWindow(&w);  // the search's progress dialog took it
+    QVERIFY(QTest::qWaitForWindowActive(&w));
     ui.period->setText(QStringLiteral("0.37"));
     ui.t0->setText(QStringLiteral("0"));
     w.BitBtn2Click();
@@ -129,6 +133,7 @@ class WindowFilesTest : public QObject {
     const Workspace marked = ws;
     w.Remove1Click();
     QCOMPARE(ws.lightCurve.pointCount, opened.lightCurve.pointCount - 1);
+    QCOMPARE(ui.chart3->line->dataCount(), 0);  // it no longer belongs to the data
     QCOMPARE(undo->text(), QStringLiteral("Undo Remove marked points"));
     QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + file + QStringLiteral("*"));
     addToY(w, "0.5");
@@ -138,6 +143,7 @@ class WindowFilesTest : public QObject {
     QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
     QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
     QVERIFY(sameObservations(ws, marked));
+    QVERIFY(ui.chart3->line->dataCount() > 0);  // and is back with its data
     QCOMPARE(ui.chart1->marked->dataCount(), 1);
     QCOMPARE(ui.chart1->unmarked->dataCount(), ws.lightCurve.pointCount - 1);
     QCOMPARE(ui.dataPoints->text(), QString::number(opened.lightCurve.pointCount));
@@ -153,6 +159,9 @@ class WindowFilesTest : public QObject {
     QCOMPARE(redo->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
     QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     QVERIFY(sameObservations(ws, marked));
+    w.Redo1Click();
+    QCOMPARE(ws.lightCurve.pointCount, opened.lightCurve.pointCount - 1);
+    QCOMPARE(ui.chart3->line->dataCount(), 0);
     QCOMPARE(w.commandAction(QStringLiteral("2-sigma outliers"))->shortcut(),
              QKeySequence(Qt::CTRL | Qt::Key_Y));
     QVERIFY(rec.messages.isEmpty());
@@ -253,8 +262,7 @@ class WindowFilesTest : public QObject {
     // Text that is not a file is refused at the door.
     QMimeData text;
     text.setText(QStringLiteral("not a file"));
-    QDragEnterEvent refused(QPoint(50, 50), Qt::CopyAction, &text, Qt::LeftButton,
-                            Qt::NoModifier);
+    QDragEnterEvent refused(QPoint(50, 50), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
     refused.setAccepted(false);
     QApplication::sendEvent(&w, &refused);
     QVERIFY(!refused.isAccepted());
@@ -301,6 +309,7 @@ class WindowFilesTest : public QObject {
     // Residuals: the points scatter about 0 with much less than the
     // amplitude's spread.
     w->commandAction(QStringLiteral("Residuals in phase diagram"))->trigger();
+    QCOMPARE(ui.chart2->yAxis->label(), QStringLiteral("Residual"));
     double sum = 0, squares = 0;
     int n = 0;
     for (auto it = ui.chart2->unmarked->data()->begin(); it != ui.chart2->unmarked->data()->end();
@@ -316,6 +325,7 @@ class WindowFilesTest : public QObject {
     w->Chart2ClickSeries(first->key, first->value);
     QCOMPARE(ui.chart2->marked->dataCount(), 2);
     w->commandAction(QStringLiteral("Residuals in phase diagram"))->trigger();
+    QCOMPARE(ui.chart2->yAxis->label(), QStringLiteral("Flux"));
 
     // Off, remembered in the settings; a new period hides the old model.
     w->commandAction(QStringLiteral("Model over phase diagram"))->trigger();
@@ -388,8 +398,8 @@ class WindowFilesTest : public QObject {
       if (!a->shortcut().isEmpty() && a->isVisible())
         QVERIFY2(help.contains(a->shortcut().toString(QKeySequence::NativeText)),
                  qPrintable(a->text()));
-    for (const char* part : {"Quick start", "Open", "Search", "Read the result",
-                             "Refine by hand", "Edit", "Save", "AoVtr", "Lomb-Scargle"})
+    for (const char* part : {"Quick start", "Open", "Search", "Read the result", "Refine by hand",
+                             "Edit", "Save", "AoVtr", "Lomb-Scargle"})
       QVERIFY2(help.contains(QString::fromLatin1(part)), part);
     QString about;
     for (QLabel* l : w.aboutBox()->findChildren<QLabel*>()) about += l->text();

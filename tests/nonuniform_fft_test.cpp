@@ -1,0 +1,76 @@
+#include "search/nonuniform_fft.h"
+
+#include <random>
+
+#include "support/test_support.h"
+
+namespace fazorn {
+namespace {
+
+using Complex = std::complex<double>;
+
+// The sums computed one by one.
+std::vector<Complex> directSums(const std::vector<double>& x, const std::vector<Complex>& c,
+                                std::size_t modes) {
+  std::vector<Complex> out(modes);
+  for (std::size_t k = 0; k < modes; ++k) {
+    Complex s = 0.0;
+    for (std::size_t j = 0; j < x.size(); ++j) {
+      // k x reduced in long double, so the reference itself keeps its digits
+      // for large angles.
+      const long double a = static_cast<long double>(k) * static_cast<long double>(x[j]);
+      const long double r = std::fmod(a, 2.0L * 3.141592653589793238462643383279502884L);
+      s += c[j] * Complex(static_cast<double>(std::cos(r)), static_cast<double>(std::sin(r)));
+    }
+    out[k] = s;
+  }
+  return out;
+}
+
+TEST(NonuniformFft, SumsAgreeWithDirectSumsWithinTheRequestedTolerance) {
+  std::mt19937_64 rng(12);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  for (double tolerance : {1e-6, 1e-10, 1e-14}) {
+    for (std::size_t modes : {1u, 2u, 7u, 300u, 2049u}) {
+      for (double spread : {6.0, 3e3}) {  // angles within a turn, and many turns
+        const std::size_t n = 257;
+        std::vector<double> x(n);
+        std::vector<Complex> c(n);
+        double total = 0.0;
+        for (std::size_t j = 0; j < n; ++j) {
+          x[j] = spread * (u(rng) + 1.0);
+          c[j] = Complex(u(rng), u(rng));
+          total += std::abs(c[j]);
+        }
+        const auto expected = directSums(x, c, modes);
+        std::vector<Complex> got(modes);
+        nonuniformSums(x, c, tolerance, got);
+        double worst = 0.0;
+        for (std::size_t k = 0; k < modes; ++k) worst = std::max(worst, std::abs(got[k] - expected[k]));
+        // Large angles lose k x / 2^53 to the rounding of x itself, as any
+        // route does; the kernel's own error is the tolerance.
+        const double inputRounding = 4e-16 * spread * 2.0 * static_cast<double>(modes);
+        EXPECT_LE(worst, (tolerance + inputRounding) * total)
+            << "tolerance " << tolerance << ", " << modes << " modes, angles up to " << 2 * spread;
+      }
+    }
+  }
+}
+
+TEST(NonuniformFft, KernelWidensAsTheToleranceTightens) {
+  int previous = 0;
+  for (double tolerance : {1e-2, 1e-4, 1e-8, 1e-12, 1e-15}) {
+    const int w = nufftHalfWidth(tolerance);
+    EXPECT_GT(w, previous) << tolerance;
+    previous = w;
+  }
+  EXPECT_LE(nufftHalfWidth(0.0), 24);
+  EXPECT_GE(nufftHalfWidth(1.0), 2);
+  // No points: every sum is 0.
+  std::vector<Complex> out(5, Complex(1.0));
+  nonuniformSums({}, {}, 1e-12, out);
+  for (const Complex& v : out) EXPECT_EQ(v, Complex(0.0));
+}
+
+}  // namespace
+}  // namespace fazorn

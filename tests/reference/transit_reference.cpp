@@ -1,0 +1,67 @@
+#include "reference/transit_reference.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace fazorn::reference {
+
+TransitReferenceResult transitPeriodogram(std::span<const double> time,
+                                          std::span<const double> value,
+                                          std::span<const double> weight, double minFrequency,
+                                          double step, int count, int binFactor, int binSets) {
+  TransitReferenceResult r;
+  const std::size_t n = time.size();
+  const double tmin = *std::min_element(time.begin(), time.end());
+  double weightSum = 0.0, weighted = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    weightSum += weight[i];
+    weighted += weight[i] * value[i];
+  }
+  const double mean = weighted / weightSum;
+  double d = 0.0;
+  for (std::size_t i = 0; i < n; ++i) d += weight[i] * (value[i] - mean) * (value[i] - mean);
+  const int sets = std::max(1, binSets);
+  const std::size_t groups = static_cast<std::size_t>(10 * std::max(1, binFactor) * sets);
+
+  double best = 0.0;
+  for (int k = 0; k < count; ++k) {
+    const double f = static_cast<double>(k) * step + minFrequency;
+    std::vector<double> phase(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const double u = f * (time[i] - tmin);
+      phase[i] = u - std::floor(u);
+    }
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return phase[a] < phase[b]; });
+    std::vector<double> groupWeight(groups, 0.0), groupSum(groups, 0.0);
+    for (std::size_t g = 0; g < groups; ++g) {
+      for (std::size_t q = g * n / groups; q < (g + 1) * n / groups; ++q) {
+        groupWeight[g] += weight[order[q]];
+        groupSum[g] += weight[order[q]] * (value[order[q]] - mean);
+      }
+    }
+    double power = 0.0;
+    for (std::size_t g = 0; g < groups; ++g) {
+      double win = 0.0, sumIn = 0.0;
+      for (std::size_t b = 0; b < static_cast<std::size_t>(sets); ++b) {
+        win += groupWeight[(g + b) % groups];
+        sumIn += groupSum[(g + b) % groups];
+      }
+      const double wout = weightSum - win;
+      if (win > 0 && wout > 0) power = std::max(power, weightSum * sumIn * sumIn / (win * wout) / d);
+    }
+    power = std::min(1.0, power);
+    if (power > best) {
+      best = power;
+      r.bestIndex = k;
+    }
+    r.frequency.push_back(f);
+    r.power.push_back(power);
+  }
+  return r;
+}
+
+}  // namespace fazorn::reference

@@ -1,0 +1,24 @@
+// The plain AoVtr periodogram: at every trial frequency the points are
+// ordered by phase with std::stable_sort, cut into groups of equal
+// occupancy, and every box of `binSets` consecutive groups (wrapping around
+// phase 0) is summed directly. No cells, no prefix sums, no threads: the
+// engine must agree with it.
+#pragma once
+
+#include <span>
+#include <vector>
+
+namespace fazorn::reference {
+
+struct TransitReferenceResult {
+  std::vector<double> frequency, power;
+  int bestIndex = -1;  // first strict maximum above 0; -1 without one
+};
+
+// Frequencies i * step + minFrequency, i = 0 .. count - 1 (cycles per day).
+TransitReferenceResult transitPeriodogram(std::span<const double> time,
+                                          std::span<const double> value,
+                                          std::span<const double> weight, double minFrequency,
+                                          double step, int count, int binFactor, int binSets);
+
+}  // namespace fazorn::reference
