@@ -88,11 +88,22 @@ SearchEngine engineOf(SearchMethod method) {
   }
 }
 
+// The command's own search (on the requested route) when none of the
+// options beyond it is set; otherwise the search that follows the data.
 Outcome runMethod(const AnalysisRequest& request, Workspace& ws, const RunControl& rc,
                   SearchReport& report) {
   if (request.method == SearchMethod::None) return analyseAtPeriod(ws, request.givenPeriod);
+  const SearchEngine engine = engineOf(request.method);
+  if (!request.autoResolution && !request.refine && !request.resolveAlias) {
+    const Outcome out = engine == SearchEngine::Aov ? analyseAovOnRoute(ws, rc, request.route)
+                        : engine == SearchEngine::AovTransit
+                            ? analyseAovTransit(ws, rc)
+                            : analyseLombScargleOnRoute(ws, rc, request.route);
+    if (out.ok) report = reportForStoredSearch(ws, engine);
+    return out;
+  }
   ExtendedSearchOptions o;
-  o.engine = engineOf(request.method);
+  o.engine = engine;
   o.autoResolution = request.autoResolution;
   o.oversampling = request.oversampling;
   o.autoMinPeriod = request.autoResolution && !request.minPeriodGiven;
@@ -253,6 +264,8 @@ AnalysisResult analyseWorkspace(Workspace& ws, const std::string& name,
   r.add("file", name).add("points", ws.lightCurve.pointCount);
   addSearchKeys(r, ws, request.method);
   addReportKeys(r, searchReport, request.method);
+  if (request.route != SearchRoute::Exact)
+    r.add("route", request.route == SearchRoute::Fast ? "fast" : "auto");
   addModelKeys(r, ws);
   if (!periodogramFile.empty()) r.add("periodogram_file", periodogramFile);
   if (!phasedFile.empty()) r.add("phased_file", phasedFile);
@@ -269,16 +282,14 @@ AnalysisResult analyseWorkspace(Workspace& ws, const std::string& name,
 AnalysisResult analyseObservationFile(const std::string& path, const AnalysisRequest& request,
                                       const RunControl& rc) {
   Workspace ws;
-  const Outcome loaded = loadObservations(ws, path);
+  const Outcome loaded = loadObservations(ws, path, request.import);
   if (!loaded.ok) {
     AnalysisResult result;
     appendOutcome(result, loaded);
     result.failed = true;
     return result;
   }
-  std::vector<std::string> readingNotes;
-  // The first note is the point count; the others say where reading stopped.
-  for (std::size_t i = 1; i < loaded.notes.size(); ++i) readingNotes.push_back(loaded.notes[i]);
+  const std::vector<std::string> readingNotes = loadNotesWorthShowing(loaded);
   AnalysisResult result = analyseWorkspace(ws, path, request, rc);
   result.diagnostics.insert(result.diagnostics.begin(), readingNotes.begin(), readingNotes.end());
   return result;

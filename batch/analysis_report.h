@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "core/run_control.h"
+#include "core/table_import.h"
 #include "core/workspace.h"
+#include "search/search_result.h"
 
 namespace fazorn {
 
@@ -65,6 +67,9 @@ struct AnalysisRequest {
   SearchMethod method = SearchMethod::Aov;
   SearchSettings settings;   // the window's first-start values
   double givenPeriod = 0.0;  // days, with SearchMethod::None
+  // How AoV and Lomb-Scargle compute (AoVtr is always exact); a request
+  // other than Exact adds the key "route" to the report.
+  SearchRoute route = SearchRoute::Exact;
   bool savePeriodogram = false;
   bool savePhased = false;
   bool savePhasedBinned = false;
@@ -75,6 +80,7 @@ struct AnalysisRequest {
   bool maxPeriodGiven = false;
   bool refine = false;        // refined period and its 1-sigma error
   bool resolveAlias = false;  // P, 2P or P/2 from the light curve
+  ImportOptions import;  // how a table or FITS file is read (--columns, --band)
 };
 
 struct AnalysisResult {

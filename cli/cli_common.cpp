@@ -62,6 +62,56 @@ void printOutcomeToStderr(const std::string& file, const Outcome& outcome) {
   for (const auto& note : outcome.notes) std::fprintf(stderr, "%s%s\n", prefix.c_str(), note.c_str());
 }
 
+std::string loadNotesText(const std::string& file, const Outcome& loaded) {
+  std::string text;
+  for (const auto& note : loadNotesWorthShowing(loaded)) text += file + ": " + note + "\n";
+  return text;
+}
+
+void printLoadNotes(const std::string& file, const Outcome& loaded) {
+  std::fputs(loadNotesText(file, loaded).c_str(), stderr);
+}
+
+const char* const kImportOptionsHelp =
+    "Reading files (every command): plain files of three numbers per line are\n"
+    "read as they are; text tables (comment lines, a header line of column\n"
+    "names, comma, semicolon, tab or blank separated; survey exports) and FITS\n"
+    "tables (TESS, Kepler, K2 light curves and others) are read by their\n"
+    "columns, with rows flagged bad, limits and missing values left out and\n"
+    "counted on stderr. A file without any observation is an error.\n"
+    "  --columns TIME,VALUE[,ERROR]   the columns to read, by name or 1-based\n"
+    "               number (without ERROR every error is 1)\n"
+    "  --band NAME  the photometric band to read (default: the band with the\n"
+    "               most observations)\n";
+
+std::optional<int> takeImportOption(const char* command, const std::vector<std::string>& args,
+                                    std::size_t& i, ImportOptions& options) {
+  const std::string& a = args[i];
+  if (a != "--columns" && a != "--band") return std::nullopt;
+  if (i + 1 >= args.size()) return usageError(std::string(command) + ": " + a + " needs a value");
+  const std::string& v = args[++i];
+  if (a == "--band") {
+    if (v.empty()) return usageError(std::string(command) + ": --band needs a band name");
+    options.band = v;
+    return kExitOk;
+  }
+  std::vector<std::string> columns;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = v.find(',', start);
+    columns.push_back(v.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  for (const auto& c : columns)
+    if (c.empty() || c == "0")
+      return usageError(std::string(command) + ": --columns needs TIME,VALUE[,ERROR] (names or numbers from 1), not '" + v + "'");
+  if (columns.size() < 2 || columns.size() > 3)
+    return usageError(std::string(command) + ": --columns needs two or three columns, not '" + v + "'");
+  options.columns = std::move(columns);
+  return kExitOk;
+}
+
 std::string jsonString(std::string_view text) {
   std::string out = "\"";
   for (unsigned char c : text) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/outcome.h"
+#include "core/table_import.h"
 #include "core/workspace.h"
 #include "search/search_settings.h"
 
@@ -36,6 +37,20 @@ std::optional<long> parseInteger(std::string_view text);
 
 // Prints an Outcome's message and notes to stderr, prefixed by the file.
 void printOutcomeToStderr(const std::string& file, const Outcome& outcome);
+
+// The notes of a successful load worth a line on stderr: all but the first
+// (the point count), each prefixed by the file and ending in a newline.
+std::string loadNotesText(const std::string& file, const Outcome& loaded);
+void printLoadNotes(const std::string& file, const Outcome& loaded);
+
+// The options that say how files are read, shared by every command:
+//   --columns TIME,VALUE[,ERROR]  columns by name or 1-based number
+//   --band NAME                   the photometric band to read
+// When args[i] is one of them, consumes it and its value and returns
+// kExitOk, or the usage error's status; otherwise returns nothing.
+std::optional<int> takeImportOption(const char* command, const std::vector<std::string>& args,
+                                    std::size_t& i, ImportOptions& options);
+extern const char* const kImportOptionsHelp;
 
 // A minimal JSON object writer: keys in insertion order, numbers written so
 // that they read back exactly, non-finite numbers as null.

@@ -7,6 +7,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,7 +23,9 @@ const char* const kAnalyseHelp =
     "  analyse [--method aov|aovtr|ls] [--min-period P] [--max-period P]\n"
     "          [--harmonics H] [--resolution R|auto] [--oversampling K] [--refine]\n"
     "          [--resolve-alias] [--auto] [--period P] [--threads N] [--json]\n"
+    "          [--route exact|fast|auto]\n"
     "          [--save-periodogram] [--save-phased] [--save-phased-binned] FILE...\n"
+    "          (also --columns TIME,VALUE[,ERROR] and --band NAME, as for every command)\n"
     "      Searches each file for its period with the window's command: the\n"
     "      multiharmonic AoV (default), the transit search AoVtr or\n"
     "      Lomb-Scargle. Defaults: periods 0.2 to 500 d, 2 harmonics,\n"
@@ -40,6 +44,10 @@ const char* const kAnalyseHelp =
     "      --resolve-alias   decide between P, 2P and P/2 from the light curve\n"
     "               (eclipsing binaries at their orbital period); key alias\n"
     "      --auto   --resolution auto --refine --resolve-alias\n"
+    "      --route R   exact (default: the window's numbers), fast (AoV and\n"
+    "               Lomb-Scargle from Fourier transforms of the whole grid:\n"
+    "               powers within 1e-8, the peak recomputed exactly) or auto\n"
+    "               (fast where cheaper); JSON then has the key route\n"
     "      --period P   no search: fit and classify at the period P (days), as\n"
     "               \"Get statistics\" does; method is then \"none\"\n"
     "      --save-periodogram, --save-phased   write FILE-period and FILE-phased\n"
@@ -105,8 +113,21 @@ std::string reportJson(const AnalysisReport& report) {
 
 FileReport analyseFile(const std::string& file, const AnalyseOptions& options,
                        const RunControl& rc) {
-  const AnalysisResult result = analyseObservationFile(file, options.request, rc);
   FileReport report;
+  AnalysisResult result;
+  // The files run on worker threads: running out of memory fails this file
+  // (exit status 1) instead of ending the program.
+  try {
+    result = analyseObservationFile(file, options.request, rc);
+  } catch (const std::bad_alloc&) {
+    report.err = file + ": not enough memory for the analysis\n";
+    report.failed = true;
+    return report;
+  } catch (const std::length_error&) {
+    report.err = file + ": not enough memory for the analysis\n";
+    report.failed = true;
+    return report;
+  }
   report.failed = result.failed;
   for (const auto& line : result.diagnostics) report.err += file + ": " + line + "\n";
   if (result.report.fields().empty()) return report;
@@ -152,11 +173,23 @@ int runAnalyse(const Args& args) {
       if (!x || !(*x > 0.0))
         return usageError("analyse: --oversampling needs a positive number, not '" + v + "'");
       options.request.oversampling = *x;
+    } else if (auto status = takeImportOption("analyse", args, i, options.request.import)) {
+      if (*status != kExitOk) return *status;
     } else if (a == "--method" || a == "--min-period" || a == "--max-period" ||
-               a == "--harmonics" || a == "--resolution" || a == "--threads" || a == "--period") {
+               a == "--harmonics" || a == "--resolution" || a == "--threads" || a == "--period" ||
+               a == "--route") {
       if (i + 1 >= args.size()) return usageError("analyse: " + a + " needs a value");
       const std::string& v = args[++i];
-      if (a == "--method") {
+      if (a == "--route") {
+        if (v == "exact")
+          options.request.route = SearchRoute::Exact;
+        else if (v == "fast")
+          options.request.route = SearchRoute::Fast;
+        else if (v == "auto")
+          options.request.route = SearchRoute::Auto;
+        else
+          return usageError("analyse: --route must be exact, fast or auto");
+      } else if (a == "--method") {
         if (v == "aov")
           options.request.method = SearchMethod::Aov;
         else if (v == "aovtr")

@@ -16,6 +16,7 @@ namespace fazorn::cli {
 
 const char* const kBinHelp =
     "  bin --points N|--day|--minutes K FILE...\n"
+    "      (also --columns TIME,VALUE[,ERROR] and --band NAME, as for every command)\n"
     "      Averages each file into bins and writes them beside it; prints the\n"
     "      path of each file written.\n"
     "      --points N    N consecutive points per bin (plain means), the last\n"
@@ -28,6 +29,7 @@ const char* const kBinHelp =
 
 const char* const kConvertHelp =
     "  convert --to-mag|--to-flux FILE...\n"
+    "      (also --columns TIME,VALUE[,ERROR] and --band NAME, as for every command)\n"
     "      Converts the values of each file and writes them beside it; prints\n"
     "      the path of each file written.\n"
     "      --to-mag      flux to magnitudes, -2.5 log10(flux); \"-mag\" file.\n"
@@ -42,20 +44,18 @@ using Operation = std::function<Outcome(Workspace&)>;
 // Loads each file, runs the operation, prints the path written or the
 // failure. A failure of one file does not stop the others.
 int runOnFiles(const char* command, const std::vector<std::string>& files,
-               const Operation& operation) {
+               const ImportOptions& import, const Operation& operation) {
   if (files.empty()) return usageError(std::string(command) + ": no FILE given");
   int status = kExitOk;
   for (const auto& file : files) {
     Workspace ws;
-    Outcome loaded = loadObservations(ws, file);
+    Outcome loaded = loadObservations(ws, file, import);
     if (!loaded.ok) {
       printOutcomeToStderr(file, loaded);
       status = kExitFileError;
       continue;
     }
-    // Only the notes beyond the point count are worth a line on stderr.
-    for (std::size_t i = 1; i < loaded.notes.size(); ++i)
-      std::fprintf(stderr, "%s: %s\n", file.c_str(), loaded.notes[i].c_str());
+    printLoadNotes(file, loaded);
     const Outcome out = operation(ws);
     if (!out.ok) {
       printOutcomeToStderr(file, out);
@@ -84,6 +84,7 @@ int runBin(const Args& args) {
   enum class Mode { None, Points, Day, Minutes } mode = Mode::None;
   int count = 0;
   std::vector<std::string> files;
+  ImportOptions import;
   bool optionsEnded = false;
   const auto setMode = [&](Mode m) {
     if (mode != Mode::None) return false;
@@ -107,17 +108,19 @@ int runBin(const Args& args) {
     } else if (a == "--day") {
       if (!setMode(Mode::Day))
         return usageError("bin: give exactly one of --points, --day, --minutes");
+    } else if (auto status = takeImportOption("bin", args, k, import)) {
+      if (*status != kExitOk) return *status;
     } else {
       return usageError("bin: unknown option '" + a + "'");
     }
   }
   switch (mode) {
     case Mode::Points:
-      return runOnFiles("bin", files, [count](Workspace& ws) { return binByPoints(ws, count); });
+      return runOnFiles("bin", files, import, [count](Workspace& ws) { return binByPoints(ws, count); });
     case Mode::Day:
-      return runOnFiles("bin", files, [](Workspace& ws) { return binByDay(ws); });
+      return runOnFiles("bin", files, import, [](Workspace& ws) { return binByDay(ws); });
     case Mode::Minutes:
-      return runOnFiles("bin", files, [count](Workspace& ws) { return binByMinutes(ws, count); });
+      return runOnFiles("bin", files, import, [count](Workspace& ws) { return binByMinutes(ws, count); });
     case Mode::None:
       break;
   }
@@ -126,9 +129,11 @@ int runBin(const Args& args) {
 
 int runConvert(const Args& args) {
   Operation operation;
+  ImportOptions import;
   std::vector<std::string> files;
   bool optionsEnded = false;
-  for (const auto& a : args) {
+  for (std::size_t k = 0; k < args.size(); ++k) {
+    const std::string& a = args[k];
     if (optionsEnded || a.size() < 2 || a[0] != '-') {
       files.push_back(a);
     } else if (a == "--") {
@@ -139,12 +144,14 @@ int runConvert(const Args& args) {
         operation = [](Workspace& ws) { return fluxToMag(ws); };
       else
         operation = [](Workspace& ws) { return magToFlux(ws); };
+    } else if (auto status = takeImportOption("convert", args, k, import)) {
+      if (*status != kExitOk) return *status;
     } else {
       return usageError("convert: unknown option '" + a + "'");
     }
   }
   if (!operation) return usageError("convert: give one of --to-mag, --to-flux");
-  return runOnFiles("convert", files, operation);
+  return runOnFiles("convert", files, import, operation);
 }
 
 }  // namespace fazorn::cli

@@ -12,21 +12,43 @@ namespace fazorn::cli {
 
 const char* const kInfoHelp =
     "  info [--json] FILE...\n"
+    "      (also --columns TIME,VALUE[,ERROR] and --band NAME, as for every command)\n"
     "      Point count, time span, mean value, rms, gamma (one minute over the\n"
-    "      median sampling interval), min/max time and value of each file.\n"
+    "      median sampling interval), min/max time and value of each file, and\n"
+    "      how a table or FITS file was read. A file without any observation\n"
+    "      is still described, and the exit status is 1.\n"
     "      --json   one JSON object per file and line, with the keys file,\n"
     "               points, time_span, mean_value, rms, gamma, min_time,\n"
-    "               max_time, min_value, max_value (null where undefined)\n";
+    "               max_time, min_value, max_value (null where undefined),\n"
+    "               reader (plain, table or fits) and read_as (what a table\n"
+    "               reader read; empty for plain files)\n";
+
+namespace {
+
+const char* readerName(FileKind kind) {
+  switch (kind) {
+    case FileKind::TextTable: return "table";
+    case FileKind::Fits: return "fits";
+    case FileKind::Plain: break;
+  }
+  return "plain";
+}
+
+}  // namespace
 
 int runInfo(const Args& args) {
   bool json = false;
+  ImportOptions import;
   std::vector<std::string> files;
   bool optionsEnded = false;
-  for (const auto& a : args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
     if (!optionsEnded && a == "--") {
       optionsEnded = true;
     } else if (!optionsEnded && a == "--json") {
       json = true;
+    } else if (auto status = optionsEnded ? std::nullopt : takeImportOption("info", args, i, import)) {
+      if (*status != kExitOk) return *status;
     } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
       return usageError("info: unknown option '" + a + "'");
     } else {
@@ -38,15 +60,16 @@ int runInfo(const Args& args) {
   int status = kExitOk;
   for (const auto& file : files) {
     Workspace ws;
-    Outcome out = loadObservations(ws, file);
+    LoadDetails details;
+    Outcome out = loadObservations(ws, file, import, &details);
     if (!out.ok) {
+      // Whatever could be opened is still described below.
       printOutcomeToStderr(file, out);
       status = kExitFileError;
-      continue;
+      if (!details.opened) continue;
+    } else {
+      printLoadNotes(file, out);
     }
-    // Only the notes beyond the point count are worth a line on stderr.
-    for (std::size_t i = 1; i < out.notes.size(); ++i)
-      std::fprintf(stderr, "%s: %s\n", file.c_str(), out.notes[i].c_str());
     const auto& s = ws.stats;
     const int n = ws.lightCurve.pointCount;
     if (json) {
@@ -64,9 +87,11 @@ int runInfo(const Args& args) {
       } else {
         o.addNull("min_time").addNull("max_time").addNull("min_value").addNull("max_value");
       }
+      o.add("reader", readerName(details.reader)).add("read_as", details.summary);
       std::printf("%s\n", o.str().c_str());
     } else {
       std::printf("%s\n", file.c_str());
+      if (!details.summary.empty()) std::printf("  Read as:     %s\n", details.summary.c_str());
       std::printf("  Data points: %d\n", n);
       std::printf("  Time span:   %s\n", ws.panel.timeSpan.c_str());
       std::printf("  Mean value:  %s\n", ws.panel.meanMag.c_str());

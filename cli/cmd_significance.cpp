@@ -14,7 +14,8 @@ namespace fazorn::cli {
 const char* const kSignificanceHelp =
     "  significance --method aov|ls --randomize permute|noise [--iterations N]\n"
     "               [--seed S] [--min-period P] [--max-period P] [--harmonics H]\n"
-    "               [--resolution R] [--threads N] [--output PATH] [--json] FILE\n"
+    "               [--resolution R] [--threads N] [--output PATH] [--json]\n"
+    "               [--columns TIME,VALUE[,ERROR]] [--band NAME] FILE\n"
     "      Repeats the search on N randomised copies of the light curve (default\n"
     "      100000, at most 10000000; the values permuted together with their\n"
     "      errors over the fixed times, or replaced by white noise of the same\n"
@@ -42,6 +43,7 @@ int runSignificance(const Args& args) {
   RunControl rc;
   rc.threads = 0;
   bool json = false, haveMethod = false, haveRandomize = false;
+  ImportOptions import;
   std::string file;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -50,6 +52,8 @@ int runSignificance(const Args& args) {
     };
     if (a == "--json") {
       json = true;
+    } else if (auto status = takeImportOption("significance", args, i, import)) {
+      if (*status != kExitOk) return *status;
     } else if (a == "--method" || a == "--randomize" || a == "--iterations" || a == "--seed" ||
                a == "--min-period" || a == "--max-period" || a == "--harmonics" ||
                a == "--resolution" || a == "--threads" || a == "--output") {
@@ -106,11 +110,12 @@ int runSignificance(const Args& args) {
     return kExitUsage;
 
   Workspace ws;
-  Outcome loaded = loadObservations(ws, file);
+  Outcome loaded = loadObservations(ws, file, import);
   if (!loaded.ok) {
     printOutcomeToStderr(file, loaded);
     return kExitFileError;
   }
+  printLoadNotes(file, loaded);
   ws.settings = settings;
   if (ws.settings.harmonics < 1) ws.settings.harmonics = 1;
   const auto start = std::chrono::steady_clock::now();

@@ -3,6 +3,8 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "cli/cli_common.h"
@@ -16,15 +18,21 @@ void printHelp() {
       "Usage: fazorn-cli COMMAND [OPTIONS] FILE...\n"
       "\n"
       "Period analysis of light curves: plain-text files of observations,\n"
-      "three numbers per observation (time in days, value, error).\n"
+      "three numbers per observation (time in days, value, error), text tables\n"
+      "and FITS light curves.\n"
       "\n"
       "Exit status: 0 success, 1 a file could not be read or processed,\n"
       "2 usage error; messages go to stderr.\n"
       "\n"
-      "Commands:\n%s\n%s\n%s\n%s\n%s\n"
+      "Commands:\n%s\n%s\n%s\n%s\n%s\n%s\n"
       "  --help, -h    this text\n"
       "  --version     the program's version\n",
-      kInfoHelp, kAnalyseHelp, kBinHelp, kConvertHelp, kSignificanceHelp);
+      kInfoHelp, kAnalyseHelp, kBinHelp, kConvertHelp, kSignificanceHelp, kImportOptionsHelp);
+}
+
+int notEnoughMemoryExit(const std::string& command) {
+  std::fprintf(stderr, "fazorn-cli: not enough memory for %s\n", command.c_str());
+  return fazorn::cli::kExitFileError;
 }
 
 }  // namespace
@@ -47,10 +55,18 @@ int main(int argc, char** argv) {
     std::printf("fazorn-cli 0.1.0\n");
     return kExitOk;
   }
-  if (command == "info") return runInfo(args);
-  if (command == "analyse" || command == "analyze") return runAnalyse(args);
-  if (command == "bin") return runBin(args);
-  if (command == "convert") return runConvert(args);
-  if (command == "significance") return runSignificance(args);
+  // Running out of memory is reported like a file that cannot be
+  // processed, never as an abort.
+  try {
+    if (command == "info") return runInfo(args);
+    if (command == "analyse" || command == "analyze") return runAnalyse(args);
+    if (command == "bin") return runBin(args);
+    if (command == "convert") return runConvert(args);
+    if (command == "significance") return runSignificance(args);
+  } catch (const std::bad_alloc&) {
+    return notEnoughMemoryExit(command);
+  } catch (const std::length_error&) {
+    return notEnoughMemoryExit(command);
+  }
   return usageError("unknown command '" + command + "'");
 }

@@ -124,7 +124,9 @@ std::uint64_t savedContentFingerprint(const LightCurve& lc) {
 }
 
 Outcome saveDataKeepingOriginal(Workspace& ws) {
-  if (ws.dataLoaded != 1) return saveData(ws);
+  // A table or FITS file is never written over ("-data" beside it): no
+  // backup needed.
+  if (ws.dataLoaded != 1 || !ws.files.dataFileRewritable) return saveData(ws);
   const OriginalBackup backup = keepOriginal(ws.files.dataPath);
   if (!backup.ok) {
     Outcome out;
@@ -144,6 +146,7 @@ Outcome saveDataAs(Workspace& ws, const std::string& path) {
   const FileNameParts old = ws.files;
   splitDataPath(path, ws.files);
   ws.files.outputPath = old.outputPath;
+  ws.files.dataFileRewritable = true;  // the user named it: plain numbers go there
   Outcome out = saveData(ws);
   if (!out.ok) {
     ws.files = old;

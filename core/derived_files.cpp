@@ -13,7 +13,11 @@ Outcome saveData(Workspace& ws) {
   Outcome out;
   if (ws.dataLoaded != 1) return out;
   const LightCurve& lc = ws.lightCurve;
-  const std::string failure = writeWholeFile(ws.files.dataPath, [&](TextFileWriter& file) {
+  // A table or FITS file is kept: the light curve goes to a "-data" file
+  // beside it.
+  const std::string target =
+      ws.files.dataFileRewritable ? ws.files.dataPath : derivedFilePath(ws.files, suffix::data);
+  const std::string failure = writeWholeFile(target, [&](TextFileWriter& file) {
     for (int i = 0; i < lc.pointCount; ++i)
       if (lc.mark[i] != -1)
         file.print("%14.7f\t%14.8f\t%14.8f\n", lc.time[i], lc.value[i], lc.error[i]);
@@ -22,6 +26,11 @@ Outcome saveData(Workspace& ws) {
     out.ok = false;
     out.message = ioErrorBox();
     out.addNote(failure);
+    return out;
+  }
+  if (!ws.files.dataFileRewritable) {
+    ws.files.outputPath = target;
+    out.addNote("Saved to " + target + "; the original file is kept.");
   }
   return out;
 }

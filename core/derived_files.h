@@ -47,6 +47,9 @@ Outcome writeDerivedFile(Workspace& ws, const std::string& suffix, const WriteMe
 // original only when complete; a failure is reported with
 // "I/O Error! Unable to open file." and the reason as a note, and leaves the
 // original as it was.
+// When the data file is not plain numbers (files.dataFileRewritable false)
+// the light curve goes to the "-data" file beside it instead, and the
+// original is never touched.
 Outcome saveData(Workspace& ws);
 
 // "Save Phased Data": "-phased" file with phaseCycles copies of every point,

@@ -32,6 +32,7 @@ inline constexpr const char* minuteBin05 = "-05minBin";
 inline constexpr const char* minuteBin10 = "-10minBin";
 inline constexpr const char* mag = "-mag";
 inline constexpr const char* flux = "-flux";
+inline constexpr const char* data = "-data";
 }  // namespace suffix
 
 // Fixed file names, opened in the current working directory.

@@ -8,8 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <locale.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 
 #include "core/file_names.h"
+#include "core/table_import.h"
 #include "core/results_panel.h"
 #include "core/statistics.h"
 
@@ -159,74 +163,138 @@ bool scanDouble(std::string_view text, std::size_t& pos, double& out) {
   return true;
 }
 
-ObservationRead parseObservations(std::string_view text) {
-  ObservationRead r;
-  r.opened = true;
-  std::size_t pos = 0;
-  if (text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
-      static_cast<unsigned char>(text[1]) == 0xBB &&
-      static_cast<unsigned char>(text[2]) == 0xBF) {
-    pos = 3;
-    r.byteOrderMarkSkipped = true;
-  }
-  // Line counting is incremental: only the stretch since the last count is
-  // scanned, so a whole file costs one pass.
-  long line = 1;
-  std::size_t counted = 0;
-  auto lineAt = [&](std::size_t at) {
-    for (; counted < at && counted < text.size(); ++counted)
-      if (text[counted] == '\n') ++line;
-    return line;
-  };
-  const std::size_t estimate = text.size() / 24 + 1;
-  r.time.reserve(estimate);
-  r.value.reserve(estimate);
-  r.error.reserve(estimate);
+namespace {
 
-  for (;;) {
-    double v[3];
-    std::size_t groupStart = pos;
-    int got = 0;
-    for (; got < 3; ++got) {
-      std::size_t before = pos;
-      if (!scanDouble(text, pos, v[got])) {
-        pos = before;
-        break;
+// The longest run of characters without white space that the streaming
+// reader holds while it waits for the rest of a number; a longer one ends
+// reading as a token that is not a number (no number is that long).
+constexpr std::size_t kLongestToken = 1 << 20;
+
+bool canStartNumber(char c) {
+  return isDigit(c) || c == '+' || c == '-' || c == '.' || lower(c) == 'i' || lower(c) == 'n';
+}
+
+// The group-of-three reading over a window of the text. It reads groups
+// from the start of `text` and returns where the first unread group starts;
+// `final` says that no more text follows. Without `final` it never decides
+// on a token that touches the window's end, so that a stream cut anywhere
+// reads exactly as the whole text would (the conversion never looks past a
+// white-space character, so a token ending before one is complete).
+class GroupReader {
+ public:
+  explicit GroupReader(ObservationRead& r) : r_(r) {}
+
+  // True once reading has ended (a stop or the end of the text).
+  bool finished() const { return finished_; }
+
+  std::size_t read(std::string_view text, bool final) {
+    // Tokens starting before `safeEnd` (just past the last white space)
+    // end inside the window.
+    std::size_t safeEnd = text.size();
+    if (!final) {
+      while (safeEnd > 0 && !isSpace(text[safeEnd - 1])) --safeEnd;
+    }
+    std::size_t pos = 0;
+    for (;;) {
+      const std::size_t groupStart = pos;
+      double v[3];
+      int got = 0;
+      for (; got < 3; ++got) {
+        std::size_t p = pos;
+        while (p < text.size() && isSpace(text[p])) ++p;
+        if (!final && p >= safeEnd) {
+          // The token (or the white space) runs to the window's end. Wait
+          // for more text unless the token cannot be a number at all.
+          if (p < text.size() && text.size() - p > kLongestToken) {
+            stop(text, groupStart, p, got);
+            return p;
+          }
+          if (p >= text.size() || canStartNumber(text[p])) return groupStart;
+        }
+        if (!scanDouble(text, p, v[got])) break;
+        pos = p;
       }
+      if (got == 3) {
+        store(v);
+        continue;
+      }
+      stop(text, groupStart, pos, got);
+      return pos;
     }
-    if (got == 3) {
-      r.time.push_back(v[0]);
-      r.value.push_back(v[1]);
-      r.error.push_back(v[2]);
-      if (v[2] == 0.0) ++r.zeroErrorCount;
-      if (!std::isfinite(v[0]) || !std::isfinite(v[1]) || !std::isfinite(v[2]))
-        ++r.nonFiniteCount;
-      continue;
-    }
-    // Skip white space to see whether anything but the end follows.
+  }
+
+  // Counts the line breaks of text that is about to be dropped.
+  void passOver(std::string_view text) {
+    for (char c : text)
+      if (c == '\n') ++line_;
+  }
+
+ private:
+  void store(const double* v) {
+    r_.time.push_back(v[0]);
+    r_.value.push_back(v[1]);
+    r_.error.push_back(v[2]);
+    if (v[2] == 0.0) ++r_.zeroErrorCount;
+    if (!std::isfinite(v[0]) || !std::isfinite(v[1]) || !std::isfinite(v[2])) ++r_.nonFiniteCount;
+  }
+
+  long lineAt(std::string_view text, std::size_t at) const {
+    long line = line_;
+    for (std::size_t i = 0; i < at && i < text.size(); ++i)
+      if (text[i] == '\n') ++line;
+    return line;
+  }
+
+  void stop(std::string_view text, std::size_t groupStart, std::size_t pos, int got) {
+    finished_ = true;
     std::size_t p = pos;
     while (p < text.size() && isSpace(text[p])) ++p;
     if (p >= text.size()) {
       if (got > 0) {
         std::size_t g = groupStart;
         while (g < text.size() && isSpace(text[g])) ++g;
-        r.stoppedEarly = true;
-        r.incompleteAtEnd = true;
-        r.stopLine = lineAt(g);
-        r.stopText = got == 1 ? "1 number" : "2 numbers";
+        r_.stoppedEarly = true;
+        r_.incompleteAtEnd = true;
+        r_.stopLine = lineAt(text, g);
+        r_.stopText = got == 1 ? "1 number" : "2 numbers";
       }
-      break;
+      return;
     }
-    r.stoppedEarly = true;
-    r.stopLine = lineAt(p);
+    r_.stoppedEarly = true;
+    r_.stopLine = lineAt(text, p);
     std::size_t e = p;
     while (e < text.size() && !isSpace(text[e]) && e - p < 40) ++e;
     for (std::size_t i = p; i < e; ++i) {
       const unsigned char c = static_cast<unsigned char>(text[i]);
-      r.stopText += (c >= 32 && c < 127) ? static_cast<char>(c) : '?';
+      r_.stopText += (c >= 32 && c < 127) ? static_cast<char>(c) : '?';
     }
-    break;
   }
+
+  ObservationRead& r_;
+  long line_ = 1;  // line of the first character still held
+  bool finished_ = false;
+};
+
+bool startsWithByteOrderMark(std::string_view text) {
+  return text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
+         static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF;
+}
+
+}  // namespace
+
+ObservationRead parseObservations(std::string_view text) {
+  ObservationRead r;
+  r.opened = true;
+  if (startsWithByteOrderMark(text)) {
+    text.remove_prefix(3);
+    r.byteOrderMarkSkipped = true;
+  }
+  const std::size_t estimate = text.size() / 24 + 1;
+  r.time.reserve(estimate);
+  r.value.reserve(estimate);
+  r.error.reserve(estimate);
+  GroupReader reader(r);
+  reader.read(text, /*final=*/true);
   return r;
 }
 
@@ -237,40 +305,73 @@ ObservationRead readObservations(const std::string& path) {
     r.openError = std::strerror(errno);
     return r;
   }
-  std::string text;
-  char buffer[1 << 16];
-  for (;;) {
-    const std::size_t got = std::fread(buffer, 1, sizeof buffer, f);
-    text.append(buffer, got);
-    if (got < sizeof buffer) break;
+  // Read in blocks and keep only the unread group: memory stays bounded by
+  // the light curve itself, whatever the file holds after the last group
+  // (a device that never ends, a huge trailer).
+  constexpr std::size_t kBlock = 1 << 16;
+  std::string held;
+  std::size_t start = 0;  // first unread character of `held`
+  bool first = true;
+  bool failed = false;
+  int readErrno = 0;
+  GroupReader reader(r);
+  struct stat info {};
+  if (fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode)) {
+    // About 24 bytes per point in files written with "%14.7f\t..." formats;
+    // capped so a huge file of something else does not reserve in vain.
+    const std::size_t estimate =
+        std::min<std::size_t>(static_cast<std::size_t>(info.st_size) / 24 + 1, std::size_t{1} << 24);
+    r.time.reserve(estimate);
+    r.value.reserve(estimate);
+    r.error.reserve(estimate);
   }
-  const bool failed = std::ferror(f) != 0;
-  const int readErrno = errno;
+  std::vector<char> block(kBlock);
+  for (;;) {
+    const std::size_t got = std::fread(block.data(), 1, kBlock, f);
+    if (got < kBlock && std::ferror(f)) {
+      failed = true;
+      readErrno = errno;
+      break;
+    }
+    const bool final = got < kBlock;
+    if (start > 0) {
+      reader.passOver(std::string_view(held).substr(0, start));
+      held.erase(0, start);
+      start = 0;
+    }
+    held.append(block.data(), got);
+    if (first) {
+      if (held.size() < 3 && !final) continue;
+      first = false;
+      if (startsWithByteOrderMark(held)) {
+        held.erase(0, 3);
+        r.byteOrderMarkSkipped = true;
+      }
+    }
+    start = reader.read(held, final);
+    if (final || reader.finished()) break;
+  }
   std::fclose(f);
   if (failed) {
     // A directory opens on some systems but cannot be read.
+    r = ObservationRead{};
     r.openError = std::strerror(readErrno);
     return r;
   }
-  return parseObservations(text);
+  r.opened = true;
+  return r;
 }
 
-Outcome loadObservations(Workspace& ws, const std::string& path) {
-  Outcome out;
-  splitDataPath(path, ws.files);
-  ObservationRead r = readObservations(path);
-  if (!r.opened) {
-    out.ok = false;
-    out.message = ioErrorBox();
-    out.addNote("Cannot read " + path + ": " + r.openError);
-    return out;
-  }
+namespace {
+
+void fillLightCurve(Workspace& ws, std::vector<double> time, std::vector<double> value,
+                    std::vector<double> error) {
   LightCurve& lc = ws.lightCurve;
-  const std::size_t n = r.time.size();
+  const std::size_t n = time.size();
   lc.pointCount = static_cast<std::int32_t>(n);
-  lc.time = std::move(r.time);
-  lc.value = std::move(r.value);
-  lc.error = std::move(r.error);
+  lc.time = std::move(time);
+  lc.value = std::move(value);
+  lc.error = std::move(error);
   lc.weight.resize(n);
   for (std::size_t i = 0; i < n; ++i) lc.weight[i] = (1.0 / lc.error[i]) / lc.error[i];
   lc.mark.assign(n, 0);
@@ -281,8 +382,53 @@ Outcome loadObservations(Workspace& ws, const std::string& path) {
   ws.normalized = 0;
   refreshLightCurveStatistics(ws);
   ws.caption = "Fazorn * " + ws.files.dataPath;
+}
 
-  out.addNote("Read " + std::to_string(n) + (n == 1 ? " point." : " points."));
+std::string pointsNote(std::size_t n) {
+  return "Read " + std::to_string(n) + (n == 1 ? " point." : " points.");
+}
+
+void addValueNotes(Outcome& out, std::size_t zeroErrors, std::size_t nonFinite) {
+  if (zeroErrors > 0)
+    out.addNote(std::to_string(zeroErrors) + (zeroErrors == 1 ? " point has" : " points have") +
+                " an error of 0 (infinite weight); weighted searches are meaningless until it is changed.");
+  if (nonFinite > 0)
+    out.addNote(std::to_string(nonFinite) + (nonFinite == 1 ? " point holds" : " points hold") +
+                " a number that is not finite (nan or inf).");
+}
+
+// Derived files are plain text: beside a FITS or CSV file they are named
+// ".dat" rather than after a format they are not in.
+void useTextExtension(FileNameParts& parts) {
+  std::string ext;
+  for (char c : parts.extension) ext += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  for (const char* binary : {".fits", ".fit", ".fts", ".csv", ".tsv", ".tbl"})
+    if (ext == binary) parts.extension = ".dat";
+}
+
+Outcome loadPlain(Workspace& ws, const std::string& path, const FileSniff& sniff,
+                  LoadDetails& details) {
+  Outcome out;
+  ObservationRead r = readObservations(path);
+  if (!r.opened) {
+    out.ok = false;
+    out.message = ioErrorBox();
+    out.addNote("Cannot read " + path + ": " + r.openError);
+    return out;
+  }
+  details.opened = true;
+  details.reader = FileKind::Plain;
+  const std::size_t n = r.time.size();
+  details.points = n;
+  const std::size_t zeroErrors = r.zeroErrorCount, nonFinite = r.nonFiniteCount;
+  // A file without a single observation is refused like one that cannot be
+  // opened: the light curve on screen stays.
+  if (n > 0) fillLightCurve(ws, std::move(r.time), std::move(r.value), std::move(r.error));
+  // A plain file is written over by "Save Data" (its original is kept
+  // beside it on the first save).
+  ws.files.dataFileRewritable = true;
+
+  out.addNote(pointsNote(n));
   if (r.stoppedEarly) {
     if (r.incompleteAtEnd)
       out.addNote("Reading stopped at line " + std::to_string(r.stopLine) +
@@ -292,14 +438,97 @@ Outcome loadObservations(Workspace& ws, const std::string& path) {
       out.addNote("Reading stopped at line " + std::to_string(r.stopLine) + " at \"" +
                   r.stopText + "\", which is not a number; the rest of the file was ignored.");
   }
-  if (r.zeroErrorCount > 0)
-    out.addNote(std::to_string(r.zeroErrorCount) +
-                (r.zeroErrorCount == 1 ? " point has" : " points have") +
-                " an error of 0 (infinite weight); weighted searches are meaningless until it is changed.");
-  if (r.nonFiniteCount > 0)
-    out.addNote(std::to_string(r.nonFiniteCount) +
-                (r.nonFiniteCount == 1 ? " point holds" : " points hold") +
-                " a number that is not finite (nan or inf).");
+  addValueNotes(out, zeroErrors, nonFinite);
+  if (sniff.uniformNumbersPerLine > 3)
+    out.addNote("Every line holds " + std::to_string(sniff.uniformNumbersPerLine) +
+                " numbers; they were read three at a time. Choose the columns to read them as a table.");
+  if (n == 0) {
+    // Nothing to analyse is a failure, not a quiet empty chart.
+    out.ok = false;
+    std::string reason = "the file is empty";
+    if (r.stoppedEarly)
+      reason = "reading stopped at line " + std::to_string(r.stopLine) +
+               (r.incompleteAtEnd ? " inside the first group of three numbers"
+                                  : " at \"" + r.stopText + "\", which is not a number");
+    out.message = warningBox("No observation could be read: " + reason + ".");
+    return out;
+  }
+  out.redraw.lightCurve = true;
+  out.redraw.clearPeriodogram = true;
+  out.redraw.results = true;
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::string> loadNotesWorthShowing(const Outcome& loaded) {
+  if (loaded.notes.size() < 2) return {};
+  return std::vector<std::string>(loaded.notes.begin() + 1, loaded.notes.end());
+}
+
+Outcome loadObservations(Workspace& ws, const std::string& path) {
+  return loadObservations(ws, path, ImportOptions{});
+}
+
+Outcome loadObservations(Workspace& ws, const std::string& path, const ImportOptions& options,
+                         LoadDetails* detailsOut) {
+  LoadDetails scratch;
+  LoadDetails& details = detailsOut ? *detailsOut : scratch;
+  details = LoadDetails{};
+  splitDataPath(path, ws.files);
+  const FileSniff sniff = sniffObservationFile(path);
+  if (!sniff.opened) {
+    Outcome out;
+    out.ok = false;
+    out.message = ioErrorBox();
+    out.addNote("Cannot read " + path + ": " + sniff.openError);
+    ws.files.dataFileRewritable = true;
+    return out;
+  }
+  const bool table = sniff.kind != FileKind::Plain || !options.columns.empty() || options.forceTable;
+  if (!table) {
+    if (!options.band.empty()) {
+      Outcome out;
+      out.ok = false;
+      out.message = warningBox("This file has no band column: it is plain numbers, three per observation.");
+      ws.files.dataFileRewritable = true;
+      return out;
+    }
+    return loadPlain(ws, path, sniff, details);
+  }
+
+  Outcome out;
+  TableImport t = importTable(path, options);
+  if (!t.opened) {
+    out.ok = false;
+    out.message = ioErrorBox();
+    out.addNote("Cannot read " + path + ": " + t.openError);
+    return out;
+  }
+  details.opened = true;
+  details.reader = t.kind;
+  details.summary = t.summary;
+  ws.files.dataFileRewritable = false;
+  if (t.failed) {
+    // Nothing was read: the light curve stays as it was.
+    out.ok = false;
+    out.message = warningBox("Cannot read this file: " + t.failure + ".");
+    out.addNote(pointsNote(0));
+    return out;
+  }
+  const std::size_t n = t.time.size();
+  details.points = n;
+  std::size_t zeroErrors = 0, nonFinite = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    zeroErrors += t.error[i] == 0.0 ? 1 : 0;
+    nonFinite += std::isfinite(t.error[i]) ? 0 : 1;
+  }
+  fillLightCurve(ws, std::move(t.time), std::move(t.value), std::move(t.error));
+  useTextExtension(ws.files);
+  out.addNote(pointsNote(n));
+  out.addNote(t.summary + ".");
+  for (auto& note : t.notes) out.addNote(std::move(note));
+  addValueNotes(out, zeroErrors, nonFinite);
   out.redraw.lightCurve = true;
   out.redraw.clearPeriodogram = true;
   out.redraw.results = true;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/outcome.h"
+#include "core/table_import.h"
 #include "core/workspace.h"
 
 namespace fazorn {
@@ -51,12 +52,36 @@ ObservationRead readObservations(const std::string& path);
 
 // The "Open Data" command after its dialog: records `path` as dataPath and
 // splits it (also when the file cannot be opened), reads the file and, when
-// it opened, replaces the light curve (marks 0, weights (1/e)/e, zero-filled
+// it gave at least one observation, replaces the light curve (marks 0, weights (1/e)/e, zero-filled
 // scratch arrays), resets the results panel and the command states for a
 // loaded file, recomputes the statistics and sets the caption.
 // The outcome carries "I/O Error! Unable to open file." when the file cannot
-// be opened, and notes on how many points were read, where reading stopped
-// early, and on errors of 0 and non-finite numbers.
+// be opened, a warning when no observation could be read, and notes on how
+// many points were read, where reading stopped early, and on errors of 0 and
+// non-finite numbers.
 Outcome loadObservations(Workspace& ws, const std::string& path);
+
+// The notes of a successful load worth showing beside the results: all but
+// the first, the point count (where reading stopped, what a table reader
+// read and left out).
+std::vector<std::string> loadNotesWorthShowing(const Outcome& loaded);
+
+// What a load did, for front ends that show more than the outcome.
+struct LoadDetails {
+  bool opened = false;              // the file could be opened and read
+  FileKind reader = FileKind::Plain;
+  std::size_t points = 0;
+  std::string summary;              // table readers: what was read and how
+};
+
+// "Open Data" with the readers of table_import.h: a plain file of numbers
+// (with no columns chosen) is read exactly as above; a text table or FITS
+// file is read by its columns, a band chosen, and the outcome's second note
+// says which reader read what. A file from which no observation could be
+// read is a failure (ok false, a warning naming the reason) that leaves the
+// light curve as it was (dataPath names the file, as after a failed open). After a table or FITS file the derived files are named ".dat"
+// and "Save Data" no longer writes over the original.
+Outcome loadObservations(Workspace& ws, const std::string& path, const ImportOptions& options,
+                         LoadDetails* details = nullptr);
 
 }  // namespace fazorn

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <array>
+#include <new>
+#include <stdexcept>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,6 +64,31 @@ inline Message ioErrorBox() {
 }
 inline Message informationBox(std::string text) {
   return {std::move(text), "Message", MessageIcon::Information};
+}
+
+// A command that ran out of memory: refused with a box instead of ending
+// the program. `what` completes "Not enough memory for ...".
+inline Outcome notEnoughMemory(const std::string& what) {
+  Outcome out;
+  out.ok = false;
+  out.message = Message{"Not enough memory for " + what +
+                            ". Close other programs or work on a smaller light curve or grid.",
+                        "Message", MessageIcon::Exclamation};
+  return out;
+}
+
+// Runs operation() and turns running out of memory (an allocation that
+// failed, or an array longer than the library can hold) into
+// notEnoughMemory(what). For the front ends, around one command.
+template <class Operation>
+Outcome runGuardingMemory(const std::string& what, Operation&& operation) {
+  try {
+    return operation();
+  } catch (const std::bad_alloc&) {
+    return notEnoughMemory(what);
+  } catch (const std::length_error&) {
+    return notEnoughMemory(what);
+  }
 }
 
 }  // namespace fazorn

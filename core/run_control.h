@@ -12,8 +12,9 @@ struct RunControl {
   // Worker threads; 0 means every hardware thread. Results never depend on it.
   int threads = 1;
   // Called from worker threads with the fraction done (0..1); may be empty.
-  // It must be cheap and thread-safe; engines call it at most a few hundred
-  // times per run.
+  // It must be cheap and thread-safe; engines report through a WorkMeter
+  // (core/parallel_for.h), which calls it at most WorkMeter::kReports + 1
+  // times per run whatever the grid.
   std::function<void(double fraction)> progress;
   // Set by the front end to stop a run early; may be null.
   const std::atomic<bool>* cancel = nullptr;

@@ -62,6 +62,10 @@ struct FileNameParts {
   std::string directory;
   std::string baseName;
   std::string extension;
+  // False when the data file is not plain numbers (a table or FITS file read
+  // by its columns): "Save Data" then writes a "-data" file beside it
+  // instead of over it.
+  bool dataFileRewritable = true;
 
   friend bool operator==(const FileNameParts&, const FileNameParts&) = default;
 };

@@ -99,10 +99,11 @@ struct StepResult {
 };
 
 // The AoV search step on the stored settings.
-StepResult aovSearchStep(Workspace& ws, const RunControl& rc) {
+StepResult aovSearchStep(Workspace& ws, const RunControl& rc,
+                         SearchRoute route = SearchRoute::Exact) {
   const SettingsCheck check = checkSearchSettings(ws.settings, SearchEngine::Aov, &ws.lightCurve);
   if (!check.ok()) return {Step::Refused, check.refusal};
-  AovResult r = computeAovPeriodogram(viewOf(ws.lightCurve), {check.grid, check.harmonicTerms}, rc);
+  AovResult r = computeAovPeriodogram(viewOf(ws.lightCurve), {check.grid, check.harmonicTerms, route}, rc);
   if (r.status == SearchStatus::Cancelled) return {Step::Cancelled, {}};
   if (r.status != SearchStatus::Ok) return {Step::Refused, noPeriod(r.message)};
 
@@ -148,8 +149,12 @@ bool runAovSearch(Workspace& ws, const RunControl& rc) {
 }
 
 Outcome analyseAov(Workspace& ws, const RunControl& rc) {
+  return analyseAovOnRoute(ws, rc, SearchRoute::Exact);
+}
+
+Outcome analyseAovOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route) {
   if (ws.settings.harmonics < 1) ws.settings.harmonics = 1;
-  const StepResult step = aovSearchStep(ws, rc);
+  const StepResult step = aovSearchStep(ws, rc, route);
   if (step.step == Step::Cancelled) return cancelledRun();
   if (step.step == Step::Refused) return refused(step.message);
   Outcome out = finished();
@@ -194,13 +199,19 @@ Outcome analyseAovTransit(Workspace& ws, const RunControl& rc) {
 }
 
 Outcome analyseLombScargle(Workspace& ws, const RunControl& rc) {
+  return analyseLombScargleOnRoute(ws, rc, SearchRoute::Exact);
+}
+
+Outcome analyseLombScargleOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route) {
   const SearchSettings& s = ws.settings;
   const SettingsCheck check = checkSearchSettings(s, SearchEngine::LombScargle, &ws.lightCurve);
   if (!check.ok()) return refused(check.refusal);
   const LightCurve& lc = ws.lightCurve;
   const auto n = static_cast<std::size_t>(lc.pointCount);
-  LombScargleResult r = computeLombScarglePeriodogram(
-      std::span(lc.time.data(), n), std::span(lc.value.data(), n), check.lombScargle, rc);
+  LombScargleOptions options = check.lombScargle;
+  options.route = route;
+  LombScargleResult r = computeLombScarglePeriodogram(std::span(lc.time.data(), n),
+                                                      std::span(lc.value.data(), n), options, rc);
   if (r.status == SearchStatus::Cancelled) return cancelledRun();
   if (r.status != SearchStatus::Ok) return refused(noPeriod(r.message));
 

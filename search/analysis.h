@@ -7,6 +7,7 @@
 #include "core/outcome.h"
 #include "core/run_control.h"
 #include "core/workspace.h"
+#include "search/search_result.h"
 
 namespace fazorn {
 
@@ -14,6 +15,9 @@ namespace fazorn {
 // chain (fit, classify, phase, fit, classify). A cancelled run leaves the
 // Workspace as it was.
 Outcome analyseAov(Workspace& ws, const RunControl& rc);
+// The same on a chosen route: Exact gives the command's numbers; Fast and
+// Auto may take the Fourier route (powers within 1e-8, the exact peak).
+Outcome analyseAovOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route);
 
 // The search step on the stored settings: fills the periodogram, period,
 // periodError, maxPower and provisional phases. False when cancelled or when
@@ -29,5 +33,8 @@ Outcome analyseAovTransit(Workspace& ws, const RunControl& rc);
 // The button "Lomb-Scarge": the Lomb-Scargle search, its false-alarm
 // probability and its chain.
 Outcome analyseLombScargle(Workspace& ws, const RunControl& rc);
+// The same on a chosen route: Exact gives the command's numbers (the
+// published recurrence); Fast and Auto may take the Fourier route.
+Outcome analyseLombScargleOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route);
 
 }  // namespace fazorn

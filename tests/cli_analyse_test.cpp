@@ -83,6 +83,33 @@ TEST(CliAnalyse, JsonFiguresEqualTheWindowCommandToTheLastDigit) {
   }
 }
 
+// The Fourier routes report the exact route's peak: the same period and
+// power to the last digit, and the route in the JSON; without --route the
+// key is absent.
+TEST(CliAnalyse, RouteOptionKeepsTheExactPeakAndIsReported) {
+  TempDir dir;
+  test::writeSeries(dir / "a.dat", test::makeSineSeries(2, 1500, 0.73, 0.3, 0.05, 300.0));
+  std::string exact, out, err;
+  for (const char* method : {"aov", "ls"}) {
+    const std::string base = std::string("analyse --json --method ") + method + " " +
+                             quoted(dir / "a.dat");
+    ASSERT_EQ(runCli(base, &exact, &err), 0) << err;
+    EXPECT_EQ(exact.find("\"route\""), std::string::npos);
+    for (const char* route : {"fast", "auto"}) {
+      ASSERT_EQ(runCli(base + " --route " + route, &out, &err), 0) << err;
+      EXPECT_NE(out.find(std::string("\"route\": \"") + route + "\""), std::string::npos) << out;
+      EXPECT_EQ(jsonNumber(out, "best_frequency"), jsonNumber(exact, "best_frequency")) << method;
+      if (std::string(method) == "aov")
+        EXPECT_EQ(jsonNumber(out, "max_power"), jsonNumber(exact, "max_power"));
+      else  // the recurrence's drift against the direct sums of the peak
+        EXPECT_NEAR(jsonNumber(out, "max_power"), jsonNumber(exact, "max_power"),
+                    1e-4 * jsonNumber(exact, "max_power"));
+    }
+  }
+  EXPECT_EQ(runCli("analyse --route quick " + quoted(dir / "a.dat"), &out, &err), 2);
+  EXPECT_NE(err.find("--route must be exact, fast or auto"), std::string::npos) << err;
+}
+
 TEST(CliAnalyse, GivenPeriodClassifiesCataloguedStarsWithoutASearch) {
   // A classical Cepheid and a contact binary of the bundled examples at their
   // catalogued periods.
@@ -248,6 +275,22 @@ TEST(CliAnalyse, AutoRefineAndTheReportKeys) {
   EXPECT_NE(line.find("\"alias\": null"), std::string::npos) << line;
   EXPECT_EQ(runCli("analyse --oversampling 0 " + quoted(dir / "s.dat"), &out, &err), 2);
   EXPECT_EQ(runCli("analyse --oversampling", &out, &err), 2);
+}
+
+TEST(CliAnalyse, RunningOutOfMemoryFailsTheFileInsteadOfAborting) {
+#if defined(FAZORN_UNDER_ASAN)
+  GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the limit";
+#else
+  TempDir dir;
+  test::writeSeries(dir / "c.dat", test::makeSineSeries(3, 50, 0.9, 0.3, 0.05, 20.0));
+  std::string out, err;
+  // 16.7 million trial frequencies: 267 MB of periodogram in 200 MB.
+  const int status = test::runCliWithMemoryLimit(
+      200000, "analyse --resolution 3e-7 " + quoted(dir / "c.dat"), &out, &err);
+  EXPECT_EQ(status, 1) << err;
+  EXPECT_NE(err.find("c.dat: not enough memory for the analysis"), std::string::npos) << err;
+  EXPECT_TRUE(out.empty());
+#endif
 }
 
 }  // namespace

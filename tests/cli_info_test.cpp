@@ -17,7 +17,9 @@ TEST(CliInfo, JsonLinePerFileAndExitStatuses) {
   int status = runCli("info --json '" + (dir / "a.dat").string() + "' '" +
                           (dir / "empty.dat").string() + "'",
                       &out, &err);
-  EXPECT_EQ(status, 0) << err;
+  // The empty file is described but is an error: no observation in it.
+  EXPECT_EQ(status, 1) << err;
+  EXPECT_NE(err.find("No observation could be read: the file is empty."), std::string::npos) << err;
   const auto newline = out.find('\n');
   ASSERT_NE(newline, std::string::npos);
   const std::string first = out.substr(0, newline);

@@ -192,3 +192,67 @@ TEST(LoadObservations, NotesTellWhereReadingStoppedAndWarnAboutZeroErrors) {
 
 }  // namespace
 }  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+// The file reader works block by block; whatever the block boundaries cut
+// (a number, a word, a line break, the byte-order mark), it must read what
+// the whole text reads.
+TEST(ObservationReading, ReadingAFileInBlocksEqualsReadingItWhole) {
+  test::TempDir dir;
+  std::mt19937_64 rng(7);
+  const char* tails[] = {"", "\n", "word\n7 8 9\n", "1 2", "1.5e", "  \n\n", "0x1p3 inf nan\n"};
+  for (int round = 0; round < 40; ++round) {
+    std::string text = round % 5 == 0 ? "\xEF\xBB\xBF" : "";
+    // Enough numbers to cross one or two block boundaries at varying places.
+    const int numbers = 14000 + static_cast<int>(rng() % 14000);
+    for (int i = 0; i < numbers; ++i) {
+      text += std::to_string(static_cast<long>(rng() % 100000)) + "." +
+              std::to_string(static_cast<int>(rng() % 1000));
+      text += (rng() % 7 == 0) ? "\r\n" : (rng() % 3 == 0 ? "\t" : " ");
+    }
+    text += tails[round % 7];
+    const auto path = dir / "blocks.dat";
+    test::writeText(path, text);
+    const ObservationRead whole = parseObservations(text);
+    const ObservationRead blocks = readObservations(path.string());
+    ASSERT_TRUE(blocks.opened);
+    // Equal numbers, or both not a number (the tails hold "nan").
+    auto same = [](const std::vector<double>& x, const std::vector<double>& y) {
+      if (x.size() != y.size()) return false;
+      for (std::size_t i = 0; i < x.size(); ++i)
+        if (!(x[i] == y[i] || (std::isnan(x[i]) && std::isnan(y[i])))) return false;
+      return true;
+    };
+    EXPECT_TRUE(same(blocks.time, whole.time)) << round;
+    EXPECT_TRUE(same(blocks.value, whole.value)) << round;
+    EXPECT_TRUE(same(blocks.error, whole.error)) << round;
+    EXPECT_EQ(blocks.stoppedEarly, whole.stoppedEarly) << round;
+    EXPECT_EQ(blocks.incompleteAtEnd, whole.incompleteAtEnd) << round;
+    EXPECT_EQ(blocks.stopLine, whole.stopLine) << round;
+    EXPECT_EQ(blocks.stopText, whole.stopText) << round;
+    EXPECT_EQ(blocks.byteOrderMarkSkipped, whole.byteOrderMarkSkipped) << round;
+  }
+}
+
+TEST(ObservationReading, EndlessInputStopsAtItsFirstByte) {
+  // A device that never ends: reading stops at the first byte that cannot
+  // begin a number instead of loading the device into memory.
+  const ObservationRead zero = readObservations("/dev/zero");
+  ASSERT_TRUE(zero.opened);
+  EXPECT_EQ(zero.time.size(), 0u);
+  EXPECT_TRUE(zero.stoppedEarly);
+  EXPECT_EQ(zero.stopLine, 1);
+
+  // A word longer than any number ends reading with that word.
+  test::TempDir dir;
+  test::writeText(dir / "long.dat", "1 2 3\n" + std::string(3 << 20, '5') + " 1 1\n");
+  const ObservationRead r = readObservations((dir / "long.dat").string());
+  EXPECT_EQ(r.time.size(), 1u);
+  EXPECT_TRUE(r.stoppedEarly);
+  EXPECT_EQ(r.stopLine, 2);
+}
+
+}  // namespace
+}  // namespace fazorn

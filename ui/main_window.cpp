@@ -36,6 +36,7 @@
 #include "core/number_format.h"
 #include "core/observation_file.h"
 #include "core/results_panel.h"
+#include "ui/import_dialog.h"
 #include "edit/binning.h"
 #include "edit/marking.h"
 #include "edit/moving.h"
@@ -154,7 +155,9 @@ WindowHooks defaultWindowHooks() {
   };
   h.chooseDataFile = [](QWidget* parent) {
     return QFileDialog::getOpenFileName(parent, QStringLiteral("Open Data"), QStringLiteral("."),
-                                        QStringLiteral("DAT files (*.DAT *.dat);;All files (*)"));
+                                        QStringLiteral("Light curves (*.dat *.DAT *.txt *.csv *.tbl "
+                                                       "*.fits *.fit *.FITS *.FIT);;"
+                                                       "DAT files (*.DAT *.dat);;All files (*)"));
   };
   h.showMessage = [](QWidget* parent, const Message& m) {
     QMessageBox box(boxIcon(m.icon), qs(m.caption), qs(m.text), QMessageBox::Ok, parent);
@@ -579,7 +582,7 @@ void MainWindow::run(const std::function<Outcome()>& operation) {
   if (busy_) return;
   w_.notes->clear();
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  Outcome out = operation();
+  Outcome out = runGuardingMemory("this command", operation);
   QApplication::restoreOverrideCursor();
   showOutcome(out);
 }
@@ -629,7 +632,9 @@ bool MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunCont
   Outcome out;
   QEventLoop loop;
   std::thread worker([&] {
-    out = search(ws_, rc);
+    // Nothing may leave the worker thread: running out of memory becomes a
+    // message box like any refusal.
+    out = runGuardingMemory("this search", [&] { return search(ws_, rc); });
     done.store(true);
   });
   QTimer poll;
@@ -754,11 +759,14 @@ QAction* MainWindow::commandAction(const QString& caption) const {
 
 void MainWindow::openDataFile(const QString& path) {
   if (busy_) return;
+  // Tables and FITS files first ask which columns and band to read.
+  const std::optional<ImportOptions> options = chooseImportOptions(this, path, hooks_.execDialog);
+  if (!options) return;
   // A new light curve starts unzoomed.
   for (ChartView* c : {w_.chart1, w_.chart2, w_.chart3}) c->resetZoom();
   bool opened = false;
   run([&] {
-    Outcome out = loadObservations(ws_, path.toStdString());
+    Outcome out = loadObservations(ws_, path.toStdString(), *options);
     opened = out.ok;
     if (opened) ws_.modelCurve = FittedModelCurve{};  // the last fit was of other data
     return out;

@@ -31,6 +31,7 @@
 #include "core/observation_file.h"
 #include "core/results_panel.h"
 #include "core/statistics.h"
+#include "search/search_settings.h"
 #include "search/significance.h"
 
 namespace py = pybind11;
@@ -185,6 +186,32 @@ AnalysisRequest requestOf(const py::dict& options) {
   return request;
 }
 
+// What the settings decide alone, checked once before any light curve as
+// the command line checks its options: a refusal raises ValueError with the
+// command line's text, a raised "harmonics" warns as it does on stderr.
+void checkSettings(const SearchSettings& settings, SearchEngine engine) {
+  const SettingsCheck check = checkSearchSettings(settings, engine);
+  if (!check.ok()) throw py::value_error(check.refusal);
+  if (check.harmonicsRaised && engine != SearchEngine::LombScargle) {
+    const std::string text = "harmonics " + std::to_string(settings.harmonics) + " raised to " +
+                             std::to_string(check.harmonics);
+    if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 2) != 0) throw py::error_already_set();
+  }
+}
+
+void checkSettings(const AnalysisRequest& request) {
+  switch (request.method) {
+    case SearchMethod::Aov:
+      return checkSettings(request.settings, SearchEngine::Aov);
+    case SearchMethod::AovTransit:
+      return checkSettings(request.settings, SearchEngine::AovTransit);
+    case SearchMethod::LombScargle:
+      return checkSettings(request.settings, SearchEngine::LombScargle);
+    case SearchMethod::None:
+      return;
+  }
+}
+
 RunControl runControl(int threads) {
   RunControl rc;
   rc.threads = std::max(0, threads);
@@ -319,6 +346,7 @@ Curve curveOf(const Array& t, const Array& y, const Array& dy, std::string name)
 py::tuple analyseArrays(const Array& t, const Array& y, const Array& dy, const std::string& name,
                         const py::dict& options, int threads, bool keepPeriodogram) {
   const AnalysisRequest request = requestOf(options);
+  checkSettings(request);
   if (request.savePeriodogram || request.savePhased || request.savePhasedBinned)
     throw py::value_error(
         "save_periodogram, save_phased and save_phased_binned need a file: use analyse_file");
@@ -355,6 +383,7 @@ Analysed analyseOneFile(const std::string& path, const AnalysisRequest& request,
 py::tuple analyseFile(const std::string& path, const py::dict& options, int threads,
                       bool keepPeriodogram) {
   const AnalysisRequest request = requestOf(options);
+  checkSettings(request);
   Analysed a;
   runInterruptibly(runControl(threads), [&](const RunControl& rc) {
     a = analyseOneFile(path, request, rc, keepPeriodogram);
@@ -390,6 +419,7 @@ std::vector<Analysed> runMany(std::size_t count, const RunControl& all,
 // analyse_files(paths, options, threads) -> list of (status, fields, diagnostics, None, None)
 py::list analyseFiles(const std::vector<std::string>& paths, const py::dict& options, int threads) {
   const AnalysisRequest request = requestOf(options);
+  checkSettings(request);
   std::vector<Analysed> done;
   runInterruptibly(runControl(threads), [&](const RunControl& all) {
     done = runMany(paths.size(), all, [&](std::size_t k, const RunControl& rc) {
@@ -404,6 +434,7 @@ py::list analyseFiles(const std::vector<std::string>& paths, const py::dict& opt
 // analyse_curves([(t, y, dy, name), ...], options, threads) -> as analyse_files
 py::list analyseCurves(const py::list& curves, const py::dict& options, int threads) {
   const AnalysisRequest request = requestOf(options);
+  checkSettings(request);
   if (request.savePeriodogram || request.savePhased || request.savePhasedBinned)
     throw py::value_error(
         "save_periodogram, save_phased and save_phased_binned need a file: use analyse_file");
@@ -467,11 +498,16 @@ py::dict significance(const Array& t, const Array& y, const Array& dy, const std
   else
     throw py::value_error("randomize must be permute or noise, not '" + randomize + "'");
   if (iterations < 1) throw py::value_error("iterations must be at least 1");
+  // As on the command line: more runs take days and tell nothing more.
+  if (iterations > 10'000'000) throw py::value_error("iterations must be at most 10000000");
   options.iterations = iterations;
   options.seed = seed;
   options.outputPath = output;
   // The search settings through the same keywords as analyse().
   const AnalysisRequest request = requestOf(settings);
+  checkSettings(request.settings, options.method == SignificanceMethod::Aov
+                                      ? SearchEngine::Aov
+                                      : SearchEngine::LombScargle);
 
   Curve c = curveOf(t, y, dy, name);
   SignificanceResult r;

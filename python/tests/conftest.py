@@ -47,20 +47,30 @@ def run_cli(*args, check=True):
 _cli_cache = {}
 
 
+class CliRefusal(str):
+    """What fazorn-cli printed on stderr for a file it could not analyse."""
+
+
 def cli_analyse(files, *options):
-    """{file: the JSON object of `fazorn-cli analyse --json`} (cached: the same
-    reference serves several tests)."""
+    """{file: the JSON object of `fazorn-cli analyse --json`, or a CliRefusal
+    with its stderr lines} (cached: the same reference serves several tests)."""
     key = (tuple(files), options)
     if key not in _cli_cache:
-        # A file the search refuses (exit status 1, the reason on stderr) has
-        # no line; the others keep the order of the arguments.
         r = run_cli("analyse", "--json", "--threads", "2", *options, *files, check=False)
         assert r.returncode in (0, 1), r.stderr
-        rows = [json.loads(line) for line in r.stdout.splitlines()]
-        done = [row["file"] for row in rows]
-        assert done == [f for f in files if f in done]
+        # A file the search refuses (exit status 1, the reason on stderr) has
+        # no line; the others keep the order of the arguments.
+        lines = [json.loads(line) for line in r.stdout.splitlines()]
+        rows = {row["file"]: row for row in lines}
+        assert list(rows) == [f for f in files if f in rows]
         assert (r.returncode == 0) == (len(rows) == len(files)), r.stderr
-        _cli_cache[key] = {r["file"]: r for r in rows}
+        refused = {}
+        for line in r.stderr.splitlines():
+            for f in files:
+                if line.startswith(f + ": ") and f not in rows:
+                    refused[f] = refused.get(f, "") + line[len(f) + 2 :] + "\n"
+        assert set(rows) | set(refused) == set(files)
+        _cli_cache[key] = {f: rows[f] if f in rows else CliRefusal(refused[f].strip()) for f in files}
     return _cli_cache[key]
 
 

@@ -78,6 +78,8 @@ def test_the_same_refusals_from_periodogram_and_significance():
         fazorn.significance(T, Y, DY, method="ls", randomize="shuffle", iterations=5)
     with pytest.raises(ValueError, match="iterations must be at least 1"):
         fazorn.significance(T, Y, DY, method="aov", randomize="noise", iterations=0)
+    with pytest.raises(ValueError, match="at most 10000000"):
+        fazorn.significance(T, Y, DY, method="ls", randomize="noise", iterations=10**7 + 1)
     # The compiled module called directly never reads past an array.
     with pytest.raises(ValueError, match="same length"):
         fazorn._fazorn.analyse(T, Y[:3], DY, "", {}, 1, False)
@@ -105,3 +107,14 @@ def test_files_that_cannot_be_read(tmp_path):
     assert [r.error is None for r in results] == [False, True, False]
     assert "Unable to open file" in results[0].error and "at least 2 points" in results[2].error
     assert results[1].to_dict() == fazorn.analyse_file(good, **SETTINGS).to_dict()
+
+
+def test_settings_are_checked_once_before_any_light_curve(tmp_path):
+    # A bad period range refuses the whole batch, as the command line's usage
+    # error does, instead of recording the same error for every file.
+    with pytest.raises(ValueError, match="Min period is negative or greater"):
+        fazorn.analyse_files([tmp_path / "never-read.dat"], errors="record", min_period=3, max_period=2)
+    # Harmonics below 1 are raised to 1 with a warning, as on stderr.
+    with pytest.warns(UserWarning, match="harmonics 0 raised to 1"):
+        raised = fazorn.analyse(T, Y, DY, harmonics=0, **SETTINGS)
+    assert raised.to_dict() == fazorn.analyse(T, Y, DY, harmonics=1, **SETTINGS).to_dict()

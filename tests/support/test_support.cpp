@@ -84,16 +84,30 @@ std::filesystem::path realDataDir() { return FAZORN_REAL_DATA_DIR; }
 std::filesystem::path examplesDir() { return FAZORN_EXAMPLES_DIR; }
 std::filesystem::path testDataDir() { return FAZORN_TEST_DATA_DIR; }
 
-int runCli(const std::string& arguments, std::string* out, std::string* err) {
+namespace {
+
+int runShell(const std::string& prefix, const std::string& arguments, std::string* out,
+             std::string* err) {
   TempDir dir;
   const auto outPath = dir / "stdout";
   const auto errPath = dir / "stderr";
-  const std::string command = std::string("'") + FAZORN_CLI_PATH + "' " + arguments + " >'" +
+  const std::string command = prefix + "'" + FAZORN_CLI_PATH + "' " + arguments + " >'" +
                               outPath.string() + "' 2>'" + errPath.string() + "' </dev/null";
   const int status = std::system(command.c_str());
   if (out) *out = readText(outPath);
   if (err) *err = readText(errPath);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+int runCli(const std::string& arguments, std::string* out, std::string* err) {
+  return runShell("", arguments, out, err);
+}
+
+int runCliWithMemoryLimit(long kilobytes, const std::string& arguments, std::string* out,
+                          std::string* err) {
+  return runShell("ulimit -v " + std::to_string(kilobytes) + " && ", arguments, out, err);
 }
 
 }  // namespace fazorn::test

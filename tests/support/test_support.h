@@ -75,5 +75,9 @@ std::filesystem::path testDataDir();
 // Runs fazorn-cli with the given arguments (shell-quoted), capturing stdout
 // and stderr into the strings; returns the exit status.
 int runCli(const std::string& arguments, std::string* out, std::string* err = nullptr);
+// The same with the process's address space limited to `kilobytes` (the
+// shell's ulimit -v): a machine that runs out of memory.
+int runCliWithMemoryLimit(long kilobytes, const std::string& arguments, std::string* out,
+                          std::string* err = nullptr);
 
 }  // namespace fazorn::test

@@ -1,0 +1,96 @@
+// Reading light curves from the files astronomers download: text tables with
+// comment lines, a header line of column names and comma, semicolon, tab or
+// white-space separators (survey exports among them), and FITS binary tables
+// (space-mission light curves and generic tables). A plain file of numbers,
+// three per observation, is left to the plain reader (observation_file.h);
+// these readers take over only when a file is recognisably something else.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fazorn {
+
+// What the user chose; every field empty means "guess".
+struct ImportOptions {
+  // Time, value and (optionally) error column, each a column name (any case)
+  // or a 1-based column number. Empty: chosen from the usual names. Two
+  // entries give errors of 1.
+  std::vector<std::string> columns;
+  // The photometric band to keep (any case). Empty: the band with the most
+  // usable rows.
+  std::string band;
+  // Read as a table even when the file looks like plain numbers.
+  bool forceTable = false;
+  // Refuse files with more usable rows than this (the Workspace keeps about
+  // 60 bytes per point); 0 means no limit.
+  std::size_t maxObservations = 10'000'000;
+};
+
+enum class FileKind {
+  Plain,      // numbers, three per observation: the plain reader
+  TextTable,  // comments, a header, separators other than white space, or two columns
+  Fits,       // FITS (first bytes "SIMPLE  =")
+};
+
+// The cheap look at a file's first bytes that decides the reader.
+struct FileSniff {
+  bool opened = false;
+  std::string openError;
+  FileKind kind = FileKind::Plain;
+  // Plain files only: every line seen held exactly three numbers (what
+  // "Save Data" writes back).
+  bool threeNumbersPerLine = false;
+  // Plain files only: the count of numbers on every line seen when it is the
+  // same on each line and not 3 (0 otherwise).
+  int uniformNumbersPerLine = 0;
+};
+FileSniff sniffObservationFile(const std::string& path);
+FileSniff sniffObservationText(std::string_view start);
+
+// A light curve read by a table reader, with what the reader did.
+struct TableImport {
+  bool opened = false;     // false: the file could not be opened (openError)
+  std::string openError;
+  // True when the file was read but no light curve came from it (a damaged
+  // FITS file, an unknown column or band, no usable row); `failure` says why.
+  bool failed = false;
+  std::string failure;
+
+  FileKind kind = FileKind::TextTable;
+  std::vector<double> time, value, error;
+
+  // One line on what was read ("CSV with header: time=HJD, value=mag,
+  // error=mag_err; band V (412 of 530 rows)") and further notes (rows left
+  // out and why, time system, errors of 1, sorting).
+  std::string summary;
+  std::vector<std::string> notes;
+
+  // For the import dialog: the column names (numbers "1", "2"... when the
+  // file has no header), the first rows as text, the chosen columns as
+  // 0-based indices (-1: none), the bands with their usable row counts in
+  // order of first appearance, the chosen band, and a key naming the layout
+  // of the header (the same for every file with the same columns).
+  std::vector<std::string> columnNames;
+  std::vector<std::vector<std::string>> previewRows;
+  int timeColumn = -1, valueColumn = -1, errorColumn = -1, bandColumn = -1;
+  std::vector<std::pair<std::string, std::size_t>> bands;
+  std::string chosenBand;
+  std::string layoutKey;
+  bool rowsWereSorted = false;  // rows were not in time order and were sorted
+};
+
+// Reads a file with the text-table or FITS reader (by its first bytes).
+TableImport importTable(const std::string& path, const ImportOptions& options);
+// The text-table reader over text in memory (tests and fuzzing).
+TableImport importTableText(std::string_view text, const ImportOptions& options);
+
+// The names a column is chosen by when the user does not say (lower case;
+// tried in this order).
+const std::vector<std::string>& usualTimeNames();
+const std::vector<std::string>& usualValueNames();
+const std::vector<std::string>& usualErrorNames();
+
+}  // namespace fazorn

@@ -1,0 +1,356 @@
+#include "core/table_rows.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace fazorn::table {
+
+namespace {
+
+constexpr std::size_t kMostBands = 256;
+
+bool contains(const std::vector<std::string>& names, std::string_view name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+std::string count(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string lowerCase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+std::string normalizedName(std::string_view name) {
+  auto trim = [](std::string_view& s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '"' ||
+                          s.front() == '\''))
+      s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '"' ||
+                          s.back() == '\'' || s.back() == '\r'))
+      s.remove_suffix(1);
+  };
+  trim(name);
+  while (!name.empty() && (name.front() == '#' || name.front() == '%' || name.front() == ';')) {
+    name.remove_prefix(1);
+    trim(name);
+  }
+  std::string out = lowerCase(name);
+  const auto open = out.find('(');
+  if (open != std::string::npos && open > 0 && out.back() == ')') {
+    out.erase(open);
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+  }
+  return out;
+}
+
+int findColumn(const std::vector<std::string>& names, const std::vector<std::string>& wanted) {
+  for (const auto& w : wanted)
+    for (std::size_t i = 0; i < names.size(); ++i)
+      if (names[i] == w) return static_cast<int>(i);
+  return -1;
+}
+
+int resolveUserColumn(const std::vector<std::string>& normalized, std::string_view given) {
+  const std::string name = normalizedName(given);
+  for (std::size_t i = 0; i < normalized.size(); ++i)
+    if (normalized[i] == name) return static_cast<int>(i);
+  // A column number, when no column has that name.
+  if (!given.empty() && std::all_of(given.begin(), given.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+      given.size() < 6) {
+    const int n = std::stoi(std::string(given));
+    if (n >= 1 && static_cast<std::size_t>(n) <= normalized.size()) return n - 1;
+  }
+  return -1;
+}
+
+std::string planColumns(const std::vector<std::string>& displayNames,
+                        const std::vector<std::string>& names, const ImportOptions& options,
+                        ColumnPlan& plan) {
+  auto has = [&](std::string_view n) { return contains(names, n); };
+  // Survey exports, recognised by their headers.
+  if (has("oid") && has("catflags") && has("filtercode"))
+    plan.survey = "ZTF light curve";
+  else if (has("hjd") && has("ut date") && has("camera") && has("mag_err"))
+    plan.survey = "ASAS-SN light curve";
+  else if (has("jd") && has("mag_err") && has("limit") && has("asas_sn_id"))
+    plan.survey = "ASAS-SN Sky Patrol light curve";
+  else if (has("jd") && has("magnitude") && has("band") && (has("observer code") || has("observer_code")))
+    plan.survey = "AAVSO observations";
+  else if (has("source_id") && has("transit_id") && has("band") && has("flux_over_error"))
+    plan.survey = "Gaia epoch photometry";
+  else if (has("masterid") && has("mag") && has("magerr") && has("mjd"))
+    plan.survey = "Catalina light curve";
+
+  if (!options.columns.empty()) {
+    if (options.columns.size() < 2 || options.columns.size() > 3)
+      return "give two or three columns (time, value and optionally error)";
+    int* roles[3] = {&plan.time, &plan.value, &plan.error};
+    for (std::size_t k = 0; k < options.columns.size(); ++k) {
+      *roles[k] = resolveUserColumn(names, options.columns[k]);
+      if (*roles[k] < 0) {
+        std::string list;
+        for (std::size_t i = 0; i < displayNames.size() && i < 40; ++i)
+          list += (i ? ", " : "") + displayNames[i];
+        return "no column \"" + options.columns[k] + "\" (the columns are " + list + ")";
+      }
+    }
+  } else {
+    plan.time = findColumn(names, usualTimeNames());
+    // AAVSO downloads carry an HJD column that observers rarely fill.
+    if (plan.survey == "AAVSO observations") plan.time = findColumn(names, {"jd"});
+    plan.value = findColumn(names, usualValueNames());
+    if (plan.value >= 0) {
+      // The error that belongs to the value column comes first.
+      const std::string& v = names[static_cast<std::size_t>(plan.value)];
+      plan.error = findColumn(names, {v + "_err", v + "err", v + "_error", "e_" + v, v + "_e",
+                                      "sigma_" + v, v + "_sigma"});
+      if (plan.error < 0) {
+        const bool isFlux = v.find("flux") != std::string::npos;
+        std::vector<std::string> wanted = usualErrorNames();
+        if (isFlux)  // a magnitude error never goes with a flux, nor the reverse
+          wanted.erase(std::remove_if(wanted.begin(), wanted.end(),
+                                      [](const std::string& w) { return w.find("mag") != std::string::npos; }),
+                       wanted.end());
+        else
+          wanted.erase(std::remove_if(wanted.begin(), wanted.end(),
+                                      [](const std::string& w) { return w.find("flux") != std::string::npos; }),
+                       wanted.end());
+        plan.error = findColumn(names, wanted);
+      }
+    }
+    if (plan.time < 0 || plan.value < 0) {
+      // A table without usual names: the first columns in order.
+      if (names.size() >= 2 && plan.time < 0 && plan.value < 0) {
+        plan.time = 0;
+        plan.value = 1;
+        plan.error = names.size() >= 3 ? 2 : -1;
+      } else {
+        std::string list;
+        for (std::size_t i = 0; i < displayNames.size() && i < 40; ++i)
+          list += (i ? ", " : "") + displayNames[i];
+        return std::string("no ") + (plan.time < 0 ? "time" : "value") +
+               " column among the usual names (the columns are " + list +
+               "); choose the columns";
+      }
+    }
+  }
+  if (plan.time == plan.value) return "the time and value columns must differ";
+  const std::string& valueName = names[static_cast<std::size_t>(plan.value)];
+  plan.valueIsMagnitude = valueName.find("mag") != std::string::npos;
+  if (plan.error < 0 && plan.survey == "Gaia epoch photometry" && plan.valueIsMagnitude)
+    plan.fluxOverError = findColumn(names, {"flux_over_error"});
+  plan.errorsOfOne = plan.error < 0 && plan.fluxOverError < 0;
+  plan.band = findColumn(names, {"band", "filter", "filtercode", "passband", "filt", "bandpass"});
+  if (plan.survey == "AAVSO observations" && plan.band >= 0)
+    plan.bandQualifier = findColumn(names, {"measurement method"});
+  for (const char* f : {"catflags", "quality", "sap_quality", "rejected_by_photometry",
+                        "rejected_by_variability"}) {
+    const int c = findColumn(names, {f});
+    if (c >= 0 && c != plan.time && c != plan.value && c != plan.error) plan.flags.push_back(c);
+  }
+  if (!options.band.empty() && plan.band < 0) return "the file has no band column";
+  return {};
+}
+
+RowCollector::Band& RowCollector::bandNamed(std::string_view name) {
+  if (last_ < bands_.size() && bands_[last_].name == name) return bands_[last_];
+  for (std::size_t i = 0; i < bands_.size(); ++i)
+    if (bands_[i].name == name) return bands_[last_ = i];
+  if (bands_.size() >= kMostBands) {
+    tooManyBands_ = true;
+    return bands_.back();
+  }
+  bands_.push_back(Band{std::string(name), 0, {}, {}, {}});
+  return bands_[last_ = bands_.size() - 1];
+}
+
+bool RowCollector::add(double time, double value, double error, std::string_view band) {
+  ++rowsSeen_;
+  Band& b = bandNamed(band);
+  ++b.usable;
+  // With a band given, the others are only counted.
+  if (!options_.band.empty() && lowerCase(b.name) != lowerCase(options_.band)) return true;
+  if (options_.maxObservations > 0 && stored_ >= options_.maxObservations) {
+    overLimit_ = true;
+    return false;
+  }
+  b.time.push_back(time);
+  b.value.push_back(value);
+  b.error.push_back(error);
+  ++stored_;
+  return true;
+}
+
+void RowCollector::leaveOut(LeftOut why, long line) {
+  ++rowsSeen_;
+  const int k = static_cast<int>(why);
+  if (leftOut_[k]++ == 0) firstLine_[k] = line;
+}
+
+void RowCollector::finish(TableImport& out, const std::string& what,
+                          const std::vector<std::string>& names, const ColumnPlan& plan) {
+  auto fail = [&](std::string reason) {
+    out.failed = true;
+    out.failure = std::move(reason);
+    out.time.clear();
+    out.value.clear();
+    out.error.clear();
+  };
+  for (const auto& b : bands_) out.bands.emplace_back(b.name.empty() ? "(none)" : b.name, b.usable);
+
+  if (overLimit_) {
+    fail("more than " + std::to_string(options_.maxObservations) +
+         " observations; the file is too large to load (split it or choose a band)");
+    return;
+  }
+  if (tooManyBands_) {
+    fail("more than " + std::to_string(kMostBands) + " different values in the band column \"" +
+         names[static_cast<std::size_t>(plan.band)] + "\"; choose the columns");
+    return;
+  }
+  Band* chosen = nullptr;
+  if (!options_.band.empty()) {
+    for (auto& b : bands_)
+      if (lowerCase(b.name) == lowerCase(options_.band)) chosen = &b;
+    if (chosen == nullptr) {
+      std::string list;
+      for (const auto& b : bands_) list += (list.empty() ? "" : ", ") + b.name;
+      fail("no band \"" + options_.band + "\" in the file" +
+           (list.empty() ? std::string() : " (its bands are " + list + ")"));
+      return;
+    }
+  } else {
+    for (auto& b : bands_)
+      if (chosen == nullptr || b.usable > chosen->usable) chosen = &b;  // ties: the first seen
+  }
+
+  std::string summary = what + ": time=" + names[static_cast<std::size_t>(plan.time)] +
+                        ", value=" + names[static_cast<std::size_t>(plan.value)];
+  if (plan.error >= 0)
+    summary += ", error=" + names[static_cast<std::size_t>(plan.error)];
+  else if (plan.fluxOverError >= 0)
+    summary += ", error from " + names[static_cast<std::size_t>(plan.fluxOverError)];
+  else
+    summary += ", no error column";
+  if (plan.band >= 0 && chosen != nullptr) {
+    out.chosenBand = chosen->name;
+    summary += "; band " + (chosen->name.empty() ? std::string("(none)") : chosen->name) + " (" +
+               std::to_string(chosen->usable) + " of " + std::to_string(rowsSeen_) + " rows";
+    if (bands_.size() > 1) {
+      summary += "; other bands ";
+      bool firstOther = true;
+      for (const auto& b : bands_) {
+        if (&b == chosen) continue;
+        summary += (firstOther ? "" : ", ") + (b.name.empty() ? std::string("(none)") : b.name) +
+                   " " + std::to_string(b.usable);
+        firstOther = false;
+      }
+      summary += " not read";
+    }
+    summary += ")";
+  }
+  static const char* const kWhy[] = {
+      "with quality or rejection flags",        "with upper limits (\"<\" or \">\")",
+      "with missing-value markers (99.99)",     "with an empty, null or non-finite time or value",
+      "with a field that is not a number",      "with too few fields",
+      "with a flux of 0 (gap markers)"};
+  for (int k = 0; k < static_cast<int>(LeftOut::Count); ++k) {
+    if (leftOut_[k] == 0) continue;
+    summary += "; " + count(leftOut_[k], "row ", "rows ") + kWhy[k] + " left out";
+    if (static_cast<LeftOut>(k) == LeftOut::Unreadable || static_cast<LeftOut>(k) == LeftOut::MissingColumn)
+      summary += " (first at line " + std::to_string(firstLine_[k]) + ")";
+  }
+  out.summary = summary;
+
+  if (chosen == nullptr || chosen->time.empty()) {
+    fail("no observation could be read (" + summary + ")");
+    return;
+  }
+  std::vector<double> t = std::move(chosen->time), v = std::move(chosen->value),
+                      e = std::move(chosen->error);
+  // Rows without an error: all of them -> errors of 1; some -> left out.
+  // Most rows without an error: equal weights for all rather than a few
+  // rows carrying the whole fit.
+  std::size_t withoutError = 0;
+  for (double x : e) withoutError += std::isnan(x) ? 1 : 0;
+  if (withoutError == e.size()) {
+    std::fill(e.begin(), e.end(), 1.0);
+    out.notes.push_back(plan.errorsOfOne
+                            ? "No error column: every error is 1 (equal weights)."
+                            : "No row has an error: every error is 1 (equal weights).");
+  } else if (2 * withoutError > e.size()) {
+    std::fill(e.begin(), e.end(), 1.0);
+    out.notes.push_back(std::to_string(withoutError) + " of " + std::to_string(e.size()) +
+                        " rows have no error: every error is 1 (equal weights).");
+  } else if (withoutError > 0) {
+    std::size_t k = 0;
+    for (std::size_t i = 0; i < t.size(); ++i)
+      if (!std::isnan(e[i])) {
+        t[k] = t[i];
+        v[k] = v[i];
+        e[k] = e[i];
+        ++k;
+      }
+    t.resize(k);
+    v.resize(k);
+    e.resize(k);
+    out.notes.push_back(count(withoutError, "row", "rows") + " without an error left out.");
+  }
+  std::size_t backward = 0;
+  for (std::size_t i = 1; i < t.size(); ++i) backward += t[i] < t[i - 1] ? 1 : 0;
+  if (backward > 0) {
+    // Binning by night and by minutes take consecutive points as neighbours
+    // in time, so the rows are put in time order (ties keep file order).
+    std::vector<std::size_t> order(t.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return t[a] < t[b]; });
+    std::vector<double> t2(t.size()), v2(t.size()), e2(t.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      t2[i] = t[order[i]];
+      v2[i] = v[order[i]];
+      e2[i] = e[order[i]];
+    }
+    t.swap(t2);
+    v.swap(v2);
+    e.swap(e2);
+    out.rowsWereSorted = true;
+    out.notes.push_back("The rows were not in time order (" + std::to_string(backward) +
+                        " steps back in time); they were sorted by time.");
+  }
+  out.time = std::move(t);
+  out.value = std::move(v);
+  out.error = std::move(e);
+}
+
+}  // namespace fazorn::table
+
+namespace fazorn {
+
+const std::vector<std::string>& usualTimeNames() {
+  static const std::vector<std::string> names = {
+      "bjd", "bjd_tdb", "hjd", "btjd", "bkjd", "time", "jd", "mjd", "obsjd", "obsmjd",
+      "hmjd", "jd_obs", "mjd_obs", "date_obs_jd", "t", "epoch", "times", "x"};
+  return names;
+}
+const std::vector<std::string>& usualValueNames() {
+  static const std::vector<std::string> names = {
+      "mag", "magnitude", "pdcsap_flux", "sap_flux", "flux", "mags", "psfmag", "mag_auto",
+      "m", "rel_flux", "norm_flux", "fluxes", "brightness", "value", "y"};
+  return names;
+}
+const std::vector<std::string>& usualErrorNames() {
+  static const std::vector<std::string> names = {
+      "err", "error", "magerr", "mag_err", "e_mag", "emag", "mag_error", "magnitude_err",
+      "sigma", "sig", "uncertainty", "merr", "dmag", "flux_err", "fluxerr", "flux_error",
+      "e_flux", "pdcsap_flux_err", "sap_flux_err", "psfmagerr", "dy", "yerr", "sigma_y"};
+  return names;
+}
+
+}  // namespace fazorn

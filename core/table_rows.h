@@ -1,0 +1,97 @@
+// Shared by the text-table and FITS readers: choosing columns by their usual
+// names, and collecting rows into per-band series with the count of every
+// row left out and why.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/table_import.h"
+
+namespace fazorn::table {
+
+std::string lowerCase(std::string_view text);
+// A column name as it is compared: lower case, blanks and quotes trimmed, a
+// leading comment mark dropped and a unit in parentheses removed
+// ("flux(mJy)" -> "flux").
+std::string normalizedName(std::string_view name);
+
+// The 0-based index of the first of `wanted` found among `names` (already
+// normalized), or -1.
+int findColumn(const std::vector<std::string>& names, const std::vector<std::string>& wanted);
+
+// Resolves a user's column ("mag" or "2") against the names; -1 when absent.
+int resolveUserColumn(const std::vector<std::string>& normalized, std::string_view given);
+
+// The columns a reader uses, by 0-based index (-1: none).
+struct ColumnPlan {
+  int time = -1, value = -1, error = -1, band = -1;
+  // Gaia epoch photometry gives no magnitude error but the flux's
+  // signal-to-noise ratio; the error is then 2.5 / ln 10 / (flux / flux error).
+  int fluxOverError = -1;
+  // AAVSO's measurement method: differential (DIFF) magnitudes are on
+  // another scale than standard ones, so they count as a band of their own.
+  int bandQualifier = -1;
+  std::vector<int> flags;  // a row with any non-zero (or true) flag is left out
+  bool valueIsMagnitude = false;
+  bool errorsOfOne = false;  // no error column: every error is 1
+  std::string survey;        // "ZTF light curve", ... (empty for a generic table)
+};
+
+// Fills the plan from the column names (normalized) and the user's options.
+// Returns an empty text on success, else the reason for the user.
+std::string planColumns(const std::vector<std::string>& displayNames,
+                        const std::vector<std::string>& normalized, const ImportOptions& options,
+                        ColumnPlan& plan);
+
+enum class LeftOut {
+  Flagged,        // a quality or rejection flag is set
+  Limit,          // a "<" or ">" limit instead of a measurement
+  Marker,         // a missing-value marker such as 99.990 in a magnitude column
+  NotFinite,      // empty, null, NaN or infinite time or value
+  Unreadable,     // a field that is not a number
+  MissingColumn,  // fewer fields than the chosen columns need
+  ZeroFluxGap,    // flux of exactly 0, the gap marker of early mission files
+  Count
+};
+
+// Collects rows into series per band and counts the rows left out.
+class RowCollector {
+ public:
+  explicit RowCollector(const ImportOptions& options) : options_(options) {}
+
+  // A usable row. `error` NaN means the row has no error. Returns false when
+  // the observation limit is exceeded (reading must stop).
+  bool add(double time, double value, double error, std::string_view band);
+  void leaveOut(LeftOut why, long line);
+  std::size_t rowsSeen() const { return rowsSeen_; }
+
+  // Chooses the band, resolves missing errors, sorts by time when needed
+  // and fills `out`'s series, band list, notes and summary (the summary
+  // starts with `what`, e.g. "CSV with header"). Sets out.failed when no
+  // observation remains or the band is unknown.
+  void finish(TableImport& out, const std::string& what, const std::vector<std::string>& names,
+              const ColumnPlan& plan);
+
+ private:
+  struct Band {
+    std::string name;
+    std::size_t usable = 0;
+    std::vector<double> time, value, error;
+  };
+  Band& bandNamed(std::string_view name);
+
+  const ImportOptions& options_;
+  std::vector<Band> bands_;
+  std::size_t last_ = 0;
+  std::size_t stored_ = 0;
+  std::size_t rowsSeen_ = 0;
+  bool overLimit_ = false;
+  bool tooManyBands_ = false;
+  std::size_t leftOut_[static_cast<int>(LeftOut::Count)] = {};
+  long firstLine_[static_cast<int>(LeftOut::Count)] = {};
+};
+
+}  // namespace fazorn::table

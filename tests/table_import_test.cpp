@@ -1,0 +1,381 @@
+// The table and FITS readers on genuine survey and mission files, and on
+// small tables that each hold one of the things such files do.
+#include "core/table_import.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "core/derived_files.h"
+#include "core/observation_file.h"
+#include "support/test_support.h"
+
+namespace fazorn {
+namespace {
+
+using test::TempDir;
+using test::writeText;
+
+std::filesystem::path formats() { return test::testDataDir() / "formats"; }
+
+std::string allNotes(const Outcome& out) {
+  std::string all = out.message ? out.message->text + "\n" : "";
+  for (const auto& n : out.notes) all += n + "\n";
+  return all;
+}
+
+// Expected figures come from formats/expected_readings.txt, written by
+// formats/independent_reading.py (astropy and Python's csv module applying
+// each file's documented rules), never from this reader.
+struct RealFile {
+  const char* path;
+  std::size_t points;
+  double firstTime, firstValue, firstError;
+  double lastTime, lastValue, lastError;
+  const char* columns;  // "time=..., value=..., error=..." as the summary names them
+  const char* band;     // the chosen band, "" when the file has none
+  const char* leftOut;  // a phrase of the summary or notes, "" for none
+};
+
+void PrintTo(const RealFile& f, std::ostream* os) { *os << f.path; }
+
+class RealFiles : public ::testing::TestWithParam<RealFile> {};
+
+TEST_P(RealFiles, ReadAsTheirDocumentationSays) {
+  const RealFile& f = GetParam();
+  Workspace ws;
+  LoadDetails details;
+  const Outcome out = loadObservations(ws, (formats() / f.path).string(), ImportOptions{}, &details);
+  const std::string notes = allNotes(out);
+  ASSERT_TRUE(out.ok) << notes;
+  EXPECT_NE(details.reader, FileKind::Plain);
+  const LightCurve& lc = ws.lightCurve;
+  ASSERT_EQ(lc.pointCount, static_cast<int>(f.points)) << notes;
+  // Single-precision FITS columns and decimal texts both convert exactly.
+  EXPECT_DOUBLE_EQ(lc.time.front(), f.firstTime);
+  EXPECT_DOUBLE_EQ(lc.value.front(), f.firstValue);
+  EXPECT_NEAR(lc.error.front(), f.firstError, 1e-12 * f.firstError);
+  EXPECT_DOUBLE_EQ(lc.time.back(), f.lastTime);
+  EXPECT_DOUBLE_EQ(lc.value.back(), f.lastValue);
+  EXPECT_NEAR(lc.error.back(), f.lastError, 1e-12 * f.lastError);
+  for (int i = 1; i < lc.pointCount; ++i) ASSERT_LE(lc.time[i - 1], lc.time[i]) << "sorted by time";
+  EXPECT_NE(details.summary.find(f.columns), std::string::npos) << details.summary;
+  if (*f.band) {
+    EXPECT_NE(details.summary.find(std::string("band ") + f.band + " ("), std::string::npos)
+        << details.summary;
+  }
+  if (*f.leftOut) {
+    EXPECT_NE(notes.find(f.leftOut), std::string::npos) << notes;
+  }
+  // Derived files are text, named .dat, and "Save Data" keeps the original.
+  EXPECT_EQ(ws.files.extension, std::filesystem::path(f.path).extension() == ".mjd" ||
+                                        std::filesystem::path(f.path).extension() == ".txt"
+                                    ? std::filesystem::path(f.path).extension().string()
+                                    : ".dat");
+  EXPECT_FALSE(ws.files.dataFileRewritable);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, RealFiles,
+    ::testing::Values(
+        RealFile{"tess_spoc_fits/hlsp_tess-data-alerts_tess_phot_00025155310-s01_tess_v1_lc.fits",
+                 18103, 1325.2966486684504, 9252.1767578125, 12.334742546081543, 1353.17594341107,
+                 9260.3935546875, 12.366486549377441,
+                 "time=TIME, value=PDCSAP_FLUX, error=PDCSAP_FLUX_ERR", "",
+                 "1159 rows with quality or rejection flags left out"},
+        RealFile{"kepler_fits/kplr011442793-2009350155506_llc.fits", 3835, 260.24460517207626,
+                 39928.73828125, 6.680392742156982, 349.4959231954781, 39948.890625,
+                 6.6920905113220215, "time=TIME, value=PDCSAP_FLUX", "",
+                 "534 rows with quality or rejection flags left out"},
+        RealFile{"kepler_fits/kplr010666592-2009131110544_slc.fits", 13203, 120.52893910104467,
+                 1034637.5625, 247.80812072753906, 130.25500215331704, 1033728.375,
+                 185.61456298828125, "time=TIME, value=PDCSAP_FLUX", "", "BKJD = BJD - 2454833"},
+        RealFile{"gaia_dr3/EPOCH_PHOTOMETRY-Gaia DR3 1985008784705347456.fits", 68,
+                 1689.1478450828818, 12.310808537407334, 0.0017942045464524295, 2690.034835644113,
+                 12.213290402402182, 0.0015849536542090845,
+                 "time=time, value=mag, error from flux_over_error", "RP", "time scale TCB"},
+        RealFile{"gaia_dr3/EPOCH_PHOTOMETRY-Gaia DR3 393454948901343360.fits", 95,
+                 1696.9056333678577, 11.80844596573303, 0.0004764201672246249, 2693.4558424981146,
+                 11.80151470884088, 0.00032586185077605826, "value=mag", "G",
+                 "other bands BP 89, RP 87 not read"},
+        RealFile{"ztf/ztf_J0139+5245_irsa_ipac_lc.txt", 120, 2458276.9614263736, 18.5566044,
+                 0.0346447639, 2458481.8105363906, 18.5023346, 0.0335108005,
+                 "time=hjd, value=mag, error=magerr", "zr",
+                 "10 rows with quality or rejection flags left out"},
+        RealFile{"asassn/asassn_v1_J060000_light_curve_b4508c12-b04a-467c-9e20-6881885cf0fb.csv",
+                 244, 2458730.59219, 14.229, 0.022, 2458828.66166, 15.082, 0.07,
+                 "time=HJD, value=mag, error=mag_err", "g",
+                 "9 rows with upper limits (\"<\" or \">\") left out; 10 rows with missing-value markers"},
+        RealFile{"asassn/asassn_skypatrol2_VX_Men.csv", 1065, 2458029.786083, 13.300239499099613,
+                 0.006897552502707865, 2459085.6284709, 13.004990843153802, 0.0036429634273662274,
+                 "time=jd, value=mag, error=mag_err", "", "510 steps back in time"},
+        RealFile{"aavso/SN2011FE.csv", 4098, 2455798.59267, 14.89, 0.076, 2456016.43998, 15.526,
+                 0.034, "time=JD, value=Magnitude, error=Uncertainty", "V",
+                 "24 rows without an error left out"},
+        RealFile{"aavso/WYHYA.csv", 699, 2454139.58267, -0.752, 1.0, 2454946.63795, -0.477, 1.0,
+                 "time=JD, value=Magnitude", "V (DIFF)", "634 of 699 rows have no error"},
+        RealFile{"text/sdss_s82_rrlyr_4984662.csv", 68, 51081.440145, 18.899, 0.012, 54402.473947,
+                 19.249, 0.025, "time=time, value=mag, error=magerr", "r",
+                 "other bands i 67, u 68, z 67, g 63 not read"},
+        RealFile{"text/lc_1.3444.614.B.mjd", 1235, 48823.477419, -6.081, 0.156, 51546.325197,
+                 -5.997, 0.027, "time=MJD, value=Mag, error=Err", "", ""}));
+
+TEST(RealFiles, BandsAreChosenAndNeverMixed) {
+  const auto ztf = (formats() / "ztf/ztf_J0139+5245_irsa_ipac_lc.txt").string();
+  ImportOptions options;
+  options.band = "ZG";  // any case
+  TableImport t = importTable(ztf, options);
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 104u);  // expected_readings.txt: zg 104
+  EXPECT_EQ(t.chosenBand, "zg");
+  ASSERT_EQ(t.bands.size(), 2u);
+
+  options.band = "zi";
+  t = importTable(ztf, options);
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("no band \"zi\" in the file (its bands are zg, zr)"), std::string::npos)
+      << t.failure;
+
+  // A band asked of a file without a band column.
+  options.band = "V";
+  t = importTable((formats() / "text/lc_1.3444.614.B.mjd").string(), options);
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("no band column"), std::string::npos) << t.failure;
+}
+
+TEST(TextTables, CommentsHeadersAndSeparators) {
+  // Each variant holds the same three observations.
+  const char* variants[] = {
+      "# HJD mag err\n1.5 10.1 0.01\n2.5 10.2 0.02\n3.5 10.3 0.03\n",
+      "% a comment\n; another\nHJD,mag,err\n1.5,10.1,0.01\n2.5,10.2,0.02\n3.5,10.3,0.03\n",
+      "time\tmagnitude\tuncertainty\r\n1.5\t10.1\t0.01\r\n2.5\t10.2\t0.02\r\n3.5\t10.3\t0.03\r\n",
+      "\"BJD\";\"mag\";\"e_mag\"\n1,5;10,1;0,01\n2,5;10,2;0,02\n3,5;10,3;0,03\n",
+      "\xEF\xBB\xBFjd, flux, flux_err\n1.5, 10.1, 0.01\n\n2.5, 10.2, 0.02\n# a pause\n3.5, 10.3, 0.03",
+      "mjd,mag,magerr,comment\n1.5,10.1,0.01,\"clear, dry\"\n2.5,10.2,0.02,\"said \\\"ok\\\"\"\n"
+      "3.5,10.3,0.03,\"a \"\"quote\"\"\"\n",
+  };
+  for (const char* text : variants) {
+    const TableImport t = importTableText(text, ImportOptions{});
+    ASSERT_FALSE(t.failed) << text << "\n" << t.failure;
+    ASSERT_EQ(t.time.size(), 3u) << text << "\n" << t.summary;
+    EXPECT_EQ(t.time[2], 3.5) << text;
+    EXPECT_EQ(t.value[1], 10.2) << text;
+    EXPECT_EQ(t.error[0], 0.01) << text;
+    EXPECT_EQ(t.previewRows.size(), 3u) << text;
+  }
+  // The quoted field keeps its comma and its quotes.
+  const TableImport quoted = importTableText(variants[5], ImportOptions{});
+  EXPECT_EQ(quoted.previewRows[1][3], "said \"ok\"");
+  EXPECT_EQ(quoted.previewRows[2][3], "a \"quote\"");
+}
+
+TEST(TextTables, ColumnsGivenByNameOrNumber) {
+  const std::string text = "id,t,v1,v2,s2\n7,1,5,50,0.5\n7,2,6,60,0.6\n7,3,7,70,0.7\n";
+  ImportOptions options;
+  options.columns = {"T", "v2", "5"};
+  TableImport t = importTableText(text, options);
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.value, (std::vector<double>{50, 60, 70}));
+  EXPECT_EQ(t.error, (std::vector<double>{0.5, 0.6, 0.7}));
+  EXPECT_EQ(t.timeColumn, 1);
+
+  // Two columns: errors of 1, and the notes say so.
+  options.columns = {"2", "3"};
+  t = importTableText(text, options);
+  ASSERT_FALSE(t.failed);
+  EXPECT_EQ(t.error, (std::vector<double>{1, 1, 1}));
+  ASSERT_FALSE(t.notes.empty());
+  EXPECT_NE(t.notes[0].find("every error is 1"), std::string::npos);
+
+  options.columns = {"t", "nope"};
+  t = importTableText(text, options);
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("no column \"nope\" (the columns are id, t, v1, v2, s2)"), std::string::npos)
+      << t.failure;
+  options.columns = {"2", "9"};
+  EXPECT_TRUE(importTableText(text, options).failed);
+}
+
+TEST(TextTables, RowsLeftOutAreCountedNotMixedIn) {
+  const std::string text =
+      "HJD,mag,mag_err,Filter,catflags\n"
+      "5,12.0,0.01,V,0\n"
+      "1,12.1,0.01,V,0\n"      // out of order: sorted
+      "2,>14.1,99.99,V,0\n"    // an upper limit
+      "3,99.990,99.990,V,0\n"  // a missing-value marker
+      "4,12.2,0.01,V,32768\n"  // flagged
+      "6,nan,0.01,V,0\n"       // not finite
+      "7,abc,0.01,V,0\n"       // not a number
+      "8,12.3\n"               // too few fields
+      "9,11.0,0.02,B,0\n"      // another band
+      "10,12.4,0.01,V,0\n";
+  const TableImport t = importTableText(text, ImportOptions{});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time, (std::vector<double>{1, 5, 10}));
+  EXPECT_TRUE(t.rowsWereSorted);
+  for (const char* phrase :
+       {"band V (3 of 10 rows; other bands B 1 not read)", "1 row with quality or rejection flags",
+        "1 row with upper limits", "1 row with missing-value markers", "1 row with an empty, null",
+        "1 row with a field that is not a number left out (first at line 8)",
+        "1 row with too few fields left out (first at line 9)"})
+    EXPECT_NE(t.summary.find(phrase), std::string::npos) << phrase << "\n" << t.summary;
+}
+
+TEST(TextTables, MalformedTablesFailWithTheReason) {
+  struct Case {
+    const char* text;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"time,mag,err\n", "no observation could be read"},                            // header only
+      {"time,mag,err\n1,2\n3,4\n", "2 rows with too few fields"},                     // a missing column
+      {"time,mag,err\n1,2 3\n4;5;6\n", "2 rows with too few fields"},               // mixed separators
+      {"# only comments\n# here\n", "no column names and no rows"},
+      {"id,name\nx,y\n", "a field that is not a number"},  // unusual names: the first columns
+      {"mag,err\n1,2\n", "no time column"},
+  };
+  for (const Case& c : cases) {
+    const TableImport t = importTableText(c.text, ImportOptions{});
+    EXPECT_TRUE(t.failed) << c.text;
+    EXPECT_TRUE(t.time.empty()) << c.text;
+    EXPECT_NE(t.failure.find(c.reason), std::string::npos) << c.text << "\n" << t.failure;
+  }
+  // A line of several megabytes is not a table.
+  std::string huge = "time,mag,err\n" + std::string(3 << 20, '7') + "\n";
+  TableImport t = importTableText(huge, ImportOptions{});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("longer than 1 MB"), std::string::npos) << t.failure;
+  // More observations than allowed: refused, not half-loaded.
+  ImportOptions small;
+  small.maxObservations = 2;
+  t = importTableText("t,mag,err\n1,2,3\n2,2,3\n3,2,3\n", small);
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("more than 2 observations"), std::string::npos) << t.failure;
+}
+
+TEST(FileSniffing, PlainNumbersStayWithThePlainReader) {
+  struct Case {
+    const char* text;
+    FileKind kind;
+    bool rewritable;
+  };
+  const Case cases[] = {
+      {"1 2 3\n4 5 6\n", FileKind::Plain, true},
+      {"1\t2\t3\r\n4\t5\t6\r\n", FileKind::Plain, true},  // what "Save Data" writes
+      {"", FileKind::Plain, true},
+      {"1 2 3 4\n5 6\n", FileKind::Plain, false},  // the stream of numbers of old
+      {"1 2 3 4\n5 6 7 8\n", FileKind::Plain, false},
+      {"1 2 3\n4 5 6\nend\n", FileKind::Plain, false},  // read up to the word, never written over
+      {"1 2\n3 4\n5 6\n", FileKind::TextTable, false},  // two columns
+      {"# t v e\n1 2 3\n", FileKind::TextTable, false},
+      {"t v e\n1 2 3\n", FileKind::TextTable, false},
+      {"1,2,3\n", FileKind::TextTable, false},
+      {"SIMPLE  =                    T", FileKind::Fits, false},
+      {"\x01\x02\x03 1 2 3", FileKind::Plain, false},  // binary: the plain reader stops at once
+  };
+  for (const Case& c : cases) {
+    const FileSniff s = sniffObservationText(c.text);
+    EXPECT_EQ(s.kind, c.kind) << c.text;
+    if (c.kind == FileKind::Plain) {
+      EXPECT_EQ(s.threeNumbersPerLine, c.rewritable) << c.text;
+    }
+  }
+  EXPECT_EQ(sniffObservationText("1 2 3 4\n5 6 7 8\n").uniformNumbersPerLine, 4);
+}
+
+TEST(LoadTables, PlainFilesReadExactlyAsBeforeAndTablesReportTheirReader) {
+  TempDir dir;
+  // The same numbers as a plain file and with a header: the same light curve.
+  writeText(dir / "plain.dat", "1 10.5 0.1\n2 10.7 0.2\n3 10.6 0.1\n");
+  writeText(dir / "table.csv", "HJD,mag,err\n1,10.5,0.1\n2,10.7,0.2\n3,10.6,0.1\n");
+  Workspace plain, table;
+  LoadDetails d1, d2;
+  const Outcome o1 = loadObservations(plain, (dir / "plain.dat").string(), ImportOptions{}, &d1);
+  const Outcome o2 = loadObservations(table, (dir / "table.csv").string(), ImportOptions{}, &d2);
+  ASSERT_TRUE(o1.ok && o2.ok);
+  EXPECT_EQ(o1.notes, std::vector<std::string>{"Read 3 points."});  // nothing new for plain files
+  EXPECT_EQ(d1.reader, FileKind::Plain);
+  EXPECT_EQ(d2.reader, FileKind::TextTable);
+  EXPECT_EQ(o2.notes[0], "Read 3 points.");
+  EXPECT_EQ(o2.notes[1], "CSV with header: time=HJD, value=mag, error=err.");
+  EXPECT_EQ(plain.lightCurve.time, table.lightCurve.time);
+  EXPECT_EQ(plain.lightCurve.weight, table.lightCurve.weight);
+  EXPECT_EQ(plain.panel.rms, table.panel.rms);
+  EXPECT_TRUE(plain.files.dataFileRewritable);
+  EXPECT_EQ(table.files.extension, ".dat");
+
+  // "Save Data": over the plain file, beside the table.
+  ASSERT_TRUE(saveData(plain).ok);
+  const std::string original = test::readText(dir / "table.csv");
+  const Outcome saved = saveData(table);
+  ASSERT_TRUE(saved.ok);
+  EXPECT_EQ(test::readText(dir / "table.csv"), original);
+  EXPECT_EQ(test::readText(dir / "table-data.dat"), test::readText(dir / "plain.dat"));
+  EXPECT_EQ(table.files.outputPath, (dir / "table-data.dat").string());
+
+  // Columns given for a plain file read it as a table (four columns here).
+  writeText(dir / "four.dat", "1 10.5 0.1 7\n2 10.7 0.2 7\n");
+  Workspace four;
+  ImportOptions options;
+  options.columns = {"1", "2", "3"};
+  ASSERT_TRUE(loadObservations(four, (dir / "four.dat").string(), options).ok);
+  EXPECT_EQ(four.lightCurve.value, (std::vector<double>{10.5, 10.7}));
+  Workspace stream;
+  const Outcome streamed = loadObservations(stream, (dir / "four.dat").string());
+  EXPECT_NE(allNotes(streamed).find("Every line holds 4 numbers"), std::string::npos);
+  EXPECT_TRUE(stream.files.dataFileRewritable);  // as ever (its original is kept on saving)
+}
+
+TEST(LoadTables, FailedTablesLeaveTheLightCurveAsItWas) {
+  TempDir dir;
+  writeText(dir / "good.dat", "1 10.5 0.1\n2 10.7 0.2\n");
+  writeText(dir / "header_only.csv", "time,mag,err\n");
+  Workspace ws;
+  ASSERT_TRUE(loadObservations(ws, (dir / "good.dat").string()).ok);
+  const Outcome out = loadObservations(ws, (dir / "header_only.csv").string());
+  EXPECT_FALSE(out.ok);
+  ASSERT_TRUE(out.message.has_value());
+  EXPECT_EQ(out.message->caption, "WARNING!");
+  EXPECT_NE(out.message->text.find("no observation could be read"), std::string::npos);
+  EXPECT_EQ(ws.lightCurve.pointCount, 2);
+  EXPECT_FALSE(ws.files.dataFileRewritable);  // "Save Data" would not overwrite the header
+}
+
+TEST(FitsFiles, DamagedFilesFailWithAMessage) {
+  TempDir dir;
+  const auto source = formats() / "kepler_fits/kplr011442793-2009350155506_llc.fits";
+  const auto size = std::filesystem::file_size(source);
+  std::ifstream in(source, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Cut in the header, at the table's start and in the middle of the rows.
+  for (std::size_t cut : {std::size_t{100}, std::size_t{2880 * 3}, static_cast<std::size_t>(size / 2)}) {
+    const auto path = dir / ("cut" + std::to_string(cut) + ".fits");
+    writeText(path, bytes.substr(0, cut));
+    Workspace ws;
+    const Outcome out = loadObservations(ws, path.string());
+    EXPECT_FALSE(out.ok) << cut;
+    ASSERT_TRUE(out.message.has_value()) << cut;
+    EXPECT_NE(out.message->text.find("FITS"), std::string::npos) << cut << ": " << out.message->text;
+    EXPECT_EQ(ws.lightCurve.pointCount, 0);
+  }
+  // A FITS file whose table has no time column.
+  std::string noTime = bytes;
+  const auto at = noTime.find("TTYPE1  = 'TIME    '");
+  ASSERT_NE(at, std::string::npos);
+  noTime.replace(at, 20, "TTYPE1  = 'WHEN    '");
+  writeText(dir / "no_time.fits", noTime);
+  const TableImport t = importTable((dir / "no_time.fits").string(), ImportOptions{});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("no time column"), std::string::npos) << t.failure;
+  // Columns by name still reach it.
+  ImportOptions options;
+  options.columns = {"WHEN", "SAP_FLUX", "SAP_FLUX_ERR"};
+  const TableImport byName = importTable((dir / "no_time.fits").string(), options);
+  ASSERT_FALSE(byName.failed) << byName.failure;
+  EXPECT_NE(byName.summary.find("value=SAP_FLUX"), std::string::npos) << byName.summary;
+}
+
+}  // namespace
+}  // namespace fazorn
