@@ -6,6 +6,7 @@
 #include "edit/binning.h"
 #include "model/template_ops.h"
 #include "search/analysis.h"
+#include "search/extended_search.h"
 
 namespace fazorn {
 
@@ -76,18 +77,84 @@ const ReportValue* AnalysisReport::find(const std::string& key) const {
 
 namespace {
 
-Outcome runMethod(const AnalysisRequest& request, Workspace& ws, const RunControl& rc) {
-  switch (request.method) {
-    case SearchMethod::None:
-      return analyseAtPeriod(ws, request.givenPeriod);
-    case SearchMethod::Aov:
-      return analyseAovOnRoute(ws, rc, request.route);
+SearchEngine engineOf(SearchMethod method) {
+  switch (method) {
     case SearchMethod::AovTransit:
-      return analyseAovTransit(ws, rc);
+      return SearchEngine::AovTransit;
     case SearchMethod::LombScargle:
-      return analyseLombScargleOnRoute(ws, rc, request.route);
+      return SearchEngine::LombScargle;
+    default:
+      return SearchEngine::Aov;
   }
-  return {};
+}
+
+// The command's own search (on the requested route) when none of the
+// options beyond it is set; otherwise the search that follows the data.
+Outcome runMethod(const AnalysisRequest& request, Workspace& ws, const RunControl& rc,
+                  SearchReport& report) {
+  if (request.method == SearchMethod::None) return analyseAtPeriod(ws, request.givenPeriod);
+  const SearchEngine engine = engineOf(request.method);
+  if (!request.autoResolution && !request.refine && !request.resolveAlias) {
+    const Outcome out = engine == SearchEngine::Aov ? analyseAovOnRoute(ws, rc, request.route)
+                        : engine == SearchEngine::AovTransit
+                            ? analyseAovTransit(ws, rc)
+                            : analyseLombScargleOnRoute(ws, rc, request.route);
+    if (out.ok) report = reportForStoredSearch(ws, engine);
+    return out;
+  }
+  ExtendedSearchOptions o;
+  o.engine = engine;
+  o.autoResolution = request.autoResolution;
+  o.oversampling = request.oversampling;
+  o.autoMinPeriod = request.autoResolution && !request.minPeriodGiven;
+  o.autoMaxPeriod = request.autoResolution && !request.maxPeriodGiven;
+  o.refine = request.refine;
+  o.resolveAlias = request.resolveAlias;
+  return analyseExtended(ws, o, rc, &report);
+}
+
+std::string peaksJson(const std::vector<Peak>& peaks) {
+  std::string s = "[";
+  for (std::size_t i = 0; i < peaks.size(); ++i) {
+    if (i > 0) s += ",";
+    s += "{\"period\":" + formatPrintf("%.17g", 1.0 / peaks[i].frequency) +
+         ",\"power\":" + formatPrintf("%.17g", peaks[i].power) + "}";
+  }
+  return s + "]";
+}
+
+std::string jsonText(const std::string& text) {
+  std::string s = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') {
+      s += '\\';
+      s += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      s += formatPrintf("\\u%04x", static_cast<unsigned>(c));
+    } else {
+      s += c;
+    }
+  }
+  return s + "\"";
+}
+
+std::string warningsJson(const std::vector<std::string>& warnings) {
+  std::string s = "[";
+  for (std::size_t i = 0; i < warnings.size(); ++i) s += (i > 0 ? "," : "") + jsonText(warnings[i]);
+  return s + "]";
+}
+
+// The keys every search line carries beyond the command's own.
+void addReportKeys(AnalysisReport& r, const SearchReport& report, SearchMethod method) {
+  if (method == SearchMethod::None)
+    r.addNull("grid_period");
+  else
+    r.add("grid_period", report.gridPeriod);
+  r.addRaw("peaks", peaksJson(report.peaks)).addRaw("warnings", warningsJson(report.warnings));
+  if (report.alias)
+    r.add("alias", aliasName(*report.alias));
+  else
+    r.addNull("alias");
 }
 
 void appendOutcome(AnalysisResult& result, const Outcome& outcome) {
@@ -128,9 +195,11 @@ void addModelKeys(AnalysisReport& r, const Workspace& ws) {
   else
     r.addNull("mag_at_maximum");
   r.add("amplitude", ws.amplitude).add("type", ws.typeText).add("score", ws.scoreText);
+  r.add("type_admitted", typeAdmitted(ws));
 }
 
-std::string textReport(const std::string& file, const Workspace& ws, SearchMethod method) {
+std::string textReport(const std::string& file, const Workspace& ws, SearchMethod method,
+                       const SearchReport& report) {
   std::string s = file + "\n";
   s += formatPrintf("  Method:       %s\n", searchMethodName(method));
   s += formatPrintf("  Data points:  %d\n", ws.lightCurve.pointCount);
@@ -138,7 +207,10 @@ std::string textReport(const std::string& file, const Workspace& ws, SearchMetho
     s += formatPrintf("  Frequencies:  %d\n", ws.periodogram.frequencyCount);
   s += "  Period:       " + formatFixed(ws.period, 6, 10) + "\n";
   if (method != SearchMethod::None) {
-    s += "  Error:        " + formatFixed(ws.periodError, 6, 10) + "\n";
+    s += report.refined ? "  Error:        " + formatPrintf("%.3g", ws.periodError) + " (1 sigma)\n"
+                        : "  Error:        " + formatFixed(ws.periodError, 6, 10) + "\n";
+    s += "  Grid period:  " + formatFixed(report.gridPeriod, 6, 10) + "\n";
+    if (report.alias) s += std::string("  Alias:        ") + aliasName(*report.alias) + "\n";
     s += "  Max power:    " + formatFixed(ws.periodogram.maxPower, 6, 9) + "\n";
   }
   if (method == SearchMethod::LombScargle)
@@ -149,6 +221,14 @@ std::string textReport(const std::string& file, const Workspace& ws, SearchMetho
   s += "  Amplitude:    " + formatFixed(ws.amplitude, 3, 4) + "\n";
   s += "  Type:         " + ws.typeText + "\n";
   s += "  Score:        " + ws.scoreText + "\n";
+  if (!typeAdmitted(ws)) s += "  Type admitted: no (no type's period and amplitude ranges)\n";
+  if (!report.peaks.empty()) {
+    s += "  Peaks:       ";
+    for (const Peak& p : report.peaks)
+      s += " " + formatFixed(1.0 / p.frequency, 6, 10) + " (" + formatFixed(p.power, 4, 6) + ")";
+    s += "\n";
+  }
+  for (const std::string& w : report.warnings) s += "  Warning:      " + w + "\n";
   return s;
 }
 
@@ -158,12 +238,14 @@ AnalysisResult analyseWorkspace(Workspace& ws, const std::string& name,
                                 const AnalysisRequest& request, const RunControl& rc) {
   AnalysisResult result;
   ws.settings = request.settings;
-  const Outcome searched = runMethod(request, ws, rc);
+  SearchReport searchReport;
+  const Outcome searched = runMethod(request, ws, rc, searchReport);
   if (!searched.ok) {
     appendOutcome(result, searched);
     result.failed = true;
     return result;
   }
+  for (const std::string& w : searchReport.warnings) result.diagnostics.push_back("Warning: " + w);
   std::string periodogramFile, phasedFile, phasedBinnedFile;
   auto save = [&](Outcome (*writer)(Workspace&), std::string& path) {
     const Outcome saved = writer(ws);
@@ -181,6 +263,7 @@ AnalysisResult analyseWorkspace(Workspace& ws, const std::string& name,
   AnalysisReport& r = result.report;
   r.add("file", name).add("points", ws.lightCurve.pointCount);
   addSearchKeys(r, ws, request.method);
+  addReportKeys(r, searchReport, request.method);
   if (request.route != SearchRoute::Exact)
     r.add("route", request.route == SearchRoute::Fast ? "fast" : "auto");
   addModelKeys(r, ws);
@@ -188,7 +271,7 @@ AnalysisResult analyseWorkspace(Workspace& ws, const std::string& name,
   if (!phasedFile.empty()) r.add("phased_file", phasedFile);
   if (!phasedBinnedFile.empty()) r.add("phased_binned_file", phasedBinnedFile);
 
-  result.text = textReport(name, ws, request.method);
+  result.text = textReport(name, ws, request.method, searchReport);
   if (!periodogramFile.empty()) result.text += "  Periodogram written to " + periodogramFile + "\n";
   if (!phasedFile.empty()) result.text += "  Phased data written to " + phasedFile + "\n";
   if (!phasedBinnedFile.empty())

@@ -73,6 +73,13 @@ struct AnalysisRequest {
   bool savePeriodogram = false;
   bool savePhased = false;
   bool savePhasedBinned = false;
+  // Beyond the window's commands (all off: the command's figures exactly).
+  bool autoResolution = false;  // grid step from the time span
+  double oversampling = 10.0;   // grid points per peak width with autoResolution
+  bool minPeriodGiven = false;  // with autoResolution: otherwise from the data
+  bool maxPeriodGiven = false;
+  bool refine = false;        // refined period and its 1-sigma error
+  bool resolveAlias = false;  // P, 2P or P/2 from the light curve
   ImportOptions import;  // how a table or FITS file is read (--columns, --band)
 };
 

@@ -22,7 +22,8 @@ namespace fazorn::cli {
 
 const char* const kAnalyseHelp =
     "  analyse [--method aov|aovtr|ls] [--min-period P] [--max-period P]\n"
-    "          [--harmonics H] [--resolution R] [--period P] [--threads N] [--json]\n"
+    "          [--harmonics H] [--resolution R|auto] [--oversampling K] [--refine]\n"
+    "          [--resolve-alias] [--auto] [--period P] [--threads N] [--json]\n"
     "          [--route exact|fast|auto]\n"
     "          [--save-periodogram] [--save-phased] [--save-phased-binned] FILE...\n"
     "          (also --columns TIME,VALUE[,ERROR] and --band NAME, as for every command)\n"
@@ -33,6 +34,17 @@ const char* const kAnalyseHelp =
     "      1 / max period). Files are analysed in parallel on N threads (default\n"
     "      all cores) and reported in the order given. Each search ends with\n"
     "      the model of the phased curve and the variability type.\n"
+    "      --resolution auto   grid step from the time span T: 1 / (K T) for AoV\n"
+    "               and Lomb-Scargle, d / (K T) for AoVtr (d its box duty cycle,\n"
+    "               1 / (10 H)); periods not given run from 0.05 d (less for\n"
+    "               dense sampling) to half the span or 500 d, whichever is longer\n"
+    "      --oversampling K   grid points per peak width (default 10)\n"
+    "      --refine   refine the highest peak by maximising the same statistic;\n"
+    "               period is then the refined period and period_error its\n"
+    "               1-sigma uncertainty\n"
+    "      --resolve-alias   decide between P, 2P and P/2 from the light curve\n"
+    "               (eclipsing binaries at their orbital period); key alias\n"
+    "      --auto   --resolution auto --refine --resolve-alias\n"
     "      --route R   exact (default: the window's numbers), fast (AoV and\n"
     "               Lomb-Scargle from Fourier transforms of the whole grid:\n"
     "               powers within 1e-8, the peak recomputed exactly) or auto\n"
@@ -49,6 +61,10 @@ const char* const kAnalyseHelp =
     "               t0, t0_from_minimum, epoch_of_minimum, epoch_of_maximum,\n"
     "               mag_at_maximum (null when not available), amplitude, type\n"
     "               and score (as the window's \"Type:\" and \"Score:\" labels),\n"
+    "               grid_period (the grid maximum), peaks (the 5 highest\n"
+    "               independent peaks, {period, power}), warnings (a list),\n"
+    "               alias (none/doubled/halved; null without --resolve-alias),\n"
+    "               type_admitted (false when no type admits the star),\n"
     "               and periodogram_file / phased_file / phased_binned_file\n"
     "               when written; numbers\n"
     "               read back exactly\n"
@@ -146,6 +162,22 @@ int runAnalyse(const Args& args) {
       options.request.savePhased = true;
     } else if (a == "--save-phased-binned") {
       options.request.savePhasedBinned = true;
+    } else if (a == "--refine") {
+      options.request.refine = true;
+    } else if (a == "--resolve-alias") {
+      options.request.resolveAlias = true;
+    } else if (a == "--auto") {
+      options.request.autoResolution = options.request.refine = options.request.resolveAlias = true;
+    } else if (a == "--resolution" && i + 1 < args.size() && args[i + 1] == "auto") {
+      options.request.autoResolution = true;
+      ++i;
+    } else if (a == "--oversampling") {
+      if (i + 1 >= args.size()) return usageError("analyse: --oversampling needs a value");
+      const std::string& v = args[++i];
+      const auto x = parseNumber(v);
+      if (!x || !(*x > 0.0))
+        return usageError("analyse: --oversampling needs a positive number, not '" + v + "'");
+      options.request.oversampling = *x;
     } else if (auto status = takeImportOption("analyse", args, i, options.request.import)) {
       if (*status != kExitOk) return *status;
     } else if (a == "--method" || a == "--min-period" || a == "--max-period" ||
@@ -187,12 +219,16 @@ int runAnalyse(const Args& args) {
         if (a == "--period") {
           if (!(*x > 0.0)) return usageError("analyse: --period must be a positive number");
           options.request.givenPeriod = *x;
-        } else if (a == "--min-period")
+        } else if (a == "--min-period") {
           options.request.settings.minPeriod = *x;
-        else if (a == "--max-period")
+          options.request.minPeriodGiven = true;
+        } else if (a == "--max-period") {
           options.request.settings.maxPeriod = *x;
-        else
+          options.request.maxPeriodGiven = true;
+        } else {
           options.request.settings.resolution = *x;
+          options.request.autoResolution = false;
+        }
       }
     } else {
       return usageError("analyse: unknown option '" + a + "'");

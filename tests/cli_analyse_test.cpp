@@ -235,6 +235,49 @@ TEST(CliAnalyse, UsageErrorsAndRefusedSettings) {
   EXPECT_NE(out.find("--save-periodogram"), std::string::npos);
 }
 
+// The keys beyond the command's own on every line, and the options that
+// fill them: grid_period equals period and alias is null without the
+// options; --auto refines, decides the alias and warns of nothing.
+TEST(CliAnalyse, AutoRefineAndTheReportKeys) {
+  TempDir dir;
+  // 300 points over 2000 days: the default step of 0.0003 per day is coarser
+  // than half a peak (1 / 4000 per day).
+  test::writeSeries(dir / "s.dat", test::makeSineSeries(4, 300, 2.713, 0.3, 0.05, 2000.0));
+  std::string out, err;
+  ASSERT_EQ(runCli("analyse --json --max-period 50 " + quoted(dir / "s.dat"), &out, &err), 0);
+  std::string line = lines(out).at(0);
+  EXPECT_EQ(jsonNumber(line, "grid_period"), jsonNumber(line, "period"));
+  EXPECT_NE(line.find("\"alias\": null"), std::string::npos) << line;
+  EXPECT_NE(line.find("\"type_admitted\": "), std::string::npos) << line;
+  EXPECT_NE(line.find("\"peaks\": [{\"period\":"), std::string::npos) << line;
+  EXPECT_NE(line.find("\"warnings\": [\"The grid step 0.0003 per day"), std::string::npos);
+  EXPECT_NE(err.find("Warning: The grid step 0.0003"), std::string::npos) << err;
+
+  ASSERT_EQ(runCli("analyse --json --auto " + quoted(dir / "s.dat"), &out, &err), 0);
+  line = lines(out).at(0);
+  EXPECT_NEAR(jsonNumber(line, "period"), 2.713, 1e-3);
+  EXPECT_GT(jsonNumber(line, "period_error"), 0);
+  EXPECT_LT(jsonNumber(line, "period_error"), 1e-3);
+  EXPECT_NE(line.find("\"warnings\": []"), std::string::npos) << line;
+  EXPECT_NE(line.find("\"alias\": \"none\""), std::string::npos) << line;
+  EXPECT_EQ(err, "");
+
+  // Each part alone; the text output shows the same.
+  ASSERT_EQ(runCli("analyse --resolve-alias --refine " + quoted(dir / "s.dat"), &out, &err), 0);
+  EXPECT_NE(out.find("(1 sigma)"), std::string::npos) << out;
+  EXPECT_NE(out.find("Alias:        none"), std::string::npos) << out;
+  EXPECT_NE(out.find("Grid period:"), std::string::npos) << out;
+  ASSERT_EQ(runCli("analyse --json --resolution auto --oversampling 5 --method ls " +
+                       quoted(dir / "s.dat"),
+                   &out, &err),
+            0);
+  line = lines(out).at(0);
+  EXPECT_EQ(jsonNumber(line, "grid_period"), jsonNumber(line, "period"));
+  EXPECT_NE(line.find("\"alias\": null"), std::string::npos) << line;
+  EXPECT_EQ(runCli("analyse --oversampling 0 " + quoted(dir / "s.dat"), &out, &err), 2);
+  EXPECT_EQ(runCli("analyse --oversampling", &out, &err), 2);
+}
+
 TEST(CliAnalyse, RunningOutOfMemoryFailsTheFileInsteadOfAborting) {
 #if defined(FAZORN_UNDER_ASAN)
   GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the limit";

@@ -44,13 +44,19 @@
 #include "edit/transformations.h"
 #include "model/template_ops.h"
 #include "search/analysis.h"
+#include "search/extended_search.h"
 #include "search/significance.h"
 #include "ui/chart_view.h"
 #include "ui/dialogs.h"
+#include "ui/peak_list_dialog.h"
 
 namespace fazorn::ui {
 
 namespace {
+
+// Half the width of the cursor on the periodogram, pixels: the peak under a
+// double click is the highest point this close to it.
+constexpr double kPickPixels = 4.0;
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
@@ -219,6 +225,15 @@ MainWindow::MainWindow(WindowHooks hooks, QWidget* parent)
           [this](double x, double y) { Chart2ClickSeries(x, y); });
   connect(w_.chart3, &ChartView::pointClicked, this,
           [this](double x, double y) { Chart3ClickSeries(x, y); });
+  // QCustomPlot signals a double click before the chart resets its zoom, so
+  // the position is read in the range the user saw.
+  connect(w_.chart3, &QCustomPlot::mouseDoubleClick, this, [this](QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton) return;
+    const double x = e->position().x();
+    Chart3DoubleClick(w_.chart3->xAxis->pixelToCoord(x),
+                      w_.chart3->xAxis->pixelToCoord(x - kPickPixels),
+                      w_.chart3->xAxis->pixelToCoord(x + kPickPixels));
+  });
 
   // FormCreate
   restoreSettings();
@@ -347,6 +362,11 @@ void MainWindow::buildMenus() {
       ->setVisible(false);
   add(data, QStringLiteral("Remove period"), K(), &MainWindow::Removeperiod1Click)
       ->setVisible(false);
+  data->addSeparator();
+  add(data, QStringLiteral("Auto search"), K(Qt::Key_F8), &MainWindow::Autosearch1Click);
+  add(data, QStringLiteral("Refine period"), K(Qt::Key_F9), &MainWindow::Refineperiod1Click);
+  add(data, QStringLiteral("Periodogram peaks..."), K(Qt::CTRL | Qt::Key_L),
+      &MainWindow::Periodogrampeaks1Click);
 
   // What the charts show; the two choices are kept in the settings.
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
@@ -401,11 +421,19 @@ QWidget* MainWindow::buildRightPanel() {
   w_.aov = new QPushButton(QStringLiteral("AoV"), panel);
   w_.aovTransit = new QPushButton(QStringLiteral("AoVtr"), panel);
   w_.lombScargle = new QPushButton(QStringLiteral("Lomb-Scarge"), panel);
-  for (QPushButton* b : {w_.aov, w_.aovTransit, w_.lombScargle}) searchButtons->addWidget(b);
+  w_.autoSearch = new QPushButton(QStringLiteral("Auto"), panel);
+  w_.autoSearch->setToolTip(
+      QStringLiteral("Grid from the time span, refined period with its 1-sigma error, "
+                     "P / 2P / P/2 from the light curve (F8)"));
+  for (QPushButton* b : {w_.aov, w_.aovTransit, w_.lombScargle, w_.autoSearch}) {
+    b->setMinimumWidth(0);
+    searchButtons->addWidget(b);
+  }
   v->addLayout(searchButtons);
   connect(w_.aov, &QPushButton::clicked, this, &MainWindow::BitBtn1Click);
   connect(w_.aovTransit, &QPushButton::clicked, this, &MainWindow::Button1Click);
   connect(w_.lombScargle, &QPushButton::clicked, this, &MainWindow::Button3Click);
+  connect(w_.autoSearch, &QPushButton::clicked, this, &MainWindow::Autosearch1Click);
 
   QFormLayout* manual = form(QStringLiteral("Manual phasing:"));
   // These two accept any key; their background shows which one has the focus.
@@ -570,9 +598,9 @@ QString durationText(qint64 milliseconds) {
 }
 }  // namespace
 
-void MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunControl&)>& search,
+bool MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunControl&)>& search,
                            bool statusWorking) {
-  if (busy_) return;
+  if (busy_) return false;
   busy_ = true;
   w_.notes->clear();
   if (statusWorking) w_.status[1]->setText(QStringLiteral("Working..."));
@@ -636,6 +664,7 @@ void MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunCont
   w_.status[1]->clear();
   busy_ = false;
   showOutcome(out);
+  return out.ok;
 }
 
 void MainWindow::showOutcome(const Outcome& out) {
@@ -697,6 +726,7 @@ void MainWindow::applyWorkspaceTexts() {
   saveData_->setEnabled(c.saveData);
   analyse_->setEnabled(c.analyse);
   w_.aov->setEnabled(c.analyse);
+  w_.autoSearch->setEnabled(c.analyse);
   unmark_->setEnabled(c.unmarkPoints);
   remove_->setEnabled(c.removeMarkedPoints);
   deleteFile_->setEnabled(c.deleteFile);
@@ -975,16 +1005,16 @@ void MainWindow::Exit1Click() {
 
 void MainWindow::Analyse1Click() {
   if (busy_ || !readSearchSettings()) return;
-  runSearch(analyseAov);
+  if (runSearch(analyseAov)) showSearchReport(SearchEngine::Aov);
 }
 void MainWindow::BitBtn1Click() { Analyse1Click(); }
 void MainWindow::Button1Click() {
   if (busy_ || !readSearchSettings()) return;
-  runSearch(analyseAovTransit, false);
+  if (runSearch(analyseAovTransit, false)) showSearchReport(SearchEngine::AovTransit);
 }
 void MainWindow::Button3Click() {
   if (busy_ || !readSearchSettings()) return;
-  runSearch(analyseLombScargle, false);
+  if (runSearch(analyseLombScargle, false)) showSearchReport(SearchEngine::LombScargle);
 }
 
 void MainWindow::Checktype1Click() {
@@ -1218,5 +1248,71 @@ void MainWindow::Chart2ClickSeries(double x, double y) {
 }
 
 void MainWindow::Chart3ClickSeries(double x, double y) { showReadout(x, y); }
+
+// Searches beyond the three commands ------------------------------------------
+
+void MainWindow::showSearchReport(SearchEngine engine) {
+  lastEngine_ = engine;
+  const SearchReport report = reportForStoredSearch(ws_, engine);
+  if (report.warnings.empty()) return;
+  QString text = w_.notes->text();
+  if (!text.isEmpty()) text += QStringLiteral("; ");
+  w_.notes->setText(text + qs(report.warnings.front()));
+  w_.notes->setToolTip(qs(report.warnings.front()));
+}
+
+void MainWindow::Autosearch1Click() {
+  if (busy_ || !ws_.commands.analyse || !readSearchSettings()) return;
+  SearchReport report;
+  const bool ok = runSearch([&report](Workspace& ws, const RunControl& rc) {
+    // The period limits come from the data; the fields keep the user's.
+    const SearchSettings typed = ws.settings;
+    Outcome out = analyseExtended(ws, autoSearchOptions(SearchEngine::Aov), rc, &report);
+    ws.settings = typed;
+    return out;
+  });
+  if (!ok) return;
+  lastEngine_ = SearchEngine::Aov;
+  const char sep = ws_.decimalSeparator;
+  QString note = QStringLiteral("Auto: periods %1 to %2 d, grid period %3 d, alias %4")
+                     .arg(qs(formatFixed(report.minPeriod, 3, 6, sep)),
+                          qs(formatFixed(report.maxPeriod, 1, 7, sep)),
+                          qs(formatFixed(report.gridPeriod, 6, 10, sep)),
+                          QString::fromLatin1(aliasName(report.alias.value_or(AliasDecision::None))));
+  w_.notes->setText(note);
+  w_.notes->setToolTip(note);
+}
+
+void MainWindow::Refineperiod1Click() {
+  if (busy_) return;
+  // A period typed into "Period:" is refined without pressing "Phase".
+  if (auto period = readDouble(w_.period->text()); period && *period > 0) ws_.period = *period;
+  const SearchEngine engine = lastEngine_;
+  runSearch([engine](Workspace& ws, const RunControl& rc) {
+    return refineCurrentPeriod(ws, engine, rc);
+  });
+}
+
+void MainWindow::Periodogrampeaks1Click() {
+  if (busy_) return;
+  if (ws_.periodogram.frequencyCount <= 0) {
+    hooks_.showMessage(this, informationBox("Run a search first: there is no periodogram."));
+    return;
+  }
+  PeakListDialog dialog(ws_, lastEngine_, 10, this);
+  if (hooks_.execDialog(dialog) != QDialog::Accepted) return;
+  const std::int32_t index = dialog.chosenIndex();
+  if (index >= 0) run([&] { return adoptPeriodogramPeak(ws_, index); });
+}
+
+void MainWindow::Chart3DoubleClick(double x, double xLow, double xHigh) {
+  if (busy_ || ws_.periodogram.frequencyCount <= 0 || !(x > 0)) return;
+  // The periods of the cursor's few pixels, as frequencies either side.
+  double tolerance = 0.0;
+  for (double edge : {xLow, xHigh})
+    if (edge > 0) tolerance = std::max(tolerance, std::abs(1 / edge - 1 / x));
+  const std::int32_t index = peakUnder(ws_.periodogram, 1 / x, tolerance);
+  if (index >= 0) run([&] { return adoptPeriodogramPeak(ws_, index); });
+}
 
 }  // namespace fazorn::ui

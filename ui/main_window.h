@@ -14,6 +14,7 @@
 #include "core/run_control.h"
 #include "core/undo_history.h"
 #include "core/workspace.h"
+#include "search/search_grid.h"
 #include "search/significance.h"
 #include "ui/chart_view.h"
 
@@ -83,7 +84,8 @@ class MainWindow : public QMainWindow {
   // `statusWorking`: "Working..." in the second status panel during the run
   // (the AoV commands); the AoVtr and Lomb-Scargle commands leave it as it is
   // until they empty it at the end.
-  void runSearch(const std::function<Outcome(Workspace&, const RunControl&)>& search,
+  // Returns the search's Outcome.ok (false also when a search was running).
+  bool runSearch(const std::function<Outcome(Workspace&, const RunControl&)>& search,
                  bool statusWorking = true);
   bool searchRunning() const { return busy_; }
 
@@ -108,6 +110,7 @@ class MainWindow : public QMainWindow {
     QPushButton* aov = nullptr;
     QPushButton* aovTransit = nullptr;
     QPushButton* lombScargle = nullptr;
+    QPushButton* autoSearch = nullptr;  // "Auto"
     QPushButton* phase = nullptr;
     QPushButton* invertOrdinate = nullptr;
     QLabel* dataPoints = nullptr;
@@ -194,6 +197,14 @@ class MainWindow : public QMainWindow {
   void ShowModel1Click();
   void ShowResiduals1Click();
   void ResetZoom1Click();
+  // Searches beyond the three commands (the engine of the last search is
+  // the one refined and listed).
+  void Autosearch1Click();     // "Auto search" (F8), the button "Auto"
+  void Refineperiod1Click();   // "Refine period" (F9)
+  void Periodogrampeaks1Click();  // "Periodogram peaks..." (Ctrl+L)
+  // A double click on the periodogram at period x (the cursor covering
+  // xLow to xHigh): adopts the highest point of the peak under it.
+  void Chart3DoubleClick(double x, double xLow = 0, double xHigh = 0);
   // Fazorn
   void Help1Click();
   void About2Click();
@@ -248,12 +259,15 @@ class MainWindow : public QMainWindow {
   void runSignificance(SignificanceMethod method, Randomization randomization);
   std::uint64_t nextSeed();
   void showReadout(double x, double y);
+  // The grid warning of the search just run, in the status bar's notes.
+  void showSearchReport(SearchEngine engine);
 
   Workspace ws_;
   WindowHooks hooks_;
   Widgets w_;
   bool busy_ = false;
   std::uint64_t seed_ = 1;  // of the randomisations, from the clock at start
+  SearchEngine lastEngine_ = SearchEngine::Aov;  // of the last search
   QString shownPeriodField_, shownT0Field_;
 
   UndoHistory history_;

@@ -1,0 +1,81 @@
+// Searches beyond the three commands: a grid that follows the time span,
+// the refinement of the highest peak with its uncertainty, the decision
+// between P, 2P and P/2 from the light curve itself, and the adoption of a
+// chosen periodogram peak. Without any of the options the search is the
+// command's own, to the last digit, and only the report is added.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/outcome.h"
+#include "core/run_control.h"
+#include "core/workspace.h"
+#include "search/period_refinement.h"
+#include "search/search_grid.h"
+
+namespace fazorn {
+
+struct ExtendedSearchOptions {
+  SearchEngine engine = SearchEngine::Aov;
+  // Grid step peakWidth / oversampling from the time span instead of the
+  // "Resolution:" setting (Lomb-Scargle: instead of 1 / max period).
+  bool autoResolution = false;
+  double oversampling = 10.0;  // grid points per peak width (> 0)
+  // With autoResolution: take the shortest / longest period from the data
+  // (autoPeriodLimits) instead of the settings.
+  bool autoMinPeriod = false;
+  bool autoMaxPeriod = false;
+  bool refine = false;        // refine the highest peak, with its 1-sigma error
+  bool resolveAlias = false;  // decide between P, 2P and P/2
+};
+
+// Options for `fazorn-cli analyse --auto` and the window's "Auto".
+ExtendedSearchOptions autoSearchOptions(SearchEngine engine);
+
+// What a search adds to the Workspace's results.
+struct SearchReport {
+  double gridPeriod = 0.0;  // days, the maximum of the grid before refinement
+  std::vector<Peak> peaks;  // the 5 highest independent peaks, highest first
+  std::vector<std::string> warnings;
+  std::optional<AliasDecision> alias;  // empty without alias resolution
+  bool refined = false;                // periodError is then the 1-sigma error
+  double step = 0.0;                   // fine grid step, cycles per day
+  double timeSpan = 0.0;               // days
+  double peakWidth = 0.0;              // cycles per day
+  double minPeriod = 0.0, maxPeriod = 0.0;  // days, the limits searched
+};
+
+// Runs the search of `options.engine` with the options on ws.settings, then
+// the model chain; fills `report` when given. Without any option this is
+// analyseAov, analyseAovTransit or analyseLombScargle unchanged.
+Outcome analyseExtended(Workspace& ws, const ExtendedSearchOptions& options, const RunControl& rc,
+                        SearchReport* report = nullptr);
+
+// The report of the last search of `engine` as it stands in the Workspace
+// (peaks of the stored periodogram, grid warning), for searches run without
+// the extended options.
+SearchReport reportForStoredSearch(const Workspace& ws, SearchEngine engine);
+
+// True when some type's period and amplitude ranges admit the current
+// period and amplitude (otherwise every type scores 1e13).
+bool typeAdmitted(const Workspace& ws);
+
+// "Refine period": refines ws.period with the statistic of `engine` within
+// 0.75 peak widths of it, sets the period and its 1-sigma
+// error, and runs the model chain.
+Outcome refineCurrentPeriod(Workspace& ws, SearchEngine engine, const RunControl& rc);
+
+// The index of the highest point of the periodogram peak under
+// `frequency`: the highest point within +- tolerance of it (what a cursor
+// covers on the chart; the nearest point when none), then uphill to the
+// top of its peak. -1 for an empty periodogram.
+std::int32_t peakUnder(const Periodogram& periodogram, double frequency, double tolerance = 0.0);
+
+// Adopts periodogram point `index` as the period and runs the chain of the
+// Lomb-Scargle command (fit, classification, phasing); the error is half a
+// local grid step in period.
+Outcome adoptPeriodogramPeak(Workspace& ws, std::int32_t index);
+
+}  // namespace fazorn

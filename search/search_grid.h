@@ -1,0 +1,80 @@
+// Frequency grids that follow the data, the width of a periodogram peak,
+// warnings for grids too coarse to resolve peaks, and the independent peaks
+// of a periodogram.
+//
+// A periodogram peak of a signal observed over a time span T is about 1 / T
+// wide in frequency (the phase of a frequency error df drifts by df T cycles
+// over the data). A grid whose step exceeds half that width can miss the top
+// of a peak, or a whole narrow peak, between two grid points.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/workspace.h"
+#include "search/frequency_grid.h"
+#include "search/search_settings.h"
+
+namespace fazorn {
+
+// The fraction of the cycle that the AoVtr box covers for a bin factor (the
+// "Harmonics:" setting): 1 / (10 binFactor).
+double transitDutyCycle(int binFactor);
+
+// Full width of a peak in cycles per day for a time span in days: 1 / T for
+// AoV and Lomb-Scargle; d / T for AoVtr, d its box duty cycle (a box of
+// width d in phase keeps its depth only while the phase drift over the data
+// stays below about d).
+double peakWidth(SearchEngine engine, double timeSpan, int binFactor);
+
+// Largest time minus smallest time of the first n points; 0 without points.
+double timeSpanOf(std::span<const double> time);
+
+// Period limits chosen from the data when the user gives none.
+struct AutoLimits {
+  double minPeriod = 0.05;  // days
+  double maxPeriod = 500;   // days
+};
+// Shortest period: 0.05 d, or less where the sampling resolves it: twice
+// the median interval between consecutive distinct times (the Nyquist
+// period of the typical sampling) when that is shorter, but never below
+// 0.01 d. Longest period: half the time span (at least two cycles are
+// observed) or 500 d, whichever is longer.
+AutoLimits autoPeriodLimits(std::span<const double> time);
+
+// The grid step that samples every peak `oversampling` times per width.
+double autoResolution(SearchEngine engine, double timeSpan, int binFactor, double oversampling);
+
+// A warning for a grid step coarser than half a peak width, with the step
+// that would be needed for 10 points per peak; empty when the step is fine.
+std::string coarseGridWarning(SearchEngine engine, double step, double timeSpan, int binFactor);
+
+struct Peak {
+  double frequency = 0.0;  // cycles per day
+  double power = 0.0;
+  std::int32_t index = -1;  // in the periodogram it was found in
+};
+
+// The `count` highest local maxima of power[] (a plateau counts once, at
+// its first point), highest first, where maxima closer than `width` in
+// frequency to a higher one count as that one. Only frequencies in
+// [minFrequency, maxFrequency] are considered (0 and 0 for all). Of equal
+// powers the lower frequency comes first.
+std::vector<Peak> independentPeaks(std::span<const double> frequency, std::span<const double> power,
+                                   double width, int count, double minFrequency = 0,
+                                   double maxFrequency = 0);
+
+// The false-alarm probability of a Lomb-Scargle power (normalised by the
+// variance) for `independent` independent frequencies: effm exp(-p) when
+// that is at most 0.01, else 1 - (1 - exp(-p))^effm, as the Lomb-Scargle
+// command computes it for its highest peak.
+double lombScargleFalseAlarm(double power, double independent);
+
+// The number of independent frequencies of a periodogram over the time span
+// (2 T times the frequency range covered; the Lomb-Scargle command's
+// 2 nout / oversampling for its own grid).
+double independentFrequencies(std::span<const double> frequency, double timeSpan);
+
+}  // namespace fazorn

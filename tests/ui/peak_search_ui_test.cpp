@@ -1,0 +1,141 @@
+// The window's searches beyond the three commands: "Auto search", a double
+// click on a periodogram peak, the list of peaks and "Refine period".
+#include <QAction>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <clocale>
+
+#include "ui/chart_view.h"
+#include "ui/main_window.h"
+#include "ui/peak_list_dialog.h"
+
+using fazorn::Message;
+using fazorn::ui::MainWindow;
+using fazorn::ui::WindowHooks;
+
+namespace {
+
+// The bundled Cepheid and its catalogued period (days).
+const QString kCepheid = QStringLiteral(FAZORN_EXAMPLES_DIR "/OGLE-LMC-CEP-1513.dat");
+constexpr double kCatalogued = 8.4608918;
+// The maximum of the default grid (0.0003 per day) near it.
+constexpr double kGridPeriod = 8.467401;
+
+struct Recorder {
+  QStringList messages;
+  int dialogResult = QDialog::Accepted;
+  int dialogs = 0;
+  WindowHooks hooks() {
+    WindowHooks h;
+    h.exitProcess = [](int) {};
+    h.chooseDataFile = [](QWidget*) { return QString(); };
+    h.showMessage = [this](QWidget*, const Message& m) {
+      messages << QString::fromStdString(m.caption + "|" + m.text);
+    };
+    h.execDialog = [this](QDialog& d) {
+      ++dialogs;
+      // The list shows the peaks highest first; the first row is chosen.
+      if (auto* list = qobject_cast<fazorn::ui::PeakListDialog*>(&d)) {
+        if (list->table()->rowCount() != 10) messages << QStringLiteral("rows|wrong count");
+      }
+      return dialogResult;
+    };
+    return h;
+  }
+};
+
+}  // namespace
+
+class PeakSearchUiTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(settingsDir_.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir_.path());
+    std::setlocale(LC_NUMERIC, "C");
+  }
+
+  void doubleClickAdoptsTheTopOfThePeakUnderTheCursor() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    w.show();
+    w.openDataFile(kCepheid);
+    w.widgets().aov->click();
+    QVERIFY(w.workspace().periodogram.frequencyCount > 0);
+    // The default grid is too coarse for this span: the status bar says so.
+    QVERIFY(w.widgets().notes->text().contains(QStringLiteral("coarser than half a peak")));
+
+    // Half a per cent beside the peak's top, on the peak's flank.
+    fazorn::ui::ChartView* chart = w.widgets().chart3;
+    chart->replot();
+    const double x = chart->xAxis->coordToPixel(8.50);
+    const double y = chart->yAxis->coordToPixel(0.5);
+    w.workspace().period = 1.0;
+    QTest::mouseDClick(chart, Qt::LeftButton, Qt::NoModifier,
+                       QPoint(static_cast<int>(x), static_cast<int>(y)));
+    QVERIFY2(std::abs(w.workspace().period - kGridPeriod) < 1e-5,
+             qPrintable(QString::number(w.workspace().period, 'g', 10) + " at x " + QString::number(x)));
+    QVERIFY(w.widgets().type->text().startsWith(QStringLiteral("DCEP")));
+    QVERIFY(w.widgets().period_->text().startsWith(QStringLiteral("8.4674")));
+
+    // "Refine period" takes it to the catalogued period.
+    w.commandAction(QStringLiteral("Refine period"))->trigger();
+    QVERIFY(std::abs(w.workspace().period - kCatalogued) < 5e-4);
+    QVERIFY(w.workspace().periodError > 0 && w.workspace().periodError < 1e-3);
+    QVERIFY(rec.messages.isEmpty());
+  }
+
+  void autoSearchAndThePeakList() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    w.openDataFile(kCepheid);
+    QVERIFY(w.widgets().autoSearch->isEnabled());
+    w.commandAction(QStringLiteral("Auto search"))->trigger();
+    QVERIFY(!w.searchRunning());
+    QVERIFY(std::abs(w.workspace().period - kCatalogued) < 5e-4);
+    QVERIFY(w.widgets().notes->text().startsWith(QStringLiteral("Auto:")));
+    QVERIFY(w.widgets().notes->text().contains(QStringLiteral("alias none")));
+    QVERIFY(w.widgets().type->text().startsWith(QStringLiteral("DCEP")));
+    // The fields keep what the user typed.
+    QCOMPARE(w.widgets().minPeriod->text(), QStringLiteral("0.20"));
+
+    // The list of peaks: the first row adopts the highest grid point.
+    const double top = [&] {
+      const auto& p = w.workspace().periodogram;
+      return 1 / p.frequency[static_cast<std::size_t>(
+                     std::max_element(p.power.begin(), p.power.end()) - p.power.begin())];
+    }();
+    w.commandAction(QStringLiteral("Periodogram peaks..."))->trigger();
+    QCOMPARE(rec.dialogs, 1);
+    QVERIFY(std::abs(w.workspace().period - top) < 1e-9);
+    // Cancelled: nothing changes.
+    rec.dialogResult = QDialog::Rejected;
+    w.workspace().period = 3.0;
+    w.commandAction(QStringLiteral("Periodogram peaks..."))->trigger();
+    QCOMPARE(w.workspace().period, 3.0);
+    QVERIFY(rec.messages.isEmpty());
+  }
+
+  void nothingToPickWithoutAPeriodogram() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    w.openDataFile(kCepheid);
+    w.Chart3DoubleClick(8.0);  // no search yet: ignored
+    QCOMPARE(w.workspace().period, 1.0);
+    w.commandAction(QStringLiteral("Periodogram peaks..."))->trigger();
+    QCOMPARE(rec.messages.size(), 1);
+    QCOMPARE(rec.dialogs, 0);
+  }
+
+ private:
+  QTemporaryDir settingsDir_;
+};
+
+QTEST_MAIN(PeakSearchUiTest)
+#include "peak_search_ui_test.moc"
