@@ -365,7 +365,7 @@ void MainWindow::buildMenus() {
   data->addSeparator();
   add(data, QStringLiteral("Auto search"), K(Qt::Key_F8), &MainWindow::Autosearch1Click);
   add(data, QStringLiteral("Refine period"), K(Qt::Key_F9), &MainWindow::Refineperiod1Click);
-  add(data, QStringLiteral("Periodogram peaks..."), K(Qt::CTRL | Qt::Key_L),
+  add(data, QStringLiteral("Periodogram peaks..."), K(Qt::CTRL | Qt::Key_K),
       &MainWindow::Periodogrampeaks1Click);
 
   // What the charts show; the two choices are kept in the settings.

@@ -3,6 +3,7 @@
 // and recent files, the model over the phase diagram and the wheel zoom.
 #include <QAction>
 #include <QFile>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -394,10 +395,16 @@ class WindowFilesTest : public QObject {
     MainWindow w(rec.hooks());
     QVERIFY(w.commandAction(QStringLiteral("Help"))->isVisible());
     const QString help = w.helpForm()->text->toPlainText();
-    for (QAction* a : w.commandActions())
-      if (!a->shortcut().isEmpty() && a->isVisible())
-        QVERIFY2(help.contains(a->shortcut().toString(QKeySequence::NativeText)),
-                 qPrintable(a->text()));
+    // Every shortcut is listed, and no two commands share one (Qt would
+    // then run neither: an ambiguous shortcut only warns on stderr).
+    QHash<QString, QString> owner;
+    for (QAction* a : w.commandActions()) {
+      if (a->shortcut().isEmpty() || !a->isVisible()) continue;
+      const QString key = a->shortcut().toString(QKeySequence::NativeText);
+      QVERIFY2(help.contains(key), qPrintable(a->text()));
+      QVERIFY2(!owner.contains(key), qPrintable(key + ": " + owner.value(key) + ", " + a->text()));
+      owner.insert(key, a->text());
+    }
     for (const char* part : {"Quick start", "Open", "Search", "Read the result", "Refine by hand",
                              "Edit", "Save", "AoVtr", "Lomb-Scargle"})
       QVERIFY2(help.contains(QString::fromLatin1(part)), part);
