@@ -291,9 +291,31 @@ _OPTIONS_DOC = """
         The range of trial periods, days (default 0.2 to 500).
     harmonics : int, optional
         Harmonics of the AoV fit; for AoVtr the bin-count factor (default 2).
-    resolution : float, optional
+    resolution : float or "auto", optional
         Frequency step of the AoV and AoVtr grids, per day (default 0.0003).
-        The Lomb-Scargle grid is the multiples of 1 / max_period.
+        The Lomb-Scargle grid is the multiples of 1 / max_period. "auto": the
+        step from the time span T, 1 / (oversampling x T), for all three
+        searches, and the period range from the data unless given.
+    oversampling : float, optional
+        Grid points per peak width with resolution="auto" (default 10).
+    refine : bool, optional
+        Refine the highest peak; "period" and "period_error" are then the
+        refined period and its 1-sigma uncertainty.
+    resolve_alias : bool, optional
+        Decide between P, 2P and P/2 from the light curve (key "alias").
+    auto : bool, optional
+        resolution="auto", refine and resolve_alias together, as
+        ``fazorn-cli analyse --auto``.
+    route : {"exact", "fast", "auto"}, optional
+        How AoV and Lomb-Scargle compute their grid (default "exact", the
+        window's numbers); "fast" and "auto" take the Fourier route where it
+        is cheaper, with powers within 1e-8 of the exact ones.
+    columns : str or sequence, optional
+        For tables: the time, value and (optional) error columns by name or
+        1-based number, as ``--columns TIME,VALUE,ERROR``.
+    band : str, optional
+        For tables with several bands: the band to read (default: the band
+        with the most rows).
     threads : int or None, optional
         Threads of the engine; None for every core. Results do not depend on it.
     **options

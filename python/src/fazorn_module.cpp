@@ -139,16 +139,80 @@ const std::map<std::string, OptionSetter>& optionSetters() {
   static const std::map<std::string, OptionSetter> setters = {
       {"method",
        [](AnalysisRequest& r, const std::string&, py::handle v) { r.method = methodOption(v); }},
-      {"min_period", [](AnalysisRequest& r, const std::string& k,
-                        py::handle v) { r.settings.minPeriod = numberOption(k, v); }},
-      {"max_period", [](AnalysisRequest& r, const std::string& k,
-                        py::handle v) { r.settings.maxPeriod = numberOption(k, v); }},
+      {"min_period",
+       [](AnalysisRequest& r, const std::string& k, py::handle v) {
+         r.settings.minPeriod = numberOption(k, v);
+         r.minPeriodGiven = true;
+       }},
+      {"max_period",
+       [](AnalysisRequest& r, const std::string& k, py::handle v) {
+         r.settings.maxPeriod = numberOption(k, v);
+         r.maxPeriodGiven = true;
+       }},
       {"harmonics",
        [](AnalysisRequest& r, const std::string& k, py::handle v) {
          r.settings.harmonics = static_cast<std::int32_t>(wholeOption(k, v));
        }},
-      {"resolution", [](AnalysisRequest& r, const std::string& k,
-                        py::handle v) { r.settings.resolution = numberOption(k, v); }},
+      {"resolution",
+       [](AnalysisRequest& r, const std::string& k, py::handle v) {
+         // "auto": the step from the time span, as --resolution auto.
+         if (py::isinstance<py::str>(v) && v.cast<std::string>() == "auto")
+           r.autoResolution = true;
+         else
+           r.settings.resolution = numberOption(k, v);
+       }},
+      {"oversampling",
+       [](AnalysisRequest& r, const std::string& k, py::handle v) {
+         const double x = numberOption(k, v);
+         if (!(x > 0.0)) throw py::value_error("oversampling must be a positive number");
+         r.oversampling = x;
+       }},
+      {"refine", [](AnalysisRequest& r, const std::string& k,
+                    py::handle v) { r.refine = flagOption(k, v); }},
+      {"resolve_alias", [](AnalysisRequest& r, const std::string& k,
+                           py::handle v) { r.resolveAlias = flagOption(k, v); }},
+      {"auto",
+       [](AnalysisRequest& r, const std::string& k, py::handle v) {
+         if (flagOption(k, v)) r.autoResolution = r.refine = r.resolveAlias = true;
+       }},
+      {"route",
+       [](AnalysisRequest& r, const std::string&, py::handle v) {
+         const std::string m = py::isinstance<py::str>(v) ? v.cast<std::string>() : "";
+         if (m == "exact")
+           r.route = SearchRoute::Exact;
+         else if (m == "fast")
+           r.route = SearchRoute::Fast;
+         else if (m == "auto")
+           r.route = SearchRoute::Auto;
+         else
+           throw py::value_error("route must be exact, fast or auto, not " +
+                                 std::string(py::repr(v)));
+       }},
+      {"columns",
+       [](AnalysisRequest& r, const std::string& k, py::handle v) {
+         // "TIME,VALUE,ERROR" as on the command line, or a sequence of names
+         // and 1-based numbers.
+         std::vector<std::string> columns;
+         if (py::isinstance<py::str>(v)) {
+           std::string text = v.cast<std::string>();
+           for (std::size_t start = 0;;) {
+             const std::size_t comma = text.find(',', start);
+             columns.push_back(text.substr(start, comma - start));
+             if (comma == std::string::npos) break;
+             start = comma + 1;
+           }
+         } else if (py::isinstance<py::sequence>(v)) {
+           for (py::handle c : v) columns.push_back(py::str(c).cast<std::string>());
+         }
+         if (columns.size() < 2 || columns.size() > 3)
+           throw py::value_error(k + " needs two or three columns (time, value, error)");
+         r.import.columns = std::move(columns);
+       }},
+      {"band",
+       [](AnalysisRequest& r, const std::string& k, py::handle v) {
+         if (!py::isinstance<py::str>(v)) throw py::value_error(k + " needs a band name");
+         r.import.band = v.cast<std::string>();
+       }},
       {"period",
        [](AnalysisRequest& r, const std::string& k, py::handle v) {
          const double p = numberOption(k, v);
@@ -365,7 +429,7 @@ py::tuple analyseArrays(const Array& t, const Array& y, const Array& dy, const s
 Analysed analyseOneFile(const std::string& path, const AnalysisRequest& request,
                         const RunControl& rc, bool keepPeriodogram) {
   Workspace ws;
-  const Outcome loaded = loadObservations(ws, path);
+  const Outcome loaded = loadObservations(ws, path, request.import);
   if (!loaded.ok) {
     Analysed a;
     a.result.failed = true;

@@ -2,6 +2,7 @@
 
 import concurrent.futures
 import json
+import pathlib
 import pickle
 
 import numpy as np
@@ -205,3 +206,42 @@ def test_ctrl_c_stops_a_long_run_and_the_module_stays_usable(real_files):
     finally:
         signal.signal(signal.SIGINT, previous)
     assert fazorn.analyse(t, y, dy, method="ls").to_dict() == reference
+
+
+@pytest.mark.parametrize(
+    "options, cli_options",
+    [
+        ({"auto": True}, ["--auto"]),
+        ({"resolution": "auto", "oversampling": 5, "refine": True}, ["--resolution", "auto", "--oversampling", "5", "--refine"]),
+        ({"method": "ls", "route": "fast"}, ["--method", "ls", "--route", "fast"]),
+    ],
+    ids=["auto", "auto-grid-refine", "ls-fast-route"],
+)
+def test_search_options_beyond_the_window_equal_command_line(real_files, cli, options, cli_options):
+    files = real_files[::45]
+    expected = cli(files, *cli_options)
+    for f in files:
+        t, y, dy, _ = fazorn.read(f)
+        assert fazorn.analyse_file(f, **options).to_dict() == expected[f], f
+        assert fazorn.analyse(t, y, dy, name=f, threads=1, **options).to_dict() == expected[f], f
+
+
+def test_bad_search_options_raise():
+    t = np.linspace(0.0, 30.0, 200)
+    y = np.sin(2 * np.pi * t / 1.7)
+    dy = np.full_like(t, 0.01)
+    for bad in ({"route": "quick"}, {"oversampling": 0}, {"resolution": "fine"}, {"columns": "time"}):
+        with pytest.raises(ValueError):
+            fazorn.analyse(t, y, dy, **bad)
+
+
+def test_table_columns_and_band_as_on_the_command_line():
+    # SDSS Stripe 82: five interleaved bands; the chosen band and columns
+    # must reach the reader exactly as --band and --columns do.
+    f = str(pathlib.Path(__file__).resolve().parents[2] / "tests" / "data" / "formats" / "text"
+            / "sdss_s82_rrlyr_4984662.csv")
+    for options, cli_options in (({"band": "r", "period": 0.5}, ["--band", "r", "--period", "0.5"]),
+                                 ({"band": "g", "columns": ("time", "mag", 3), "period": 0.5},
+                                  ["--band", "g", "--columns", "time,mag,3", "--period", "0.5"])):
+        r = run_cli("analyse", "--json", *cli_options, f)
+        assert fazorn.analyse_file(f, **options).to_dict() == json.loads(r.stdout), options
