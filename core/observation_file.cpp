@@ -362,8 +362,6 @@ ObservationRead readObservations(const std::string& path) {
   return r;
 }
 
-namespace {
-
 void fillLightCurve(Workspace& ws, std::vector<double> time, std::vector<double> value,
                     std::vector<double> error) {
   LightCurve& lc = ws.lightCurve;
@@ -383,6 +381,8 @@ void fillLightCurve(Workspace& ws, std::vector<double> time, std::vector<double>
   refreshLightCurveStatistics(ws);
   ws.caption = "Fazorn * " + ws.files.dataPath;
 }
+
+namespace {
 
 std::string pointsNote(std::size_t n) {
   return "Read " + std::to_string(n) + (n == 1 ? " point." : " points.");

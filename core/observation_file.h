@@ -50,6 +50,12 @@ ObservationRead parseObservations(std::string_view text);
 // Reads observations from a file.
 ObservationRead readObservations(const std::string& path);
 
+// Puts observations into the Workspace as "Open Data" does after reading a
+// file: weights (1/e)/e, no marks, the state after a load, statistics and
+// caption. ws.files must already name the data (splitDataPath).
+void fillLightCurve(Workspace& ws, std::vector<double> time, std::vector<double> value,
+                    std::vector<double> error);
+
 // The "Open Data" command after its dialog: records `path` as dataPath and
 // splits it (also when the file cannot be opened), reads the file and, when
 // it gave at least one observation, replaces the light curve (marks 0, weights (1/e)/e, zero-filled

@@ -15,6 +15,7 @@
 #include "search/aov_periodogram.h"
 #include "search/frequency_grid.h"
 #include "search/lomb_scargle.h"
+#include "search/search_outcomes.h"
 #include "search/search_settings.h"
 #include "search/transit_periodogram.h"
 
@@ -25,23 +26,6 @@ namespace {
 // The number of shifted bin sets of the transit search (the command passes
 // the constant 5).
 constexpr int kTransitBinSets = 5;
-
-Outcome refused(const std::string& text) {
-  Outcome out;
-  out.ok = false;
-  out.cancelled = true;
-  out.message = warningBox(text);
-  return out;
-}
-
-Outcome cancelledRun() {
-  Outcome out;
-  out.ok = false;
-  out.cancelled = true;
-  out.status[1] = "";
-  out.addNote("Search cancelled; nothing changed.");
-  return out;
-}
 
 std::string noPeriod(std::string why) {
   // The engines' reasons are sentences of their own.
@@ -155,8 +139,8 @@ Outcome analyseAov(Workspace& ws, const RunControl& rc) {
 Outcome analyseAovOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route) {
   if (ws.settings.harmonics < 1) ws.settings.harmonics = 1;
   const StepResult step = aovSearchStep(ws, rc, route);
-  if (step.step == Step::Cancelled) return cancelledRun();
-  if (step.step == Step::Refused) return refused(step.message);
+  if (step.step == Step::Cancelled) return cancelledSearch();
+  if (step.step == Step::Refused) return refusedSearch(step.message);
   Outcome out = finished();
   out.status[0] = "Max power: " + formatFixed(ws.periodogram.maxPower, 6, 9, ws.decimalSeparator);
   fullChain(ws);
@@ -165,8 +149,8 @@ Outcome analyseAovOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route
 
 Outcome mainLoop(Workspace& ws, const RunControl& rc) {
   const StepResult step = aovSearchStep(ws, rc);
-  if (step.step == Step::Cancelled) return cancelledRun();
-  if (step.step == Step::Refused) return refused(step.message);
+  if (step.step == Step::Cancelled) return cancelledSearch();
+  if (step.step == Step::Refused) return refusedSearch(step.message);
   fullChain(ws);
   return finished();
 }
@@ -175,16 +159,16 @@ Outcome analyseAovTransit(Workspace& ws, const RunControl& rc) {
   if (ws.settings.harmonics < 1) ws.settings.harmonics = 1;
   const SearchSettings& s = ws.settings;
   const SettingsCheck check = checkSearchSettings(s, SearchEngine::AovTransit, &ws.lightCurve);
-  if (!check.ok()) return refused(check.refusal);
+  if (!check.ok()) return refusedSearch(check.refusal);
 
   TransitOptions options;
   options.grid = check.grid;
   options.binFactor = check.harmonics;
   options.binSets = kTransitBinSets;
   TransitResult r = computeTransitPeriodogram(viewOf(ws.lightCurve), options, rc);
-  if (r.status == SearchStatus::Cancelled) return cancelledRun();
+  if (r.status == SearchStatus::Cancelled) return cancelledSearch();
   // Without a best frequency there is no period to derive.
-  if (r.status != SearchStatus::Ok) return refused(noPeriod(r.message));
+  if (r.status != SearchStatus::Ok) return refusedSearch(noPeriod(r.message));
 
   // This command stores the two ends the other way round: minFrequency
   // holds 1 / minPeriod and maxFrequency 1 / maxPeriod.
@@ -205,15 +189,15 @@ Outcome analyseLombScargle(Workspace& ws, const RunControl& rc) {
 Outcome analyseLombScargleOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route) {
   const SearchSettings& s = ws.settings;
   const SettingsCheck check = checkSearchSettings(s, SearchEngine::LombScargle, &ws.lightCurve);
-  if (!check.ok()) return refused(check.refusal);
+  if (!check.ok()) return refusedSearch(check.refusal);
   const LightCurve& lc = ws.lightCurve;
   const auto n = static_cast<std::size_t>(lc.pointCount);
   LombScargleOptions options = check.lombScargle;
   options.route = route;
   LombScargleResult r = computeLombScarglePeriodogram(std::span(lc.time.data(), n),
                                                       std::span(lc.value.data(), n), options, rc);
-  if (r.status == SearchStatus::Cancelled) return cancelledRun();
-  if (r.status != SearchStatus::Ok) return refused(noPeriod(r.message));
+  if (r.status == SearchStatus::Cancelled) return cancelledSearch();
+  if (r.status != SearchStatus::Ok) return refusedSearch(noPeriod(r.message));
 
   ws.falseAlarmProbability = r.falseAlarmProbability;
   const double best = r.frequency[static_cast<std::size_t>(r.peakIndex)];

@@ -9,6 +9,7 @@
 #include "model/phased_model.h"
 #include "model/template_ops.h"
 #include "search/analysis.h"
+#include "search/search_outcomes.h"
 #include "search/search_settings.h"
 
 namespace fazorn {
@@ -20,23 +21,6 @@ constexpr int kReportedPeaks = 5;
 // Significance level of the test that the two halves of a folded light curve
 // differ (a false alarm in one star of a thousand).
 constexpr double kHalvesAlpha = 1e-3;
-
-Outcome refused(const std::string& text) {
-  Outcome out;
-  out.ok = false;
-  out.cancelled = true;
-  out.message = warningBox(text);
-  return out;
-}
-
-Outcome cancelledRun() {
-  Outcome out;
-  out.ok = false;
-  out.cancelled = true;
-  out.status[1] = "";
-  out.addNote("Search cancelled; nothing changed.");
-  return out;
-}
 
 Outcome finished() {
   Outcome out;
@@ -225,7 +209,7 @@ Outcome analyseExtended(Workspace& ws, const ExtendedSearchOptions& options, con
   const auto n = static_cast<std::size_t>(std::max(0, lc.pointCount));
   if (options.autoResolution) {
     if (!(options.oversampling > 0) || !std::isfinite(options.oversampling))
-      return refused("The oversampling must be a positive number! Calculation aborted");
+      return refusedSearch("The oversampling must be a positive number! Calculation aborted");
     const AutoLimits limits = autoPeriodLimits(std::span(lc.time.data(), std::min(n, lc.time.size())));
     if (options.autoMinPeriod) ws.settings.minPeriod = limits.minPeriod;
     if (options.autoMaxPeriod) ws.settings.maxPeriod = limits.maxPeriod;
@@ -235,7 +219,7 @@ Outcome analyseExtended(Workspace& ws, const ExtendedSearchOptions& options, con
     if (probe.minPeriod > 0 && probe.maxPeriod > probe.minPeriod)
       probe.resolution = (1 / probe.minPeriod - 1 / probe.maxPeriod) / 1000;
     const SettingsCheck check = checkSearchSettings(probe, engine, &lc);
-    if (!check.ok()) return refused(check.refusal);
+    if (!check.ok()) return refusedSearch(check.refusal);
   }
   r.timeSpan = lightCurveSpan(ws);
   r.peakWidth = peakWidth(engine, r.timeSpan, harmonics);
@@ -257,9 +241,9 @@ Outcome analyseExtended(Workspace& ws, const ExtendedSearchOptions& options, con
     g.peakWidth = r.peakWidth;
     g.harmonics = harmonics;
     GridSearchResult grid = searchGrid(*statistic, g, rc);
-    if (grid.status == SearchStatus::Cancelled) return cancelledRun();
+    if (grid.status == SearchStatus::Cancelled) return cancelledSearch();
     if (grid.status != SearchStatus::Ok)
-      return refused("No period can be found: " + grid.message);
+      return refusedSearch("No period can be found: " + grid.message);
     ws.minFrequency = minFrequency;
     ws.maxFrequency = maxFrequency;
     ws.harmonicTerms = 2 * harmonics + 1;
@@ -342,14 +326,14 @@ Outcome refineCurrentPeriod(Workspace& ws, SearchEngine engine, const RunControl
   (void)rc;
   const LightCurve& lc = ws.lightCurve;
   if (!(ws.period > 0) || !std::isfinite(ws.period))
-    return refused("The period must be a positive number.");
+    return refusedSearch("The period must be a positive number.");
   // The light curve checked as a search around the period would check it.
   SearchSettings probe = ws.settings;
   probe.minPeriod = 0.5 * ws.period;
   probe.maxPeriod = 2 * ws.period;
   probe.resolution = 0.015 / ws.period;
   const SettingsCheck check = checkSearchSettings(probe, engine, &lc);
-  if (!check.ok()) return refused(check.refusal);
+  if (!check.ok()) return refusedSearch(check.refusal);
   const int harmonics = std::max(1, ws.settings.harmonics);
   const double span = lightCurveSpan(ws);
   const double width = peakWidth(engine, span, harmonics);
@@ -357,7 +341,7 @@ Outcome refineCurrentPeriod(Workspace& ws, SearchEngine engine, const RunControl
   // The local grid covers +- 0.75 peak widths: a period set by hand or
   // picked from a coarse grid lies within a width of the top of its peak.
   const RefinedPeak peak = refinePeak(*statistic, 1 / ws.period, width / 2.0, width);
-  if (!(peak.frequency > 0)) return refused("The period cannot be refined.");
+  if (!(peak.frequency > 0)) return refusedSearch("The period cannot be refined.");
   ws.bestFrequency = peak.frequency;
   ws.period = 1 / peak.frequency;
   ws.periodError = peak.frequencyError / (peak.frequency * peak.frequency);
@@ -400,8 +384,8 @@ Outcome adoptPeriodogramPeak(Workspace& ws, std::int32_t index) {
   const Periodogram& p = ws.periodogram;
   if (index < 0 || static_cast<std::size_t>(index) >= p.frequency.size() ||
       !(p.frequency[static_cast<std::size_t>(index)] > 0))
-    return refused("There is no periodogram peak there.");
-  if (ws.lightCurve.pointCount < 1) return refused("No light curve is loaded.");
+    return refusedSearch("There is no periodogram peak there.");
+  if (ws.lightCurve.pointCount < 1) return refusedSearch("No light curve is loaded.");
   const auto i = static_cast<std::size_t>(index);
   const double f = p.frequency[i];
   double step = 0.0;

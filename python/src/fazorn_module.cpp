@@ -74,21 +74,7 @@ std::string joinLines(const std::vector<std::string>& lines) {
 void loadArrays(Workspace& ws, std::vector<double>&& t, std::vector<double>&& y,
                 std::vector<double>&& dy, const std::string& name) {
   splitDataPath(name, ws.files);
-  LightCurve& lc = ws.lightCurve;
-  const std::size_t n = t.size();
-  lc.pointCount = static_cast<std::int32_t>(n);
-  lc.time = std::move(t);
-  lc.value = std::move(y);
-  lc.error = std::move(dy);
-  lc.weight.resize(n);
-  for (std::size_t i = 0; i < n; ++i) lc.weight[i] = (1.0 / lc.error[i]) / lc.error[i];
-  lc.mark.assign(n, 0);
-  lc.scratchValue.assign(n, 0.0);
-  lc.scratchError.assign(n, 0.0);
-  resetAfterLoad(ws);
-  ws.normalized = 0;
-  refreshLightCurveStatistics(ws);
-  ws.caption = "Fazorn * " + name;
+  fillLightCurve(ws, std::move(t), std::move(y), std::move(dy));
 }
 
 // ---- options: Python keyword -> AnalysisRequest ----------------------------
