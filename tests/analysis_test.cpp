@@ -55,7 +55,7 @@ TEST_F(Analysis, AovCommandDerivesPeriodErrorPhasesAndTexts) {
   ws.settings = {0.5, 10.0, 2, 0.0007};
   const Outcome out = analyseAov(ws, RunControl{});
   ASSERT_TRUE(out.ok) << (out.message ? out.message->text : "");
-  EXPECT_NEAR(ws.period, 1.37, 0.002);
+  EXPECT_NEAR(ws.period, 1.37, test::gridPeriodTolerance(1.37, 0.0007));
   EXPECT_EQ(ws.period, 1 / ws.bestFrequency);
   EXPECT_EQ(ws.maxFrequency, 1 / 0.5);
   EXPECT_EQ(ws.minFrequency, 1 / 10.0);
@@ -106,7 +106,7 @@ TEST_F(Analysis, RunAovSearchLeavesProvisionalPhasesAndMainLoopWritesNoPowerText
   const Outcome out = mainLoop(ws, RunControl{});
   EXPECT_TRUE(out.ok);
   EXPECT_FALSE(out.status[0].has_value());
-  EXPECT_NEAR(ws.period, 0.77, 0.002);
+  EXPECT_NEAR(ws.period, 0.77, test::gridPeriodTolerance(0.77, 0.001));
 }
 
 TEST_F(Analysis, HarmonicsAreRaisedToOneAndBadRangesAreRefused) {
@@ -215,9 +215,11 @@ TEST_F(Analysis, LombScargleGridFalseAlarmTextAndError) {
   // The multiples of 1 / maxPeriod, up to at most 1 / minPeriod.
   const auto& f = ws.periodogram.frequency;
   ASSERT_GE(f.size(), 9u);
-  for (std::size_t k = 0; k < f.size(); ++k) EXPECT_NEAR(f[k], 0.1 * (k + 1), 1e-9);
-  EXPECT_LE(f.back(), 1.0 + 1e-9);
-  EXPECT_NEAR(ws.period, 2.5, 0.01);
+  for (std::size_t k = 0; k < f.size(); ++k) EXPECT_NEAR(f[k], 0.1 * (k + 1), test::kSumTolerance);
+  EXPECT_LE(f.back(), 1.0 + test::kSumTolerance);
+  // 1 / 2.5 is the fourth grid point and the curve is noiseless: the peak
+  // lies on it.
+  EXPECT_NEAR(ws.period, 2.5, test::kSumTolerance);
   EXPECT_LT(ws.falseAlarmProbability, 1e-6);
   EXPECT_EQ(*out.status[0],
             "FAP: 0.0% with power of " + formatFixed(ws.periodogram.maxPower, 6, 9));
@@ -237,8 +239,10 @@ TEST_F(Analysis, TransitCommandStoresItsOwnErrorAndReversedEnds) {
   EXPECT_EQ(ws.periodogram.frequencyCount, static_cast<int>((2.0 - 0.2) / 0.001));
   EXPECT_EQ(ws.periodError, 1 / (ws.bestFrequency - 0.001) - 1 / ws.bestFrequency);
   // A sinusoid is also a (poor) box: found at its period or a harmonic.
+  // One grid step (0.001 per day) changes 1.9 / period by 1.9 * 0.001.
   const double cycles = 1.9 / ws.period;
-  EXPECT_NEAR(cycles, std::round(cycles), 0.01);
+  constexpr double kOneStepInCycles = 1.9 * 0.001;
+  EXPECT_NEAR(cycles, std::round(cycles), kOneStepInCycles);
   EXPECT_FALSE(out.status[0].has_value());
 }
 
@@ -278,10 +282,10 @@ TEST_P(RealStars, AovFindsTheCataloguedPeriod) {
   rc.threads = 2;
   ASSERT_TRUE(analyseAov(ws, rc).ok);
   const double ratio = ws.period / catalogued;
-  if (star.eclipsing && std::abs(ratio - 0.5) < 0.01)
-    EXPECT_NEAR(ratio, 0.5, 5e-4) << star.file;
+  if (star.eclipsing && std::abs(ratio - 0.5) < test::kPeriodFound)
+    EXPECT_NEAR(ratio, 0.5, 0.5 * test::kPeriodOnFineGrid) << star.file;
   else
-    EXPECT_NEAR(ratio, 1.0, 1e-3) << star.file;
+    EXPECT_NEAR(ratio, 1.0, test::kPeriodOnFineGrid) << star.file;
 }
 
 INSTANTIATE_TEST_SUITE_P(Catalogue, RealStars,
@@ -350,7 +354,7 @@ TEST_F(Analysis, TimesAndValuesBeyondTenBillionKeepTheirExtremesAndTheWholeChain
     }
   }
   // AoV (run last) finds the sinusoid, and some type admits it.
-  EXPECT_NEAR(ws.period, 1.7, 0.01);
+  EXPECT_NEAR(ws.period, 1.7, test::gridPeriodTolerance(1.7, 0.001));
   EXPECT_LT(ws.typeScore[static_cast<std::size_t>(ws.typeOrder[0])], kNoTypeScore);
 
   // Minute bins start at the first observation, not at 1e10.

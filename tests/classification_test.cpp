@@ -165,7 +165,7 @@ TEST(BestCurveScore, ComparisonsWithoutASharedNodeDoNotCount) {
   float single[kTemplateNodes];
   std::fill(std::begin(single), std::end(single), -1.0f);
   single[70] = 0.5f;  // overlaps node 10 at exactly one shift
-  EXPECT_NEAR(bestCurveScore(observed, single), 0.1, 1e-7);
+  EXPECT_NEAR(bestCurveScore(observed, single), 0.1, test::kSumTolerance);
 }
 
 // The built-in table: fixed rows, 74 curves, every curve from a real star.

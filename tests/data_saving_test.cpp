@@ -47,7 +47,7 @@ TEST(DataSaving, FirstSaveKeepsTheOriginalBytesAndLaterSavesNeverTouchThem) {
   Workspace reread;
   ASSERT_TRUE(loadObservations(reread, data.string()).ok);
   ASSERT_EQ(reread.lightCurve.pointCount, 3);
-  EXPECT_NEAR(reread.lightCurve.value[2], 14.2, 1e-8);  // "%14.8f" in the file
+  EXPECT_NEAR(reread.lightCurve.value[2], 14.2, test::kEightDecimals);  // "%14.8f" in the file
 }
 
 TEST(DataSaving, AFileOpenedThroughALinkIsSavedToItsTarget) {
@@ -66,7 +66,7 @@ TEST(DataSaving, AFileOpenedThroughALinkIsSavedToItsTarget) {
   EXPECT_FALSE(fs::exists(dir / "star-link.dat.orig"));
   Workspace reread;
   ASSERT_TRUE(loadObservations(reread, target.string()).ok);
-  EXPECT_NEAR(reread.lightCurve.value[0], 12.5, 1e-8);
+  EXPECT_NEAR(reread.lightCurve.value[0], 12.5, test::kEightDecimals);
   // No temporary file is left beside the link or the target.
   int files = 0;
   for (const auto& e : fs::recursive_directory_iterator(dir.path()))

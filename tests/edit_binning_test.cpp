@@ -18,9 +18,9 @@ using test::loadedWorkspace;
 using test::readText;
 using test::TempDir;
 
-// Columns are printed with 6 or 8 decimals: half a unit of the last one.
-constexpr double kSixDecimals = 0.5e-6 + 1e-12;
-constexpr double kEightDecimals = 0.5e-8 + 1e-12;
+// Columns are printed with 6 or 8 decimals.
+using test::kEightDecimals;
+using test::kSixDecimals;
 
 struct Row {
   double x, value, error;

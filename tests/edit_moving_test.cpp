@@ -12,7 +12,7 @@ namespace {
 using test::loadedWorkspace;
 
 // Adding a step of about 0.01 to values of about 10 is exact to a few ulps.
-constexpr double kStepTolerance = 1e-12;
+constexpr double kStepTolerance = test::kSumTolerance;
 
 TEST(MoveMarkedPoints, StepsScaleWithTheValueRangeAndHaveFloors) {
   struct Case {

@@ -12,9 +12,7 @@
 namespace fazorn {
 namespace {
 
-// Single-precision normal equations of a well-conditioned fit of a few
-// hundred points: coefficients good to a few float epsilons of their size.
-constexpr double kFloatFitTolerance = 2e-5;
+using test::kFloatFitTolerance;
 
 // Solves the symmetric system N c = r in double by Gaussian elimination with
 // partial pivoting, returning c and the inverse of N.
@@ -53,7 +51,9 @@ struct FitData {
 };
 
 // Points of 1 + 0.3 cos - 0.2 sin + 0.05 cos 2 + noise-like wiggle, with
-// uneven errors.
+// uneven errors. The wiggle's amplitude bounds how far it moves a fitted
+// coefficient from the generating one.
+constexpr double kWiggle = 0.01;
 FitData makeData(int n) {
   FitData d;
   d.n = n;
@@ -65,7 +65,7 @@ FitData makeData(int n) {
     const double arg = 2.0 * M_PI * x;
     d.x[i] = static_cast<float>(x);
     d.y[i] = static_cast<float>(1.0 + 0.3 * std::cos(arg) - 0.2 * std::sin(arg) +
-                                0.05 * std::cos(2 * arg) + 0.01 * std::sin(37.0 * i));
+                                0.05 * std::cos(2 * arg) + kWiggle * std::sin(37.0 * i));
     d.sig[i] = static_cast<float>(0.5 + 0.25 * (i % 3));
   }
   return d;
@@ -114,9 +114,9 @@ TEST(LinearFit, OrdinaryWeightedFitAgreesWithADoubleSolutionAndKeepsTheList) {
       EXPECT_NEAR(covar[j + 1][k + 1], inverse[j][k], kFloatFitTolerance * std::fabs(inverse[j][j]))
           << "covar " << j + 1 << "," << k + 1;
   }
-  EXPECT_NEAR(chisq, expectedChisq, 1e-3 * expectedChisq);
-  EXPECT_NEAR(a[2], 0.3, 0.01);
-  EXPECT_NEAR(a[3], -0.2, 0.01);
+  EXPECT_NEAR(chisq, expectedChisq, kFloatFitTolerance * expectedChisq);
+  EXPECT_NEAR(a[2], 0.3, kWiggle);
+  EXPECT_NEAR(a[3], -0.2, kWiggle);
 }
 
 TEST(LinearFit, HeldCoefficientsKeepTheirValuesAndGetZeroCovariance) {
@@ -157,7 +157,7 @@ TEST(LinearFit, HeldCoefficientsKeepTheirValuesAndGetZeroCovariance) {
     expectedChisq += std::pow((d.y[i] - model) / d.sig[i], 2);
   }
   for (int j = 0; j < 3; ++j) EXPECT_NEAR(a[fitted[j]], c[j], kFloatFitTolerance);
-  EXPECT_NEAR(chisq, expectedChisq, 1e-3 * expectedChisq);
+  EXPECT_NEAR(chisq, expectedChisq, kFloatFitTolerance * expectedChisq);
   // Natural order: element (fitted[j], fitted[k]) is inverse[j][k]; held rows
   // and columns are zero.
   for (int j = 0; j < 3; ++j)
@@ -190,7 +190,7 @@ TEST(LinearFit, UnitErrorsGiveThePlainSumOfSquaredResidualsAndTheTableMatchesThe
     residuals += (d.y[i] - model) * (d.y[i] - model);
     for (double v : p) table.push_back(static_cast<float>(v));
   }
-  EXPECT_NEAR(chia, residuals, 1e-4 * residuals + 1e-9);
+  EXPECT_NEAR(chia, residuals, kFloatFitTolerance * residuals);
   // The precomputed-row form is the same computation.
   linearFit(table, d.y.data(), d.sig.data(), d.n, b.data(), ma, listb.data(), ma, cb, &chib);
   for (int j = 1; j <= ma; ++j) EXPECT_EQ(a[j], b[j]);
@@ -209,15 +209,18 @@ TEST(GaussJordan, SolvesAndInvertsWithFullPivoting) {
     b[i + 1][2] = m[i][0] * x2[0] + m[i][1] * x2[1] + m[i][2] * x2[2];
   }
   gaussJordan(a, 3, b, 2);
+  // Single precision, a condition number of 5.2 and solutions up to 3: the
+  // rounding of the elimination grows by about ten.
+  constexpr double kInversion = 10 * test::kFloatUlps;
   for (int i = 0; i < 3; ++i) {
-    EXPECT_NEAR(b[i + 1][1], x1[i], 1e-5);
-    EXPECT_NEAR(b[i + 1][2], x2[i], 1e-5);
+    EXPECT_NEAR(b[i + 1][1], x1[i], kInversion);
+    EXPECT_NEAR(b[i + 1][2], x2[i], kInversion);
   }
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) {
       double product = 0.0;
       for (int k = 0; k < 3; ++k) product += double(m[i][k]) * a[k + 1][j + 1];
-      EXPECT_NEAR(product, i == j ? 1.0 : 0.0, 1e-5);
+      EXPECT_NEAR(product, i == j ? 1.0 : 0.0, kInversion);
     }
 }
 

@@ -12,10 +12,7 @@ namespace {
 // The engine and the transcription perform the same operations in the same
 // order; only the thread split differs, which must not change a bit.
 constexpr double kSameOperations = 0.0;
-// The recurrence steps are rounded to single precision on purpose, so after
-// thousands of steps the angles drift from exact sines and cosines by a few
-// parts in a million.
-constexpr double kSinglePrecisionDrift = 1e-4;
+using test::kSinglePrecisionDrift;
 
 LombScargleResult run(const test::Series& s, double ofac, double hifac, int threads = 1,
                       std::int64_t capacity = -1) {
@@ -36,7 +33,8 @@ TEST(LombScargle, MatchesThePublishedRoutineOnAnyNumberOfThreads) {
     EXPECT_EQ(r.falseAlarmProbability, ref.falseAlarmProbability);
   }
   const LombScargleResult r = run(s, 3.0, 2.0);
-  EXPECT_NEAR(1.0 / r.frequency[static_cast<std::size_t>(r.peakIndex)], 1.37, 0.01);
+  EXPECT_NEAR(1.0 / r.frequency[static_cast<std::size_t>(r.peakIndex)], 1.37,
+              test::gridPeriodTolerance(1.37, r.frequency[1] - r.frequency[0]));
   EXPECT_LT(r.falseAlarmProbability, 1e-10);
 }
 
@@ -79,7 +77,8 @@ TEST(LombScargle, ModerateFalseAlarmProbabilityUsesTheIndependentTrialsFormula) 
     const double independent = 2.0 * static_cast<double>(r.power.size()) / 4.0;
     const double x = std::exp(-r.maxPower);
     const double unionBound = independent * x;
-    EXPECT_NEAR(r.falseAlarmProbability, -std::expm1(independent * std::log1p(-x)), 1e-12);
+    EXPECT_NEAR(r.falseAlarmProbability, -std::expm1(independent * std::log1p(-x)),
+                test::kSumTolerance);
     EXPECT_LT(r.falseAlarmProbability, unionBound - 0.3 * unionBound * unionBound);
   }
   EXPECT_TRUE(found) << "no white-noise curve with a false-alarm probability of 2 % to 10 %";
@@ -117,9 +116,8 @@ TEST(LombScargle, DegenerateInputsGiveNoPeak) {
 namespace fazorn {
 namespace {
 
-// The Fourier route's promise against direct sums with exact sines and
-// cosines at every frequency.
-constexpr double kFourierRouteTolerance = 1e-8;
+using test::kFourierRouteTolerance;
+using test::kSinglePrecisionDrift;
 
 // The classical power by direct sums, written out here on its own.
 double classicalPower(const test::Series& s, double frequency) {

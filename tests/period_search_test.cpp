@@ -139,7 +139,7 @@ TEST(PeriodSearchGrid, CoarseThenFineFindsTheFullGridMaximum) {
     const std::vector<double> all =
         stat->powers(o.minFrequency, o.step, static_cast<int>(fast.fineCount), two);
     const auto best = std::max_element(all.begin(), all.end()) - all.begin();
-    EXPECT_NEAR(fast.bestFrequency, o.minFrequency + best * o.step, 1e-9);
+    EXPECT_NEAR(fast.bestFrequency, o.minFrequency + best * o.step, test::kSumTolerance);
     EXPECT_NEAR(fast.maxPower, all[static_cast<std::size_t>(best)], test::kEngineTolerance);
     EXPECT_EQ(fast.bestFrequency, fast2.bestFrequency);
     EXPECT_EQ(fast.power, fast2.power);
@@ -191,9 +191,14 @@ TEST(PeriodRefinement, UncertaintyIsCalibratedOnSeededSinusoids) {
 }
 
 TEST(PeriodRefinement, FTestAndHalvesOfFoldedCurves) {
-  // P(F(2, 20) > 3.4928) = 0.05 and P(F(4, 100) > 3.5127) = 0.01.
-  EXPECT_NEAR(fTestPValue(3.4928, 2, 20), 0.05, 2e-4);
-  EXPECT_NEAR(fTestPValue(3.5127, 4, 100), 0.01, 1e-4);
+  // The tables' 5 % and 1 % points, P(F(2, 20) > 3.4928) and
+  // P(F(4, 100) > 3.5127), against the closed forms of even numerator
+  // degrees: P(F(2, d) > x) = (1 + 2x/d)^(-d/2) and, with w = d / (d + 4x),
+  // P(F(4, d) > x) = w^(d/2) (1 + (d/2)(1 - w)).
+  EXPECT_NEAR(fTestPValue(3.4928, 2, 20), std::pow(1 + 2 * 3.4928 / 20, -10), test::kSumTolerance);
+  const double w = 100 / (100 + 4 * 3.5127);
+  EXPECT_NEAR(fTestPValue(3.5127, 4, 100), std::pow(w, 50) * (1 + 50 * (1 - w)),
+              test::kSumTolerance);
   EXPECT_EQ(fTestPValue(0.0, 2, 20), 1.0);
   // A contact binary with unequal minima folded on its orbital period has
   // different halves; folded on twice that period the halves are the same
@@ -236,17 +241,19 @@ TEST_P(AutoSearch, RecoversTheTruePeriodAndSaysHow) {
     }
     const Outcome out = analyseExtended(ws, options, rc, &report);
     ASSERT_TRUE(out.ok) << c.name;
-    EXPECT_NEAR(ws.period / c.period, 1.0, 1e-3) << c.name << " seed " << seed;
+    EXPECT_NEAR(ws.period / c.period, 1.0, test::kPeriodOnFineGrid) << c.name << " seed " << seed;
     EXPECT_TRUE(report.warnings.empty());
     ASSERT_TRUE(report.alias.has_value());
     const double ratio = report.gridPeriod / ws.period;
-    const AliasDecision expected = std::abs(ratio - 0.5) < 0.01   ? AliasDecision::Doubled
-                                   : std::abs(ratio - 2.0) < 0.02 ? AliasDecision::Halved
-                                                                  : AliasDecision::None;
+    const AliasDecision expected =
+        std::abs(ratio - 0.5) < 0.5 * test::kPeriodFound   ? AliasDecision::Doubled
+        : std::abs(ratio - 2.0) < 2.0 * test::kPeriodFound ? AliasDecision::Halved
+                                                           : AliasDecision::None;
     EXPECT_EQ(*report.alias, expected) << c.name << " grid period " << report.gridPeriod;
     EXPECT_LT(std::abs(ws.period - c.period), 4 * ws.periodError) << c.name;
     ASSERT_FALSE(report.peaks.empty());
-    EXPECT_NEAR(1 / report.peaks[0].frequency, report.gridPeriod, 1e-9 * report.gridPeriod);
+    EXPECT_NEAR(1 / report.peaks[0].frequency, report.gridPeriod,
+                test::kSumTolerance * report.gridPeriod);
   }
 }
 
@@ -311,21 +318,23 @@ TEST(ExtendedSearch, RefinesTheBundledCepheidAndAdoptsPeaks) {
   o.refine = true;
   SearchReport report;
   ASSERT_TRUE(analyseExtended(ws, o, RunControl{}, &report).ok);
-  // Catalogued 8.4608918 d; the default grid alone gives 8.467401 d.
-  EXPECT_NEAR(ws.period, 8.4608918, 5e-4);
-  EXPECT_NEAR(report.gridPeriod, 8.467401, 1e-6);
+  // Catalogued 8.4608918 d; the default grid alone gives 8.467401 d (to the
+  // 6 decimals given here).
+  EXPECT_NEAR(ws.period, 8.4608918, test::kRefinedCepheidPeriod);
+  EXPECT_NEAR(report.gridPeriod, 8.467401, test::kSixDecimals);
   EXPECT_GT(ws.periodError, 0);
   EXPECT_LT(ws.periodError, 1e-3);
 
   // The highest point of the peak under a frequency, adopted with the chain.
   const std::int32_t i = peakUnder(ws.periodogram, 1 / 8.5);
   ASSERT_GE(i, 0);
-  EXPECT_NEAR(1 / ws.periodogram.frequency[static_cast<std::size_t>(i)], 8.467401, 1e-6);
+  EXPECT_NEAR(1 / ws.periodogram.frequency[static_cast<std::size_t>(i)], 8.467401,
+              test::kSixDecimals);
   ASSERT_TRUE(adoptPeriodogramPeak(ws, i).ok);
-  EXPECT_NEAR(ws.period, 8.467401, 1e-6);
+  EXPECT_NEAR(ws.period, 8.467401, test::kSixDecimals);
   EXPECT_EQ(ws.typeText.substr(0, 4), "DCEP");
   ASSERT_TRUE(refineCurrentPeriod(ws, SearchEngine::Aov, RunControl{}).ok);
-  EXPECT_NEAR(ws.period, 8.4608918, 5e-4);
+  EXPECT_NEAR(ws.period, 8.4608918, test::kRefinedCepheidPeriod);
   EXPECT_FALSE(adoptPeriodogramPeak(ws, -1).ok);
 }
 
@@ -377,7 +386,7 @@ TEST(ExtendedSearch, FindsTheCataloguedPeriodsOfTheRealStars) {
       if (r.failed) continue;
       const double period = r.report.find("period")->number;
       const std::string type = r.report.find("type")->text;
-      periodRight[k] = std::abs(period / s.period - 1) < 0.01;
+      periodRight[k] = std::abs(period / s.period - 1) < test::kPeriodFound;
       typeRight[k] = type.substr(0, type.find('/')) == s.type;
       found[k] = std::to_string(period) + " " + type;
     }

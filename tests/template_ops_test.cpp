@@ -41,7 +41,10 @@ TEST(GetStatistics, FitsClassifiesAndPhasesOnTheWinnersEpoch) {
   EXPECT_TRUE(out.redraw.phaseDiagram);
   EXPECT_EQ(ws.phased, 1);
   EXPECT_TRUE(ws.commands.getStatistics);
-  EXPECT_NEAR(ws.amplitude, 0.8, 0.03);
+  // The smoothed extremes keep some of the noise (0.01 mag) of the points
+  // near them: three times the noise.
+  constexpr double kNoisyExtremes = 3 * 0.01;
+  EXPECT_NEAR(ws.amplitude, 0.8, kNoisyExtremes);
   EXPECT_EQ(ws.t0, ws.t0FromMinimum == 1 ? ws.epochOfMinimum : ws.epochOfMaximum);
   EXPECT_EQ(ws.panel.type, ws.typeText);
   EXPECT_FALSE(ws.typeText.empty());

@@ -55,7 +55,7 @@ TEST(ComputePhases, FollowsTheTruncationRuleOnBothSidesOfT0) {
     EXPECT_LE(p, 0.5);
   }
   EXPECT_DOUBLE_EQ(ws.phase[3], 0.25);    // 0.75 after t0 at period -1
-  EXPECT_NEAR(ws.phase[6], -0.3, 1e-12);  // 2.3 after t0 (12.3 - 10 is not exact)
+  EXPECT_NEAR(ws.phase[6], -0.3, test::kSumTolerance);  // 2.3 after t0 (12.3 - 10 is not exact)
 }
 
 TEST(ComputePhases, PhasedValuesAreACopyTakenAtPhasing) {
@@ -77,7 +77,7 @@ TEST(ManualPhasing, ShiftT0TwiceKeepsThePhasesAndClearsTheSearchTexts) {
   shiftT0(ws);
   shiftT0(ws);
   EXPECT_DOUBLE_EQ(ws.t0, 0.05 + 0.8);
-  test::expectArraysNear(ws.phase, before, 1e-12, "phase");
+  test::expectArraysNear(ws.phase, before, test::kSumTolerance, "phase");
   EXPECT_EQ(ws.panel.error, "-");
   EXPECT_EQ(ws.panel.type, "-");
   EXPECT_EQ(ws.panel.score, "-");

@@ -1,5 +1,5 @@
-// Shared test helpers: named tolerances, seeded light-curve generators,
-// temporary folders and file helpers.
+// Shared test helpers: named tolerances (support/tolerances.h), seeded
+// light-curve generators, temporary folders and file helpers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/generators.h"
+#include "support/tolerances.h"
 
 // Defined when the tests run under AddressSanitizer, whose quarantine keeps
 // freed memory resident and whose shadow memory doubles large arrays.
@@ -23,13 +24,6 @@
 #endif
 
 namespace fazorn::test {
-
-// Tolerances, each with its reason.
-// Sums of a few thousand terms of order 1 in double precision.
-inline constexpr double kSumTolerance = 1e-12;
-// The fast engines against their plain references (the fast AoV engine
-// rotates phasors instead of calling sin/cos at every frequency).
-inline constexpr double kEngineTolerance = 1e-9;
 
 // A full disk, as far as this process can tell: while it lives, no file
 // may grow beyond `bytes` (writes beyond fail with EFBIG instead of raising
