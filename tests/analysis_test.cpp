@@ -7,7 +7,6 @@
 #include <ostream>
 #include <sstream>
 
-#include "core/number_format.h"
 #include "core/observation_file.h"
 #include "core/statistics.h"
 #include "edit/binning.h"
@@ -24,6 +23,19 @@ namespace {
 
 constexpr const char* kRangeWarning =
     "Min period is negative or greater than Max period! Calculation aborted";
+
+// A text that ends in a number printed with 6 decimals (after `prefix`,
+// with the window's decimal separator) that reads back as `value`.
+void expectSixDecimals(const std::string& text, const std::string& prefix, double value,
+                       char separator = '.') {
+  ASSERT_EQ(text.rfind(prefix, 0), 0u) << text;
+  std::string number = text.substr(prefix.size());
+  const std::size_t point = number.find(separator);
+  ASSERT_NE(point, std::string::npos) << text;
+  EXPECT_EQ(number.size() - point - 1, 6u) << text;
+  number[point] = '.';
+  EXPECT_NEAR(std::stod(number), value, test::kSixDecimals) << text;
+}
 
 class Analysis : public ::testing::Test {
  protected:
@@ -60,10 +72,15 @@ TEST_F(Analysis, AovCommandDerivesPeriodErrorPhasesAndTexts) {
   EXPECT_EQ(ws.maxFrequency, 1 / 0.5);
   EXPECT_EQ(ws.minFrequency, 1 / 10.0);
   EXPECT_EQ(ws.harmonicTerms, 5);
-  EXPECT_EQ(ws.periodogram.frequencyCount, static_cast<int>((2.0 - 0.1) / 0.0007));
-  const double h = ws.frequencyRange / ws.periodogram.frequencyCount;
-  EXPECT_EQ(ws.periodError, (1 / (ws.bestFrequency - h) - 1 / (ws.bestFrequency + h)) * 0.5 /
-                                ws.periodogram.maxPower);
+  // (2 - 0.1) / 0.0007 = 2714.29 frequencies, the last partial step dropped.
+  EXPECT_EQ(ws.periodogram.frequencyCount, 2714);
+  // Half the spread of the periods one grid step h either side of the peak,
+  // over the peak's power: to first order P^2 h / power; the exact
+  // difference of reciprocals is larger by 1 / (1 - (hP)^2), 1 + 5e-7 here.
+  const double h = 1.9 / 2714;
+  const double firstOrder = ws.period * ws.period * h / ws.periodogram.maxPower;
+  EXPECT_NEAR(ws.periodError, firstOrder, firstOrder * 2 * (h * ws.period) * (h * ws.period));
+  EXPECT_GT(ws.periodError, firstOrder);
 
   // The same periodogram as the engine alone.
   const GridCheck g = makeFrequencyGrid(0.1, 2.0, 0.0007);
@@ -72,23 +89,28 @@ TEST_F(Analysis, AovCommandDerivesPeriodErrorPhasesAndTexts) {
   EXPECT_EQ(ws.periodogram.maxPower, direct.maxPower);
 
   ASSERT_TRUE(out.status[0].has_value());
-  EXPECT_EQ(*out.status[0], "Max power: " + formatFixed(ws.periodogram.maxPower, 6, 9));
+  expectSixDecimals(*out.status[0], "Max power: ", ws.periodogram.maxPower);
   EXPECT_EQ(out.status[1], std::optional<std::string>(""));
-  EXPECT_EQ(ws.panel.error, formatFixed(ws.periodError, 6, 10));
+  expectSixDecimals(ws.panel.error, "", ws.periodError);
   EXPECT_TRUE(out.redraw.phaseDiagram && out.redraw.periodogram && out.redraw.results);
 
-  // The chain ends with phases relative to the classification's t0.
+  // The chain ends with phases relative to the classification's t0: each
+  // phase in (-0.5, 0.5] is the time since t0 in periods, up to whole cycles.
   EXPECT_EQ(ws.phased, 1);
   ASSERT_EQ(ws.phase.size(), 300u);
-  for (std::size_t i = 0; i < 300; i += 37)
-    EXPECT_EQ(ws.phase[i], phaseOf(ws.lightCurve.time[i], ws.period, ws.t0));
+  for (std::size_t i = 0; i < 300; i += 37) {
+    const double cycles = (ws.lightCurve.time[i] - ws.t0) / ws.period;
+    EXPECT_NEAR(std::remainder(ws.phase[i] - cycles, 1.0), 0.0, test::kSumTolerance) << i;
+    EXPECT_GT(ws.phase[i], -0.5);
+    EXPECT_LE(ws.phase[i], 0.5);
+  }
   EXPECT_TRUE(ws.commands.savePhasedData && ws.commands.halvePeriod && ws.commands.shiftT0);
 
   // The window's separator reaches every text.
   ws.decimalSeparator = ',';
   const Outcome comma = analyseAov(ws, RunControl{});
   EXPECT_NE(comma.status[0]->find(','), std::string::npos);
-  EXPECT_EQ(ws.panel.period, formatFixed(ws.period, 6, 10, ','));
+  expectSixDecimals(ws.panel.period, "", ws.period, ',');
 }
 
 TEST_F(Analysis, RunAovSearchLeavesProvisionalPhasesAndMainLoopWritesNoPowerText) {
@@ -96,12 +118,16 @@ TEST_F(Analysis, RunAovSearchLeavesProvisionalPhasesAndMainLoopWritesNoPowerText
   ws.settings = {0.3, 5.0, 3, 0.001};
   ASSERT_TRUE(runAovSearch(ws, RunControl{}));
   EXPECT_EQ(ws.harmonicTerms, 7);
+  // Provisional phases count from time 0 and are shifted by half a cycle
+  // into [-0.5, 0.5).
   for (std::size_t i = 0; i < ws.phase.size(); i += 11) {
-    const double u = ws.lightCurve.time[i] * ws.bestFrequency;
-    EXPECT_EQ(ws.phase[i], u - std::floor(u) - 0.5);
+    const double cycles = ws.lightCurve.time[i] * ws.bestFrequency;
+    EXPECT_NEAR(std::remainder(ws.phase[i] + 0.5 - cycles, 1.0), 0.0, test::kSumTolerance) << i;
+    EXPECT_GE(ws.phase[i], -0.5);
+    EXPECT_LT(ws.phase[i], 0.5);
     EXPECT_EQ(ws.phasedValue[i], ws.lightCurve.value[i]);
   }
-  EXPECT_EQ(ws.panel.period, formatFixed(ws.period, 6, 10));
+  expectSixDecimals(ws.panel.period, "", ws.period);
   EXPECT_EQ(ws.panel.periodField, ws.panel.period);
   const Outcome out = mainLoop(ws, RunControl{});
   EXPECT_TRUE(out.ok);
@@ -221,11 +247,14 @@ TEST_F(Analysis, LombScargleGridFalseAlarmTextAndError) {
   // lies on it.
   EXPECT_NEAR(ws.period, 2.5, test::kSumTolerance);
   EXPECT_LT(ws.falseAlarmProbability, 1e-6);
-  EXPECT_EQ(*out.status[0],
-            "FAP: 0.0% with power of " + formatFixed(ws.periodogram.maxPower, 6, 9));
+  expectSixDecimals(*out.status[0], "FAP: 0.0% with power of ", ws.periodogram.maxPower);
+  // Half the spread of the periods one step h = range / count either side,
+  // to first order P^2 h (the exact form is larger by 1 / (1 - (hP)^2)).
   const double h = ws.frequencyRange / ws.periodogram.frequencyCount;
-  EXPECT_EQ(ws.periodError, (1 / (1 / ws.period - h) - 1 / (h + 1 / ws.period)) * 0.5);
-  EXPECT_EQ(ws.panel.error, formatFixed(ws.periodError, 6, 10));
+  const double firstOrder = ws.period * ws.period * h;
+  EXPECT_NEAR(ws.periodError, firstOrder, firstOrder * 2 * (h * ws.period) * (h * ws.period));
+  EXPECT_GT(ws.periodError, firstOrder);
+  expectSixDecimals(ws.panel.error, "", ws.periodError);
   EXPECT_EQ(ws.phased, 1);
 }
 
@@ -236,8 +265,12 @@ TEST_F(Analysis, TransitCommandStoresItsOwnErrorAndReversedEnds) {
   ASSERT_TRUE(out.ok);
   EXPECT_EQ(ws.minFrequency, 1 / 0.5);
   EXPECT_EQ(ws.maxFrequency, 1 / 5.0);
-  EXPECT_EQ(ws.periodogram.frequencyCount, static_cast<int>((2.0 - 0.2) / 0.001));
-  EXPECT_EQ(ws.periodError, 1 / (ws.bestFrequency - 0.001) - 1 / ws.bestFrequency);
+  EXPECT_EQ(ws.periodogram.frequencyCount, 1800);  // (2 - 0.2) / 0.001
+  // The period one step (0.001 per day) below the peak's frequency, less the
+  // period: to first order P^2 0.001, larger by 1 / (1 - 0.001 P).
+  const double firstOrder = ws.period * ws.period * 0.001;
+  EXPECT_NEAR(ws.periodError, firstOrder, firstOrder * 2 * 0.001 * ws.period);
+  EXPECT_GT(ws.periodError, firstOrder);
   // A sinusoid is also a (poor) box: found at its period or a harmonic.
   // One grid step (0.001 per day) changes 1.9 / period by 1.9 * 0.001.
   const double cycles = 1.9 / ws.period;

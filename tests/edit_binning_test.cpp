@@ -169,9 +169,10 @@ TEST_F(Binning, MinuteBinsWeightedFromTheFirstObservation) {
   EXPECT_EQ(skipped.notes[0].rfind("1 point with an error of 0", 0), 0u) << skipped.notes[0];
   const auto one = readRows(derived(suffix::minuteBin01));
   ASSERT_EQ(one.size(), 1u);
-  const double w1 = 1 / (0.01 * 0.01), w2 = 1 / (0.02 * 0.02);
-  EXPECT_NEAR(one[0].value, (w1 * 1 + w2 * 2) / (w1 + w2), kEightDecimals);
-  EXPECT_NEAR(one[0].error, 1 / std::sqrt(w1 + w2), kEightDecimals);
+  // Weights 1e4 and 2.5e3: (1e4 + 5e3) / 1.25e4 = 1.2, and the error of the
+  // weighted mean 1 / sqrt(1.25e4) = 0.00894427191.
+  EXPECT_NEAR(one[0].value, 1.2, kEightDecimals);
+  EXPECT_NEAR(one[0].error, 0.00894427191, kEightDecimals);
   EXPECT_TRUE(std::isfinite(one[0].x));
 }
 

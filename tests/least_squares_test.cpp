@@ -268,20 +268,33 @@ TEST(HarmonicBasis, ConstantThenCosineAndSinePairsWithTheTruncatedTwoPi) {
   harmonicBasis(x, p.data(), 17);
   EXPECT_EQ(p[0], 42.0f);  // element 0 untouched
   EXPECT_EQ(p[1], 1.0f);
+  // Against exact cosines and sines: half a float ulp (6e-8) plus the
+  // truncation of 2 pi to 6.2831853, 7.2e-9 per cycle over k x < 2.6 cycles.
+  constexpr double kFloatBasis = 8e-8;
   for (int k = 1; k <= 8; ++k) {
-    EXPECT_EQ(p[2 * k], static_cast<float>(std::cos(double(x) * 6.2831853 * k))) << k;
-    EXPECT_EQ(p[2 * k + 1], static_cast<float>(std::sin(double(x) * 6.2831853 * k))) << k;
+    EXPECT_NEAR(p[2 * k], std::cos(2 * M_PI * k * x), kFloatBasis) << k;
+    EXPECT_NEAR(p[2 * k + 1], std::sin(2 * M_PI * k * x), kFloatBasis) << k;
   }
   EXPECT_EQ(p[18], 42.0f);
-  // The truncated constant is visible: at x = 1 the sine of harmonic 8 is
-  // not 0 in float.
+  // Where the exact value is 0 the truncation shows alone: at x = 1/4 the
+  // argument of harmonic k falls short of k pi / 2 by k d / 4, with
+  // d = 2 pi - 6.2831853, and the cosine or sine that vanishes there is
+  // +-k d / 4 (to a relative 1e-16 for such small angles). In single
+  // precision only because the argument is formed in double.
+  const double d = 2 * M_PI - 6.2831853;
+  harmonicBasis(0.25f, p.data(), 9);
+  EXPECT_NEAR(p[2], 0.25 * d, test::kFloatUlps * 0.25 * d);   // cos(pi/2 - d/4)
+  EXPECT_NEAR(p[5], 0.5 * d, test::kFloatUlps * 0.5 * d);     // sin(pi - d/2)
+  EXPECT_NEAR(p[6], -0.75 * d, test::kFloatUlps * 0.75 * d);  // cos(3 pi/2 - 3d/4)
+  EXPECT_NEAR(p[9], -d, test::kFloatUlps * d);                // sin(2 pi - d)
+  // At x = 1 the sine of harmonic 8 is sin(16 pi - 8d).
   harmonicBasis(1.0f, p.data(), 17);
-  EXPECT_NE(p[17], 0.0f);
+  EXPECT_NEAR(p[17], -8 * d, test::kFloatUlps * 8 * d);
 
   // An even count leaves its last position unwritten.
   std::vector<float> q(18, 42.0f);
   harmonicBasis(x, q.data(), 16);
-  EXPECT_EQ(q[15], static_cast<float>(std::sin(double(x) * 6.2831853 * 7)));
+  EXPECT_NEAR(q[15], std::sin(2 * M_PI * 7 * x), kFloatBasis);
   EXPECT_EQ(q[16], 42.0f);
   EXPECT_EQ(q[17], 42.0f);
 }

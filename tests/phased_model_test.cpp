@@ -63,6 +63,28 @@ TEST(FillPhaseGaps, FullCoverageAddsNothingAndAGapGetsWeightedMeans) {
   EXPECT_GT(expectedNodes, 50);
 }
 
+TEST(FillPhaseGaps, TwoObservationsHalfACycleApartGiveALogisticStep) {
+  // Values 10 and 12 at phases 0 and 0.5: a node at phase g in (0, 0.5) lies
+  // g from the first and 0.5 - g from the second, so with weights
+  // exp(-d^2 / 0.05^2) its value is 10 + 2 / (1 + exp(400 (0.25 - g))).
+  const ExtendedCurve e = fillPhaseGaps(std::vector<double>{100.0, 100.5},
+                                        std::vector<double>{10.0, 12.0}, 2, 1.0);
+  // Only the nodes at 0 and 0.5 are covered (0.01 away is not).
+  ASSERT_EQ(e.m, 2 + 98);
+  auto valueAt = [&](int node) {
+    for (int i = 2; i < e.m; ++i)
+      if (std::lround(e.phase[i] * 100) == node) return e.value[i];
+    ADD_FAILURE() << "no synthetic point at node " << node;
+    return 0.0;
+  };
+  EXPECT_NEAR(valueAt(25), 11.0, test::kSumTolerance);  // halfway: equal weights
+  EXPECT_NEAR(valueAt(75), 11.0, test::kSumTolerance);
+  EXPECT_NEAR(valueAt(24), 10 + 2 / (1 + std::exp(4.0)), test::kSumTolerance);
+  EXPECT_NEAR(valueAt(26), 12 - 2 / (1 + std::exp(4.0)), test::kSumTolerance);
+  EXPECT_NEAR(valueAt(20), 10 + 2 / (1 + std::exp(20.0)), test::kSumTolerance);
+  EXPECT_NEAR(valueAt(1), 10.0, test::kSumTolerance);
+}
+
 TEST(SmoothPhasedCurve, AgreesWithThePlainRegressionAtEveryNode) {
   for (std::uint64_t seed : {1u, 2u, 3u}) {
     const test::Series s = test::makeSineSeries(seed, 700, 0.813, 0.3, 0.05, 40.0);
