@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
@@ -106,6 +107,20 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.commandAction(QStringLiteral("Move right faster "))->shortcut(),
              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Right));
     QCOMPARE(w.commandAction(QStringLiteral("Delete file"))->shortcut(), QKeySequence(Qt::Key_F12));
+
+    // The "Data" menu: "Spectral window" closes the randomisation group, the
+    // separator sits between it and "Mark spec".
+    QAction* spectral = w.commandAction(QStringLiteral("Spectral window"));
+    QMenu* data = nullptr;
+    for (QObject* o : spectral->associatedObjects())
+      if (auto* m = qobject_cast<QMenu*>(o)) data = m;
+    QVERIFY(data != nullptr);
+    const QList<QAction*> items = data->actions();
+    const qsizetype at = items.indexOf(spectral);
+    QVERIFY(at > 0 && at + 2 < items.size());
+    QVERIFY(!items[at - 1]->isSeparator());
+    QVERIFY(items[at + 1]->isSeparator());
+    QCOMPARE(items[at + 2]->text(), QStringLiteral("Mark spec"));
   }
 
   // Every command, its shortcut and every button in three states: nothing
