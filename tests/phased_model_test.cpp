@@ -67,8 +67,8 @@ TEST(FillPhaseGaps, TwoObservationsHalfACycleApartGiveALogisticStep) {
   // Values 10 and 12 at phases 0 and 0.5: a node at phase g in (0, 0.5) lies
   // g from the first and 0.5 - g from the second, so with weights
   // exp(-d^2 / 0.05^2) its value is 10 + 2 / (1 + exp(400 (0.25 - g))).
-  const ExtendedCurve e = fillPhaseGaps(std::vector<double>{100.0, 100.5},
-                                        std::vector<double>{10.0, 12.0}, 2, 1.0);
+  const ExtendedCurve e =
+      fillPhaseGaps(std::vector<double>{100.0, 100.5}, std::vector<double>{10.0, 12.0}, 2, 1.0);
   // Only the nodes at 0 and 0.5 are covered (0.01 away is not).
   ASSERT_EQ(e.m, 2 + 98);
   auto valueAt = [&](int node) {

@@ -54,7 +54,7 @@ TEST(ComputePhases, FollowsTheTruncationRuleOnBothSidesOfT0) {
     EXPECT_GT(p, -0.5);
     EXPECT_LE(p, 0.5);
   }
-  EXPECT_DOUBLE_EQ(ws.phase[3], 0.25);    // 0.75 after t0 at period -1
+  EXPECT_DOUBLE_EQ(ws.phase[3], 0.25);                  // 0.75 after t0 at period -1
   EXPECT_NEAR(ws.phase[6], -0.3, test::kSumTolerance);  // 2.3 after t0 (12.3 - 10 is not exact)
 }
 

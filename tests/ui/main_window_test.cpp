@@ -14,6 +14,8 @@
 #include <chrono>
 #include <clocale>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <thread>
 
 #include "support/tolerances.h"
@@ -348,6 +350,37 @@ class MainWindowTest : public QObject {
     QCOMPARE(ui.status[0]->text(), QStringLiteral("searched"));
     QCOMPARE(ui.status[1]->text(), QString());
     QVERIFY(QApplication::overrideCursor() == nullptr);
+  }
+
+  // Running out of memory in a search (an allocation that fails, or an array
+  // longer than the library holds) is a message box; the window goes on.
+  void aSearchThatRunsOutOfMemoryShowsABox() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    const auto& ui = w.widgets();
+    ui.status[0]->setText(QStringLiteral("before"));
+    int calls = 0;
+    const auto exhausted = [&](fazorn::Workspace&, const fazorn::RunControl&) -> fazorn::Outcome {
+      if (++calls == 1) throw std::bad_alloc();
+      throw std::length_error("vector");
+    };
+    for (int i = 0; i < 2; ++i) {
+      QVERIFY(!w.runSearch(exhausted));
+      QCOMPARE(rec.messages.size(), i + 1);
+      QVERIFY2(rec.messages.back().startsWith(
+                   QStringLiteral("Message|Not enough memory for this search")),
+               qPrintable(rec.messages.back()));
+      QVERIFY(!w.searchRunning());
+      QVERIFY(QApplication::overrideCursor() == nullptr);
+      QCOMPARE(ui.status[0]->text(), QStringLiteral("before"));
+    }
+    // The next search runs as usual.
+    QVERIFY(w.runSearch([](fazorn::Workspace&, const fazorn::RunControl&) {
+      fazorn::Outcome out;
+      out.status[0] = "searched";
+      return out;
+    }));
+    QCOMPARE(ui.status[0]->text(), QStringLiteral("searched"));
   }
 
   void settingsSurviveARestartButNotExit() {

@@ -80,8 +80,9 @@ class PeakSearchUiTest : public QObject {
     w.workspace().period = 1.0;
     QTest::mouseDClick(chart, Qt::LeftButton, Qt::NoModifier,
                        QPoint(static_cast<int>(x), static_cast<int>(y)));
-    QVERIFY2(std::abs(w.workspace().period - kGridPeriod) < fazorn::test::kSixDecimals,
-             qPrintable(QString::number(w.workspace().period, 'g', 10) + " at x " + QString::number(x)));
+    QVERIFY2(
+        std::abs(w.workspace().period - kGridPeriod) < fazorn::test::kSixDecimals,
+        qPrintable(QString::number(w.workspace().period, 'g', 10) + " at x " + QString::number(x)));
     QVERIFY(w.widgets().type->text().startsWith(QStringLiteral("DCEP")));
     QVERIFY(w.widgets().period_->text().startsWith(QStringLiteral("8.4674")));
 
