@@ -2,6 +2,7 @@
 // the original kept at the first save, the unsaved-changes question, dropped
 // and recent files, the model over the phase diagram and the wheel zoom.
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QLabel>
@@ -198,6 +199,29 @@ class WindowFilesTest : public QObject {
     QCOMPARE(readAll(rec.nextSaveFile).count('\n'), w.workspace().lightCurve.pointCount);
     QVERIFY(!QFile::exists(rec.nextSaveFile + QStringLiteral(".orig")));
     QVERIFY(rec.messages.isEmpty());
+  }
+
+  // A derived file that cannot be written: the box as before, and the reason
+  // in the status bar.
+  void anUnwritableDerivedFileSaysWhyInTheStatusBar() {
+    QTemporaryDir dir;
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    const QString folder = dir.filePath(QStringLiteral("night"));
+    QVERIFY(QDir().mkdir(folder));
+    const QString file = folder + QStringLiteral("/s.dat");
+    QVERIFY(QFile::copy(QStringLiteral(FAZORN_EXAMPLES_DIR "/V1191_Cen.dat"), file));
+    w.openDataFile(file);
+    w.widgets().aov->click();
+    QAction* save = w.commandAction(QStringLiteral("Save Phased Data"));
+    QVERIFY(save->isEnabled());
+    // The folder vanishes (a removed card, an unmounted share).
+    QVERIFY(QDir(folder).removeRecursively());
+    save->trigger();
+    QCOMPARE(rec.messages, QStringList{QStringLiteral("Message|I/O Error! Unable to open file.")});
+    const QString notes = w.widgets().notes->text();
+    QVERIFY2(notes.startsWith(QStringLiteral("Unable to write ") + folder), qPrintable(notes));
+    QVERIFY(!QFile::exists(folder));
   }
 
   void unsavedChangesAreAskedAboutBeforeTheyAreLost() {
