@@ -10,7 +10,6 @@
 #include <map>
 #include <string>
 
-#include "core/statistics.h"
 #include "support/test_support.h"
 #include "tools/template_builder.h"
 
@@ -51,16 +50,6 @@ TypeTemplateTable constantTable(const std::array<float, kTypeCount>& level,
     std::fill(std::begin(t[s].curves[0]), std::end(t[s].curves[0]), level[s]);
   }
   return t;
-}
-
-std::string expectedListing(const Workspace& ws, const TypeTemplateTable& t, double factor) {
-  std::array<int, kTypeCount> order{};
-  indexSort(ws.typeScore, order);
-  std::string text = t[order[0]].typeCode;
-  for (int i = 1; i < kTypeCount; ++i)
-    if (factor * ws.typeScore[order[0]] >= ws.typeScore[order[i]])
-      text += std::string("/") + t[order[i]].typeCode;
-  return text;
 }
 
 TEST(ClassifyVariability, NoAdmittedTypeListsAllEightAt1e13AndTakesTheMaximum) {
@@ -117,10 +106,10 @@ TEST(ClassifyVariability, ListsTypesWithin15PercentInclusiveAndTakesTheWinnersEp
   classifyVariability(ws, t);
   EXPECT_EQ(ws.typeScore[5], 0.25);
   EXPECT_EQ(ws.typeScore[7], 0.25);
-  EXPECT_EQ(ws.typeText, expectedListing(ws, t, 1.15));
-  EXPECT_EQ(ws.typeText.size(), std::string("EW/EA/RRAB").size());
-  EXPECT_NE(ws.typeText.find("RRAB"), std::string::npos);
-  EXPECT_EQ(ws.typeText.find("RRC"), std::string::npos);
+  // Of the tied scores the index heap sort (the published routine, traced
+  // separately for scores 1e13, 1e13, 0.28, 0.29, 1e13, 0.25, 1e13, 0.25)
+  // puts EA (row 7) before EW (row 5).
+  EXPECT_EQ(ws.typeText, "EA/EW/RRAB");
   EXPECT_EQ(ws.scoreText, "0.250/0.250/0.280");
   EXPECT_EQ(ws.t0FromMinimum, 1);  // an eclipsing type won
   EXPECT_EQ(ws.t0, ws.epochOfMinimum);
