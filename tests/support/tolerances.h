@@ -24,8 +24,8 @@ inline constexpr double kFourierRouteTolerance = 1e-8;
 // cosines by parts in a million, the powers by up to 1e-4 of their size.
 inline constexpr double kSinglePrecisionDrift = 1e-4;
 // Single-precision normal equations of a well-conditioned fit of a few
-// hundred points: coefficients of order 1 good to about a hundred float
-// epsilons (1.2e-7), the rounding of the sums times the condition number.
+// hundred points: coefficients of order 1 good to about 150 float epsilons
+// (1.2e-7), the rounding of the sums times the condition number.
 inline constexpr double kFloatFitTolerance = 2e-5;
 // The same single-precision values of order 1 reached by two routes that
 // differ in the last bit of a few floats: about ten float epsilons.
@@ -38,12 +38,12 @@ inline constexpr double kEightDecimals = 0.5e-8 + kSumTolerance;
 // Statistical checks on seeded random data allow this many standard
 // deviations: a Gaussian quantity strays that far once in 16,000 draws, so a
 // change of seed or of an unrelated random stream does not fail the test,
-// while a bias of the size of the spread does.
+// while a bias of several times the spread does.
 inline constexpr double kSigmas = 4.0;
-// Relative. A search recovers a period within 1 %: every light curve searched
-// here spans at least 30 cycles, so a peak is narrower than 1/30 of its
-// frequency and its neighbours, the aliases (1/2, 2 and the daily ones), lie
-// much further than 1 % away.
+// Relative. A search recovers a period within 1 %, the criterion of the
+// survey of the real stars: wider than the grid step and the noise move a
+// peak on the curves searched here, far narrower than the distance to the
+// common aliases (half or twice the period, the daily aliases).
 inline constexpr double kPeriodFound = 0.01;
 // Relative. A period adopted from a grid finer than a tenth of the peak
 // width, or refined, agrees with the catalogued or generated one to 0.1 %.
