@@ -69,6 +69,15 @@ TEST_F(Significance, FileIsTheSameForASeedWhateverTheThreadCount) {
   EXPECT_EQ(r1.runsAtOrAbove, r2.runsAtOrAbove);
   runSignificanceTest(ws, options(50, 8), two, &r2);
   EXPECT_NE(test::readText(dir / "runs.dat"), first);
+  // The AoV runs on the route that shares the times' work, too.
+  SignificanceOptions shared = options(50);
+  shared.search = nullptr;
+  shared.method = SignificanceMethod::Aov;
+  shared.route = SearchRoute::Fast;
+  runSignificanceTest(ws, shared, one, &r1);
+  const std::string sharedFirst = test::readText(dir / "runs.dat");
+  runSignificanceTest(ws, shared, two, &r2);
+  EXPECT_EQ(test::readText(dir / "runs.dat"), sharedFirst);
   // The user's light curve is the same before and after.
   EXPECT_EQ(ws.lightCurve.value, original.lightCurve.value);
   EXPECT_EQ(ws.lightCurve.error, original.lightCurve.error);
