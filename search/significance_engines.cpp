@@ -56,8 +56,32 @@ PeakSearch sharedTimesPeakSearch(SignificanceMethod method, SearchRoute route,
                                  std::span<const double> time, std::span<const double> weight,
                                  const SearchSettings& settings) {
   PeakSearch engine = defaultPeakSearch(method, route);
-  if (method != SignificanceMethod::Aov || route == SearchRoute::Exact || time.size() < 2)
-    return engine;
+  if (route == SearchRoute::Exact || time.size() < 2) return engine;
+  if (method == SignificanceMethod::LombScargle) {
+    const auto [lo, hi] = std::minmax_element(time.begin(), time.end());
+    const LombScargleOptions options =
+        lombScargleOptionsFor(settings.minPeriod, settings.maxPeriod, time.size(), *hi - *lo);
+    if (options.capacity < 0) return engine;
+    auto shared = std::make_shared<LombScargleSharedTimes>(time, options);
+    if (!shared->usable()) return engine;
+    if (route == SearchRoute::Auto &&
+        !LombScargleSharedTimes::cheaperThanExact(time.size(), options.capacity))
+      return engine;
+    std::vector<double> times(time.begin(), time.end());
+    return [shared, engine, times = std::move(times), settings](
+               std::span<const double> t, std::span<const double> v, std::span<const double> w,
+               const SearchSettings& s, const RunControl& rc) {
+      const bool same =
+          t.size() == times.size() &&
+          std::memcmp(t.data(), times.data(), times.size() * sizeof(double)) == 0 &&
+          s.minPeriod == settings.minPeriod && s.maxPeriod == settings.maxPeriod;
+      if (!same) return engine(t, v, w, s, rc);
+      const LombScargleSharedTimes::Peak p = shared->peak(v, rc);
+      if (p.index < 0) return PeakFound{};
+      return PeakFound{p.frequency != 0 ? 1 / p.frequency : 0.0, p.power};
+    };
+  }
+  if (method != SignificanceMethod::Aov) return engine;
   const GridCheck grid =
       makeFrequencyGrid(1 / settings.maxPeriod, 1 / settings.minPeriod, settings.resolution);
   if (!grid.ok()) return engine;
