@@ -12,6 +12,11 @@ namespace fazorn {
 
 namespace {
 
+// The shared routes hold the moment sums of the whole grid for every run in
+// flight (16 bytes a sum); beyond this much per run the engine's own routes,
+// which keep one power per frequency, are the safer choice.
+constexpr double kMaxSharedBytesPerRun = 512.0 * 1024 * 1024;
+
 PeakFound lombScarglePeak(std::span<const double> time, std::span<const double> value,
                           const SearchSettings& s, const RunControl& rc, SearchRoute route) {
   if (time.size() < 2) return {};
@@ -61,7 +66,8 @@ PeakSearch sharedTimesPeakSearch(SignificanceMethod method, SearchRoute route,
     const auto [lo, hi] = std::minmax_element(time.begin(), time.end());
     const LombScargleOptions options =
         lombScargleOptionsFor(settings.minPeriod, settings.maxPeriod, time.size(), *hi - *lo);
-    if (options.capacity < 0) return engine;
+    if (options.capacity < 0 || 32.0 * static_cast<double>(options.capacity) > kMaxSharedBytesPerRun)
+      return engine;
     auto shared = std::make_shared<LombScargleSharedTimes>(time, options);
     if (!shared->usable()) return engine;
     if (route == SearchRoute::Auto &&
@@ -86,6 +92,7 @@ PeakSearch sharedTimesPeakSearch(SignificanceMethod method, SearchRoute route,
       makeFrequencyGrid(1 / settings.maxPeriod, 1 / settings.minPeriod, settings.resolution);
   if (!grid.ok()) return engine;
   const int harmonics = std::max(1, settings.harmonics);
+  if (16.0 * (3 * harmonics + 1) * grid.grid.count > kMaxSharedBytesPerRun) return engine;
   if (route == SearchRoute::Auto &&
       !AovSharedTimes::cheaperThanExact(time.size(), grid.grid.count, harmonics))
     return engine;
