@@ -307,12 +307,10 @@ _OPTIONS_DOC = """
         resolution="auto", refine and resolve_alias together, as
         ``fazorn-cli analyse --auto``.
     route : {"exact", "fast", "auto"}, optional
-        How AoV and Lomb-Scargle compute their grid. "auto" (default) and
-        "fast" take the Fourier route where it is cheaper (always, for
-        "fast"): powers within 1e-8 of the exact ones, the peak's period and
-        power recomputed exactly; the result then has the key "route", and
-        equals ``fazorn-cli analyse --route auto``. "exact" computes as the
-        window's commands and plain ``fazorn-cli analyse`` do.
+        How AoV and Lomb-Scargle compute their grid (default "exact", the
+        window's numbers, or "auto" with ``auto=True``, as on the command
+        line); "fast" and "auto" take the Fourier route where it is cheaper,
+        with powers within 1e-8 of the exact ones.
     columns : str or sequence, optional
         For tables: the time, value and (optional) error columns by name or
         1-based number, as ``--columns TIME,VALUE,ERROR``.

@@ -233,11 +233,6 @@ AnalysisRequest requestOf(const py::dict& options) {
   }
   // As on the command line: a given period means no search, whatever the method.
   if (request.givenPeriod > 0.0) request.method = SearchMethod::None;
-  // Unlike the command line, whose plain `analyse` keeps the window's
-  // numerics, the module computes on the fastest route unless told: the
-  // same period and power (the peak is recomputed exactly), periodograms
-  // within 1e-8, in a fraction of the time on long light curves.
-  if (!request.route) request.route = SearchRoute::Auto;
   return request;
 }
 

@@ -54,9 +54,6 @@ class CliRefusal(str):
 def cli_analyse(files, *options):
     """{file: the JSON object of `fazorn-cli analyse --json`, or a CliRefusal
     with its stderr lines} (cached: the same reference serves several tests)."""
-    # The module's default route is auto; the command line's is exact.
-    if "--route" not in options:
-        options = (*options, "--route", "auto")
     key = (tuple(files), options)
     if key not in _cli_cache:
         r = run_cli("analyse", "--json", "--threads", "2", *options, *files, check=False)

@@ -153,7 +153,7 @@ def test_saving_derived_files_beside_the_input_as_the_command_line(tmp_path):
     options = dict(method="aov", min_period=2, max_period=20, resolution=0.001)
     r = fazorn.analyse_file(a, save_periodogram=True, save_phased=True, **options)
     run_cli("analyse", "--json", "--min-period", "2", "--max-period", "20", "--resolution", "0.001",
-            "--route", "auto", "--save-periodogram", "--save-phased", str(b))
+            "--save-periodogram", "--save-phased", str(b))
     for key in ("periodogram_file", "phased_file"):
         written = tmp_path / "a" / r[key].split("/")[-1]
         assert written.read_bytes() == (tmp_path / "b" / written.name).read_bytes()
@@ -225,10 +225,8 @@ def test_ctrl_c_stops_a_long_run_and_the_module_stays_usable(real_files):
         ({"auto": True}, ["--auto"]),
         ({"resolution": "auto", "oversampling": 5, "refine": True}, ["--resolution", "auto", "--oversampling", "5", "--refine"]),
         ({"method": "ls", "route": "fast"}, ["--method", "ls", "--route", "fast"]),
-        # The window's numerics, as plain `fazorn-cli analyse` computes them.
-        ({"route": "exact"}, ["--route", "exact"]),
     ],
-    ids=["auto", "auto-grid-refine", "ls-fast-route", "exact-route"],
+    ids=["auto", "auto-grid-refine", "ls-fast-route"],
 )
 def test_search_options_beyond_the_window_equal_command_line(real_files, cli, options, cli_options):
     files = real_files[::45]
@@ -256,5 +254,5 @@ def test_table_columns_and_band_as_on_the_command_line():
     for options, cli_options in (({"band": "r", "period": 0.5}, ["--band", "r", "--period", "0.5"]),
                                  ({"band": "g", "columns": ("time", "mag", 3), "period": 0.5},
                                   ["--band", "g", "--columns", "time,mag,3", "--period", "0.5"])):
-        r = run_cli("analyse", "--json", "--route", "auto", *cli_options, f)
+        r = run_cli("analyse", "--json", *cli_options, f)
         assert fazorn.analyse_file(f, **options).to_dict() == json.loads(r.stdout), options
