@@ -1,6 +1,8 @@
 // The searches of the randomisation tests: the real engines on the given
 // arrays, one thread each (the test runs many searches in parallel).
 #include <algorithm>
+#include <cstring>
+#include <memory>
 
 #include "search/aov_periodogram.h"
 #include "search/lomb_scargle.h"
@@ -9,6 +11,11 @@
 namespace fazorn {
 
 namespace {
+
+// The shared routes hold the moment sums of the whole grid for every run in
+// flight (16 bytes a sum); beyond this much per run the engine's own routes,
+// which keep one power per frequency, are the safer choice.
+constexpr double kMaxSharedBytesPerRun = 512.0 * 1024 * 1024;
 
 PeakFound lombScarglePeak(std::span<const double> time, std::span<const double> value,
                           const SearchSettings& s, const RunControl& rc, SearchRoute route) {
@@ -47,6 +54,64 @@ PeakSearch defaultPeakSearch(SignificanceMethod method, SearchRoute route) {
   return [route](std::span<const double> t, std::span<const double> v, std::span<const double>,
                  const SearchSettings& s, const RunControl& rc) {
     return lombScarglePeak(t, v, s, rc, route);
+  };
+}
+
+PeakSearch sharedTimesPeakSearch(SignificanceMethod method, SearchRoute route,
+                                 std::span<const double> time, std::span<const double> weight,
+                                 const SearchSettings& settings) {
+  PeakSearch engine = defaultPeakSearch(method, route);
+  if (route == SearchRoute::Exact || time.size() < 2) return engine;
+  if (method == SignificanceMethod::LombScargle) {
+    const auto [lo, hi] = std::minmax_element(time.begin(), time.end());
+    const LombScargleOptions options =
+        lombScargleOptionsFor(settings.minPeriod, settings.maxPeriod, time.size(), *hi - *lo);
+    if (options.capacity < 0 || 32.0 * static_cast<double>(options.capacity) > kMaxSharedBytesPerRun)
+      return engine;
+    auto shared = std::make_shared<LombScargleSharedTimes>(time, options);
+    if (!shared->usable()) return engine;
+    if (route == SearchRoute::Auto &&
+        !LombScargleSharedTimes::cheaperThanExact(time.size(), options.capacity))
+      return engine;
+    std::vector<double> times(time.begin(), time.end());
+    return [shared, engine, times = std::move(times), settings](
+               std::span<const double> t, std::span<const double> v, std::span<const double> w,
+               const SearchSettings& s, const RunControl& rc) {
+      const bool same =
+          t.size() == times.size() &&
+          std::memcmp(t.data(), times.data(), times.size() * sizeof(double)) == 0 &&
+          s.minPeriod == settings.minPeriod && s.maxPeriod == settings.maxPeriod;
+      if (!same) return engine(t, v, w, s, rc);
+      const LombScargleSharedTimes::Peak p = shared->peak(v, rc);
+      if (p.index < 0) return PeakFound{};
+      return PeakFound{p.frequency != 0 ? 1 / p.frequency : 0.0, p.power};
+    };
+  }
+  if (method != SignificanceMethod::Aov) return engine;
+  const GridCheck grid =
+      makeFrequencyGrid(1 / settings.maxPeriod, 1 / settings.minPeriod, settings.resolution);
+  if (!grid.ok()) return engine;
+  const int harmonics = std::max(1, settings.harmonics);
+  if (16.0 * (3 * harmonics + 1) * grid.grid.count > kMaxSharedBytesPerRun) return engine;
+  if (route == SearchRoute::Auto &&
+      !AovSharedTimes::cheaperThanExact(time.size(), grid.grid.count, harmonics))
+    return engine;
+  auto shared = std::make_shared<AovSharedTimes>(time, grid.grid, 2 * harmonics + 1, weight);
+  if (!shared->usable()) return engine;
+  std::vector<double> times(time.begin(), time.end());
+  return [shared, engine, times = std::move(times), settings](
+             std::span<const double> t, std::span<const double> v, std::span<const double> w,
+             const SearchSettings& s, const RunControl& rc) {
+    // Only searches on the very times and settings it was prepared for.
+    const bool same =
+        t.size() == times.size() &&
+        std::memcmp(t.data(), times.data(), times.size() * sizeof(double)) == 0 &&
+        s.minPeriod == settings.minPeriod && s.maxPeriod == settings.maxPeriod &&
+        s.resolution == settings.resolution && s.harmonics == settings.harmonics;
+    if (!same) return engine(t, v, w, s, rc);
+    const AovSharedTimes::Peak p = shared->peak(v, w, rc);
+    if (p.index < 0) return PeakFound{};
+    return PeakFound{1 / p.frequency, p.power};
   };
 }
 

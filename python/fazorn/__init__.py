@@ -308,8 +308,9 @@ _OPTIONS_DOC = """
         ``fazorn-cli analyse --auto``.
     route : {"exact", "fast", "auto"}, optional
         How AoV and Lomb-Scargle compute their grid (default "exact", the
-        window's numbers); "fast" and "auto" take the Fourier route where it
-        is cheaper, with powers within 1e-8 of the exact ones.
+        window's numbers, or "auto" with ``auto=True``, as on the command
+        line); "fast" and "auto" take the Fourier route where it is cheaper,
+        with powers within 1e-8 of the exact ones.
     columns : str or sequence, optional
         For tables: the time, value and (optional) error columns by name or
         1-based number, as ``--columns TIME,VALUE,ERROR``.
@@ -549,7 +550,10 @@ def significance(
     threads : int or None, optional
         Threads; None for every core.
     **settings
-        min_period, max_period, harmonics, resolution as for :func:`analyse`.
+        min_period, max_period, harmonics, resolution as for :func:`analyse`;
+        route="exact" runs every search with the window's own sums (default
+        "auto", as ``fazorn-cli significance``: AoV runs share the work that
+        depends only on the times).
 
     Returns
     -------
@@ -577,7 +581,7 @@ def significance(
         raise ValueError(f"seed must be a whole number of at least 0, not {seed!r}")
     if isinstance(iterations, bool) or not isinstance(iterations, (int, np.integer)):
         raise ValueError(f"iterations must be a whole number, not {iterations!r}")
-    unknown = set(settings) - {"min_period", "max_period", "harmonics", "resolution"}
+    unknown = set(settings) - {"min_period", "max_period", "harmonics", "resolution", "route"}
     if unknown:
         raise TypeError(f"significance() got unknown options: {', '.join(sorted(unknown))}")
     d = _fazorn.significance(
