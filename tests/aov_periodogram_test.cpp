@@ -105,8 +105,8 @@ TEST(AovPeriodogram, ExactSinusoidHasPowerOneAndPowersStayInTheUnitInterval) {
   Curve c = fromSeries(test::makeSineSeries(5, 200, 2.0, 0.4, 0.0, 50.0));
   AovResult r = search(c, 0.1, 1.0, 0.01, 1);
   ASSERT_EQ(r.status, SearchStatus::Ok);
-  EXPECT_NEAR(r.bestFrequency, 0.5, 1e-12);
-  EXPECT_NEAR(r.maxPower, 1.0, 1e-9);  // omega drifts by a few ulp from 0.5 * 2 pi
+  EXPECT_NEAR(r.bestFrequency, 0.5, test::kSumTolerance);
+  EXPECT_NEAR(r.maxPower, 1.0, kEngineTolerance);  // omega drifts by a few ulp from 0.5 * 2 pi
 
   c = fromSeries(test::makeSineSeries(6, 300, 1.0, 0.0, 0.1, 200.0), 0.8);
   r = search(c, 0.01, 10, 0.001, 3);
@@ -143,7 +143,7 @@ TEST(AovPeriodogram, PowersIgnoreAConstantOffsetAndATimeShift) {
   const AovResult b = search(shifted, 0.01, 4, 0.0005, 2);
   test::expectArraysNear(a.power, b.power, kEngineTolerance, "power");
   EXPECT_EQ(a.bestIndex, b.bestIndex);
-  EXPECT_NEAR(1.0 / a.bestFrequency, 0.61, 0.001);
+  EXPECT_NEAR(1.0 / a.bestFrequency, 0.61, test::gridPeriodTolerance(0.61, 0.0005));
 }
 
 TEST(AovPeriodogram, ResultsDoNotDependOnTheThreadCount) {
@@ -212,7 +212,7 @@ namespace fazorn {
 namespace {
 
 // The Fourier route's promise: every power within this of the exact route's.
-constexpr double kFourierRouteTolerance = 1e-8;
+using test::kFourierRouteTolerance;
 
 struct FourierCase {
   const char* name;

@@ -250,7 +250,7 @@ TEST_P(AutoSearch, RecoversTheTruePeriodAndSaysHow) {
         : std::abs(ratio - 2.0) < 2.0 * test::kPeriodFound ? AliasDecision::Halved
                                                            : AliasDecision::None;
     EXPECT_EQ(*report.alias, expected) << c.name << " grid period " << report.gridPeriod;
-    EXPECT_LT(std::abs(ws.period - c.period), 4 * ws.periodError) << c.name;
+    EXPECT_LT(std::abs(ws.period - c.period), test::kSigmas * ws.periodError) << c.name;
     ASSERT_FALSE(report.peaks.empty());
     EXPECT_NEAR(1 / report.peaks[0].frequency, report.gridPeriod,
                 test::kSumTolerance * report.gridPeriod);

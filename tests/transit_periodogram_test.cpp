@@ -50,7 +50,7 @@ TEST(TransitPeriodogram, FindsABoxTransitThatTwoHarmonicAovSeesLess) {
   rc.threads = 2;
   const TransitResult tr = computeTransitPeriodogram(t.view(), {g.grid, 2, 5}, rc);
   ASSERT_EQ(tr.status, SearchStatus::Ok);
-  EXPECT_NEAR(1.0 / tr.bestFrequency, period, 0.01);
+  EXPECT_NEAR(1.0 / tr.bestFrequency, period, test::gridPeriodTolerance(period, 0.0005));
 
   const AovResult aov = computeAovPeriodogram(t.view(), {g.grid, 5}, rc);
   ASSERT_EQ(aov.status, SearchStatus::Ok);
@@ -157,7 +157,7 @@ namespace {
 
 // Sums of a few thousand weighted terms taken in the same order; the engine
 // forms each box from prefix sums, the reference adds its groups directly.
-constexpr double kBoxSumRounding = 1e-12;
+constexpr double kBoxSumRounding = test::kSumTolerance;
 
 struct TransitCase {
   const char* name;
