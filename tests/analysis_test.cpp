@@ -156,6 +156,7 @@ TEST_F(Analysis, HarmonicsAreRaisedToOneAndBadRangesAreRefused) {
     for (auto command : {analyseAov, analyseAovTransit, analyseLombScargle}) {
       const Outcome out = command(ws, RunControl{});
       EXPECT_FALSE(out.ok);
+      EXPECT_TRUE(out.cancelled);
       ASSERT_TRUE(out.message.has_value());
       EXPECT_EQ(out.message->text, kRangeWarning);
       EXPECT_EQ(out.message->caption, "WARNING!");
@@ -179,6 +180,7 @@ TEST_F(Analysis, UnsearchableInputIsRefusedWithAClearMessage) {
   auto refusedWith = [&](auto command, const std::string& part) {
     const Outcome out = command(ws, RunControl{});
     EXPECT_FALSE(out.ok);
+    EXPECT_TRUE(out.cancelled);  // refused: the Workspace left as it was
     ASSERT_TRUE(out.message.has_value());
     EXPECT_NE(out.message->text.find(part), std::string::npos) << out.message->text;
     EXPECT_EQ(out.message->caption, "WARNING!");
