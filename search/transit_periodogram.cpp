@@ -17,9 +17,9 @@ namespace fazorn {
 namespace {
 
 constexpr std::int64_t kBlock = 64;
-// Auto takes the fast route from this many points: below it a frequency
-// costs microseconds either way.
-constexpr std::size_t kFastRouteMinPoints = 1000;
+// Auto takes the fast route from this many points: below it the fast
+// route's fixed work per frequency (its cells) makes it no faster.
+constexpr std::size_t kFastRouteMinPoints = 2000;
 
 struct TransitState {
   std::vector<double> phase;
@@ -220,128 +220,187 @@ double exactPower(const TransitInput& in, double f, TransitState& st) {
 
 // The fast route. A group's sums need only which points it holds, not their
 // order inside it. The points are counted into phase cells (a power of two
-// of them, so that the cell c / C <= phase < (c + 1) / C is exact) and each
-// cell's weight and weighted deviation summed as the points come; a cell
-// whose ranks lie in one group adds its sums to that group whole. Only a
-// cell that a group boundary cuts (at most G - 1 of them) is put in phase
-// order, with the exact route's phases and tie rule (equal phases in index
-// order), so every group holds exactly the exact route's points and only the
-// order of the additions differs.
-struct alignas(32) FastCell {
-  double w, wx;
-  std::int32_t count;
-  std::int32_t head;  // last point dealt into the cell, -1 for none; next[] chains the others
-};
+// of them, so that cell c holds exactly c / C <= phase < (c + 1) / C); the
+// running count over the cells tells which group each cell's points fall
+// in, and a second pass adds every point to its cell's group. Only the
+// points of a cell that a group boundary cuts (at most G - 1 cells) are put
+// in phase order, with the exact route's phases and tie rule (equal phases
+// in index order), so every group holds exactly the exact route's points
+// and only the order of the additions differs. The counts, the cells'
+// groups and the groups' sums are small enough to stay in the first-level
+// cache, where the random accesses of both passes go.
 
-// Points whose cells are computed in one vectorisable pass before they are
-// dealt.
-constexpr std::size_t kFastChunk = 512;
-// Points per cell on average: fewer cells keep the cell arrays in cache, more
+// Points per cell on average: fewer cells keep the counts in cache, more
 // cells keep the cut cells short.
 constexpr std::size_t kFastPointsPerCell = 16;
+// At least this many cells per group (but not more than points), so that
+// few points fall in cut cells when the groups are small.
+constexpr std::size_t kFastCellsPerGroup = 16;
+// At most this many cells, so that a cell number fits 16 bits.
+constexpr std::size_t kFastMaxCells = std::size_t{1} << 16;
+// A cell's label: its group, or kCutCell plus the number of the cut cell.
+constexpr std::uint32_t kCutCell = 0x80000000u;
+// Longest cut cell put in order by insertion; longer ones (coinciding
+// phases) by a stable sort, so that they never cost the square of their size.
+constexpr std::size_t kInsertionLimit = 32;
+// Interleaved copies of the groups' sums: consecutive points (often in the
+// same group at low frequencies) add to different copies, so the additions
+// do not wait on each other.
+constexpr std::size_t kSumCopies = 4;
 
 struct FastState {
   std::size_t cells;
-  std::vector<FastCell> cell;
-  std::vector<std::int32_t> next;  // the point dealt into the same cell before this one, -1 for none
-  std::vector<std::uint32_t> chunkCell;
-  std::vector<PhaseOrder::Ranked> cut;
+  std::vector<std::uint16_t> cellOf;  // each point's cell
+  std::vector<std::uint32_t> label;   // per cell: first its count, then its label
+  std::vector<WeightPair> sums;       // kSumCopies x groups
+  std::vector<std::uint32_t> cutStart;   // per cut cell: its first rank
+  std::vector<std::uint32_t> cutOffset;  // per cut cell: its first place in cut
+  std::vector<std::uint32_t> cutPoint;   // points of cut cells, in index order (n places)
+  std::vector<PhaseOrder::Ranked> cut;   // the same grouped by cut cell, then ordered
   std::vector<double> groupWeight, groupSum;
   FastState(std::size_t n, std::size_t groups)
-      : cells(std::bit_ceil(std::max<std::size_t>(1, n / kFastPointsPerCell))),
-        cell(cells),
-        next(n),
-        chunkCell(kFastChunk),
+      : cells(std::min(kFastMaxCells, std::bit_ceil(std::max(n / kFastPointsPerCell,
+                                                             std::min(kFastCellsPerGroup * groups, n))))),
+        cellOf(n),
+        label(cells),
+        sums(kSumCopies * groups),
+        cutPoint(n),
         groupWeight(2 * groups + 1),
         groupSum(2 * groups + 1) {}
 };
 
-// Deals the points [i0, i0 + m) into the cells of frequency f (cell[] and
-// next[] of that frequency). Every f t lies in [0, 2^51] (the caller
-// checks), where floor(u) is (u + 2^52) - 2^52, less one when that rounded
-// up: a form that vectorises and equals floorOf(u) to the bit. The phase is
-// below 1 and the cell count a power of two, so the cell is below `cells`.
-inline void dealChunk(const TransitInput& in, std::size_t i0, std::size_t m, double f,
-                      std::size_t cells, FastCell* cell, std::int32_t* next, std::uint32_t* chunk) {
-  const double scale = static_cast<double>(cells);
-  const double* t = in.t.data() + i0;
-  std::size_t k = 0;
-#if defined(__SSE2__)
-  const __m128d vf = _mm_set1_pd(f), magic = _mm_set1_pd(0x1p52), one = _mm_set1_pd(1.0),
-                vs = _mm_set1_pd(scale);
-  for (; k + 2 <= m; k += 2) {
-    const __m128d u = _mm_mul_pd(vf, _mm_loadu_pd(t + k));
-    __m128d r = _mm_sub_pd(_mm_add_pd(u, magic), magic);
-    r = _mm_sub_pd(r, _mm_and_pd(_mm_cmpgt_pd(r, u), one));
-    const __m128i c = _mm_cvttpd_epi32(_mm_mul_pd(_mm_sub_pd(u, r), vs));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(chunk + k), c);
-  }
-#endif
-  for (; k < m; ++k) {
-    const double u = f * t[k];
-    chunk[k] = static_cast<std::uint32_t>((u - floorOf(u)) * scale);
-  }
-  const WeightPair* pair = in.pair.data() + i0;
-  for (k = 0; k < m; ++k) {
-    FastCell& c = cell[chunk[k]];
-    c.w += pair[k].w;
-    c.wx += pair[k].wx;
-    ++c.count;
-    next[i0 + k] = c.head;
-    c.head = static_cast<std::int32_t>(i0 + k);
-  }
+// The group of rank q: g n / G <= q < (g + 1) n / G.
+inline std::size_t groupOfRank(std::size_t q, std::size_t n, std::size_t groups) {
+  std::size_t g = q * groups / n;
+  while ((g + 1) * n / groups <= q) ++g;
+  while (g * n / groups > q) --g;
+  return g;
 }
 
-// The groups' sums from the dealt cells, then the best box.
-double walkCells(const TransitInput& in, double f, const FastCell* cell, std::size_t cells,
-                 const std::int32_t* next, FastState& st) {
-  const std::size_t n = in.t.size();
-  const WeightPair* pair = in.pair.data();
-  // Walk the cells in phase order; rank counts the points passed, group g
-  // holds ranks [g n / G, end).
-  const std::size_t groups = in.groups;
-  std::fill(st.groupWeight.begin(), st.groupWeight.end(), 0.0);
-  std::fill(st.groupSum.begin(), st.groupSum.end(), 0.0);
-  double* gw = st.groupWeight.data() + 1;
-  double* gs = st.groupSum.data() + 1;
-  std::size_t rank = 0, g = 0, end = n / groups;
+// The power at frequency f. The caller checks that every f t C lies in
+// [0, 2^51] (C the cell count).
+double fastPower(const TransitInput& in, double f, FastState& st) {
+  const std::size_t n = in.t.size(), cells = st.cells, groups = in.groups;
+  const double scale = static_cast<double>(cells);
+  const double* t = in.t.data();
+  std::uint16_t* cellOf = st.cellOf.data();
+  std::uint32_t* label = st.label.data();
+  std::fill(label, label + cells, 0u);
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  // The cell is floor(frac(f t) C) = floor(f t C) mod C, and (f C) t is
+  // f t C exactly (C a power of two). Below 2^52, v + 2^52 holds round(v)
+  // in its low bits; one less where that rounded up gives floor(v), and the
+  // low bits of that, its remainder mod C.
+  const __m128d vf = _mm_set1_pd(f * scale), magic = _mm_set1_pd(0x1p52);
+  const __m128i mask = _mm_set1_epi64x(static_cast<long long>(cells - 1));
+  for (; i + 2 <= n; i += 2) {
+    const __m128d v = _mm_mul_pd(vf, _mm_loadu_pd(t + i));
+    const __m128d y = _mm_add_pd(v, magic);
+    const __m128i up = _mm_castpd_si128(_mm_cmpgt_pd(_mm_sub_pd(y, magic), v));
+    const __m128i c = _mm_and_si128(_mm_add_epi64(_mm_castpd_si128(y), up), mask);
+    const auto c0 = static_cast<std::uint16_t>(_mm_cvtsi128_si32(c));
+    const auto c1 = static_cast<std::uint16_t>(_mm_cvtsi128_si32(_mm_srli_si128(c, 8)));
+    cellOf[i] = c0;
+    cellOf[i + 1] = c1;
+    ++label[c0];
+    ++label[c1];
+  }
+#endif
+  for (; i < n; ++i) {
+    const double u = f * t[i];
+    const auto c = static_cast<std::uint16_t>((u - floorOf(u)) * scale);
+    cellOf[i] = c;
+    ++label[c];
+  }
+
+  // The cells in phase order: rank counts the points passed.
+  st.cutStart.clear();
+  st.cutOffset.clear();
+  std::size_t rank = 0, g = 0, end = n / groups, cutPoints = 0;
   for (std::size_t c = 0; c < cells; ++c) {
-    const auto count = static_cast<std::size_t>(cell[c].count);
+    const std::size_t count = label[c];
     if (count == 0) continue;
     while (end <= rank) end = (++g + 1) * n / groups;
     if (rank + count <= end) {
-      gw[g] += cell[c].w;
-      gs[g] += cell[c].wx;
-      rank += count;
-      continue;
+      label[c] = static_cast<std::uint32_t>(g);
+    } else {
+      label[c] = kCutCell | static_cast<std::uint32_t>(st.cutStart.size());
+      st.cutStart.push_back(static_cast<std::uint32_t>(rank));
+      st.cutOffset.push_back(static_cast<std::uint32_t>(cutPoints));
+      cutPoints += count;
     }
-    // A cut cell: its points in phase order, equal phases in index order.
-    st.cut.clear();
-    for (std::int32_t i = cell[c].head; i >= 0; i = next[i]) {
-      const double u = f * in.t[static_cast<std::size_t>(i)];
-      st.cut.push_back({u - floorOf(u), i});
+    rank += count;
+  }
+
+  // Every point to its cell's group, the cut cells' points aside.
+  WeightPair* sums = st.sums.data();
+  std::fill(sums, sums + kSumCopies * groups, WeightPair{0.0, 0.0});
+  const WeightPair* pair = in.pair.data();
+  std::uint32_t* cutPoint = st.cutPoint.data();
+  std::size_t cutTaken = 0;
+  auto add = [&](WeightPair* copy, std::size_t p) {
+    const std::uint32_t l = label[cellOf[p]];
+    if (l < kCutCell) {
+      copy[l].w += pair[p].w;
+      copy[l].wx += pair[p].wx;
+    } else {
+      cutPoint[cutTaken++] = static_cast<std::uint32_t>(p);
     }
-    std::sort(st.cut.begin(), st.cut.end(),
-              [](const PhaseOrder::Ranked& a, const PhaseOrder::Ranked& b) {
-                return a.phase < b.phase || (a.phase == b.phase && a.index < b.index);
-              });
-    for (const PhaseOrder::Ranked& p : st.cut) {
-      while (end <= rank) end = (++g + 1) * n / groups;
-      gw[g] += pair[p.index].w;
-      gs[g] += pair[p.index].wx;
-      ++rank;
+  };
+  for (i = 0; i + kSumCopies <= n; i += kSumCopies)
+    for (std::size_t k = 0; k < kSumCopies; ++k) add(sums + k * groups, i + k);
+  for (; i < n; ++i) add(sums, i);
+  double* gw = st.groupWeight.data();
+  double* gs = st.groupSum.data();
+  gw[0] = gs[0] = 0.0;
+  for (g = 0; g < groups; ++g) {
+    double w = 0.0, wx = 0.0;
+    for (std::size_t k = 0; k < kSumCopies; ++k) {
+      w += sums[k * groups + g].w;
+      wx += sums[k * groups + g].wx;
     }
+    gw[g + 1] = w;
+    gs[g + 1] = wx;
+  }
+
+  // The cut cells' points dealt to their cells (in index order), each cell
+  // ordered by phase, then index, and its ranks given to their groups.
+  st.cut.resize(cutPoints);
+  for (std::size_t q = 0; q < cutTaken; ++q) {
+    const std::uint32_t p = cutPoint[q];
+    const std::uint32_t k = label[cellOf[p]] & ~kCutCell;
+    const double u = f * t[p];
+    st.cut[st.cutOffset[k]++] = {u - floorOf(u), static_cast<int>(p)};
+  }
+  PhaseOrder::Ranked* cut = st.cut.data();
+  std::size_t a = 0;
+  for (std::size_t k = 0; k < st.cutStart.size(); ++k) {
+    const std::size_t e = st.cutOffset[k];  // now the end of cell k's places
+    // The cell's places hold its points in index order: insertion from the
+    // left, or a stable sort for a crowded cell, keeps equal phases so.
+    if (e - a > kInsertionLimit) {
+      std::stable_sort(cut + a, cut + e, [](const PhaseOrder::Ranked& x, const PhaseOrder::Ranked& y) {
+        return x.phase < y.phase;
+      });
+    } else {
+      for (std::size_t j = a + 1; j < e; ++j) {
+        const PhaseOrder::Ranked x = cut[j];
+        std::size_t q = j;
+        for (; q > a && x.phase < cut[q - 1].phase; --q) cut[q] = cut[q - 1];
+        cut[q] = x;
+      }
+    }
+    std::size_t rank = st.cutStart[k], h = groupOfRank(rank, n, groups),
+                hEnd = (h + 1) * n / groups;
+    for (std::size_t j = a; j < e; ++j, ++rank) {
+      while (hEnd <= rank) hEnd = (++h + 1) * n / groups;
+      gw[h + 1] += pair[cut[j].index].w;
+      gs[h + 1] += pair[cut[j].index].wx;
+    }
+    a = e;
   }
   return scanBoxes(in, st.groupWeight, st.groupSum);
-}
-
-double fastPower(const TransitInput& in, double f, FastState& st) {
-  const std::size_t n = in.t.size();
-  std::fill(st.cell.begin(), st.cell.end(), FastCell{0.0, 0.0, 0, -1});
-  for (std::size_t i0 = 0; i0 < n; i0 += kFastChunk)
-    dealChunk(in, i0, std::min(kFastChunk, n - i0), f, st.cells, st.cell.data(), st.next.data(),
-              st.chunkCell.data());
-  return walkCells(in, f, st.cell.data(), st.cells, st.next.data(), st);
 }
 
 // Fast powers lie within 1e-12 of the exact ones; every frequency within
@@ -404,7 +463,7 @@ TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitO
 
   double* power = r.power.data();
   const double* freq = r.frequency.data();
-  // The fast route's cells need every f t in [0, 2^51] (see dealChunk);
+  // The fast route's cells need every f t C in [0, 2^51] (see fastPower);
   // grids or times outside that keep the exact route.
   double tmax = 0.0;
   bool timesFinite = true;
@@ -414,7 +473,8 @@ TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitO
   }
   const bool fast = (options.route == SearchRoute::Fast ||
                      (options.route == SearchRoute::Auto && transitFastRouteIsCheaper(n, count))) &&
-                    timesFinite && freq[0] >= 0.0 && freq[count - 1] * tmax <= 0x1p51;
+                    timesFinite && freq[0] >= 0.0 &&
+                    freq[count - 1] * tmax * static_cast<double>(kFastMaxCells) <= 0x1p51;
   bool finished = false;
   if (fast) {
     r.route = SearchRoute::Fast;
