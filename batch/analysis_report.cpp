@@ -95,10 +95,10 @@ Outcome runMethod(const AnalysisRequest& request, Workspace& ws, const RunContro
   if (request.method == SearchMethod::None) return analyseAtPeriod(ws, request.givenPeriod);
   const SearchEngine engine = engineOf(request.method);
   if (!request.autoResolution && !request.refine && !request.resolveAlias) {
-    const Outcome out = engine == SearchEngine::Aov ? analyseAovOnRoute(ws, rc, request.route)
+    const Outcome out = engine == SearchEngine::Aov ? analyseAovOnRoute(ws, rc, routeOf(request))
                         : engine == SearchEngine::AovTransit
-                            ? analyseAovTransitOnRoute(ws, rc, request.route)
-                            : analyseLombScargleOnRoute(ws, rc, request.route);
+                            ? analyseAovTransitOnRoute(ws, rc, routeOf(request))
+                            : analyseLombScargleOnRoute(ws, rc, routeOf(request));
     if (out.ok) report = reportForStoredSearch(ws, engine);
     return out;
   }
@@ -110,6 +110,7 @@ Outcome runMethod(const AnalysisRequest& request, Workspace& ws, const RunContro
   o.autoMaxPeriod = request.autoResolution && !request.maxPeriodGiven;
   o.refine = request.refine;
   o.resolveAlias = request.resolveAlias;
+  o.route = routeOf(request);
   return analyseExtended(ws, o, rc, &report);
 }
 
@@ -264,8 +265,8 @@ AnalysisResult analyseWorkspace(Workspace& ws, const std::string& name,
   r.add("file", name).add("points", ws.lightCurve.pointCount);
   addSearchKeys(r, ws, request.method);
   addReportKeys(r, searchReport, request.method);
-  if (request.route != SearchRoute::Exact)
-    r.add("route", request.route == SearchRoute::Fast ? "fast" : "auto");
+  if (const SearchRoute route = routeOf(request); route != SearchRoute::Exact)
+    r.add("route", route == SearchRoute::Fast ? "fast" : "auto");
   addModelKeys(r, ws);
   if (!periodogramFile.empty()) r.add("periodogram_file", periodogramFile);
   if (!phasedFile.empty()) r.add("phased_file", phasedFile);
@@ -293,6 +294,12 @@ AnalysisResult analyseObservationFile(const std::string& path, const AnalysisReq
   AnalysisResult result = analyseWorkspace(ws, path, request, rc);
   result.diagnostics.insert(result.diagnostics.begin(), readingNotes.begin(), readingNotes.end());
   return result;
+}
+
+SearchRoute routeOf(const AnalysisRequest& request) {
+  if (request.route) return *request.route;
+  return request.autoResolution && request.refine && request.resolveAlias ? SearchRoute::Auto
+                                                                         : SearchRoute::Exact;
 }
 
 }  // namespace fazorn

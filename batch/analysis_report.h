@@ -5,6 +5,7 @@
 // added here appears in both at once.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,9 +68,9 @@ struct AnalysisRequest {
   SearchMethod method = SearchMethod::Aov;
   SearchSettings settings;   // the window's first-start values
   double givenPeriod = 0.0;  // days, with SearchMethod::None
-  // How AoV and Lomb-Scargle compute (AoVtr is always exact); a request
-  // other than Exact adds the key "route" to the report.
-  SearchRoute route = SearchRoute::Exact;
+  // How AoV and Lomb-Scargle compute (AoVtr is always exact); see
+  // routeOf. A route other than Exact adds the key "route" to the report.
+  std::optional<SearchRoute> route;
   bool savePeriodogram = false;
   bool savePhased = false;
   bool savePhasedBinned = false;
@@ -95,6 +96,12 @@ struct AnalysisResult {
   // --json), starting with the file name line.
   std::string text;
 };
+
+// The route a request computes on: the one asked for; without one, Auto
+// for the search that follows the data (autoResolution, refine and
+// resolveAlias together: `--auto`), whose peaks are refined anyway, and
+// Exact (the command's own numbers) for everything else.
+SearchRoute routeOf(const AnalysisRequest& request);
 
 // Runs the request on a Workspace that already holds the observations (its
 // settings are replaced by the request's). `name` is the "file" key.

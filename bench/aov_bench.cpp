@@ -3,6 +3,9 @@
 // frequencies, 2 harmonics) against the plain recurrence of the tests.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "reference/aov_reference.h"
 #include "search/aov_periodogram.h"
 #include "support/generators.h"
@@ -90,6 +93,31 @@ BENCHMARK(BM_AovRoutesDefaultGrid)
     ->Args({1000, 1})
     ->Args({10000, 0})
     ->Args({10000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// One randomisation run on shared times against one engine search of the
+// same light curve (BM_AovRoutesDefaultGrid/1000/0), single thread, default
+// grid. Args: points, whether the run's weights are the reference weights
+// (their moments are then reused: white-noise runs, equal errors).
+void BM_AovSharedTimesRun(benchmark::State& state) {
+  const Input in(static_cast<int>(state.range(0)));
+  std::vector<double> weight = in.weight;
+  for (std::size_t i = 0; i < weight.size(); ++i) weight[i] *= 1.0 + 0.5 * std::sin(3.0 * i);
+  const GridCheck g = makeFrequencyGrid(1.0 / 500.0, 1.0 / 0.2, 0.0003);
+  const AovSharedTimes shared(in.s.time, g.grid, 5, weight);
+  std::vector<double> runWeight = weight;
+  if (state.range(1) == 0) std::reverse(runWeight.begin(), runWeight.end());
+  for (auto _ : state) {
+    const AovSharedTimes::Peak p = shared.peak(in.s.value, runWeight);
+    benchmark::DoNotOptimize(p.power);
+  }
+  state.counters["runs_per_s"] =
+      benchmark::Counter(1.0, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_AovSharedTimesRun)
+    ->Args({1000, 0})
+    ->Args({1000, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

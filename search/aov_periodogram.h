@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -60,5 +61,52 @@ AovPrepared prepareAov(const LightCurveView& lc, int harmonicTerms);
 // point. The engine uses the same computation where a faster route would
 // lose precision.
 double aovPower(const AovPrepared& prepared, double angularFrequency);
+
+// The periodogram of many light curves observed at the same times, on one
+// grid: the randomisation runs of the significance test. Whatever depends
+// only on the times and the grid is prepared once (the Fourier transforms'
+// grid positions, kernels and FFT plans, and the phasors of the first
+// frequency); with `referenceWeight` given, the weight moments of light
+// curves carrying exactly those weights (white-noise runs, permutations of
+// equal weights) are computed once as well. Each light curve then costs
+// 3 harmonics transforms (harmonics when the weight moments are shared) and
+// O(harmonics^2) per frequency for the Szegoe recurrence on the moments.
+//
+// Its frequencies are minFrequency + j step as exact products, where the
+// engine accumulates them by addition; the powers therefore differ from the
+// engine's exact route by the drift of the accumulated frequency (a few
+// 1e-9 over multi-year spans) plus the transforms' 1e-10. Frequencies where
+// the moment recurrence is poorly conditioned are computed pointwise, as the
+// engine does. Usable for 1 to 6 harmonics.
+class AovSharedTimes {
+ public:
+  AovSharedTimes(std::span<const double> time, const FrequencyGrid& grid, int harmonicTerms,
+                 std::span<const double> referenceWeight = {});
+  ~AovSharedTimes();
+  AovSharedTimes(const AovSharedTimes&) = delete;
+  AovSharedTimes& operator=(const AovSharedTimes&) = delete;
+
+  bool usable() const;
+  std::size_t points() const;
+
+  struct Peak {
+    std::int64_t index = -1;  // grid index of the first strict maximum, -1 without a peak
+    double frequency = 0.0;   // the engine's frequency at that index, cycles per day
+    double power = 0.0;
+  };
+  // Thread-safe. The values and weights belong to the times given at
+  // construction, in the same order. `power`, when not empty, receives the
+  // whole periodogram (grid.count values). Returns no peak when cancelled.
+  Peak peak(std::span<const double> value, std::span<const double> weight,
+            const RunControl& rc = {}, std::span<double> power = {}) const;
+
+  // Whether the shared route is cheaper than the engine's exact route for
+  // every light curve of n points on `count` frequencies.
+  static bool cheaperThanExact(std::size_t n, std::int64_t count, int harmonics);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace fazorn

@@ -163,6 +163,7 @@ ExtendedSearchOptions autoSearchOptions(SearchEngine engine) {
   o.engine = engine;
   o.autoResolution = o.autoMinPeriod = o.autoMaxPeriod = true;
   o.refine = o.resolveAlias = true;
+  o.route = SearchRoute::Auto;
   return o;
 }
 
@@ -224,7 +225,7 @@ Outcome analyseExtended(Workspace& ws, const ExtendedSearchOptions& options, con
   r.timeSpan = lightCurveSpan(ws);
   r.peakWidth = peakWidth(engine, r.timeSpan, harmonics);
   std::unique_ptr<PeriodStatistic> statistic =
-      makePeriodStatistic(engine, viewOf(lc), harmonics);
+      makePeriodStatistic(engine, viewOf(lc), harmonics, options.route);
 
   Outcome out;
   double minFrequency = 0, maxFrequency = 0;

@@ -29,6 +29,10 @@ struct ExtendedSearchOptions {
   bool autoMaxPeriod = false;
   bool refine = false;        // refine the highest peak, with its 1-sigma error
   bool resolveAlias = false;  // decide between P, 2P and P/2
+  // How the grid passes compute AoV and Lomb-Scargle powers: Fast and Auto
+  // may take the Fourier routes (powers within 1e-8; every peak that is
+  // kept is refined or recomputed exactly).
+  SearchRoute route = SearchRoute::Exact;
 };
 
 // Options for `fazorn-cli analyse --auto` and the window's "Auto".

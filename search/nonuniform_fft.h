@@ -9,9 +9,17 @@
 // the grid is transformed with FFTW, and the kernel's transform is divided
 // out (Greengard & Lee 2004, "Accelerating the nonuniform fast Fourier
 // transform", with their fast Gaussian gridding). With the grid oversampled
-// by R = 2 and the kernel reaching Msp grid points to each side, the error
-// of every F[k] is about exp(-pi Msp (R - 1) / (R - 1/2)) times sum |c_j|,
-// so the width follows from the requested tolerance.
+// by R and the kernel reaching Msp grid points to each side, the error of
+// every F[k] is about exp(-pi Msp (R - 1) / (R - 1/2)) times sum |c_j|, so
+// the width follows from the requested tolerance. The division by the
+// kernel's transform magnifies rounding by at most exp(pi Msp / (4 R (R -
+// 1/2))) at the edge modes: about 25 for R = 2, 3e3 for R = 1.5 at 1e-10,
+// which is why R stays at 1.5 or more.
+//
+// nonuniformSums is the one-off call. NonuniformTransform keeps what depends
+// only on the points and the number of modes (the grid positions and kernel
+// factors of every point, the FFT plan, the deconvolution factors) for many
+// strength vectors on the same points, as the randomisation runs need.
 #pragma once
 
 #include <fftw3.h>
@@ -20,7 +28,9 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
+#include <new>
 #include <span>
 #include <vector>
 
@@ -34,102 +44,201 @@ inline std::mutex& plannerLock() {
   return lock;
 }
 
-// The smallest size >= n whose only prime factors are 2, 3 and 5 (FFTW is
-// fastest on those).
-inline std::int64_t smoothSize(std::int64_t n) {
+// The smallest size >= n whose only prime factors are 2, 3 and (when
+// allowed) 5. FFTW is fastest on those; on this machine a transform of
+// 2^a 3^b points is up to 1.5 times faster than one of a similar size with
+// several factors of 5.
+inline std::int64_t smoothSize(std::int64_t n, bool allowFive = true) {
   for (std::int64_t m = std::max<std::int64_t>(n, 8);; ++m) {
     std::int64_t r = m;
-    for (std::int64_t p : {2, 3, 5})
+    for (std::int64_t p : {2, 3, 5}) {
+      if (p == 5 && !allowFive) break;
       while (r % p == 0) r /= p;
+    }
     if (r == 1) return m;
   }
 }
 
 }  // namespace nufft_detail
 
-// Oversampling of the spreading grid.
+// Default oversampling of the spreading grid.
 inline constexpr double kNufftOversampling = 2.0;
 
 // Kernel half-width (grid points to each side of a point) for a requested
-// relative tolerance (error / sum |c_j|), from the error estimate above with
-// one point of margin; at least 2, at most 24 (about 1e-16).
-inline int nufftHalfWidth(double tolerance) {
-  const double r = kNufftOversampling;
+// relative tolerance (error / sum |c_j|) on a grid oversampled by
+// `oversampling`, from the error estimate above with one point of margin; at
+// least 2, at most 24 (about 1e-16 at R = 2).
+inline int nufftHalfWidth(double tolerance, double oversampling = kNufftOversampling) {
+  const double r = std::max(oversampling, 1.25);
   const double t = std::clamp(tolerance, 1e-16, 1e-1);
   const double msp = std::log(1.0 / t) * (r - 0.5) / (M_PI * (r - 1.0));
   return std::clamp(static_cast<int>(std::ceil(msp)) + 1, 2, 24);
 }
+
+// The transform for fixed points and a fixed number of modes. Construction
+// plans the FFT (under a lock); apply() is thread-safe given one Work per
+// thread.
+class NonuniformTransform {
+ public:
+  using Complex = std::complex<double>;
+
+  // The storage of one transform in flight: the spreading grid, aligned as
+  // FFTW planned it.
+  class Work {
+   public:
+    Work() = default;
+    explicit Work(std::int64_t size)
+        : data_(reinterpret_cast<Complex*>(fftw_alloc_complex(static_cast<std::size_t>(size)))),
+          size_(size) {
+      if (!data_) throw std::bad_alloc();
+    }
+    ~Work() { fftw_free(data_); }
+    Work(Work&& o) noexcept : data_(o.data_), size_(o.size_) { o.data_ = nullptr, o.size_ = 0; }
+    Work& operator=(Work&& o) noexcept {
+      std::swap(data_, o.data_);
+      std::swap(size_, o.size_);
+      return *this;
+    }
+    Work(const Work&) = delete;
+    Work& operator=(const Work&) = delete;
+    Complex* data() const { return data_; }
+
+   private:
+    Complex* data_ = nullptr;
+    std::int64_t size_ = 0;
+  };
+
+  // Points at the angles x (radians; only x mod 2 pi matters), `modes`
+  // output frequencies, relative tolerance, and the grid's oversampling
+  // (1.5 or more). `smoothSizes` restricts the grid to 2^a 3^b points.
+  NonuniformTransform(std::span<const double> x, std::int64_t modes, double tolerance,
+                      double oversampling = kNufftOversampling, bool powersOfTwoAndThree = false)
+      : modes_(std::max<std::int64_t>(modes, 0)) {
+    if (modes_ == 0) return;
+    const double minOversampling = std::max(oversampling, 1.5);
+    msp_ = nufftHalfWidth(tolerance, minOversampling);
+    // Modes are centred, k - K/2 in [-K/2, K/2), so that the deconvolution
+    // never magnifies by more than said above: the shift is taken into the
+    // strengths.
+    half_ = modes_ / 2;
+    grid_ = nufft_detail::smoothSize(
+        std::max<std::int64_t>(
+            static_cast<std::int64_t>(std::ceil(minOversampling * static_cast<double>(modes_))),
+            2 * msp_ + 2),
+        !powersOfTwoAndThree);
+    const double r = static_cast<double>(grid_) / static_cast<double>(modes_);
+    const double kk = static_cast<double>(modes_);
+    const double tau = M_PI * msp_ / (kk * kk * r * (r - 0.5));
+    const double twoPi = 2.0 * M_PI;
+    const double h = twoPi / static_cast<double>(grid_);
+    // exp(-(l h)^2 / (4 tau)) for l = 0 .. msp, the fast gridding factors.
+    e3_.resize(static_cast<std::size_t>(msp_) + 1);
+    for (int l = 0; l <= msp_; ++l)
+      e3_[static_cast<std::size_t>(l)] = std::exp(-(l * h) * (l * h) / (4 * tau));
+    points_.resize(x.size());
+    for (std::size_t j = 0; j < x.size(); ++j) {
+      const double xr = x[j] - twoPi * std::floor(x[j] / twoPi);  // [0, 2 pi]
+      auto m0 = static_cast<std::int64_t>(std::floor(xr / h));
+      const double d = xr - static_cast<double>(m0) * h;  // [0, h)
+      if (m0 >= grid_) m0 -= grid_;                        // xr rounded up to 2 pi
+      // The centring shift exp(i half x).
+      const double shift = static_cast<double>(half_) * xr;
+      points_[j] = {m0, std::exp(-d * d / (4 * tau)), std::exp(d * h / (2 * tau)),
+                    Complex(std::cos(shift), std::sin(shift))};
+    }
+    // sum_j c_j exp(i k x_j) = sqrt(pi / tau) exp(k^2 tau) / grid * G[k].
+    const double scale = std::sqrt(M_PI / tau) / static_cast<double>(grid_);
+    deconvolution_.resize(static_cast<std::size_t>(modes_));
+    for (std::int64_t k = 0; k < modes_; ++k) {
+      const double kc = static_cast<double>(k - half_);
+      deconvolution_[static_cast<std::size_t>(k)] = scale * std::exp(kc * kc * tau);
+    }
+    Work w = makeWork();
+    std::lock_guard<std::mutex> g(nufft_detail::plannerLock());
+    auto* data = reinterpret_cast<fftw_complex*>(w.data());
+    plan_ = fftw_plan_dft_1d(static_cast<int>(grid_), data, data, FFTW_BACKWARD, FFTW_ESTIMATE);
+  }
+  ~NonuniformTransform() {
+    if (!plan_) return;
+    std::lock_guard<std::mutex> g(nufft_detail::plannerLock());
+    fftw_destroy_plan(plan_);
+  }
+  NonuniformTransform(const NonuniformTransform&) = delete;
+  NonuniformTransform& operator=(const NonuniformTransform&) = delete;
+
+  std::int64_t modes() const { return modes_; }
+  std::int64_t gridSize() const { return grid_; }
+  std::size_t points() const { return points_.size(); }
+  Work makeWork() const { return Work(std::max<std::int64_t>(grid_, 1)); }
+
+  // out[k] = sum_j c[j] exp(i k x[j]) for k = 0 .. min(out.size(), modes) - 1.
+  void apply(std::span<const Complex> c, std::span<Complex> out, Work& work) const {
+    if (modes_ == 0) return;
+    Complex* f = work.data();
+    std::fill(f, f + grid_, Complex(0.0));
+    const std::size_t n = std::min(c.size(), points_.size());
+    const int width = 2 * msp_;
+    double kernel[48];
+    for (std::size_t j = 0; j < n; ++j) {
+      const Point& p = points_[j];
+      const Complex cj = c[j] * p.shift;
+      // Grid points m0 + l, l = -msp + 1 .. msp: the kernel at distance
+      // d - l h is e1 e2^l e3[|l|].
+      double up = p.e1;
+      for (int l = 0; l <= msp_; ++l) {
+        kernel[msp_ - 1 + l] = up * e3_[static_cast<std::size_t>(l)];
+        up *= p.e2;
+      }
+      const double inverse = 1.0 / p.e2;
+      double down = p.e1 * inverse;
+      for (int l = 1; l < msp_; ++l) {
+        kernel[msp_ - 1 - l] = down * e3_[static_cast<std::size_t>(l)];
+        down *= inverse;
+      }
+      const std::int64_t first = p.m0 - msp_ + 1;
+      if (first >= 0 && first + width <= grid_) {
+        Complex* g = f + first;
+        for (int q = 0; q < width; ++q) g[q] += cj * kernel[q];
+      } else {
+        for (int q = 0; q < width; ++q) {
+          const std::int64_t m = ((first + q) % grid_ + grid_) % grid_;
+          f[m] += cj * kernel[q];
+        }
+      }
+    }
+    auto* data = reinterpret_cast<fftw_complex*>(f);
+    fftw_execute_dft(plan_, data, data);
+    const std::int64_t count = std::min<std::int64_t>(modes_, static_cast<std::int64_t>(out.size()));
+    for (std::int64_t k = 0; k < count; ++k) {
+      const std::int64_t centred = k - half_;
+      const std::int64_t m = centred < 0 ? centred + grid_ : centred;
+      out[static_cast<std::size_t>(k)] = f[m] * deconvolution_[static_cast<std::size_t>(k)];
+    }
+  }
+
+ private:
+  struct Point {
+    std::int64_t m0;  // the grid point at or below the angle
+    double e1, e2;    // the fast gridding factors of its offset
+    Complex shift;    // the centring phasor exp(i K/2 x)
+  };
+  std::int64_t modes_ = 0, half_ = 0, grid_ = 0;
+  int msp_ = 2;
+  std::vector<double> e3_, deconvolution_;
+  std::vector<Point> points_;
+  fftw_plan plan_ = nullptr;
+};
 
 // F[k] = sum_j c[j] exp(i k x[j]) for k = 0 .. out.size() - 1, each within
 // about tolerance * sum |c[j]|. The angles x (radians) may have any size;
 // only x mod 2 pi matters. Thread-safe; work storage is local to the call.
 inline void nonuniformSums(std::span<const double> x, std::span<const std::complex<double>> c,
                            double tolerance, std::span<std::complex<double>> out) {
-  using Complex = std::complex<double>;
-  const auto modes = static_cast<std::int64_t>(out.size());
-  if (modes == 0) return;
+  if (out.empty()) return;
   const std::size_t n = std::min(x.size(), c.size());
-  const int msp = nufftHalfWidth(tolerance);
-  // Modes are centred, k - K/2 in [-K/2, K/2), so that the deconvolution
-  // never divides by less than exp(-pi Msp / 12): the shift is taken into
-  // the strengths.
-  const std::int64_t half = modes / 2;
-  const std::int64_t grid = nufft_detail::smoothSize(std::max<std::int64_t>(
-      static_cast<std::int64_t>(std::ceil(kNufftOversampling * static_cast<double>(modes))),
-      2 * msp + 2));
-  const double r = static_cast<double>(grid) / static_cast<double>(modes);
-  const double kk = static_cast<double>(std::max<std::int64_t>(modes, 1));
-  const double tau = M_PI * msp / (kk * kk * r * (r - 0.5));
-  const double twoPi = 2.0 * M_PI;
-  const double h = twoPi / static_cast<double>(grid);
-
-  std::vector<Complex> f(static_cast<std::size_t>(grid), Complex(0.0));
-  // exp(-(l h)^2 / (4 tau)) for l = 0 .. msp, and the fast gridding factors.
-  std::vector<double> e3(static_cast<std::size_t>(msp) + 1);
-  for (int l = 0; l <= msp; ++l) e3[static_cast<std::size_t>(l)] = std::exp(-(l * h) * (l * h) / (4 * tau));
-  for (std::size_t j = 0; j < n; ++j) {
-    const double xr = x[j] - twoPi * std::floor(x[j] / twoPi);  // [0, 2 pi]
-    const auto m0 = static_cast<std::int64_t>(std::floor(xr / h));
-    const double d = xr - static_cast<double>(m0) * h;  // [0, h)
-    // The strength with the centring shift exp(i half x).
-    const double shift = static_cast<double>(half) * xr;
-    const Complex cj = c[j] * Complex(std::cos(shift), std::sin(shift));
-    const double e1 = std::exp(-d * d / (4 * tau));
-    const double e2 = std::exp(d * h / (2 * tau));
-    // Grid points m0 + l, l = -msp + 1 .. msp: the kernel at distance
-    // d - l h is e1 e2^l e3[|l|].
-    double up = 1.0;
-    for (int l = 0; l <= msp; ++l) {
-      const std::int64_t m = ((m0 + l) % grid + grid) % grid;
-      f[static_cast<std::size_t>(m)] += cj * (e1 * up * e3[static_cast<std::size_t>(l)]);
-      up *= e2;
-    }
-    double down = 1.0 / e2;
-    for (int l = 1; l < msp; ++l) {
-      const std::int64_t m = ((m0 - l) % grid + grid) % grid;
-      f[static_cast<std::size_t>(m)] += cj * (e1 * down * e3[static_cast<std::size_t>(l)]);
-      down /= e2;
-    }
-  }
-  fftw_plan plan;
-  {
-    std::lock_guard<std::mutex> g(nufft_detail::plannerLock());
-    auto* data = reinterpret_cast<fftw_complex*>(f.data());
-    plan = fftw_plan_dft_1d(static_cast<int>(grid), data, data, FFTW_BACKWARD, FFTW_ESTIMATE);
-  }
-  fftw_execute(plan);
-  {
-    std::lock_guard<std::mutex> g(nufft_detail::plannerLock());
-    fftw_destroy_plan(plan);
-  }
-  // sum_j c_j exp(i k x_j) = sqrt(pi / tau) exp(k^2 tau) / grid * G[k].
-  const double scale = std::sqrt(M_PI / tau) / static_cast<double>(grid);
-  for (std::int64_t k = 0; k < modes; ++k) {
-    const std::int64_t centred = k - half;
-    const std::int64_t m = (centred % grid + grid) % grid;
-    const double kc = static_cast<double>(centred);
-    out[static_cast<std::size_t>(k)] = f[static_cast<std::size_t>(m)] * (scale * std::exp(kc * kc * tau));
-  }
+  const NonuniformTransform transform(x.first(n), static_cast<std::int64_t>(out.size()), tolerance);
+  NonuniformTransform::Work work = transform.makeWork();
+  transform.apply(c.first(n), out, work);
 }
 
 }  // namespace fazorn

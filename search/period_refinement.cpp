@@ -42,8 +42,8 @@ std::vector<double> directPowers(double first, double step, int count, const Run
 
 class AovStatistic : public PeriodStatistic {
  public:
-  AovStatistic(const LightCurveView& lc, int harmonics)
-      : time_(copyOf(lc.time)), value_(copyOf(lc.value)), weight_(copyOf(lc.weight)) {
+  AovStatistic(const LightCurveView& lc, int harmonics, SearchRoute route)
+      : time_(copyOf(lc.time)), value_(copyOf(lc.value)), weight_(copyOf(lc.weight)), route_(route) {
     terms_ = 2 * std::max(1, harmonics) + 1;
     prepared_ = prepareAov(view(), terms_);
   }
@@ -57,6 +57,7 @@ class AovStatistic : public PeriodStatistic {
     AovOptions o;
     o.grid = FrequencyGrid{first, step, count};
     o.harmonicTerms = terms_;
+    o.route = route_;
     AovResult r = computeAovPeriodogram(view(), o, rc);
     r.power.resize(static_cast<std::size_t>(count), 0.0);
     return std::move(r.power);
@@ -67,6 +68,7 @@ class AovStatistic : public PeriodStatistic {
  private:
   LightCurveView view() const { return {time_, value_, weight_}; }
   std::vector<double> time_, value_, weight_;
+  SearchRoute route_;
   int terms_ = 5;
   AovPrepared prepared_;
 };
@@ -76,8 +78,8 @@ class AovStatistic : public PeriodStatistic {
 // frequency.
 class LombScargleStatistic : public PeriodStatistic {
  public:
-  explicit LombScargleStatistic(const LightCurveView& lc)
-      : time_(copyOf(lc.time)), value_(copyOf(lc.value)) {
+  LombScargleStatistic(const LightCurveView& lc, SearchRoute route)
+      : time_(copyOf(lc.time)), value_(copyOf(lc.value)), route_(route) {
     const AverageAndVariance av = averageAndVariance(value_);
     variance_ = av.variance;
     span_ = timeSpanOf(time_);
@@ -121,6 +123,7 @@ class LombScargleStatistic : public PeriodStatistic {
       o.oversampling = 1.0 / (step * span_);
       o.highFrequencyFactor = (static_cast<double>(nout) + 0.5) /
                               (0.5 * o.oversampling * static_cast<double>(time_.size()));
+      o.route = route_;
       LombScargleResult r = computeLombScarglePeriodogram(time_, value_, o, rc);
       if (r.status == SearchStatus::Ok && static_cast<std::int64_t>(r.power.size()) >= nout) {
         return std::vector<double>(r.power.begin() + (firstIndex - 1), r.power.begin() + nout);
@@ -138,12 +141,13 @@ class LombScargleStatistic : public PeriodStatistic {
  private:
   std::vector<double> time_, value_, centredTime_, centredValue_;
   double variance_ = 0.0, span_ = 0.0;
+  SearchRoute route_;
 };
 
 class TransitStatistic : public PeriodStatistic {
  public:
-  TransitStatistic(const LightCurveView& lc, int binFactor)
-      : time_(copyOf(lc.time)), value_(copyOf(lc.value)), weight_(copyOf(lc.weight)) {
+  TransitStatistic(const LightCurveView& lc, int binFactor, SearchRoute route)
+      : time_(copyOf(lc.time)), value_(copyOf(lc.value)), weight_(copyOf(lc.weight)), route_(route) {
     binFactor_ = std::max(1, binFactor);
   }
   double power(double frequency) const override {
@@ -157,6 +161,7 @@ class TransitStatistic : public PeriodStatistic {
     o.grid = FrequencyGrid{first, step, count};
     o.binFactor = binFactor_;
     o.binSets = 5;
+    o.route = route_;
     TransitResult r = computeTransitPeriodogram({time_, value_, weight_}, o, rc);
     r.power.resize(static_cast<std::size_t>(count), 0.0);
     return std::move(r.power);
@@ -167,6 +172,7 @@ class TransitStatistic : public PeriodStatistic {
  private:
   std::vector<double> time_, value_, weight_;
   int binFactor_ = 2;
+  SearchRoute route_;
 };
 
 // Index of the first strict maximum above 0; -1 without one.
@@ -186,14 +192,14 @@ std::vector<double> PeriodStatistic::powers(double first, double step, int count
 }
 
 std::unique_ptr<PeriodStatistic> makePeriodStatistic(SearchEngine engine, const LightCurveView& lc,
-                                                     int harmonics) {
+                                                     int harmonics, SearchRoute route) {
   switch (engine) {
     case SearchEngine::Aov:
-      return std::make_unique<AovStatistic>(lc, harmonics);
+      return std::make_unique<AovStatistic>(lc, harmonics, route);
     case SearchEngine::LombScargle:
-      return std::make_unique<LombScargleStatistic>(lc);
+      return std::make_unique<LombScargleStatistic>(lc, route);
     case SearchEngine::AovTransit:
-      return std::make_unique<TransitStatistic>(lc, harmonics);
+      return std::make_unique<TransitStatistic>(lc, harmonics, route);
   }
   return nullptr;
 }

@@ -40,9 +40,11 @@ class PeriodStatistic {
 };
 
 // The statistic of an engine; harmonics is the AoV harmonic count and the
-// AoVtr bin factor ("Harmonics:").
+// AoVtr bin factor ("Harmonics:"). `route` is how the engines compute
+// grids of powers (single frequencies are always exact).
 std::unique_ptr<PeriodStatistic> makePeriodStatistic(SearchEngine engine, const LightCurveView& lc,
-                                                     int harmonics);
+                                                     int harmonics,
+                                                     SearchRoute route = SearchRoute::Exact);
 
 // A search over [minFrequency, maxFrequency) at the step `step`.
 struct GridSearchOptions {

@@ -42,14 +42,21 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
     out.message = warningBox("The number of iterations must be at least 1.");
     return out;
   }
-  const PeakSearch search = options.search ? options.search : defaultPeakSearch(options.method, options.route);
+  // The real light curve takes the engine's route (its peak is the one the
+  // window's command shows); the runs may share the work that depends only
+  // on the times and the grid.
+  const PeakSearch observedSearch =
+      options.search ? options.search : defaultPeakSearch(options.method, options.route);
   const auto n = static_cast<std::size_t>(lc.pointCount);
   const std::span<const double> time(lc.time.data(), n);
   const std::span<const double> value(lc.value.data(), n);
   const std::span<const double> error(lc.error.data(), n);
   const std::span<const double> weight(lc.weight.data(), n);
 
-  const PeakFound observed = search(time, value, weight, s, RunControl{});
+  const PeakFound observed = observedSearch(time, value, weight, s, RunControl{});
+  const PeakSearch search =
+      options.search ? options.search
+                     : sharedTimesPeakSearch(options.method, options.route, time, weight, s);
   result.observedPeriod = observed.period;
   result.observedPower = observed.power;
 

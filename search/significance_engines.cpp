@@ -1,6 +1,8 @@
 // The searches of the randomisation tests: the real engines on the given
 // arrays, one thread each (the test runs many searches in parallel).
 #include <algorithm>
+#include <cstring>
+#include <memory>
 
 #include "search/aov_periodogram.h"
 #include "search/lomb_scargle.h"
@@ -47,6 +49,38 @@ PeakSearch defaultPeakSearch(SignificanceMethod method, SearchRoute route) {
   return [route](std::span<const double> t, std::span<const double> v, std::span<const double>,
                  const SearchSettings& s, const RunControl& rc) {
     return lombScarglePeak(t, v, s, rc, route);
+  };
+}
+
+PeakSearch sharedTimesPeakSearch(SignificanceMethod method, SearchRoute route,
+                                 std::span<const double> time, std::span<const double> weight,
+                                 const SearchSettings& settings) {
+  PeakSearch engine = defaultPeakSearch(method, route);
+  if (method != SignificanceMethod::Aov || route == SearchRoute::Exact || time.size() < 2)
+    return engine;
+  const GridCheck grid =
+      makeFrequencyGrid(1 / settings.maxPeriod, 1 / settings.minPeriod, settings.resolution);
+  if (!grid.ok()) return engine;
+  const int harmonics = std::max(1, settings.harmonics);
+  if (route == SearchRoute::Auto &&
+      !AovSharedTimes::cheaperThanExact(time.size(), grid.grid.count, harmonics))
+    return engine;
+  auto shared = std::make_shared<AovSharedTimes>(time, grid.grid, 2 * harmonics + 1, weight);
+  if (!shared->usable()) return engine;
+  std::vector<double> times(time.begin(), time.end());
+  return [shared, engine, times = std::move(times), settings](
+             std::span<const double> t, std::span<const double> v, std::span<const double> w,
+             const SearchSettings& s, const RunControl& rc) {
+    // Only searches on the very times and settings it was prepared for.
+    const bool same =
+        t.size() == times.size() &&
+        std::memcmp(t.data(), times.data(), times.size() * sizeof(double)) == 0 &&
+        s.minPeriod == settings.minPeriod && s.maxPeriod == settings.maxPeriod &&
+        s.resolution == settings.resolution && s.harmonics == settings.harmonics;
+    if (!same) return engine(t, v, w, s, rc);
+    const AovSharedTimes::Peak p = shared->peak(v, w, rc);
+    if (p.index < 0) return PeakFound{};
+    return PeakFound{1 / p.frequency, p.power};
   };
 }
 

@@ -1,5 +1,6 @@
 #include "search/aov_periodogram.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <ostream>
@@ -267,6 +268,96 @@ INSTANTIATE_TEST_SUITE_P(
         FourierCase{"SixHarmonics", 900, 0.45, 0.3, 0.05, 150, 0, 6, 0.05, 4, 0.0005},
         FourierCase{"PureNoise", 1200, 1.0, 0.0, 0.1, 1000, 0, 2, 0.001, 5, 0.0002}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Many light curves on shared times: the frequencies are exact products
+// where the engine accumulates them, which moves a power by the drift of the
+// accumulated frequency times the span (about 1e-13 relative per step, so
+// up to a few 1e-9 on the eight-year Julian-date grid) on top of the
+// transforms' 1e-10.
+constexpr double kSharedTimesTolerance = 1e-8;
+
+class AovSharedTimesRoute : public ::testing::TestWithParam<FourierCase> {};
+
+TEST_P(AovSharedTimesRoute, PowersWithinTheToleranceOfTheExactRouteForEveryLightCurve) {
+  const FourierCase& k = GetParam();
+  const int terms = 2 * k.harmonics + 1;
+  const GridCheck g = makeFrequencyGrid(k.fmin, k.fmax, k.step);
+  ASSERT_TRUE(g.ok());
+  const Curve first = fromSeries(test::makeSineSeries(21, k.points, k.period, k.amplitude,
+                                                      k.noise, k.span, 12.0, k.timeOffset),
+                                 0.5);
+  const AovSharedTimes shared(first.time, g.grid, terms, first.weight);
+  ASSERT_TRUE(shared.usable());
+  RunControl rc;
+  rc.threads = 2;
+  // The first light curve, then others on the same times: values permuted
+  // with their weights (the weight moments recomputed) and values alone
+  // permuted (the reference weights' moments reused).
+  std::mt19937_64 rng(5);
+  std::vector<std::size_t> order(first.time.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  for (int copy = 0; copy < 3; ++copy) {
+    Curve c = first;
+    if (copy > 0) {
+      std::shuffle(order.begin(), order.end(), rng);
+      for (std::size_t i = 0; i < order.size(); ++i) {
+        c.value[i] = first.value[order[i]];
+        if (copy == 1) c.weight[i] = first.weight[order[i]];
+      }
+    }
+    const AovResult exact = computeAovPeriodogram(c.view(), {g.grid, terms}, rc);
+    std::vector<double> power(exact.power.size());
+    const AovSharedTimes::Peak p = shared.peak(c.value, c.weight, {}, power);
+    test::expectArraysNear(power, exact.power, kSharedTimesTolerance, "power");
+    EXPECT_NEAR(p.power, exact.maxPower, kSharedTimesTolerance) << "copy " << copy;
+    ASSERT_GE(p.index, 0);
+    EXPECT_EQ(p.frequency, exact.frequency[static_cast<std::size_t>(p.index)]);
+    // The peak is the same grid point unless another lies within the
+    // tolerance of it.
+    if (p.index != exact.bestIndex)
+      EXPECT_NEAR(exact.power[static_cast<std::size_t>(p.index)], exact.maxPower,
+                  2 * kSharedTimesTolerance);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AovSharedTimesRoute,
+    ::testing::Values(
+        FourierCase{"Typical", 1000, 0.73, 0.3, 0.05, 300, 0, 2, 0.002, 5, 0.0003},
+        FourierCase{"JulianDatesMultiYear", 600, 2.9, 0.2, 0.1, 3000, 2450000.5, 2, 0.0005, 3,
+                    0.00005},
+        FourierCase{"ShortSpan", 300, 0.31, 0.2, 0.02, 3, 0, 3, 0.002, 6, 0.001},
+        FourierCase{"OneHarmonic", 400, 5.5, 0.5, 0.2, 80, 0, 1, 0.01, 3, 0.0007},
+        FourierCase{"SixHarmonics", 300, 0.45, 0.3, 0.05, 150, 0, 6, 0.05, 4, 0.0005},
+        FourierCase{"PureNoise", 700, 1.0, 0.0, 0.1, 1000, 0, 2, 0.001, 5, 0.0002}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(AovPeriodogram, SharedTimesRefuseWhatTheyCannotComputeAndReuseTheWeightMoments) {
+  const Curve c = fromSeries(test::makeSineSeries(8, 200, 0.9, 0.3, 0.05, 100.0), 0.5);
+  const GridCheck g = makeFrequencyGrid(0.01, 3, 0.001);
+  // Seven harmonics have no moment kernel; the caller takes the engine.
+  EXPECT_FALSE(AovSharedTimes(c.time, g.grid, 15).usable());
+  EXPECT_FALSE(AovSharedTimes({}, g.grid, 5).usable());
+  // With and without the reference weights' moments: the same bits.
+  const AovSharedTimes withReference(c.time, g.grid, 5, c.weight);
+  const AovSharedTimes without(c.time, g.grid, 5);
+  std::vector<double> a(static_cast<std::size_t>(g.grid.count)), b(a.size());
+  const auto pa = withReference.peak(c.value, c.weight, {}, a);
+  const auto pb = without.peak(c.value, c.weight, {}, b);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(pa.index, pb.index);
+  // Constant values: no peak; a cancelled run: no peak.
+  const std::vector<double> flat(c.value.size(), 3.0);
+  EXPECT_LT(without.peak(flat, c.weight).index, 0);
+  std::atomic<bool> stop{true};
+  RunControl cancelled;
+  cancelled.cancel = &stop;
+  EXPECT_LT(without.peak(c.value, c.weight, cancelled).index, 0);
+  // The shared route pays for its transforms only on long grids and curves.
+  EXPECT_TRUE(AovSharedTimes::cheaperThanExact(1000, 16660, 2));
+  EXPECT_FALSE(AovSharedTimes::cheaperThanExact(20, 16660, 2));
+  EXPECT_FALSE(AovSharedTimes::cheaperThanExact(1000, 16660, 7));
+}
 
 TEST(AovPeriodogram, AutoTakesTheFourierRouteOnlyWhereItIsCheaper) {
   EXPECT_FALSE(aovFourierRouteIsCheaper(100, 1000, 2));

@@ -261,6 +261,14 @@ TEST(CliAnalyse, AutoRefineAndTheReportKeys) {
   EXPECT_NE(line.find("\"warnings\": []"), std::string::npos) << line;
   EXPECT_NE(line.find("\"alias\": \"none\""), std::string::npos) << line;
   EXPECT_EQ(err, "");
+  // --auto computes its grids on the fastest route and says so; its
+  // refined period is the exact statistic's maximum on either route.
+  EXPECT_NE(line.find("\"route\": \"auto\""), std::string::npos) << line;
+  const double autoPeriod = jsonNumber(line, "period");
+  ASSERT_EQ(runCli("analyse --json --auto --route exact " + quoted(dir / "s.dat"), &out, &err), 0);
+  line = lines(out).at(0);
+  EXPECT_EQ(line.find("\"route\""), std::string::npos) << line;
+  EXPECT_NEAR(jsonNumber(line, "period"), autoPeriod, 1e-9);
 
   // Each part alone; the text output shows the same.
   ASSERT_EQ(runCli("analyse --resolve-alias --refine " + quoted(dir / "s.dat"), &out, &err), 0);

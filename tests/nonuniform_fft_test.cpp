@@ -1,5 +1,6 @@
 #include "search/nonuniform_fft.h"
 
+#include <algorithm>
 #include <random>
 
 #include "support/test_support.h"
@@ -53,6 +54,42 @@ TEST(NonuniformFft, SumsAgreeWithDirectSumsWithinTheRequestedTolerance) {
         EXPECT_LE(worst, (tolerance + inputRounding) * total)
             << "tolerance " << tolerance << ", " << modes << " modes, angles up to " << 2 * spread;
       }
+    }
+  }
+}
+
+// One transform planned for fixed points serves many strength vectors (the
+// randomisation runs), on the narrower grid of 2^a 3^b points the runs use.
+TEST(NonuniformFft, PlannedTransformServesManyStrengthsWithinTheTolerance) {
+  std::mt19937_64 rng(4);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  const std::size_t n = 300, modes = 1001;
+  std::vector<double> x(n);
+  for (double& v : x) v = 40.0 * (u(rng) + 1.0);
+  for (double oversampling : {1.5, 2.0}) {
+    const double tolerance = 1e-10;
+    const NonuniformTransform transform(x, static_cast<std::int64_t>(modes), tolerance,
+                                        oversampling, /*powersOfTwoAndThree=*/true);
+    std::int64_t g = transform.gridSize();
+    EXPECT_GE(static_cast<double>(g), oversampling * modes);
+    for (std::int64_t p : {2, 3}) while (g % p == 0) g /= p;
+    EXPECT_EQ(g, 1) << "grid of " << transform.gridSize() << " points";
+    NonuniformTransform::Work work = transform.makeWork();
+    for (int run = 0; run < 3; ++run) {
+      std::vector<Complex> c(n);
+      double total = 0.0;
+      for (Complex& v : c) {
+        v = Complex(u(rng), run == 0 ? 0.0 : u(rng));
+        total += std::abs(v);
+      }
+      const auto expected = directSums(x, c, modes);
+      std::vector<Complex> got(modes);
+      transform.apply(c, got, work);
+      double worst = 0.0;
+      for (std::size_t k = 0; k < modes; ++k) worst = std::max(worst, std::abs(got[k] - expected[k]));
+      const double inputRounding = 4e-16 * 80.0 * static_cast<double>(modes);
+      EXPECT_LE(worst, (tolerance + inputRounding) * total)
+          << "oversampling " << oversampling << ", run " << run;
     }
   }
 }
