@@ -1,9 +1,11 @@
 #include "search/transit_periodogram.h"
 
 #include <algorithm>
+#include <fstream>
 #include <numeric>
 #include <random>
 
+#include "core/observation_file.h"
 #include "search/aov_periodogram.h"
 #include "support/test_support.h"
 
@@ -294,6 +296,50 @@ TEST(TransitPeriodogram, AutoTakesTheFastRouteForLongCurvesOnly) {
   const TransitResult asked = computeTransitPeriodogram(longCurve.view(), options, {});
   EXPECT_EQ(asked.route, SearchRoute::Exact);
   EXPECT_EQ(asked.power, below.power);
+}
+
+}  // namespace
+}  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+// Every tenth catalogued star as read from its file (Julian dates, real
+// cadences and errors): the fast route gives the exact route's powers within
+// rounding and the same peak, on 1 and 2 threads.
+TEST(TransitPeriodogram, FastRouteAgreesWithTheExactRouteOnRealStars) {
+  std::ifstream catalog(test::realDataDir() / "catalog.csv");
+  ASSERT_TRUE(catalog.good());
+  std::string line;
+  std::getline(catalog, line);  // header
+  int stars = 0;
+  for (int row = 0; std::getline(catalog, line); ++row) {
+    if (row % 10 != 0) continue;
+    const std::string file = line.substr(0, line.find(','));
+    const ObservationRead read = readObservations((test::realDataDir() / file).string());
+    ASSERT_TRUE(read.opened) << file;
+    if (read.zeroErrorCount > 0 || read.nonFiniteCount > 0 || read.time.size() < 30) continue;
+    std::vector<double> weight;
+    for (double e : read.error) weight.push_back(1.0 / (e * e));
+    const LightCurveView view{read.time, read.value, weight};
+    // Periods 0.2 to 500 days, ten times coarser than the window's step.
+    const GridCheck g = makeFrequencyGrid(1.0 / 500.0, 1.0 / 0.2, 0.003);
+    TransitOptions options{g.grid, 2, 5};
+    RunControl rc;
+    rc.threads = 2;
+    const TransitResult exact = computeTransitPeriodogram(view, options, rc);
+    options.route = SearchRoute::Fast;
+    for (int threads : {1, 2}) {
+      rc.threads = threads;
+      const TransitResult fast = computeTransitPeriodogram(view, options, rc);
+      EXPECT_EQ(fast.route, SearchRoute::Fast) << file;
+      test::expectArraysNear(fast.power, exact.power, kBoxSumRounding, file.c_str());
+      EXPECT_EQ(fast.bestIndex, exact.bestIndex) << file;
+      EXPECT_EQ(fast.maxPower, exact.maxPower) << file;
+    }
+    ++stars;
+  }
+  EXPECT_GE(stars, 20);
 }
 
 }  // namespace
