@@ -20,6 +20,9 @@ constexpr std::int64_t kBlock = 64;
 // Auto takes the fast route from this many points: below it the fast
 // route's fixed work per frequency (its cells) makes it no faster.
 constexpr std::size_t kFastRouteMinPoints = 2000;
+// ... and from this many frequencies: the peak is recomputed on the exact
+// route, which a grid of a few frequencies would pay for twice.
+constexpr std::int64_t kFastRouteMinFrequencies = 16;
 
 struct TransitState {
   std::vector<double> phase;
@@ -411,7 +414,7 @@ constexpr double kCandidateWindow = 1e-10;
 }  // namespace
 
 bool transitFastRouteIsCheaper(std::size_t n, std::int64_t count) {
-  return n >= kFastRouteMinPoints && count >= 1;
+  return n >= kFastRouteMinPoints && count >= kFastRouteMinFrequencies;
 }
 
 TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitOptions& options,

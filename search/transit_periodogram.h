@@ -57,8 +57,13 @@ using TransitResult = SearchResult;
 // The periodogram over the grid; of equal powers the lowest frequency wins.
 // Exact route: the points are ordered by phase at every frequency
 // (PhaseOrder: phase cells, then a stable merge sort of the index array
-// within each cell). Fast route: only the phase cells that a group boundary
-// cuts are put in order.
+// within each cell). Fast route: the points are counted into phase cells and
+// only the cells that a group boundary cuts are put in order; every group
+// holds the same points as on the exact route, and the frequencies within
+// 1e-10 of the highest power are recomputed exactly, so the peak is the
+// exact route's. Grids below frequency 0 or beyond the fast route's phase
+// arithmetic (more than 2^35 cycles from the first observation) stay exact; `route`
+// of the result says which route ran.
 // Threads over fixed blocks of frequencies; results do not depend on the
 // thread count.
 TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitOptions& options,
