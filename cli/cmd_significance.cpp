@@ -16,6 +16,7 @@ const char* const kSignificanceHelp =
     "  significance --method aov|ls --randomize permute|noise [--iterations N]\n"
     "               [--seed S] [--min-period P] [--max-period P] [--harmonics H]\n"
     "               [--resolution R] [--threads N] [--output PATH] [--json]\n"
+    "               [--route exact|fast|auto]\n"
     "               [--columns TIME,VALUE[,ERROR]] [--band NAME] FILE\n"
     "      Repeats the search on N randomised copies of the light curve (default\n"
     "      100000, at most 10000000; the values permuted together with their\n"
@@ -26,6 +27,11 @@ const char* const kSignificanceHelp =
     "      One line per run goes to test-b.dat, rand-permuteN.dat or\n"
     "      rand-permuteAoVN.dat in the working directory (or to --output).\n"
     "      The same seed gives the same runs whatever the thread count.\n"
+    "      --route R   auto (default): AoV runs share the work that depends only\n"
+    "               on the times (Fourier transforms of the grid, powers within\n"
+    "               1e-8) and Lomb-Scargle takes its Fourier route where that is\n"
+    "               cheaper; fast: always so; exact: every run with the window's\n"
+    "               own sums\n"
     "      --json   one object with the keys file, method, randomize, iterations,\n"
     "               seed, observed_period, observed_power, runs_at_or_above,\n"
     "               empirical_false_alarm_probability, uncertainty, output;\n"
@@ -60,7 +66,7 @@ int runSignificance(const Args& args) {
       if (*status != kExitOk) return *status;
     } else if (a == "--method" || a == "--randomize" || a == "--iterations" || a == "--seed" ||
                a == "--min-period" || a == "--max-period" || a == "--harmonics" ||
-               a == "--resolution" || a == "--threads" || a == "--output") {
+               a == "--resolution" || a == "--threads" || a == "--output" || a == "--route") {
       const std::string* v = value();
       if (!v) return usageError("significance: " + a + " needs a value");
       if (a == "--method") {
@@ -75,6 +81,11 @@ int runSignificance(const Args& args) {
         else return usageError("significance: --randomize must be permute or noise");
       } else if (a == "--output") {
         options.outputPath = *v;
+      } else if (a == "--route") {
+        if (*v == "exact") options.route = SearchRoute::Exact;
+        else if (*v == "fast") options.route = SearchRoute::Fast;
+        else if (*v == "auto") options.route = SearchRoute::Auto;
+        else return usageError("significance: --route must be exact, fast or auto");
       } else if (a == "--iterations" || a == "--harmonics" || a == "--threads" || a == "--seed") {
         auto n = parseInteger(*v);
         if (!n) return usageError("significance: " + a + " needs a whole number, not '" + *v + "'");

@@ -12,6 +12,11 @@ namespace fazorn {
 
 namespace {
 
+// The shared routes hold the moment sums of the whole grid for every run in
+// flight (16 bytes a sum); beyond this much per run the engine's own routes,
+// which keep one power per frequency, are the safer choice.
+constexpr double kMaxSharedBytesPerRun = 512.0 * 1024 * 1024;
+
 PeakFound lombScarglePeak(std::span<const double> time, std::span<const double> value,
                           const SearchSettings& s, const RunControl& rc, SearchRoute route) {
   if (time.size() < 2) return {};
@@ -56,12 +61,38 @@ PeakSearch sharedTimesPeakSearch(SignificanceMethod method, SearchRoute route,
                                  std::span<const double> time, std::span<const double> weight,
                                  const SearchSettings& settings) {
   PeakSearch engine = defaultPeakSearch(method, route);
-  if (method != SignificanceMethod::Aov || route == SearchRoute::Exact || time.size() < 2)
-    return engine;
+  if (route == SearchRoute::Exact || time.size() < 2) return engine;
+  if (method == SignificanceMethod::LombScargle) {
+    const auto [lo, hi] = std::minmax_element(time.begin(), time.end());
+    const LombScargleOptions options =
+        lombScargleOptionsFor(settings.minPeriod, settings.maxPeriod, time.size(), *hi - *lo);
+    if (options.capacity < 0 || 32.0 * static_cast<double>(options.capacity) > kMaxSharedBytesPerRun)
+      return engine;
+    auto shared = std::make_shared<LombScargleSharedTimes>(time, options);
+    if (!shared->usable()) return engine;
+    if (route == SearchRoute::Auto &&
+        !LombScargleSharedTimes::cheaperThanExact(time.size(), options.capacity))
+      return engine;
+    std::vector<double> times(time.begin(), time.end());
+    return [shared, engine, times = std::move(times), settings](
+               std::span<const double> t, std::span<const double> v, std::span<const double> w,
+               const SearchSettings& s, const RunControl& rc) {
+      const bool same =
+          t.size() == times.size() &&
+          std::memcmp(t.data(), times.data(), times.size() * sizeof(double)) == 0 &&
+          s.minPeriod == settings.minPeriod && s.maxPeriod == settings.maxPeriod;
+      if (!same) return engine(t, v, w, s, rc);
+      const LombScargleSharedTimes::Peak p = shared->peak(v, rc);
+      if (p.index < 0) return PeakFound{};
+      return PeakFound{p.frequency != 0 ? 1 / p.frequency : 0.0, p.power};
+    };
+  }
+  if (method != SignificanceMethod::Aov) return engine;
   const GridCheck grid =
       makeFrequencyGrid(1 / settings.maxPeriod, 1 / settings.minPeriod, settings.resolution);
   if (!grid.ok()) return engine;
   const int harmonics = std::max(1, settings.harmonics);
+  if (16.0 * (3 * harmonics + 1) * grid.grid.count > kMaxSharedBytesPerRun) return engine;
   if (route == SearchRoute::Auto &&
       !AovSharedTimes::cheaperThanExact(time.size(), grid.grid.count, harmonics))
     return engine;

@@ -44,9 +44,10 @@ PeakSearch defaultPeakSearch(SignificanceMethod method, SearchRoute route = Sear
 // The method's search for many runs over the same times (those given here,
 // with the weights of the light curve they come from). With a route other
 // than Exact, AoV prepares the work that depends only on the times and the
-// grid once (AovSharedTimes: powers within about 1e-8 of the exact route's)
-// and every search on those times and settings uses it; Auto does so where
-// it is the cheaper. Anything else is defaultPeakSearch(method, route).
+// grid once (AovSharedTimes: powers within about 1e-8 of the exact route's;
+// Lomb-Scargle likewise with LombScargleSharedTimes) and every search on
+// those times and settings uses it; Auto does so where it is the cheaper.
+// Anything else is defaultPeakSearch(method, route).
 PeakSearch sharedTimesPeakSearch(SignificanceMethod method, SearchRoute route,
                                  std::span<const double> time, std::span<const double> weight,
                                  const SearchSettings& settings);

@@ -1,8 +1,9 @@
 // fazorn-cli significance: the empirical false-alarm probability from the
 // command line, its JSON keys, the run file and the usage errors.
 #include <algorithm>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
+#include <sstream>
 #include <string>
 
 #include "support/test_support.h"
@@ -58,6 +59,30 @@ TEST(CliSignificance, StrongSignalGetsZeroAndTheRunFileHasOneLinePerRun) {
   ASSERT_EQ(runCli("significance --method ls --randomize noise --threads 2" + common, &out, &err),
             0);
   EXPECT_EQ(one, test::readText(runs));
+
+  // --route exact: the window's own sums in every run. The AoV runs of the
+  // default route share the times' work; they find the same peaks to the
+  // printed digits.
+  ASSERT_EQ(runCli("significance --method aov --randomize permute --route exact" + common, &out,
+                   &err),
+            0)
+      << err;
+  const std::string exact = test::readText(runs);
+  ASSERT_EQ(runCli("significance --method aov --randomize permute" + common, &out, &err), 0);
+  const std::string shared = test::readText(runs);
+  EXPECT_EQ(shared.size(), exact.size());
+  std::istringstream a(exact), b(shared);
+  std::string la, lb;
+  while (std::getline(a, la) && std::getline(b, lb)) {
+    double pa[3] = {}, pb[3] = {};
+    std::sscanf(la.c_str(), "%lf %lf %lf", &pa[0], &pa[1], &pa[2]);
+    std::sscanf(lb.c_str(), "%lf %lf %lf", &pb[0], &pb[1], &pb[2]);
+    EXPECT_NEAR(pa[2], pb[2], 1.5e-6) << la << " / " << lb;
+  }
+  EXPECT_EQ(runCli("significance --method aov --randomize permute --route quick" + common, &out,
+                   &err),
+            2);
+  EXPECT_NE(err.find("--route must be exact, fast or auto"), std::string::npos) << err;
 }
 
 TEST(CliSignificance, UsageAndFileErrors) {

@@ -1,5 +1,6 @@
 #include "search/lomb_scargle.h"
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -176,6 +177,51 @@ TEST(LombScargle, FourierRouteMatchesDirectSumsAtEveryFrequency) {
   }
   EXPECT_FALSE(lombScargleFourierRouteIsCheaper(100, 200));
   EXPECT_TRUE(lombScargleFourierRouteIsCheaper(10000, 16666));
+}
+
+// Light curves on shared times (the randomisation runs): the frequencies
+// are exact products where the engine accumulates them, which moves a power
+// by the drift of the accumulated frequency times the span.
+constexpr double kSharedTimesTolerance = 1e-7;
+
+TEST(LombScargle, SharedTimesMatchDirectSumsForEveryLightCurveOnTheTimes) {
+  const test::Series s = test::makeSineSeries(5, 800, 2.1, 0.2, 0.1, 2500.0, 12.0, 2455000.0);
+  const LombScargleOptions options{4.0, 2.0};
+  const LombScargleSharedTimes shared(s.time, options);
+  ASSERT_TRUE(shared.usable());
+  std::mt19937_64 rng(3);
+  test::Series copy = s;
+  for (int run = 0; run < 2; ++run) {
+    if (run == 1) std::shuffle(copy.value.begin(), copy.value.end(), rng);
+    const LombScargleResult engine = run == 0 ? computeLombScarglePeriodogram(
+                                                    copy.time, copy.value, options, RunControl{})
+                                              : LombScargleResult{};
+    // ofac hifac n / 2 frequencies, the k-th at (k + 1) / (ofac T).
+    const double span = copy.time.back() - copy.time.front();
+    std::vector<double> power(static_cast<std::size_t>(0.5 * 4.0 * 2.0 * 800));
+    const LombScargleSharedTimes::Peak p = shared.peak(copy.value, {}, power);
+    ASSERT_GE(p.index, 0);
+    double highest = 0.0;
+    std::size_t at = 0;
+    for (std::size_t k = 0; k < power.size(); k += 7) {  // every 7th: direct sums are slow
+      const double f = static_cast<double>(k + 1) / (4.0 * span);
+      const double direct = classicalPower(copy, f);
+      EXPECT_NEAR(power[k], direct, kSharedTimesTolerance * std::max(1.0, direct)) << "k " << k;
+    }
+    for (std::size_t k = 0; k < power.size(); ++k)
+      if (power[k] >= highest) highest = power[k], at = k;
+    EXPECT_EQ(static_cast<std::size_t>(p.index), at);
+    EXPECT_EQ(p.power, highest);
+    if (run == 0) {
+      // The engine's own peak and frequency at that index.
+      EXPECT_EQ(p.index, engine.peakIndex);
+      EXPECT_EQ(p.frequency, engine.frequency[static_cast<std::size_t>(p.index)]);
+    }
+  }
+  // Refused where the engine refuses: one point, or all times equal.
+  EXPECT_FALSE(LombScargleSharedTimes(std::vector<double>{1.0}, options).usable());
+  EXPECT_FALSE(LombScargleSharedTimes(std::vector<double>(10, 5.0), options).usable());
+  EXPECT_LT(shared.peak(std::vector<double>(s.time.size(), 1.0)).index, 0);
 }
 
 }  // namespace

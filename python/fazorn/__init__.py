@@ -551,7 +551,10 @@ def significance(
     threads : int or None, optional
         Threads; None for every core.
     **settings
-        min_period, max_period, harmonics, resolution as for :func:`analyse`.
+        min_period, max_period, harmonics, resolution as for :func:`analyse`;
+        route="exact" runs every search with the window's own sums (default
+        "auto", as ``fazorn-cli significance``: AoV runs share the work that
+        depends only on the times).
 
     Returns
     -------
@@ -579,7 +582,7 @@ def significance(
         raise ValueError(f"seed must be a whole number of at least 0, not {seed!r}")
     if isinstance(iterations, bool) or not isinstance(iterations, (int, np.integer)):
         raise ValueError(f"iterations must be a whole number, not {iterations!r}")
-    unknown = set(settings) - {"min_period", "max_period", "harmonics", "resolution"}
+    unknown = set(settings) - {"min_period", "max_period", "harmonics", "resolution", "route"}
     if unknown:
         raise TypeError(f"significance() got unknown options: {', '.join(sorted(unknown))}")
     d = _fazorn.significance(

@@ -555,6 +555,8 @@ py::dict significance(const Array& t, const Array& y, const Array& dy, const std
   options.outputPath = output;
   // The search settings through the same keywords as analyse().
   const AnalysisRequest request = requestOf(settings);
+  // As on the command line: the runs share the times' work unless asked.
+  options.route = request.route.value_or(SearchRoute::Auto);
   checkSettings(request.settings, options.method == SignificanceMethod::Aov
                                       ? SearchEngine::Aov
                                       : SearchEngine::LombScargle);

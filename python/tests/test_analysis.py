@@ -174,6 +174,14 @@ def test_significance_equals_the_command_line(tmp_path):
     again = fazorn.significance(t, y, dy, output=tmp_path / "arrays.dat", **common)
     assert again.empirical_false_alarm_probability == ours.empirical_false_alarm_probability
     assert again.file is None
+    # AoV on both routes, as the command line's --route gives them.
+    for route in ("exact", "auto"):
+        aov = {**common, "method": "aov", "iterations": 60}
+        ours = fazorn.significance(f, output=tmp_path / "py.dat", route=route, **aov)
+        run_cli("significance", "--method", "aov", "--randomize", "permute", "--iterations", "60",
+                "--seed", "7", "--min-period", "2", "--max-period", "20", "--route", route,
+                "--output", str(tmp_path / "cli.dat"), f)
+        assert (tmp_path / "py.dat").read_bytes() == (tmp_path / "cli.dat").read_bytes()
 
 
 class Interrupted(Exception):
