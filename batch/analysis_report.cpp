@@ -97,7 +97,7 @@ Outcome runMethod(const AnalysisRequest& request, Workspace& ws, const RunContro
   if (!request.autoResolution && !request.refine && !request.resolveAlias) {
     const Outcome out = engine == SearchEngine::Aov ? analyseAovOnRoute(ws, rc, routeOf(request))
                         : engine == SearchEngine::AovTransit
-                            ? analyseAovTransit(ws, rc)
+                            ? analyseAovTransitOnRoute(ws, rc, routeOf(request))
                             : analyseLombScargleOnRoute(ws, rc, routeOf(request));
     if (out.ok) report = reportForStoredSearch(ws, engine);
     return out;

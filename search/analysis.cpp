@@ -156,6 +156,10 @@ Outcome mainLoop(Workspace& ws, const RunControl& rc) {
 }
 
 Outcome analyseAovTransit(Workspace& ws, const RunControl& rc) {
+  return analyseAovTransitOnRoute(ws, rc, SearchRoute::Exact);
+}
+
+Outcome analyseAovTransitOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route) {
   if (ws.settings.harmonics < 1) ws.settings.harmonics = 1;
   const SearchSettings& s = ws.settings;
   const SettingsCheck check = checkSearchSettings(s, SearchEngine::AovTransit, &ws.lightCurve);
@@ -165,6 +169,7 @@ Outcome analyseAovTransit(Workspace& ws, const RunControl& rc) {
   options.grid = check.grid;
   options.binFactor = check.harmonics;
   options.binSets = kTransitBinSets;
+  options.route = route;
   TransitResult r = computeTransitPeriodogram(viewOf(ws.lightCurve), options, rc);
   if (r.status == SearchStatus::Cancelled) return cancelledSearch();
   // Without a best frequency there is no period to derive.

@@ -29,6 +29,10 @@ Outcome mainLoop(Workspace& ws, const RunControl& rc);
 
 // The button "AoVtr": the transit search and its chain.
 Outcome analyseAovTransit(Workspace& ws, const RunControl& rc);
+// The same on a chosen route: Exact gives the command's numbers; Fast and
+// Auto may sum each group without ordering it (powers within 1e-12, the
+// exact peak).
+Outcome analyseAovTransitOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route);
 
 // The button "Lomb-Scarge": the Lomb-Scargle search, its false-alarm
 // probability and its chain.

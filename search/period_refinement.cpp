@@ -146,8 +146,8 @@ class LombScargleStatistic : public PeriodStatistic {
 
 class TransitStatistic : public PeriodStatistic {
  public:
-  TransitStatistic(const LightCurveView& lc, int binFactor)
-      : time_(copyOf(lc.time)), value_(copyOf(lc.value)), weight_(copyOf(lc.weight)) {
+  TransitStatistic(const LightCurveView& lc, int binFactor, SearchRoute route)
+      : time_(copyOf(lc.time)), value_(copyOf(lc.value)), weight_(copyOf(lc.weight)), route_(route) {
     binFactor_ = std::max(1, binFactor);
   }
   double power(double frequency) const override {
@@ -161,6 +161,7 @@ class TransitStatistic : public PeriodStatistic {
     o.grid = FrequencyGrid{first, step, count};
     o.binFactor = binFactor_;
     o.binSets = 5;
+    o.route = route_;
     TransitResult r = computeTransitPeriodogram({time_, value_, weight_}, o, rc);
     r.power.resize(static_cast<std::size_t>(count), 0.0);
     return std::move(r.power);
@@ -171,6 +172,7 @@ class TransitStatistic : public PeriodStatistic {
  private:
   std::vector<double> time_, value_, weight_;
   int binFactor_ = 2;
+  SearchRoute route_;
 };
 
 // Index of the first strict maximum above 0; -1 without one.
@@ -197,7 +199,7 @@ std::unique_ptr<PeriodStatistic> makePeriodStatistic(SearchEngine engine, const 
     case SearchEngine::LombScargle:
       return std::make_unique<LombScargleStatistic>(lc, route);
     case SearchEngine::AovTransit:
-      return std::make_unique<TransitStatistic>(lc, harmonics);
+      return std::make_unique<TransitStatistic>(lc, harmonics, route);
   }
   return nullptr;
 }

@@ -40,8 +40,8 @@ class PeriodStatistic {
 };
 
 // The statistic of an engine; harmonics is the AoV harmonic count and the
-// AoVtr bin factor ("Harmonics:"). `route` is how the AoV and Lomb-Scargle
-// engines compute grids of powers (single frequencies are always direct).
+// AoVtr bin factor ("Harmonics:"). `route` is how the engines compute
+// grids of powers (single frequencies are always exact).
 std::unique_ptr<PeriodStatistic> makePeriodStatistic(SearchEngine engine, const LightCurveView& lc,
                                                      int harmonics,
                                                      SearchRoute route = SearchRoute::Exact);

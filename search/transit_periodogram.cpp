@@ -1,8 +1,14 @@
 #include "search/transit_periodogram.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "search/frequency_blocks.h"
 
@@ -11,6 +17,12 @@ namespace fazorn {
 namespace {
 
 constexpr std::int64_t kBlock = 64;
+// Auto takes the fast route from this many points: below it the fast
+// route's fixed work per frequency (its cells) makes it no faster.
+constexpr std::size_t kFastRouteMinPoints = 2000;
+// ... and from this many frequencies: the peak is recomputed on the exact
+// route, which a grid of a few frequencies would pay for twice.
+constexpr std::int64_t kFastRouteMinFrequencies = 16;
 
 struct TransitState {
   std::vector<double> phase;
@@ -145,6 +157,266 @@ void PhaseOrder::sort(std::span<const double> phase, std::span<int> index) {
   for (std::size_t q = 0; q < ranked.size(); ++q) index[q] = ranked[q].index;
 }
 
+namespace {
+
+// The light curve as both routes see it.
+struct TransitInput {
+  std::vector<double> t;         // days from the first observation
+  std::vector<WeightPair> pair;  // weight, weight times the value's deviation from the weighted mean
+  double weightSum = 0.0;        // W
+  double d = 0.0;                // weighted sum of squares about the weighted mean
+  std::size_t groups = 0;        // groups of equal occupancy round the cycle
+  std::size_t width = 0;         // groups per box
+};
+
+// The best box from the groups' sums, which the caller has put at [g + 1]
+// (index 0 holds 0): prefix sums over two turns of the cycle, so that a box
+// may wrap round phase 0.
+double scanBoxes(const TransitInput& in, std::vector<double>& groupWeight,
+                 std::vector<double>& groupSum) {
+  const std::size_t groups = in.groups;
+  for (std::size_t g = 1; g <= groups; ++g) {
+    groupWeight[g + groups] = groupWeight[g];
+    groupSum[g + groups] = groupSum[g];
+  }
+  for (std::size_t g = 1; g <= 2 * groups; ++g) {
+    groupWeight[g] += groupWeight[g - 1];
+    groupSum[g] += groupSum[g - 1];
+  }
+  double best = 0.0;
+  for (std::size_t g = 0; g < groups; ++g) {
+    const double win = groupWeight[g + in.width] - groupWeight[g];
+    const double wout = in.weightSum - win;
+    if (!(win > 0) || !(wout > 0)) continue;
+    const double sumIn = groupSum[g + in.width] - groupSum[g];
+    const double theta = in.weightSum * sumIn * sumIn / (win * wout);
+    best = std::max(best, theta);
+  }
+  return std::min(1.0, best / in.d);
+}
+
+// The exact route: the points in phase order, each group summed in that
+// order. These are the window's numbers.
+double exactPower(const TransitInput& in, double f, TransitState& st) {
+  const std::size_t n = in.t.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const double u = f * in.t[i];
+    st.phase[i] = u - floorOf(u);
+  }
+  const auto ranked = st.order.order(st.phase);
+  // Sums per group of equal occupancy: ranks [g n / G, (g + 1) n / G).
+  std::fill(st.groupWeight.begin(), st.groupWeight.end(), 0.0);
+  std::fill(st.groupSum.begin(), st.groupSum.end(), 0.0);
+  for (std::size_t g = 0; g < in.groups; ++g) {
+    const std::size_t a = g * n / in.groups, e = (g + 1) * n / in.groups;
+    double gw = 0.0, gs = 0.0;
+    for (std::size_t q = a; q < e; ++q) {
+      const WeightPair& p = in.pair[static_cast<std::size_t>(ranked[q].index)];
+      gw += p.w;
+      gs += p.wx;
+    }
+    st.groupWeight[g + 1] = gw;
+    st.groupSum[g + 1] = gs;
+  }
+  return scanBoxes(in, st.groupWeight, st.groupSum);
+}
+
+// The fast route. A group's sums need only which points it holds, not their
+// order inside it. The points are counted into phase cells (a power of two
+// of them, so that cell c holds exactly c / C <= phase < (c + 1) / C); the
+// running count over the cells tells which group each cell's points fall
+// in, and a second pass adds every point to its cell's group. Only the
+// points of a cell that a group boundary cuts (at most G - 1 cells) are put
+// in phase order, with the exact route's phases and tie rule (equal phases
+// in index order), so every group holds exactly the exact route's points
+// and only the order of the additions differs. The counts, the cells'
+// groups and the groups' sums are small enough to stay in the first-level
+// cache, where the random accesses of both passes go.
+
+// Points per cell on average: fewer cells keep the counts in cache, more
+// cells keep the cut cells short.
+constexpr std::size_t kFastPointsPerCell = 16;
+// At least this many cells per group (but not more than points), so that
+// few points fall in cut cells when the groups are small.
+constexpr std::size_t kFastCellsPerGroup = 16;
+// At most this many cells, so that a cell number fits 16 bits.
+constexpr std::size_t kFastMaxCells = std::size_t{1} << 16;
+// A cell's label: its group, or kCutCell plus the number of the cut cell.
+constexpr std::uint32_t kCutCell = 0x80000000u;
+// Longest cut cell put in order by insertion; longer ones (coinciding
+// phases) by a stable sort, so that they never cost the square of their size.
+constexpr std::size_t kInsertionLimit = 32;
+// Interleaved copies of the groups' sums: consecutive points (often in the
+// same group at low frequencies) add to different copies, so the additions
+// do not wait on each other.
+constexpr std::size_t kSumCopies = 4;
+
+struct FastState {
+  std::size_t cells;
+  std::vector<std::uint16_t> cellOf;  // each point's cell
+  std::vector<std::uint32_t> label;   // per cell: first its count, then its label
+  std::vector<WeightPair> sums;       // kSumCopies x groups
+  std::vector<std::uint32_t> cutStart;   // per cut cell: its first rank
+  std::vector<std::uint32_t> cutOffset;  // per cut cell: its first place in cut
+  std::vector<std::uint32_t> cutPoint;   // points of cut cells, in index order (n places)
+  std::vector<PhaseOrder::Ranked> cut;   // the same grouped by cut cell, then ordered
+  std::vector<double> groupWeight, groupSum;
+  FastState(std::size_t n, std::size_t groups)
+      : cells(std::min(kFastMaxCells, std::bit_ceil(std::max(n / kFastPointsPerCell,
+                                                             std::min(kFastCellsPerGroup * groups, n))))),
+        cellOf(n),
+        label(cells),
+        sums(kSumCopies * groups),
+        cutPoint(n),
+        groupWeight(2 * groups + 1),
+        groupSum(2 * groups + 1) {}
+};
+
+// The group of rank q: g n / G <= q < (g + 1) n / G.
+inline std::size_t groupOfRank(std::size_t q, std::size_t n, std::size_t groups) {
+  std::size_t g = q * groups / n;
+  while ((g + 1) * n / groups <= q) ++g;
+  while (g * n / groups > q) --g;
+  return g;
+}
+
+// The power at frequency f. The caller checks that every f t C lies in
+// [0, 2^51] (C the cell count).
+double fastPower(const TransitInput& in, double f, FastState& st) {
+  const std::size_t n = in.t.size(), cells = st.cells, groups = in.groups;
+  const double scale = static_cast<double>(cells);
+  const double* t = in.t.data();
+  std::uint16_t* cellOf = st.cellOf.data();
+  std::uint32_t* label = st.label.data();
+  std::fill(label, label + cells, 0u);
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  // The cell is floor(frac(f t) C) = floor(f t C) mod C, and (f C) t is
+  // f t C exactly (C a power of two). Below 2^52, v + 2^52 holds round(v)
+  // in its low bits; one less where that rounded up gives floor(v), and the
+  // low bits of that, its remainder mod C.
+  const __m128d vf = _mm_set1_pd(f * scale), magic = _mm_set1_pd(0x1p52);
+  const __m128i mask = _mm_set1_epi64x(static_cast<long long>(cells - 1));
+  for (; i + 2 <= n; i += 2) {
+    const __m128d v = _mm_mul_pd(vf, _mm_loadu_pd(t + i));
+    const __m128d y = _mm_add_pd(v, magic);
+    const __m128i up = _mm_castpd_si128(_mm_cmpgt_pd(_mm_sub_pd(y, magic), v));
+    const __m128i c = _mm_and_si128(_mm_add_epi64(_mm_castpd_si128(y), up), mask);
+    const auto c0 = static_cast<std::uint16_t>(_mm_cvtsi128_si32(c));
+    const auto c1 = static_cast<std::uint16_t>(_mm_cvtsi128_si32(_mm_srli_si128(c, 8)));
+    cellOf[i] = c0;
+    cellOf[i + 1] = c1;
+    ++label[c0];
+    ++label[c1];
+  }
+#endif
+  for (; i < n; ++i) {
+    const double u = f * t[i];
+    const auto c = static_cast<std::uint16_t>((u - floorOf(u)) * scale);
+    cellOf[i] = c;
+    ++label[c];
+  }
+
+  // The cells in phase order: rank counts the points passed.
+  st.cutStart.clear();
+  st.cutOffset.clear();
+  std::size_t rank = 0, g = 0, end = n / groups, cutPoints = 0;
+  for (std::size_t c = 0; c < cells; ++c) {
+    const std::size_t count = label[c];
+    if (count == 0) continue;
+    while (end <= rank) end = (++g + 1) * n / groups;
+    if (rank + count <= end) {
+      label[c] = static_cast<std::uint32_t>(g);
+    } else {
+      label[c] = kCutCell | static_cast<std::uint32_t>(st.cutStart.size());
+      st.cutStart.push_back(static_cast<std::uint32_t>(rank));
+      st.cutOffset.push_back(static_cast<std::uint32_t>(cutPoints));
+      cutPoints += count;
+    }
+    rank += count;
+  }
+
+  // Every point to its cell's group, the cut cells' points aside.
+  WeightPair* sums = st.sums.data();
+  std::fill(sums, sums + kSumCopies * groups, WeightPair{0.0, 0.0});
+  const WeightPair* pair = in.pair.data();
+  std::uint32_t* cutPoint = st.cutPoint.data();
+  std::size_t cutTaken = 0;
+  auto add = [&](WeightPair* copy, std::size_t p) {
+    const std::uint32_t l = label[cellOf[p]];
+    if (l < kCutCell) {
+      copy[l].w += pair[p].w;
+      copy[l].wx += pair[p].wx;
+    } else {
+      cutPoint[cutTaken++] = static_cast<std::uint32_t>(p);
+    }
+  };
+  for (i = 0; i + kSumCopies <= n; i += kSumCopies)
+    for (std::size_t k = 0; k < kSumCopies; ++k) add(sums + k * groups, i + k);
+  for (; i < n; ++i) add(sums, i);
+  double* gw = st.groupWeight.data();
+  double* gs = st.groupSum.data();
+  gw[0] = gs[0] = 0.0;
+  for (g = 0; g < groups; ++g) {
+    double w = 0.0, wx = 0.0;
+    for (std::size_t k = 0; k < kSumCopies; ++k) {
+      w += sums[k * groups + g].w;
+      wx += sums[k * groups + g].wx;
+    }
+    gw[g + 1] = w;
+    gs[g + 1] = wx;
+  }
+
+  // The cut cells' points dealt to their cells (in index order), each cell
+  // ordered by phase, then index, and its ranks given to their groups.
+  st.cut.resize(cutPoints);
+  for (std::size_t q = 0; q < cutTaken; ++q) {
+    const std::uint32_t p = cutPoint[q];
+    const std::uint32_t k = label[cellOf[p]] & ~kCutCell;
+    const double u = f * t[p];
+    st.cut[st.cutOffset[k]++] = {u - floorOf(u), static_cast<int>(p)};
+  }
+  PhaseOrder::Ranked* cut = st.cut.data();
+  std::size_t a = 0;
+  for (std::size_t k = 0; k < st.cutStart.size(); ++k) {
+    const std::size_t e = st.cutOffset[k];  // now the end of cell k's places
+    // The cell's places hold its points in index order: insertion from the
+    // left, or a stable sort for a crowded cell, keeps equal phases so.
+    if (e - a > kInsertionLimit) {
+      std::stable_sort(cut + a, cut + e, [](const PhaseOrder::Ranked& x, const PhaseOrder::Ranked& y) {
+        return x.phase < y.phase;
+      });
+    } else {
+      for (std::size_t j = a + 1; j < e; ++j) {
+        const PhaseOrder::Ranked x = cut[j];
+        std::size_t q = j;
+        for (; q > a && x.phase < cut[q - 1].phase; --q) cut[q] = cut[q - 1];
+        cut[q] = x;
+      }
+    }
+    std::size_t rank = st.cutStart[k], h = groupOfRank(rank, n, groups),
+                hEnd = (h + 1) * n / groups;
+    for (std::size_t j = a; j < e; ++j, ++rank) {
+      while (hEnd <= rank) hEnd = (++h + 1) * n / groups;
+      gw[h + 1] += pair[cut[j].index].w;
+      gs[h + 1] += pair[cut[j].index].wx;
+    }
+    a = e;
+  }
+  return scanBoxes(in, st.groupWeight, st.groupSum);
+}
+
+// Fast powers lie within 1e-12 of the exact ones; every frequency within
+// this of the fast maximum is recomputed exactly, so the peak is the exact
+// route's.
+constexpr double kCandidateWindow = 1e-10;
+
+}  // namespace
+
+bool transitFastRouteIsCheaper(std::size_t n, std::int64_t count) {
+  return n >= kFastRouteMinPoints && count >= kFastRouteMinFrequencies;
+}
+
 TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitOptions& options,
                                         const RunControl& rc) {
   TransitResult r;
@@ -161,81 +433,80 @@ TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitO
     r.message = count == 0 ? "The frequency grid is empty." : "At least 2 points are needed.";
     return r;
   }
+  TransitInput in;
   const int binsPerSet = 10 * std::max(1, options.binFactor);
   const int sets = std::max(1, options.binSets);
-  const std::size_t groups = static_cast<std::size_t>(binsPerSet) * static_cast<std::size_t>(sets);
+  in.groups = static_cast<std::size_t>(binsPerSet) * static_cast<std::size_t>(sets);
+  in.width = static_cast<std::size_t>(sets);
 
   // Times from the first observation (small phase arguments for Julian
   // dates) and values about the weighted mean.
-  std::vector<double> t(n), w(n), wx(n);
-  std::vector<WeightPair> pair(n);
+  in.t.resize(n);
+  in.pair.resize(n);
   const double tmin = *std::min_element(lc.time.begin(), lc.time.begin() + static_cast<long>(n));
   double weightSum = 0.0, weightedSum = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
-    t[i] = lc.time[i] - tmin;
-    w[i] = lc.weight[i];
-    weightSum += w[i];
-    weightedSum += w[i] * lc.value[i];
+    in.t[i] = lc.time[i] - tmin;
+    weightSum += lc.weight[i];
+    weightedSum += lc.weight[i] * lc.value[i];
   }
   const double mean = weightedSum / weightSum;
   double d = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
-    const double x = lc.value[i] - mean;
-    wx[i] = w[i] * x;
-    d += w[i] * x * x;
+    const double w = lc.weight[i], x = lc.value[i] - mean;
+    in.pair[i] = {w, w * x};
+    d += w * x * x;
   }
   if (!(d > 0) || !std::isfinite(d) || !std::isfinite(weightSum)) {
     r.message = "The values do not vary about their mean.";
     return r;
   }
-  for (std::size_t i = 0; i < n; ++i) pair[i] = {w[i], wx[i]};
+  in.weightSum = weightSum;
+  in.d = d;
 
   double* power = r.power.data();
   const double* freq = r.frequency.data();
-  const bool finished = runFrequencyBlocks(
-      count, kBlock, rc, [&] { return TransitState(n, groups); },
-      [&](TransitState& st, std::int64_t first, std::int64_t last) {
-        for (std::int64_t j = first; j < last; ++j) {
-          const double f = freq[j];
-          for (std::size_t i = 0; i < n; ++i) {
-            const double u = f * t[i];
-            st.phase[i] = u - floorOf(u);
-          }
-          const auto ranked = st.order.order(st.phase);
-          // Sums per group of equal occupancy: ranks [g n / G, (g + 1) n / G).
-          std::fill(st.groupWeight.begin(), st.groupWeight.end(), 0.0);
-          std::fill(st.groupSum.begin(), st.groupSum.end(), 0.0);
-          for (std::size_t g = 0; g < groups; ++g) {
-            const std::size_t a = g * n / groups, e = (g + 1) * n / groups;
-            double gw = 0.0, gs = 0.0;
-            for (std::size_t q = a; q < e; ++q) {
-              const WeightPair& p = pair[static_cast<std::size_t>(ranked[q].index)];
-              gw += p.w;
-              gs += p.wx;
+  // The fast route's cells need every f t C in [0, 2^51] (see fastPower);
+  // grids or times outside that keep the exact route.
+  double tmax = 0.0;
+  bool timesFinite = true;
+  for (double x : in.t) {
+    timesFinite = timesFinite && std::isfinite(x);
+    tmax = std::max(tmax, x);
+  }
+  const bool fast = (options.route == SearchRoute::Fast ||
+                     (options.route == SearchRoute::Auto && transitFastRouteIsCheaper(n, count))) &&
+                    timesFinite && freq[0] >= 0.0 &&
+                    freq[count - 1] * tmax * static_cast<double>(kFastMaxCells) <= 0x1p51;
+  bool finished = false;
+  if (fast) {
+    r.route = SearchRoute::Fast;
+    finished = runFrequencyBlocks(
+        count, kBlock, rc, [&] { return FastState(n, in.groups); },
+        [&](FastState& st, std::int64_t first, std::int64_t last) {
+          for (std::int64_t j = first; j < last; ++j) power[j] = fastPower(in, freq[j], st);
+        });
+    const double top = finished ? *std::max_element(power, power + count) : 0.0;
+    if (top > 0.0) {
+      std::vector<std::int64_t> candidate;
+      for (std::int64_t j = 0; j < count; ++j)
+        if (power[j] >= top - kCandidateWindow) candidate.push_back(j);
+      finished = runFrequencyBlocks(
+          static_cast<std::int64_t>(candidate.size()), 1, rc, [&] { return TransitState(n, in.groups); },
+          [&](TransitState& st, std::int64_t first, std::int64_t last) {
+            for (std::int64_t k = first; k < last; ++k) {
+              const std::int64_t j = candidate[static_cast<std::size_t>(k)];
+              power[j] = exactPower(in, freq[j], st);
             }
-            // Prefix sums over two turns of the cycle, so that a box may wrap.
-            st.groupWeight[g + 1] = gw;
-            st.groupSum[g + 1] = gs;
-            st.groupWeight[g + groups + 1] = gw;
-            st.groupSum[g + groups + 1] = gs;
-          }
-          for (std::size_t g = 1; g <= 2 * groups; ++g) {
-            st.groupWeight[g] += st.groupWeight[g - 1];
-            st.groupSum[g] += st.groupSum[g - 1];
-          }
-          double best = 0.0;
-          const std::size_t width = static_cast<std::size_t>(sets);
-          for (std::size_t g = 0; g < groups; ++g) {
-            const double win = st.groupWeight[g + width] - st.groupWeight[g];
-            const double wout = weightSum - win;
-            if (!(win > 0) || !(wout > 0)) continue;
-            const double sumIn = st.groupSum[g + width] - st.groupSum[g];
-            const double theta = weightSum * sumIn * sumIn / (win * wout);
-            best = std::max(best, theta);
-          }
-          power[j] = std::min(1.0, best / d);
-        }
-      });
+          });
+    }
+  } else {
+    finished = runFrequencyBlocks(
+        count, kBlock, rc, [&] { return TransitState(n, in.groups); },
+        [&](TransitState& st, std::int64_t first, std::int64_t last) {
+          for (std::int64_t j = first; j < last; ++j) power[j] = exactPower(in, freq[j], st);
+        });
+  }
   if (!takeFirstStrictMaximum(r, finished)) return r;
   r.bestFrequency = r.frequency[static_cast<std::size_t>(r.bestIndex)];
   return r;

@@ -25,6 +25,7 @@
 // AoV captures only about 4 d of the variance of a transit of duty cycle d.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -41,13 +42,28 @@ struct TransitOptions {
   FrequencyGrid grid;
   int binFactor = 2;  // bins per set = 10 * binFactor (values below 1 count as 1)
   int binSets = 5;    // shifted bin sets (values below 1 count as 1)
+  // Exact for the window's numbers: every group summed in phase order. Fast
+  // sums the same points of each group in another order (powers within
+  // 1e-12, the peak recomputed exactly); Auto takes Fast for long light
+  // curves.
+  SearchRoute route = SearchRoute::Exact;
 };
+
+// Whether Auto takes the fast route for n points on `count` frequencies.
+bool transitFastRouteIsCheaper(std::size_t n, std::int64_t count);
 
 using TransitResult = SearchResult;
 
 // The periodogram over the grid; of equal powers the lowest frequency wins.
-// The points are ordered by phase at every frequency (PhaseOrder: phase
-// cells, then a stable merge sort of the index array within each cell).
+// Exact route: the points are ordered by phase at every frequency
+// (PhaseOrder: phase cells, then a stable merge sort of the index array
+// within each cell). Fast route: the points are counted into phase cells and
+// only the cells that a group boundary cuts are put in order; every group
+// holds the same points as on the exact route, and the frequencies within
+// 1e-10 of the highest power are recomputed exactly, so the peak is the
+// exact route's. Grids below frequency 0 or beyond the fast route's phase
+// arithmetic (more than 2^35 cycles from the first observation) stay exact; `route`
+// of the result says which route ran.
 // Threads over fixed blocks of frequencies; results do not depend on the
 // thread count.
 TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitOptions& options,

@@ -91,7 +91,7 @@ TEST(CliAnalyse, RouteOptionKeepsTheExactPeakAndIsReported) {
   TempDir dir;
   test::writeSeries(dir / "a.dat", test::makeSineSeries(2, 1500, 0.73, 0.3, 0.05, 300.0));
   std::string exact, out, err;
-  for (const char* method : {"aov", "ls"}) {
+  for (const char* method : {"aov", "aovtr", "ls"}) {
     const std::string base = std::string("analyse --json --method ") + method + " " +
                              quoted(dir / "a.dat");
     ASSERT_EQ(runCli(base, &exact, &err), 0) << err;
@@ -100,7 +100,7 @@ TEST(CliAnalyse, RouteOptionKeepsTheExactPeakAndIsReported) {
       ASSERT_EQ(runCli(base + " --route " + route, &out, &err), 0) << err;
       EXPECT_NE(out.find(std::string("\"route\": \"") + route + "\""), std::string::npos) << out;
       EXPECT_EQ(jsonNumber(out, "best_frequency"), jsonNumber(exact, "best_frequency")) << method;
-      if (std::string(method) == "aov")
+      if (std::string(method) != "ls")
         EXPECT_EQ(jsonNumber(out, "max_power"), jsonNumber(exact, "max_power"));
       else  // the recurrence's drift against the direct sums of the peak
         EXPECT_NEAR(jsonNumber(out, "max_power"), jsonNumber(exact, "max_power"),

@@ -1,9 +1,11 @@
 #include "search/transit_periodogram.h"
 
 #include <algorithm>
+#include <fstream>
 #include <numeric>
 #include <random>
 
+#include "core/observation_file.h"
 #include "search/aov_periodogram.h"
 #include "support/test_support.h"
 
@@ -185,16 +187,32 @@ TEST_P(TransitAgreement, EngineMatchesThePlainSortAndBoxScanAtEveryFrequency) {
   const FrequencyGrid grid{c.minFrequency, c.step, c.count};
   const auto ref = reference::transitPeriodogram(t.time, t.value, t.weight, c.minFrequency, c.step,
                                                  c.count, c.binFactor, c.binSets);
+  const auto bits = reference::transitPowersFromRunningTotals(t.time, t.value, t.weight,
+                                                              ref.frequency, c.binFactor, c.binSets);
   for (int threads : {1, 2}) {
     RunControl rc;
     rc.threads = threads;
-    const TransitResult r = computeTransitPeriodogram(t.view(), {grid, c.binFactor, c.binSets}, rc);
+    TransitOptions options{grid, c.binFactor, c.binSets};
+    const TransitResult r = computeTransitPeriodogram(t.view(), options, rc);
     ASSERT_EQ(r.power.size(), ref.power.size());
+    EXPECT_EQ(r.route, SearchRoute::Exact);
     test::expectArraysNear(r.frequency, ref.frequency, 0.0, "frequency");
     test::expectArraysNear(r.power, ref.power, kBoxSumRounding, "power");
+    // The exact route keeps the window's arithmetic to the last bit.
+    test::expectArraysNear(r.power, bits, 0.0, "power bits");
     ASSERT_GE(r.bestIndex, 0);
     EXPECT_NEAR(ref.power[static_cast<std::size_t>(r.bestIndex)],
                 ref.power[static_cast<std::size_t>(ref.bestIndex)], kBoxSumRounding);
+
+    // The fast route: the same points in every group, added in another
+    // order; the peak is recomputed exactly, so it is the exact route's.
+    options.route = SearchRoute::Fast;
+    const TransitResult fast = computeTransitPeriodogram(t.view(), options, rc);
+    EXPECT_EQ(fast.route, SearchRoute::Fast);
+    test::expectArraysNear(fast.power, r.power, kBoxSumRounding, "fast power");
+    EXPECT_EQ(fast.bestIndex, r.bestIndex);
+    EXPECT_EQ(fast.maxPower, r.maxPower);
+    EXPECT_EQ(fast.bestFrequency, r.bestFrequency);
   }
 }
 
@@ -209,7 +227,14 @@ INSTANTIATE_TEST_SUITE_P(
         TransitCase{"ManyNarrowBins", 5, 900, 4.2, 150.0, 0.0, 5, 3, false, 0.05, 0.0005, 1500},
         // Whole-day times at whole and half cycles per day: all points in one
         // or two phases, the crowded case of the phase order.
-        TransitCase{"CoincidingPhases", 6, 500, 2.0, 200.0, 0.0, 2, 5, true, 0.5, 0.25, 9}),
+        TransitCase{"CoincidingPhases", 6, 500, 2.0, 200.0, 0.0, 2, 5, true, 0.5, 0.25, 9},
+        // Whole-day times on a fine grid: many ties of phase at every
+        // frequency, most of them inside the cells a group boundary cuts.
+        TransitCase{"WholeDaysFineGrid", 7, 3000, 1.3, 80.0, 2451545.0, 2, 5, true, 0.01, 0.0013,
+                    700},
+        // Long enough for cells of several points at every frequency.
+        TransitCase{"LongCurve", 8, 12000, 5.7, 900.0, 2455000.5, 3, 4, false, 0.002, 0.0029,
+                    350}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Points at phases exactly i / n of a period, a transit over 50 of them:
@@ -241,6 +266,80 @@ TEST(TransitPeriodogram, TransitAcrossPhaseZeroGivesTheSamePowerAsMidCycle) {
   // Noise-free: the box holds the whole transit and explains everything.
   EXPECT_NEAR(mid.power[0], 1.0, kBoxSumRounding);
   EXPECT_NEAR(wrapped.power[0], mid.power[0], kBoxSumRounding);
+}
+
+}  // namespace
+}  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+TEST(TransitPeriodogram, AutoTakesTheFastRouteForLongCurvesOnly) {
+  const FrequencyGrid grid{0.05, 0.003, 300};
+  const Transit shortCurve = makeTransit(11, 200, 1.7, 50.0);
+  const Transit longCurve = makeTransit(12, 5000, 1.7, 50.0);
+  TransitOptions options{grid, 2, 5};
+  options.route = SearchRoute::Auto;
+  EXPECT_EQ(computeTransitPeriodogram(shortCurve.view(), options, {}).route, SearchRoute::Exact);
+  const TransitResult fast = computeTransitPeriodogram(longCurve.view(), options, {});
+  EXPECT_EQ(fast.route, SearchRoute::Fast);
+  options.route = SearchRoute::Exact;
+  const TransitResult exact = computeTransitPeriodogram(longCurve.view(), options, {});
+  test::expectArraysNear(fast.power, exact.power, kBoxSumRounding, "power");
+  EXPECT_EQ(fast.bestIndex, exact.bestIndex);
+
+  // Frequencies below 0 are outside the fast route's phase arithmetic: the
+  // engine keeps the exact route and says so.
+  options.grid = {-0.2, 0.003, 300};
+  const TransitResult below = computeTransitPeriodogram(longCurve.view(), options, {});
+  options.route = SearchRoute::Fast;
+  const TransitResult asked = computeTransitPeriodogram(longCurve.view(), options, {});
+  EXPECT_EQ(asked.route, SearchRoute::Exact);
+  EXPECT_EQ(asked.power, below.power);
+}
+
+}  // namespace
+}  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+// Every tenth catalogued star as read from its file (Julian dates, real
+// cadences and errors): the fast route gives the exact route's powers within
+// rounding and the same peak, on 1 and 2 threads.
+TEST(TransitPeriodogram, FastRouteAgreesWithTheExactRouteOnRealStars) {
+  std::ifstream catalog(test::realDataDir() / "catalog.csv");
+  ASSERT_TRUE(catalog.good());
+  std::string line;
+  std::getline(catalog, line);  // header
+  int stars = 0;
+  for (int row = 0; std::getline(catalog, line); ++row) {
+    if (row % 10 != 0) continue;
+    const std::string file = line.substr(0, line.find(','));
+    const ObservationRead read = readObservations((test::realDataDir() / file).string());
+    ASSERT_TRUE(read.opened) << file;
+    if (read.zeroErrorCount > 0 || read.nonFiniteCount > 0 || read.time.size() < 30) continue;
+    std::vector<double> weight;
+    for (double e : read.error) weight.push_back(1.0 / (e * e));
+    const LightCurveView view{read.time, read.value, weight};
+    // Periods 0.2 to 500 days, ten times coarser than the window's step.
+    const GridCheck g = makeFrequencyGrid(1.0 / 500.0, 1.0 / 0.2, 0.003);
+    TransitOptions options{g.grid, 2, 5};
+    RunControl rc;
+    rc.threads = 2;
+    const TransitResult exact = computeTransitPeriodogram(view, options, rc);
+    options.route = SearchRoute::Fast;
+    for (int threads : {1, 2}) {
+      rc.threads = threads;
+      const TransitResult fast = computeTransitPeriodogram(view, options, rc);
+      EXPECT_EQ(fast.route, SearchRoute::Fast) << file;
+      test::expectArraysNear(fast.power, exact.power, kBoxSumRounding, file.c_str());
+      EXPECT_EQ(fast.bestIndex, exact.bestIndex) << file;
+      EXPECT_EQ(fast.maxPower, exact.maxPower) << file;
+    }
+    ++stars;
+  }
+  EXPECT_GE(stars, 20);
 }
 
 }  // namespace

@@ -307,10 +307,11 @@ _OPTIONS_DOC = """
         resolution="auto", refine and resolve_alias together, as
         ``fazorn-cli analyse --auto``.
     route : {"exact", "fast", "auto"}, optional
-        How AoV and Lomb-Scargle compute their grid (default "exact", the
-        window's numbers, or "auto" with ``auto=True``, as on the command
-        line); "fast" and "auto" take the Fourier route where it is cheaper,
-        with powers within 1e-8 of the exact ones.
+        How AoV, AoVtr and Lomb-Scargle compute their grid (default "exact",
+        the window's numbers, or "auto" with ``auto=True``, as on the command
+        line); "fast" and "auto" take the faster route where it is cheaper,
+        with powers within 1e-8 of the exact ones (AoVtr: 1e-12) and the
+        exact route's peak.
     columns : str or sequence, optional
         For tables: the time, value and (optional) error columns by name or
         1-based number, as ``--columns TIME,VALUE,ERROR``.

@@ -225,8 +225,9 @@ def test_ctrl_c_stops_a_long_run_and_the_module_stays_usable(real_files):
         ({"auto": True}, ["--auto"]),
         ({"resolution": "auto", "oversampling": 5, "refine": True}, ["--resolution", "auto", "--oversampling", "5", "--refine"]),
         ({"method": "ls", "route": "fast"}, ["--method", "ls", "--route", "fast"]),
+        ({"method": "aovtr", "route": "fast"}, ["--method", "aovtr", "--route", "fast"]),
     ],
-    ids=["auto", "auto-grid-refine", "ls-fast-route"],
+    ids=["auto", "auto-grid-refine", "ls-fast-route", "aovtr-fast-route"],
 )
 def test_search_options_beyond_the_window_equal_command_line(real_files, cli, options, cli_options):
     files = real_files[::45]

@@ -21,4 +21,14 @@ TransitReferenceResult transitPeriodogram(std::span<const double> time,
                                           std::span<const double> weight, double minFrequency,
                                           double step, int count, int binFactor, int binSets);
 
+// The same statistic with the window's arithmetic to the last bit: each
+// group summed in phase order (std::stable_sort), the groups' sums doubled
+// round the cycle into running totals, and a box taken as the difference
+// of two running totals. Powers only.
+std::vector<double> transitPowersFromRunningTotals(std::span<const double> time,
+                                                   std::span<const double> value,
+                                                   std::span<const double> weight,
+                                                   std::span<const double> frequency,
+                                                   int binFactor, int binSets);
+
 }  // namespace fazorn::reference
