@@ -3,9 +3,9 @@
 // to the last digit; files are analysed in parallel and reported in the
 // order of the arguments.
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <exception>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -17,6 +17,7 @@
 #include "cli/commands.h"
 #include "cli/interrupt.h"
 #include "batch/analysis_report.h"
+#include "core/parallel_for.h"
 
 namespace fazorn::cli {
 
@@ -261,25 +262,40 @@ int runAnalyse(const Args& args) {
   std::vector<char> done(files.size(), 0);
   std::mutex mutex;
   std::condition_variable ready;
-  std::atomic<std::size_t> next{0};
-  auto worker = [&]() {
-    for (std::size_t k; (k = next.fetch_add(1)) < files.size();) {
-      FileReport r;
-      if (interrupted()) {
-        r.interrupted = true;
-      } else {
-        r = analyseFile(files[k], options, rc);
-        // A failure after the signal is the search stopping, not the file.
-        if (r.failed && interrupted()) r = FileReport{{}, {}, false, true};
-      }
-      std::lock_guard<std::mutex> lock(mutex);
-      reports[k] = std::move(r);
-      done[k] = 1;
-      ready.notify_all();
+  // The files go through the engines' parallel loop (one file a block, on
+  // fileWorkers threads, no further file once interrupted) on a thread of
+  // their own, so that this thread prints each file's lines in the order
+  // given as soon as they are ready.
+  RunControl fileControl;
+  fileControl.threads = fileWorkers;
+  fileControl.cancel = rc.cancel;
+  std::exception_ptr failure;
+  std::thread producer([&] {
+    WorkMeter meter(fileControl, static_cast<std::int64_t>(files.size()));
+    try {
+      parallelFor(
+          static_cast<std::int64_t>(files.size()), 1, meter, [] { return 0; },
+          [&](int, std::int64_t first, std::int64_t) {
+            const auto k = static_cast<std::size_t>(first);
+            FileReport r = analyseFile(files[k], options, rc);
+            // A failure after the signal is the search stopping, not the file.
+            if (r.failed && interrupted()) r = FileReport{{}, {}, false, true};
+            std::lock_guard<std::mutex> lock(mutex);
+            reports[k] = std::move(r);
+            done[k] = 1;
+            ready.notify_all();
+          });
+    } catch (...) {
+      // Rethrown on this thread once the lines so far are printed, where
+      // the command line reports it (running out of memory) as before.
+      failure = std::current_exception();
     }
-  };
-  std::vector<std::thread> pool;
-  for (int t = 0; t < fileWorkers; ++t) pool.emplace_back(worker);
+    // Files never started (interrupted) are done too, with nothing to print.
+    std::lock_guard<std::mutex> lock(mutex);
+    for (std::size_t k = 0; k < files.size(); ++k)
+      if (!done[k]) reports[k].interrupted = true, done[k] = 1;
+    ready.notify_all();
+  });
 
   int status = kExitOk;
   for (std::size_t k = 0; k < files.size(); ++k) {
@@ -293,7 +309,8 @@ int runAnalyse(const Args& args) {
     std::fflush(stdout);
     if (r.failed) status = kExitFileError;
   }
-  for (auto& t : pool) t.join();
+  producer.join();
+  if (failure) std::rethrow_exception(failure);
   if (interrupted()) {
     std::size_t finished = 0;
     for (const FileReport& r : reports) finished += r.interrupted ? 0 : 1;

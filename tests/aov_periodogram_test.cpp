@@ -314,9 +314,10 @@ TEST_P(AovSharedTimesRoute, PowersWithinTheToleranceOfTheExactRouteForEveryLight
     EXPECT_EQ(p.frequency, exact.frequency[static_cast<std::size_t>(p.index)]);
     // The peak is the same grid point unless another lies within the
     // tolerance of it.
-    if (p.index != exact.bestIndex)
+    if (p.index != exact.bestIndex) {
       EXPECT_NEAR(exact.power[static_cast<std::size_t>(p.index)], exact.maxPower,
                   2 * kSharedTimesTolerance);
+    }
   }
 }
 
