@@ -34,11 +34,11 @@
 #include <complex>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include "search/frequency_blocks.h"
 #include "search/nonuniform_fft.h"
+#include "search/work_pool.h"
 
 // The moment sums use GCC vector types wider than the baseline ISA; their
 // calling convention never crosses this file.
@@ -261,82 +261,9 @@ double powerFromMoments(const Complex* mu, const Complex* nu, int m, double deno
 // so the norms come from the recurrence instead of the moment matrix. It
 // agrees with powerFromMoments to rounding where both are well conditioned
 // and costs a quarter as much: the Fourier routes use it, the exact route
-// keeps the direct norms. Negative when the conditioning is too poor.
-template <int M>
-double recurrencePowerFor(const Complex* mu, const Complex* nu, double denominator) {
-  constexpr int terms = 2 * M + 1;
-  // Coefficients of phi_n as separate real and imaginary parts.
-  double ar[terms + 1] = {1.0}, ai[terms + 1] = {0.0};
-  const double mu0 = mu[0].real();
-  double kappa = mu0, coefficientNorm = 1.0, theta = 0.0;
-#pragma GCC unroll 16
-  for (int n = 0; n < terms; ++n) {
-    if (!(kappa >= kMinConditioning * mu0 * coefficientNorm)) return -1.0;
-    const double inverse = 1.0 / kappa;
-    // <x, z^-m phi_n>: nu_(m-k) for k <= m, conj(nu_(k-m)) beyond.
-    double pRe = 0.0, pIm = 0.0;
-#pragma GCC unroll 16
-    for (int k = 0; k <= n; ++k) {
-      const int d = M - k;
-      const double vr = nu[d >= 0 ? d : -d].real();
-      const double vi = d >= 0 ? nu[d].imag() : -nu[-d].imag();
-      // conj(a_k) (vr + i vi)
-      pRe += ar[k] * vr + ai[k] * vi;
-      pIm += ar[k] * vi - ai[k] * vr;
-    }
-    theta += (pRe * pRe + pIm * pIm) * inverse;
-    if (n + 1 == terms) break;
-    double gRe = 0.0, gIm = 0.0;
-#pragma GCC unroll 16
-    for (int k = 0; k <= n; ++k) {
-      const double vr = mu[k + 1].real(), vi = mu[k + 1].imag();
-      gRe += ar[k] * vr - ai[k] * vi;
-      gIm += ar[k] * vi + ai[k] * vr;
-    }
-    const double cRe = gRe * inverse, cIm = gIm * inverse;
-    double nr[terms + 1], ni[terms + 1];
-    coefficientNorm = 0.0;
-#pragma GCC unroll 16
-    for (int k = 0; k <= n + 1; ++k) {
-      double vr = k >= 1 ? ar[k - 1] : 0.0, vi = k >= 1 ? ai[k - 1] : 0.0;
-      if (k <= n) {
-        // c conj(a_(n-k))
-        const double br = ar[n - k], bi = -ai[n - k];
-        vr -= cRe * br - cIm * bi;
-        vi -= cRe * bi + cIm * br;
-      }
-      nr[k] = vr;
-      ni[k] = vi;
-      coefficientNorm += vr * vr + vi * vi;
-    }
-#pragma GCC unroll 16
-    for (int k = 0; k <= n + 1; ++k) ar[k] = nr[k], ai[k] = ni[k];
-    kappa *= 1.0 - (cRe * cRe + cIm * cIm);
-  }
-  return theta / denominator;
-}
-
-double recurrencePower(const Complex* mu, const Complex* nu, int m, double denominator) {
-  switch (m) {
-    case 1:
-      return recurrencePowerFor<1>(mu, nu, denominator);
-    case 2:
-      return recurrencePowerFor<2>(mu, nu, denominator);
-    case 3:
-      return recurrencePowerFor<3>(mu, nu, denominator);
-    case 4:
-      return recurrencePowerFor<4>(mu, nu, denominator);
-    case 5:
-      return recurrencePowerFor<5>(mu, nu, denominator);
-    case 6:
-      return recurrencePowerFor<6>(mu, nu, denominator);
-    default:
-      return -1.0;
-  }
-}
-
-// The recurrence of eight neighbouring frequencies at once, one per lane:
-// the same operations as recurrencePowerFor in every lane. mu[k] and nu[d]
+// keeps the direct norms.
+//
+// Eight neighbouring frequencies at once, one per lane: mu[k] and nu[d]
 // point at the moments of the first of the eight frequencies (k, d >= 1);
 // mu0 and nu0 are the same at every frequency. A lane whose conditioning
 // fails at any degree gets -1.
@@ -406,9 +333,24 @@ __attribute__((always_inline)) inline void recurrenceLanesFor(const Complex* con
   for (std::size_t l = 0; l < kLanes; ++l) out[l] = bad[l] ? -1.0 : power[l];
 }
 
+__attribute__((always_inline)) inline void recurrenceLanes(int m, const Complex* const* mu,
+                                                           const Complex* const* nu, double mu0,
+                                                           double nu0, double denominator,
+                                                           double* out) {
+  switch (m) {
+    case 1: recurrenceLanesFor<1>(mu, nu, mu0, nu0, denominator, out); break;
+    case 2: recurrenceLanesFor<2>(mu, nu, mu0, nu0, denominator, out); break;
+    case 3: recurrenceLanesFor<3>(mu, nu, mu0, nu0, denominator, out); break;
+    case 4: recurrenceLanesFor<4>(mu, nu, mu0, nu0, denominator, out); break;
+    case 5: recurrenceLanesFor<5>(mu, nu, mu0, nu0, denominator, out); break;
+    case 6: recurrenceLanesFor<6>(mu, nu, mu0, nu0, denominator, out); break;
+    default: std::fill(out, out + kLanes, -1.0);
+  }
+}
+
 // Powers at the frequencies [first, last) from moment series indexed by
-// frequency (mu[k - 1][j], nu[d - 1][j]): eight at a time from `first`,
-// then one by one; -1 where the conditioning fails.
+// frequency (mu[k - 1][j], nu[d - 1][j]), eight at a time from `first`;
+// -1 where the conditioning fails.
 FAZORN_TARGET_CLONES
 void recurrencePowers(const std::vector<ComplexVector>& mu, const std::vector<ComplexVector>& nu,
                       int m, double mu0, double nu0, double denominator, std::int64_t first,
@@ -419,28 +361,23 @@ void recurrencePowers(const std::vector<ComplexVector>& mu, const std::vector<Co
   for (; j + static_cast<std::int64_t>(kLanes) <= last; j += kLanes) {
     for (int k = 1; k <= 2 * m; ++k) muAt[k] = mu[static_cast<std::size_t>(k - 1)].data() + j;
     for (int d = 1; d <= m; ++d) nuAt[d] = nu[static_cast<std::size_t>(d - 1)].data() + j;
-    double* o = out + (j - first);
-    switch (m) {
-      case 1: recurrenceLanesFor<1>(muAt, nuAt, mu0, nu0, denominator, o); break;
-      case 2: recurrenceLanesFor<2>(muAt, nuAt, mu0, nu0, denominator, o); break;
-      case 3: recurrenceLanesFor<3>(muAt, nuAt, mu0, nu0, denominator, o); break;
-      case 4: recurrenceLanesFor<4>(muAt, nuAt, mu0, nu0, denominator, o); break;
-      case 5: recurrenceLanesFor<5>(muAt, nuAt, mu0, nu0, denominator, o); break;
-      case 6: recurrenceLanesFor<6>(muAt, nuAt, mu0, nu0, denominator, o); break;
-      default: for (std::size_t l = 0; l < kLanes; ++l) o[l] = -1.0;
-    }
+    recurrenceLanes(m, muAt, nuAt, mu0, nu0, denominator, out + (j - first));
   }
-  Complex a[2 * kMaxFastHarmonics + 1], b[kMaxFastHarmonics + 1];
-  a[0] = mu0;
-  b[0] = nu0;
-  for (; j < last; ++j) {
-    const auto q = static_cast<std::size_t>(j);
-    for (int k = 1; k <= 2 * m; ++k) a[k] = mu[static_cast<std::size_t>(k - 1)][q];
-    for (int d = 1; d <= m; ++d) b[d] = nu[static_cast<std::size_t>(d - 1)][q];
-    out[j - first] = recurrencePower(a, b, m, denominator);
+  if (j == last) return;
+  // The last few frequencies through the same lanes, the unused lanes
+  // repeating the last frequency.
+  Complex muTail[2 * kMaxFastHarmonics + 1][kLanes], nuTail[kMaxFastHarmonics + 1][kLanes];
+  for (std::size_t l = 0; l < kLanes; ++l) {
+    const auto q = static_cast<std::size_t>(std::min<std::int64_t>(j + static_cast<std::int64_t>(l), last - 1));
+    for (int k = 1; k <= 2 * m; ++k) muTail[k][l] = mu[static_cast<std::size_t>(k - 1)][q];
+    for (int d = 1; d <= m; ++d) nuTail[d][l] = nu[static_cast<std::size_t>(d - 1)][q];
   }
+  for (int k = 1; k <= 2 * m; ++k) muAt[k] = muTail[k];
+  for (int d = 1; d <= m; ++d) nuAt[d] = nuTail[d];
+  double tail[kLanes];
+  recurrenceLanes(m, muAt, nuAt, mu0, nu0, denominator, tail);
+  std::copy(tail, tail + (last - j), out + (j - first));
 }
-
 
 // One pass over the points [begin, end) at one frequency: the moments of
 // the corrected phasors u = z (1 + i e t) are added to mu[1..2M] and
@@ -849,29 +786,19 @@ struct AovSharedTimes::Impl {
   std::vector<ComplexVector> phasor;
   std::vector<double> referenceWeight;
   std::vector<ComplexVector> referenceMu;  // mu_k of the reference weights, when given
-  std::mutex poolLock;
-  std::vector<std::unique_ptr<SharedWork>> pool;
+  WorkPool<SharedWork> pool;
 
   std::unique_ptr<SharedWork> acquire() {
-    {
-      std::lock_guard<std::mutex> g(poolLock);
-      if (!pool.empty()) {
-        auto w = std::move(pool.back());
-        pool.pop_back();
-        return w;
-      }
-    }
-    auto w = std::make_unique<SharedWork>();
-    w->strength.resize(n);
-    w->mu.assign(static_cast<std::size_t>(2 * m), ComplexVector(static_cast<std::size_t>(count)));
-    w->nu.assign(static_cast<std::size_t>(m), ComplexVector(static_cast<std::size_t>(count)));
-    w->grid = transform.front()->makeWork();
-    return w;
+    return pool.acquire([&] {
+      auto w = std::make_unique<SharedWork>();
+      w->strength.resize(n);
+      w->mu.assign(static_cast<std::size_t>(2 * m), ComplexVector(static_cast<std::size_t>(count)));
+      w->nu.assign(static_cast<std::size_t>(m), ComplexVector(static_cast<std::size_t>(count)));
+      w->grid = transform.front()->makeWork();
+      return w;
+    });
   }
-  void release(std::unique_ptr<SharedWork> w) {
-    std::lock_guard<std::mutex> g(poolLock);
-    pool.push_back(std::move(w));
-  }
+  void release(std::unique_ptr<SharedWork> w) { pool.release(std::move(w)); }
   // The moments sum s exp(i k omega_j t) of strengths s over the grid.
   void moments(std::span<const double> s, int k, SharedWork& w, ComplexVector& out) const {
     const ComplexVector& p = phasor[static_cast<std::size_t>(k - 1)];

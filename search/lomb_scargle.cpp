@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <mutex>
 #include <utility>
 
 #include "core/numeric_kit.h"
 #include "core/parallel_for.h"
 #include "search/frequency_grid.h"
 #include "search/nonuniform_fft.h"
+#include "search/work_pool.h"
 
 namespace fazorn {
 
@@ -55,6 +55,24 @@ constexpr double kFourierTolerance = 1e-13;
 constexpr double kCandidateMargin = 1e-6;
 constexpr std::size_t kMaxCandidates = 4096;
 
+// The normalised power from Z2 = sum exp(2 i omega t) and Zy = sum y
+// exp(i omega t) (half = n / 2): with tan(2 omega tau) = Im Z2 / Re Z2, see
+// above.
+inline double powerFromSums(std::complex<double> z2, std::complex<double> zy, double half,
+                            double variance) {
+  const double r2 = std::abs(z2);
+  // exp(-i omega tau) from 2 omega tau = arg Z2.
+  double c2 = 1.0, s2 = 0.0;
+  if (r2 > 0) c2 = z2.real() / r2, s2 = z2.imag() / r2;
+  const double ct = std::sqrt(std::max(0.0, 0.5 * (1.0 + c2)));
+  double st = std::sqrt(std::max(0.0, 0.5 * (1.0 - c2)));
+  if (s2 < 0) st = -st;
+  const std::complex<double> rotated = zy * std::complex<double>(ct, -st);
+  const double cc = half + 0.5 * r2, ss = half - 0.5 * r2;
+  const double yc = rotated.real(), ys = rotated.imag();
+  return 0.5 * (yc * yc / cc + (ss > 0 ? ys * ys / ss : 0.0)) / variance;
+}
+
 bool fourierPowers(std::span<const double> time, const std::vector<double>& yy, double xave,
                    double variance, double step, std::vector<double>& frequency,
                    std::vector<double>& power, const RunControl& rc) {
@@ -95,17 +113,7 @@ bool fourierPowers(std::span<const double> time, const std::vector<double>& yy, 
           const double drift = twoPi * ((frequency[q] - f0) - static_cast<double>(k) * step);
           const Complex z2 = sums[0][q] + Complex(0.0, 2.0 * drift) * sums[1][q];
           const Complex zy = sums[2][q] + Complex(0.0, drift) * sums[3][q];
-          const double r2 = std::abs(z2);
-          // exp(-i omega tau) from 2 omega tau = arg Z2.
-          double c2 = 1.0, s2 = 0.0;
-          if (r2 > 0) c2 = z2.real() / r2, s2 = z2.imag() / r2;
-          const double ct = std::sqrt(std::max(0.0, 0.5 * (1.0 + c2)));
-          double st = std::sqrt(std::max(0.0, 0.5 * (1.0 - c2)));
-          if (s2 < 0) st = -st;
-          const Complex rotated = zy * Complex(ct, -st);
-          const double cc = half + 0.5 * r2, ss = half - 0.5 * r2;
-          const double yc = rotated.real(), ys = rotated.imag();
-          power[q] = 0.5 * (yc * yc / cc + (ss > 0 ? ys * ys / ss : 0.0)) / variance;
+          power[q] = powerFromSums(z2, zy, half, variance);
         }
       });
 }
@@ -388,28 +396,18 @@ struct LombScargleSharedTimes::Impl {
   std::vector<std::complex<double>> phasor;  // exp(i omega_0 (t - xave))
   std::vector<std::complex<double>> z2;      // sum exp(2 i omega_k (t - xave))
   std::unique_ptr<NonuniformTransform> values;  // angles omega step (t - xave)
-  std::mutex poolLock;
-  std::vector<std::unique_ptr<LombScargleRun>> pool;
+  WorkPool<LombScargleRun> pool;
 
   std::unique_ptr<LombScargleRun> acquire() {
-    {
-      std::lock_guard<std::mutex> g(poolLock);
-      if (!pool.empty()) {
-        auto w = std::move(pool.back());
-        pool.pop_back();
-        return w;
-      }
-    }
-    auto w = std::make_unique<LombScargleRun>();
-    w->strength.resize(n);
-    w->sums.resize(static_cast<std::size_t>(count));
-    w->grid = values->makeWork();
-    return w;
+    return pool.acquire([&] {
+      auto w = std::make_unique<LombScargleRun>();
+      w->strength.resize(n);
+      w->sums.resize(static_cast<std::size_t>(count));
+      w->grid = values->makeWork();
+      return w;
+    });
   }
-  void release(std::unique_ptr<LombScargleRun> w) {
-    std::lock_guard<std::mutex> g(poolLock);
-    pool.push_back(std::move(w));
-  }
+  void release(std::unique_ptr<LombScargleRun> w) { pool.release(std::move(w)); }
 };
 
 LombScargleSharedTimes::LombScargleSharedTimes(std::span<const double> time,
@@ -486,17 +484,7 @@ LombScargleSharedTimes::Peak LombScargleSharedTimes::peak(std::span<const double
   for (std::int64_t k = 0; k < d.count; ++k) {
     const auto q = static_cast<std::size_t>(k);
     // As the engine's Fourier route (Press & Rybicki 1989), without drift.
-    const std::complex<double> z2 = d.z2[q], zy = run->sums[q];
-    const double r2 = std::abs(z2);
-    double c2 = 1.0, s2 = 0.0;
-    if (r2 > 0) c2 = z2.real() / r2, s2 = z2.imag() / r2;
-    const double ct = std::sqrt(std::max(0.0, 0.5 * (1.0 + c2)));
-    double st = std::sqrt(std::max(0.0, 0.5 * (1.0 - c2)));
-    if (s2 < 0) st = -st;
-    const std::complex<double> rotated = zy * std::complex<double>(ct, -st);
-    const double cc = half + 0.5 * r2, ss = half - 0.5 * r2;
-    const double yc = rotated.real(), ys = rotated.imag();
-    const double p = 0.5 * (yc * yc / cc + (ss > 0 ? ys * ys / ss : 0.0)) / av.variance;
+    const double p = powerFromSums(d.z2[q], run->sums[q], half, av.variance);
     if (!power.empty()) power[q] = p;
     // The last of the equal highest powers, as the engine reports it.
     if (p >= top) {

@@ -2,6 +2,7 @@
 // arrays, one thread each (the test runs many searches in parallel).
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "search/aov_periodogram.h"
@@ -57,6 +58,30 @@ PeakSearch defaultPeakSearch(SignificanceMethod method, SearchRoute route) {
   };
 }
 
+namespace {
+
+using SharedSearch = std::function<PeakFound(std::span<const double> value,
+                                             std::span<const double> weight, const RunControl&)>;
+
+// Searches on the very times and settings the shared work was prepared for
+// go to `shared`; any other to the engine.
+PeakSearch onSharedTimes(PeakSearch engine, std::span<const double> time,
+                         const SearchSettings& settings, SharedSearch shared) {
+  std::vector<double> times(time.begin(), time.end());
+  return [engine = std::move(engine), shared = std::move(shared), times = std::move(times),
+          settings](std::span<const double> t, std::span<const double> v,
+                    std::span<const double> w, const SearchSettings& s, const RunControl& rc) {
+    const bool same =
+        t.size() == times.size() &&
+        std::memcmp(t.data(), times.data(), times.size() * sizeof(double)) == 0 &&
+        s.minPeriod == settings.minPeriod && s.maxPeriod == settings.maxPeriod &&
+        s.resolution == settings.resolution && s.harmonics == settings.harmonics;
+    return same ? shared(v, w, rc) : engine(t, v, w, s, rc);
+  };
+}
+
+}  // namespace
+
 PeakSearch sharedTimesPeakSearch(SignificanceMethod method, SearchRoute route,
                                  std::span<const double> time, std::span<const double> weight,
                                  const SearchSettings& settings) {
@@ -68,24 +93,18 @@ PeakSearch sharedTimesPeakSearch(SignificanceMethod method, SearchRoute route,
         lombScargleOptionsFor(settings.minPeriod, settings.maxPeriod, time.size(), *hi - *lo);
     if (options.capacity < 0 || 32.0 * static_cast<double>(options.capacity) > kMaxSharedBytesPerRun)
       return engine;
-    auto shared = std::make_shared<LombScargleSharedTimes>(time, options);
-    if (!shared->usable()) return engine;
     if (route == SearchRoute::Auto &&
         !LombScargleSharedTimes::cheaperThanExact(time.size(), options.capacity))
       return engine;
-    std::vector<double> times(time.begin(), time.end());
-    return [shared, engine, times = std::move(times), settings](
-               std::span<const double> t, std::span<const double> v, std::span<const double> w,
-               const SearchSettings& s, const RunControl& rc) {
-      const bool same =
-          t.size() == times.size() &&
-          std::memcmp(t.data(), times.data(), times.size() * sizeof(double)) == 0 &&
-          s.minPeriod == settings.minPeriod && s.maxPeriod == settings.maxPeriod;
-      if (!same) return engine(t, v, w, s, rc);
-      const LombScargleSharedTimes::Peak p = shared->peak(v, rc);
-      if (p.index < 0) return PeakFound{};
-      return PeakFound{p.frequency != 0 ? 1 / p.frequency : 0.0, p.power};
-    };
+    auto shared = std::make_shared<LombScargleSharedTimes>(time, options);
+    if (!shared->usable()) return engine;
+    return onSharedTimes(std::move(engine), time, settings,
+                         [shared](std::span<const double> v, std::span<const double>,
+                                  const RunControl& rc) {
+                           const LombScargleSharedTimes::Peak p = shared->peak(v, rc);
+                           if (p.index < 0) return PeakFound{};
+                           return PeakFound{p.frequency != 0 ? 1 / p.frequency : 0.0, p.power};
+                         });
   }
   if (method != SignificanceMethod::Aov) return engine;
   const GridCheck grid =
@@ -98,21 +117,13 @@ PeakSearch sharedTimesPeakSearch(SignificanceMethod method, SearchRoute route,
     return engine;
   auto shared = std::make_shared<AovSharedTimes>(time, grid.grid, 2 * harmonics + 1, weight);
   if (!shared->usable()) return engine;
-  std::vector<double> times(time.begin(), time.end());
-  return [shared, engine, times = std::move(times), settings](
-             std::span<const double> t, std::span<const double> v, std::span<const double> w,
-             const SearchSettings& s, const RunControl& rc) {
-    // Only searches on the very times and settings it was prepared for.
-    const bool same =
-        t.size() == times.size() &&
-        std::memcmp(t.data(), times.data(), times.size() * sizeof(double)) == 0 &&
-        s.minPeriod == settings.minPeriod && s.maxPeriod == settings.maxPeriod &&
-        s.resolution == settings.resolution && s.harmonics == settings.harmonics;
-    if (!same) return engine(t, v, w, s, rc);
-    const AovSharedTimes::Peak p = shared->peak(v, w, rc);
-    if (p.index < 0) return PeakFound{};
-    return PeakFound{1 / p.frequency, p.power};
-  };
+  return onSharedTimes(std::move(engine), time, settings,
+                       [shared](std::span<const double> v, std::span<const double> w,
+                                const RunControl& rc) {
+                         const AovSharedTimes::Peak p = shared->peak(v, w, rc);
+                         if (p.index < 0) return PeakFound{};
+                         return PeakFound{1 / p.frequency, p.power};
+                       });
 }
 
 }  // namespace fazorn
