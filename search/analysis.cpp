@@ -34,23 +34,6 @@ std::string noPeriod(std::string why) {
   return "No period can be found: " + why;
 }
 
-// Provisional phases relative to time 0 at the best frequency, in
-// [-0.5, 0.5]; the chain replaces them by phases relative to t0.
-void provisionalPhases(Workspace& ws) {
-  const LightCurve& lc = ws.lightCurve;
-  const auto n = static_cast<std::size_t>(lc.pointCount);
-  ws.phased = 1;
-  ws.phasedValue.resize(n);
-  ws.phase.resize(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const double u = lc.time[i] * ws.bestFrequency;
-    double p = u - std::floor(u) - 0.5;
-    if (p < -0.5) p += 1;
-    if (p > 0.5) p -= 1;
-    ws.phase[i] = p;
-    ws.phasedValue[i] = lc.value[i];
-  }
-}
 
 // A search's result as the commands keep it in the Workspace: the two ends
 // of the range as the command names them, the periodogram, the best
@@ -219,6 +202,22 @@ Outcome analyseLombScargleOnRoute(Workspace& ws, const RunControl& rc, SearchRou
                   "% with power of " + formatFixed(ws.periodogram.maxPower, 6, 9, sep);
   shortChain(ws);
   return out;
+}
+
+void provisionalPhases(Workspace& ws) {
+  const LightCurve& lc = ws.lightCurve;
+  const auto n = static_cast<std::size_t>(lc.pointCount);
+  ws.phased = 1;
+  ws.phasedValue.resize(n);
+  ws.phase.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double u = lc.time[i] * ws.bestFrequency;
+    double p = u - std::floor(u) - 0.5;
+    if (p < -0.5) p += 1;
+    if (p > 0.5) p -= 1;
+    ws.phase[i] = p;
+    ws.phasedValue[i] = lc.value[i];
+  }
 }
 
 }  // namespace fazorn

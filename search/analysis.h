@@ -41,4 +41,9 @@ Outcome analyseLombScargle(Workspace& ws, const RunControl& rc);
 // published recurrence); Fast and Auto may take the Fourier route.
 Outcome analyseLombScargleOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route);
 
+// Provisional phases relative to time 0 at ws.bestFrequency, in
+// [-0.5, 0.5], with the values beside them (ws.phased set); the model chain
+// replaces them by phases relative to t0.
+void provisionalPhases(Workspace& ws);
+
 }  // namespace fazorn

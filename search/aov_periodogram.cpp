@@ -766,6 +766,7 @@ constexpr double kSharedOversampling = 1.5;
 
 // One light curve in flight.
 struct SharedWork {
+  std::vector<double> weightedValue;  // w x of the light curve in flight
   std::vector<Complex> strength;
   std::vector<ComplexVector> mu, nu;  // mu_k, k = 1 .. 2m, and nu_d, d = 1 .. m, over the grid
   NonuniformTransform::Work grid;
@@ -791,6 +792,7 @@ struct AovSharedTimes::Impl {
   std::unique_ptr<SharedWork> acquire() {
     return pool.acquire([&] {
       auto w = std::make_unique<SharedWork>();
+      w->weightedValue.resize(n);
       w->strength.resize(n);
       w->mu.assign(static_cast<std::size_t>(2 * m), ComplexVector(static_cast<std::size_t>(count)));
       w->nu.assign(static_cast<std::size_t>(m), ComplexVector(static_cast<std::size_t>(count)));
@@ -891,7 +893,7 @@ AovSharedTimes::Peak AovSharedTimes::peak(std::span<const double> value,
       !d.referenceMu.empty() &&
       std::memcmp(wt.data(), d.referenceWeight.data(), d.n * sizeof(double)) == 0;
   double weightSum = 0.0, weightedValueSum = 0.0;
-  std::vector<double> weightedValue(d.n);
+  std::vector<double>& weightedValue = w.weightedValue;
   for (std::size_t i = 0; i < d.n; ++i) {
     weightedValue[i] = wt[i] * prepared.centredValue[i];
     weightSum += wt[i];

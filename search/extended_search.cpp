@@ -31,22 +31,6 @@ Outcome finished() {
   return out;
 }
 
-void provisionalPhases(Workspace& ws) {
-  const LightCurve& lc = ws.lightCurve;
-  const auto n = static_cast<std::size_t>(lc.pointCount);
-  ws.phased = 1;
-  ws.phasedValue.resize(n);
-  ws.phase.resize(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const double u = lc.time[i] * ws.bestFrequency;
-    double p = u - std::floor(u) - 0.5;
-    if (p < -0.5) p += 1;
-    if (p > 0.5) p -= 1;
-    ws.phase[i] = p;
-    ws.phasedValue[i] = lc.value[i];
-  }
-}
-
 // Half the width in period of one grid step either side of the frequency.
 double halfStepError(double frequency, double step) {
   return (1 / (frequency - step) - 1 / (frequency + step)) * 0.5;

@@ -6,6 +6,25 @@
 
 namespace fazorn::reference {
 
+namespace {
+
+// The point indices in order of phase at frequency f (ties in index order).
+std::vector<std::size_t> phaseOrder(std::span<const double> time, double tmin, double f) {
+  const std::size_t n = time.size();
+  std::vector<double> phase(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double u = f * (time[i] - tmin);
+    phase[i] = u - std::floor(u);
+  }
+  std::vector<std::size_t> order(n);
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return phase[a] < phase[b]; });
+  return order;
+}
+
+}  // namespace
+
 TransitReferenceResult transitPeriodogram(std::span<const double> time,
                                           std::span<const double> value,
                                           std::span<const double> weight, double minFrequency,
@@ -27,15 +46,7 @@ TransitReferenceResult transitPeriodogram(std::span<const double> time,
   double best = 0.0;
   for (int k = 0; k < count; ++k) {
     const double f = static_cast<double>(k) * step + minFrequency;
-    std::vector<double> phase(n);
-    for (std::size_t i = 0; i < n; ++i) {
-      const double u = f * (time[i] - tmin);
-      phase[i] = u - std::floor(u);
-    }
-    std::vector<std::size_t> order(n);
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return phase[a] < phase[b]; });
+    const std::vector<std::size_t> order = phaseOrder(time, tmin, f);
     std::vector<double> groupWeight(groups, 0.0), groupSum(groups, 0.0);
     for (std::size_t g = 0; g < groups; ++g) {
       for (std::size_t q = g * n / groups; q < (g + 1) * n / groups; ++q) {
@@ -88,15 +99,7 @@ std::vector<double> transitPowersFromRunningTotals(std::span<const double> time,
   const std::size_t groups = 10 * static_cast<std::size_t>(std::max(1, binFactor)) * sets;
   std::vector<double> power;
   for (double f : frequency) {
-    std::vector<double> phase(n);
-    for (std::size_t i = 0; i < n; ++i) {
-      const double u = f * (time[i] - tmin);
-      phase[i] = u - std::floor(u);
-    }
-    std::vector<std::size_t> order(n);
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return phase[a] < phase[b]; });
+    const std::vector<std::size_t> order = phaseOrder(time, tmin, f);
     // totalWeight[k]: the groups before k, over two turns of the cycle.
     std::vector<double> totalWeight(2 * groups + 1, 0.0), totalSum(2 * groups + 1, 0.0);
     for (std::size_t g = 0; g < groups; ++g) {
