@@ -100,15 +100,6 @@ void shortChain(Workspace& ws) {
   enableAfterPhasing(ws);
 }
 
-Outcome finished() {
-  Outcome out;
-  out.status[1] = "";
-  out.redraw.phaseDiagram = true;
-  out.redraw.periodogram = true;
-  out.redraw.results = true;
-  return out;
-}
-
 }  // namespace
 
 bool runAovSearch(Workspace& ws, const RunControl& rc) {
@@ -124,7 +115,7 @@ Outcome analyseAovOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route
   const StepResult step = aovSearchStep(ws, rc, route);
   if (step.step == Step::Cancelled) return cancelledSearch();
   if (step.step == Step::Refused) return refusedSearch(step.message);
-  Outcome out = finished();
+  Outcome out = finishedSearch();
   out.status[0] = "Max power: " + formatFixed(ws.periodogram.maxPower, 6, 9, ws.decimalSeparator);
   fullChain(ws);
   return out;
@@ -135,7 +126,7 @@ Outcome mainLoop(Workspace& ws, const RunControl& rc) {
   if (step.step == Step::Cancelled) return cancelledSearch();
   if (step.step == Step::Refused) return refusedSearch(step.message);
   fullChain(ws);
-  return finished();
+  return finishedSearch();
 }
 
 Outcome analyseAovTransit(Workspace& ws, const RunControl& rc) {
@@ -167,7 +158,7 @@ Outcome analyseAovTransitOnRoute(Workspace& ws, const RunControl& rc, SearchRout
                       return 1 / (w.bestFrequency - resolution) - 1 / w.bestFrequency;
                     });
   shortChain(ws);
-  return finished();
+  return finishedSearch();
 }
 
 Outcome analyseLombScargle(Workspace& ws, const RunControl& rc) {
@@ -196,7 +187,7 @@ Outcome analyseLombScargleOnRoute(Workspace& ws, const RunControl& rc, SearchRou
                       return (1 / (1 / w.period - h) - 1 / (h + 1 / w.period)) * 0.5;
                     });
 
-  Outcome out = finished();
+  Outcome out = finishedSearch();
   const char sep = ws.decimalSeparator;
   out.status[0] = "FAP: " + formatFixed(ws.falseAlarmProbability * 100, 1, 3, sep) +
                   "% with power of " + formatFixed(ws.periodogram.maxPower, 6, 9, sep);

@@ -22,15 +22,6 @@ constexpr int kReportedPeaks = 5;
 // differ (a false alarm in one star of a thousand).
 constexpr double kHalvesAlpha = 1e-3;
 
-Outcome finished() {
-  Outcome out;
-  out.status[1] = "";
-  out.redraw.phaseDiagram = true;
-  out.redraw.periodogram = true;
-  out.redraw.results = true;
-  return out;
-}
-
 // Half the width in period of one grid step either side of the frequency.
 double halfStepError(double frequency, double step) {
   return (1 / (frequency - step) - 1 / (frequency + step)) * 0.5;
@@ -297,7 +288,7 @@ Outcome analyseExtended(Workspace& ws, const ExtendedSearchOptions& options, con
   runModelChain(ws);
   enableAfterPhasing(ws);
 
-  out = finished();
+  out = finishedSearch();
   const char sep = ws.decimalSeparator;
   if (engine == SearchEngine::LombScargle)
     out.status[0] = "FAP: " + formatFixed(ws.falseAlarmProbability * 100, 1, 3, sep) +

@@ -1,5 +1,5 @@
-// The two ways a search command ends without a result, shared by the
-// window's commands and the searches that follow the data.
+// How a search command ends, shared by the window's commands and the
+// searches that follow the data: with a result, refused or cancelled.
 #pragma once
 
 #include <string>
@@ -7,6 +7,17 @@
 #include "core/outcome.h"
 
 namespace fazorn {
+
+// A result stored: the second status line cleared, the phase diagram, the
+// periodogram and the results redrawn.
+inline Outcome finishedSearch() {
+  Outcome out;
+  out.status[1] = "";
+  out.redraw.phaseDiagram = true;
+  out.redraw.periodogram = true;
+  out.redraw.results = true;
+  return out;
+}
 
 // Bad settings or input: the warning box; nothing changed.
 inline Outcome refusedSearch(const std::string& text) {
