@@ -3,9 +3,13 @@
 #include <fitsio.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
+#include "core/fits_header_check.h"
 #include "core/table_rows.h"
 
 namespace fazorn {
@@ -18,6 +22,9 @@ namespace {
 
 constexpr long kChunkRows = 8192;
 constexpr std::size_t kPreviewRows = 20;
+// Text columns wider than this are neither previewed nor taken as bands
+// (a band or filter name is a few characters; a header may claim any width).
+constexpr long kMaxTextWidth = 70;
 
 struct FitsCloser {
   void operator()(fitsfile* f) const {
@@ -94,6 +101,24 @@ struct ColumnInfo {
 TableImport importFitsTable(const std::string& path, const ImportOptions& options) {
   TableImport out;
   out.kind = FileKind::Fits;
+  // Every header is checked before cfitsio parses any of it (see
+  // fits_header_check.h); a damaged one is refused with its place.
+  FitsHeaderCheck check;
+  {
+    std::FILE* plain = std::fopen(path.c_str(), "rb");
+    if (plain == nullptr) {
+      out.openError = std::strerror(errno);
+      return out;
+    }
+    check = checkFitsHeaders(plain);
+    std::fclose(plain);
+  }
+  out.opened = true;
+  if (!check.problem.empty()) {
+    out.failed = true;
+    out.failure = check.problem;
+    return out;
+  }
   int status = 0;
   fitsfile* raw = nullptr;
   // The disk-file open takes the name literally (no "[...]" filters): file
@@ -108,8 +133,6 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
   FitsFile file(raw);
   fitsfile* f = file.get();
   std::string telescope = stringKey(f, "TELESCOP");
-  int hduCount = 0;
-  fits_get_num_hdus(f, &hduCount, &status);
 
   // The first table with a time and a value column.
   std::vector<std::string> names, normalized;
@@ -117,11 +140,13 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
   std::string mission;
   std::string extension;
   std::string problem = "the FITS file holds no table";
-  int hdu = 2;
-  for (; hdu <= hduCount; ++hdu) {
+  bool found = false;
+  for (const FitsHduSummary& hdu : check.hdus) {
+    // Only the tables the check has seen; cfitsio is never moved past them.
+    if (!hdu.table) continue;
     int type = 0;
     status = 0;
-    if (fits_movabs_hdu(f, hdu, &type, &status) != 0) {
+    if (fits_movabs_hdu(f, hdu.number, &type, &status) != 0) {
       out.failed = true;
       out.failure = "the FITS file is damaged or truncated (" + errorText(status) + ")";
       return out;
@@ -151,10 +176,11 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
         plan.survey.clear();
       }
       extension = stringKey(f, "EXTNAME");
+      found = true;
       break;
     }
   }
-  if (hdu > hduCount) {
+  if (!found) {
     out.failed = true;
     out.failure = problem;
     out.columnNames = names;
@@ -189,23 +215,54 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
       return out;
     }
   }
+  for (int c : plan.flags) {
+    const ColumnInfo ci = info(c);
+    if (ci.repeat != 1 || ci.type == TSTRING) {
+      out.failed = true;
+      out.failure = "flag column \"" + names[static_cast<std::size_t>(c)] +
+                    "\" does not hold one flag per row";
+      return out;
+    }
+  }
+  if (plan.band >= 0) {
+    const ColumnInfo ci = info(plan.band);
+    if (ci.type == TSTRING ? ci.width > kMaxTextWidth : ci.repeat != 1) {
+      out.failed = true;
+      out.failure = "band column \"" + names[static_cast<std::size_t>(plan.band)] +
+                    "\" does not hold one band name per row";
+      return out;
+    }
+  }
 
-  // The first rows as text, for the import dialog.
+  // The first rows as text, for the import dialog. Numbers are formatted
+  // here rather than by cfitsio, whose text follows the header's TDISPn and
+  // may be wider than any buffer given to it; text columns are read into
+  // buffers of their own width.
   {
     const long previewRows = static_cast<long>(std::min<LONGLONG>(rowCount, kPreviewRows));
     out.previewRows.assign(static_cast<std::size_t>(previewRows), std::vector<std::string>(names.size()));
-    for (std::size_t c = 0; c < names.size(); ++c) {
-      char buffers[kPreviewRows][72] = {};
-      char* pointers[kPreviewRows];
-      for (std::size_t r = 0; r < kPreviewRows; ++r) pointers[r] = buffers[r];
+    for (std::size_t c = 0; c < names.size() && previewRows > 0; ++c) {
       const ColumnInfo ci = info(static_cast<int>(c));
-      if (ci.repeat != 1 && ci.type != TSTRING) continue;
-      if (ci.type == TSTRING && ci.width > 70) continue;
       int s = 0, anyNull = 0;
-      if (previewRows > 0 &&
-          fits_read_col_str(f, static_cast<int>(c) + 1, 1, 1, previewRows, const_cast<char*>(""),
-                            pointers, &anyNull, &s) == 0)
-        for (long r = 0; r < previewRows; ++r) out.previewRows[static_cast<std::size_t>(r)][c] = buffers[r];
+      if (ci.type == TSTRING) {
+        if (ci.width < 1 || ci.width > kMaxTextWidth) continue;
+        const std::size_t stride = static_cast<std::size_t>(ci.width) + 1;
+        std::vector<char> storage(stride * kPreviewRows, '\0');
+        char* pointers[kPreviewRows];
+        for (std::size_t r = 0; r < kPreviewRows; ++r) pointers[r] = storage.data() + r * stride;
+        if (fits_read_col_str(f, static_cast<int>(c) + 1, 1, 1, previewRows, const_cast<char*>(""),
+                              pointers, &anyNull, &s) == 0)
+          for (long r = 0; r < previewRows; ++r)
+            out.previewRows[static_cast<std::size_t>(r)][c] = pointers[static_cast<std::size_t>(r)];
+      } else if (ci.repeat == 1 && ci.type > 0 && ci.type != TLOGICAL && ci.type != TBIT) {
+        double values[kPreviewRows];
+        double nan = std::nan("");
+        if (fits_read_col(f, TDOUBLE, static_cast<int>(c) + 1, 1, 1, previewRows, &nan, values,
+                          &anyNull, &s) == 0)
+          for (long r = 0; r < previewRows; ++r)
+            out.previewRows[static_cast<std::size_t>(r)][c] =
+                std::isnan(values[r]) ? std::string() : formatNumber(values[r]);
+      }
       fits_clear_errmsg();
     }
   }

@@ -99,8 +99,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadInputCase{"empty.dat", 0, "", "needs at least 2 points"},
         // A header line makes it a table whose only row holds words.
-        BadInputCase{"words_only.dat", 0, "a field that is not a number", "needs at least 2 points"},
+        BadInputCase{"words_only.dat", 0, "a field that is not a number",
+                     "needs at least 2 points"},
         BadInputCase{"binary.dat", 0, "is not a number", "needs at least 2 points"},
+        // Found by fuzzing with hostile headers: a column name that overran
+        // a fixed buffer inside cfitsio. Refused before cfitsio parses it.
+        BadInputCase{"fits_header_overflow.fits", 0,
+                     "the header of extension 1, card 9 (TTYPE1) holds bytes that are not ASCII",
+                     "needs at least 2 points"},
         // "6." and "9e" convert the way the C conversion does; "1e+" too.
         BadInputCase{"truncated_number.dat", 4, "", "", nullptr,
                      "needs more points than that at different times", kTooFewPerBin},

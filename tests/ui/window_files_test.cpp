@@ -169,6 +169,101 @@ class WindowFilesTest : public QObject {
     QVERIFY(rec.messages.isEmpty());
   }
 
+  // As a new user tries it: open, mark the 5-sigma outliers (Ctrl+F),
+  // remove them (Ctrl+R), Ctrl+Z, save (S), every key sent to whatever has
+  // the focus after start-up.
+  void ctrlZUndoesTheRemovalWithTheFocusWhereTheWindowPutsIt() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("outlier.dat"));
+    QByteArray text;
+    for (int i = 0; i < 40; ++i)
+      text += QByteArray::number(2450000.0 + 0.137 * i, 'f', 4) + " " +
+              QByteArray::number(i == 17 ? 19.0 : 12.0 + 0.01 * (i % 5), 'f', 3) + " 0.3\n";
+    {
+      QFile f(file);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(text);
+    }
+    Recorder rec;
+    rec.nextFile = file;
+    MainWindow w(rec.hooks());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    const auto& ui = w.widgets();
+    QWidget* focus = QApplication::focusWidget();
+    QVERIFY(focus != nullptr);
+    QVERIFY(qobject_cast<QLineEdit*>(focus) == nullptr);  // no edit field at the start
+    QTest::keyClick(focus, Qt::Key_O);
+    QCOMPARE(w.workspace().lightCurve.pointCount, 40);
+    auto keyToFocus = [](Qt::Key key, Qt::KeyboardModifiers mods) {
+      QWidget* f = QApplication::focusWidget();
+      QVERIFY(f != nullptr);
+      QTest::keyClick(f, key, mods);
+    };
+    keyToFocus(Qt::Key_F, Qt::ControlModifier);
+    QCOMPARE(w.workspace().lightCurve.mark[17], 1);
+    keyToFocus(Qt::Key_R, Qt::ControlModifier);
+    QCOMPARE(w.workspace().lightCurve.pointCount, 39);
+    keyToFocus(Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(w.workspace().lightCurve.pointCount, 40);
+    QCOMPARE(ui.status[0]->text(), QStringLiteral("Undone: Remove marked points"));
+    keyToFocus(Qt::Key_S, Qt::NoModifier);
+    const QList<QByteArray> lines = readAll(file).trimmed().split('\n');
+    QCOMPARE(lines.size(), 40);
+    QVERIFY(rec.messages.isEmpty());
+  }
+
+  // With the focus in a field, Ctrl+Z and Ctrl+Shift+Z undo the data while
+  // the field has no text changes of its own; then they are the field's.
+  void anEditFieldKeepsOnlyTheEditingKeysItCanActOn() {
+    QTemporaryDir dir;
+    const QString file = copyExample(dir, QStringLiteral("V1269_Cen.dat"), QStringLiteral("v.dat"));
+    Recorder rec;
+    rec.nextFile = file;
+    MainWindow w(rec.hooks());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.LoadData1Click();
+    Workspace& ws = w.workspace();
+    const auto& ui = w.widgets();
+    const int points = ws.lightCurve.pointCount;
+    w.Chart1ClickSeries(ws.lightCurve.time[4], ws.lightCurve.value[4]);
+    w.Remove1Click();
+    QCOMPARE(ws.lightCurve.pointCount, points - 1);
+
+    ui.minPeriod->setFocus();
+    QVERIFY(ui.minPeriod->hasFocus());
+    QTest::keyClick(ui.minPeriod, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(ws.lightCurve.pointCount, points);  // the data's undo
+    QTest::keyClick(ui.minPeriod, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(ws.lightCurve.pointCount, points - 1);  // and its redo
+
+    // Typed text: the field's own undo first, the data untouched.
+    const QString before = ui.minPeriod->text();
+    QTest::keyClick(ui.minPeriod, Qt::Key_End);
+    QTest::keyClicks(ui.minPeriod, QStringLiteral("5"));
+    QCOMPARE(ui.minPeriod->text(), before + QStringLiteral("5"));
+    QTest::keyClick(ui.minPeriod, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(ui.minPeriod->text(), before);
+    QCOMPARE(ws.lightCurve.pointCount, points - 1);
+
+    // Shift+Up is not a line edit's key: the marked points move.
+    w.Chart1ClickSeries(ws.lightCurve.time[2], ws.lightCurve.value[2]);
+    const double marked = ws.lightCurve.value[2];
+    QTest::keyClick(ui.minPeriod, Qt::Key_Up, Qt::ShiftModifier);
+    QVERIFY(ws.lightCurve.value[2] != marked);
+
+    // Escape hands the focus to the light curve; the shortcuts are the
+    // window's again.
+    QTest::keyClick(ui.minPeriod, Qt::Key_Escape);
+    QVERIFY(ui.chart1->hasFocus());
+    QVERIFY(rec.messages.isEmpty());
+  }
+
   void firstSaveKeepsTheOriginalWhichLaterSavesNeverTouch() {
     QTemporaryDir dir;
     Recorder rec;
