@@ -105,6 +105,48 @@ class KeyFilter : public QObject {
   Kind kind_;
 };
 
+// A line edit claims the editing shortcuts (Ctrl+Z, Ctrl+Shift+Z, Ctrl+C,
+// Ctrl+X) before the window's commands see them, whether it has anything to
+// undo or copy or not: with the focus in a field, Edit > Undo would never
+// run, and nothing would tell the user. A field keeps such a key only when
+// it can act on it (its own text changes to undo or redo, a selection to
+// copy or cut); otherwise the window's command runs. The fields' own undo
+// stays in their context menu. Escape hands the focus back to the light
+// curve, where every shortcut reaches the window.
+class FieldShortcuts : public QObject {
+ public:
+  FieldShortcuts(QLineEdit* edit, QWidget* release)
+      : QObject(edit), edit_(edit), release_(release) {}
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress)
+      return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+      if (event->type() == QEvent::KeyPress && release_ != nullptr)
+        release_->setFocus(Qt::OtherFocusReason);
+      event->accept();
+      return true;
+    }
+    if (event->type() != QEvent::ShortcutOverride) return false;
+    bool fieldActs = true;
+    if (key->matches(QKeySequence::Undo))
+      fieldActs = edit_->isUndoAvailable();
+    else if (key->matches(QKeySequence::Redo))
+      fieldActs = edit_->isRedoAvailable();
+    else if (key->matches(QKeySequence::Copy) || key->matches(QKeySequence::Cut))
+      fieldActs = edit_->hasSelectedText();
+    if (fieldActs) return false;
+    event->ignore();  // not claimed: the window's shortcut runs
+    return true;
+  }
+
+ private:
+  QLineEdit* edit_;
+  QWidget* release_;
+};
+
 QLineEdit* makeField(QWidget* parent, KeyFilter::Kind kind, const QString& hint = QString()) {
   auto* edit = new QLineEdit(parent);
   edit->installEventFilter(new KeyFilter(kind, edit));
@@ -214,6 +256,13 @@ MainWindow::MainWindow(WindowHooks hooks, QWidget* parent)
   setCentralWidget(central);
   buildMenus();
   buildStatusBar();
+  // The charts take the focus when clicked, and the light curve has it at
+  // the start: a window that opened with the focus in "Min period:" would
+  // let that field take Ctrl+Z and the Shift+arrow keys for itself.
+  for (ChartView* c : {w_.chart1, w_.chart2, w_.chart3}) c->setFocusPolicy(Qt::ClickFocus);
+  for (QLineEdit* e : {w_.minPeriod, w_.maxPeriod, w_.harmonics, w_.resolution, w_.period, w_.t0})
+    e->installEventFilter(new FieldShortcuts(e, w_.chart1));
+  w_.chart1->setFocus(Qt::OtherFocusReason);
   // A fixed size that still follows the fonts: the window can be minimised
   // but not maximised.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
