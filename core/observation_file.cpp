@@ -470,8 +470,10 @@ Outcome loadObservations(Workspace& ws, const std::string& path) {
   return loadObservations(ws, path, ImportOptions{});
 }
 
-Outcome loadObservations(Workspace& ws, const std::string& path, const ImportOptions& options,
-                         LoadDetails* detailsOut) {
+namespace {
+
+Outcome loadInto(Workspace& ws, const std::string& path, const ImportOptions& options,
+                 LoadDetails* detailsOut) {
   LoadDetails scratch;
   LoadDetails& details = detailsOut ? *detailsOut : scratch;
   details = LoadDetails{};
@@ -532,6 +534,20 @@ Outcome loadObservations(Workspace& ws, const std::string& path, const ImportOpt
   out.redraw.lightCurve = true;
   out.redraw.clearPeriodogram = true;
   out.redraw.results = true;
+  return out;
+}
+
+}  // namespace
+
+Outcome loadObservations(Workspace& ws, const std::string& path, const ImportOptions& options,
+                         LoadDetails* detailsOut) {
+  // A file that gives no light curve leaves the one on screen exactly as it
+  // was, file names included: "Save Data" after a failed open must still
+  // write the star on screen to its own file, never over the file that
+  // failed (nor to a "-data" file beside it).
+  const FileNameParts before = ws.files;
+  Outcome out = loadInto(ws, path, options, detailsOut);
+  if (!out.ok) ws.files = before;
   return out;
 }
 

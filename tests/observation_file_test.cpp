@@ -154,13 +154,14 @@ TEST(LoadObservations, FillsTheWorkspaceAsAFreshLoad) {
   EXPECT_EQ(out.notes[0], "Read 2 points.");
 }
 
-TEST(LoadObservations, UnreadablePathsKeepTheLightCurveButNameTheFile) {
+TEST(LoadObservations, AFailedOpenKeepsTheLightCurveAndItsFileAndNamesTheFailedOne) {
   TempDir dir;
   const auto good = dir / "good.dat";
   writeText(good, "1 2 0.1\n2 3 0.1\n");
   Workspace ws;
   ASSERT_TRUE(loadObservations(ws, good.string()).ok);
   const std::string caption = ws.caption;
+  const FileNameParts files = ws.files;
 
   for (const auto& bad : {dir / "missing.dat", dir.path()}) {
     Outcome out = loadObservations(ws, bad.string());
@@ -168,10 +169,24 @@ TEST(LoadObservations, UnreadablePathsKeepTheLightCurveButNameTheFile) {
     ASSERT_TRUE(out.message.has_value());
     EXPECT_EQ(out.message->text, "I/O Error! Unable to open file.");
     EXPECT_EQ(out.message->caption, "Message");
-    EXPECT_EQ(ws.lightCurve.pointCount, 2);
-    EXPECT_EQ(ws.caption, caption);
-    EXPECT_EQ(ws.files.dataPath, bad.string());  // the failed path is recorded
+    ASSERT_FALSE(out.notes.empty());
+    EXPECT_NE(out.notes[0].find(bad.string()), std::string::npos);
   }
+  // Files that open but give no light curve: empty, binary, and a table
+  // whose only row holds words (read as a table, so "Save Data" would go
+  // to a "-data" file if the failure re-targeted it).
+  const auto empty = dir / "empty.dat", binary = dir / "binary.dat", words = dir / "words.csv";
+  writeText(empty, "");
+  writeText(binary, std::string("\x7f\x45\x4c\x46\x02\x01\x01\0\0\0", 10));
+  writeText(words, "time,mag,err\nx,y,z\n");
+  for (const auto& bad : {empty, binary, words}) {
+    Outcome out = loadObservations(ws, bad.string());
+    EXPECT_FALSE(out.ok) << bad;
+  }
+  // Everything "Save Data" uses is the good file's, untouched.
+  EXPECT_EQ(ws.files, files);
+  EXPECT_EQ(ws.lightCurve.pointCount, 2);
+  EXPECT_EQ(ws.caption, caption);
 }
 
 TEST(LoadObservations, NotesTellWhereReadingStoppedAndWarnAboutZeroErrors) {
