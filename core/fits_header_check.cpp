@@ -251,6 +251,17 @@ class Walker {
         std::string_view card(block.data() + c, kCard);
         std::string_view keyword = card.substr(0, 8);
         while (!keyword.empty() && keyword.back() == ' ') keyword.remove_suffix(1);
+        const std::string where = "in " + hduName(number) + ", card " + std::to_string(cardNumber);
+        if (!printable(card.substr(0, 8)))
+          return "the FITS file is damaged: " + where +
+                 " holds bytes that are not ASCII text in its keyword";
+        // cfitsio reads the mandatory keywords by position, as the standard
+        // orders them; one out of place would be read as something else.
+        const std::string wanted = mandatoryKeyword(number, cardNumber, header);
+        if (!wanted.empty() && keyword != wanted)
+          return "the FITS file is damaged: " + where + " is " +
+                 (keyword.empty() ? std::string("blank") : std::string(keyword)) +
+                 " where the standard requires " + wanted;
         if (keyword == "END") {
           dataStart = at + kBlock;
           return {};
@@ -260,6 +271,33 @@ class Walker {
           return "the FITS file is damaged: " + problem;
       }
     }
+  }
+
+  // The keyword the standard requires as card `cardNumber` of a header
+  // (SIMPLE or XTENSION, BITPIX, NAXIS, NAXIS1..n, then PCOUNT, GCOUNT and
+  // for tables TFIELDS in an extension), or "" past them. The values read
+  // so far decide how many axes there are and whether it is a table.
+  std::string mandatoryKeyword(int number, std::int64_t cardNumber, const Header& h) const {
+    if (cardNumber == 1) return number == 1 ? "SIMPLE" : "XTENSION";
+    if (cardNumber == 2) return "BITPIX";
+    if (cardNumber == 3) return "NAXIS";
+    auto naxisCard = h.first.find("NAXIS");
+    if (naxisCard == h.first.end()) return {};
+    const std::optional<std::int64_t> naxis = integerOf(naxisCard->second);
+    if (!naxis || *naxis < 0 || *naxis > kMaxAxes) return {};
+    std::int64_t k = cardNumber - 3;
+    if (k <= *naxis) return "NAXIS" + std::to_string(k);
+    if (number == 1) return {};
+    k -= *naxis;
+    if (k == 1) return "PCOUNT";
+    if (k == 2) return "GCOUNT";
+    if (k == 3) {
+      auto x = h.first.find("XTENSION");
+      std::string kind = x == h.first.end() ? std::string() : x->second.text;
+      while (!kind.empty() && kind.back() == ' ') kind.pop_back();
+      if (kind == "BINTABLE" || kind == "TABLE" || kind == "A3DTABLE") return "TFIELDS";
+    }
+    return {};
   }
 
   std::string noteCard(int number, std::int64_t cardNumber, std::string_view keyword,

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs every libFuzzer harness of build/fuzz for SECONDS each (default 60),
+# Runs every libFuzzer harness of build/fuzz (or of $FAZORN_FUZZ_BUILD) for
+# SECONDS each (default 60),
 # starting from the checked-in seed corpus (copied, so the run never writes
 # into the sources). A crash, hang (timeout per input 10 s) or sanitizer
 # report stops the script with a failure; the reproducer is left in
@@ -7,7 +8,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 seconds="${1:-60}"
-build="$root/build/fuzz"
+build="${FAZORN_FUZZ_BUILD:-$root/build/fuzz}"
 mkdir -p "$build/findings"
 for harness in "$build"/fuzz/*_fuzz; do
   name="$(basename "$harness" _fuzz)"
@@ -17,7 +18,9 @@ for harness in "$build"/fuzz/*_fuzz; do
   echo "-- $name: ${seconds} s"
   log="$build/$name.log"
   status=0
-  ASAN_OPTIONS=detect_leaks=1 "$harness" -max_total_time="$seconds" -timeout=10 \
+  dict=()
+  [ -f "$root/fuzz/$name.dict" ] && dict=(-dict="$root/fuzz/$name.dict")
+  ASAN_OPTIONS=detect_leaks=1 "$harness" "${dict[@]}" -max_total_time="$seconds" -timeout=10 \
     -rss_limit_mb=2048 -artifact_prefix="$build/findings/$name-" -print_final_stats=1 \
     "$work" >"$log" 2>&1 || status=$?
   grep -E "^(stat::number_of_executed_units|stat::average_exec_per_sec)|ERROR|SUMMARY" "$log" || true

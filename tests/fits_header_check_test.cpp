@@ -175,6 +175,17 @@ INSTANTIATE_TEST_SUITE_P(
                     "TFIELDS = 100000, outside 0 to 999"},
         HostileCase{"bitpix_of_no_type", [](FitsBuilder& b) { b.set("BITPIX", "7"); },
                     "BITPIX = 7, not a FITS data type"},
+        // cfitsio reads the mandatory cards by position: a damaged TFIELDS
+        // card once made it ask for an allocation of 2e16 bytes.
+        HostileCase{"mandatory_keyword_unreadable",
+                    [](FitsBuilder& b) {
+                      for (auto& kv : b.table)
+                        if (kv.first == "TFIELDS") kv.first = "TFIEL\xff\xff";
+                    },
+                    "card 8 holds bytes that are not ASCII text in its keyword"},
+        HostileCase{"mandatory_keywords_out_of_order",
+                    [](FitsBuilder& b) { std::swap(b.table[5], b.table[6]); },
+                    "card 6 is GCOUNT where the standard requires PCOUNT"},
         HostileCase{"truncated_data", [](FitsBuilder& b) { b.truncateData = true; },
                     "truncated or its header is damaged"}),
     [](const auto& info) { return std::string(info.param.what); });
@@ -182,7 +193,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(FitsHeaderCheck, AHeaderThatNeverEndsIsTruncated) {
   std::string bytes = padded(
       keyword("SIMPLE", "T") + keyword("BITPIX", "8") + keyword("NAXIS", "0") + card("END"), ' ');
-  bytes += padded(keyword("XTENSION", quoted("BINTABLE")) + keyword("BITPIX", "8"), ' ');
+  bytes += padded(keyword("XTENSION", quoted("BINTABLE")) + keyword("BITPIX", "8") +
+                      keyword("NAXIS", "2") + keyword("NAXIS1", "0") + keyword("NAXIS2", "0") +
+                      keyword("PCOUNT", "0") + keyword("GCOUNT", "1") + keyword("TFIELDS", "0"),
+                  ' ');
   const TableImport t = importBytes(bytes);
   EXPECT_TRUE(t.failed);
   EXPECT_NE(t.failure.find("truncated in the header of extension 1 (no END card)"),
