@@ -8,6 +8,7 @@
 
 #include "core/derived_files.h"
 #include "core/file_names.h"
+#include "core/text_file.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -55,47 +56,38 @@ OriginalBackup keepOriginal(const std::string& dataPath) {
     return b;
   }
 #ifndef _WIN32
-  // Created exclusively: an existing backup is never replaced.
-  const int fd = ::open(b.path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-  if (fd < 0) {
-    const int e = errno;
-    std::fclose(in);
-    b.ok = e == EEXIST;
-    if (!b.ok) b.error = std::strerror(e);
-    return b;
-  }
-  std::FILE* out = ::fdopen(fd, "wb");
-  if (out == nullptr) ::close(fd);
-#else
-  if (std::FILE* existing = std::fopen(b.path.c_str(), "rb")) {
-    std::fclose(existing);
+  // An existing backup (whatever it is, a link included) is never replaced
+  // nor written through.
+  struct stat st;
+  if (::lstat(b.path.c_str(), &st) == 0) {
     std::fclose(in);
     b.ok = true;
     return b;
   }
-  std::FILE* out = std::fopen(b.path.c_str(), "wb");
 #endif
-  bool failed = out == nullptr;
+  // The copy goes to a temporary file that takes the backup's name only
+  // when complete and flushed, and never over a file of that name: a copy
+  // cut short (a full disk, Ctrl+C) can never pass for the original, which
+  // later saves would then keep for ever.
+  TextFileWriter out(b.path, /*atomic=*/true);
   char buffer[1 << 16];
-  while (!failed) {
+  while (out.isOpen()) {
     const std::size_t n = std::fread(buffer, 1, sizeof buffer, in);
-    if (n > 0 && std::fwrite(buffer, 1, n, out) != n) failed = true;
+    if (n > 0) out.write(std::string(buffer, n));
     if (n < sizeof buffer) {
-      if (std::ferror(in)) failed = true;
+      if (std::ferror(in)) {
+        std::fclose(in);
+        b.error = "the original could not be read";
+        return b;  // the writer removes its temporary file
+      }
       break;
     }
   }
-  if (out != nullptr) {
-    if (std::fflush(out) != 0) failed = true;
-#ifndef _WIN32
-    if (!failed && ::fsync(fileno(out)) != 0) failed = true;
-#endif
-    if (std::fclose(out) != 0) failed = true;
-  }
   std::fclose(in);
-  if (failed) {
-    b.error = "the copy could not be written";
-    std::remove(b.path.c_str());  // a partial copy must not pass for the original
+  if (!out.finish(/*replace=*/false)) {
+    // Made meanwhile by another save: that backup stands.
+    b.ok = out.failure() == std::strerror(EEXIST);
+    if (!b.ok) b.error = "the copy could not be written (" + out.failure() + ")";
     return b;
   }
   b.ok = true;

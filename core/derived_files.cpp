@@ -17,11 +17,16 @@ Outcome saveData(Workspace& ws) {
   // beside it.
   const std::string target =
       ws.files.dataFileRewritable ? ws.files.dataPath : derivedFilePath(ws.files, suffix::data);
-  const std::string failure = writeWholeFile(target, [&](TextFileWriter& file) {
-    for (int i = 0; i < lc.pointCount; ++i)
-      if (lc.mark[i] != -1)
-        file.print("%14.7f\t%14.8f\t%14.8f\n", lc.time[i], lc.value[i], lc.error[i]);
-  });
+  // The observation file itself is written through a symbolic link the user
+  // opened it by; a "-data" file beside it never is.
+  const std::string failure = writeWholeFile(
+      target,
+      [&](TextFileWriter& file) {
+        for (int i = 0; i < lc.pointCount; ++i)
+          if (lc.mark[i] != -1)
+            file.print("%14.7f\t%14.8f\t%14.8f\n", lc.time[i], lc.value[i], lc.error[i]);
+      },
+      ws.files.dataFileRewritable ? Links::Follow : Links::Refuse);
   if (!failure.empty()) {
     out.ok = false;
     out.message = ioErrorBox();
