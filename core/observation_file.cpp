@@ -1,21 +1,22 @@
 #include "core/observation_file.h"
 
-#include <cerrno>
-#include <charconv>
-#include <cmath>
-#include <cstdio>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <locale.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 
 #include "core/file_names.h"
-#include "core/table_import.h"
 #include "core/results_panel.h"
 #include "core/statistics.h"
+#include "core/table_import.h"
 
 namespace fazorn {
 
@@ -299,12 +300,19 @@ ObservationRead parseObservations(std::string_view text) {
 }
 
 ObservationRead readObservations(const std::string& path) {
-  ObservationRead r;
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
+    ObservationRead r;
     r.openError = std::strerror(errno);
     return r;
   }
+  ObservationRead r = readObservations(f, {});
+  std::fclose(f);
+  return r;
+}
+
+ObservationRead readObservations(std::FILE* f, std::string_view head) {
+  ObservationRead r;
   // Read in blocks and keep only the unread group: memory stays bounded by
   // the light curve itself, whatever the file holds after the last group
   // (a device that never ends, a huge trailer).
@@ -325,15 +333,25 @@ ObservationRead readObservations(const std::string& path) {
     r.value.reserve(estimate);
     r.error.reserve(estimate);
   }
-  std::vector<char> block(kBlock);
+  std::vector<char> block(std::max(kBlock, head.size()));
+  bool headTaken = head.empty();
   for (;;) {
-    const std::size_t got = std::fread(block.data(), 1, kBlock, f);
-    if (got < kBlock && std::ferror(f)) {
-      failed = true;
-      readErrno = errno;
-      break;
+    std::size_t got = 0;
+    bool final = false;
+    if (!headTaken) {
+      // The bytes a sniff already took from a stream, as the first block.
+      std::memcpy(block.data(), head.data(), head.size());
+      got = head.size();
+      headTaken = true;
+    } else {
+      got = std::fread(block.data(), 1, kBlock, f);
+      if (got < kBlock && std::ferror(f)) {
+        failed = true;
+        readErrno = errno;
+        break;
+      }
+      final = got < kBlock;
     }
-    const bool final = got < kBlock;
     if (start > 0) {
       reader.passOver(std::string_view(held).substr(0, start));
       held.erase(0, start);
@@ -351,7 +369,6 @@ ObservationRead readObservations(const std::string& path) {
     start = reader.read(held, final);
     if (final || reader.finished()) break;
   }
-  std::fclose(f);
   if (failed) {
     // A directory opens on some systems but cannot be read.
     r = ObservationRead{};
@@ -407,9 +424,8 @@ void useTextExtension(FileNameParts& parts) {
 }
 
 Outcome loadPlain(Workspace& ws, const std::string& path, const FileSniff& sniff,
-                  LoadDetails& details) {
+                  LoadDetails& details, ObservationRead r) {
   Outcome out;
-  ObservationRead r = readObservations(path);
   if (!r.opened) {
     out.ok = false;
     out.message = ioErrorBox();
@@ -472,13 +488,44 @@ Outcome loadObservations(Workspace& ws, const std::string& path) {
 
 namespace {
 
+// Inputs that can be read only once: "-" (standard input), pipes (process
+// substitution's /dev/fd/N among them) and devices.
+bool readOnce(const std::string& path) {
+  if (path == "-") return true;
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
 Outcome loadInto(Workspace& ws, const std::string& path, const ImportOptions& options,
                  LoadDetails* detailsOut) {
   LoadDetails scratch;
   LoadDetails& details = detailsOut ? *detailsOut : scratch;
   details = LoadDetails{};
   splitDataPath(path, ws.files);
-  const FileSniff sniff = sniffObservationFile(path);
+  // Standard input, a pipe or a device is opened once, and what the sniff
+  // read of it is handed on to the reader: it cannot be read again (a FIFO
+  // whose writer is gone would block a second open for ever, process
+  // substitution would read as empty).
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(
+      nullptr, [](std::FILE* f) { return f == stdin ? 0 : std::fclose(f); });
+  std::string head;
+  FileSniff sniff;
+  if (readOnce(path)) {
+    stream.reset(path == "-" ? stdin : std::fopen(path.c_str(), "rb"));
+    if (stream == nullptr) {
+      sniff.openError = std::strerror(errno);
+    } else {
+      head.resize(kSniffBytes);
+      const std::size_t got = std::fread(head.data(), 1, head.size(), stream.get());
+      head.resize(got);
+      if (std::ferror(stream.get()))
+        sniff.openError = std::strerror(errno);
+      else
+        sniff = sniffObservationText(head);
+    }
+  } else {
+    sniff = sniffObservationFile(path);
+  }
   if (!sniff.opened) {
     Outcome out;
     out.ok = false;
@@ -496,11 +543,16 @@ Outcome loadInto(Workspace& ws, const std::string& path, const ImportOptions& op
       ws.files.dataFileRewritable = true;
       return out;
     }
-    return loadPlain(ws, path, sniff, details);
+    Outcome out = loadPlain(ws, path, sniff, details,
+                            stream ? readObservations(stream.get(), head) : readObservations(path));
+    // What came from a stream is never written back to it.
+    if (stream && out.ok) ws.files.dataFileRewritable = false;
+    return out;
   }
 
   Outcome out;
-  TableImport t = importTable(path, options);
+  TableImport t = stream ? importTableStream(stream.get(), std::move(head), options)
+                         : importTable(path, options);
   if (!t.opened) {
     out.ok = false;
     out.message = ioErrorBox();

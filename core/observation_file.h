@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +50,9 @@ ObservationRead parseObservations(std::string_view text);
 
 // Reads observations from a file.
 ObservationRead readObservations(const std::string& path);
+// The same from an open stream (left open) whose first bytes, `head`, were
+// already taken from it.
+ObservationRead readObservations(std::FILE* file, std::string_view head);
 
 // Puts observations into the Workspace as "Open Data" does after reading a
 // file: weights (1/e)/e, no marks, the state after a load, statistics and

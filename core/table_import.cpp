@@ -23,7 +23,6 @@ namespace {
 // file that is not a table (or is damaged), and reading ends with a message.
 constexpr std::size_t kLongestLine = 1 << 20;
 constexpr std::size_t kPreviewRows = 20;
-constexpr std::size_t kSniffBytes = 1 << 16;
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -50,7 +49,8 @@ bool fieldNumber(std::string_view field, double& out) {
 // Lines from a file or from text, without their line ends (LF, CRLF or CR).
 class LineSource {
  public:
-  explicit LineSource(std::FILE* file) : file_(file) {}
+  explicit LineSource(std::FILE* file, std::string head = {})
+      : file_(file), head_(std::move(head)) {}
   explicit LineSource(std::string_view text) : text_(text), memory_(true) {}
 
   // False at the end, or when a line is too long (tooLong()).
@@ -97,6 +97,16 @@ class LineSource {
   std::size_t size() const { return memory_ ? text_.size() : filled_; }
   bool refill() {
     if (memory_ || atEnd_) return false;
+    if (!head_.empty()) {
+      // The bytes a sniff already took from a stream come first.
+      buffer_.reset(new char[std::max(kBlock, head_.size())]);
+      std::memcpy(buffer_.get(), head_.data(), head_.size());
+      filled_ = head_.size();
+      pos_ = 0;
+      head_.clear();
+      head_.shrink_to_fit();
+      return true;
+    }
     if (!buffer_) buffer_.reset(new char[kBlock]);
     filled_ = std::fread(buffer_.get(), 1, kBlock, file_);
     pos_ = 0;
@@ -110,6 +120,7 @@ class LineSource {
 
   static constexpr std::size_t kBlock = 1 << 16;
   std::FILE* file_ = nullptr;
+  std::string head_;
   std::string_view text_;
   bool memory_ = false;
   std::unique_ptr<char[]> buffer_;
@@ -615,6 +626,19 @@ TableImport importTable(const std::string& path, const ImportOptions& options) {
   TableImport out = readTextTable(source, options);
   std::fclose(f);
   return out;
+}
+
+TableImport importTableStream(std::FILE* file, std::string head, const ImportOptions& options) {
+  if (std::string_view(head).substr(0, 9) == "SIMPLE  =") {
+    TableImport out;
+    out.opened = true;
+    out.kind = FileKind::Fits;
+    out.failed = true;
+    out.failure = "a FITS file is read from a file on disk, not from a pipe or standard input";
+    return out;
+  }
+  LineSource source(file, std::move(head));
+  return readTextTable(source, options);
 }
 
 }  // namespace fazorn

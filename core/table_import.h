@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,6 +50,8 @@ struct FileSniff {
 };
 FileSniff sniffObservationFile(const std::string& path);
 FileSniff sniffObservationText(std::string_view start);
+// The bytes the sniff looks at.
+inline constexpr std::size_t kSniffBytes = 1 << 16;
 
 // A light curve read by a table reader, with what the reader did.
 struct TableImport {
@@ -84,6 +87,11 @@ struct TableImport {
 
 // Reads a file with the text-table or FITS reader (by its first bytes).
 TableImport importTable(const std::string& path, const ImportOptions& options);
+// The same from a stream that can be read only once (standard input, a
+// pipe): `head` holds the bytes already taken from it for the sniff, the
+// rest is read from `file` (left open). A FITS file is refused there: its
+// reader needs a file on disk.
+TableImport importTableStream(std::FILE* file, std::string head, const ImportOptions& options);
 // The text-table reader over text in memory (tests and fuzzing).
 TableImport importTableText(std::string_view text, const ImportOptions& options);
 

@@ -340,7 +340,10 @@ TEST(LoadTables, FailedTablesLeaveTheLightCurveAsItWas) {
   EXPECT_EQ(out.message->caption, "WARNING!");
   EXPECT_NE(out.message->text.find("no observation could be read"), std::string::npos);
   EXPECT_EQ(ws.lightCurve.pointCount, 2);
-  EXPECT_FALSE(ws.files.dataFileRewritable);  // "Save Data" would not overwrite the header
+  // "Save Data" still writes the star on screen to its own file, never over
+  // the table that failed.
+  EXPECT_EQ(ws.files.dataPath, (dir / "good.dat").string());
+  EXPECT_TRUE(ws.files.dataFileRewritable);
 }
 
 TEST(FitsFiles, DamagedFilesFailWithAMessage) {
