@@ -10,13 +10,14 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
+#include "batch/analysis_report.h"
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 #include "cli/interrupt.h"
-#include "batch/analysis_report.h"
 #include "core/parallel_for.h"
 
 namespace fazorn::cli {
@@ -270,7 +271,7 @@ int runAnalyse(const Args& args) {
   fileControl.threads = fileWorkers;
   fileControl.cancel = rc.cancel;
   std::exception_ptr failure;
-  std::thread producer([&] {
+  auto produce = [&] {
     WorkMeter meter(fileControl, static_cast<std::int64_t>(files.size()));
     try {
       parallelFor(
@@ -295,7 +296,15 @@ int runAnalyse(const Args& args) {
     for (std::size_t k = 0; k < files.size(); ++k)
       if (!done[k]) reports[k].interrupted = true, done[k] = 1;
     ready.notify_all();
-  });
+  };
+  std::thread producer;
+  try {
+    producer = std::thread(produce);
+  } catch (const std::system_error&) {
+    // No thread to spare (process limits): the files are analysed here
+    // first, and their lines printed after.
+    produce();
+  }
 
   int status = kExitOk;
   for (std::size_t k = 0; k < files.size(); ++k) {
@@ -309,7 +318,7 @@ int runAnalyse(const Args& args) {
     std::fflush(stdout);
     if (r.failed) status = kExitFileError;
   }
-  producer.join();
+  if (producer.joinable()) producer.join();
   if (failure) std::rethrow_exception(failure);
   if (interrupted()) {
     std::size_t finished = 0;

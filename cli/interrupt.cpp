@@ -2,6 +2,8 @@
 
 #include <csignal>
 
+#include "core/text_file.h"
+
 namespace fazorn::cli {
 
 namespace {
@@ -10,15 +12,21 @@ namespace {
 std::atomic<bool> gInterrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void onInterrupt(int) { gInterrupted.store(true, std::memory_order_relaxed); }
+extern "C" void onInterrupt(int signal) {
+  if (!gInterrupted.exchange(true, std::memory_order_relaxed)) return;
+  // The second signal ends the program at once, but first removes the
+  // temporary files of the writers under way (their targets stay as they
+  // were). unlink, signal and raise are async-signal-safe.
+  fazorn::removeTemporaryFilesNow();
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
 
 void install(int signal) {
   struct sigaction action {};
   action.sa_handler = onInterrupt;
   sigemptyset(&action.sa_mask);
-  // The next signal takes the default action: a second Ctrl+C ends the
-  // program at once.
-  action.sa_flags = SA_RESETHAND | SA_RESTART;
+  action.sa_flags = SA_RESTART;
   sigaction(signal, &action, nullptr);
 }
 

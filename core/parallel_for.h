@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -91,8 +92,16 @@ void runOnThreads(int threads, Worker worker) {
   };
   std::vector<std::thread> pool;
   pool.reserve(static_cast<std::size_t>(threads - 1));
-  for (int t = 1; t < threads; ++t) pool.emplace_back(guarded, t);
+  int started = 1;  // worker 0 runs here
+  try {
+    for (; started < threads; ++started) pool.emplace_back(guarded, started);
+  } catch (const std::system_error&) {
+    // The system refused another thread (a process limit, no address space
+    // left for its stack): the workers that did not start run here after
+    // worker 0, so every worker's share is still done, only later.
+  }
   guarded(0);
+  for (int t = started; t < threads; ++t) guarded(t);
   for (auto& t : pool) t.join();
   if (failure) std::rethrow_exception(failure);
 }

@@ -23,6 +23,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -460,7 +461,12 @@ std::vector<Analysed> runMany(std::size_t count, const RunControl& all,
     for (std::size_t k; !rc.cancelled() && (k = next.fetch_add(1)) < count;) out[k] = job(k, rc);
   };
   std::vector<std::thread> pool;
-  for (int w = 1; w < workers; ++w) pool.emplace_back(worker);
+  try {
+    for (int w = 1; w < workers; ++w) pool.emplace_back(worker);
+  } catch (const std::system_error&) {
+    // No more threads to be had (process limits): the ones started share
+    // the files, this one included.
+  }
   worker();
   for (auto& th : pool) th.join();
   return out;
