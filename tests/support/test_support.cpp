@@ -87,13 +87,13 @@ std::filesystem::path testDataDir() { return FAZORN_TEST_DATA_DIR; }
 namespace {
 
 int runShell(const std::string& prefix, const std::string& arguments, std::string* out,
-             std::string* err, const std::string& suffix = "") {
+             std::string* err, const std::string& suffix = "",
+             const std::string& input = " </dev/null") {
   TempDir dir;
   const auto outPath = dir / "stdout";
   const auto errPath = dir / "stderr";
   const std::string command = prefix + "'" + FAZORN_CLI_PATH + "' " + arguments + " >'" +
-                              outPath.string() + "' 2>'" + errPath.string() + "' </dev/null" +
-                              suffix;
+                              outPath.string() + "' 2>'" + errPath.string() + "'" + input + suffix;
   const int status = std::system(command.c_str());
   if (out) *out = readText(outPath);
   if (err) *err = readText(errPath);
@@ -116,6 +116,18 @@ int runCliInterrupted(double seconds, const std::string& arguments, std::string*
 int runCliWithMemoryLimit(long kilobytes, const std::string& arguments, std::string* out,
                           std::string* err) {
   return runShell("ulimit -v " + std::to_string(kilobytes) + " && ", arguments, out, err);
+}
+
+int runCliPiped(const std::string& producer, const std::string& arguments, std::string* out,
+                std::string* err) {
+  return runShell(producer + " | ", arguments, out, err, "", "");
+}
+
+int runCliInterruptedTwice(double first, double second, const std::string& arguments,
+                           std::string* out, std::string* err) {
+  return runShell("", arguments, out, err,
+                  " & pid=$!; sleep " + std::to_string(first) + "; kill -TERM $pid; sleep " +
+                      std::to_string(second) + "; kill -TERM $pid 2>/dev/null; wait $pid");
 }
 
 }  // namespace fazorn::test

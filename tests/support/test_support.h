@@ -78,5 +78,12 @@ int runCliInterrupted(double seconds, const std::string& arguments, std::string*
 // shell's ulimit -v): a machine that runs out of memory.
 int runCliWithMemoryLimit(long kilobytes, const std::string& arguments, std::string* out,
                           std::string* err = nullptr);
+// The same with standard input from a shell pipeline: "producer | fazorn-cli ...".
+int runCliPiped(const std::string& producer, const std::string& arguments, std::string* out,
+                std::string* err = nullptr);
+// The same, sending SIGTERM after `first` seconds and again `second` seconds
+// later (the second signal ends the program at once).
+int runCliInterruptedTwice(double first, double second, const std::string& arguments,
+                           std::string* out, std::string* err = nullptr);
 
 }  // namespace fazorn::test
