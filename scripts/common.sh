@@ -7,7 +7,7 @@ FAZORN_PACKAGES=(build-essential cmake libgtest-dev libbenchmark-dev
                  qt6-base-dev libqcustomplot-dev
                  pybind11-dev python3-dev python3-numpy python3-pytest
                  python3-pandas python3-dask python3-distributed
-                 libfftw3-dev libcfitsio-dev pkg-config)
+                 libfftw3-dev libcfitsio-dev pkg-config ninja-build)
 
 fazorn_install_packages() {
   local missing=()
@@ -22,12 +22,24 @@ fazorn_install_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# fazorn_build NAME [cmake options...]
+# fazorn_build NAME [cmake options...] [-- targets...]: configures and builds
+# build/NAME (all targets, or the ones after "--"). A new build folder uses
+# Ninja when it is installed; an existing one keeps its generator.
 fazorn_build() {
   local name="$1"; shift
   local dir="$FAZORN_ROOT/build/$name"
-  cmake -S "$FAZORN_ROOT" -B "$dir" "$@" >/dev/null
-  cmake --build "$dir" -j "$(nproc)"
+  local options=() targets=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
+  [ "${1:-}" = "--" ] && shift && targets=("$@")
+  if [ ! -f "$dir/CMakeCache.txt" ] && command -v ninja >/dev/null 2>&1; then
+    options+=(-G Ninja)
+  fi
+  cmake -S "$FAZORN_ROOT" -B "$dir" "${options[@]}" >/dev/null
+  if [ ${#targets[@]} -gt 0 ]; then
+    cmake --build "$dir" -j "$(nproc)" --target "${targets[@]}"
+  else
+    cmake --build "$dir" -j "$(nproc)"
+  fi
 }
 
 # fazorn_pytest NAME: the Python package's tests against build/NAME, with the
