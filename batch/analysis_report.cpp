@@ -4,9 +4,9 @@
 #include "core/number_format.h"
 #include "core/observation_file.h"
 #include "edit/binning.h"
-#include "model/template_ops.h"
-#include "search/analysis.h"
-#include "search/extended_search.h"
+#include "commands/model_chain.h"
+#include "commands/analysis.h"
+#include "commands/auto_search.h"
 
 namespace fazorn {
 
@@ -102,7 +102,7 @@ Outcome runMethod(const AnalysisRequest& request, Workspace& ws, const RunContro
     if (out.ok) report = reportForStoredSearch(ws, engine);
     return out;
   }
-  ExtendedSearchOptions o;
+  AutoSearchOptions o;
   o.engine = engine;
   o.autoResolution = request.autoResolution;
   o.oversampling = request.oversampling;
@@ -111,7 +111,7 @@ Outcome runMethod(const AnalysisRequest& request, Workspace& ws, const RunContro
   o.refine = request.refine;
   o.resolveAlias = request.resolveAlias;
   o.route = routeOf(request);
-  return analyseExtended(ws, o, rc, &report);
+  return analyseAutoSearch(ws, o, rc, &report);
 }
 
 std::string peaksJson(const std::vector<Peak>& peaks) {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "core/workspace.h"
-#include "search/significance.h"
+#include "commands/significance.h"
 #include "support/generators.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "cli/commands.h"
 #include "cli/interrupt.h"
 #include "core/observation_file.h"
-#include "search/significance.h"
+#include "commands/significance.h"
 
 namespace fazorn::cli {
 

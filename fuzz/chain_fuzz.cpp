@@ -18,8 +18,8 @@
 #include "core/results_panel.h"
 #include "core/workspace.h"
 #include "edit/binning.h"
-#include "model/template_ops.h"
-#include "search/analysis.h"
+#include "commands/model_chain.h"
+#include "commands/analysis.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "search/analysis.h"
+#include "commands/analysis.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,7 +14,7 @@
 #include "model/classification.h"
 #include "search/aov_periodogram.h"
 #include "search/lomb_scargle.h"
-#include "search/significance.h"
+#include "commands/significance.h"
 #include "support/edit_workspace.h"
 #include "support/test_support.h"
 

@@ -8,7 +8,7 @@
 
 #include "core/observation_file.h"
 #include "core/statistics.h"
-#include "search/analysis.h"
+#include "commands/analysis.h"
 #include "support/test_support.h"
 
 namespace fazorn {

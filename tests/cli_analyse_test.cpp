@@ -6,7 +6,7 @@
 #include "core/derived_files.h"
 #include "core/observation_file.h"
 #include "edit/binning.h"
-#include "search/analysis.h"
+#include "commands/analysis.h"
 #include "support/test_support.h"
 
 namespace fazorn {

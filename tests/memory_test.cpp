@@ -10,8 +10,8 @@
 
 #include "core/derived_files.h"
 #include "core/observation_file.h"
-#include "model/template_ops.h"
-#include "search/analysis.h"
+#include "commands/model_chain.h"
+#include "commands/analysis.h"
 #include "support/test_support.h"
 
 namespace fazorn {

@@ -9,8 +9,8 @@
 
 #include "batch/analysis_report.h"
 #include "core/observation_file.h"
-#include "search/analysis.h"
-#include "search/extended_search.h"
+#include "commands/analysis.h"
+#include "commands/auto_search.h"
 #include "support/edit_workspace.h"
 #include "support/test_support.h"
 
@@ -232,14 +232,14 @@ TEST_P(AutoSearch, RecoversTheTruePeriodAndSaysHow) {
     SearchReport report;
     RunControl rc;
     rc.threads = 2;
-    ExtendedSearchOptions options = autoSearchOptions(c.engine);
+    AutoSearchOptions options = autoSearchOptions(c.engine);
     if (c.shape == Shape::Transit) {
       // Transits of planets: periods from half a day; the box search on the
       // dense sampling would otherwise go down to 0.01 d.
       options.autoMinPeriod = false;
       ws.settings.minPeriod = 0.5;
     }
-    const Outcome out = analyseExtended(ws, options, rc, &report);
+    const Outcome out = analyseAutoSearch(ws, options, rc, &report);
     ASSERT_TRUE(out.ok) << c.name;
     EXPECT_NEAR(ws.period / c.period, 1.0, test::kPeriodOnFineGrid) << c.name << " seed " << seed;
     EXPECT_TRUE(report.warnings.empty());
@@ -292,10 +292,10 @@ TEST(ExtendedSearch, WithoutOptionsTheCommandsKeepTheirFigures) {
       a.settings = b.settings = SearchSettings{0.2, 50.0, 2, 0.0003};
       RunControl rc;
       ASSERT_TRUE(command(a, rc).ok);
-      ExtendedSearchOptions o;
+      AutoSearchOptions o;
       o.engine = engine;
       SearchReport report;
-      ASSERT_TRUE(analyseExtended(b, o, rc, &report).ok);
+      ASSERT_TRUE(analyseAutoSearch(b, o, rc, &report).ok);
       EXPECT_EQ(a.period, b.period) << file;
       EXPECT_EQ(a.periodError, b.periodError) << file;
       EXPECT_EQ(a.periodogram.power, b.periodogram.power) << file;
@@ -314,10 +314,10 @@ TEST(ExtendedSearch, WithoutOptionsTheCommandsKeepTheirFigures) {
 TEST(ExtendedSearch, RefinesTheBundledCepheidAndAdoptsPeaks) {
   Workspace ws;
   ASSERT_TRUE(loadObservations(ws, (test::examplesDir() / "OGLE-LMC-CEP-1513.dat").string()).ok);
-  ExtendedSearchOptions o;
+  AutoSearchOptions o;
   o.refine = true;
   SearchReport report;
-  ASSERT_TRUE(analyseExtended(ws, o, RunControl{}, &report).ok);
+  ASSERT_TRUE(analyseAutoSearch(ws, o, RunControl{}, &report).ok);
   // Catalogued 8.4608918 d; the default grid alone gives 8.467401 d (to the
   // 6 decimals given here).
   EXPECT_NEAR(ws.period, 8.4608918, test::kRefinedCepheidPeriod);

@@ -1,4 +1,4 @@
-#include "search/significance.h"
+#include "commands/significance.h"
 
 #include <algorithm>
 #include <atomic>

@@ -16,7 +16,7 @@
 #include "edit/moving.h"
 #include "edit/randomization.h"
 #include "edit/transformations.h"
-#include "model/template_ops.h"
+#include "commands/model_chain.h"
 #include "support/edit_workspace.h"
 #include "support/test_support.h"
 

@@ -8,7 +8,7 @@
 #include "core/observation_file.h"
 #include "core/workspace.h"
 #include "model/phased_model.h"
-#include "model/template_ops.h"
+#include "commands/model_chain.h"
 
 namespace fazorn::tools {
 

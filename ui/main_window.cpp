@@ -42,10 +42,10 @@
 #include "edit/moving.h"
 #include "edit/randomization.h"
 #include "edit/transformations.h"
-#include "model/template_ops.h"
-#include "search/analysis.h"
-#include "search/extended_search.h"
-#include "search/significance.h"
+#include "commands/model_chain.h"
+#include "commands/analysis.h"
+#include "commands/auto_search.h"
+#include "commands/significance.h"
 #include "ui/chart_view.h"
 #include "ui/dialogs.h"
 #include "ui/peak_list_dialog.h"
@@ -1316,7 +1316,7 @@ void MainWindow::Autosearch1Click() {
   const bool ok = runSearch([&report](Workspace& ws, const RunControl& rc) {
     // The period limits come from the data; the fields keep the user's.
     const SearchSettings typed = ws.settings;
-    Outcome out = analyseExtended(ws, autoSearchOptions(SearchEngine::Aov), rc, &report);
+    Outcome out = analyseAutoSearch(ws, autoSearchOptions(SearchEngine::Aov), rc, &report);
     ws.settings = typed;
     return out;
   });

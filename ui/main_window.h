@@ -15,7 +15,7 @@
 #include "core/undo_history.h"
 #include "core/workspace.h"
 #include "search/search_grid.h"
-#include "search/significance.h"
+#include "commands/significance.h"
 #include "ui/chart_view.h"
 
 class QAction;

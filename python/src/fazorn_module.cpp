@@ -33,7 +33,7 @@
 #include "core/results_panel.h"
 #include "core/statistics.h"
 #include "search/search_settings.h"
-#include "search/significance.h"
+#include "commands/significance.h"
 
 namespace py = pybind11;
 

@@ -1,4 +1,4 @@
-#include "model/template_ops.h"
+#include "commands/model_chain.h"
 
 #include <algorithm>
 #include <array>

@@ -1,5 +1,5 @@
 // "Get statistics" and "Add as a template".
-#include "model/template_ops.h"
+#include "commands/model_chain.h"
 
 #include <cmath>
 #include <sstream>

@@ -2,7 +2,7 @@
 // writes the Workspace only when a period was found, so a refused, failed or
 // cancelled run leaves the Workspace as it was (apart from the settings,
 // which the front end stored and the commands may raise).
-#include "search/analysis.h"
+#include "commands/analysis.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,11 +11,11 @@
 
 #include "core/number_format.h"
 #include "core/results_panel.h"
-#include "model/template_ops.h"
+#include "commands/model_chain.h"
 #include "search/aov_periodogram.h"
 #include "search/frequency_grid.h"
 #include "search/lomb_scargle.h"
-#include "search/search_outcomes.h"
+#include "commands/search_outcomes.h"
 #include "search/search_settings.h"
 #include "search/transit_periodogram.h"
 

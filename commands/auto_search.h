@@ -17,7 +17,7 @@
 
 namespace fazorn {
 
-struct ExtendedSearchOptions {
+struct AutoSearchOptions {
   SearchEngine engine = SearchEngine::Aov;
   // Grid step peakWidth / oversampling from the time span instead of the
   // "Resolution:" setting (Lomb-Scargle: instead of 1 / max period).
@@ -36,7 +36,7 @@ struct ExtendedSearchOptions {
 };
 
 // Options for `fazorn-cli analyse --auto` and the window's "Auto".
-ExtendedSearchOptions autoSearchOptions(SearchEngine engine);
+AutoSearchOptions autoSearchOptions(SearchEngine engine);
 
 // What a search adds to the Workspace's results.
 struct SearchReport {
@@ -54,7 +54,7 @@ struct SearchReport {
 // Runs the search of `options.engine` with the options on ws.settings, then
 // the model chain; fills `report` when given. Without any option this is
 // analyseAov, analyseAovTransit or analyseLombScargle unchanged.
-Outcome analyseExtended(Workspace& ws, const ExtendedSearchOptions& options, const RunControl& rc,
+Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const RunControl& rc,
                         SearchReport* report = nullptr);
 
 // The report of the last search of `engine` as it stands in the Workspace

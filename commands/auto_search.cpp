@@ -1,4 +1,4 @@
-#include "search/extended_search.h"
+#include "commands/auto_search.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,9 +7,9 @@
 #include "core/results_panel.h"
 #include "model/classification.h"
 #include "model/phased_model.h"
-#include "model/template_ops.h"
-#include "search/analysis.h"
-#include "search/search_outcomes.h"
+#include "commands/model_chain.h"
+#include "commands/analysis.h"
+#include "commands/search_outcomes.h"
 #include "search/search_settings.h"
 
 namespace fazorn {
@@ -133,8 +133,8 @@ bool usesWeights(SearchEngine engine) { return engine != SearchEngine::LombScarg
 
 }  // namespace
 
-ExtendedSearchOptions autoSearchOptions(SearchEngine engine) {
-  ExtendedSearchOptions o;
+AutoSearchOptions autoSearchOptions(SearchEngine engine) {
+  AutoSearchOptions o;
   o.engine = engine;
   o.autoResolution = o.autoMinPeriod = o.autoMaxPeriod = true;
   o.refine = o.resolveAlias = true;
@@ -164,7 +164,7 @@ bool typeAdmitted(const Workspace& ws) {
   return false;
 }
 
-Outcome analyseExtended(Workspace& ws, const ExtendedSearchOptions& options, const RunControl& rc,
+Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const RunControl& rc,
                         SearchReport* report) {
   SearchReport local;
   SearchReport& r = report != nullptr ? *report : local;
