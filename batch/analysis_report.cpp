@@ -95,10 +95,7 @@ Outcome runMethod(const AnalysisRequest& request, Workspace& ws, const RunContro
   if (request.method == SearchMethod::None) return analyseAtPeriod(ws, request.givenPeriod);
   const SearchEngine engine = engineOf(request.method);
   if (!request.autoResolution && !request.refine && !request.resolveAlias) {
-    const Outcome out = engine == SearchEngine::Aov ? analyseAovOnRoute(ws, rc, routeOf(request))
-                        : engine == SearchEngine::AovTransit
-                            ? analyseAovTransitOnRoute(ws, rc, routeOf(request))
-                            : analyseLombScargleOnRoute(ws, rc, routeOf(request));
+    const Outcome out = analyseWith(engine, ws, rc, routeOf(request));
     if (out.ok) report = reportForStoredSearch(ws, engine);
     return out;
   }

@@ -211,4 +211,16 @@ void provisionalPhases(Workspace& ws) {
   }
 }
 
+Outcome analyseWith(SearchEngine engine, Workspace& ws, const RunControl& rc, SearchRoute route) {
+  switch (engine) {
+    case SearchEngine::Aov:
+      return analyseAovOnRoute(ws, rc, route);
+    case SearchEngine::AovTransit:
+      return analyseAovTransitOnRoute(ws, rc, route);
+    case SearchEngine::LombScargle:
+      break;
+  }
+  return analyseLombScargleOnRoute(ws, rc, route);
+}
+
 }  // namespace fazorn

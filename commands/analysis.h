@@ -8,6 +8,7 @@
 #include "core/run_control.h"
 #include "core/workspace.h"
 #include "search/search_result.h"
+#include "search/search_settings.h"
 
 namespace fazorn {
 
@@ -45,5 +46,10 @@ Outcome analyseLombScargleOnRoute(Workspace& ws, const RunControl& rc, SearchRou
 // [-0.5, 0.5], with the values beside them (ws.phased set); the model chain
 // replaces them by phases relative to t0.
 void provisionalPhases(Workspace& ws);
+
+// The window's search of `engine` (AoV, AoVtr or Lomb-Scargle) on `route`:
+// the one dispatch over the engines for every command that runs one.
+Outcome analyseWith(SearchEngine engine, Workspace& ws, const RunControl& rc,
+                    SearchRoute route = SearchRoute::Exact);
 
 }  // namespace fazorn

@@ -172,9 +172,7 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
   const SearchEngine engine = options.engine;
 
   if (!options.autoResolution && !options.refine && !options.resolveAlias) {
-    Outcome out = engine == SearchEngine::Aov          ? analyseAov(ws, rc)
-                  : engine == SearchEngine::AovTransit ? analyseAovTransit(ws, rc)
-                                                       : analyseLombScargle(ws, rc);
+    Outcome out = analyseWith(engine, ws, rc, options.route);
     if (out.ok) r = reportForStoredSearch(ws, engine);
     return out;
   }
@@ -235,9 +233,9 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
       ws.falseAlarmProbability = lombScargleFalseAlarm(
           grid.maxPower, std::max(2.0, 2.0 * r.timeSpan * (maxFrequency - minFrequency)));
   } else {
-    out = engine == SearchEngine::Aov          ? analyseAov(ws, rc)
-          : engine == SearchEngine::AovTransit ? analyseAovTransit(ws, rc)
-                                               : analyseLombScargle(ws, rc);
+    // The grid on the route asked for: the refinement and the alias step
+    // recompute their peaks on the exact statistic either way.
+    out = analyseWith(engine, ws, rc, options.route);
     if (!out.ok) return out;
     minFrequency = 1 / ws.settings.maxPeriod;
     maxFrequency = 1 / ws.settings.minPeriod;

@@ -311,6 +311,28 @@ TEST(ExtendedSearch, WithoutOptionsTheCommandsKeepTheirFigures) {
   }
 }
 
+// "--refine --route fast" once computed its grid on the exact route while
+// reporting "fast": the grid must be the one of the route asked for.
+TEST(ExtendedSearch, RefiningKeepsTheRouteOfTheGrid) {
+  for (SearchEngine engine : {SearchEngine::Aov, SearchEngine::LombScargle}) {
+    Workspace fast, exact, refined;
+    for (Workspace* ws : {&fast, &exact, &refined}) {
+      ASSERT_TRUE(loadObservations(*ws, (test::examplesDir() / "V1269_Cen.dat").string()).ok);
+      ws->settings = SearchSettings{0.2, 5.0, 2, 0.0003};
+    }
+    ASSERT_TRUE(analyseWith(engine, fast, RunControl{}, SearchRoute::Fast).ok);
+    ASSERT_TRUE(analyseWith(engine, exact, RunControl{}, SearchRoute::Exact).ok);
+    AutoSearchOptions o;
+    o.engine = engine;
+    o.refine = true;
+    o.route = SearchRoute::Fast;
+    ASSERT_TRUE(analyseAutoSearch(refined, o, RunControl{}, nullptr).ok);
+    EXPECT_EQ(refined.periodogram.power, fast.periodogram.power);
+    // The routes differ in the last bits, so the comparison can tell them apart.
+    EXPECT_NE(refined.periodogram.power, exact.periodogram.power);
+  }
+}
+
 TEST(ExtendedSearch, RefinesTheBundledCepheidAndAdoptsPeaks) {
   Workspace ws;
   ASSERT_TRUE(loadObservations(ws, (test::examplesDir() / "OGLE-LMC-CEP-1513.dat").string()).ok);
