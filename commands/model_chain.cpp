@@ -99,6 +99,7 @@ Outcome addAsTemplate(Workspace& ws, const std::string& path) {
   Outcome out;
   if (!failure.empty()) {
     out.ok = false;
+    out.failure = Failure::Io;
     out.message = ioErrorBox();
     out.addNote(failure);
   }

@@ -24,6 +24,7 @@ inline Outcome refusedSearch(const std::string& text) {
   Outcome out;
   out.ok = false;
   out.cancelled = true;
+  out.failure = Failure::Refused;
   out.message = warningBox(text);
   return out;
 }
@@ -33,6 +34,7 @@ inline Outcome cancelledSearch() {
   Outcome out;
   out.ok = false;
   out.cancelled = true;
+  out.failure = Failure::Cancelled;
   out.status[1] = "";
   out.addNote("Search cancelled; nothing changed.");
   return out;

@@ -77,6 +77,7 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
   TextFileWriter file(path, /*atomic=*/true);
   if (!file.isOpen()) {
     out.ok = false;
+    out.failure = Failure::Io;
     out.message = ioErrorBox();
     return out;
   }
@@ -101,6 +102,7 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
   const bool written = file.finish();
   if (!written) {
     out.ok = false;
+    out.failure = Failure::Io;
     out.message = ioErrorBox();
   }
   if (result.runsDone > 0) {

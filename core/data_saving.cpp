@@ -124,6 +124,7 @@ Outcome saveDataKeepingOriginal(Workspace& ws) {
     Outcome out;
     out.ok = false;
     out.cancelled = true;
+    out.failure = Failure::Io;
     out.message = warningBox("The original could not be kept in " + backup.path + " (" +
                              backup.error + "); the data file was not overwritten.");
     return out;

@@ -29,6 +29,7 @@ Outcome saveData(Workspace& ws) {
       ws.files.dataFileRewritable ? Links::Follow : Links::Refuse);
   if (!failure.empty()) {
     out.ok = false;
+    out.failure = Failure::Io;
     out.message = ioErrorBox();
     out.addNote(failure);
     return out;

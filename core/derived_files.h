@@ -33,6 +33,7 @@ Outcome writeDerivedFile(Workspace& ws, const std::string& suffix, const WriteMe
   Outcome out;
   if (!failure.empty()) {
     out.ok = false;
+    out.failure = Failure::Io;
     if (messages.boxWhenFailed) out.message = ioErrorBox();
     out.addNote(failure);
     return out;

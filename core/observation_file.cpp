@@ -428,6 +428,7 @@ Outcome loadPlain(Workspace& ws, const std::string& path, const FileSniff& sniff
   Outcome out;
   if (!r.opened) {
     out.ok = false;
+    out.failure = Failure::Io;
     out.message = ioErrorBox();
     out.addNote("Cannot read " + path + ": " + r.openError);
     return out;
@@ -466,6 +467,7 @@ Outcome loadPlain(Workspace& ws, const std::string& path, const FileSniff& sniff
       reason = "reading stopped at line " + std::to_string(r.stopLine) +
                (r.incompleteAtEnd ? " inside the first group of three numbers"
                                   : " at \"" + r.stopText + "\", which is not a number");
+    out.failure = Failure::Input;
     out.message = warningBox("No observation could be read: " + reason + ".");
     return out;
   }
@@ -529,6 +531,7 @@ Outcome loadInto(Workspace& ws, const std::string& path, const ImportOptions& op
   if (!sniff.opened) {
     Outcome out;
     out.ok = false;
+    out.failure = Failure::Io;
     out.message = ioErrorBox();
     out.addNote("Cannot read " + path + ": " + sniff.openError);
     ws.files.dataFileRewritable = true;
@@ -539,6 +542,7 @@ Outcome loadInto(Workspace& ws, const std::string& path, const ImportOptions& op
     if (!options.band.empty()) {
       Outcome out;
       out.ok = false;
+      out.failure = Failure::Input;
       out.message = warningBox("This file has no band column: it is plain numbers, three per observation.");
       ws.files.dataFileRewritable = true;
       return out;
@@ -555,6 +559,7 @@ Outcome loadInto(Workspace& ws, const std::string& path, const ImportOptions& op
                          : importTable(path, options);
   if (!t.opened) {
     out.ok = false;
+    out.failure = Failure::Io;
     out.message = ioErrorBox();
     out.addNote("Cannot read " + path + ": " + t.openError);
     return out;
@@ -566,6 +571,7 @@ Outcome loadInto(Workspace& ws, const std::string& path, const ImportOptions& op
   if (t.failed) {
     // Nothing was read: the light curve stays as it was.
     out.ok = false;
+    out.failure = Failure::Input;
     out.message = warningBox("Cannot read this file: " + t.failure + ".");
     out.addNote(pointsNote(0));
     return out;

@@ -37,6 +37,17 @@ struct Redraws {
   bool results = false;          // the results panel texts and the command states
 };
 
+// Why a command failed, for front ends that map failures to kinds of their
+// own (the Python module's exceptions) rather than to message texts:
+//   Input        the data or file content cannot give what was asked (a file
+//                with no observation, a table without the columns)
+//   Io           a file could not be opened, read or written
+//   Refused      settings or input the command refuses (a period range, a
+//                light curve too short for the search)
+//   Cancelled    stopped by the user
+//   OutOfMemory  not enough memory for the command
+enum class Failure { None, Input, Io, Refused, Cancelled, OutOfMemory };
+
 struct Outcome {
   // False when the command was refused or failed (bad input, unreadable file,
   // cancelled). The command line turns this into a non-zero exit status.
@@ -45,6 +56,8 @@ struct Outcome {
   // cancelled by the user, and left the Workspace's data and results as
   // they were (a command may still have stored or raised its settings).
   bool cancelled = false;
+  // Set with ok = false by the commands that fail for one of these reasons.
+  Failure failure = Failure::None;
   std::optional<Message> message;
   StatusTexts status;
   // Non-modal remarks: shown in the status bar by the window and on stderr by
@@ -71,6 +84,7 @@ inline Message informationBox(std::string text) {
 inline Outcome notEnoughMemory(const std::string& what) {
   Outcome out;
   out.ok = false;
+  out.failure = Failure::OutOfMemory;
   out.message = Message{"Not enough memory for " + what +
                             ". Close other programs or work on a smaller light curve or grid.",
                         "Message", MessageIcon::Exclamation};

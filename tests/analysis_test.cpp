@@ -7,6 +7,8 @@
 #include <ostream>
 #include <sstream>
 
+#include "commands/significance.h"
+#include "core/derived_files.h"
 #include "core/observation_file.h"
 #include "core/statistics.h"
 #include "edit/binning.h"
@@ -14,7 +16,6 @@
 #include "model/classification.h"
 #include "search/aov_periodogram.h"
 #include "search/lomb_scargle.h"
-#include "commands/significance.h"
 #include "support/edit_workspace.h"
 #include "support/test_support.h"
 
@@ -413,6 +414,45 @@ TEST_F(Analysis, TimesAndValuesBeyondTenBillionKeepTheirExtremesAndTheWholeChain
   counts.amplitude = 0.0;  // subtracts nothing: the range is that of the data
   ASSERT_TRUE(removePeriod(counts).ok);
   EXPECT_EQ(counts.stats.valueRange, *vHi - *vLo);
+}
+
+}  // namespace
+}  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+// Each way a command fails carries its kind, which the Python module maps
+// to exceptions instead of comparing message texts.
+TEST(FailureKinds, EachFailureSaysWhatKindItIs) {
+  test::TempDir dir;
+  Workspace ws;
+  EXPECT_EQ(loadObservations(ws, (dir / "missing.dat").string()).failure, Failure::Io);
+  test::writeText(dir / "empty.dat", "");
+  EXPECT_EQ(loadObservations(ws, (dir / "empty.dat").string()).failure, Failure::Input);
+  test::writeText(dir / "words.csv", "time,mag,err\nx,y,z\n");
+  EXPECT_EQ(loadObservations(ws, (dir / "words.csv").string()).failure, Failure::Input);
+
+  test::writeSeries(dir / "star.dat", test::makeSineSeries(3, 60, 1.3, 0.2, 0.01, 20.0));
+  const Outcome loaded = loadObservations(ws, (dir / "star.dat").string());
+  ASSERT_TRUE(loaded.ok);
+  EXPECT_EQ(loaded.failure, Failure::None);
+  ws.settings = SearchSettings{5.0, 1.0, 2, 0.001};  // the range backwards
+  EXPECT_EQ(analyseAov(ws, RunControl{}).failure, Failure::Refused);
+  ws.settings = SearchSettings{0.5, 10.0, 2, 0.001};
+  std::atomic<bool> cancel{true};
+  RunControl cancelled;
+  cancelled.cancel = &cancel;
+  EXPECT_EQ(analyseLombScargle(ws, cancelled).failure, Failure::Cancelled);
+  const Outcome ok = analyseLombScargle(ws, RunControl{});
+  ASSERT_TRUE(ok.ok);
+  EXPECT_EQ(ok.failure, Failure::None);
+
+  // A derived file where a folder of that name stands.
+  std::filesystem::create_directory(dir / "star-period.dat");
+  EXPECT_EQ(savePeriodogram(ws).failure, Failure::Io);
+  EXPECT_EQ(runGuardingMemory("this", []() -> Outcome { throw std::bad_alloc(); }).failure,
+            Failure::OutOfMemory);
 }
 
 }  // namespace

@@ -582,7 +582,7 @@ py::dict significance(const Array& t, const Array& y, const Array& dy, const std
     if (out.message) lines.push_back(out.message->text);
     lines.insert(lines.end(), out.notes.begin(), out.notes.end());
     // The only file the test opens is its output.
-    if (out.message && out.message->text == ioErrorBox().text) {
+    if (out.failure == Failure::Io) {
       const std::string text = "cannot write the runs: " + joinLines(lines);
       PyErr_SetString(PyExc_OSError, text.c_str());
       throw py::error_already_set();
