@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "batch/analysis_options.h"
 #include "core/number_format.h"
 #include "core/observation_file.h"
 
@@ -89,26 +90,16 @@ std::optional<int> takeImportOption(const char* command, const std::vector<std::
   const std::string& a = args[i];
   if (a != "--columns" && a != "--band") return std::nullopt;
   if (i + 1 >= args.size()) return usageError(std::string(command) + ": " + a + " needs a value");
-  const std::string& v = args[++i];
-  if (a == "--band") {
-    if (v.empty()) return usageError(std::string(command) + ": --band needs a band name");
-    options.band = v;
-    return kExitOk;
-  }
-  std::vector<std::string> columns;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t comma = v.find(',', start);
-    columns.push_back(v.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  for (const auto& c : columns)
-    if (c.empty() || c == "0")
-      return usageError(std::string(command) + ": --columns needs TIME,VALUE[,ERROR] (names or numbers from 1), not '" + v + "'");
-  if (columns.size() < 2 || columns.size() > 3)
-    return usageError(std::string(command) + ": --columns needs two or three columns, not '" + v + "'");
-  options.columns = std::move(columns);
+  // Checked as the analysis options check them (the same table).
+  const AnalysisOption& option = *findAnalysisOption(std::string_view(a).substr(2));
+  AnalysisRequest request;
+  request.import = options;
+  OptionValue value;
+  std::string refusal;
+  if (!optionValueFromText(option, args[++i], value, refusal) ||
+      !(refusal = option.store(request, value)).empty())
+    return usageError(std::string(command) + ": " + a + " " + refusal);
+  options = request.import;
   return kExitOk;
 }
 

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "batch/analysis_options.h"
 #include "batch/analysis_report.h"
 #include "cli/cli_common.h"
 #include "cli/commands.h"
@@ -22,58 +23,38 @@
 
 namespace fazorn::cli {
 
-const char* const kAnalyseHelp =
-    "  analyse [--method aov|aovtr|ls] [--min-period P] [--max-period P]\n"
-    "          [--harmonics H] [--resolution R|auto] [--oversampling K] [--refine]\n"
-    "          [--resolve-alias] [--auto] [--period P] [--threads N] [--json]\n"
-    "          [--route exact|fast|auto]\n"
-    "          [--save-periodogram] [--save-phased] [--save-phased-binned] FILE...\n"
-    "          (also --columns TIME,VALUE[,ERROR] and --band NAME, as for every command)\n"
-    "      Searches each file for its period with the window's command: the\n"
-    "      multiharmonic AoV (default), the transit search AoVtr or\n"
-    "      Lomb-Scargle. Defaults: periods 0.2 to 500 d, 2 harmonics,\n"
-    "      resolution 0.0003 per day (the Lomb-Scargle grid is the multiples of\n"
-    "      1 / max period). Files are analysed in parallel on N threads (default\n"
-    "      all cores) and reported in the order given. Each search ends with\n"
-    "      the model of the phased curve and the variability type.\n"
-    "      --resolution auto   grid step from the time span T: 1 / (K T) for AoV\n"
-    "               and Lomb-Scargle, d / (K T) for AoVtr (d its box duty cycle,\n"
-    "               1 / (10 H)); periods not given run from 0.05 d (less for\n"
-    "               dense sampling) to half the span or 500 d, whichever is longer\n"
-    "      --oversampling K   grid points per peak width (default 10)\n"
-    "      --refine   refine the highest peak by maximising the same statistic;\n"
-    "               period is then the refined period and period_error its\n"
-    "               1-sigma uncertainty\n"
-    "      --resolve-alias   decide between P, 2P and P/2 from the light curve\n"
-    "               (eclipsing binaries at their orbital period); key alias\n"
-    "      --auto   --resolution auto --refine --resolve-alias\n"
-    "      --route R   exact (default: the window's numbers), fast (AoV and\n"
-    "               Lomb-Scargle from Fourier transforms of the whole grid:\n"
-    "               powers within 1e-8; AoVtr without ordering the points\n"
-    "               inside its groups: within 1e-12; the peak recomputed\n"
-    "               exactly) or auto (fast where cheaper; the default with\n"
-    "               --auto); JSON then has the key route\n"
-    "      --period P   no search: fit and classify at the period P (days), as\n"
-    "               \"Get statistics\" does; method is then \"none\"\n"
-    "      --save-periodogram, --save-phased   write FILE-period and FILE-phased\n"
-    "               beside each input, as the File menu does\n"
-    "      --save-phased-binned   write FILE-phasedBinned (the phased curve in\n"
-    "               200 phase bins) beside each input, as \"Save Phased Binned\" does\n"
-    "      --json   one JSON object per file and line, with the keys file,\n"
-    "               points, method, frequency_count, best_frequency, period,\n"
-    "               period_error, max_power, false_alarm_probability (ls only),\n"
-    "               t0, t0_from_minimum, epoch_of_minimum, epoch_of_maximum,\n"
-    "               mag_at_maximum (null when not available), amplitude, type\n"
-    "               and score (as the window's \"Type:\" and \"Score:\" labels),\n"
-    "               grid_period (the grid maximum), peaks (the 5 highest\n"
-    "               independent peaks, {period, power}), warnings (a list),\n"
-    "               alias (none/doubled/halved; null without --resolve-alias),\n"
-    "               type_admitted (false when no type admits the star),\n"
-    "               and periodogram_file / phased_file / phased_binned_file\n"
-    "               when written; numbers\n"
-    "               read back exactly\n"
-    "      Ctrl+C (or SIGTERM) prints the files already analysed, stops the\n"
-    "      others and exits with status 130.\n";
+std::string analyseHelp() {
+  return std::string(
+             "  analyse [--method aov|aovtr|ls] [--min-period P] [--max-period P]\n"
+             "          [--harmonics H] [--resolution R|auto] [--oversampling K] [--refine]\n"
+             "          [--resolve-alias] [--auto] [--period P] [--threads N] [--json]\n"
+             "          [--route exact|fast|auto]\n"
+             "          [--save-periodogram] [--save-phased] [--save-phased-binned] FILE...\n"
+             "          (also --columns TIME,VALUE[,ERROR] and --band NAME, as for every command)\n"
+             "      Searches each file for its period with the window's command: the\n"
+             "      multiharmonic AoV (default), the transit search AoVtr or\n"
+             "      Lomb-Scargle. Defaults: periods 0.2 to 500 d, 2 harmonics,\n"
+             "      resolution 0.0003 per day (the Lomb-Scargle grid is the multiples of\n"
+             "      1 / max period). Files are analysed in parallel on N threads (default\n"
+             "      all cores) and reported in the order given. Each search ends with\n"
+             "      the model of the phased curve and the variability type.\n") +
+         analysisOptionsHelp() +
+         "      --json   one JSON object per file and line, with the keys file,\n"
+         "               points, method, frequency_count, best_frequency, period,\n"
+         "               period_error, max_power, false_alarm_probability (ls only),\n"
+         "               t0, t0_from_minimum, epoch_of_minimum, epoch_of_maximum,\n"
+         "               mag_at_maximum (null when not available), amplitude, type\n"
+         "               and score (as the window's \"Type:\" and \"Score:\" labels),\n"
+         "               grid_period (the grid maximum), peaks (the 5 highest\n"
+         "               independent peaks, {period, power}), warnings (a list),\n"
+         "               alias (none/doubled/halved; null without --resolve-alias),\n"
+         "               type_admitted (false when no type admits the star),\n"
+         "               and periodogram_file / phased_file / phased_binned_file\n"
+         "               when written; numbers\n"
+         "               read back exactly\n"
+         "      Ctrl+C (or SIGTERM) prints the files already analysed, stops the\n"
+         "      others and exits with status 130.\n";
+}
 
 namespace {
 
@@ -160,93 +141,42 @@ int runAnalyse(const Args& args) {
       optionsEnded = true;
     } else if (a == "--json") {
       options.json = true;
-    } else if (a == "--save-periodogram") {
-      options.request.savePeriodogram = true;
-    } else if (a == "--save-phased") {
-      options.request.savePhased = true;
-    } else if (a == "--save-phased-binned") {
-      options.request.savePhasedBinned = true;
-    } else if (a == "--refine") {
-      options.request.refine = true;
-    } else if (a == "--resolve-alias") {
-      options.request.resolveAlias = true;
-    } else if (a == "--auto") {
-      options.request.autoResolution = options.request.refine = options.request.resolveAlias = true;
-    } else if (a == "--resolution" && i + 1 < args.size() && args[i + 1] == "auto") {
-      options.request.autoResolution = true;
-      ++i;
-    } else if (a == "--oversampling") {
-      if (i + 1 >= args.size()) return usageError("analyse: --oversampling needs a value");
+    } else if (a == "--threads") {
+      if (i + 1 >= args.size()) return usageError("analyse: --threads needs a value");
       const std::string& v = args[++i];
-      const auto x = parseNumber(v);
-      if (!x || !(*x > 0.0))
-        return usageError("analyse: --oversampling needs a positive number, not '" + v + "'");
-      options.request.oversampling = *x;
-    } else if (auto status = takeImportOption("analyse", args, i, options.request.import)) {
-      if (*status != kExitOk) return *status;
-    } else if (a == "--method" || a == "--min-period" || a == "--max-period" ||
-               a == "--harmonics" || a == "--resolution" || a == "--threads" || a == "--period" ||
-               a == "--route") {
-      if (i + 1 >= args.size()) return usageError("analyse: " + a + " needs a value");
-      const std::string& v = args[++i];
-      if (a == "--route") {
-        if (v == "exact")
-          options.request.route = SearchRoute::Exact;
-        else if (v == "fast")
-          options.request.route = SearchRoute::Fast;
-        else if (v == "auto")
-          options.request.route = SearchRoute::Auto;
-        else
-          return usageError("analyse: --route must be exact, fast or auto");
-      } else if (a == "--method") {
-        if (v == "aov")
-          options.request.method = SearchMethod::Aov;
-        else if (v == "aovtr")
-          options.request.method = SearchMethod::AovTransit;
-        else if (v == "ls")
-          options.request.method = SearchMethod::LombScargle;
-        else
-          return usageError("analyse: --method must be aov, aovtr or ls");
-      } else if (a == "--harmonics" || a == "--threads") {
-        const auto n = parseInteger(v);
-        if (!n || *n < -1000000 || *n > 1000000)
-          return usageError("analyse: " + a + " needs a whole number, not '" + v + "'");
-        if (a == "--threads") {
-          if (*n < 0) return usageError("analyse: --threads must not be negative");
-          options.threads = static_cast<int>(*n);
-        } else {
-          options.request.settings.harmonics = static_cast<int>(*n);
-        }
-      } else {
-        const auto x = parseNumber(v);
-        if (!x) return usageError("analyse: " + a + " needs a number, not '" + v + "'");
-        if (a == "--period") {
-          if (!(*x > 0.0)) return usageError("analyse: --period must be a positive number");
-          options.request.givenPeriod = *x;
-        } else if (a == "--min-period") {
-          options.request.settings.minPeriod = *x;
-          options.request.minPeriodGiven = true;
-        } else if (a == "--max-period") {
-          options.request.settings.maxPeriod = *x;
-          options.request.maxPeriodGiven = true;
-        } else {
-          options.request.settings.resolution = *x;
-          options.request.autoResolution = false;
-        }
+      const auto n = parseInteger(v);
+      if (!n || *n < -1000000 || *n > 1000000)
+        return usageError("analyse: --threads needs a whole number, not '" + v + "'");
+      if (*n < 0) return usageError("analyse: --threads must not be negative");
+      options.threads = static_cast<int>(*n);
+    } else if (const AnalysisOption* option =
+                   a.rfind("--", 0) == 0 ? findAnalysisOption(std::string_view(a).substr(2))
+                                         : nullptr;
+               option != nullptr && a.find('_') == std::string::npos) {
+      // Every other option from the one table the Python module reads too.
+      std::string text;
+      if (option->kind != OptionKind::Flag) {
+        if (i + 1 >= args.size()) return usageError("analyse: " + a + " needs a value");
+        text = args[++i];
       }
+      OptionValue value;
+      std::string refusal;
+      if (!optionValueFromText(*option, text, value, refusal) ||
+          !(refusal = option->store(options.request, value)).empty())
+        return usageError("analyse: " + a + " " + refusal);
     } else {
       return usageError("analyse: unknown option '" + a + "'");
     }
   }
   if (files.empty()) return usageError("analyse: no FILE given");
   if (options.request.givenPeriod > 0.0) options.request.method = SearchMethod::None;  // whatever --method said
-  if (options.request.method != SearchMethod::None) {
-    const SearchEngine engine = options.request.method == SearchMethod::Aov ? SearchEngine::Aov
-                                : options.request.method == SearchMethod::AovTransit
-                                    ? SearchEngine::AovTransit
-                                    : SearchEngine::LombScargle;
-    if (!searchOptionsUsable("analyse", options.request.settings, engine)) return kExitUsage;
-  }
+  // What no file can be searched with is refused once, before any file, as
+  // the Python module refuses it.
+  const RequestCheck check = checkAnalysisRequest(options.request);
+  if (!check.refusal.empty()) return usageError("analyse: " + check.refusal);
+  if (check.harmonicsRaisedTo > 0)
+    std::fprintf(stderr, "fazorn-cli: analyse: --harmonics %d raised to %d\n",
+                 options.request.settings.harmonics, check.harmonicsRaisedTo);
 
   // Threads go to files first; a few files share the rest inside the engine.
   RunControl all;

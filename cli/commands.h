@@ -16,7 +16,7 @@ int runConvert(const Args& args);
 int runSignificance(const Args& args);
 
 extern const char* const kInfoHelp;
-extern const char* const kAnalyseHelp;
+std::string analyseHelp();
 extern const char* const kBinHelp;
 extern const char* const kConvertHelp;
 extern const char* const kSignificanceHelp;

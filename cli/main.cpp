@@ -27,7 +27,8 @@ void printHelp() {
       "Commands:\n%s\n%s\n%s\n%s\n%s\n%s\n"
       "  --help, -h    this text\n"
       "  --version     the program's version\n",
-      kInfoHelp, kAnalyseHelp, kBinHelp, kConvertHelp, kSignificanceHelp, kImportOptionsHelp);
+      kInfoHelp, analyseHelp().c_str(), kBinHelp, kConvertHelp, kSignificanceHelp,
+      kImportOptionsHelp);
 }
 
 int notEnoughMemoryExit(const std::string& command) {

@@ -205,8 +205,11 @@ TEST(CliAnalyse, UsageErrorsAndRefusedSettings) {
   EXPECT_EQ(runCli("analyse --resolution", &out, &err), 2);
   EXPECT_EQ(runCli("analyse --harmonics two " + quoted(dir / "c.dat"), &out, &err), 2);
   EXPECT_EQ(runCli("analyse --threads -1 " + quoted(dir / "c.dat"), &out, &err), 2);
-  EXPECT_EQ(runCli("analyse --resolution 0 " + quoted(dir / "c.dat"), &out, &err), 1);
+  // A resolution no file can be searched with is refused before any file,
+  // as the Python module refuses it.
+  EXPECT_EQ(runCli("analyse --resolution 0 " + quoted(dir / "c.dat"), &out, &err), 2);
   EXPECT_NE(err.find("Resolution"), std::string::npos) << err;
+  EXPECT_TRUE(out.empty());
   // A period range no file can be searched with is a usage error, told once
   // however many files follow.
   test::writeSeries(dir / "d.dat", test::makeSineSeries(4, 50, 0.9, 0.3, 0.05, 20.0));

@@ -27,13 +27,14 @@
 #include <thread>
 #include <vector>
 
+#include "batch/analysis_options.h"
 #include "batch/analysis_report.h"
+#include "commands/significance.h"
 #include "core/file_names.h"
 #include "core/observation_file.h"
 #include "core/results_panel.h"
 #include "core/statistics.h"
 #include "search/search_settings.h"
-#include "commands/significance.h"
 
 namespace py = pybind11;
 
@@ -100,6 +101,8 @@ long wholeOption(const std::string& name, py::handle v) {
     if (n < -1000000 || n > 1000000) throw py::value_error(name + " is out of range");
     return static_cast<long>(n);
   }
+  if (!(py::isinstance<py::float_>(v) || py::hasattr(v, "__float__")))
+    throw py::value_error(name + " needs a whole number, not " + std::string(py::repr(v)));
   const double x = numberOption(name, v);
   if (x != std::floor(x) || std::fabs(x) > 1e6)
     throw py::value_error(name + " needs a whole number, not " + std::string(py::repr(v)));
@@ -112,125 +115,79 @@ bool flagOption(const std::string& name, py::handle v) {
   return v.cast<bool>();
 }
 
-SearchMethod methodOption(py::handle v) {
-  const std::string m = py::isinstance<py::str>(v) ? v.cast<std::string>() : "";
-  if (m == "aov") return SearchMethod::Aov;
-  if (m == "aovtr") return SearchMethod::AovTransit;
-  if (m == "ls") return SearchMethod::LombScargle;
-  throw py::value_error("method must be aov, aovtr or ls, not " + std::string(py::repr(v)));
+// A keyword's value in the option's kind, as optionValueFromText makes one
+// from the command line's text.
+OptionValue optionValue(const AnalysisOption& option, const std::string& key, py::handle v) {
+  OptionValue value;
+  const bool text = py::isinstance<py::str>(v);
+  value.text = text ? v.cast<std::string>() : std::string(py::repr(v));
+  switch (option.kind) {
+    case OptionKind::Flag:
+      value.flag = flagOption(key, v);
+      break;
+    case OptionKind::Number:
+      value.number = numberOption(key, v);
+      break;
+    case OptionKind::Whole:
+      value.whole = wholeOption(key, v);
+      break;
+    case OptionKind::Choice:
+      break;
+    case OptionKind::Text:
+      if (!text) throw py::value_error(key + " needs a text, not " + value.text);
+      break;
+    case OptionKind::NumberOrAuto:
+      // "auto": the step from the time span, as --resolution auto.
+      if (!(text && value.text == "auto")) value.number = numberOption(key, v), value.text.clear();
+      break;
+    case OptionKind::Columns:
+      // "TIME,VALUE,ERROR" as on the command line, or a sequence of names
+      // and 1-based numbers.
+      if (text) {
+        std::string refusal;
+        const std::string given = value.text;  // (the call resets value)
+        optionValueFromText(option, given, value, refusal);
+      } else if (py::isinstance<py::sequence>(v)) {
+        for (py::handle c : v) value.columns.push_back(py::str(c).cast<std::string>());
+      }
+      break;
+  }
+  return value;
 }
 
-using OptionSetter = std::function<void(AnalysisRequest&, const std::string&, py::handle)>;
-
-const std::map<std::string, OptionSetter>& optionSetters() {
-  static const std::map<std::string, OptionSetter> setters = {
-      {"method",
-       [](AnalysisRequest& r, const std::string&, py::handle v) { r.method = methodOption(v); }},
-      {"min_period",
-       [](AnalysisRequest& r, const std::string& k, py::handle v) {
-         r.settings.minPeriod = numberOption(k, v);
-         r.minPeriodGiven = true;
-       }},
-      {"max_period",
-       [](AnalysisRequest& r, const std::string& k, py::handle v) {
-         r.settings.maxPeriod = numberOption(k, v);
-         r.maxPeriodGiven = true;
-       }},
-      {"harmonics",
-       [](AnalysisRequest& r, const std::string& k, py::handle v) {
-         r.settings.harmonics = static_cast<std::int32_t>(wholeOption(k, v));
-       }},
-      {"resolution",
-       [](AnalysisRequest& r, const std::string& k, py::handle v) {
-         // "auto": the step from the time span, as --resolution auto.
-         if (py::isinstance<py::str>(v) && v.cast<std::string>() == "auto")
-           r.autoResolution = true;
-         else
-           r.settings.resolution = numberOption(k, v);
-       }},
-      {"oversampling",
-       [](AnalysisRequest& r, const std::string& k, py::handle v) {
-         const double x = numberOption(k, v);
-         if (!(x > 0.0)) throw py::value_error("oversampling must be a positive number");
-         r.oversampling = x;
-       }},
-      {"refine", [](AnalysisRequest& r, const std::string& k,
-                    py::handle v) { r.refine = flagOption(k, v); }},
-      {"resolve_alias", [](AnalysisRequest& r, const std::string& k,
-                           py::handle v) { r.resolveAlias = flagOption(k, v); }},
-      {"auto",
-       [](AnalysisRequest& r, const std::string& k, py::handle v) {
-         if (flagOption(k, v)) r.autoResolution = r.refine = r.resolveAlias = true;
-       }},
-      {"route",
-       [](AnalysisRequest& r, const std::string&, py::handle v) {
-         const std::string m = py::isinstance<py::str>(v) ? v.cast<std::string>() : "";
-         if (m == "exact")
-           r.route = SearchRoute::Exact;
-         else if (m == "fast")
-           r.route = SearchRoute::Fast;
-         else if (m == "auto")
-           r.route = SearchRoute::Auto;
-         else
-           throw py::value_error("route must be exact, fast or auto, not " +
-                                 std::string(py::repr(v)));
-       }},
-      {"columns",
-       [](AnalysisRequest& r, const std::string& k, py::handle v) {
-         // "TIME,VALUE,ERROR" as on the command line, or a sequence of names
-         // and 1-based numbers.
-         std::vector<std::string> columns;
-         if (py::isinstance<py::str>(v)) {
-           std::string text = v.cast<std::string>();
-           for (std::size_t start = 0;;) {
-             const std::size_t comma = text.find(',', start);
-             columns.push_back(text.substr(start, comma - start));
-             if (comma == std::string::npos) break;
-             start = comma + 1;
-           }
-         } else if (py::isinstance<py::sequence>(v)) {
-           for (py::handle c : v) columns.push_back(py::str(c).cast<std::string>());
-         }
-         if (columns.size() < 2 || columns.size() > 3)
-           throw py::value_error(k + " needs two or three columns (time, value, error)");
-         r.import.columns = std::move(columns);
-       }},
-      {"band",
-       [](AnalysisRequest& r, const std::string& k, py::handle v) {
-         if (!py::isinstance<py::str>(v)) throw py::value_error(k + " needs a band name");
-         r.import.band = v.cast<std::string>();
-       }},
-      {"period",
-       [](AnalysisRequest& r, const std::string& k, py::handle v) {
-         const double p = numberOption(k, v);
-         if (!(p > 0.0)) throw py::value_error("period must be a positive number");
-         r.givenPeriod = p;
-       }},
-      {"save_periodogram", [](AnalysisRequest& r, const std::string& k,
-                              py::handle v) { r.savePeriodogram = flagOption(k, v); }},
-      {"save_phased", [](AnalysisRequest& r, const std::string& k,
-                         py::handle v) { r.savePhased = flagOption(k, v); }},
-      {"save_phased_binned", [](AnalysisRequest& r, const std::string& k,
-                                py::handle v) { r.savePhasedBinned = flagOption(k, v); }},
-  };
-  return setters;
+// The keywords, in alphabetical order.
+std::vector<std::string> keywordNames() {
+  std::vector<std::string> names;
+  for (const AnalysisOption& o : analysisOptions()) {
+    std::string name(o.name);
+    for (char& c : name)
+      if (c == '-') c = '_';
+    names.push_back(std::move(name));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
-// The request of the keywords; None leaves a setting at its default, as an
-// option not given on the command line does.
+std::string sortedNames() {
+  std::string all;
+  for (const auto& n : keywordNames()) all += (all.empty() ? "" : ", ") + n;
+  return all;
+}
+
+// The request of the keywords, from the table the command line reads too; a
+// keyword not in it is refused with the list of those that are. None leaves
+// a setting at its default, as an option not given on the command line does.
 AnalysisRequest requestOf(const py::dict& options) {
   AnalysisRequest request;
-  const auto& setters = optionSetters();
   for (const auto& [k, v] : options) {
     const std::string key = py::str(k);
-    const auto it = setters.find(key);
-    if (it == setters.end()) {
-      std::string known;
-      for (const auto& s : setters) known += (known.empty() ? "" : ", ") + s.first;
-      throw py::type_error("unknown option '" + key + "' (options: " + known + ")");
-    }
+    const AnalysisOption* option =
+        key.find('-') == std::string::npos ? findAnalysisOption(key) : nullptr;
+    if (option == nullptr)
+      throw py::type_error("unknown option '" + key + "' (options: " + sortedNames() + ")");
     if (v.is_none()) continue;
-    it->second(request, key, v);
+    const std::string refusal = option->store(request, optionValue(*option, key, v));
+    if (!refusal.empty()) throw py::value_error(key + " " + refusal);
   }
   // As on the command line: a given period means no search, whatever the method.
   if (request.givenPeriod > 0.0) request.method = SearchMethod::None;
@@ -238,28 +195,16 @@ AnalysisRequest requestOf(const py::dict& options) {
 }
 
 // What the settings decide alone, checked once before any light curve as
-// the command line checks its options: a refusal raises ValueError with the
-// command line's text, a raised "harmonics" warns as it does on stderr.
-void checkSettings(const SearchSettings& settings, SearchEngine engine) {
-  const SettingsCheck check = checkSearchSettings(settings, engine);
-  if (!check.ok()) throw py::value_error(check.refusal);
-  if (check.harmonicsRaised && engine != SearchEngine::LombScargle) {
-    const std::string text = "harmonics " + std::to_string(settings.harmonics) + " raised to " +
-                             std::to_string(check.harmonics);
-    if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 2) != 0) throw py::error_already_set();
-  }
-}
-
+// the command line checks its options (the same check): a refusal raises
+// ValueError with the command line's text, raised harmonics warn as the
+// command line says it on stderr.
 void checkSettings(const AnalysisRequest& request) {
-  switch (request.method) {
-    case SearchMethod::Aov:
-      return checkSettings(request.settings, SearchEngine::Aov);
-    case SearchMethod::AovTransit:
-      return checkSettings(request.settings, SearchEngine::AovTransit);
-    case SearchMethod::LombScargle:
-      return checkSettings(request.settings, SearchEngine::LombScargle);
-    case SearchMethod::None:
-      return;
+  const RequestCheck check = checkAnalysisRequest(request);
+  if (!check.refusal.empty()) throw py::value_error(check.refusal);
+  if (check.harmonicsRaisedTo > 0) {
+    const std::string text = "harmonics " + std::to_string(request.settings.harmonics) +
+                             " raised to " + std::to_string(check.harmonicsRaisedTo);
+    if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 2) != 0) throw py::error_already_set();
   }
 }
 
@@ -563,9 +508,11 @@ py::dict significance(const Array& t, const Array& y, const Array& dy, const std
   const AnalysisRequest request = requestOf(settings);
   // As on the command line: the runs share the times' work unless asked.
   options.route = request.route.value_or(SearchRoute::Auto);
-  checkSettings(request.settings, options.method == SignificanceMethod::Aov
-                                      ? SearchEngine::Aov
-                                      : SearchEngine::LombScargle);
+  AnalysisRequest checked = request;
+  checked.method =
+      options.method == SignificanceMethod::Aov ? SearchMethod::Aov : SearchMethod::LombScargle;
+  checked.givenPeriod = 0.0;
+  checkSettings(checked);
 
   Curve c = curveOf(t, y, dy, name);
   SignificanceResult r;
@@ -621,9 +568,5 @@ PYBIND11_MODULE(_fazorn, m) {
   m.def("significance", &significance, py::arg("t"), py::arg("y"), py::arg("dy"), py::arg("name"),
         py::arg("method"), py::arg("randomize"), py::arg("iterations"), py::arg("seed"),
         py::arg("output"), py::arg("settings"), py::arg("threads"));
-  m.def("option_names", []() {
-    std::vector<std::string> names;
-    for (const auto& s : optionSetters()) names.push_back(s.first);
-    return names;
-  });
+  m.def("option_names", &keywordNames);
 }

@@ -118,3 +118,38 @@ def test_settings_are_checked_once_before_any_light_curve(tmp_path):
     with pytest.warns(UserWarning, match="harmonics 0 raised to 1"):
         raised = fazorn.analyse(T, Y, DY, harmonics=0, **SETTINGS)
     assert raised.to_dict() == fazorn.analyse(T, Y, DY, harmonics=1, **SETTINGS).to_dict()
+
+
+@pytest.mark.parametrize(
+    "cli, keywords",
+    [
+        (["--oversampling", "-1"], {"oversampling": -1}),
+        (["--resolution", "0"], {"resolution": 0}),
+        (["--min-period", "5", "--max-period", "1"], {"min_period": 5, "max_period": 1}),
+        (["--method", "bls"], {"method": "bls"}),
+        (["--route", "slow"], {"route": "slow"}),
+        (["--period", "-2"], {"period": -2}),
+        (["--harmonics", "two"], {"harmonics": "two"}),
+        (["--columns", "1"], {"columns": "1"}),
+    ],
+    ids=lambda v: " ".join(v) if isinstance(v, list) else None,
+)
+def test_the_command_line_and_python_refuse_the_same_options_in_the_same_words(
+    cli, keywords, tmp_path
+):
+    # One table of options behind both: the same refusal, before any file,
+    # apart from how each spells the option's name.
+    from conftest import run_cli
+
+    star = tmp_path / "star.dat"
+    star.write_text("".join(f"{t} {y} {dy}\n" for t, y, dy in zip(T, Y, DY)))
+    r = run_cli("analyse", *cli, str(star), check=False)
+    assert r.returncode == 2 and r.stdout == ""
+    told = r.stderr.splitlines()[0].removeprefix("fazorn-cli: analyse: ")
+    with pytest.raises(ValueError) as e:
+        fazorn.analyse_file(str(star), **keywords)
+    said = str(e.value)
+    name = cli[0].removeprefix("--")
+    # Refusals about one option name it first ("--oversampling must be ..."
+    # and "oversampling must be ..."); the others are the search's own words.
+    assert told.replace("--" + name, name.replace("-", "_"), 1) == said
