@@ -811,8 +811,6 @@ void MainWindow::openDataFile(const QString& path) {
   // Tables and FITS files first ask which columns and band to read.
   const std::optional<ImportOptions> options = chooseImportOptions(this, path, hooks_.execDialog);
   if (!options) return;
-  // A new light curve starts unzoomed.
-  for (ChartView* c : {w_.chart1, w_.chart2, w_.chart3}) c->resetZoom();
   bool opened = false;
   run([&] {
     Outcome out = loadObservations(ws_, path.toStdString(), *options);
@@ -820,12 +818,19 @@ void MainWindow::openDataFile(const QString& path) {
     if (opened) ws_.modelCurve = FittedModelCurve{};  // the last fit was of other data
     return out;
   });
-  if (opened) {
-    history_.clear();
-    periodogramShownAt_.clear();
-    markSaved();
-    addRecentFile(path);
+  // A file that gave no light curve leaves the one on screen as it was: its
+  // zoom, its undo steps, its unsaved state, and the recent files.
+  if (!opened) return;
+  // A new light curve starts unzoomed. The light curve's fill above already
+  // set its home range, kept from view while zoomed.
+  for (ChartView* c : {w_.chart1, w_.chart2, w_.chart3}) {
+    c->resetZoom();
+    c->replot(QCustomPlot::rpQueuedReplot);
   }
+  history_.clear();
+  periodogramShownAt_.clear();
+  markSaved();
+  addRecentFile(path);
 }
 
 void MainWindow::openChosenFile(const QString& path) {

@@ -36,6 +36,7 @@ struct Recorder {
   QString nextSaveFile;
   UnsavedChoice answer = UnsavedChoice::Cancel;
   int questions = 0;
+  QString askedAbout;  // the file named by the last question
 
   WindowHooks hooks() {
     WindowHooks h;
@@ -46,8 +47,9 @@ struct Recorder {
     };
     h.execDialog = [](QDialog&) { return int(QDialog::Accepted); };
     h.chooseSaveFile = [this](QWidget*, const QString&) { return nextSaveFile; };
-    h.askUnsavedChanges = [this](QWidget*, const QString&) {
+    h.askUnsavedChanges = [this](QWidget*, const QString& dataPath) {
       ++questions;
+      askedAbout = dataPath;
       return answer;
     };
     return h;
@@ -80,6 +82,13 @@ bool sameObservations(const Workspace& a, const Workspace& b) {
          sameBits(x.error, y.error) && sameBits(x.weight, y.weight) && sameBits(x.mark, y.mark) &&
          sameBits(a.phase, b.phase) && sameBits(a.phasedValue, b.phasedValue) &&
          a.stats == b.stats && a.panel == b.panel;
+}
+
+// One step of the mouse wheel into a chart at `at` (widget pixels).
+void wheelZoom(fazorn::ui::ChartView& chart, QPoint at, Qt::KeyboardModifiers mods = {}) {
+  QWheelEvent e(at, chart.mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, mods,
+                Qt::NoScrollPhase, false);
+  QApplication::sendEvent(&chart, &e);
 }
 
 void addToY(MainWindow& w, const char* value) {
@@ -356,6 +365,83 @@ class WindowFilesTest : public QObject {
     QCOMPARE(rec.questions, 5);
     QCOMPARE(readAll(b + QStringLiteral(".orig")), bOriginal);
     QVERIFY(readAll(b) != bOriginal);
+  }
+
+  // Files that give no light curve (empty, binary, a table with nothing to
+  // read), opened over edited observations: the edits stay on screen, still
+  // unsaved, and "Save Data" writes them to their own file.
+  void aFailedOpenLeavesTheEditedLightCurveAndItsFile() {
+    QTemporaryDir dir;
+    Recorder rec;
+    const QString good = copyExample(dir, QStringLiteral("V1191_Cen.dat"), QStringLiteral("g.dat"));
+    const QString empty = dir.filePath(QStringLiteral("empty.dat"));
+    const QString binary = dir.filePath(QStringLiteral("image.dat"));
+    const QString table = dir.filePath(QStringLiteral("names.csv"));
+    static const char kImage[] = "\x89PNG\r\n\x1a\n\x00\x00\x00\rIHDR\x00\x01\xff";
+    const QByteArray binaryBytes(kImage, sizeof kImage - 1);
+    const QByteArray tableText("star,comment\nalpha,bright\nbeta,faint\n");
+    for (const auto& [path, bytes] :
+         {std::pair{empty, QByteArray()}, std::pair{binary, binaryBytes},
+          std::pair{table, tableText}}) {
+      QFile f(path);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(bytes);
+    }
+    MainWindow w(rec.hooks());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.openDataFile(good);
+    const QByteArray goodOriginal = readAll(good);
+    addToY(w, "0.25");
+    const Workspace edited = w.workspace();
+    const QString title = QStringLiteral("Fazorn * ") + good + QStringLiteral("*");
+    QCOMPARE(w.windowTitle(), title);
+    auto* chart = w.widgets().chart1;
+    chart->replot();
+    wheelZoom(*chart, chart->axisRect()->rect().center());
+    const QCPRange zoomedTime = chart->xAxis->range();
+
+    // Each way of opening: the dialog after "discard", a recent or dropped
+    // file after "discard", and directly.
+    rec.answer = UnsavedChoice::Discard;
+    rec.nextFile = empty;
+    w.LoadData1Click();
+    w.openChosenFile(binary);
+    w.openDataFile(table);
+    QCOMPARE(rec.messages.size(), 3);  // one box per failed file
+    QVERIFY2(rec.messages[0].startsWith(QStringLiteral("WARNING!|No observation could be read")),
+             qPrintable(rec.messages[0]));
+    QVERIFY(sameObservations(w.workspace(), edited));
+    QCOMPARE(w.workspace().files, edited.files);
+    QVERIFY(w.hasUnsavedChanges());
+    QCOMPARE(w.windowTitle(), title);
+    QVERIFY(chart->zoomed());  // the view of the light curve as well
+    QCOMPARE(chart->xAxis->range(), zoomedTime);
+
+    // The failed files are not the recent ones; the good one stays first.
+    QList<QAction*> entries;
+    for (QAction* e : w.recentFilesMenu()->actions())
+      if (e->data().isValid()) entries << e;
+    QCOMPARE(entries.size(), 1);
+    QCOMPARE(entries[0]->data().toString(), QFileInfo(good).absoluteFilePath());
+
+    // The question before the next open names the star on screen.
+    rec.questions = 0;
+    rec.nextFile.clear();
+    w.LoadData1Click();
+    QCOMPARE(rec.questions, 1);
+    QCOMPARE(rec.askedAbout, good);
+
+    w.Savelightcurve1Click();
+    QCOMPARE(readAll(good + QStringLiteral(".orig")), goodOriginal);
+    const QByteArray saved = readAll(good);
+    QCOMPARE(saved.count('\n'), edited.lightCurve.pointCount);
+    QVERIFY(saved != goodOriginal);
+    QCOMPARE(readAll(empty), QByteArray());
+    QCOMPARE(readAll(binary), binaryBytes);
+    QCOMPARE(readAll(table), tableText);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 5);  // no "-data" file, no .orig
+    QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + good);
   }
 
   void aDroppedFileOpensAndRecentFilesRememberIt() {
