@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -36,7 +37,6 @@
 #include "core/number_format.h"
 #include "core/observation_file.h"
 #include "core/results_panel.h"
-#include "ui/import_dialog.h"
 #include "edit/binning.h"
 #include "edit/marking.h"
 #include "edit/moving.h"
@@ -48,6 +48,7 @@
 #include "search/significance.h"
 #include "ui/chart_view.h"
 #include "ui/dialogs.h"
+#include "ui/import_dialog.h"
 #include "ui/peak_list_dialog.h"
 
 namespace fazorn::ui {
@@ -226,6 +227,22 @@ WindowHooks defaultWindowHooks() {
         return UnsavedChoice::Cancel;
     }
   };
+  h.confirmDeleteFile = [](QWidget* parent, const QString& dataPath) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Fazorn"),
+                    QStringLiteral("Delete the file %1?").arg(QFileInfo(dataPath).fileName()),
+                    QMessageBox::NoButton, parent);
+    box.setInformativeText(
+        QStringLiteral("%1\nThe file is removed from the disk for good; the observations stay "
+                       "loaded.")
+            .arg(QDir::toNativeSeparators(QFileInfo(dataPath).absoluteFilePath())));
+    QPushButton* remove = box.addButton(QStringLiteral("Delete"), QMessageBox::DestructiveRole);
+    QPushButton* keep = box.addButton(QStringLiteral("Keep"), QMessageBox::RejectRole);
+    // Enter or Escape keeps the file: only a deliberate click deletes it.
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    box.exec();
+    return box.clickedButton() == remove;
+  };
   return h;
 }
 
@@ -238,6 +255,7 @@ MainWindow::MainWindow(WindowHooks hooks, QWidget* parent)
   if (!hooks_.execDialog) hooks_.execDialog = defaults.execDialog;
   if (!hooks_.chooseSaveFile) hooks_.chooseSaveFile = defaults.chooseSaveFile;
   if (!hooks_.askUnsavedChanges) hooks_.askUnsavedChanges = defaults.askUnsavedChanges;
+  if (!hooks_.confirmDeleteFile) hooks_.confirmDeleteFile = defaults.confirmDeleteFile;
 
   ws_.decimalSeparator = QLocale().decimalPoint().at(0).toLatin1();
   if (ws_.decimalSeparator == 0) ws_.decimalSeparator = '.';
@@ -1224,6 +1242,12 @@ void MainWindow::markplusminus1Click() {
   runEdit(QStringLiteral("mark plus minus"), [&] { return markPlusMinus(ws_); });
 }
 void MainWindow::Deletefile1Click() {
+  if (busy_) return;
+  // Deleting cannot be undone, and F12 is one key away from the others:
+  // the file is deleted only when the user says so. Without a file name
+  // (nothing loaded) there is nothing to name or delete.
+  const QString path = qs(ws_.files.dataPath);
+  if (!path.isEmpty() && !hooks_.confirmDeleteFile(this, path)) return;
   run([&] { return deleteDataFile(ws_); });
 }
 void MainWindow::Addasatemplate1Click() {

@@ -50,9 +50,12 @@ struct WindowHooks {
   std::function<QString(QWidget* parent, const QString& suggestion)> chooseSaveFile;
   // Asked before unsaved changes to the observations would be lost.
   std::function<UnsavedChoice(QWidget* parent, const QString& dataPath)> askUnsavedChanges;
+  // Asked before "Delete file" removes the observation file: true deletes it.
+  std::function<bool(QWidget* parent, const QString& dataPath)> confirmDeleteFile;
 };
 
 // The hooks of the real program: std::_Exit, QFileDialog, QMessageBox, exec().
+// Unset hooks of a WindowHooks given to the window are these.
 WindowHooks defaultWindowHooks();
 
 class MainWindow : public QMainWindow {

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
@@ -37,6 +38,8 @@ struct Recorder {
   UnsavedChoice answer = UnsavedChoice::Cancel;
   int questions = 0;
   QString askedAbout;  // the file named by the last question
+  bool deleteAnswer = false;
+  QStringList deleteQuestions;  // the files "Delete file" asked about
 
   WindowHooks hooks() {
     WindowHooks h;
@@ -51,6 +54,10 @@ struct Recorder {
       ++questions;
       askedAbout = dataPath;
       return answer;
+    };
+    h.confirmDeleteFile = [this](QWidget*, const QString& dataPath) {
+      deleteQuestions << dataPath;
+      return deleteAnswer;
     };
     return h;
   }
@@ -442,6 +449,50 @@ class WindowFilesTest : public QObject {
     QCOMPARE(readAll(table), tableText);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 5);  // no "-data" file, no .orig
     QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + good);
+  }
+
+  // F12 deletes the observation file only after a yes to a question that
+  // names it; the light curve stays loaded either way.
+  void deleteFileAsksFirstAndKeepsTheFileUnlessTold() {
+    QTemporaryDir dir;
+    Recorder rec;
+    const QString file = copyExample(dir, QStringLiteral("V1191_Cen.dat"), QStringLiteral("d.dat"));
+    MainWindow w(rec.hooks());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.openDataFile(file);
+    const int points = w.workspace().lightCurve.pointCount;
+
+    rec.deleteAnswer = false;
+    QTest::keyClick(&w, Qt::Key_F12);
+    QCOMPARE(rec.deleteQuestions, QStringList{file});
+    QVERIFY(QFile::exists(file));
+    QVERIFY(rec.messages.isEmpty());
+
+    // The real question names the file and keeps it on Enter and on Escape.
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+      QString shown;
+      QTimer::singleShot(0, &w, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box != nullptr);
+        shown = box->text() + QLatin1Char('\n') + box->informativeText();
+        QTest::keyClick(box, key);
+      });
+      QVERIFY(!fazorn::ui::defaultWindowHooks().confirmDeleteFile(&w, file));
+      QVERIFY2(shown.contains(QStringLiteral("d.dat")), qPrintable(shown));
+    }
+    QVERIFY(QFile::exists(file));
+
+    rec.deleteAnswer = true;
+    w.commandAction(QStringLiteral("Delete file"))->trigger();
+    QCOMPARE(rec.deleteQuestions.size(), 2);
+    QVERIFY(!QFile::exists(file));
+    QCOMPARE(rec.messages,
+             QStringList{QStringLiteral("Fazorn|            File deleted.           ")});
+    QCOMPARE(w.workspace().lightCurve.pointCount, points);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + file);
   }
 
   void aDroppedFileOpensAndRecentFilesRememberIt() {
