@@ -681,51 +681,55 @@ bool MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunCont
   rc.cancel = &cancel;
   rc.progress = [&permille](double f) { permille.store(static_cast<int>(f * 1000)); };
 
-  // The dialog is window-modal and shown at once, so no other command can
-  // start while the worker owns the Workspace.
-  QProgressDialog progress(QStringLiteral("Working..."), QStringLiteral("Cancel"), 0, 1000, this);
-  progress.setWindowTitle(QStringLiteral("Fazorn"));
-  progress.setWindowModality(Qt::WindowModal);
-  progress.setAutoReset(false);
-  progress.setAutoClose(false);
-  progress.setMinimumDuration(0);
-  auto requestCancel = [&] {
-    if (cancel.exchange(true)) return;
-    progress.setLabelText(QStringLiteral("Cancelling..."));
-  };
-  connect(&progress, &QProgressDialog::canceled, this, requestCancel);
-  progress.show();
-
   Outcome out;
-  QEventLoop loop;
-  std::thread worker([&] {
-    // Nothing may leave the worker thread: running out of memory becomes a
-    // message box like any refusal.
-    out = runGuardingMemory("this search", [&] { return search(ws_, rc); });
-    done.store(true);
-  });
-  QTimer poll;
-  QElapsedTimer clock;
-  clock.start();
-  connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (progress.wasCanceled()) requestCancel();  // also closed or reset
-    if (!cancel.load()) {
-      const int p = permille.load();
-      progress.setValue(p);
-      // Long runs (the repeated searches take minutes to hours) say early
-      // how long the wait will be: the time left at the pace so far.
-      const qint64 elapsed = clock.elapsed();
-      if (p > 0 && p < 1000 && elapsed > 700)
-        progress.setLabelText(QStringLiteral("Working... %1 % done, about %2 left")
-                                  .arg(p / 10)
-                                  .arg(durationText(elapsed * (1000 - p) / p)));
-    }
-    if (done.load()) loop.quit();
-  });
-  poll.start(25);
-  loop.exec();
-  worker.join();
-  progress.hide();
+  {
+    // The dialog is window-modal and shown at once, so no other command can
+    // start while the worker owns the Workspace.
+    QProgressDialog progress(QStringLiteral("Working..."), QStringLiteral("Cancel"), 0, 1000, this);
+    progress.setWindowTitle(QStringLiteral("Fazorn"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    progress.setMinimumDuration(0);
+    auto requestCancel = [&] {
+      if (cancel.exchange(true)) return;
+      progress.setLabelText(QStringLiteral("Cancelling..."));
+    };
+    connect(&progress, &QProgressDialog::canceled, this, requestCancel);
+    progress.show();
+
+    QEventLoop loop;
+    std::thread worker([&] {
+      // Nothing may leave the worker thread: running out of memory becomes a
+      // message box like any refusal.
+      out = runGuardingMemory("this search", [&] { return search(ws_, rc); });
+      done.store(true);
+    });
+    QTimer poll;
+    QElapsedTimer clock;
+    clock.start();
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+      if (progress.wasCanceled()) requestCancel();  // also closed or reset
+      if (!cancel.load()) {
+        const int p = permille.load();
+        progress.setValue(p);
+        // Long runs (the repeated searches take minutes to hours) say early
+        // how long the wait will be: the time left at the pace so far.
+        const qint64 elapsed = clock.elapsed();
+        if (p > 0 && p < 1000 && elapsed > 700)
+          progress.setLabelText(QStringLiteral("Working... %1 % done, about %2 left")
+                                    .arg(p / 10)
+                                    .arg(durationText(elapsed * (1000 - p) / p)));
+      }
+      if (done.load()) loop.quit();
+    });
+    poll.start(25);
+    loop.exec();
+    worker.join();
+    // The dialog goes here, before any box of the outcome: one only hidden
+    // would be shown again by its own delayed-show timer once the box's event
+    // loop runs, window-modal over the box, whose OK would then do nothing.
+  }
 
   QApplication::restoreOverrideCursor();
   w_.status[1]->clear();

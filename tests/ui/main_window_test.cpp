@@ -352,6 +352,44 @@ class MainWindowTest : public QObject {
     QVERIFY(QApplication::overrideCursor() == nullptr);
   }
 
+  // A search refused at once (nothing loaded; a resolution of 0) shows its
+  // box after the progress dialog has gone for good: the box's own event
+  // loop must not bring the window-modal dialog back over it.
+  void aRefusedSearchShowsItsBoxWithoutTheProgressDialog() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("lc.dat"));
+    QByteArray text;
+    for (int i = 0; i < 30; ++i)
+      text += QByteArray::number(0.37 * i) + " " + QByteArray::number(10 + (i % 3)) + " 0.1\n";
+    writeFile(file, text);
+    Recorder rec;
+    WindowHooks hooks = rec.hooks();
+    QStringList progressShown;
+    hooks.showMessage = [&](QWidget* parent, const Message& m) {
+      rec.messages << QString::fromStdString(m.caption + "|" + m.text);
+      QTest::qWait(60);  // as long as a box is up, its event loop runs
+      for (auto* dialog : parent->findChildren<QProgressDialog*>())
+        if (dialog->isVisible()) progressShown << rec.messages.back();
+    };
+    MainWindow w(hooks);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const auto& ui = w.widgets();
+    w.Analyse1Click();
+    w.Button1Click();
+    w.Button3Click();
+    rec.nextFile = file;
+    w.LoadData1Click();
+    ui.resolution->setText(QStringLiteral("0"));
+    w.Analyse1Click();
+    QCOMPARE(rec.messages.size(), 4);
+    QCOMPARE(progressShown, QStringList());
+    QVERIFY(w.findChildren<QProgressDialog*>().isEmpty());
+    QVERIFY2(rec.messages.back().contains(QStringLiteral("Resolution")),
+             qPrintable(rec.messages.back()));
+    QVERIFY(!w.searchRunning());
+  }
+
   // Running out of memory in a search (an allocation that fails, or an array
   // longer than the library holds) is a message box; the window goes on.
   void aSearchThatRunsOutOfMemoryShowsABox() {
