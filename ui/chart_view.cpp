@@ -148,6 +148,18 @@ void ChartView::resetZoom() {
   yAxis->setRange(homeY_);
 }
 
+void ChartView::setEmptyRange(const QCPRange& x, const QCPRange& y) {
+  emptyX_ = x;
+  emptyY_ = y;
+  setHomeRange(x, y);
+}
+
+void ChartView::showEmptyRange() {
+  homeX_ = emptyX_;
+  homeY_ = emptyY_;
+  resetZoom();
+}
+
 bool ChartView::saveChart(const QString& path) {
   if (path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
     return savePdf(path, width(), height());
@@ -279,7 +291,7 @@ ChartView* createPhaseChart(QWidget* parent) {
     g->setSelectable(QCP::stNone);
     g->setAntialiased(true);
   }
-  chart->setHomeRange(QCPRange(-0.25, 1.25), QCPRange(0, 1));
+  chart->setEmptyRange(QCPRange(-0.25, 1.25), QCPRange(0, 1));
   chart->setMinimumSize(448, 293);
   return chart;
 }
@@ -293,7 +305,7 @@ ChartView* createPeriodogramChart(QWidget* parent) {
   chart->xAxis->setScaleType(QCPAxis::stLogarithmic);
   chart->xAxis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
   chart->yAxis->setLabel(QStringLiteral("Power"));
-  chart->setHomeRange(QCPRange(0.1, 10), QCPRange(0, 1));
+  chart->setEmptyRange(QCPRange(0.1, 10), QCPRange(0, 1));
   chart->setMinimumSize(445, 293);
   return chart;
 }

@@ -837,22 +837,45 @@ void MainWindow::openDataFile(const QString& path) {
   run([&] {
     Outcome out = loadObservations(ws_, path.toStdString(), *options);
     opened = out.ok;
-    if (opened) ws_.modelCurve = FittedModelCurve{};  // the last fit was of other data
+    if (opened) forgetPreviousLightCurve(out);
     return out;
   });
   // A file that gave no light curve leaves the one on screen as it was: its
-  // zoom, its undo steps, its unsaved state, and the recent files.
+  // zoom, fields and status texts, its undo steps, its unsaved state, and
+  // the recent files.
   if (!opened) return;
   // A new light curve starts unzoomed. The light curve's fill above already
-  // set its home range, kept from view while zoomed.
-  for (ChartView* c : {w_.chart1, w_.chart2, w_.chart3}) {
-    c->resetZoom();
-    c->replot(QCustomPlot::rpQueuedReplot);
-  }
+  // set its home range, kept from view while zoomed; the emptied phase
+  // diagram and periodogram take the ranges of empty charts.
+  w_.chart1->resetZoom();
+  w_.chart2->showEmptyRange();
+  w_.chart3->showEmptyRange();
+  for (ChartView* c : {w_.chart1, w_.chart2, w_.chart3}) c->replot(QCustomPlot::rpQueuedReplot);
+  // Also what the user typed there: it was for the previous star.
+  w_.period->clear();
+  w_.t0->clear();
+  shownPeriodField_.clear();
+  shownT0Field_.clear();
   history_.clear();
   periodogramShownAt_.clear();
   markSaved();
   addRecentFile(path);
+}
+
+void MainWindow::forgetPreviousLightCurve(Outcome& loaded) {
+  // The load resets the results panel and the command states; what else
+  // described the previous star goes too, so that no command finds it
+  // there: the last fit, the periodogram (its peaks would be listed and
+  // adopted for the new star), the clicked times ("Night" and "Mark
+  // between" would mark by them), the manual phasing fields and the status
+  // bar's texts (an empty text clears a panel).
+  ws_.modelCurve = FittedModelCurve{};
+  ws_.periodogram = Periodogram{};
+  ws_.lastClickTime = ws_.previousClickTime = 0.0;
+  ws_.panel.periodField.clear();
+  ws_.panel.t0Field.clear();
+  for (std::optional<std::string>& text : loaded.status)
+    if (!text) text.emplace();
 }
 
 void MainWindow::openChosenFile(const QString& path) {
@@ -1367,8 +1390,18 @@ void MainWindow::Autosearch1Click() {
 
 void MainWindow::Refineperiod1Click() {
   if (busy_) return;
-  // A period typed into "Period:" is refined without pressing "Phase".
-  if (auto period = readDouble(w_.period->text()); period && *period > 0) ws_.period = *period;
+  // A period typed into "Period:" is refined without pressing "Phase". An
+  // empty field (as after opening a file) is no typing error: the adopted
+  // period is refined, when this light curve has one.
+  if (w_.period->text().trimmed().isEmpty()) {
+    if (ws_.phased != 1) {
+      hooks_.showMessage(this, informationBox("Type a period into \"Period:\" or run a search "
+                                              "first: there is no period to refine."));
+      return;
+    }
+  } else if (auto period = readDouble(w_.period->text()); period && *period > 0) {
+    ws_.period = *period;
+  }
   const SearchEngine engine = lastEngine_;
   runSearch([engine](Workspace& ws, const RunControl& rc) {
     return refineCurrentPeriod(ws, engine, rc);

@@ -254,6 +254,9 @@ class MainWindow : public QMainWindow {
   bool saveCurrentData();
   void markSaved();
   void addRecentFile(const QString& path);
+  // After a successful open: clears what belonged to the previous light
+  // curve and the load itself leaves, and has `loaded` empty the status bar.
+  void forgetPreviousLightCurve(Outcome& loaded);
   PhaseDiagramView phaseView() const;
   void buildHelp();
   void showOutcome(const Outcome& out);

@@ -451,6 +451,77 @@ class WindowFilesTest : public QObject {
     QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + good);
   }
 
+  // A successful open clears what described the previous star: the window
+  // then shows what a fresh one shows after opening the same file. A failed
+  // open clears nothing.
+  void openingAnotherFileForgetsThePreviousStar() {
+    QTemporaryDir dir;
+    Recorder rec;
+    // Two stars observed at the same times: old clicks would fall on both.
+    const QString a = copyExample(dir, QStringLiteral("V1191_Cen.dat"), QStringLiteral("a.dat"));
+    const QString b = copyExample(dir, QStringLiteral("V1191_Cen.dat"), QStringLiteral("b.dat"));
+    const QString empty = dir.filePath(QStringLiteral("empty.dat"));
+    QFile(empty).open(QIODevice::WriteOnly);
+    MainWindow fresh(rec.hooks());
+    MainWindow w(rec.hooks());
+    for (MainWindow* window : {&fresh, &w}) {
+      window->show();
+      QVERIFY(QTest::qWaitForWindowExposed(window));
+    }
+    const auto& ui = w.widgets();
+    w.openDataFile(a);
+    ui.aov->click();
+    const auto& lc = w.workspace().lightCurve;
+    w.Chart1ClickSeries(lc.time[3], lc.value[3]);
+    w.Chart1ClickSeries(lc.time[8], lc.value[8]);
+    ui.t0->setText(QStringLiteral("0.5"));
+    ui.notes->setText(QStringLiteral("a note"));
+    for (fazorn::ui::ChartView* c : {ui.chart1, ui.chart2, ui.chart3}) {
+      c->replot();
+      wheelZoom(*c, c->axisRect()->rect().center());
+      QVERIFY(c->zoomed());
+    }
+    auto shown = [](MainWindow& window) {
+      const auto& u = window.widgets();
+      QStringList texts{u.period->text(), u.t0->text()};
+      for (QLabel* l : u.status) texts << l->text();
+      for (fazorn::ui::ChartView* c : {u.chart1, u.chart2, u.chart3})
+        texts << QStringLiteral("%1 %2 %3 %4 %5")
+                     .arg(c->xAxis->range().lower)
+                     .arg(c->xAxis->range().upper)
+                     .arg(c->yAxis->range().lower)
+                     .arg(c->yAxis->range().upper)
+                     .arg(c->zoomed());
+      return texts;
+    };
+    const QStringList before = shown(w);
+    QVERIFY(!before[0].isEmpty() && !before[2].isEmpty() && !before[3].isEmpty());
+
+    w.openDataFile(empty);
+    QCOMPARE(rec.messages.size(), 1);
+    QCOMPARE(shown(w), before);
+
+    w.openDataFile(b);
+    fresh.openDataFile(b);
+    QCOMPARE(shown(w), shown(fresh));
+    QCOMPARE(ui.period->text(), QString());
+    for (QLabel* l : ui.status) QCOMPARE(l->text(), QString());
+    QCOMPARE(ui.notes->text(), fresh.widgets().notes->text());
+
+    // Nothing of star a is left for the commands to act on.
+    rec.messages.clear();
+    w.Periodogrampeaks1Click();
+    w.Night1Click();
+    w.Markbetween1Click();
+    w.Refineperiod1Click();
+    QCOMPARE(std::count(lc.mark.begin(), lc.mark.end(), 1), 0);
+    QCOMPARE(rec.messages,
+             (QStringList{QStringLiteral("Message|Run a search first: there is no periodogram."),
+                          QStringLiteral("Message|Type a period into \"Period:\" or run a search "
+                                         "first: there is no period to refine.")}));
+    QCOMPARE(ui.period_->text(), QStringLiteral("-"));
+  }
+
   // F12 deletes the observation file only after a yes to a question that
   // names it; the light curve stays loaded either way.
   void deleteFileAsksFirstAndKeepsTheFileUnlessTold() {
