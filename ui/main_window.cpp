@@ -484,7 +484,9 @@ QWidget* MainWindow::buildRightPanel() {
   analyse->addRow(QStringLiteral("Resolution:"),
                   w_.resolution = makeField(panel, Kind::Decimal,
                                             QStringLiteral("Periodam resolution [1/day]")));
-  auto* searchButtons = new QHBoxLayout;
+  // Two rows: four captions side by side do not fit the panel's width.
+  auto* searchButtons = new QGridLayout;
+  searchButtons->setContentsMargins(0, 0, 0, 4);
   w_.aov = new QPushButton(QStringLiteral("AoV"), panel);
   w_.aovTransit = new QPushButton(QStringLiteral("AoVtr"), panel);
   w_.lombScargle = new QPushButton(QStringLiteral("Lomb-Scarge"), panel);
@@ -492,9 +494,10 @@ QWidget* MainWindow::buildRightPanel() {
   w_.autoSearch->setToolTip(
       QStringLiteral("Grid from the time span, refined period with its 1-sigma error, "
                      "P / 2P / P/2 from the light curve (F8)"));
+  int at = 0;
   for (QPushButton* b : {w_.aov, w_.aovTransit, w_.lombScargle, w_.autoSearch}) {
-    b->setMinimumWidth(0);
-    searchButtons->addWidget(b);
+    searchButtons->addWidget(b, at / 2, at % 2);
+    ++at;
   }
   v->addLayout(searchButtons);
   connect(w_.aov, &QPushButton::clicked, this, &MainWindow::BitBtn1Click);

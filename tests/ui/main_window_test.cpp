@@ -270,6 +270,29 @@ class MainWindowTest : public QObject {
     QVERIFY(rec.messages.isEmpty());
   }
 
+  // At the size the window opens, every button of the panel shows its whole
+  // caption.
+  void theButtonsShowTheirWholeCaptions() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const auto& ui = w.widgets();
+    QCOMPARE(ui.lombScargle->text(), QStringLiteral("Lomb-Scarge"));
+    for (QPushButton* b :
+         {ui.aov, ui.aovTransit, ui.lombScargle, ui.autoSearch, ui.phase, ui.invertOrdinate}) {
+      // The caption and the style's margin and frame around it (the button's
+      // size hint would add the style's least width of a button as well).
+      const QStyle* style = b->style();
+      const int needed = b->fontMetrics().horizontalAdvance(b->text()) +
+                         style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b) +
+                         2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, b);
+      QVERIFY2(
+          b->width() >= needed,
+          qPrintable(QStringLiteral("%1: %2 < %3").arg(b->text()).arg(b->width()).arg(needed)));
+    }
+  }
+
   void badNumbersStopTheCommandAndKeepEarlierFields() {
     Recorder rec;
     MainWindow w(rec.hooks());
