@@ -23,6 +23,9 @@ const QColor kMarked(255, 0, 0);
 const QColor kSilver(192, 192, 192);
 const QColor kGray(128, 128, 128);
 constexpr double kPointSize = 6.0;  // circle diameter, px
+// The smallest chart that still shows its title, both axes with their
+// labels and a plot area to click in, px.
+constexpr QSize kMinimumChart(200, 150);
 
 // Value-axis labels as "#,##0.####": thousands grouped, at most four
 // decimals, no trailing zeros.
@@ -160,6 +163,10 @@ void ChartView::showEmptyRange() {
   resetZoom();
 }
 
+QSize ChartView::sizeHint() const {
+  return preferred_.isValid() ? preferred_ : QCustomPlot::sizeHint();
+}
+
 bool ChartView::saveChart(const QString& path) {
   if (path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
     return savePdf(path, width(), height());
@@ -276,7 +283,8 @@ ChartView* createLightCurveChart(QWidget* parent) {
   addPointSeries(chart, kSilver);
   chart->xAxis->setLabel(QStringLiteral("Time"));
   setValueAxis(chart, QStringLiteral("Flux"));
-  chart->setMinimumSize(900, 271);
+  chart->setPreferredSize(QSize(900, 271));
+  chart->setMinimumSize(kMinimumChart);
   return chart;
 }
 
@@ -292,7 +300,8 @@ ChartView* createPhaseChart(QWidget* parent) {
     g->setAntialiased(true);
   }
   chart->setEmptyRange(QCPRange(-0.25, 1.25), QCPRange(0, 1));
-  chart->setMinimumSize(448, 293);
+  chart->setPreferredSize(QSize(448, 293));
+  chart->setMinimumSize(kMinimumChart);
   return chart;
 }
 
@@ -306,7 +315,8 @@ ChartView* createPeriodogramChart(QWidget* parent) {
   chart->xAxis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
   chart->yAxis->setLabel(QStringLiteral("Power"));
   chart->setEmptyRange(QCPRange(0.1, 10), QCPRange(0, 1));
-  chart->setMinimumSize(445, 293);
+  chart->setPreferredSize(QSize(445, 293));
+  chart->setMinimumSize(kMinimumChart);
   return chart;
 }
 

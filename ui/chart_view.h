@@ -36,6 +36,11 @@ class ChartView : public QCustomPlot {
   void setEmptyRange(const QCPRange& x, const QCPRange& y);
   void showEmptyRange();
 
+  // The size the chart asks for when the window opens (it may be made
+  // smaller, down to its minimum size, or larger).
+  void setPreferredSize(const QSize& size) { preferred_ = size; }
+  QSize sizeHint() const override;
+
   // Writes the chart as it is shown; the format follows the suffix (.png or
   // .pdf). False when the file cannot be written.
   bool saveChart(const QString& path);
@@ -69,6 +74,7 @@ class ChartView : public QCustomPlot {
   bool allowPanning_;
   QCPRange homeX_, homeY_;
   QCPRange emptyX_{0, 1}, emptyY_{0, 1};
+  QSize preferred_;
   QPoint pressPos_;
   bool zoomed_ = false;
 };

@@ -10,7 +10,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -21,8 +20,12 @@
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSettings>
+#include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -148,6 +151,37 @@ class FieldShortcuts : public QObject {
   QWidget* release_;
 };
 
+// A panel of the status bar: `preferred` pixels wide while the window has
+// room for it (its width does not follow its text), narrowing down to
+// `minimum` in a narrow window.
+class StatusField : public QLabel {
+ public:
+  StatusField(int preferred, int minimum, QWidget* parent)
+      : QLabel(parent), preferred_(preferred), minimum_(minimum) {
+    setFrameShape(QFrame::StyledPanel);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+  }
+  QSize sizeHint() const override {
+    return {std::max(preferred_, minimum_), QLabel::sizeHint().height()};
+  }
+  QSize minimumSizeHint() const override { return {minimum_, QLabel::minimumSizeHint().height()}; }
+
+ private:
+  int preferred_, minimum_;
+};
+
+// The right panel's scroll area asks for the room of the whole panel (a
+// plain scroll area asks for at most 24 lines), at its least width.
+class PanelScrollArea : public QScrollArea {
+ public:
+  using QScrollArea::QScrollArea;
+  QSize sizeHint() const override {
+    const QWidget* panel = widget();
+    if (panel == nullptr) return QScrollArea::sizeHint();
+    return {minimumWidth(), panel->sizeHint().height()};
+  }
+};
+
 QLineEdit* makeField(QWidget* parent, KeyFilter::Kind kind, const QString& hint = QString()) {
   auto* edit = new QLineEdit(parent);
   edit->installEventFilter(new KeyFilter(kind, edit));
@@ -260,17 +294,28 @@ MainWindow::MainWindow(WindowHooks hooks, QWidget* parent)
   ws_.decimalSeparator = QLocale().decimalPoint().at(0).toLatin1();
   if (ws_.decimalSeparator == 0) ws_.decimalSeparator = '.';
 
+  // The light curve above, the phase diagram and the periodogram side by
+  // side below, the right panel beside them; the handles between them move,
+  // and the charts take whatever room the window gains or loses.
   auto* central = new QWidget(this);
-  auto* grid = new QGridLayout(central);
-  grid->setContentsMargins(4, 4, 4, 4);
-  grid->setSpacing(4);
-  w_.chart1 = createLightCurveChart(central);
-  w_.chart2 = createPhaseChart(central);
-  w_.chart3 = createPeriodogramChart(central);
-  grid->addWidget(w_.chart1, 0, 0, 1, 2);
-  grid->addWidget(w_.chart2, 1, 0);
-  grid->addWidget(w_.chart3, 1, 1);
-  grid->addWidget(buildRightPanel(), 0, 2, 2, 1);
+  auto* margins = new QHBoxLayout(central);
+  margins->setContentsMargins(4, 4, 4, 4);
+  auto* sides = new QSplitter(Qt::Horizontal, central);
+  auto* charts = new QSplitter(Qt::Vertical, sides);
+  w_.chart1 = createLightCurveChart(charts);
+  auto* lower = new QSplitter(Qt::Horizontal, charts);
+  w_.chart2 = createPhaseChart(lower);
+  w_.chart3 = createPeriodogramChart(lower);
+  w_.rightPanel = buildRightPanel(sides);
+  for (QSplitter* split : {sides, charts, lower}) {
+    split->setChildrenCollapsible(false);
+    split->setHandleWidth(4);
+  }
+  charts->setStretchFactor(0, 1);
+  charts->setStretchFactor(1, 1);
+  sides->setStretchFactor(0, 1);
+  sides->setStretchFactor(1, 0);
+  margins->addWidget(sides);
   setCentralWidget(central);
   buildMenus();
   buildStatusBar();
@@ -281,10 +326,16 @@ MainWindow::MainWindow(WindowHooks hooks, QWidget* parent)
   for (QLineEdit* e : {w_.minPeriod, w_.maxPeriod, w_.harmonics, w_.resolution, w_.period, w_.t0})
     e->installEventFilter(new FieldShortcuts(e, w_.chart1));
   w_.chart1->setFocus(Qt::OtherFocusReason);
-  // A fixed size that still follows the fonts: the window can be minimised
-  // but not maximised.
-  layout()->setSizeConstraint(QLayout::SetFixedSize);
-  setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+  // Opens at the size the charts and the panel ask for (the charts at their
+  // preferred sizes, the panel whole), but never larger than the screen's
+  // free area: on a small screen the panel then scrolls.
+  QSize opening = sizeHint();
+  if (const QScreen* s = screen()) {
+    // The window manager's frame and title bar come on top of the size.
+    constexpr QSize kFrameAllowance(16, 48);
+    opening = opening.boundedTo(s->availableGeometry().size() - kFrameAllowance);
+  }
+  resize(opening.expandedTo(minimumSizeHint()));
 
   connect(w_.chart1, &ChartView::pointClicked, this,
           [this](double x, double y) { Chart1ClickSeries(x, y); });
@@ -456,9 +507,10 @@ void MainWindow::buildMenus() {
   add(product, QStringLiteral("About"), K(), &MainWindow::About2Click);
 }
 
-QWidget* MainWindow::buildRightPanel() {
-  auto* panel = new QWidget(this);
-  panel->setFixedWidth(270);
+QScrollArea* MainWindow::buildRightPanel(QWidget* parent) {
+  auto* scroll = new PanelScrollArea(parent);
+  auto* panel = new QWidget(scroll);
+  panel->setMinimumWidth(270);
   auto* v = new QVBoxLayout(panel);
   v->setContentsMargins(6, 0, 0, 0);
   auto form = [&](const QString& title) {
@@ -537,19 +589,29 @@ QWidget* MainWindow::buildRightPanel() {
   w_.invertOrdinate = new QPushButton(QStringLiteral("Invert ordinate"), panel);
   v->addWidget(w_.invertOrdinate);
   connect(w_.invertOrdinate, &QPushButton::clicked, this, &MainWindow::Button2Click);
-  return panel;
+
+  // A window shorter than the panel scrolls it; it is never narrowed, so its
+  // width keeps room for the scroll bar.
+  scroll->setWidget(panel);
+  scroll->setWidgetResizable(true);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll->setMinimumWidth(
+      panel->minimumSizeHint().expandedTo(panel->minimumSize()).width() +
+      scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroll));
+  return scroll;
 }
 
 void MainWindow::buildStatusBar() {
+  // Pixels: the panels' widths when the window has room, and the least each
+  // keeps in a narrow window.
   const int widths[3] = {556, 180, 20};
+  const int least[3] = {120, 60, 20};
   for (int i = 0; i < 3; ++i) {
-    w_.status[i] = new QLabel(this);
-    w_.status[i]->setFixedWidth(widths[i]);
-    w_.status[i]->setFrameShape(QFrame::StyledPanel);
+    w_.status[i] = new StatusField(widths[i], least[i], this);
     statusBar()->addWidget(w_.status[i]);
   }
-  w_.notes = new QLabel(this);
-  w_.notes->setFrameShape(QFrame::StyledPanel);
+  w_.notes = new StatusField(0, 40, this);
   statusBar()->addWidget(w_.notes, 1);
 }
 

@@ -24,6 +24,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QScrollArea;
 
 namespace fazorn::ui {
 
@@ -130,6 +131,7 @@ class MainWindow : public QMainWindow {
     QLabel* gamma = nullptr;
     QLabel* status[3] = {nullptr, nullptr, nullptr};
     QLabel* notes = nullptr;  // non-modal remarks of the last command
+    QScrollArea* rightPanel = nullptr;  // the fields, buttons and labels beside the charts
   };
   const Widgets& widgets() const { return w_; }
 
@@ -229,7 +231,7 @@ class MainWindow : public QMainWindow {
 
  private:
   void buildMenus();
-  QWidget* buildRightPanel();
+  QScrollArea* buildRightPanel(QWidget* parent);
   void buildStatusBar();
   void restoreSettings();
   bool saveSettings();

@@ -8,7 +8,10 @@
 #include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSettings>
+#include <QSplitter>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <chrono>
@@ -442,6 +445,72 @@ class MainWindowTest : public QObject {
       return out;
     }));
     QCOMPARE(ui.status[0]->text(), QStringLiteral("searched"));
+  }
+
+  // The window opens at about its former fixed size, grows with the charts
+  // taking the room and shrinks to a small screen with every result still
+  // reachable in the scrolling right panel.
+  void theWindowResizesAndTheChartsTakeTheRoom() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const auto& ui = w.widgets();
+    QVERIFY(w.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    // The size asked for is the former fixed one, 1182 x 617, give or take
+    // a scroll bar and the splitters' handles; a smaller screen bounds it.
+    const QSize wanted = w.sizeHint();
+    QVERIFY2(std::abs(wanted.width() - 1182) < 40 && std::abs(wanted.height() - 617) < 40,
+             qPrintable(QStringLiteral("%1 x %2").arg(wanted.width()).arg(wanted.height())));
+    const QSize start = w.size();
+    const QSize room = w.screen()->availableGeometry().size();
+    QCOMPARE(start, wanted.boundedTo(room - QSize(16, 48)));
+
+    const QSize chart1 = ui.chart1->size(), chart2 = ui.chart2->size(), chart3 = ui.chart3->size();
+    w.resize(start + QSize(400, 300));
+    QTRY_COMPARE(w.size(), start + QSize(400, 300));
+    QVERIFY(ui.chart1->width() > chart1.width() + 300);
+    QVERIFY(ui.chart1->height() + ui.chart2->height() > chart1.height() + chart2.height() + 250);
+    QVERIFY(ui.chart2->width() > chart2.width() + 100 && ui.chart3->width() > chart3.width() + 100);
+
+    // The handles between the charts and beside the panel move.
+    auto* sides = qobject_cast<QSplitter*>(ui.rightPanel->parentWidget());
+    QVERIFY(sides != nullptr);
+    QVERIFY(qobject_cast<QSplitter*>(ui.chart1->parentWidget()) != nullptr);
+    QVERIFY(qobject_cast<QSplitter*>(ui.chart2->parentWidget()) != nullptr);
+    const int panelWidth = ui.rightPanel->width();
+    sides->setSizes({sides->sizes()[0] - 120, sides->sizes()[1] + 120});
+    QCOMPARE(ui.rightPanel->width(), panelWidth + 120);
+
+    // A small screen: the charts give way, the panel scrolls. A sensible
+    // minimum is about 700 x 350.
+    QVERIFY(w.minimumSizeHint().width() <= 720 && w.minimumSizeHint().height() <= 400);
+    w.openDataFile(QStringLiteral(FAZORN_EXAMPLES_DIR "/V1191_Cen.dat"));
+    for (const QSize small : {QSize(800, 500), w.minimumSizeHint()}) {
+      w.resize(small);
+      QTRY_COMPARE(w.size(), small);
+      w.Button3Click();
+      QWidget* inside = ui.rightPanel->widget();
+      int row = 0;
+      for (QLabel* label : {ui.dataPoints, ui.timeSpan, ui.period_, ui.t0_, ui.maxMag, ui.amplitude,
+                            ui.type, ui.score, ui.error, ui.meanMag, ui.rms, ui.gamma}) {
+        QVERIFY(inside->isAncestorOf(label));
+        ui.rightPanel->ensureWidgetVisible(label);
+        const QRect seen(label->mapTo(ui.rightPanel->viewport(), QPoint(0, 0)), label->size());
+        QVERIFY2(ui.rightPanel->viewport()->rect().contains(seen),
+                 qPrintable(QStringLiteral("label %1 at %2 x %3")
+                                .arg(row)
+                                .arg(small.width())
+                                .arg(small.height())));
+        ++row;
+      }
+      QVERIFY(ui.rightPanel->viewport()->height() < inside->height());  // it scrolls
+      for (auto* c : {ui.chart1, ui.chart2, ui.chart3}) {
+        QVERIFY(c->width() >= c->minimumWidth() && c->height() >= c->minimumHeight());
+        c->replot();
+      }
+    }
+    QVERIFY(rec.messages.isEmpty());
   }
 
   void settingsSurviveARestartButNotExit() {
