@@ -170,6 +170,20 @@ class StatusField : public QLabel {
   int preferred_, minimum_;
 };
 
+// A status-bar panel cuts a text longer than itself, so the whole text (or
+// `whole`, one remark a line) is its tooltip too. The tooltip is rich text,
+// which Qt wraps to a readable width; plain text would make one line as
+// wide as the text, beyond the screen for a long warning.
+void setStatusField(QLabel* field, const QString& text, const QString& whole = QString()) {
+  field->setText(text);
+  const QString tip = whole.isEmpty() ? text : whole;
+  field->setToolTip(
+      tip.isEmpty() ? QString()
+                    : QStringLiteral("<p>") +
+                          tip.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")) +
+                          QStringLiteral("</p>"));
+}
+
 // The right panel's scroll area asks for the room of the whole panel (a
 // plain scroll area asks for at most 24 lines), at its least width.
 class PanelScrollArea : public QScrollArea {
@@ -712,7 +726,7 @@ bool MainWindow::readSearchSettings() {
 
 void MainWindow::run(const std::function<Outcome()>& operation) {
   if (busy_) return;
-  w_.notes->clear();
+  setNotes({});
   QApplication::setOverrideCursor(Qt::WaitCursor);
   Outcome out = runGuardingMemory("this command", operation);
   QApplication::restoreOverrideCursor();
@@ -734,8 +748,8 @@ bool MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunCont
                            bool statusWorking) {
   if (busy_) return false;
   busy_ = true;
-  w_.notes->clear();
-  if (statusWorking) w_.status[1]->setText(QStringLiteral("Working..."));
+  setNotes({});
+  if (statusWorking) setStatusField(w_.status[1], QStringLiteral("Working..."));
   QApplication::setOverrideCursor(Qt::WaitCursor);
 
   std::atomic<bool> cancel{false};
@@ -797,7 +811,7 @@ bool MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunCont
   }
 
   QApplication::restoreOverrideCursor();
-  w_.status[1]->clear();
+  setStatusField(w_.status[1], QString());
   busy_ = false;
   showOutcome(out);
   return out.ok;
@@ -806,15 +820,19 @@ bool MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunCont
 void MainWindow::showOutcome(const Outcome& out) {
   if (out.message) hooks_.showMessage(this, *out.message);
   for (int i = 0; i < 3; ++i)
-    if (out.status[i]) w_.status[i]->setText(qs(*out.status[i]));
+    if (out.status[i]) setStatusField(w_.status[i], qs(*out.status[i]));
   if (!out.notes.empty()) {
     QStringList notes;
     for (const std::string& n : out.notes) notes << qs(n);
-    w_.notes->setText(notes.join(QStringLiteral("; ")));
-    w_.notes->setToolTip(notes.join(QLatin1Char('\n')));
+    setNotes(notes);
   }
   redraw(out.redraw);
   applyWorkspaceTexts();
+}
+
+void MainWindow::setNotes(const QStringList& notes) {
+  notes_ = notes;
+  setStatusField(w_.notes, notes.join(QStringLiteral("; ")), notes.join(QLatin1Char('\n')));
 }
 
 void MainWindow::redraw(const Redraws& r) {
@@ -881,8 +899,9 @@ void MainWindow::applyWorkspaceTexts() {
 
 void MainWindow::showReadout(double x, double y) {
   const char sep = ws_.decimalSeparator;
-  w_.status[1]->setText(QStringLiteral("( %1 ; %2 )")
-                            .arg(qs(formatFixed(x, 6, 13, sep)), qs(formatFixed(y, 5, 8, sep))));
+  setStatusField(w_.status[1],
+                 QStringLiteral("( %1 ; %2 )")
+                     .arg(qs(formatFixed(x, 6, 13, sep)), qs(formatFixed(y, 5, 8, sep))));
 }
 
 QList<QAction*> MainWindow::commandActions() const { return actions_; }
@@ -1425,10 +1444,7 @@ void MainWindow::showSearchReport(SearchEngine engine) {
   lastEngine_ = engine;
   const SearchReport report = reportForStoredSearch(ws_, engine);
   if (report.warnings.empty()) return;
-  QString text = w_.notes->text();
-  if (!text.isEmpty()) text += QStringLiteral("; ");
-  w_.notes->setText(text + qs(report.warnings.front()));
-  w_.notes->setToolTip(qs(report.warnings.front()));
+  setNotes(notes_ + QStringList{qs(report.warnings.front())});
 }
 
 void MainWindow::Autosearch1Click() {
@@ -1449,8 +1465,7 @@ void MainWindow::Autosearch1Click() {
                           qs(formatFixed(report.maxPeriod, 1, 7, sep)),
                           qs(formatFixed(report.gridPeriod, 6, 10, sep)),
                           QString::fromLatin1(aliasName(report.alias.value_or(AliasDecision::None))));
-  w_.notes->setText(note);
-  w_.notes->setToolTip(note);
+  setNotes({note});
 }
 
 void MainWindow::Refineperiod1Click() {

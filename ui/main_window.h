@@ -262,6 +262,9 @@ class MainWindow : public QMainWindow {
   PhaseDiagramView phaseView() const;
   void buildHelp();
   void showOutcome(const Outcome& out);
+  // The non-modal remarks in the status bar's last panel, each whole on a
+  // line of its tooltip.
+  void setNotes(const QStringList& notes);
   void redraw(const Redraws& r);
   void applyWorkspaceTexts();
   void runSignificance(SignificanceMethod method, Randomization randomization);
@@ -277,6 +280,7 @@ class MainWindow : public QMainWindow {
   std::uint64_t seed_ = 1;  // of the randomisations, from the clock at start
   SearchEngine lastEngine_ = SearchEngine::Aov;  // of the last search
   QString shownPeriodField_, shownT0Field_;
+  QStringList notes_;  // as shown in the status bar's last panel
 
   UndoHistory history_;
   // What was opened or last saved, to tell unsaved changes: the fingerprint

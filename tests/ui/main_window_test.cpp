@@ -13,6 +13,8 @@
 #include <QSettings>
 #include <QSplitter>
 #include <QTemporaryDir>
+#include <QTextDocument>
+#include <QToolTip>
 #include <QtTest>
 #include <chrono>
 #include <clocale>
@@ -414,6 +416,70 @@ class MainWindowTest : public QObject {
     QVERIFY2(rec.messages.back().contains(QStringLiteral("Resolution")),
              qPrintable(rec.messages.back()));
     QVERIFY(!w.searchRunning());
+  }
+
+  // A text longer than its status-bar panel is whole in the panel's
+  // tooltip, wrapped to a readable width; the next command's texts replace
+  // it.
+  void theStatusBarShowsWholeTextsInTooltips() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const auto& ui = w.widgets();
+    QString longStatus = QStringLiteral("Refined <period> & ");
+    for (int i = 0; i < 40; ++i) longStatus += QStringLiteral("then a warning word ");
+    longStatus += QStringLiteral("end.");
+    const QString first = QStringLiteral(
+        "The grid step 0.002 per day is coarser than half a peak "
+        "width (1/2940 d = 0.00034 per day): peaks may be missed "
+        "or misplaced; choose a resolution of 0.00017 or finer.");
+    const QString second = QStringLiteral(
+        "Reading stopped at line 325 at \"END\", which is not a "
+        "number; the rest of the file was ignored.");
+    QVERIFY(w.runSearch([&](fazorn::Workspace&, const fazorn::RunControl&) {
+      fazorn::Outcome out;
+      out.status[0] = longStatus.toStdString();
+      out.addNote(first.toStdString());
+      out.addNote(second.toStdString());
+      return out;
+    }));
+    auto plain = [](const QString& tip) {
+      QTextDocument doc;
+      doc.setHtml(tip);
+      return doc.toPlainText();
+    };
+    // Rich text, so that Qt wraps it.
+    QVERIFY(Qt::mightBeRichText(ui.status[0]->toolTip()));
+    QVERIFY(Qt::mightBeRichText(ui.notes->toolTip()));
+    QCOMPARE(plain(ui.status[0]->toolTip()), longStatus);
+    QCOMPARE(plain(ui.notes->toolTip()), first + QLatin1Char('\n') + second);
+    QCOMPARE(ui.notes->text(), first + QStringLiteral("; ") + second);
+    QVERIFY(ui.status[0]->width() < ui.status[0]->fontMetrics().horizontalAdvance(longStatus));
+
+    // Shown, the tooltip stays within the screen and breaks into lines.
+    QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), ui.status[0]->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(ui.status[0], &help);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QWidget* tip = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top->inherits("QTipLabel") && top->isVisible()) tip = top;
+    QVERIFY(tip != nullptr);
+    QVERIFY2(tip->width() <= w.screen()->availableGeometry().width(),
+             qPrintable(QString::number(tip->width())));
+    QVERIFY(tip->height() > 2 * tip->fontMetrics().height());
+    QToolTip::hideText();
+
+    // The next command's remarks replace these, tooltip and all.
+    w.Checktype1Click();
+    QVERIFY(!ui.notes->text().isEmpty());
+    QCOMPARE(plain(ui.notes->toolTip()), ui.notes->text());
+    w.openDataFile(QStringLiteral(FAZORN_EXAMPLES_DIR "/V1191_Cen.dat"));
+    w.Deselect1Click();  // no remark
+    QCOMPARE(ui.notes->text(), QString());
+    QCOMPARE(ui.notes->toolTip(), QString());
+
+    QVERIFY(rec.messages.isEmpty());
   }
 
   // Running out of memory in a search (an allocation that fails, or an array
