@@ -12,6 +12,7 @@
 #include <QScrollArea>
 #include <QSettings>
 #include <QSplitter>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTextDocument>
 #include <QToolTip>
@@ -26,6 +27,7 @@
 #include "support/tolerances.h"
 #include "ui/chart_view.h"
 #include "ui/dialogs.h"
+#include "ui/peak_list_dialog.h"
 
 using fazorn::Message;
 using fazorn::ui::MainWindow;
@@ -479,6 +481,30 @@ class MainWindowTest : public QObject {
     QCOMPARE(ui.notes->text(), QString());
     QCOMPARE(ui.notes->toolTip(), QString());
 
+    QVERIFY(rec.messages.isEmpty());
+  }
+
+  // A light curve whose highest Lomb-Scargle peak has a false-alarm
+  // probability far below 0.1 %: the status bar writes it in scientific
+  // notation, as the peak list does, instead of "0.0%".
+  void aTinyFalseAlarmProbabilityIsNotZeroPercent() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    const auto& ui = w.widgets();
+    w.openDataFile(QStringLiteral(FAZORN_EXAMPLES_DIR "/V1191_Cen.dat"));
+    w.Button3Click();
+    const double fap = w.workspace().falseAlarmProbability;
+    QVERIFY2(fap < 1e-6, qPrintable(QString::number(fap)));
+    const QRegularExpression shown(
+        QStringLiteral("^FAP: (\\d\\.\\d\\de-\\d+) with power of \\d+\\.\\d{6}$"));
+    const QRegularExpressionMatch match = shown.match(ui.status[0]->text());
+    QVERIFY2(match.hasMatch(), qPrintable(ui.status[0]->text()));
+    QVERIFY(std::fabs(match.captured(1).toDouble() - fap) <= 0.01 * fap);
+    // The same text as the highest peak's in the peak list.
+    fazorn::ui::PeakListDialog peaks(w.workspace(), fazorn::SearchEngine::LombScargle, 10, &w);
+    auto* table = peaks.findChild<QTableWidget*>();
+    QVERIFY(table != nullptr && table->rowCount() > 0);
+    QCOMPARE(table->item(0, 3)->text(), match.captured(1));
     QVERIFY(rec.messages.isEmpty());
   }
 
