@@ -184,15 +184,25 @@ void setStatusField(QLabel* field, const QString& text, const QString& whole = Q
                           QStringLiteral("</p>"));
 }
 
-// The right panel's scroll area asks for the room of the whole panel (a
-// plain scroll area asks for at most 24 lines), at its least width.
+// The right panel's scroll area: never narrower than the panel with room
+// for the scroll bar beside it (the panel is never narrowed, only scrolled
+// up and down), and asking for the height of the whole panel (a plain
+// scroll area asks for at most 24 lines). Both follow the panel's fonts and
+// style.
 class PanelScrollArea : public QScrollArea {
  public:
   using QScrollArea::QScrollArea;
+  QSize minimumSizeHint() const override {
+    const QWidget* panel = widget();
+    if (panel == nullptr) return QScrollArea::minimumSizeHint();
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    return {panel->minimumSizeHint().expandedTo(panel->minimumSize()).width() + bar,
+            QScrollArea::minimumSizeHint().height()};
+  }
   QSize sizeHint() const override {
     const QWidget* panel = widget();
     if (panel == nullptr) return QScrollArea::sizeHint();
-    return {minimumWidth(), panel->sizeHint().height()};
+    return {minimumSizeHint().width(), panel->sizeHint().height()};
   }
 };
 
@@ -285,7 +295,7 @@ WindowHooks defaultWindowHooks() {
             .arg(QDir::toNativeSeparators(QFileInfo(dataPath).absoluteFilePath())));
     QPushButton* remove = box.addButton(QStringLiteral("Delete"), QMessageBox::DestructiveRole);
     QPushButton* keep = box.addButton(QStringLiteral("Keep"), QMessageBox::RejectRole);
-    // Enter or Escape keeps the file: only a deliberate click deletes it.
+    // Enter and Escape keep the file: deleting takes choosing "Delete".
     box.setDefaultButton(keep);
     box.setEscapeButton(keep);
     box.exec();
@@ -604,15 +614,11 @@ QScrollArea* MainWindow::buildRightPanel(QWidget* parent) {
   v->addWidget(w_.invertOrdinate);
   connect(w_.invertOrdinate, &QPushButton::clicked, this, &MainWindow::Button2Click);
 
-  // A window shorter than the panel scrolls it; it is never narrowed, so its
-  // width keeps room for the scroll bar.
+  // A window shorter than the panel scrolls it.
   scroll->setWidget(panel);
   scroll->setWidgetResizable(true);
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  scroll->setMinimumWidth(
-      panel->minimumSizeHint().expandedTo(panel->minimumSize()).width() +
-      scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroll));
   return scroll;
 }
 
