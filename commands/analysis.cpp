@@ -189,8 +189,8 @@ Outcome analyseLombScargleOnRoute(Workspace& ws, const RunControl& rc, SearchRou
 
   Outcome out = finishedSearch();
   const char sep = ws.decimalSeparator;
-  out.status[0] = "FAP: " + formatFixed(ws.falseAlarmProbability * 100, 1, 3, sep) +
-                  "% with power of " + formatFixed(ws.periodogram.maxPower, 6, 9, sep);
+  out.status[0] = "FAP: " + formatProbability(ws.falseAlarmProbability, sep) + " with power of " +
+                  formatFixed(ws.periodogram.maxPower, 6, 9, sep);
   shortChain(ws);
   return out;
 }

@@ -289,8 +289,8 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
   out = finishedSearch();
   const char sep = ws.decimalSeparator;
   if (engine == SearchEngine::LombScargle)
-    out.status[0] = "FAP: " + formatFixed(ws.falseAlarmProbability * 100, 1, 3, sep) +
-                    "% with power of " + formatFixed(ws.periodogram.maxPower, 6, 9, sep);
+    out.status[0] = "FAP: " + formatProbability(ws.falseAlarmProbability, sep) + " with power of " +
+                    formatFixed(ws.periodogram.maxPower, 6, 9, sep);
   else
     out.status[0] = "Max power: " + formatFixed(ws.periodogram.maxPower, 6, 9, sep);
   return out;

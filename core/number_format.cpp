@@ -33,6 +33,16 @@ std::string formatPrintf(const char* format, ...) {
   return out;
 }
 
+std::string formatProbability(double probability, char decimalSeparator) {
+  if (probability >= 0.0 && probability < 0.001) {
+    std::string text = formatPrintf("%.2e", probability);
+    for (char& c : text)
+      if (c == '.') c = decimalSeparator;
+    return text;
+  }
+  return formatFixed(probability * 100, 1, 3, decimalSeparator) + "%";
+}
+
 std::string formatExact(double value) {
   char buffer[64];
   auto result = std::to_chars(buffer, buffer + sizeof buffer, value);

@@ -15,6 +15,13 @@ namespace fazorn {
 std::string formatFixed(double value, int decimals, int precision,
                         char decimalSeparator = '.');
 
+// A probability (0 to 1) as the status bar shows it: a percentage with one
+// decimal and a percent sign ("12.5%") from 0.1 % up; below that, where the
+// percentage would read "0.0%", the probability itself in scientific
+// notation with three significant digits ("7.83e-93"), as the list of
+// periodogram peaks writes it.
+std::string formatProbability(double probability, char decimalSeparator = '.');
+
 // printf-style formatting into a std::string (C locale numbers).
 std::string formatPrintf(const char* format, ...)
     __attribute__((format(printf, 1, 2)));

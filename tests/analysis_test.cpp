@@ -250,7 +250,16 @@ TEST_F(Analysis, LombScargleGridFalseAlarmTextAndError) {
   // lies on it.
   EXPECT_NEAR(ws.period, 2.5, test::kSumTolerance);
   EXPECT_LT(ws.falseAlarmProbability, 1e-6);
-  expectSixDecimals(*out.status[0], "FAP: 0.0% with power of ", ws.periodogram.maxPower);
+  // So small a probability is written in scientific notation, not as "0.0%".
+  const std::string& text = *out.status[0];
+  const std::size_t power = text.find(" with power of ");
+  ASSERT_EQ(text.rfind("FAP: ", 0), 0u) << text;
+  ASSERT_NE(power, std::string::npos) << text;
+  const std::string probability = text.substr(5, power - 5);
+  EXPECT_NE(probability.find("e-"), std::string::npos) << text;
+  EXPECT_NEAR(std::stod(probability), ws.falseAlarmProbability, 0.01 * ws.falseAlarmProbability)
+      << text;
+  expectSixDecimals(text.substr(power), " with power of ", ws.periodogram.maxPower);
   // Half the spread of the periods one step h = range / count either side,
   // to first order P^2 h (the exact form is larger by 1 / (1 - (hP)^2)).
   const double h = ws.frequencyRange / ws.periodogram.frequencyCount;

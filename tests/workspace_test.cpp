@@ -110,6 +110,19 @@ TEST(NumberFormat, FixedPointWithDecimalsAndPrecision) {
   EXPECT_EQ(formatExact(0.1), "0.1");
 }
 
+TEST(NumberFormat, ProbabilityAsPercentageOrSmallInScientificNotation) {
+  EXPECT_EQ(formatProbability(0.125), "12.5%");
+  EXPECT_EQ(formatProbability(1.0), "100.0%");
+  EXPECT_EQ(formatProbability(0.001), "0.1%");
+  EXPECT_EQ(formatProbability(0.05, ','), "5,0%");
+  // Where one decimal of a percentage would read "0.0%".
+  EXPECT_EQ(formatProbability(0.000999), "9.99e-04");
+  EXPECT_EQ(formatProbability(7.8e-93), "7.80e-93");
+  EXPECT_EQ(formatProbability(2.5e-7, ','), "2,50e-07");
+  EXPECT_EQ(formatProbability(0.0), "0.00e+00");
+  EXPECT_EQ(formatProbability(std::nan("")), "NAN%");
+}
+
 TEST(IndexSort, AscendingWithTheHeapSortOrderOfEqualValues) {
   std::vector<double> equal(8, 1e13);
   std::vector<int> index(8);

@@ -23,6 +23,9 @@ const QColor kMarked(255, 0, 0);
 const QColor kSilver(192, 192, 192);
 const QColor kGray(128, 128, 128);
 constexpr double kPointSize = 6.0;  // circle diameter, px
+// The smallest chart that still shows its title, both axes with their
+// labels and a plot area to click in, px.
+constexpr QSize kMinimumChart(200, 150);
 
 // Value-axis labels as "#,##0.####": thousands grouped, at most four
 // decimals, no trailing zeros.
@@ -148,6 +151,22 @@ void ChartView::resetZoom() {
   yAxis->setRange(homeY_);
 }
 
+void ChartView::setEmptyRange(const QCPRange& x, const QCPRange& y) {
+  emptyX_ = x;
+  emptyY_ = y;
+  setHomeRange(x, y);
+}
+
+void ChartView::showEmptyRange() {
+  homeX_ = emptyX_;
+  homeY_ = emptyY_;
+  resetZoom();
+}
+
+QSize ChartView::sizeHint() const {
+  return preferred_.isValid() ? preferred_ : QCustomPlot::sizeHint();
+}
+
 bool ChartView::saveChart(const QString& path) {
   if (path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
     return savePdf(path, width(), height());
@@ -264,7 +283,8 @@ ChartView* createLightCurveChart(QWidget* parent) {
   addPointSeries(chart, kSilver);
   chart->xAxis->setLabel(QStringLiteral("Time"));
   setValueAxis(chart, QStringLiteral("Flux"));
-  chart->setMinimumSize(900, 271);
+  chart->setPreferredSize(QSize(900, 271));
+  chart->setMinimumSize(kMinimumChart);
   return chart;
 }
 
@@ -279,8 +299,9 @@ ChartView* createPhaseChart(QWidget* parent) {
     g->setSelectable(QCP::stNone);
     g->setAntialiased(true);
   }
-  chart->setHomeRange(QCPRange(-0.25, 1.25), QCPRange(0, 1));
-  chart->setMinimumSize(448, 293);
+  chart->setEmptyRange(QCPRange(-0.25, 1.25), QCPRange(0, 1));
+  chart->setPreferredSize(QSize(448, 293));
+  chart->setMinimumSize(kMinimumChart);
   return chart;
 }
 
@@ -293,8 +314,9 @@ ChartView* createPeriodogramChart(QWidget* parent) {
   chart->xAxis->setScaleType(QCPAxis::stLogarithmic);
   chart->xAxis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
   chart->yAxis->setLabel(QStringLiteral("Power"));
-  chart->setHomeRange(QCPRange(0.1, 10), QCPRange(0, 1));
-  chart->setMinimumSize(445, 293);
+  chart->setEmptyRange(QCPRange(0.1, 10), QCPRange(0, 1));
+  chart->setPreferredSize(QSize(445, 293));
+  chart->setMinimumSize(kMinimumChart);
   return chart;
 }
 

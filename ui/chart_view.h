@@ -30,6 +30,16 @@ class ChartView : public QCustomPlot {
   void setHomeRange(const QCPRange& x, const QCPRange& y);
   void resetZoom();
   bool zoomed() const { return zoomed_; }
+  // The ranges of the chart with nothing to show, as at the start. A chart
+  // emptied for a newly opened light curve goes back to them, unzoomed, so
+  // that nothing of the previous light curve's ranges stays.
+  void setEmptyRange(const QCPRange& x, const QCPRange& y);
+  void showEmptyRange();
+
+  // The size the chart asks for when the window opens (it may be made
+  // smaller, down to its minimum size, or larger).
+  void setPreferredSize(const QSize& size) { preferred_ = size; }
+  QSize sizeHint() const override;
 
   // Writes the chart as it is shown; the format follows the suffix (.png or
   // .pdf). False when the file cannot be written.
@@ -63,6 +73,8 @@ class ChartView : public QCustomPlot {
 
   bool allowPanning_;
   QCPRange homeX_, homeY_;
+  QCPRange emptyX_{0, 1}, emptyY_{0, 1};
+  QSize preferred_;
   QPoint pressPos_;
   bool zoomed_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -9,7 +10,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,8 +20,12 @@
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSettings>
+#include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -36,7 +40,6 @@
 #include "core/number_format.h"
 #include "core/observation_file.h"
 #include "core/results_panel.h"
-#include "ui/import_dialog.h"
 #include "edit/binning.h"
 #include "edit/marking.h"
 #include "edit/moving.h"
@@ -48,6 +51,7 @@
 #include "commands/significance.h"
 #include "ui/chart_view.h"
 #include "ui/dialogs.h"
+#include "ui/import_dialog.h"
 #include "ui/peak_list_dialog.h"
 
 namespace fazorn::ui {
@@ -147,6 +151,61 @@ class FieldShortcuts : public QObject {
   QWidget* release_;
 };
 
+// A panel of the status bar: `preferred` pixels wide while the window has
+// room for it (its width does not follow its text), narrowing down to
+// `minimum` in a narrow window.
+class StatusField : public QLabel {
+ public:
+  StatusField(int preferred, int minimum, QWidget* parent)
+      : QLabel(parent), preferred_(preferred), minimum_(minimum) {
+    setFrameShape(QFrame::StyledPanel);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+  }
+  QSize sizeHint() const override {
+    return {std::max(preferred_, minimum_), QLabel::sizeHint().height()};
+  }
+  QSize minimumSizeHint() const override { return {minimum_, QLabel::minimumSizeHint().height()}; }
+
+ private:
+  int preferred_, minimum_;
+};
+
+// A status-bar panel cuts a text longer than itself, so the whole text (or
+// `whole`, one remark a line) is its tooltip too. The tooltip is rich text,
+// which Qt wraps to a readable width; plain text would make one line as
+// wide as the text, beyond the screen for a long warning.
+void setStatusField(QLabel* field, const QString& text, const QString& whole = QString()) {
+  field->setText(text);
+  const QString tip = whole.isEmpty() ? text : whole;
+  field->setToolTip(
+      tip.isEmpty() ? QString()
+                    : QStringLiteral("<p>") +
+                          tip.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")) +
+                          QStringLiteral("</p>"));
+}
+
+// The right panel's scroll area: never narrower than the panel with room
+// for the scroll bar beside it (the panel is never narrowed, only scrolled
+// up and down), and asking for the height of the whole panel (a plain
+// scroll area asks for at most 24 lines). Both follow the panel's fonts and
+// style.
+class PanelScrollArea : public QScrollArea {
+ public:
+  using QScrollArea::QScrollArea;
+  QSize minimumSizeHint() const override {
+    const QWidget* panel = widget();
+    if (panel == nullptr) return QScrollArea::minimumSizeHint();
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    return {panel->minimumSizeHint().expandedTo(panel->minimumSize()).width() + bar,
+            QScrollArea::minimumSizeHint().height()};
+  }
+  QSize sizeHint() const override {
+    const QWidget* panel = widget();
+    if (panel == nullptr) return QScrollArea::sizeHint();
+    return {minimumSizeHint().width(), panel->sizeHint().height()};
+  }
+};
+
 QLineEdit* makeField(QWidget* parent, KeyFilter::Kind kind, const QString& hint = QString()) {
   auto* edit = new QLineEdit(parent);
   edit->installEventFilter(new KeyFilter(kind, edit));
@@ -226,6 +285,22 @@ WindowHooks defaultWindowHooks() {
         return UnsavedChoice::Cancel;
     }
   };
+  h.confirmDeleteFile = [](QWidget* parent, const QString& dataPath) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Fazorn"),
+                    QStringLiteral("Delete the file %1?").arg(QFileInfo(dataPath).fileName()),
+                    QMessageBox::NoButton, parent);
+    box.setInformativeText(
+        QStringLiteral("%1\nThe file is removed from the disk for good; the observations stay "
+                       "loaded.")
+            .arg(QDir::toNativeSeparators(QFileInfo(dataPath).absoluteFilePath())));
+    QPushButton* remove = box.addButton(QStringLiteral("Delete"), QMessageBox::DestructiveRole);
+    QPushButton* keep = box.addButton(QStringLiteral("Keep"), QMessageBox::RejectRole);
+    // Enter and Escape keep the file: deleting takes choosing "Delete".
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    box.exec();
+    return box.clickedButton() == remove;
+  };
   return h;
 }
 
@@ -238,21 +313,33 @@ MainWindow::MainWindow(WindowHooks hooks, QWidget* parent)
   if (!hooks_.execDialog) hooks_.execDialog = defaults.execDialog;
   if (!hooks_.chooseSaveFile) hooks_.chooseSaveFile = defaults.chooseSaveFile;
   if (!hooks_.askUnsavedChanges) hooks_.askUnsavedChanges = defaults.askUnsavedChanges;
+  if (!hooks_.confirmDeleteFile) hooks_.confirmDeleteFile = defaults.confirmDeleteFile;
 
   ws_.decimalSeparator = QLocale().decimalPoint().at(0).toLatin1();
   if (ws_.decimalSeparator == 0) ws_.decimalSeparator = '.';
 
+  // The light curve above, the phase diagram and the periodogram side by
+  // side below, the right panel beside them; the handles between them move,
+  // and the charts take whatever room the window gains or loses.
   auto* central = new QWidget(this);
-  auto* grid = new QGridLayout(central);
-  grid->setContentsMargins(4, 4, 4, 4);
-  grid->setSpacing(4);
-  w_.chart1 = createLightCurveChart(central);
-  w_.chart2 = createPhaseChart(central);
-  w_.chart3 = createPeriodogramChart(central);
-  grid->addWidget(w_.chart1, 0, 0, 1, 2);
-  grid->addWidget(w_.chart2, 1, 0);
-  grid->addWidget(w_.chart3, 1, 1);
-  grid->addWidget(buildRightPanel(), 0, 2, 2, 1);
+  auto* margins = new QHBoxLayout(central);
+  margins->setContentsMargins(4, 4, 4, 4);
+  auto* sides = new QSplitter(Qt::Horizontal, central);
+  auto* charts = new QSplitter(Qt::Vertical, sides);
+  w_.chart1 = createLightCurveChart(charts);
+  auto* lower = new QSplitter(Qt::Horizontal, charts);
+  w_.chart2 = createPhaseChart(lower);
+  w_.chart3 = createPeriodogramChart(lower);
+  w_.rightPanel = buildRightPanel(sides);
+  for (QSplitter* split : {sides, charts, lower}) {
+    split->setChildrenCollapsible(false);
+    split->setHandleWidth(4);
+  }
+  charts->setStretchFactor(0, 1);
+  charts->setStretchFactor(1, 1);
+  sides->setStretchFactor(0, 1);
+  sides->setStretchFactor(1, 0);
+  margins->addWidget(sides);
   setCentralWidget(central);
   buildMenus();
   buildStatusBar();
@@ -263,10 +350,16 @@ MainWindow::MainWindow(WindowHooks hooks, QWidget* parent)
   for (QLineEdit* e : {w_.minPeriod, w_.maxPeriod, w_.harmonics, w_.resolution, w_.period, w_.t0})
     e->installEventFilter(new FieldShortcuts(e, w_.chart1));
   w_.chart1->setFocus(Qt::OtherFocusReason);
-  // A fixed size that still follows the fonts: the window can be minimised
-  // but not maximised.
-  layout()->setSizeConstraint(QLayout::SetFixedSize);
-  setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+  // Opens at the size the charts and the panel ask for (the charts at their
+  // preferred sizes, the panel whole), but never larger than the screen's
+  // free area: on a small screen the panel then scrolls.
+  QSize opening = sizeHint();
+  if (const QScreen* s = screen()) {
+    // The window manager's frame and title bar come on top of the size.
+    constexpr QSize kFrameAllowance(16, 48);
+    opening = opening.boundedTo(s->availableGeometry().size() - kFrameAllowance);
+  }
+  resize(opening.expandedTo(minimumSizeHint()));
 
   connect(w_.chart1, &ChartView::pointClicked, this,
           [this](double x, double y) { Chart1ClickSeries(x, y); });
@@ -438,9 +531,10 @@ void MainWindow::buildMenus() {
   add(product, QStringLiteral("About"), K(), &MainWindow::About2Click);
 }
 
-QWidget* MainWindow::buildRightPanel() {
-  auto* panel = new QWidget(this);
-  panel->setFixedWidth(270);
+QScrollArea* MainWindow::buildRightPanel(QWidget* parent) {
+  auto* scroll = new PanelScrollArea(parent);
+  auto* panel = new QWidget(scroll);
+  panel->setMinimumWidth(270);
   auto* v = new QVBoxLayout(panel);
   v->setContentsMargins(6, 0, 0, 0);
   auto form = [&](const QString& title) {
@@ -466,7 +560,9 @@ QWidget* MainWindow::buildRightPanel() {
   analyse->addRow(QStringLiteral("Resolution:"),
                   w_.resolution = makeField(panel, Kind::Decimal,
                                             QStringLiteral("Periodam resolution [1/day]")));
-  auto* searchButtons = new QHBoxLayout;
+  // Two rows: four captions side by side do not fit the panel's width.
+  auto* searchButtons = new QGridLayout;
+  searchButtons->setContentsMargins(0, 0, 0, 4);
   w_.aov = new QPushButton(QStringLiteral("AoV"), panel);
   w_.aovTransit = new QPushButton(QStringLiteral("AoVtr"), panel);
   w_.lombScargle = new QPushButton(QStringLiteral("Lomb-Scarge"), panel);
@@ -474,9 +570,10 @@ QWidget* MainWindow::buildRightPanel() {
   w_.autoSearch->setToolTip(
       QStringLiteral("Grid from the time span, refined period with its 1-sigma error, "
                      "P / 2P / P/2 from the light curve (F8)"));
+  int at = 0;
   for (QPushButton* b : {w_.aov, w_.aovTransit, w_.lombScargle, w_.autoSearch}) {
-    b->setMinimumWidth(0);
-    searchButtons->addWidget(b);
+    searchButtons->addWidget(b, at / 2, at % 2);
+    ++at;
   }
   v->addLayout(searchButtons);
   connect(w_.aov, &QPushButton::clicked, this, &MainWindow::BitBtn1Click);
@@ -516,19 +613,25 @@ QWidget* MainWindow::buildRightPanel() {
   w_.invertOrdinate = new QPushButton(QStringLiteral("Invert ordinate"), panel);
   v->addWidget(w_.invertOrdinate);
   connect(w_.invertOrdinate, &QPushButton::clicked, this, &MainWindow::Button2Click);
-  return panel;
+
+  // A window shorter than the panel scrolls it.
+  scroll->setWidget(panel);
+  scroll->setWidgetResizable(true);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  return scroll;
 }
 
 void MainWindow::buildStatusBar() {
+  // Pixels: the panels' widths when the window has room, and the least each
+  // keeps in a narrow window.
   const int widths[3] = {556, 180, 20};
+  const int least[3] = {120, 60, 20};
   for (int i = 0; i < 3; ++i) {
-    w_.status[i] = new QLabel(this);
-    w_.status[i]->setFixedWidth(widths[i]);
-    w_.status[i]->setFrameShape(QFrame::StyledPanel);
+    w_.status[i] = new StatusField(widths[i], least[i], this);
     statusBar()->addWidget(w_.status[i]);
   }
-  w_.notes = new QLabel(this);
-  w_.notes->setFrameShape(QFrame::StyledPanel);
+  w_.notes = new StatusField(0, 40, this);
   statusBar()->addWidget(w_.notes, 1);
 }
 
@@ -629,7 +732,7 @@ bool MainWindow::readSearchSettings() {
 
 void MainWindow::run(const std::function<Outcome()>& operation) {
   if (busy_) return;
-  w_.notes->clear();
+  setNotes({});
   QApplication::setOverrideCursor(Qt::WaitCursor);
   Outcome out = runGuardingMemory("this command", operation);
   QApplication::restoreOverrideCursor();
@@ -651,8 +754,8 @@ bool MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunCont
                            bool statusWorking) {
   if (busy_) return false;
   busy_ = true;
-  w_.notes->clear();
-  if (statusWorking) w_.status[1]->setText(QStringLiteral("Working..."));
+  setNotes({});
+  if (statusWorking) setStatusField(w_.status[1], QStringLiteral("Working..."));
   QApplication::setOverrideCursor(Qt::WaitCursor);
 
   std::atomic<bool> cancel{false};
@@ -663,54 +766,58 @@ bool MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunCont
   rc.cancel = &cancel;
   rc.progress = [&permille](double f) { permille.store(static_cast<int>(f * 1000)); };
 
-  // The dialog is window-modal and shown at once, so no other command can
-  // start while the worker owns the Workspace.
-  QProgressDialog progress(QStringLiteral("Working..."), QStringLiteral("Cancel"), 0, 1000, this);
-  progress.setWindowTitle(QStringLiteral("Fazorn"));
-  progress.setWindowModality(Qt::WindowModal);
-  progress.setAutoReset(false);
-  progress.setAutoClose(false);
-  progress.setMinimumDuration(0);
-  auto requestCancel = [&] {
-    if (cancel.exchange(true)) return;
-    progress.setLabelText(QStringLiteral("Cancelling..."));
-  };
-  connect(&progress, &QProgressDialog::canceled, this, requestCancel);
-  progress.show();
-
   Outcome out;
-  QEventLoop loop;
-  std::thread worker([&] {
-    // Nothing may leave the worker thread: running out of memory becomes a
-    // message box like any refusal.
-    out = runGuardingMemory("this search", [&] { return search(ws_, rc); });
-    done.store(true);
-  });
-  QTimer poll;
-  QElapsedTimer clock;
-  clock.start();
-  connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (progress.wasCanceled()) requestCancel();  // also closed or reset
-    if (!cancel.load()) {
-      const int p = permille.load();
-      progress.setValue(p);
-      // Long runs (the repeated searches take minutes to hours) say early
-      // how long the wait will be: the time left at the pace so far.
-      const qint64 elapsed = clock.elapsed();
-      if (p > 0 && p < 1000 && elapsed > 700)
-        progress.setLabelText(QStringLiteral("Working... %1 % done, about %2 left")
-                                  .arg(p / 10)
-                                  .arg(durationText(elapsed * (1000 - p) / p)));
-    }
-    if (done.load()) loop.quit();
-  });
-  poll.start(25);
-  loop.exec();
-  worker.join();
-  progress.hide();
+  {
+    // The dialog is window-modal and shown at once, so no other command can
+    // start while the worker owns the Workspace.
+    QProgressDialog progress(QStringLiteral("Working..."), QStringLiteral("Cancel"), 0, 1000, this);
+    progress.setWindowTitle(QStringLiteral("Fazorn"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    progress.setMinimumDuration(0);
+    auto requestCancel = [&] {
+      if (cancel.exchange(true)) return;
+      progress.setLabelText(QStringLiteral("Cancelling..."));
+    };
+    connect(&progress, &QProgressDialog::canceled, this, requestCancel);
+    progress.show();
+
+    QEventLoop loop;
+    std::thread worker([&] {
+      // Nothing may leave the worker thread: running out of memory becomes a
+      // message box like any refusal.
+      out = runGuardingMemory("this search", [&] { return search(ws_, rc); });
+      done.store(true);
+    });
+    QTimer poll;
+    QElapsedTimer clock;
+    clock.start();
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+      if (progress.wasCanceled()) requestCancel();  // also closed or reset
+      if (!cancel.load()) {
+        const int p = permille.load();
+        progress.setValue(p);
+        // Long runs (the repeated searches take minutes to hours) say early
+        // how long the wait will be: the time left at the pace so far.
+        const qint64 elapsed = clock.elapsed();
+        if (p > 0 && p < 1000 && elapsed > 700)
+          progress.setLabelText(QStringLiteral("Working... %1 % done, about %2 left")
+                                    .arg(p / 10)
+                                    .arg(durationText(elapsed * (1000 - p) / p)));
+      }
+      if (done.load()) loop.quit();
+    });
+    poll.start(25);
+    loop.exec();
+    worker.join();
+    // The dialog goes here, before any box of the outcome: one only hidden
+    // would be shown again by its own delayed-show timer once the box's event
+    // loop runs, window-modal over the box, whose OK would then do nothing.
+  }
 
   QApplication::restoreOverrideCursor();
-  w_.status[1]->clear();
+  setStatusField(w_.status[1], QString());
   busy_ = false;
   showOutcome(out);
   return out.ok;
@@ -719,15 +826,19 @@ bool MainWindow::runSearch(const std::function<Outcome(Workspace&, const RunCont
 void MainWindow::showOutcome(const Outcome& out) {
   if (out.message) hooks_.showMessage(this, *out.message);
   for (int i = 0; i < 3; ++i)
-    if (out.status[i]) w_.status[i]->setText(qs(*out.status[i]));
+    if (out.status[i]) setStatusField(w_.status[i], qs(*out.status[i]));
   if (!out.notes.empty()) {
     QStringList notes;
     for (const std::string& n : out.notes) notes << qs(n);
-    w_.notes->setText(notes.join(QStringLiteral("; ")));
-    w_.notes->setToolTip(notes.join(QLatin1Char('\n')));
+    setNotes(notes);
   }
   redraw(out.redraw);
   applyWorkspaceTexts();
+}
+
+void MainWindow::setNotes(const QStringList& notes) {
+  notes_ = notes;
+  setStatusField(w_.notes, notes.join(QStringLiteral("; ")), notes.join(QLatin1Char('\n')));
 }
 
 void MainWindow::redraw(const Redraws& r) {
@@ -794,8 +905,9 @@ void MainWindow::applyWorkspaceTexts() {
 
 void MainWindow::showReadout(double x, double y) {
   const char sep = ws_.decimalSeparator;
-  w_.status[1]->setText(QStringLiteral("( %1 ; %2 )")
-                            .arg(qs(formatFixed(x, 6, 13, sep)), qs(formatFixed(y, 5, 8, sep))));
+  setStatusField(w_.status[1],
+                 QStringLiteral("( %1 ; %2 )")
+                     .arg(qs(formatFixed(x, 6, 13, sep)), qs(formatFixed(y, 5, 8, sep))));
 }
 
 QList<QAction*> MainWindow::commandActions() const { return actions_; }
@@ -811,21 +923,49 @@ void MainWindow::openDataFile(const QString& path) {
   // Tables and FITS files first ask which columns and band to read.
   const std::optional<ImportOptions> options = chooseImportOptions(this, path, hooks_.execDialog);
   if (!options) return;
-  // A new light curve starts unzoomed.
-  for (ChartView* c : {w_.chart1, w_.chart2, w_.chart3}) c->resetZoom();
   bool opened = false;
   run([&] {
     Outcome out = loadObservations(ws_, path.toStdString(), *options);
     opened = out.ok;
-    if (opened) ws_.modelCurve = FittedModelCurve{};  // the last fit was of other data
+    if (opened) forgetPreviousLightCurve(out);
     return out;
   });
-  if (opened) {
-    history_.clear();
-    periodogramShownAt_.clear();
-    markSaved();
-    addRecentFile(path);
-  }
+  // A file that gave no light curve leaves the one on screen as it was: its
+  // zoom, fields and status texts, its undo steps, its unsaved state, and
+  // the recent files.
+  if (!opened) return;
+  // A new light curve starts unzoomed. The light curve's fill above already
+  // set its home range, kept from view while zoomed; the emptied phase
+  // diagram and periodogram take the ranges of empty charts.
+  w_.chart1->resetZoom();
+  w_.chart2->showEmptyRange();
+  w_.chart3->showEmptyRange();
+  for (ChartView* c : {w_.chart1, w_.chart2, w_.chart3}) c->replot(QCustomPlot::rpQueuedReplot);
+  // Also what the user typed there: it was for the previous star.
+  w_.period->clear();
+  w_.t0->clear();
+  shownPeriodField_.clear();
+  shownT0Field_.clear();
+  history_.clear();
+  periodogramShownAt_.clear();
+  markSaved();
+  addRecentFile(path);
+}
+
+void MainWindow::forgetPreviousLightCurve(Outcome& loaded) {
+  // The load resets the results panel and the command states; what else
+  // described the previous star goes too, so that no command finds it
+  // there: the last fit, the periodogram (its peaks would be listed and
+  // adopted for the new star), the clicked times ("Night" and "Mark
+  // between" would mark by them), the manual phasing fields and the status
+  // bar's texts (an empty text clears a panel).
+  ws_.modelCurve = FittedModelCurve{};
+  ws_.periodogram = Periodogram{};
+  ws_.lastClickTime = ws_.previousClickTime = 0.0;
+  ws_.panel.periodField.clear();
+  ws_.panel.t0Field.clear();
+  for (std::optional<std::string>& text : loaded.status)
+    if (!text) text.emplace();
 }
 
 void MainWindow::openChosenFile(const QString& path) {
@@ -1219,6 +1359,12 @@ void MainWindow::markplusminus1Click() {
   runEdit(QStringLiteral("mark plus minus"), [&] { return markPlusMinus(ws_); });
 }
 void MainWindow::Deletefile1Click() {
+  if (busy_) return;
+  // Deleting cannot be undone, and F12 is one key away from the others:
+  // the file is deleted only when the user says so. Without a file name
+  // (nothing loaded) there is nothing to name or delete.
+  const QString path = qs(ws_.files.dataPath);
+  if (!path.isEmpty() && !hooks_.confirmDeleteFile(this, path)) return;
   run([&] { return deleteDataFile(ws_); });
 }
 void MainWindow::Addasatemplate1Click() {
@@ -1304,10 +1450,7 @@ void MainWindow::showSearchReport(SearchEngine engine) {
   lastEngine_ = engine;
   const SearchReport report = reportForStoredSearch(ws_, engine);
   if (report.warnings.empty()) return;
-  QString text = w_.notes->text();
-  if (!text.isEmpty()) text += QStringLiteral("; ");
-  w_.notes->setText(text + qs(report.warnings.front()));
-  w_.notes->setToolTip(qs(report.warnings.front()));
+  setNotes(notes_ + QStringList{qs(report.warnings.front())});
 }
 
 void MainWindow::Autosearch1Click() {
@@ -1328,14 +1471,23 @@ void MainWindow::Autosearch1Click() {
                           qs(formatFixed(report.maxPeriod, 1, 7, sep)),
                           qs(formatFixed(report.gridPeriod, 6, 10, sep)),
                           QString::fromLatin1(aliasName(report.alias.value_or(AliasDecision::None))));
-  w_.notes->setText(note);
-  w_.notes->setToolTip(note);
+  setNotes({note});
 }
 
 void MainWindow::Refineperiod1Click() {
   if (busy_) return;
-  // A period typed into "Period:" is refined without pressing "Phase".
-  if (auto period = readDouble(w_.period->text()); period && *period > 0) ws_.period = *period;
+  // A period typed into "Period:" is refined without pressing "Phase". An
+  // empty field (as after opening a file) is no typing error: the adopted
+  // period is refined, when this light curve has one.
+  if (w_.period->text().trimmed().isEmpty()) {
+    if (ws_.phased != 1) {
+      hooks_.showMessage(this, informationBox("Type a period into \"Period:\" or run a search "
+                                              "first: there is no period to refine."));
+      return;
+    }
+  } else if (auto period = readDouble(w_.period->text()); period && *period > 0) {
+    ws_.period = *period;
+  }
   const SearchEngine engine = lastEngine_;
   runSearch([engine](Workspace& ws, const RunControl& rc) {
     return refineCurrentPeriod(ws, engine, rc);

@@ -24,6 +24,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QScrollArea;
 
 namespace fazorn::ui {
 
@@ -50,9 +51,12 @@ struct WindowHooks {
   std::function<QString(QWidget* parent, const QString& suggestion)> chooseSaveFile;
   // Asked before unsaved changes to the observations would be lost.
   std::function<UnsavedChoice(QWidget* parent, const QString& dataPath)> askUnsavedChanges;
+  // Asked before "Delete file" removes the observation file: true deletes it.
+  std::function<bool(QWidget* parent, const QString& dataPath)> confirmDeleteFile;
 };
 
 // The hooks of the real program: std::_Exit, QFileDialog, QMessageBox, exec().
+// Unset hooks of a WindowHooks given to the window are these.
 WindowHooks defaultWindowHooks();
 
 class MainWindow : public QMainWindow {
@@ -127,6 +131,7 @@ class MainWindow : public QMainWindow {
     QLabel* gamma = nullptr;
     QLabel* status[3] = {nullptr, nullptr, nullptr};
     QLabel* notes = nullptr;  // non-modal remarks of the last command
+    QScrollArea* rightPanel = nullptr;  // the fields, buttons and labels beside the charts
   };
   const Widgets& widgets() const { return w_; }
 
@@ -226,7 +231,7 @@ class MainWindow : public QMainWindow {
 
  private:
   void buildMenus();
-  QWidget* buildRightPanel();
+  QScrollArea* buildRightPanel(QWidget* parent);
   void buildStatusBar();
   void restoreSettings();
   bool saveSettings();
@@ -251,9 +256,15 @@ class MainWindow : public QMainWindow {
   bool saveCurrentData();
   void markSaved();
   void addRecentFile(const QString& path);
+  // After a successful open: clears what belonged to the previous light
+  // curve and the load itself leaves, and has `loaded` empty the status bar.
+  void forgetPreviousLightCurve(Outcome& loaded);
   PhaseDiagramView phaseView() const;
   void buildHelp();
   void showOutcome(const Outcome& out);
+  // The non-modal remarks in the status bar's last panel, each whole on a
+  // line of its tooltip.
+  void setNotes(const QStringList& notes);
   void redraw(const Redraws& r);
   void applyWorkspaceTexts();
   void runSignificance(SignificanceMethod method, Randomization randomization);
@@ -269,6 +280,7 @@ class MainWindow : public QMainWindow {
   std::uint64_t seed_ = 1;  // of the randomisations, from the clock at start
   SearchEngine lastEngine_ = SearchEngine::Aov;  // of the last search
   QString shownPeriodField_, shownT0Field_;
+  QStringList notes_;  // as shown in the status bar's last panel
 
   UndoHistory history_;
   // What was opened or last saved, to tell unsaved changes: the fingerprint

@@ -8,8 +8,14 @@
 #include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSettings>
+#include <QSplitter>
+#include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTextDocument>
+#include <QToolTip>
 #include <QtTest>
 #include <chrono>
 #include <clocale>
@@ -21,6 +27,7 @@
 #include "support/tolerances.h"
 #include "ui/chart_view.h"
 #include "ui/dialogs.h"
+#include "ui/peak_list_dialog.h"
 
 using fazorn::Message;
 using fazorn::ui::MainWindow;
@@ -270,6 +277,29 @@ class MainWindowTest : public QObject {
     QVERIFY(rec.messages.isEmpty());
   }
 
+  // At the size the window opens, every button of the panel shows its whole
+  // caption.
+  void theButtonsShowTheirWholeCaptions() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const auto& ui = w.widgets();
+    QCOMPARE(ui.lombScargle->text(), QStringLiteral("Lomb-Scarge"));
+    for (QPushButton* b :
+         {ui.aov, ui.aovTransit, ui.lombScargle, ui.autoSearch, ui.phase, ui.invertOrdinate}) {
+      // The caption and the style's margin and frame around it (the button's
+      // size hint would add the style's least width of a button as well).
+      const QStyle* style = b->style();
+      const int needed = b->fontMetrics().horizontalAdvance(b->text()) +
+                         style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b) +
+                         2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, b);
+      QVERIFY2(
+          b->width() >= needed,
+          qPrintable(QStringLiteral("%1: %2 < %3").arg(b->text()).arg(b->width()).arg(needed)));
+    }
+  }
+
   void badNumbersStopTheCommandAndKeepEarlierFields() {
     Recorder rec;
     MainWindow w(rec.hooks());
@@ -352,6 +382,132 @@ class MainWindowTest : public QObject {
     QVERIFY(QApplication::overrideCursor() == nullptr);
   }
 
+  // A search refused at once (nothing loaded; a resolution of 0) shows its
+  // box after the progress dialog has gone for good: the box's own event
+  // loop must not bring the window-modal dialog back over it.
+  void aRefusedSearchShowsItsBoxWithoutTheProgressDialog() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("lc.dat"));
+    QByteArray text;
+    for (int i = 0; i < 30; ++i)
+      text += QByteArray::number(0.37 * i) + " " + QByteArray::number(10 + (i % 3)) + " 0.1\n";
+    writeFile(file, text);
+    Recorder rec;
+    WindowHooks hooks = rec.hooks();
+    QStringList progressShown;
+    hooks.showMessage = [&](QWidget* parent, const Message& m) {
+      rec.messages << QString::fromStdString(m.caption + "|" + m.text);
+      QTest::qWait(60);  // as long as a box is up, its event loop runs
+      for (auto* dialog : parent->findChildren<QProgressDialog*>())
+        if (dialog->isVisible()) progressShown << rec.messages.back();
+    };
+    MainWindow w(hooks);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const auto& ui = w.widgets();
+    w.Analyse1Click();
+    w.Button1Click();
+    w.Button3Click();
+    rec.nextFile = file;
+    w.LoadData1Click();
+    ui.resolution->setText(QStringLiteral("0"));
+    w.Analyse1Click();
+    QCOMPARE(rec.messages.size(), 4);
+    QCOMPARE(progressShown, QStringList());
+    QVERIFY(w.findChildren<QProgressDialog*>().isEmpty());
+    QVERIFY2(rec.messages.back().contains(QStringLiteral("Resolution")),
+             qPrintable(rec.messages.back()));
+    QVERIFY(!w.searchRunning());
+  }
+
+  // A text longer than its status-bar panel is whole in the panel's
+  // tooltip, wrapped to a readable width; the next command's texts replace
+  // it.
+  void theStatusBarShowsWholeTextsInTooltips() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const auto& ui = w.widgets();
+    QString longStatus = QStringLiteral("Refined <period> & ");
+    for (int i = 0; i < 40; ++i) longStatus += QStringLiteral("then a warning word ");
+    longStatus += QStringLiteral("end.");
+    const QString first = QStringLiteral(
+        "The grid step 0.002 per day is coarser than half a peak "
+        "width (1/2940 d = 0.00034 per day): peaks may be missed "
+        "or misplaced; choose a resolution of 0.00017 or finer.");
+    const QString second = QStringLiteral(
+        "Reading stopped at line 325 at \"END\", which is not a "
+        "number; the rest of the file was ignored.");
+    QVERIFY(w.runSearch([&](fazorn::Workspace&, const fazorn::RunControl&) {
+      fazorn::Outcome out;
+      out.status[0] = longStatus.toStdString();
+      out.addNote(first.toStdString());
+      out.addNote(second.toStdString());
+      return out;
+    }));
+    auto plain = [](const QString& tip) {
+      QTextDocument doc;
+      doc.setHtml(tip);
+      return doc.toPlainText();
+    };
+    // Rich text, so that Qt wraps it.
+    QVERIFY(Qt::mightBeRichText(ui.status[0]->toolTip()));
+    QVERIFY(Qt::mightBeRichText(ui.notes->toolTip()));
+    QCOMPARE(plain(ui.status[0]->toolTip()), longStatus);
+    QCOMPARE(plain(ui.notes->toolTip()), first + QLatin1Char('\n') + second);
+    QCOMPARE(ui.notes->text(), first + QStringLiteral("; ") + second);
+    QVERIFY(ui.status[0]->width() < ui.status[0]->fontMetrics().horizontalAdvance(longStatus));
+
+    // Shown, the tooltip stays within the screen and breaks into lines.
+    QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), ui.status[0]->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(ui.status[0], &help);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QWidget* tip = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top->inherits("QTipLabel") && top->isVisible()) tip = top;
+    QVERIFY(tip != nullptr);
+    QVERIFY2(tip->width() <= w.screen()->availableGeometry().width(),
+             qPrintable(QString::number(tip->width())));
+    QVERIFY(tip->height() > 2 * tip->fontMetrics().height());
+    QToolTip::hideText();
+
+    // The next command's remarks replace these, tooltip and all.
+    w.Checktype1Click();
+    QVERIFY(!ui.notes->text().isEmpty());
+    QCOMPARE(plain(ui.notes->toolTip()), ui.notes->text());
+    w.openDataFile(QStringLiteral(FAZORN_EXAMPLES_DIR "/V1191_Cen.dat"));
+    w.Deselect1Click();  // no remark
+    QCOMPARE(ui.notes->text(), QString());
+    QCOMPARE(ui.notes->toolTip(), QString());
+
+    QVERIFY(rec.messages.isEmpty());
+  }
+
+  // A light curve whose highest Lomb-Scargle peak has a false-alarm
+  // probability far below 0.1 %: the status bar writes it in scientific
+  // notation, as the peak list does, instead of "0.0%".
+  void aTinyFalseAlarmProbabilityIsNotZeroPercent() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    const auto& ui = w.widgets();
+    w.openDataFile(QStringLiteral(FAZORN_EXAMPLES_DIR "/V1191_Cen.dat"));
+    w.Button3Click();
+    const double fap = w.workspace().falseAlarmProbability;
+    QVERIFY2(fap < 1e-6, qPrintable(QString::number(fap)));
+    const QRegularExpression shown(
+        QStringLiteral("^FAP: (\\d\\.\\d\\de-\\d+) with power of \\d+\\.\\d{6}$"));
+    const QRegularExpressionMatch match = shown.match(ui.status[0]->text());
+    QVERIFY2(match.hasMatch(), qPrintable(ui.status[0]->text()));
+    QVERIFY(std::fabs(match.captured(1).toDouble() - fap) <= 0.01 * fap);
+    // The same text as the highest peak's in the peak list.
+    fazorn::ui::PeakListDialog peaks(w.workspace(), fazorn::SearchEngine::LombScargle, 10, &w);
+    auto* table = peaks.findChild<QTableWidget*>();
+    QVERIFY(table != nullptr && table->rowCount() > 0);
+    QCOMPARE(table->item(0, 3)->text(), match.captured(1));
+    QVERIFY(rec.messages.isEmpty());
+  }
+
   // Running out of memory in a search (an allocation that fails, or an array
   // longer than the library holds) is a message box; the window goes on.
   void aSearchThatRunsOutOfMemoryShowsABox() {
@@ -381,6 +537,72 @@ class MainWindowTest : public QObject {
       return out;
     }));
     QCOMPARE(ui.status[0]->text(), QStringLiteral("searched"));
+  }
+
+  // The window opens at about its former fixed size, grows with the charts
+  // taking the room and shrinks to a small screen with every result still
+  // reachable in the scrolling right panel.
+  void theWindowResizesAndTheChartsTakeTheRoom() {
+    Recorder rec;
+    MainWindow w(rec.hooks());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const auto& ui = w.widgets();
+    QVERIFY(w.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    // The size asked for is the former fixed one, 1182 x 617, give or take
+    // a scroll bar and the splitters' handles; a smaller screen bounds it.
+    const QSize wanted = w.sizeHint();
+    QVERIFY2(std::abs(wanted.width() - 1182) < 40 && std::abs(wanted.height() - 617) < 40,
+             qPrintable(QStringLiteral("%1 x %2").arg(wanted.width()).arg(wanted.height())));
+    const QSize start = w.size();
+    const QSize room = w.screen()->availableGeometry().size();
+    QCOMPARE(start, wanted.boundedTo(room - QSize(16, 48)));
+
+    const QSize chart1 = ui.chart1->size(), chart2 = ui.chart2->size(), chart3 = ui.chart3->size();
+    w.resize(start + QSize(400, 300));
+    QTRY_COMPARE(w.size(), start + QSize(400, 300));
+    QVERIFY(ui.chart1->width() > chart1.width() + 300);
+    QVERIFY(ui.chart1->height() + ui.chart2->height() > chart1.height() + chart2.height() + 250);
+    QVERIFY(ui.chart2->width() > chart2.width() + 100 && ui.chart3->width() > chart3.width() + 100);
+
+    // The handles between the charts and beside the panel move.
+    auto* sides = qobject_cast<QSplitter*>(ui.rightPanel->parentWidget());
+    QVERIFY(sides != nullptr);
+    QVERIFY(qobject_cast<QSplitter*>(ui.chart1->parentWidget()) != nullptr);
+    QVERIFY(qobject_cast<QSplitter*>(ui.chart2->parentWidget()) != nullptr);
+    const int panelWidth = ui.rightPanel->width();
+    sides->setSizes({sides->sizes()[0] - 120, sides->sizes()[1] + 120});
+    QCOMPARE(ui.rightPanel->width(), panelWidth + 120);
+
+    // A small screen: the charts give way, the panel scrolls. A sensible
+    // minimum is about 700 x 350.
+    QVERIFY(w.minimumSizeHint().width() <= 720 && w.minimumSizeHint().height() <= 400);
+    w.openDataFile(QStringLiteral(FAZORN_EXAMPLES_DIR "/V1191_Cen.dat"));
+    for (const QSize small : {QSize(800, 500), w.minimumSizeHint()}) {
+      w.resize(small);
+      QTRY_COMPARE(w.size(), small);
+      w.Button3Click();
+      QWidget* inside = ui.rightPanel->widget();
+      int row = 0;
+      for (QLabel* label : {ui.dataPoints, ui.timeSpan, ui.period_, ui.t0_, ui.maxMag, ui.amplitude,
+                            ui.type, ui.score, ui.error, ui.meanMag, ui.rms, ui.gamma}) {
+        QVERIFY(inside->isAncestorOf(label));
+        ui.rightPanel->ensureWidgetVisible(label);
+        const QRect seen(label->mapTo(ui.rightPanel->viewport(), QPoint(0, 0)), label->size());
+        QVERIFY2(ui.rightPanel->viewport()->rect().contains(seen),
+                 qPrintable(QStringLiteral("label %1 at %2 x %3")
+                                .arg(row)
+                                .arg(small.width())
+                                .arg(small.height())));
+        ++row;
+      }
+      QVERIFY(ui.rightPanel->viewport()->height() < inside->height());  // it scrolls
+      for (auto* c : {ui.chart1, ui.chart2, ui.chart3}) {
+        QVERIFY(c->width() >= c->minimumWidth() && c->height() >= c->minimumHeight());
+        c->replot();
+      }
+    }
+    QVERIFY(rec.messages.isEmpty());
   }
 
   void settingsSurviveARestartButNotExit() {

@@ -152,6 +152,7 @@ class TortureTest : public QObject {
                                                    fazorn::ui::UnsavedChoice::Cancel};
       return choices[pick(3)];
     };
+    hooks.confirmDeleteFile = [&](QWidget*, const QString&) { return chance(50); };
 
     MainWindow w(hooks);
     w.significanceIterations = 4;

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
@@ -36,6 +37,9 @@ struct Recorder {
   QString nextSaveFile;
   UnsavedChoice answer = UnsavedChoice::Cancel;
   int questions = 0;
+  QString askedAbout;  // the file named by the last question
+  bool deleteAnswer = false;
+  QStringList deleteQuestions;  // the files "Delete file" asked about
 
   WindowHooks hooks() {
     WindowHooks h;
@@ -46,9 +50,14 @@ struct Recorder {
     };
     h.execDialog = [](QDialog&) { return int(QDialog::Accepted); };
     h.chooseSaveFile = [this](QWidget*, const QString&) { return nextSaveFile; };
-    h.askUnsavedChanges = [this](QWidget*, const QString&) {
+    h.askUnsavedChanges = [this](QWidget*, const QString& dataPath) {
       ++questions;
+      askedAbout = dataPath;
       return answer;
+    };
+    h.confirmDeleteFile = [this](QWidget*, const QString& dataPath) {
+      deleteQuestions << dataPath;
+      return deleteAnswer;
     };
     return h;
   }
@@ -80,6 +89,13 @@ bool sameObservations(const Workspace& a, const Workspace& b) {
          sameBits(x.error, y.error) && sameBits(x.weight, y.weight) && sameBits(x.mark, y.mark) &&
          sameBits(a.phase, b.phase) && sameBits(a.phasedValue, b.phasedValue) &&
          a.stats == b.stats && a.panel == b.panel;
+}
+
+// One step of the mouse wheel into a chart at `at` (widget pixels).
+void wheelZoom(fazorn::ui::ChartView& chart, QPoint at, Qt::KeyboardModifiers mods = {}) {
+  QWheelEvent e(at, chart.mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, mods,
+                Qt::NoScrollPhase, false);
+  QApplication::sendEvent(&chart, &e);
 }
 
 void addToY(MainWindow& w, const char* value) {
@@ -356,6 +372,198 @@ class WindowFilesTest : public QObject {
     QCOMPARE(rec.questions, 5);
     QCOMPARE(readAll(b + QStringLiteral(".orig")), bOriginal);
     QVERIFY(readAll(b) != bOriginal);
+  }
+
+  // Files that give no light curve (empty, binary, a table with nothing to
+  // read), opened over edited observations: the edits stay on screen, still
+  // unsaved, and "Save Data" writes them to their own file.
+  void aFailedOpenLeavesTheEditedLightCurveAndItsFile() {
+    QTemporaryDir dir;
+    Recorder rec;
+    const QString good = copyExample(dir, QStringLiteral("V1191_Cen.dat"), QStringLiteral("g.dat"));
+    const QString empty = dir.filePath(QStringLiteral("empty.dat"));
+    const QString binary = dir.filePath(QStringLiteral("image.dat"));
+    const QString table = dir.filePath(QStringLiteral("names.csv"));
+    static const char kImage[] = "\x89PNG\r\n\x1a\n\x00\x00\x00\rIHDR\x00\x01\xff";
+    const QByteArray binaryBytes(kImage, sizeof kImage - 1);
+    const QByteArray tableText("star,comment\nalpha,bright\nbeta,faint\n");
+    for (const auto& [path, bytes] :
+         {std::pair{empty, QByteArray()}, std::pair{binary, binaryBytes},
+          std::pair{table, tableText}}) {
+      QFile f(path);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(bytes);
+    }
+    MainWindow w(rec.hooks());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.openDataFile(good);
+    const QByteArray goodOriginal = readAll(good);
+    addToY(w, "0.25");
+    const Workspace edited = w.workspace();
+    const QString title = QStringLiteral("Fazorn * ") + good + QStringLiteral("*");
+    QCOMPARE(w.windowTitle(), title);
+    auto* chart = w.widgets().chart1;
+    chart->replot();
+    wheelZoom(*chart, chart->axisRect()->rect().center());
+    const QCPRange zoomedTime = chart->xAxis->range();
+
+    // Each way of opening: the dialog after "discard", a recent or dropped
+    // file after "discard", and directly.
+    rec.answer = UnsavedChoice::Discard;
+    rec.nextFile = empty;
+    w.LoadData1Click();
+    w.openChosenFile(binary);
+    w.openDataFile(table);
+    QCOMPARE(rec.messages.size(), 3);  // one box per failed file
+    QVERIFY2(rec.messages[0].startsWith(QStringLiteral("WARNING!|No observation could be read")),
+             qPrintable(rec.messages[0]));
+    QVERIFY(sameObservations(w.workspace(), edited));
+    QCOMPARE(w.workspace().files, edited.files);
+    QVERIFY(w.hasUnsavedChanges());
+    QCOMPARE(w.windowTitle(), title);
+    QVERIFY(chart->zoomed());  // the view of the light curve as well
+    QCOMPARE(chart->xAxis->range(), zoomedTime);
+
+    // The failed files are not the recent ones; the good one stays first.
+    QList<QAction*> entries;
+    for (QAction* e : w.recentFilesMenu()->actions())
+      if (e->data().isValid()) entries << e;
+    QCOMPARE(entries.size(), 1);
+    QCOMPARE(entries[0]->data().toString(), QFileInfo(good).absoluteFilePath());
+
+    // The question before the next open names the star on screen.
+    rec.questions = 0;
+    rec.nextFile.clear();
+    w.LoadData1Click();
+    QCOMPARE(rec.questions, 1);
+    QCOMPARE(rec.askedAbout, good);
+
+    w.Savelightcurve1Click();
+    QCOMPARE(readAll(good + QStringLiteral(".orig")), goodOriginal);
+    const QByteArray saved = readAll(good);
+    QCOMPARE(saved.count('\n'), edited.lightCurve.pointCount);
+    QVERIFY(saved != goodOriginal);
+    QCOMPARE(readAll(empty), QByteArray());
+    QCOMPARE(readAll(binary), binaryBytes);
+    QCOMPARE(readAll(table), tableText);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 5);  // no "-data" file, no .orig
+    QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + good);
+  }
+
+  // A successful open clears what described the previous star: the window
+  // then shows what a fresh one shows after opening the same file. A failed
+  // open clears nothing.
+  void openingAnotherFileForgetsThePreviousStar() {
+    QTemporaryDir dir;
+    Recorder rec;
+    // Two stars observed at the same times: old clicks would fall on both.
+    const QString a = copyExample(dir, QStringLiteral("V1191_Cen.dat"), QStringLiteral("a.dat"));
+    const QString b = copyExample(dir, QStringLiteral("V1191_Cen.dat"), QStringLiteral("b.dat"));
+    const QString empty = dir.filePath(QStringLiteral("empty.dat"));
+    QFile(empty).open(QIODevice::WriteOnly);
+    MainWindow fresh(rec.hooks());
+    MainWindow w(rec.hooks());
+    for (MainWindow* window : {&fresh, &w}) {
+      window->show();
+      QVERIFY(QTest::qWaitForWindowExposed(window));
+    }
+    const auto& ui = w.widgets();
+    w.openDataFile(a);
+    ui.aov->click();
+    const auto& lc = w.workspace().lightCurve;
+    w.Chart1ClickSeries(lc.time[3], lc.value[3]);
+    w.Chart1ClickSeries(lc.time[8], lc.value[8]);
+    ui.t0->setText(QStringLiteral("0.5"));
+    ui.notes->setText(QStringLiteral("a note"));
+    for (fazorn::ui::ChartView* c : {ui.chart1, ui.chart2, ui.chart3}) {
+      c->replot();
+      wheelZoom(*c, c->axisRect()->rect().center());
+      QVERIFY(c->zoomed());
+    }
+    auto shown = [](MainWindow& window) {
+      const auto& u = window.widgets();
+      QStringList texts{u.period->text(), u.t0->text()};
+      for (QLabel* l : u.status) texts << l->text();
+      for (fazorn::ui::ChartView* c : {u.chart1, u.chart2, u.chart3})
+        texts << QStringLiteral("%1 %2 %3 %4 %5")
+                     .arg(c->xAxis->range().lower)
+                     .arg(c->xAxis->range().upper)
+                     .arg(c->yAxis->range().lower)
+                     .arg(c->yAxis->range().upper)
+                     .arg(c->zoomed());
+      return texts;
+    };
+    const QStringList before = shown(w);
+    QVERIFY(!before[0].isEmpty() && !before[2].isEmpty() && !before[3].isEmpty());
+
+    w.openDataFile(empty);
+    QCOMPARE(rec.messages.size(), 1);
+    QCOMPARE(shown(w), before);
+
+    w.openDataFile(b);
+    fresh.openDataFile(b);
+    QCOMPARE(shown(w), shown(fresh));
+    QCOMPARE(ui.period->text(), QString());
+    for (QLabel* l : ui.status) QCOMPARE(l->text(), QString());
+    QCOMPARE(ui.notes->text(), fresh.widgets().notes->text());
+
+    // Nothing of star a is left for the commands to act on.
+    rec.messages.clear();
+    w.Periodogrampeaks1Click();
+    w.Night1Click();
+    w.Markbetween1Click();
+    w.Refineperiod1Click();
+    QCOMPARE(std::count(lc.mark.begin(), lc.mark.end(), 1), 0);
+    QCOMPARE(rec.messages,
+             (QStringList{QStringLiteral("Message|Run a search first: there is no periodogram."),
+                          QStringLiteral("Message|Type a period into \"Period:\" or run a search "
+                                         "first: there is no period to refine.")}));
+    QCOMPARE(ui.period_->text(), QStringLiteral("-"));
+  }
+
+  // F12 deletes the observation file only after a yes to a question that
+  // names it; the light curve stays loaded either way.
+  void deleteFileAsksFirstAndKeepsTheFileUnlessTold() {
+    QTemporaryDir dir;
+    Recorder rec;
+    const QString file = copyExample(dir, QStringLiteral("V1191_Cen.dat"), QStringLiteral("d.dat"));
+    MainWindow w(rec.hooks());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.openDataFile(file);
+    const int points = w.workspace().lightCurve.pointCount;
+
+    rec.deleteAnswer = false;
+    QTest::keyClick(&w, Qt::Key_F12);
+    QCOMPARE(rec.deleteQuestions, QStringList{file});
+    QVERIFY(QFile::exists(file));
+    QVERIFY(rec.messages.isEmpty());
+
+    // The real question names the file and keeps it on Enter and on Escape.
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+      QString shown;
+      QTimer::singleShot(0, &w, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box != nullptr);
+        shown = box->text() + QLatin1Char('\n') + box->informativeText();
+        QTest::keyClick(box, key);
+      });
+      QVERIFY(!fazorn::ui::defaultWindowHooks().confirmDeleteFile(&w, file));
+      QVERIFY2(shown.contains(QStringLiteral("d.dat")), qPrintable(shown));
+    }
+    QVERIFY(QFile::exists(file));
+
+    rec.deleteAnswer = true;
+    w.commandAction(QStringLiteral("Delete file"))->trigger();
+    QCOMPARE(rec.deleteQuestions.size(), 2);
+    QVERIFY(!QFile::exists(file));
+    QCOMPARE(rec.messages,
+             QStringList{QStringLiteral("Fazorn|            File deleted.           ")});
+    QCOMPARE(w.workspace().lightCurve.pointCount, points);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + file);
   }
 
   void aDroppedFileOpensAndRecentFilesRememberIt() {
