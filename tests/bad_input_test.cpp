@@ -107,6 +107,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadInputCase{"fits_header_overflow.fits", 0,
                      "the header of extension 1, card 9 (TTYPE1) holds bytes that are not ASCII",
                      "needs at least 2 points"},
+        // Found by the same fuzzer: a damaged TFIELDS card, which cfitsio
+        // read by position and sized an allocation of 2e16 bytes from.
+        BadInputCase{"fits_damaged_tfields_card.fits", 0,
+                     "card 8 holds bytes that are not ASCII text in its keyword",
+                     "needs at least 2 points"},
         // "6." and "9e" convert the way the C conversion does; "1e+" too.
         BadInputCase{"truncated_number.dat", 4, "", "", nullptr,
                      "needs more points than that at different times", kTooFewPerBin},
