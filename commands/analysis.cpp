@@ -87,18 +87,17 @@ StepResult aovSearchStep(Workspace& ws, const RunControl& rc,
   return {};
 }
 
-// The chain after the AoV search: the model chain (fit, classify, phase,
-// fit, classify), then the commands that need a result.
-void fullChain(Workspace& ws) {
-  runModelChain(ws);
+// The model chain, then the commands that need a result.
+void runChain(Workspace& ws, ModelChain chain) {
+  if (chain == ModelChain::Full)
+    runModelChain(ws);
+  else
+    runShortModelChain(ws);
   enableAfterPhasing(ws);
 }
 
-// The shorter chain of the transit and Lomb-Scargle commands.
-void shortChain(Workspace& ws) {
-  runShortModelChain(ws);
-  enableAfterPhasing(ws);
-}
+void fullChain(Workspace& ws) { runChain(ws, ModelChain::Full); }
+void shortChain(Workspace& ws) { runChain(ws, ModelChain::Short); }
 
 }  // namespace
 
@@ -209,6 +208,16 @@ void provisionalPhases(Workspace& ws) {
     ws.phase[i] = p;
     ws.phasedValue[i] = lc.value[i];
   }
+}
+
+void adoptFrequency(Workspace& ws, double frequency, std::optional<double> periodError,
+                    ModelChain chain) {
+  ws.bestFrequency = frequency;
+  ws.period = 1 / frequency;
+  if (periodError) ws.periodError = *periodError;
+  provisionalPhases(ws);
+  writeSearchResultTexts(ws);
+  runChain(ws, chain);
 }
 
 Outcome analyseWith(SearchEngine engine, Workspace& ws, const RunControl& rc, SearchRoute route) {

@@ -4,6 +4,8 @@
 // (read from its fields or options) in ws.settings before calling.
 #pragma once
 
+#include <optional>
+
 #include "core/outcome.h"
 #include "core/run_control.h"
 #include "core/workspace.h"
@@ -46,6 +48,19 @@ Outcome analyseLombScargleOnRoute(Workspace& ws, const RunControl& rc, SearchRou
 // [-0.5, 0.5], with the values beside them (ws.phased set); the model chain
 // replaces them by phases relative to t0.
 void provisionalPhases(Workspace& ws);
+
+// The model chains after a result: Full fits, classifies, phases, fits and
+// classifies again (the AoV command, the auto search, refinement); Short
+// fits, classifies and phases (AoVtr, Lomb-Scargle, an adopted peak).
+enum class ModelChain { Full, Short };
+
+// "Adopt this frequency" (cycles per day), the one step behind every command
+// that makes a frequency the result: the best frequency, its period and,
+// when given, the period's error (days; otherwise the error kept is the
+// search's), the provisional phases, the result texts, the model chain and
+// the commands that need a result.
+void adoptFrequency(Workspace& ws, double frequency, std::optional<double> periodError,
+                    ModelChain chain);
 
 // The window's search of `engine` (AoV, AoVtr or Lomb-Scargle) on `route`:
 // the one dispatch over the engines for every command that runs one.

@@ -189,10 +189,8 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
     if (options.autoMaxPeriod) ws.settings.maxPeriod = limits.maxPeriod;
     // The settings and the light curve checked as the commands check them;
     // the grid from the data is checked where it is made.
-    SearchSettings probe = ws.settings;
-    if (probe.minPeriod > 0 && probe.maxPeriod > probe.minPeriod)
-      probe.resolution = (1 / probe.minPeriod - 1 / probe.maxPeriod) / 1000;
-    const SettingsCheck check = checkSearchSettings(probe, engine, &lc);
+    const SettingsCheck check =
+        checkSearchSettings(ws.settings, engine, &lc, GridStep::MadeElsewhere);
     if (!check.ok()) return refusedSearch(check.refusal);
   }
   r.timeSpan = lightCurveSpan(ws);
@@ -275,16 +273,12 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
     frequency = adopted;
     r.alias = d;
   }
-  ws.bestFrequency = frequency;
-  ws.period = 1 / frequency;
+  std::optional<double> periodError;  // the grid search's own when the grid's peak stands
   if (options.refine)
-    ws.periodError = frequencyError / (frequency * frequency);
+    periodError = frequencyError / (frequency * frequency);
   else if (options.autoResolution || frequency != 1 / r.gridPeriod)
-    ws.periodError = halfStepError(frequency, r.step);
-  provisionalPhases(ws);
-  writeSearchResultTexts(ws);
-  runModelChain(ws);
-  enableAfterPhasing(ws);
+    periodError = halfStepError(frequency, r.step);
+  adoptFrequency(ws, frequency, periodError, ModelChain::Full);
 
   out = finishedSearch();
   const char sep = ws.decimalSeparator;
@@ -302,11 +296,10 @@ Outcome refineCurrentPeriod(Workspace& ws, SearchEngine engine, const RunControl
   if (!(ws.period > 0) || !std::isfinite(ws.period))
     return refusedSearch("The period must be a positive number.");
   // The light curve checked as a search around the period would check it.
-  SearchSettings probe = ws.settings;
-  probe.minPeriod = 0.5 * ws.period;
-  probe.maxPeriod = 2 * ws.period;
-  probe.resolution = 0.015 / ws.period;
-  const SettingsCheck check = checkSearchSettings(probe, engine, &lc);
+  SearchSettings around = ws.settings;
+  around.minPeriod = 0.5 * ws.period;
+  around.maxPeriod = 2 * ws.period;
+  const SettingsCheck check = checkSearchSettings(around, engine, &lc, GridStep::MadeElsewhere);
   if (!check.ok()) return refusedSearch(check.refusal);
   const int harmonics = std::max(1, ws.settings.harmonics);
   const double span = lightCurveSpan(ws);
@@ -316,13 +309,8 @@ Outcome refineCurrentPeriod(Workspace& ws, SearchEngine engine, const RunControl
   // picked from a coarse grid lies within a width of the top of its peak.
   const RefinedPeak peak = refinePeak(*statistic, 1 / ws.period, width / 2.0, width);
   if (!(peak.frequency > 0)) return refusedSearch("The period cannot be refined.");
-  ws.bestFrequency = peak.frequency;
-  ws.period = 1 / peak.frequency;
-  ws.periodError = peak.frequencyError / (peak.frequency * peak.frequency);
-  provisionalPhases(ws);
-  writeSearchResultTexts(ws);
-  runModelChain(ws);
-  enableAfterPhasing(ws);
+  adoptFrequency(ws, peak.frequency, peak.frequencyError / (peak.frequency * peak.frequency),
+                 ModelChain::Full);
   Outcome out;
   out.redraw.phaseDiagram = true;
   out.redraw.results = true;
@@ -365,15 +353,7 @@ Outcome adoptPeriodogramPeak(Workspace& ws, std::int32_t index) {
   double step = 0.0;
   if (i + 1 < p.frequency.size()) step = p.frequency[i + 1] - f;
   if (i > 0 && (step == 0.0 || f - p.frequency[i - 1] < step)) step = f - p.frequency[i - 1];
-  ws.bestFrequency = f;
-  ws.period = 1 / f;
-  ws.periodError = step > 0 && step < f ? halfStepError(f, step) : 0.0;
-  provisionalPhases(ws);
-  writeSearchResultTexts(ws);
-  fitPhasedLightCurve(ws);
-  classifyVariability(ws);
-  computePhases(ws);
-  enableAfterPhasing(ws);
+  adoptFrequency(ws, f, step > 0 && step < f ? halfStepError(f, step) : 0.0, ModelChain::Short);
   Outcome out;
   out.redraw.phaseDiagram = true;
   out.redraw.results = true;

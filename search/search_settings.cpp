@@ -60,7 +60,7 @@ SettingsCheck refusedWith(SettingsCheck check, std::string text) {
 }  // namespace
 
 SettingsCheck checkSearchSettings(const SearchSettings& s, SearchEngine engine,
-                                  const LightCurve* lc) {
+                                  const LightCurve* lc, GridStep step) {
   SettingsCheck check;
   check.harmonicsRaised = s.harmonics < 1;
   check.harmonics = std::max(1, s.harmonics);
@@ -70,7 +70,7 @@ SettingsCheck checkSearchSettings(const SearchSettings& s, SearchEngine engine,
     return refusedWith(check, kPeriodRangeWarning);
   }
   const bool uniformGrid = engine != SearchEngine::LombScargle;
-  if (uniformGrid) {
+  if (uniformGrid && step == GridStep::FromSettings) {
     const GridCheck grid = makeFrequencyGrid(1 / s.maxPeriod, 1 / s.minPeriod, s.resolution);
     if (!grid.ok()) return refusedWith(check, grid.message);
     check.grid = grid.grid;

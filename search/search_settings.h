@@ -51,7 +51,13 @@ struct SettingsCheck {
 // settings decide alone, as a front end checks its options once before
 // many files. Nothing is changed: a command that raises "Harmonics:" stores
 // `harmonics` itself.
+// The grid step checked: the settings' resolution, or none when the caller
+// makes its grid from another step (the grid from the data of the auto
+// search, the local grid of a refinement), which makeFrequencyGrid or the
+// grid search then checks where the grid is made.
+enum class GridStep { FromSettings, MadeElsewhere };
 SettingsCheck checkSearchSettings(const SearchSettings& settings, SearchEngine engine,
-                                  const LightCurve* lightCurve = nullptr);
+                                  const LightCurve* lightCurve = nullptr,
+                                  GridStep step = GridStep::FromSettings);
 
 }  // namespace fazorn
