@@ -392,19 +392,20 @@ class Walker {
     auto groups = h.first.find("GROUPS");
     const bool randomGroups = number == 1 && naxis >= 1 && axes[0] == 0 &&
                               groups != h.first.end() && groups->second.text == "T";
-    // The data size, saturated at the file's size (nothing larger fits).
-    const unsigned __int128 cap = static_cast<unsigned __int128>(size_) + 1;
-    unsigned __int128 elements = naxis == 0 ? 0 : 1;
-    for (std::int64_t a = randomGroups ? 1 : 0; a < naxis; ++a) {
-      elements *= static_cast<unsigned __int128>(axes[static_cast<std::size_t>(a)]);
-      if (elements > cap) elements = cap;
-    }
-    unsigned __int128 bytes = (elements + static_cast<unsigned __int128>(pcount));
-    if (bytes > cap) bytes = cap;
-    bytes *= static_cast<unsigned __int128>(gcount);
-    if (bytes > cap) bytes = cap;
-    bytes *= static_cast<unsigned __int128>(std::abs(bitpix) / 8);
-    if (bytes > cap) bytes = cap;
+    // The data size, saturated just past the file's size (nothing larger
+    // fits, and the products of hostile axes overflow 64 bits).
+    const std::uint64_t cap = static_cast<std::uint64_t>(size_) + 1;
+    auto times = [cap](std::uint64_t a, std::uint64_t b) {
+      std::uint64_t product = 0;
+      return __builtin_mul_overflow(a, b, &product) || product > cap ? cap : product;
+    };
+    std::uint64_t elements = naxis == 0 ? 0 : 1;
+    for (std::int64_t a = randomGroups ? 1 : 0; a < naxis; ++a)
+      elements = times(elements, static_cast<std::uint64_t>(axes[static_cast<std::size_t>(a)]));
+    std::uint64_t bytes =
+        std::min(cap, elements + static_cast<std::uint64_t>(std::min<std::int64_t>(pcount, size_)));
+    bytes = times(bytes, static_cast<std::uint64_t>(gcount));
+    bytes = times(bytes, static_cast<std::uint64_t>(std::abs(bitpix) / 8));
     dataBytes = static_cast<std::int64_t>(bytes);
     sizeText_ = "BITPIX = " + std::to_string(bitpix);
     for (std::int64_t a = 0; a < naxis && a < 3; ++a)

@@ -21,14 +21,20 @@ else
   fazorn_install_packages clang libclang-rt-14-dev
 fi
 
-echo "== release build and tests"
-fazorn_build release -DCMAKE_BUILD_TYPE=Release
+echo "== formatting (clang-format, .clang-format)"
+git -C "$FAZORN_ROOT" ls-files -z '*.cpp' '*.h' | (cd "$FAZORN_ROOT" && xargs -0 clang-format --dry-run -Werror)
+
+echo "== release build (warnings as errors) and tests"
+fazorn_build release -DCMAKE_BUILD_TYPE=Release -DFAZORN_WARNINGS_AS_ERRORS=ON
 (cd "$FAZORN_ROOT/build/release" &&
  QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)")
 
 echo "== Python module tests (pytest)"
 fazorn_pytest release
 [ $quick -eq 1 ] && exit 0
+
+echo "== clang-tidy on the sources the last commit changed"
+"$FAZORN_ROOT/scripts/tidy.sh"
 
 echo "== sanitizer build and tests (clang: ASan + UBSan, leaks checked)"
 # -O1 with line tables only: the optimisation the sanitizers are made for,

@@ -191,11 +191,11 @@ struct FastThreadState {
   // would be most of the search's memory (64 bytes a point a thread).
   std::optional<PointwiseScratch> pointwise;
   std::size_t padded;
-  explicit FastThreadState(std::size_t padded)
-      : zRe(std::min(padded, kChunk)),
-        zIm(std::min(padded, kChunk)),
+  explicit FastThreadState(std::size_t paddedCount)
+      : zRe(std::min(paddedCount, kChunk)),
+        zIm(std::min(paddedCount, kChunk)),
         moments(static_cast<std::size_t>(kBlock) * (3 * kMaxFastHarmonics + 2)),
-        padded(padded) {}
+        padded(paddedCount) {}
   PointwiseScratch& pointwiseScratch() {
     if (!pointwise) pointwise.emplace(padded);
     return *pointwise;

@@ -394,10 +394,10 @@ double fastPower(const TransitInput& in, double f, FastState& st) {
         cut[q] = x;
       }
     }
-    std::size_t rank = st.cutStart[k], h = groupOfRank(rank, n, groups),
+    std::size_t cutRank = st.cutStart[k], h = groupOfRank(cutRank, n, groups),
                 hEnd = (h + 1) * n / groups;
-    for (std::size_t j = a; j < e; ++j, ++rank) {
-      while (hEnd <= rank) hEnd = (++h + 1) * n / groups;
+    for (std::size_t j = a; j < e; ++j, ++cutRank) {
+      while (hEnd <= cutRank) hEnd = (++h + 1) * n / groups;
       gw[h + 1] += pair[cut[j].index].w;
       gs[h + 1] += pair[cut[j].index].wx;
     }

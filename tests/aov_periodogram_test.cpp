@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Fewer points than terms: degenerate polynomials.
         AgreementCase{"FewPoints", 7, 1.3, 0.3, 0.05, 20, 0, 2, 0.05, 2, 0.01},
         AgreementCase{"PureNoise", 500, 1.0, 0.0, 0.1, 1000, 0, 2, 0.001, 5, 0.0005}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 // A fault in the moment route's conditioning test would only send
 // frequencies to the slow pointwise route, changing no power; the counter is
@@ -267,7 +267,7 @@ INSTANTIATE_TEST_SUITE_P(
         FourierCase{"OneHarmonic", 800, 5.5, 0.5, 0.2, 80, 0, 1, 0.01, 3, 0.0007},
         FourierCase{"SixHarmonics", 900, 0.45, 0.3, 0.05, 150, 0, 6, 0.05, 4, 0.0005},
         FourierCase{"PureNoise", 1200, 1.0, 0.0, 0.1, 1000, 0, 2, 0.001, 5, 0.0002}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 // Many light curves on shared times: the frequencies are exact products
 // where the engine accumulates them, which moves a power by the drift of the
@@ -331,7 +331,7 @@ INSTANTIATE_TEST_SUITE_P(
         FourierCase{"OneHarmonic", 400, 5.5, 0.5, 0.2, 80, 0, 1, 0.01, 3, 0.0007},
         FourierCase{"SixHarmonics", 300, 0.45, 0.3, 0.05, 150, 0, 6, 0.05, 4, 0.0005},
         FourierCase{"PureNoise", 700, 1.0, 0.0, 0.1, 1000, 0, 2, 0.001, 5, 0.0002}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(AovPeriodogram, SharedTimesRefuseWhatTheyCannotComputeAndReuseTheWeightMoments) {
   const Curve c = fromSeries(test::makeSineSeries(8, 200, 0.9, 0.3, 0.05, 100.0), 0.5);

@@ -133,8 +133,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "needs more points than that at different times", kTooFewPerBin},
         BadInputCase{"bom_near_zero.dat", 2, "", "", nullptr,
                      "needs more points than that at different times", kTooFewPerBin}),
-    [](const auto& info) {
-      std::string name = info.param.file;
+    [](const auto& testInfo) {
+      std::string name = testInfo.param.file;
       for (auto& ch : name)
         if (ch == '.') ch = '_';
       return name;

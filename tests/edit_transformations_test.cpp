@@ -207,8 +207,8 @@ TEST(RemovePeriod, SubtractsTheSinusoidEachTimeAndReportsBrightnessAndAmplitude)
   ws.amplitude = 0.4;
   const std::vector<double> before = ws.lightCurve.value;
   auto removed = [&](double t) {
-    const double s = std::sin((3.3 - t) * 6.2832 / 0.9 + 1.5708);
-    return 0.2 - s * 0.2;
+    const double wave = std::sin((3.3 - t) * 6.2832 / 0.9 + 1.5708);
+    return 0.2 - wave * 0.2;
   };
   removePeriod(ws);
   const Outcome out = removePeriod(ws);

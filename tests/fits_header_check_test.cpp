@@ -188,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "card 6 is GCOUNT where the standard requires PCOUNT"},
         HostileCase{"truncated_data", [](FitsBuilder& b) { b.truncateData = true; },
                     "truncated or its header is damaged"}),
-    [](const auto& info) { return std::string(info.param.what); });
+    [](const auto& testInfo) { return std::string(testInfo.param.what); });
 
 TEST(FitsHeaderCheck, AHeaderThatNeverEndsIsTruncated) {
   std::string bytes = padded(

@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"TransitFactorTooLarge", {0.5, 5, 4, 0.01}, SearchEngine::AovTransit, 100,
                      "lower \"Harmonics:\" to 3 or less"},
         SettingsCase{"TransitFactorThree", {0.5, 5, 3, 0.01}, SearchEngine::AovTransit, 90, ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(SearchSettingsCheck, HarmonicsAreRaisedWithoutChangingTheSettings) {
   for (int h : {0, -3}) {

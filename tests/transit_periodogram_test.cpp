@@ -235,7 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Long enough for cells of several points at every frequency.
         TransitCase{"LongCurve", 8, 12000, 5.7, 900.0, 2455000.5, 3, 4, false, 0.002, 0.0029,
                     350}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 // Points at phases exactly i / n of a period, a transit over 50 of them:
 // moved from mid-cycle to across phase 0 by a whole number of groups, the

@@ -433,11 +433,11 @@ void MainWindow::buildMenus() {
   undo_ = add(edit, QStringLiteral("Undo"), K(Qt::CTRL | Qt::Key_Z), &MainWindow::Undo1Click);
   redo_ = add(edit, QStringLiteral("Redo"), K(cs | Qt::Key_Z), &MainWindow::Redo1Click);
 
-  QMenu* data = menuBar()->addMenu(QStringLiteral("&Data"));
-  analyse_ = add(data, QStringLiteral("Analyse"), K(Qt::Key_F1), &MainWindow::Analyse1Click);
+  QMenu* dataMenu = menuBar()->addMenu(QStringLiteral("&Data"));
+  analyse_ = add(dataMenu, QStringLiteral("Analyse"), K(Qt::Key_F1), &MainWindow::Analyse1Click);
   getStatistics_ =
-      add(data, QStringLiteral("Get statistics"), K(Qt::Key_F2), &MainWindow::Checktype1Click);
-  QMenu* binning = data->addMenu(QStringLiteral("Binning"));
+      add(dataMenu, QStringLiteral("Get statistics"), K(Qt::Key_F2), &MainWindow::Checktype1Click);
+  QMenu* binning = dataMenu->addMenu(QStringLiteral("Binning"));
   add(binning, QStringLiteral("2 point binning"), K(), &MainWindow::N2pointsbinning1Click);
   add(binning, QStringLiteral("3 point binning"), K(), &MainWindow::N3pointsbinning1Click);
   add(binning, QStringLiteral("4 point binning"), K(), &MainWindow::N4pointbinning1Click);
@@ -447,15 +447,15 @@ void MainWindow::buildMenus() {
   add(binning, QStringLiteral("3 minutes"), K(), &MainWindow::N3minutes1Click);
   add(binning, QStringLiteral("5 minutes"), K(), &MainWindow::N5minutes1Click);
   add(binning, QStringLiteral("10 minutes"), K(), &MainWindow::N10minutes1Click);
-  normalize_ = add(data, QStringLiteral("Normalize light curve"), K(Qt::Key_F3),
+  normalize_ = add(dataMenu, QStringLiteral("Normalize light curve"), K(Qt::Key_F3),
                    &MainWindow::Normalizelightcurve1Click);
-  add(data, QStringLiteral("Flux to mag"), K(), &MainWindow::Fluxtomag1Click);
-  add(data, QStringLiteral("Mag to flux"), K(), &MainWindow::Magtoflux1Click);
-  halve_ = add(data, QStringLiteral("Halve period"), K(Qt::Key_F5), &MainWindow::Halveperiod1Click);
+  add(dataMenu, QStringLiteral("Flux to mag"), K(), &MainWindow::Fluxtomag1Click);
+  add(dataMenu, QStringLiteral("Mag to flux"), K(), &MainWindow::Magtoflux1Click);
+  halve_ = add(dataMenu, QStringLiteral("Halve period"), K(Qt::Key_F5), &MainWindow::Halveperiod1Click);
   double_ =
-      add(data, QStringLiteral("Double period"), K(Qt::Key_F6), &MainWindow::Doubleperiod1Click);
-  shiftT0_ = add(data, QStringLiteral("Shift T0"), K(Qt::Key_F7), &MainWindow::ShiftT01Click);
-  QMenu* mark = data->addMenu(QStringLiteral("Mark..."));
+      add(dataMenu, QStringLiteral("Double period"), K(Qt::Key_F6), &MainWindow::Doubleperiod1Click);
+  shiftT0_ = add(dataMenu, QStringLiteral("Shift T0"), K(Qt::Key_F7), &MainWindow::ShiftT01Click);
+  QMenu* mark = dataMenu->addMenu(QStringLiteral("Mark..."));
   add(mark, QStringLiteral("5-sigma outliers"), K(Qt::CTRL | Qt::Key_F),
       &MainWindow::N5sigmaoutliers1Click);
   add(mark, QStringLiteral("3-sigma outliers"), K(Qt::CTRL | Qt::Key_T),
@@ -483,31 +483,31 @@ void MainWindow::buildMenus() {
                 &MainWindow::Remove1Click);
   add(mark, QStringLiteral("Mark between"), K(Qt::CTRL | Qt::Key_B),
       &MainWindow::Markbetween1Click);
-  add(data, QStringLiteral("Add flipped dataset"), K(), &MainWindow::Addflipeddataset1Click);
-  add(data, QStringLiteral("Add to X"), K(), &MainWindow::AddtoX1Click);
-  add(data, QStringLiteral("Add to Y"), K(), &MainWindow::AddtoY1Click);
-  data->addSeparator();
-  add(data, QStringLiteral("Generate white noise"), K(Qt::CTRL | Qt::Key_W),
+  add(dataMenu, QStringLiteral("Add flipped dataset"), K(), &MainWindow::Addflipeddataset1Click);
+  add(dataMenu, QStringLiteral("Add to X"), K(), &MainWindow::AddtoX1Click);
+  add(dataMenu, QStringLiteral("Add to Y"), K(), &MainWindow::AddtoY1Click);
+  dataMenu->addSeparator();
+  add(dataMenu, QStringLiteral("Generate white noise"), K(Qt::CTRL | Qt::Key_W),
       &MainWindow::Generatewhitenoise1Click);
-  add(data, QStringLiteral("  --> 1e5 L-S iterations"), K(), &MainWindow::Goauto1Click);
-  add(data, QStringLiteral("Randomly permute"), K(Qt::CTRL | Qt::Key_P),
+  add(dataMenu, QStringLiteral("  --> 1e5 L-S iterations"), K(), &MainWindow::Goauto1Click);
+  add(dataMenu, QStringLiteral("Randomly permute"), K(Qt::CTRL | Qt::Key_P),
       &MainWindow::Randomlypermute1Click);
-  add(data, QStringLiteral("  --> 1e5 AoV iterations"), K(), &MainWindow::N1e5AoViterations1Click);
-  add(data, QStringLiteral("  --> 1e5 L-S iterations"), K(), &MainWindow::N100000iterations1Click);
-  add(data, QStringLiteral("Spectral window"), K(), &MainWindow::Spectralwindow1Click);
-  data->addSeparator();
-  add(data, QStringLiteral("Mark spec"), K(), &MainWindow::Markspec1Click);
-  add(data, QStringLiteral("mark plus minus"), K(), &MainWindow::markplusminus1Click);
+  add(dataMenu, QStringLiteral("  --> 1e5 AoV iterations"), K(), &MainWindow::N1e5AoViterations1Click);
+  add(dataMenu, QStringLiteral("  --> 1e5 L-S iterations"), K(), &MainWindow::N100000iterations1Click);
+  add(dataMenu, QStringLiteral("Spectral window"), K(), &MainWindow::Spectralwindow1Click);
+  dataMenu->addSeparator();
+  add(dataMenu, QStringLiteral("Mark spec"), K(), &MainWindow::Markspec1Click);
+  add(dataMenu, QStringLiteral("mark plus minus"), K(), &MainWindow::markplusminus1Click);
   deleteFile_ =
-      add(data, QStringLiteral("Delete file"), K(Qt::Key_F12), &MainWindow::Deletefile1Click);
-  add(data, QStringLiteral("Add as a template"), K(), &MainWindow::Addasatemplate1Click)
+      add(dataMenu, QStringLiteral("Delete file"), K(Qt::Key_F12), &MainWindow::Deletefile1Click);
+  add(dataMenu, QStringLiteral("Add as a template"), K(), &MainWindow::Addasatemplate1Click)
       ->setVisible(false);
-  add(data, QStringLiteral("Remove period"), K(), &MainWindow::Removeperiod1Click)
+  add(dataMenu, QStringLiteral("Remove period"), K(), &MainWindow::Removeperiod1Click)
       ->setVisible(false);
-  data->addSeparator();
-  add(data, QStringLiteral("Auto search"), K(Qt::Key_F8), &MainWindow::Autosearch1Click);
-  add(data, QStringLiteral("Refine period"), K(Qt::Key_F9), &MainWindow::Refineperiod1Click);
-  add(data, QStringLiteral("Periodogram peaks..."), K(Qt::CTRL | Qt::Key_K),
+  dataMenu->addSeparator();
+  add(dataMenu, QStringLiteral("Auto search"), K(Qt::Key_F8), &MainWindow::Autosearch1Click);
+  add(dataMenu, QStringLiteral("Refine period"), K(Qt::Key_F9), &MainWindow::Refineperiod1Click);
+  add(dataMenu, QStringLiteral("Periodogram peaks..."), K(Qt::CTRL | Qt::Key_K),
       &MainWindow::Periodogrampeaks1Click);
 
   // What the charts show; the two choices are kept in the settings.
