@@ -135,7 +135,8 @@ constexpr std::array<AnalysisOption, 16> kOptions{{
      [](AnalysisRequest& r, const OptionValue& v) {
        const std::string given = v.text.empty() ? std::string() : ", not " + quotedText(v.text);
        for (const auto& c : v.columns)
-         if (c.empty() || c == "0") return "needs TIME,VALUE[,ERROR] (names or numbers from 1)" + given;
+         if (c.empty() || c == "0")
+           return "needs TIME,VALUE[,ERROR] (names or numbers from 1)" + given;
        if (v.columns.size() < 2 || v.columns.size() > 3)
          return "needs two or three columns (time, value, error)" + given;
        r.import.columns = v.columns;
@@ -180,14 +181,12 @@ bool optionValueFromText(const AnalysisOption& option, const std::string& text, 
       std::size_t pos = 0;
       double x = 0;
       // The C conversion, no blanks before or after, finite.
-      const bool ok = !text.empty() && text[0] != ' ' && text[0] != '\t' &&
-                      [&] {
-                        char* end = nullptr;
-                        x = std::strtod(text.c_str(), &end);
-                        pos = static_cast<std::size_t>(end - text.c_str());
-                        return pos == text.size();
-                      }() &&
-                      std::isfinite(x);
+      const bool ok = !text.empty() && text[0] != ' ' && text[0] != '\t' && [&] {
+        char* end = nullptr;
+        x = std::strtod(text.c_str(), &end);
+        pos = static_cast<std::size_t>(end - text.c_str());
+        return pos == text.size();
+      }() && std::isfinite(x);
       if (!ok) {
         refusal = "needs a number, not " + quotedText(text);
         return false;
@@ -209,7 +208,8 @@ bool optionValueFromText(const AnalysisOption& option, const std::string& text, 
     case OptionKind::Columns: {
       for (std::size_t start = 0;;) {
         const std::size_t comma = text.find(',', start);
-        value.columns.push_back(text.substr(start, comma == std::string::npos ? comma : comma - start));
+        value.columns.push_back(
+            text.substr(start, comma == std::string::npos ? comma : comma - start));
         if (comma == std::string::npos) break;
         start = comma + 1;
       }
@@ -222,26 +222,30 @@ bool optionValueFromText(const AnalysisOption& option, const std::string& text, 
 RequestCheck checkAnalysisRequest(const AnalysisRequest& request) {
   RequestCheck out;
   if (request.method == SearchMethod::None || request.givenPeriod > 0.0) return out;
-  const SearchEngine engine = request.method == SearchMethod::Aov          ? SearchEngine::Aov
-                              : request.method == SearchMethod::AovTransit ? SearchEngine::AovTransit
-                                                                           : SearchEngine::LombScargle;
+  const SearchEngine engine = request.method == SearchMethod::Aov ? SearchEngine::Aov
+                              : request.method == SearchMethod::AovTransit
+                                  ? SearchEngine::AovTransit
+                                  : SearchEngine::LombScargle;
   SearchSettings settings = request.settings;
   // A grid from the data has no step of its own to check.
-  if (request.autoResolution && !(settings.resolution > 0)) settings.resolution = SearchSettings{}.resolution;
+  if (request.autoResolution && !(settings.resolution > 0))
+    settings.resolution = SearchSettings{}.resolution;
   const SettingsCheck check = checkSearchSettings(settings, engine);
   if (!check.ok()) {
     out.refusal = check.refusal;
     return out;
   }
   // Lomb-Scargle has no harmonics.
-  if (check.harmonicsRaised && engine != SearchEngine::LombScargle) out.harmonicsRaisedTo = check.harmonics;
+  if (check.harmonicsRaised && engine != SearchEngine::LombScargle)
+    out.harmonicsRaisedTo = check.harmonics;
   return out;
 }
 
 std::string analysisOptionsHelp() {
   std::string text;
   for (const AnalysisOption& o : kOptions)
-    if (!o.help.empty()) text += "      " + std::string(o.heading) + "   " + std::string(o.help) + "\n";
+    if (!o.help.empty())
+      text += "      " + std::string(o.heading) + "   " + std::string(o.help) + "\n";
   return text;
 }
 

@@ -34,9 +34,9 @@ struct OptionValue {
 };
 
 struct AnalysisOption {
-  std::string_view name;       // as on the command line without "--"; "-" is "_" in Python
+  std::string_view name;  // as on the command line without "--"; "-" is "_" in Python
   OptionKind kind;
-  std::string_view choices;    // Choice: the texts allowed, separated by "|"
+  std::string_view choices;  // Choice: the texts allowed, separated by "|"
   // The help paragraph: its heading ("--oversampling K") and text, whose
   // continuation lines are indented to the text. Options without a text are
   // in the synopsis only.

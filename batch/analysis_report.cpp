@@ -1,12 +1,12 @@
 #include "batch/analysis_report.h"
 
+#include "commands/analysis.h"
+#include "commands/auto_search.h"
+#include "commands/model_chain.h"
 #include "core/derived_files.h"
 #include "core/number_format.h"
 #include "core/observation_file.h"
 #include "edit/binning.h"
-#include "commands/model_chain.h"
-#include "commands/analysis.h"
-#include "commands/auto_search.h"
 
 namespace fazorn {
 
@@ -296,7 +296,7 @@ AnalysisResult analyseObservationFile(const std::string& path, const AnalysisReq
 SearchRoute routeOf(const AnalysisRequest& request) {
   if (request.route) return *request.route;
   return request.autoResolution && request.refine && request.resolveAlias ? SearchRoute::Auto
-                                                                         : SearchRoute::Exact;
+                                                                          : SearchRoute::Exact;
 }
 
 }  // namespace fazorn

@@ -81,7 +81,7 @@ struct AnalysisRequest {
   bool maxPeriodGiven = false;
   bool refine = false;        // refined period and its 1-sigma error
   bool resolveAlias = false;  // P, 2P or P/2 from the light curve
-  ImportOptions import;  // how a table or FITS file is read (--columns, --band)
+  ImportOptions import;       // how a table or FITS file is read (--columns, --band)
 };
 
 struct AnalysisResult {

@@ -14,8 +14,8 @@
 namespace {
 
 std::string makeFile(int lines) {
-  const auto path = std::filesystem::temp_directory_path() /
-                    ("fazorn-bench-" + std::to_string(lines) + ".dat");
+  const auto path =
+      std::filesystem::temp_directory_path() / ("fazorn-bench-" + std::to_string(lines) + ".dat");
   if (std::filesystem::exists(path)) return path.string();
   std::FILE* f = std::fopen(path.c_str(), "w");
   std::mt19937_64 rng(42);
@@ -36,14 +36,14 @@ void BM_LoadObservations(benchmark::State& state) {
     auto out = fazorn::loadObservations(ws, path);
     benchmark::DoNotOptimize(ws.lightCurve.pointCount);
   }
-  state.counters["lines_per_s"] =
-      benchmark::Counter(static_cast<double>(state.range(0)), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["lines_per_s"] = benchmark::Counter(static_cast<double>(state.range(0)),
+                                                     benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_LoadObservations)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 std::string makeCsv(int lines) {
-  const auto path = std::filesystem::temp_directory_path() /
-                    ("fazorn-bench-" + std::to_string(lines) + ".csv");
+  const auto path =
+      std::filesystem::temp_directory_path() / ("fazorn-bench-" + std::to_string(lines) + ".csv");
   if (std::filesystem::exists(path)) return path.string();
   std::FILE* f = std::fopen(path.c_str(), "w");
   std::fprintf(f, "# benchmark light curve\nhjd,mag,mag_err,filter\n");
@@ -66,8 +66,8 @@ void BM_LoadCsvTable(benchmark::State& state) {
     if (ws.lightCurve.pointCount != state.range(0)) state.SkipWithError("CSV not read in full");
     benchmark::DoNotOptimize(ws.lightCurve.pointCount);
   }
-  state.counters["lines_per_s"] =
-      benchmark::Counter(static_cast<double>(state.range(0)), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["lines_per_s"] = benchmark::Counter(static_cast<double>(state.range(0)),
+                                                     benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_LoadCsvTable)->Arg(1000000)->Unit(benchmark::kMillisecond);
 

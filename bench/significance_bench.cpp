@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <string>
 
-#include "core/workspace.h"
 #include "commands/significance.h"
+#include "core/workspace.h"
 #include "support/generators.h"
 
 namespace {

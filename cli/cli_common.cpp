@@ -60,7 +60,8 @@ void printOutcomeToStderr(const std::string& file, const Outcome& outcome) {
   const std::string prefix = file.empty() ? "" : file + ": ";
   if (outcome.message)
     std::fprintf(stderr, "%s%s\n", prefix.c_str(), outcome.message->text.c_str());
-  for (const auto& note : outcome.notes) std::fprintf(stderr, "%s%s\n", prefix.c_str(), note.c_str());
+  for (const auto& note : outcome.notes)
+    std::fprintf(stderr, "%s%s\n", prefix.c_str(), note.c_str());
 }
 
 std::string loadNotesText(const std::string& file, const Outcome& loaded) {
@@ -107,11 +108,21 @@ std::string jsonString(std::string_view text) {
   std::string out = "\"";
   for (unsigned char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char buf[8];

@@ -57,10 +57,14 @@ extern const char* const kImportOptionsHelp;
 class JsonObject {
  public:
   JsonObject& add(std::string_view key, std::string_view text);
-  JsonObject& add(std::string_view key, const char* text) { return add(key, std::string_view(text)); }
+  JsonObject& add(std::string_view key, const char* text) {
+    return add(key, std::string_view(text));
+  }
   JsonObject& add(std::string_view key, double number);
   JsonObject& add(std::string_view key, long long number);
-  JsonObject& add(std::string_view key, int number) { return add(key, static_cast<long long>(number)); }
+  JsonObject& add(std::string_view key, int number) {
+    return add(key, static_cast<long long>(number));
+  }
   JsonObject& add(std::string_view key, bool value);
   JsonObject& addNull(std::string_view key);
   // A value already in JSON form (an array or object).

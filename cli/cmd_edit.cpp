@@ -116,11 +116,13 @@ int runBin(const Args& args) {
   }
   switch (mode) {
     case Mode::Points:
-      return runOnFiles("bin", files, import, [count](Workspace& ws) { return binByPoints(ws, count); });
+      return runOnFiles("bin", files, import,
+                        [count](Workspace& ws) { return binByPoints(ws, count); });
     case Mode::Day:
       return runOnFiles("bin", files, import, [](Workspace& ws) { return binByDay(ws); });
     case Mode::Minutes:
-      return runOnFiles("bin", files, import, [count](Workspace& ws) { return binByMinutes(ws, count); });
+      return runOnFiles("bin", files, import,
+                        [count](Workspace& ws) { return binByMinutes(ws, count); });
     case Mode::None:
       break;
   }

@@ -27,9 +27,12 @@ namespace {
 
 const char* readerName(FileKind kind) {
   switch (kind) {
-    case FileKind::TextTable: return "table";
-    case FileKind::Fits: return "fits";
-    case FileKind::Plain: break;
+    case FileKind::TextTable:
+      return "table";
+    case FileKind::Fits:
+      return "fits";
+    case FileKind::Plain:
+      break;
   }
   return "plain";
 }
@@ -47,7 +50,8 @@ int runInfo(const Args& args) {
       optionsEnded = true;
     } else if (!optionsEnded && a == "--json") {
       json = true;
-    } else if (auto status = optionsEnded ? std::nullopt : takeImportOption("info", args, i, import)) {
+    } else if (auto status =
+                   optionsEnded ? std::nullopt : takeImportOption("info", args, i, import)) {
       if (*status != kExitOk) return *status;
     } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
       return usageError("info: unknown option '" + a + "'");
@@ -80,10 +84,15 @@ int runInfo(const Args& args) {
       } else {
         o.addNull("time_span").addNull("mean_value").addNull("rms");
       }
-      if (n > 1) o.add("gamma", s.cadenceRatio); else o.addNull("gamma");
+      if (n > 1)
+        o.add("gamma", s.cadenceRatio);
+      else
+        o.addNull("gamma");
       if (n > 0) {
-        o.add("min_time", s.minTime).add("max_time", s.maxTime)
-            .add("min_value", s.minValue).add("max_value", s.maxValue);
+        o.add("min_time", s.minTime)
+            .add("max_time", s.maxTime)
+            .add("min_value", s.minValue)
+            .add("max_value", s.maxValue);
       } else {
         o.addNull("min_time").addNull("max_time").addNull("min_value").addNull("max_value");
       }

@@ -1,14 +1,15 @@
 // fazorn-cli significance: the empirical false-alarm probability of the
 // highest peak by randomisation (permutation or white noise).
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
-#include <unistd.h>
 
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 #include "cli/interrupt.h"
-#include "core/observation_file.h"
 #include "commands/significance.h"
+#include "core/observation_file.h"
 
 namespace fazorn::cli {
 
@@ -57,9 +58,7 @@ int runSignificance(const Args& args) {
   std::string file;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    auto value = [&]() -> const std::string* {
-      return i + 1 < args.size() ? &args[++i] : nullptr;
-    };
+    auto value = [&]() -> const std::string* { return i + 1 < args.size() ? &args[++i] : nullptr; };
     if (a == "--json") {
       json = true;
     } else if (auto status = takeImportOption("significance", args, i, import)) {
@@ -71,21 +70,31 @@ int runSignificance(const Args& args) {
       if (!v) return usageError("significance: " + a + " needs a value");
       if (a == "--method") {
         haveMethod = true;
-        if (*v == "aov") options.method = SignificanceMethod::Aov;
-        else if (*v == "ls") options.method = SignificanceMethod::LombScargle;
-        else return usageError("significance: --method must be aov or ls");
+        if (*v == "aov")
+          options.method = SignificanceMethod::Aov;
+        else if (*v == "ls")
+          options.method = SignificanceMethod::LombScargle;
+        else
+          return usageError("significance: --method must be aov or ls");
       } else if (a == "--randomize") {
         haveRandomize = true;
-        if (*v == "permute") options.randomization = Randomization::Permute;
-        else if (*v == "noise") options.randomization = Randomization::WhiteNoise;
-        else return usageError("significance: --randomize must be permute or noise");
+        if (*v == "permute")
+          options.randomization = Randomization::Permute;
+        else if (*v == "noise")
+          options.randomization = Randomization::WhiteNoise;
+        else
+          return usageError("significance: --randomize must be permute or noise");
       } else if (a == "--output") {
         options.outputPath = *v;
       } else if (a == "--route") {
-        if (*v == "exact") options.route = SearchRoute::Exact;
-        else if (*v == "fast") options.route = SearchRoute::Fast;
-        else if (*v == "auto") options.route = SearchRoute::Auto;
-        else return usageError("significance: --route must be exact, fast or auto");
+        if (*v == "exact")
+          options.route = SearchRoute::Exact;
+        else if (*v == "fast")
+          options.route = SearchRoute::Fast;
+        else if (*v == "auto")
+          options.route = SearchRoute::Auto;
+        else
+          return usageError("significance: --route must be exact, fast or auto");
       } else if (a == "--iterations" || a == "--harmonics" || a == "--threads" || a == "--seed") {
         auto n = parseInteger(*v);
         if (!n) return usageError("significance: " + a + " needs a whole number, not '" + *v + "'");
@@ -105,9 +114,12 @@ int runSignificance(const Args& args) {
       } else {
         auto x = parseNumber(*v);
         if (!x) return usageError("significance: " + a + " needs a number, not '" + *v + "'");
-        if (a == "--min-period") settings.minPeriod = *x;
-        else if (a == "--max-period") settings.maxPeriod = *x;
-        else settings.resolution = *x;
+        if (a == "--min-period")
+          settings.minPeriod = *x;
+        else if (a == "--max-period")
+          settings.maxPeriod = *x;
+        else
+          settings.resolution = *x;
       }
     } else if (a.size() > 1 && a[0] == '-') {
       return usageError("significance: unknown option '" + a + "'");
@@ -166,15 +178,15 @@ int runSignificance(const Args& args) {
         .add("uncertainty", r.uncertainty)
         .add("output", r.file);
     // Only a stopped run has these keys (a complete one keeps its keys).
-    if (r.cancelled)
-      o.add("cancelled", true).add("runs_done", static_cast<long long>(r.runsDone));
+    if (r.cancelled) o.add("cancelled", true).add("runs_done", static_cast<long long>(r.runsDone));
     std::printf("%s\n", o.str().c_str());
   } else {
-    std::printf("%s\n  observed peak: period %.10g d, power %.9g\n"
-                "  empirical false-alarm probability: %.6g +- %.2g (%ld of %ld runs)\n"
-                "  runs written to %s\n",
-                file.c_str(), r.observedPeriod, r.observedPower, r.empiricalFalseAlarmProbability,
-                r.uncertainty, r.runsAtOrAbove, r.runsDone, r.file.c_str());
+    std::printf(
+        "%s\n  observed peak: period %.10g d, power %.9g\n"
+        "  empirical false-alarm probability: %.6g +- %.2g (%ld of %ld runs)\n"
+        "  runs written to %s\n",
+        file.c_str(), r.observedPeriod, r.observedPower, r.empiricalFalseAlarmProbability,
+        r.uncertainty, r.runsAtOrAbove, r.runsDone, r.file.c_str());
     if (r.cancelled)
       std::printf("  cancelled after %ld of %ld runs\n", r.runsDone, options.iterations);
   }

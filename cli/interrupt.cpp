@@ -35,8 +35,7 @@ void install(int signal) {
 const std::atomic<bool>* installInterruptHandlers() {
   static const bool installed = [] {
     struct sigaction current {};
-    if (sigaction(SIGINT, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
-      install(SIGINT);
+    if (sigaction(SIGINT, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) install(SIGINT);
     install(SIGTERM);
     return true;
   }();

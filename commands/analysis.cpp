@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "commands/model_chain.h"
+#include "commands/search_outcomes.h"
 #include "core/number_format.h"
 #include "core/results_panel.h"
-#include "commands/model_chain.h"
 #include "search/aov_periodogram.h"
 #include "search/frequency_grid.h"
 #include "search/lomb_scargle.h"
-#include "commands/search_outcomes.h"
 #include "search/search_settings.h"
 #include "search/transit_periodogram.h"
 
@@ -33,7 +33,6 @@ std::string noPeriod(std::string why) {
     why[0] = static_cast<char>(why[0] - 'A' + 'a');
   return "No period can be found: " + why;
 }
-
 
 // A search's result as the commands keep it in the Workspace: the two ends
 // of the range as the command names them, the periodogram, the best
@@ -70,7 +69,8 @@ StepResult aovSearchStep(Workspace& ws, const RunControl& rc,
                          SearchRoute route = SearchRoute::Exact) {
   const SettingsCheck check = checkSearchSettings(ws.settings, SearchEngine::Aov, &ws.lightCurve);
   if (!check.ok()) return {Step::Refused, check.refusal};
-  AovResult r = computeAovPeriodogram(viewOf(ws.lightCurve), {check.grid, check.harmonicTerms, route}, rc);
+  AovResult r =
+      computeAovPeriodogram(viewOf(ws.lightCurve), {check.grid, check.harmonicTerms, route}, rc);
   if (r.status == SearchStatus::Cancelled) return {Step::Cancelled, {}};
   if (r.status != SearchStatus::Ok) return {Step::Refused, noPeriod(r.message)};
 
@@ -151,9 +151,8 @@ Outcome analyseAovTransitOnRoute(Workspace& ws, const RunControl& rc, SearchRout
   // This command stores the two ends the other way round: minFrequency
   // holds 1 / minPeriod and maxFrequency 1 / maxPeriod.
   const double resolution = s.resolution;
-  storeSearchResult(ws, 1 / s.minPeriod, 1 / s.maxPeriod, r.bestFrequency,
-                    std::move(r.frequency), std::move(r.power), r.maxPower,
-                    [resolution](const Workspace& w) {
+  storeSearchResult(ws, 1 / s.minPeriod, 1 / s.maxPeriod, r.bestFrequency, std::move(r.frequency),
+                    std::move(r.power), r.maxPower, [resolution](const Workspace& w) {
                       return 1 / (w.bestFrequency - resolution) - 1 / w.bestFrequency;
                     });
   shortChain(ws);

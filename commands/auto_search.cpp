@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "commands/analysis.h"
+#include "commands/model_chain.h"
+#include "commands/search_outcomes.h"
 #include "core/number_format.h"
 #include "core/results_panel.h"
 #include "model/classification.h"
 #include "model/phased_model.h"
-#include "commands/model_chain.h"
-#include "commands/analysis.h"
-#include "commands/search_outcomes.h"
 #include "search/search_settings.h"
 
 namespace fazorn {
@@ -148,7 +148,8 @@ SearchReport reportForStoredSearch(const Workspace& ws, SearchEngine engine) {
   r.timeSpan = lightCurveSpan(ws);
   const int h = std::max(1, ws.settings.harmonics);
   r.peakWidth = peakWidth(engine, r.timeSpan, h);
-  r.step = engine == SearchEngine::LombScargle ? storedStep(ws.periodogram) : ws.settings.resolution;
+  r.step =
+      engine == SearchEngine::LombScargle ? storedStep(ws.periodogram) : ws.settings.resolution;
   r.minPeriod = ws.settings.minPeriod;
   r.maxPeriod = ws.settings.maxPeriod;
   addPeaksAndWarnings(ws, engine, r.step, r);
@@ -165,7 +166,7 @@ bool typeAdmitted(const Workspace& ws) {
 }
 
 Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const RunControl& rc,
-                        SearchReport* report) {
+                          SearchReport* report) {
   SearchReport local;
   SearchReport& r = report != nullptr ? *report : local;
   r = SearchReport{};
@@ -184,7 +185,8 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
   if (options.autoResolution) {
     if (!(options.oversampling > 0) || !std::isfinite(options.oversampling))
       return refusedSearch("The oversampling must be a positive number! Calculation aborted");
-    const AutoLimits limits = autoPeriodLimits(std::span(lc.time.data(), std::min(n, lc.time.size())));
+    const AutoLimits limits =
+        autoPeriodLimits(std::span(lc.time.data(), std::min(n, lc.time.size())));
     if (options.autoMinPeriod) ws.settings.minPeriod = limits.minPeriod;
     if (options.autoMaxPeriod) ws.settings.maxPeriod = limits.maxPeriod;
     // The settings and the light curve checked as the commands check them;
@@ -237,8 +239,8 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
     if (!out.ok) return out;
     minFrequency = 1 / ws.settings.maxPeriod;
     maxFrequency = 1 / ws.settings.minPeriod;
-    r.step = engine == SearchEngine::LombScargle ? storedStep(ws.periodogram)
-                                                 : ws.settings.resolution;
+    r.step =
+        engine == SearchEngine::LombScargle ? storedStep(ws.periodogram) : ws.settings.resolution;
   }
   r.minPeriod = ws.settings.minPeriod;
   r.maxPeriod = ws.settings.maxPeriod;
@@ -264,8 +266,8 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
       const RefinedPeak peak = refinePeak(*statistic, adopted, r.step, r.peakWidth);
       if (std::abs(peak.frequency - adopted) < r.peakWidth) {
         adopted = peak.frequency;
-        frequencyError = peak.frequencyError > 0 ? peak.frequencyError
-                                                 : frequencyError * adopted / frequency;
+        frequencyError =
+            peak.frequencyError > 0 ? peak.frequencyError : frequencyError * adopted / frequency;
       } else {
         frequencyError *= adopted / frequency;
       }
@@ -314,8 +316,8 @@ Outcome refineCurrentPeriod(Workspace& ws, SearchEngine engine, const RunControl
   Outcome out;
   out.redraw.phaseDiagram = true;
   out.redraw.results = true;
-  out.status[0] = "Refined period " + formatFixed(ws.period, 8, 12, ws.decimalSeparator) +
-                  " +- " + formatFixed(ws.periodError, 8, 12, ws.decimalSeparator) + " d";
+  out.status[0] = "Refined period " + formatFixed(ws.period, 8, 12, ws.decimalSeparator) + " +- " +
+                  formatFixed(ws.periodError, 8, 12, ws.decimalSeparator) + " d";
   return out;
 }
 
@@ -327,8 +329,10 @@ std::int32_t peakUnder(const Periodogram& p, double frequency, double tolerance)
   std::size_t i = static_cast<std::size_t>(std::lower_bound(first, end, frequency) - first);
   if (i == n || (i > 0 && frequency - p.frequency[i - 1] < p.frequency[i] - frequency)) --i;
   // The highest point within the tolerance (what the cursor covers).
-  const auto a = static_cast<std::size_t>(std::lower_bound(first, end, frequency - tolerance) - first);
-  const auto e = static_cast<std::size_t>(std::upper_bound(first, end, frequency + tolerance) - first);
+  const auto a =
+      static_cast<std::size_t>(std::lower_bound(first, end, frequency - tolerance) - first);
+  const auto e =
+      static_cast<std::size_t>(std::upper_bound(first, end, frequency + tolerance) - first);
   for (std::size_t k = a; k < e; ++k)
     if (p.power[k] > p.power[i]) i = k;
   for (;;) {

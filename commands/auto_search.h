@@ -43,11 +43,11 @@ struct SearchReport {
   double gridPeriod = 0.0;  // days, the maximum of the grid before refinement
   std::vector<Peak> peaks;  // the 5 highest independent peaks, highest first
   std::vector<std::string> warnings;
-  std::optional<AliasDecision> alias;  // empty without alias resolution
-  bool refined = false;                // periodError is then the 1-sigma error
-  double step = 0.0;                   // fine grid step, cycles per day
-  double timeSpan = 0.0;               // days
-  double peakWidth = 0.0;              // cycles per day
+  std::optional<AliasDecision> alias;       // empty without alias resolution
+  bool refined = false;                     // periodError is then the 1-sigma error
+  double step = 0.0;                        // fine grid step, cycles per day
+  double timeSpan = 0.0;                    // days
+  double peakWidth = 0.0;                   // cycles per day
   double minPeriod = 0.0, maxPeriod = 0.0;  // days, the limits searched
 };
 
@@ -55,7 +55,7 @@ struct SearchReport {
 // the model chain; fills `report` when given. Without any option this is
 // analyseAov, analyseAovTransit or analyseLombScargle unchanged.
 Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const RunControl& rc,
-                        SearchReport* report = nullptr);
+                          SearchReport* report = nullptr);
 
 // The report of the last search of `engine` as it stands in the Workspace
 // (peaks of the stored periodogram, grid warning), for searches run without

@@ -12,8 +12,8 @@
 
 namespace fazorn {
 
-Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
-                            const RunControl& rc, SignificanceResult* resultOut) {
+Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options, const RunControl& rc,
+                            SignificanceResult* resultOut) {
   Outcome out;
   SignificanceResult result;
   const LightCurve& lc = ws.lightCurve;
@@ -67,7 +67,7 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
       path = fixedName::whiteNoiseTest;
     } else {
       path = formatPrintf(options.method == SignificanceMethod::Aov ? fixedName::permutationAovTest
-                                                                     : fixedName::permutationTest,
+                                                                    : fixedName::permutationTest,
                           ws.randomizationRunCounter);
       numbered = true;
     }
@@ -106,7 +106,8 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
     out.message = ioErrorBox();
   }
   if (result.runsDone > 0) {
-    const double p = static_cast<double>(result.runsAtOrAbove) / static_cast<double>(result.runsDone);
+    const double p =
+        static_cast<double>(result.runsAtOrAbove) / static_cast<double>(result.runsDone);
     result.empiricalFalseAlarmProbability = p;
     result.uncertainty = std::sqrt(p * (1.0 - p) / static_cast<double>(result.runsDone));
   }
@@ -115,7 +116,8 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
                   std::to_string(result.runsAtOrAbove) + " of " + std::to_string(result.runsDone) +
                   " runs reached power " + formatFixed(result.observedPower, 6, 9) + ")";
   out.status[1] = "";
-  if (result.cancelled) out.addNote("Cancelled after " + std::to_string(result.runsDone) + " runs.");
+  if (result.cancelled)
+    out.addNote("Cancelled after " + std::to_string(result.runsDone) + " runs.");
   if (written)
     out.addNote("Runs written to " + path + ".");
   else

@@ -48,7 +48,7 @@ struct SignificanceResult {
 // on the thread count. Lines are written in run order under the header
 // " No.   \t  PERIOD    \t POWER\n" as "%6d\t%12.6f\t%12.6f\n"; a cancelled
 // test keeps exactly the lines of the runs finished so far.
-Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options,
-                            const RunControl& rc, SignificanceResult* result = nullptr);
+Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options, const RunControl& rc,
+                            SignificanceResult* result = nullptr);
 
 }  // namespace fazorn

@@ -39,8 +39,8 @@ void splitDataPath(std::string_view path, FileNameParts& parts) {
 
 std::string derivedFilePath(const FileNameParts& parts, std::string_view suffix) {
   std::string out;
-  out.reserve(parts.drive.size() + parts.directory.size() + parts.baseName.size() +
-              suffix.size() + parts.extension.size());
+  out.reserve(parts.drive.size() + parts.directory.size() + parts.baseName.size() + suffix.size() +
+              parts.extension.size());
   out += parts.drive;
   out += parts.directory;
   out += parts.baseName;

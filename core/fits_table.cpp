@@ -126,7 +126,8 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
   if (fits_open_diskfile(&raw, path.c_str(), READONLY, &status) != 0) {
     out.opened = true;
     out.failed = true;
-    out.failure = "the FITS file cannot be read (" + errorText(status) + "); it may be damaged or truncated";
+    out.failure =
+        "the FITS file cannot be read (" + errorText(status) + "); it may be damaged or truncated";
     return out;
   }
   out.opened = true;
@@ -171,8 +172,10 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
     problem = table::planColumns(names, normalized, options, plan);
     if (problem.empty()) {
       if (missionTable) {
-        mission = telescope == "TESS" ? "TESS" : telescope == "K2" ? "K2"
-                  : telescope == "Kepler" ? "Kepler" : "mission";
+        mission = telescope == "TESS"     ? "TESS"
+                  : telescope == "K2"     ? "K2"
+                  : telescope == "Kepler" ? "Kepler"
+                                          : "mission";
         plan.survey.clear();
       }
       extension = stringKey(f, "EXTNAME");
@@ -210,8 +213,8 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
     const ColumnInfo ci = info(c);
     if (ci.repeat != 1 || ci.type == TSTRING || ci.type == TLOGICAL) {
       out.failed = true;
-      out.failure = "column \"" + names[static_cast<std::size_t>(c)] +
-                    "\" does not hold one number per row";
+      out.failure =
+          "column \"" + names[static_cast<std::size_t>(c)] + "\" does not hold one number per row";
       return out;
     }
   }
@@ -240,7 +243,8 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
   // buffers of their own width.
   {
     const long previewRows = static_cast<long>(std::min<LONGLONG>(rowCount, kPreviewRows));
-    out.previewRows.assign(static_cast<std::size_t>(previewRows), std::vector<std::string>(names.size()));
+    out.previewRows.assign(static_cast<std::size_t>(previewRows),
+                           std::vector<std::string>(names.size()));
     for (std::size_t c = 0; c < names.size() && previewRows > 0; ++c) {
       const ColumnInfo ci = info(static_cast<int>(c));
       int s = 0, anyNull = 0;
@@ -277,7 +281,8 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
     for (int c : plan.flags) flagIsLogical.push_back(info(c).type == TLOGICAL);
     long bandWidth = plan.band >= 0 ? std::max(1L, info(plan.band).width) : 1;
     const bool bandIsString = plan.band >= 0 && info(plan.band).type == TSTRING;
-    std::vector<char> bandStorage(bandIsString ? static_cast<std::size_t>(kChunkRows * (bandWidth + 1)) : 0);
+    std::vector<char> bandStorage(
+        bandIsString ? static_cast<std::size_t>(kChunkRows * (bandWidth + 1)) : 0);
     std::vector<char*> bandPointers(bandIsString ? kChunkRows : 0);
     for (long r = 0; bandIsString && r < kChunkRows; ++r)
       bandPointers[static_cast<std::size_t>(r)] = bandStorage.data() + r * (bandWidth + 1);
@@ -293,7 +298,8 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
       if (plan.error >= 0)
         fits_read_col(f, TDOUBLE, plan.error + 1, first, 1, n, &nan, e.data(), &anyNull, &status);
       if (plan.fluxOverError >= 0)
-        fits_read_col(f, TDOUBLE, plan.fluxOverError + 1, first, 1, n, &nan, snr.data(), &anyNull, &status);
+        fits_read_col(f, TDOUBLE, plan.fluxOverError + 1, first, 1, n, &nan, snr.data(), &anyNull,
+                      &status);
       for (std::size_t k = 0; k < plan.flags.size(); ++k) {
         if (flagIsLogical[k]) {
           char nullFlag = 0;
@@ -309,7 +315,8 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
         fits_read_col_str(f, plan.band + 1, first, 1, n, const_cast<char*>(""), bandPointers.data(),
                           &anyNull, &status);
       else if (plan.band >= 0)
-        fits_read_col(f, TDOUBLE, plan.band + 1, first, 1, n, &nan, bandNumbers.data(), &anyNull, &status);
+        fits_read_col(f, TDOUBLE, plan.band + 1, first, 1, n, &nan, bandNumbers.data(), &anyNull,
+                      &status);
       if (status != 0) break;
       for (long i = 0; i < n && !stopped; ++i) {
         const long line = static_cast<long>(first) + i;
@@ -382,9 +389,11 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
   out.valueColumn = plan.value;
   out.errorColumn = plan.error;
   if (!out.failed) {
-    out.notes.push_back(timeSystemNote(f, mission, names[static_cast<std::size_t>(plan.time)], plan.time));
+    out.notes.push_back(
+        timeSystemNote(f, mission, names[static_cast<std::size_t>(plan.time)], plan.time));
     if (!plan.valueIsMagnitude)
-      out.notes.push_back("Values are fluxes as stored; \"Flux to mag\" (convert --to-mag) gives magnitudes.");
+      out.notes.push_back(
+          "Values are fluxes as stored; \"Flux to mag\" (convert --to-mag) gives magnitudes.");
   }
   return out;
 }

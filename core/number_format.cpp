@@ -49,8 +49,7 @@ std::string formatExact(double value) {
   return std::string(buffer, result.ptr);
 }
 
-std::string formatFixed(double value, int decimals, int precision,
-                        char decimalSeparator) {
+std::string formatFixed(double value, int decimals, int precision, char decimalSeparator) {
   if (std::isnan(value)) return "NAN";
   if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
   if (precision < 1) precision = 1;
@@ -72,8 +71,7 @@ std::string formatFixed(double value, int decimals, int precision,
     for (auto& c : mantissa)
       if (c == '.') c = decimalSeparator;
     char exp[16];
-    std::snprintf(exp, sizeof exp, "E%c%02d", exponent < 0 ? '-' : '+',
-                  std::abs(exponent));
+    std::snprintf(exp, sizeof exp, "E%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
     return mantissa + exp;
   }
 

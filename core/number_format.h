@@ -12,8 +12,7 @@ namespace fazorn {
 // written as zeros); a value whose integer part has more than `precision`
 // digits is written in scientific notation instead ("1.2345E+10").
 // Non-finite values are written "NAN", "INF" and "-INF".
-std::string formatFixed(double value, int decimals, int precision,
-                        char decimalSeparator = '.');
+std::string formatFixed(double value, int decimals, int precision, char decimalSeparator = '.');
 
 // A probability (0 to 1) as the status bar shows it: a percentage with one
 // decimal and a percent sign ("12.5%") from 0.1 % up; below that, where the
@@ -23,8 +22,7 @@ std::string formatFixed(double value, int decimals, int precision,
 std::string formatProbability(double probability, char decimalSeparator = '.');
 
 // printf-style formatting into a std::string (C locale numbers).
-std::string formatPrintf(const char* format, ...)
-    __attribute__((format(printf, 1, 2)));
+std::string formatPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Shortest text that reads back to exactly the same double ("%.17g" class),
 // for machine-readable output.

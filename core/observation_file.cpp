@@ -27,9 +27,7 @@ bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isHexDigit(char c) {
-  return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+bool isHexDigit(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool matchesWord(std::string_view text, std::size_t pos, const char* word) {
@@ -110,7 +108,7 @@ bool scanDouble(std::string_view text, std::size_t& pos, double& out) {
     std::uint64_t digits = 0;
     int digitCount = 0;  // significant digits gathered (leading zeros skipped)
     int decimalShift = 0;
-    bool exact = true;   // all digits fit in `digits`
+    bool exact = true;  // all digits fit in `digits`
     auto take = [&](char c, bool fraction) {
       any = true;
       if (digitCount == 0 && c == '0') {
@@ -327,8 +325,8 @@ ObservationRead readObservations(std::FILE* f, std::string_view head) {
   if (fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode)) {
     // About 24 bytes per point in files written with "%14.7f\t..." formats;
     // capped so a huge file of something else does not reserve in vain.
-    const std::size_t estimate =
-        std::min<std::size_t>(static_cast<std::size_t>(info.st_size) / 24 + 1, std::size_t{1} << 24);
+    const std::size_t estimate = std::min<std::size_t>(
+        static_cast<std::size_t>(info.st_size) / 24 + 1, std::size_t{1} << 24);
     r.time.reserve(estimate);
     r.value.reserve(estimate);
     r.error.reserve(estimate);
@@ -407,8 +405,9 @@ std::string pointsNote(std::size_t n) {
 
 void addValueNotes(Outcome& out, std::size_t zeroErrors, std::size_t nonFinite) {
   if (zeroErrors > 0)
-    out.addNote(std::to_string(zeroErrors) + (zeroErrors == 1 ? " point has" : " points have") +
-                " an error of 0 (infinite weight); weighted searches are meaningless until it is changed.");
+    out.addNote(
+        std::to_string(zeroErrors) + (zeroErrors == 1 ? " point has" : " points have") +
+        " an error of 0 (infinite weight); weighted searches are meaningless until it is changed.");
   if (nonFinite > 0)
     out.addNote(std::to_string(nonFinite) + (nonFinite == 1 ? " point holds" : " points hold") +
                 " a number that is not finite (nan or inf).");
@@ -452,13 +451,14 @@ Outcome loadPlain(Workspace& ws, const std::string& path, const FileSniff& sniff
                   ": the file ends inside a group of three numbers (" + r.stopText +
                   " left over).");
     else
-      out.addNote("Reading stopped at line " + std::to_string(r.stopLine) + " at \"" +
-                  r.stopText + "\", which is not a number; the rest of the file was ignored.");
+      out.addNote("Reading stopped at line " + std::to_string(r.stopLine) + " at \"" + r.stopText +
+                  "\", which is not a number; the rest of the file was ignored.");
   }
   addValueNotes(out, zeroErrors, nonFinite);
   if (sniff.uniformNumbersPerLine > 3)
-    out.addNote("Every line holds " + std::to_string(sniff.uniformNumbersPerLine) +
-                " numbers; they were read three at a time. Choose the columns to read them as a table.");
+    out.addNote(
+        "Every line holds " + std::to_string(sniff.uniformNumbersPerLine) +
+        " numbers; they were read three at a time. Choose the columns to read them as a table.");
   if (n == 0) {
     // Nothing to analyse is a failure, not a quiet empty chart.
     out.ok = false;
@@ -537,13 +537,15 @@ Outcome loadInto(Workspace& ws, const std::string& path, const ImportOptions& op
     ws.files.dataFileRewritable = true;
     return out;
   }
-  const bool table = sniff.kind != FileKind::Plain || !options.columns.empty() || options.forceTable;
+  const bool table =
+      sniff.kind != FileKind::Plain || !options.columns.empty() || options.forceTable;
   if (!table) {
     if (!options.band.empty()) {
       Outcome out;
       out.ok = false;
       out.failure = Failure::Input;
-      out.message = warningBox("This file has no band column: it is plain numbers, three per observation.");
+      out.message =
+          warningBox("This file has no band column: it is plain numbers, three per observation.");
       ws.files.dataFileRewritable = true;
       return out;
     }

@@ -28,8 +28,8 @@ struct ObservationRead {
   // True when reading stopped before the end of the text: a token that is
   // not a number, or an incomplete group at the end.
   bool stoppedEarly = false;
-  long stopLine = 0;          // 1-based line of the offending token
-  std::string stopText;       // the offending token (shortened), or a description
+  long stopLine = 0;             // 1-based line of the offending token
+  std::string stopText;          // the offending token (shortened), or a description
   bool incompleteAtEnd = false;  // the text ended inside a group
   bool byteOrderMarkSkipped = false;
 
@@ -78,10 +78,10 @@ std::vector<std::string> loadNotesWorthShowing(const Outcome& loaded);
 
 // What a load did, for front ends that show more than the outcome.
 struct LoadDetails {
-  bool opened = false;              // the file could be opened and read
+  bool opened = false;  // the file could be opened and read
   FileKind reader = FileKind::Plain;
   std::size_t points = 0;
-  std::string summary;              // table readers: what was read and how
+  std::string summary;  // table readers: what was read and how
 };
 
 // "Open Data" with the readers of table_import.h: a plain file of numbers
@@ -89,8 +89,8 @@ struct LoadDetails {
 // file is read by its columns, a band chosen, and the outcome's second note
 // says which reader read what. A file from which no observation could be
 // read is a failure (ok false, a warning naming the reason) that leaves the
-// light curve as it was (dataPath names the file, as after a failed open). After a table or FITS file the derived files are named ".dat"
-// and "Save Data" no longer writes over the original.
+// light curve as it was (dataPath names the file, as after a failed open). After a table or FITS
+// file the derived files are named ".dat" and "Save Data" no longer writes over the original.
 Outcome loadObservations(Workspace& ws, const std::string& path, const ImportOptions& options,
                          LoadDetails* details = nullptr);
 

@@ -5,8 +5,8 @@
 
 #include <array>
 #include <new>
-#include <stdexcept>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -30,11 +30,11 @@ using StatusTexts = std::array<std::optional<std::string>, 3>;
 
 // Which views the front end must redraw from the Workspace afterwards.
 struct Redraws {
-  bool lightCurve = false;       // chart 1 and the light-curve statistics labels
-  bool phaseDiagram = false;     // chart 2 (only shown while phased)
-  bool periodogram = false;      // chart 3 refilled from the periodogram arrays
-  bool clearPeriodogram = false; // chart 3 emptied (arrays are kept)
-  bool results = false;          // the results panel texts and the command states
+  bool lightCurve = false;        // chart 1 and the light-curve statistics labels
+  bool phaseDiagram = false;      // chart 2 (only shown while phased)
+  bool periodogram = false;       // chart 3 refilled from the periodogram arrays
+  bool clearPeriodogram = false;  // chart 3 emptied (arrays are kept)
+  bool results = false;           // the results panel texts and the command states
 };
 
 // Why a command failed, for front ends that map failures to kinds of their

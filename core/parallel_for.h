@@ -61,8 +61,7 @@ class WorkMeter {
   std::int64_t step(std::int64_t items) const {
     // items * kReports / total without overflow for any count of items.
     return static_cast<std::int64_t>(static_cast<double>(std::min(items, total_)) *
-                                     static_cast<double>(kReports) /
-                                     static_cast<double>(total_));
+                                     static_cast<double>(kReports) / static_cast<double>(total_));
   }
   const RunControl& rc_;
   const std::int64_t total_;
@@ -114,8 +113,8 @@ void runOnThreads(int threads, Worker worker) {
 // (1 when the block was computed), for callers that keep the finished part
 // of a cancelled run. Returns false when the run was cancelled.
 template <class MakeState, class Work>
-bool parallelFor(std::int64_t count, std::int64_t blockSize, WorkMeter& meter,
-                 MakeState makeState, Work work, std::vector<char>* done = nullptr) {
+bool parallelFor(std::int64_t count, std::int64_t blockSize, WorkMeter& meter, MakeState makeState,
+                 Work work, std::vector<char>* done = nullptr) {
   if (count <= 0) return !meter.cancelled();
   blockSize = std::max<std::int64_t>(1, blockSize);
   const std::int64_t blocks = (count + blockSize - 1) / blockSize;

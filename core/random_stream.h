@@ -13,9 +13,9 @@ class RandomStream {
  public:
   explicit RandomStream(std::uint64_t seed);
   std::uint64_t next();
-  double uniform();                       // [0, 1)
-  double gaussian();                      // mean 0, rms 1 (Box-Muller)
-  std::uint64_t below(std::uint64_t n);   // uniform in [0, n)
+  double uniform();                      // [0, 1)
+  double gaussian();                     // mean 0, rms 1 (Box-Muller)
+  std::uint64_t below(std::uint64_t n);  // uniform in [0, n)
 
  private:
   std::uint64_t s_[4];

@@ -21,10 +21,10 @@ void resetForNoData(Workspace& ws) {
 void resetAfterLoad(Workspace& ws) {
   clearResultLabels(ws.panel);
   CommandStates& c = ws.commands;
-  c.saveData = c.analyse = c.unmarkPoints = c.removeMarkedPoints = c.deleteFile =
-      c.phaseButton = c.dayBinning = true;
-  c.savePhasedData = c.savePeriodogram = c.getStatistics = c.halvePeriod =
-      c.doublePeriod = c.shiftT0 = false;
+  c.saveData = c.analyse = c.unmarkPoints = c.removeMarkedPoints = c.deleteFile = c.phaseButton =
+      c.dayBinning = true;
+  c.savePhasedData = c.savePeriodogram = c.getStatistics = c.halvePeriod = c.doublePeriod =
+      c.shiftT0 = false;
   // "Normalize light curve" keeps its state.
   ws.dataLoaded = 1;
   ws.phased = 0;
@@ -32,8 +32,8 @@ void resetAfterLoad(Workspace& ws) {
 
 void enableAfterPhasing(Workspace& ws) {
   CommandStates& c = ws.commands;
-  c.savePhasedData = c.savePeriodogram = c.getStatistics = c.halvePeriod =
-      c.doublePeriod = c.shiftT0 = c.normalize = true;
+  c.savePhasedData = c.savePeriodogram = c.getStatistics = c.halvePeriod = c.doublePeriod =
+      c.shiftT0 = c.normalize = true;
   ws.phased = 1;
 }
 

@@ -19,9 +19,7 @@ struct RunControl {
   // Set by the front end to stop a run early; may be null.
   const std::atomic<bool>* cancel = nullptr;
 
-  bool cancelled() const {
-    return cancel != nullptr && cancel->load(std::memory_order_relaxed);
-  }
+  bool cancelled() const { return cancel != nullptr && cancel->load(std::memory_order_relaxed); }
   void report(double fraction) const {
     if (progress) progress(fraction);
   }

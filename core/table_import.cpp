@@ -133,11 +133,16 @@ enum class Separator { Whitespace, Comma, Semicolon, Tab, FixedWidth };
 
 const char* separatorName(Separator s) {
   switch (s) {
-    case Separator::Comma: return "comma";
-    case Separator::Semicolon: return "semicolon";
-    case Separator::Tab: return "tab";
-    case Separator::FixedWidth: return "fixed-width";
-    case Separator::Whitespace: break;
+    case Separator::Comma:
+      return "comma";
+    case Separator::Semicolon:
+      return "semicolon";
+    case Separator::Tab:
+      return "tab";
+    case Separator::FixedWidth:
+      return "fixed-width";
+    case Separator::Whitespace:
+      break;
   }
   return "white-space";
 }
@@ -219,12 +224,29 @@ bool anyNumber(const std::vector<std::string>& fields, std::size_t n) {
 
 // The field layout of the older AAVSO download, which has no header row.
 const std::vector<std::string>& headerlessAavsoNames() {
-  static const std::vector<std::string> names = {
-      "JD", "Magnitude", "Uncertainty", "HQuncertainty", "Band", "Observer Code",
-      "Comment Code(s)", "Comp Star 1", "Comp Star 2", "Charts", "Comments", "Transfomed",
-      "Airmass", "Validation Flag", "Cmag", "Kmag", "HJD", "Star Name",
-      "Observer Affiliation", "Measurement Method", "Grouping Method", "ADS Reference",
-      "Digitizer"};
+  static const std::vector<std::string> names = {"JD",
+                                                 "Magnitude",
+                                                 "Uncertainty",
+                                                 "HQuncertainty",
+                                                 "Band",
+                                                 "Observer Code",
+                                                 "Comment Code(s)",
+                                                 "Comp Star 1",
+                                                 "Comp Star 2",
+                                                 "Charts",
+                                                 "Comments",
+                                                 "Transfomed",
+                                                 "Airmass",
+                                                 "Validation Flag",
+                                                 "Cmag",
+                                                 "Kmag",
+                                                 "HJD",
+                                                 "Star Name",
+                                                 "Observer Affiliation",
+                                                 "Measurement Method",
+                                                 "Grouping Method",
+                                                 "ADS Reference",
+                                                 "Digitizer"};
   return names;
 }
 
@@ -262,7 +284,8 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
     if (!bomChecked) {
       bomChecked = true;
       if (line.size() >= 3 && static_cast<unsigned char>(line[0]) == 0xEF &&
-          static_cast<unsigned char>(line[1]) == 0xBB && static_cast<unsigned char>(line[2]) == 0xBF)
+          static_cast<unsigned char>(line[1]) == 0xBB &&
+          static_cast<unsigned char>(line[2]) == 0xBF)
         line.erase(0, 3);
     }
     const std::string_view t = trimmed(line);
@@ -350,7 +373,7 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
   if (names.empty()) {
     out.failed = true;
     out.failure = ipac || !comments.empty() ? "no column names and no rows after the comment lines"
-                                             : "the file holds no table";
+                                            : "the file holds no table";
     return out;
   }
   out.columnNames = names;
@@ -373,8 +396,9 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
     what += ", " + std::string(separatorName(sep)) + "-separated";
 
   RowCollector rows(options);
-  const std::size_t need =
-      static_cast<std::size_t>(std::max({plan.time, plan.value, plan.error, plan.band, plan.fluxOverError})) + 1;
+  const std::size_t need = static_cast<std::size_t>(std::max({plan.time, plan.value, plan.error,
+                                                              plan.band, plan.fluxOverError})) +
+                           1;
   const bool decimalComma = sep == Separator::Semicolon;
 
   auto number = [&](const std::string& f, double& x) {
@@ -407,8 +431,8 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
       if (static_cast<std::size_t>(f) >= n) continue;
       const std::string_view s = trimmed(fields[static_cast<std::size_t>(f)]);
       double x;
-      const bool set = fieldNumber(s, x) ? x != 0.0
-                                          : (s == "true" || s == "True" || s == "TRUE" || s == "T");
+      const bool set =
+          fieldNumber(s, x) ? x != 0.0 : (s == "true" || s == "True" || s == "TRUE" || s == "T");
       if (set) {
         rows.leaveOut(LeftOut::Flagged, lineNumber);
         return;
@@ -466,7 +490,8 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
 
   for (std::size_t i = firstRow; i < content.size() && !stopped; ++i)
     processRow(content[i].first, content[i].second);
-  while (!stopped && (problem.empty() || out.previewRows.size() < kPreviewRows) && source.next(line)) {
+  while (!stopped && (problem.empty() || out.previewRows.size() < kPreviewRows) &&
+         source.next(line)) {
     const std::string_view t = trimmed(line);
     if (t.empty() || isCommentLine(t)) continue;
     processRow(line, source.lineNumber());

@@ -55,7 +55,7 @@ inline constexpr std::size_t kSniffBytes = 1 << 16;
 
 // A light curve read by a table reader, with what the reader did.
 struct TableImport {
-  bool opened = false;     // false: the file could not be opened (openError)
+  bool opened = false;  // false: the file could not be opened (openError)
   std::string openError;
   // True when the file was read but no light curve came from it (a damaged
   // FITS file, an unknown column or band, no usable row); `failure` says why.

@@ -29,8 +29,8 @@ std::string lowerCase(std::string_view text) {
 
 std::string normalizedName(std::string_view name) {
   auto trim = [](std::string_view& s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '"' ||
-                          s.front() == '\''))
+    while (!s.empty() &&
+           (s.front() == ' ' || s.front() == '\t' || s.front() == '"' || s.front() == '\''))
       s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '"' ||
                           s.back() == '\'' || s.back() == '\r'))
@@ -62,7 +62,8 @@ int resolveUserColumn(const std::vector<std::string>& normalized, std::string_vi
   for (std::size_t i = 0; i < normalized.size(); ++i)
     if (normalized[i] == name) return static_cast<int>(i);
   // A column number, when no column has that name.
-  if (!given.empty() && std::all_of(given.begin(), given.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+  if (!given.empty() &&
+      std::all_of(given.begin(), given.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
       given.size() < 6) {
     const int n = std::stoi(std::string(given));
     if (n >= 1 && static_cast<std::size_t>(n) <= normalized.size()) return n - 1;
@@ -81,7 +82,8 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     plan.survey = "ASAS-SN light curve";
   else if (has("jd") && has("mag_err") && has("limit") && has("asas_sn_id"))
     plan.survey = "ASAS-SN Sky Patrol light curve";
-  else if (has("jd") && has("magnitude") && has("band") && (has("observer code") || has("observer_code")))
+  else if (has("jd") && has("magnitude") && has("band") &&
+           (has("observer code") || has("observer_code")))
     plan.survey = "AAVSO observations";
   else if (has("source_id") && has("transit_id") && has("band") && has("flux_over_error"))
     plan.survey = "Gaia epoch photometry";
@@ -115,12 +117,15 @@ std::string planColumns(const std::vector<std::string>& displayNames,
         const bool isFlux = v.find("flux") != std::string::npos;
         std::vector<std::string> wanted = usualErrorNames();
         if (isFlux)  // a magnitude error never goes with a flux, nor the reverse
-          wanted.erase(std::remove_if(wanted.begin(), wanted.end(),
-                                      [](const std::string& w) { return w.find("mag") != std::string::npos; }),
+          wanted.erase(std::remove_if(
+                           wanted.begin(), wanted.end(),
+                           [](const std::string& w) { return w.find("mag") != std::string::npos; }),
                        wanted.end());
         else
           wanted.erase(std::remove_if(wanted.begin(), wanted.end(),
-                                      [](const std::string& w) { return w.find("flux") != std::string::npos; }),
+                                      [](const std::string& w) {
+                                        return w.find("flux") != std::string::npos;
+                                      }),
                        wanted.end());
         plan.error = findColumn(names, wanted);
       }
@@ -136,8 +141,7 @@ std::string planColumns(const std::vector<std::string>& displayNames,
         for (std::size_t i = 0; i < displayNames.size() && i < 40; ++i)
           list += (i ? ", " : "") + displayNames[i];
         return std::string("no ") + (plan.time < 0 ? "time" : "value") +
-               " column among the usual names (the columns are " + list +
-               "); choose the columns";
+               " column among the usual names (the columns are " + list + "); choose the columns";
       }
     }
   }
@@ -257,14 +261,15 @@ void RowCollector::finish(TableImport& out, const std::string& what,
     summary += ")";
   }
   static const char* const kWhy[] = {
-      "with quality or rejection flags",        "with upper limits (\"<\" or \">\")",
-      "with missing-value markers (99.99)",     "with an empty, null or non-finite time or value",
-      "with a field that is not a number",      "with too few fields",
+      "with quality or rejection flags",    "with upper limits (\"<\" or \">\")",
+      "with missing-value markers (99.99)", "with an empty, null or non-finite time or value",
+      "with a field that is not a number",  "with too few fields",
       "with a flux of 0 (gap markers)"};
   for (int k = 0; k < static_cast<int>(LeftOut::Count); ++k) {
     if (leftOut_[k] == 0) continue;
     summary += "; " + count(leftOut_[k], "row ", "rows ") + kWhy[k] + " left out";
-    if (static_cast<LeftOut>(k) == LeftOut::Unreadable || static_cast<LeftOut>(k) == LeftOut::MissingColumn)
+    if (static_cast<LeftOut>(k) == LeftOut::Unreadable ||
+        static_cast<LeftOut>(k) == LeftOut::MissingColumn)
       summary += " (first at line " + std::to_string(firstLine_[k]) + ")";
   }
   out.summary = summary;
@@ -310,7 +315,8 @@ void RowCollector::finish(TableImport& out, const std::string& what,
     // in time, so the rows are put in time order (ties keep file order).
     std::vector<std::size_t> order(t.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return t[a] < t[b]; });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return t[a] < t[b]; });
     std::vector<double> t2(t.size()), v2(t.size()), e2(t.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
       t2[i] = t[order[i]];
@@ -335,21 +341,22 @@ namespace fazorn {
 
 const std::vector<std::string>& usualTimeNames() {
   static const std::vector<std::string> names = {
-      "bjd", "bjd_tdb", "hjd", "btjd", "bkjd", "time", "jd", "mjd", "obsjd", "obsmjd",
-      "hmjd", "jd_obs", "mjd_obs", "date_obs_jd", "t", "epoch", "times", "x"};
+      "bjd",    "bjd_tdb", "hjd",    "btjd",    "bkjd",        "time", "jd",    "mjd",   "obsjd",
+      "obsmjd", "hmjd",    "jd_obs", "mjd_obs", "date_obs_jd", "t",    "epoch", "times", "x"};
   return names;
 }
 const std::vector<std::string>& usualValueNames() {
   static const std::vector<std::string> names = {
-      "mag", "magnitude", "pdcsap_flux", "sap_flux", "flux", "mags", "psfmag", "mag_auto",
-      "m", "rel_flux", "norm_flux", "fluxes", "brightness", "value", "y"};
+      "mag", "magnitude", "pdcsap_flux", "sap_flux", "flux",       "mags",  "psfmag", "mag_auto",
+      "m",   "rel_flux",  "norm_flux",   "fluxes",   "brightness", "value", "y"};
   return names;
 }
 const std::vector<std::string>& usualErrorNames() {
   static const std::vector<std::string> names = {
-      "err", "error", "magerr", "mag_err", "e_mag", "emag", "mag_error", "magnitude_err",
-      "sigma", "sig", "uncertainty", "merr", "dmag", "flux_err", "fluxerr", "flux_error",
-      "e_flux", "pdcsap_flux_err", "sap_flux_err", "psfmagerr", "dy", "yerr", "sigma_y"};
+      "err",          "error",         "magerr",  "mag_err",    "e_mag",       "emag",
+      "mag_error",    "magnitude_err", "sigma",   "sig",        "uncertainty", "merr",
+      "dmag",         "flux_err",      "fluxerr", "flux_error", "e_flux",      "pdcsap_flux_err",
+      "sap_flux_err", "psfmagerr",     "dy",      "yerr",       "sigma_y"};
   return names;
 }
 

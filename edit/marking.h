@@ -9,11 +9,11 @@ namespace fazorn {
 
 // Sigma outliers (factor 5, 3, 2.5 or 2): mark[i] = |value - meanValue| > k * error.
 Outcome markSigmaOutliers(Workspace& ws, double factor);
-Outcome markNight(Workspace& ws);        // "Night"
-Outcome markBetween(Workspace& ws);      // "Mark between"
-Outcome markSpec(Workspace& ws);         // "Mark spec"
-Outcome markPlusMinus(Workspace& ws);    // "mark plus minus"
-Outcome unmarkPoints(Workspace& ws);     // "Unmark points"
+Outcome markNight(Workspace& ws);      // "Night"
+Outcome markBetween(Workspace& ws);    // "Mark between"
+Outcome markSpec(Workspace& ws);       // "Mark spec"
+Outcome markPlusMinus(Workspace& ws);  // "mark plus minus"
+Outcome unmarkPoints(Workspace& ws);   // "Unmark points"
 
 // A click on a point of the light-curve chart at (x, y) = (time, value):
 // records the click times and toggles the first point with exactly that time

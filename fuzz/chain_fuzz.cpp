@@ -13,13 +13,13 @@
 #include <filesystem>
 #include <string>
 
+#include "commands/analysis.h"
+#include "commands/model_chain.h"
 #include "core/derived_files.h"
 #include "core/observation_file.h"
 #include "core/results_panel.h"
 #include "core/workspace.h"
 #include "edit/binning.h"
-#include "commands/model_chain.h"
-#include "commands/analysis.h"
 
 namespace {
 

@@ -277,9 +277,11 @@ __attribute__((always_inline)) inline void recurrenceLanesFor(const Complex* con
   constexpr int terms = 2 * M + 1;
   Lanes muRe[2 * M + 1], muIm[2 * M + 1], nuRe[M + 1], nuIm[M + 1];
   for (int k = 1; k <= 2 * M; ++k)
-    for (std::size_t l = 0; l < kLanes; ++l) muRe[k][l] = mu[k][l].real(), muIm[k][l] = mu[k][l].imag();
+    for (std::size_t l = 0; l < kLanes; ++l)
+      muRe[k][l] = mu[k][l].real(), muIm[k][l] = mu[k][l].imag();
   for (int d = 1; d <= M; ++d)
-    for (std::size_t l = 0; l < kLanes; ++l) nuRe[d][l] = nu[d][l].real(), nuIm[d][l] = nu[d][l].imag();
+    for (std::size_t l = 0; l < kLanes; ++l)
+      nuRe[d][l] = nu[d][l].real(), nuIm[d][l] = nu[d][l].imag();
   const Lanes zero = {};
   nuRe[0] = zero + nu0;
   nuIm[0] = zero;
@@ -338,13 +340,26 @@ __attribute__((always_inline)) inline void recurrenceLanes(int m, const Complex*
                                                            double nu0, double denominator,
                                                            double* out) {
   switch (m) {
-    case 1: recurrenceLanesFor<1>(mu, nu, mu0, nu0, denominator, out); break;
-    case 2: recurrenceLanesFor<2>(mu, nu, mu0, nu0, denominator, out); break;
-    case 3: recurrenceLanesFor<3>(mu, nu, mu0, nu0, denominator, out); break;
-    case 4: recurrenceLanesFor<4>(mu, nu, mu0, nu0, denominator, out); break;
-    case 5: recurrenceLanesFor<5>(mu, nu, mu0, nu0, denominator, out); break;
-    case 6: recurrenceLanesFor<6>(mu, nu, mu0, nu0, denominator, out); break;
-    default: std::fill(out, out + kLanes, -1.0);
+    case 1:
+      recurrenceLanesFor<1>(mu, nu, mu0, nu0, denominator, out);
+      break;
+    case 2:
+      recurrenceLanesFor<2>(mu, nu, mu0, nu0, denominator, out);
+      break;
+    case 3:
+      recurrenceLanesFor<3>(mu, nu, mu0, nu0, denominator, out);
+      break;
+    case 4:
+      recurrenceLanesFor<4>(mu, nu, mu0, nu0, denominator, out);
+      break;
+    case 5:
+      recurrenceLanesFor<5>(mu, nu, mu0, nu0, denominator, out);
+      break;
+    case 6:
+      recurrenceLanesFor<6>(mu, nu, mu0, nu0, denominator, out);
+      break;
+    default:
+      std::fill(out, out + kLanes, -1.0);
   }
 }
 
@@ -368,7 +383,8 @@ void recurrencePowers(const std::vector<ComplexVector>& mu, const std::vector<Co
   // repeating the last frequency.
   Complex muTail[2 * kMaxFastHarmonics + 1][kLanes], nuTail[kMaxFastHarmonics + 1][kLanes];
   for (std::size_t l = 0; l < kLanes; ++l) {
-    const auto q = static_cast<std::size_t>(std::min<std::int64_t>(j + static_cast<std::int64_t>(l), last - 1));
+    const auto q = static_cast<std::size_t>(
+        std::min<std::int64_t>(j + static_cast<std::int64_t>(l), last - 1));
     for (int k = 1; k <= 2 * m; ++k) muTail[k][l] = mu[static_cast<std::size_t>(k - 1)][q];
     for (int d = 1; d <= m; ++d) nuTail[d][l] = nu[static_cast<std::size_t>(d - 1)][q];
   }
@@ -510,7 +526,6 @@ constexpr double kCandidateMargin = 1e-6;
 // At most this many blocks of candidates are recomputed (a periodogram
 // flat to within the margin over more is pure noise or degenerate).
 constexpr std::size_t kMaxCandidateBlocks = 64;
-
 
 // The transforms of one moment family (weights w or weighted values w x):
 // sums[k - 1][j] and timeSums[k - 1][j] for k = 1 .. highest.
@@ -749,7 +764,6 @@ AovResult computeAovPeriodogram(const LightCurveView& lc, const AovOptions& opti
   return r;
 }
 
-
 // ---------------------------------------------------------------------------
 // Many light curves on the same times and grid.
 
@@ -849,7 +863,8 @@ AovSharedTimes::AovSharedTimes(std::span<const double> time, const FrequencyGrid
   if (referenceWeight.size() == d.n) {
     d.referenceWeight.assign(referenceWeight.begin(), referenceWeight.end());
     auto work = d.acquire();
-    d.referenceMu.assign(static_cast<std::size_t>(2 * m), ComplexVector(static_cast<std::size_t>(d.count)));
+    d.referenceMu.assign(static_cast<std::size_t>(2 * m),
+                         ComplexVector(static_cast<std::size_t>(d.count)));
     for (int k = 1; k <= 2 * m; ++k)
       d.moments(d.referenceWeight, k, *work, d.referenceMu[static_cast<std::size_t>(k - 1)]);
     d.release(std::move(work));
@@ -869,8 +884,8 @@ bool AovSharedTimes::cheaperThanExact(std::size_t n, std::int64_t count, int har
   // The margin of 2 keeps the exact numbers where the gain would be small.
   const double c = static_cast<double>(count), h = harmonics;
   const double exact = static_cast<double>(n) * c * (6.0 + 4.0 * h);
-  const double shared = 3.0 * h * (8.0 * c * std::log2(1.6 * c) + 60.0 * static_cast<double>(n)) +
-                        30.0 * h * h * c;
+  const double shared =
+      3.0 * h * (8.0 * c * std::log2(1.6 * c) + 60.0 * static_cast<double>(n)) + 30.0 * h * h * c;
   return 2.0 * shared < exact;
 }
 
@@ -881,17 +896,15 @@ AovSharedTimes::Peak AovSharedTimes::peak(std::span<const double> value,
   Peak best;
   if (d.m == 0 || value.size() < d.n || weight.size() < d.n || rc.cancelled()) return best;
   // Centred values and the denominator exactly as the engine prepares them.
-  const AovPrepared prepared =
-      prepareAov({std::span<const double>(d.time), value.first(d.n), weight.first(d.n)},
-                 d.harmonicTerms);
+  const AovPrepared prepared = prepareAov(
+      {std::span<const double>(d.time), value.first(d.n), weight.first(d.n)}, d.harmonicTerms);
   if (!(prepared.denominator > 0) || !std::isfinite(prepared.denominator)) return best;
   const int m = d.m;
   auto work = d.acquire();
   SharedWork& w = *work;
   const std::span<const double> wt = weight.first(d.n);
-  const bool sharedMu =
-      !d.referenceMu.empty() &&
-      std::memcmp(wt.data(), d.referenceWeight.data(), d.n * sizeof(double)) == 0;
+  const bool sharedMu = !d.referenceMu.empty() &&
+                        std::memcmp(wt.data(), d.referenceWeight.data(), d.n * sizeof(double)) == 0;
   double weightSum = 0.0, weightedValueSum = 0.0;
   std::vector<double>& weightedValue = w.weightedValue;
   for (std::size_t i = 0; i < d.n; ++i) {
@@ -902,7 +915,8 @@ AovSharedTimes::Peak AovSharedTimes::peak(std::span<const double> value,
   const std::vector<ComplexVector>& mu = sharedMu ? d.referenceMu : w.mu;
   if (!sharedMu)
     for (int k = 1; k <= 2 * m; ++k) d.moments(wt, k, w, w.mu[static_cast<std::size_t>(k - 1)]);
-  for (int k = 1; k <= m; ++k) d.moments(weightedValue, k, w, w.nu[static_cast<std::size_t>(k - 1)]);
+  for (int k = 1; k <= m; ++k)
+    d.moments(weightedValue, k, w, w.nu[static_cast<std::size_t>(k - 1)]);
   if (rc.cancelled()) {
     d.release(std::move(work));
     return best;

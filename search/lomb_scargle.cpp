@@ -39,7 +39,6 @@ inline void advance(std::size_t n, const double* cosineStep, const double* sineS
   }
 }
 
-
 // The Fourier route: at omega = 2 pi f the normalised power needs only the
 // sums Z2 = sum exp(2 i omega t) and Zy = sum y exp(i omega t) (Press &
 // Rybicki 1989): with tan(2 omega tau) = Im Z2 / Re Z2,
@@ -156,8 +155,7 @@ bool lombScargleFourierRouteIsCheaper(std::size_t n, std::int64_t count) {
   return 4.0 * fourier < recurrence;
 }
 
-namespace {
-}  // namespace
+namespace {}  // namespace
 
 namespace {
 
@@ -248,7 +246,6 @@ LombScargleResult lombScarglePeak(LombScargleResult& r, std::int64_t nout, doubl
 }
 
 }  // namespace
-
 
 LombScargleOptions lombScargleOptionsFor(double minPeriod, double maxPeriod, std::size_t n,
                                          double timeSpan) {
@@ -391,10 +388,10 @@ struct LombScargleRun {
 struct LombScargleSharedTimes::Impl {
   std::size_t n = 0;
   std::int64_t count = 0;
-  std::vector<double> time;       // the times as given
-  std::vector<double> frequency;  // the engine's accumulated frequencies
-  std::vector<std::complex<double>> phasor;  // exp(i omega_0 (t - xave))
-  std::vector<std::complex<double>> z2;      // sum exp(2 i omega_k (t - xave))
+  std::vector<double> time;                     // the times as given
+  std::vector<double> frequency;                // the engine's accumulated frequencies
+  std::vector<std::complex<double>> phasor;     // exp(i omega_0 (t - xave))
+  std::vector<std::complex<double>> z2;         // sum exp(2 i omega_k (t - xave))
   std::unique_ptr<NonuniformTransform> values;  // angles omega step (t - xave)
   WorkPool<LombScargleRun> pool;
 

@@ -140,7 +140,7 @@ class NonuniformTransform {
       const double xr = x[j] - twoPi * std::floor(x[j] / twoPi);  // [0, 2 pi]
       auto m0 = static_cast<std::int64_t>(std::floor(xr / h));
       const double d = xr - static_cast<double>(m0) * h;  // [0, h)
-      if (m0 >= grid_) m0 -= grid_;                        // xr rounded up to 2 pi
+      if (m0 >= grid_) m0 -= grid_;                       // xr rounded up to 2 pi
       // The centring shift exp(i half x).
       const double shift = static_cast<double>(half_) * xr;
       points_[j] = {m0, std::exp(-d * d / (4 * tau)), std::exp(d * h / (2 * tau)),
@@ -208,7 +208,8 @@ class NonuniformTransform {
     }
     auto* data = reinterpret_cast<fftw_complex*>(f);
     fftw_execute_dft(plan_, data, data);
-    const std::int64_t count = std::min<std::int64_t>(modes_, static_cast<std::int64_t>(out.size()));
+    const std::int64_t count =
+        std::min<std::int64_t>(modes_, static_cast<std::int64_t>(out.size()));
     for (std::int64_t k = 0; k < count; ++k) {
       const std::int64_t centred = k - half_;
       const std::int64_t m = centred < 0 ? centred + grid_ : centred;

@@ -43,7 +43,10 @@ std::vector<double> directPowers(double first, double step, int count, const Run
 class AovStatistic : public PeriodStatistic {
  public:
   AovStatistic(const LightCurveView& lc, int harmonics, SearchRoute route)
-      : time_(copyOf(lc.time)), value_(copyOf(lc.value)), weight_(copyOf(lc.weight)), route_(route) {
+      : time_(copyOf(lc.time)),
+        value_(copyOf(lc.value)),
+        weight_(copyOf(lc.weight)),
+        route_(route) {
     terms_ = 2 * std::max(1, harmonics) + 1;
     prepared_ = prepareAov(view(), terms_);
   }
@@ -83,8 +86,9 @@ class LombScargleStatistic : public PeriodStatistic {
     const AverageAndVariance av = averageAndVariance(value_);
     variance_ = av.variance;
     span_ = timeSpanOf(time_);
-    const double mid = time_.empty() ? 0.0 : 0.5 * (*std::max_element(time_.begin(), time_.end()) +
-                                                    *std::min_element(time_.begin(), time_.end()));
+    const double mid = time_.empty() ? 0.0
+                                     : 0.5 * (*std::max_element(time_.begin(), time_.end()) +
+                                              *std::min_element(time_.begin(), time_.end()));
     centredTime_.resize(time_.size());
     centredValue_.resize(time_.size());
     for (std::size_t i = 0; i < time_.size(); ++i) {
@@ -147,7 +151,10 @@ class LombScargleStatistic : public PeriodStatistic {
 class TransitStatistic : public PeriodStatistic {
  public:
   TransitStatistic(const LightCurveView& lc, int binFactor, SearchRoute route)
-      : time_(copyOf(lc.time)), value_(copyOf(lc.value)), weight_(copyOf(lc.weight)), route_(route) {
+      : time_(copyOf(lc.time)),
+        value_(copyOf(lc.value)),
+        weight_(copyOf(lc.weight)),
+        route_(route) {
     binFactor_ = std::max(1, binFactor);
   }
   double power(double frequency) const override {
@@ -220,9 +227,9 @@ GridSearchResult searchGrid(const PeriodStatistic& statistic, const GridSearchOp
   r.fineCount = static_cast<std::int64_t>(fineCount);
   const double coarseStep = options.peakWidth / kCoarseOversampling;
   const std::int64_t coarseCount =
-      coarseStep > 0 ? static_cast<std::int64_t>(std::floor((options.maxFrequency - fmin) /
-                                                            coarseStep))
-                     : 0;
+      coarseStep > 0
+          ? static_cast<std::int64_t>(std::floor((options.maxFrequency - fmin) / coarseStep))
+          : 0;
   auto fineFrequency = [&](std::int64_t k) { return fmin + static_cast<double>(k) * step; };
 
   if (r.fineCount <= kDirectFineCount || coarseStep < 2.0 * step || coarseCount < 16) {
@@ -242,8 +249,7 @@ GridSearchResult searchGrid(const PeriodStatistic& statistic, const GridSearchOp
     // The coarse lattice consists of multiples of its step (so that the
     // Lomb-Scargle recurrence can compute it).
     const double coarseFirst = std::ceil(fmin / coarseStep) * coarseStep;
-    const int cn = static_cast<int>(
-        std::floor((options.maxFrequency - coarseFirst) / coarseStep));
+    const int cn = static_cast<int>(std::floor((options.maxFrequency - coarseFirst) / coarseStep));
     RunControl coarseRc = rc;
     coarseRc.progress = [&rc](double f) { rc.report(0.9 * f); };
     const std::vector<double> coarse = statistic.powers(coarseFirst, coarseStep, cn, coarseRc);
@@ -254,8 +260,8 @@ GridSearchResult searchGrid(const PeriodStatistic& statistic, const GridSearchOp
     std::vector<double> coarseFrequency(coarse.size());
     for (std::size_t i = 0; i < coarse.size(); ++i)
       coarseFrequency[i] = coarseFirst + static_cast<double>(i) * coarseStep;
-    const std::vector<Peak> candidates = independentPeaks(
-        coarseFrequency, coarse, 0.0, static_cast<int>(kCandidates));
+    const std::vector<Peak> candidates =
+        independentPeaks(coarseFrequency, coarse, 0.0, static_cast<int>(kCandidates));
     // Fine windows of +- one coarse step around each candidate, as ranges of
     // fine indices, merged where they overlap.
     std::map<std::int64_t, std::int64_t> windows;
@@ -330,8 +336,8 @@ GridSearchResult searchGrid(const PeriodStatistic& statistic, const GridSearchOp
 
 double frequencyUncertainty(const PeriodStatistic& statistic, double frequency, double peakWidth) {
   const double p0 = statistic.power(frequency);
-  const double dof = static_cast<double>(statistic.pointCount()) -
-                     statistic.linearParameters() - 1.0;
+  const double dof =
+      static_cast<double>(statistic.pointCount()) - statistic.linearParameters() - 1.0;
   const double unexplained = 1.0 - statistic.explainedFraction(p0);
   if (!(dof > 0) || !(unexplained > 0) || !(peakWidth > 0)) return 0.0;
   // chi^2(f) = D (1 - e(f)), e the explained fraction. With the noise
@@ -473,8 +479,8 @@ double incompleteBeta(double a, double b, double x) {
 // Weighted least-squares residual sum of squares of a Fourier series at
 // `frequency` with the given harmonics (constant included), solved by
 // Cholesky on the normal equations; -1 when singular.
-double fourierResidual(const LightCurveView& lc, double frequency, const std::vector<int>& harmonics,
-                       bool useWeights) {
+double fourierResidual(const LightCurveView& lc, double frequency,
+                       const std::vector<int>& harmonics, bool useWeights) {
   const std::size_t n = lc.time.size();
   const std::size_t k = 1 + 2 * harmonics.size();
   if (n <= k) return -1;

@@ -74,8 +74,7 @@ std::vector<Peak> independentPeaks(std::span<const double> frequency, std::span<
     while (j < n && power[j] == power[i]) ++j;
     const bool left = i == 0 || power[i - 1] < power[i];
     const bool right = j == n || power[j] < power[i];
-    const bool inside =
-        !limited || (frequency[i] >= minFrequency && frequency[i] <= maxFrequency);
+    const bool inside = !limited || (frequency[i] >= minFrequency && frequency[i] <= maxFrequency);
     if (left && right && inside && std::isfinite(power[i]) && power[i] > 0)
       maxima.push_back({frequency[i], power[i], static_cast<std::int32_t>(i)});
     i = j;
@@ -113,8 +112,8 @@ double lombScargleFalseAlarm(double power, double independent) {
 double independentFrequencies(std::span<const double> frequency, double timeSpan) {
   const std::size_t n = frequency.size();
   if (n < 2) return 2.0;
-  const double range = (frequency[n - 1] - frequency[0]) * static_cast<double>(n) /
-                       static_cast<double>(n - 1);
+  const double range =
+      (frequency[n - 1] - frequency[0]) * static_cast<double>(n) / static_cast<double>(n - 1);
   return std::max(2.0, 2.0 * timeSpan * range);
 }
 

@@ -93,30 +93,29 @@ SettingsCheck checkSearchSettings(const SearchSettings& s, SearchEngine engine,
       const std::size_t bins = 10 * static_cast<std::size_t>(check.harmonics);
       if (n < kMinPointsPerTransitBin * bins) {
         const std::size_t largest = n / (kMinPointsPerTransitBin * 10);
-        std::string advice =
-            largest >= 1 ? formatPrintf("lower \"Harmonics:\" to %zu or less", largest)
-                         : formatPrintf("the transit search needs at least %d points",
-                                        kMinPointsPerTransitBin * 10);
+        std::string advice = largest >= 1
+                                 ? formatPrintf("lower \"Harmonics:\" to %zu or less", largest)
+                                 : formatPrintf("the transit search needs at least %d points",
+                                                kMinPointsPerTransitBin * 10);
         return refusedWith(
             check, formatPrintf("With \"Harmonics:\" %d the transit search divides the %zu "
                                 "points into %zu bins, fewer than %d points per bin: %s! "
                                 "Calculation aborted",
-                                check.harmonics, n, bins, kMinPointsPerTransitBin,
-                                advice.c_str()));
+                                check.harmonics, n, bins, kMinPointsPerTransitBin, advice.c_str()));
       }
       break;
     }
     case SearchEngine::LombScargle: {
       // The time span from the data itself, never a stale one from the last
       // redraw.
-      const auto [lo, hi] = std::minmax_element(lc->time.begin(), lc->time.begin() + lc->pointCount);
+      const auto [lo, hi] =
+          std::minmax_element(lc->time.begin(), lc->time.begin() + lc->pointCount);
       check.lombScargle = lombScargleOptionsFor(s.minPeriod, s.maxPeriod, n, *hi - *lo);
       if (check.lombScargle.capacity < 0)
         return refusedWith(
-            check,
-            formatPrintf("The period range would need more than %lld frequencies, more than "
-                         "memory holds: narrow the period range! Calculation aborted",
-                         static_cast<long long>(kMaxFrequencyCount)));
+            check, formatPrintf("The period range would need more than %lld frequencies, more than "
+                                "memory holds: narrow the period range! Calculation aborted",
+                                static_cast<long long>(kMaxFrequencyCount)));
       break;
     }
   }

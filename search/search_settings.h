@@ -32,11 +32,11 @@ struct SettingsCheck {
   // True when the refusal is about the period range alone (the command
   // line treats it as a usage error).
   bool badPeriodRange = false;
-  int harmonics = 1;              // the setting raised to at least 1
-  bool harmonicsRaised = false;   // the setting was 0 or below
-  std::int32_t harmonicTerms = 3; // 2 * harmonics + 1 (AoV)
-  FrequencyGrid grid;             // AoV, AoVtr: the trial frequencies
-  LombScargleOptions lombScargle; // Lomb-Scargle, when a light curve was given
+  int harmonics = 1;               // the setting raised to at least 1
+  bool harmonicsRaised = false;    // the setting was 0 or below
+  std::int32_t harmonicTerms = 3;  // 2 * harmonics + 1 (AoV)
+  FrequencyGrid grid;              // AoV, AoVtr: the trial frequencies
+  LombScargleOptions lombScargle;  // Lomb-Scargle, when a light curve was given
   bool ok() const { return refusal.empty(); }
 };
 

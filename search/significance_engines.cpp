@@ -38,8 +38,7 @@ PeakFound aovPeak(std::span<const double> time, std::span<const double> value,
   const GridCheck grid = makeFrequencyGrid(1 / s.maxPeriod, 1 / s.minPeriod, s.resolution);
   if (!grid.ok()) return {};
   const int terms = 2 * std::max(1, s.harmonics) + 1;
-  const AovResult r =
-      computeAovPeriodogram({time, value, weight}, {grid.grid, terms, route}, rc);
+  const AovResult r = computeAovPeriodogram({time, value, weight}, {grid.grid, terms, route}, rc);
   if (r.status != SearchStatus::Ok) return {};
   return {1 / r.bestFrequency, r.maxPower};
 }
@@ -48,14 +47,12 @@ PeakFound aovPeak(std::span<const double> time, std::span<const double> value,
 
 PeakSearch defaultPeakSearch(SignificanceMethod method, SearchRoute route) {
   if (method == SignificanceMethod::Aov)
-    return [route](std::span<const double> t, std::span<const double> v,
-                   std::span<const double> w, const SearchSettings& s, const RunControl& rc) {
-      return aovPeak(t, v, w, s, rc, route);
-    };
+    return [route](std::span<const double> t, std::span<const double> v, std::span<const double> w,
+                   const SearchSettings& s,
+                   const RunControl& rc) { return aovPeak(t, v, w, s, rc, route); };
   return [route](std::span<const double> t, std::span<const double> v, std::span<const double>,
-                 const SearchSettings& s, const RunControl& rc) {
-    return lombScarglePeak(t, v, s, rc, route);
-  };
+                 const SearchSettings& s,
+                 const RunControl& rc) { return lombScarglePeak(t, v, s, rc, route); };
 }
 
 namespace {
@@ -69,13 +66,12 @@ PeakSearch onSharedTimes(PeakSearch engine, std::span<const double> time,
                          const SearchSettings& settings, SharedSearch shared) {
   std::vector<double> times(time.begin(), time.end());
   return [engine = std::move(engine), shared = std::move(shared), times = std::move(times),
-          settings](std::span<const double> t, std::span<const double> v,
-                    std::span<const double> w, const SearchSettings& s, const RunControl& rc) {
-    const bool same =
-        t.size() == times.size() &&
-        std::memcmp(t.data(), times.data(), times.size() * sizeof(double)) == 0 &&
-        s.minPeriod == settings.minPeriod && s.maxPeriod == settings.maxPeriod &&
-        s.resolution == settings.resolution && s.harmonics == settings.harmonics;
+          settings](std::span<const double> t, std::span<const double> v, std::span<const double> w,
+                    const SearchSettings& s, const RunControl& rc) {
+    const bool same = t.size() == times.size() &&
+                      std::memcmp(t.data(), times.data(), times.size() * sizeof(double)) == 0 &&
+                      s.minPeriod == settings.minPeriod && s.maxPeriod == settings.maxPeriod &&
+                      s.resolution == settings.resolution && s.harmonics == settings.harmonics;
     return same ? shared(v, w, rc) : engine(t, v, w, s, rc);
   };
 }
@@ -91,20 +87,21 @@ PeakSearch sharedTimesPeakSearch(SignificanceMethod method, SearchRoute route,
     const auto [lo, hi] = std::minmax_element(time.begin(), time.end());
     const LombScargleOptions options =
         lombScargleOptionsFor(settings.minPeriod, settings.maxPeriod, time.size(), *hi - *lo);
-    if (options.capacity < 0 || 32.0 * static_cast<double>(options.capacity) > kMaxSharedBytesPerRun)
+    if (options.capacity < 0 ||
+        32.0 * static_cast<double>(options.capacity) > kMaxSharedBytesPerRun)
       return engine;
     if (route == SearchRoute::Auto &&
         !LombScargleSharedTimes::cheaperThanExact(time.size(), options.capacity))
       return engine;
     auto shared = std::make_shared<LombScargleSharedTimes>(time, options);
     if (!shared->usable()) return engine;
-    return onSharedTimes(std::move(engine), time, settings,
-                         [shared](std::span<const double> v, std::span<const double>,
-                                  const RunControl& rc) {
-                           const LombScargleSharedTimes::Peak p = shared->peak(v, rc);
-                           if (p.index < 0) return PeakFound{};
-                           return PeakFound{p.frequency != 0 ? 1 / p.frequency : 0.0, p.power};
-                         });
+    return onSharedTimes(
+        std::move(engine), time, settings,
+        [shared](std::span<const double> v, std::span<const double>, const RunControl& rc) {
+          const LombScargleSharedTimes::Peak p = shared->peak(v, rc);
+          if (p.index < 0) return PeakFound{};
+          return PeakFound{p.frequency != 0 ? 1 / p.frequency : 0.0, p.power};
+        });
   }
   if (method != SignificanceMethod::Aov) return engine;
   const GridCheck grid =
@@ -117,13 +114,13 @@ PeakSearch sharedTimesPeakSearch(SignificanceMethod method, SearchRoute route,
     return engine;
   auto shared = std::make_shared<AovSharedTimes>(time, grid.grid, 2 * harmonics + 1, weight);
   if (!shared->usable()) return engine;
-  return onSharedTimes(std::move(engine), time, settings,
-                       [shared](std::span<const double> v, std::span<const double> w,
-                                const RunControl& rc) {
-                         const AovSharedTimes::Peak p = shared->peak(v, w, rc);
-                         if (p.index < 0) return PeakFound{};
-                         return PeakFound{1 / p.frequency, p.power};
-                       });
+  return onSharedTimes(
+      std::move(engine), time, settings,
+      [shared](std::span<const double> v, std::span<const double> w, const RunControl& rc) {
+        const AovSharedTimes::Peak p = shared->peak(v, w, rc);
+        if (p.index < 0) return PeakFound{};
+        return PeakFound{1 / p.frequency, p.power};
+      });
 }
 
 }  // namespace fazorn

@@ -33,8 +33,8 @@ RandomizationRuns runRandomizations(const RandomizationInput& input,
                                     const SearchSettings& settings, const RunControl& rc,
                                     const RunSink& sink, bool keepPeaks) {
   RandomizationRuns out;
-  const std::size_t n = std::min({input.time.size(), input.value.size(), input.error.size(),
-                                  input.weight.size()});
+  const std::size_t n =
+      std::min({input.time.size(), input.value.size(), input.error.size(), input.weight.size()});
   const long iterations = std::max(0L, options.iterations);
   // The white noise has the light curve's mean and rms (about the mean, n).
   double mean = 0.0, rms = 0.0;
@@ -73,8 +73,7 @@ RandomizationRuns runRandomizations(const RandomizationInput& input,
           return !inner.cancelled();
         },
         &done);
-    const long finished =
-        static_cast<long>(std::find(done.begin(), done.end(), 0) - done.begin());
+    const long finished = static_cast<long>(std::find(done.begin(), done.end(), 0) - done.begin());
     const std::span<const PeakFound> peaks(stretch.data(), static_cast<std::size_t>(finished));
     if (finished > 0) {
       if (sink) sink(first, peaks);

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -102,7 +102,12 @@ void mergeSortIndex(std::span<const double> key, std::span<int> index, std::span
 }
 
 PhaseOrder::PhaseOrder(std::size_t n)
-    : start_(kCellsPerPoint * n + 2), ranked_(n), scratchIndex_(n), runs_(n + 1), sortedKey_(n), scratchKey_(n),
+    : start_(kCellsPerPoint * n + 2),
+      ranked_(n),
+      scratchIndex_(n),
+      runs_(n + 1),
+      sortedKey_(n),
+      scratchKey_(n),
       index_(n) {}
 
 std::span<const PhaseOrder::Ranked> PhaseOrder::order(std::span<const double> phase) {
@@ -144,7 +149,8 @@ std::span<const PhaseOrder::Ranked> PhaseOrder::order(std::span<const double> ph
       const std::span<int> cellIndex = std::span(index_).subspan(a, len);
       mergeSortIndex(phase, cellIndex, std::span(sortedKey_).subspan(a, len),
                      std::span(scratchKey_).subspan(a, len),
-                     std::span(scratchIndex_).subspan(a, len), std::span(runs_).subspan(a, len + 1));
+                     std::span(scratchIndex_).subspan(a, len),
+                     std::span(runs_).subspan(a, len + 1));
       for (std::size_t q = a; q < e; ++q) r[q] = {sortedKey_[q], index_[q]};
     }
     k = e - 1;  // the cell is in order; go on after it
@@ -161,12 +167,13 @@ namespace {
 
 // The light curve as both routes see it.
 struct TransitInput {
-  std::vector<double> t;         // days from the first observation
-  std::vector<WeightPair> pair;  // weight, weight times the value's deviation from the weighted mean
-  double weightSum = 0.0;        // W
-  double d = 0.0;                // weighted sum of squares about the weighted mean
-  std::size_t groups = 0;        // groups of equal occupancy round the cycle
-  std::size_t width = 0;         // groups per box
+  std::vector<double> t;  // days from the first observation
+  std::vector<WeightPair>
+      pair;                // weight, weight times the value's deviation from the weighted mean
+  double weightSum = 0.0;  // W
+  double d = 0.0;          // weighted sum of squares about the weighted mean
+  std::size_t groups = 0;  // groups of equal occupancy round the cycle
+  std::size_t width = 0;   // groups per box
 };
 
 // The best box from the groups' sums, which the caller has put at [g + 1]
@@ -253,17 +260,18 @@ constexpr std::size_t kSumCopies = 4;
 
 struct FastState {
   std::size_t cells;
-  std::vector<std::uint16_t> cellOf;  // each point's cell
-  std::vector<std::uint32_t> label;   // per cell: first its count, then its label
-  std::vector<WeightPair> sums;       // kSumCopies x groups
+  std::vector<std::uint16_t> cellOf;     // each point's cell
+  std::vector<std::uint32_t> label;      // per cell: first its count, then its label
+  std::vector<WeightPair> sums;          // kSumCopies x groups
   std::vector<std::uint32_t> cutStart;   // per cut cell: its first rank
   std::vector<std::uint32_t> cutOffset;  // per cut cell: its first place in cut
   std::vector<std::uint32_t> cutPoint;   // points of cut cells, in index order (n places)
   std::vector<PhaseOrder::Ranked> cut;   // the same grouped by cut cell, then ordered
   std::vector<double> groupWeight, groupSum;
   FastState(std::size_t n, std::size_t groups)
-      : cells(std::min(kFastMaxCells, std::bit_ceil(std::max(n / kFastPointsPerCell,
-                                                             std::min(kFastCellsPerGroup * groups, n))))),
+      : cells(std::min(kFastMaxCells,
+                       std::bit_ceil(std::max(n / kFastPointsPerCell,
+                                              std::min(kFastCellsPerGroup * groups, n))))),
         cellOf(n),
         label(cells),
         sums(kSumCopies * groups),
@@ -383,9 +391,10 @@ double fastPower(const TransitInput& in, double f, FastState& st) {
     // The cell's places hold its points in index order: insertion from the
     // left, or a stable sort for a crowded cell, keeps equal phases so.
     if (e - a > kInsertionLimit) {
-      std::stable_sort(cut + a, cut + e, [](const PhaseOrder::Ranked& x, const PhaseOrder::Ranked& y) {
-        return x.phase < y.phase;
-      });
+      std::stable_sort(cut + a, cut + e,
+                       [](const PhaseOrder::Ranked& x, const PhaseOrder::Ranked& y) {
+                         return x.phase < y.phase;
+                       });
     } else {
       for (std::size_t j = a + 1; j < e; ++j) {
         const PhaseOrder::Ranked x = cut[j];
@@ -492,7 +501,8 @@ TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitO
       for (std::int64_t j = 0; j < count; ++j)
         if (power[j] >= top - kCandidateWindow) candidate.push_back(j);
       finished = runFrequencyBlocks(
-          static_cast<std::int64_t>(candidate.size()), 1, rc, [&] { return TransitState(n, in.groups); },
+          static_cast<std::int64_t>(candidate.size()), 1, rc,
+          [&] { return TransitState(n, in.groups); },
           [&](TransitState& st, std::int64_t first, std::int64_t last) {
             for (std::int64_t k = first; k < last; ++k) {
               const std::int64_t j = candidate[static_cast<std::size_t>(k)];

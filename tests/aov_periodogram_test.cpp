@@ -256,17 +256,16 @@ TEST_P(AovFourierRoute, PowersWithinTheToleranceAndTheExactRoutesPeak) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, AovFourierRoute,
-    ::testing::Values(
-        FourierCase{"Typical", 2000, 0.73, 0.3, 0.05, 300, 0, 2, 0.002, 5, 0.0003},
-        // Julian dates over eight years on a fine grid: large phases and a
-        // long accumulated frequency.
-        FourierCase{"JulianDatesMultiYear", 1500, 2.9, 0.2, 0.1, 3000, 2450000.5, 2, 0.0005, 3,
-                    0.00005},
-        // A short span: the lowest frequencies go to the pointwise route.
-        FourierCase{"ShortSpan", 300, 0.31, 0.2, 0.02, 3, 0, 3, 0.002, 6, 0.001},
-        FourierCase{"OneHarmonic", 800, 5.5, 0.5, 0.2, 80, 0, 1, 0.01, 3, 0.0007},
-        FourierCase{"SixHarmonics", 900, 0.45, 0.3, 0.05, 150, 0, 6, 0.05, 4, 0.0005},
-        FourierCase{"PureNoise", 1200, 1.0, 0.0, 0.1, 1000, 0, 2, 0.001, 5, 0.0002}),
+    ::testing::Values(FourierCase{"Typical", 2000, 0.73, 0.3, 0.05, 300, 0, 2, 0.002, 5, 0.0003},
+                      // Julian dates over eight years on a fine grid: large phases and a
+                      // long accumulated frequency.
+                      FourierCase{"JulianDatesMultiYear", 1500, 2.9, 0.2, 0.1, 3000, 2450000.5, 2,
+                                  0.0005, 3, 0.00005},
+                      // A short span: the lowest frequencies go to the pointwise route.
+                      FourierCase{"ShortSpan", 300, 0.31, 0.2, 0.02, 3, 0, 3, 0.002, 6, 0.001},
+                      FourierCase{"OneHarmonic", 800, 5.5, 0.5, 0.2, 80, 0, 1, 0.01, 3, 0.0007},
+                      FourierCase{"SixHarmonics", 900, 0.45, 0.3, 0.05, 150, 0, 6, 0.05, 4, 0.0005},
+                      FourierCase{"PureNoise", 1200, 1.0, 0.0, 0.1, 1000, 0, 2, 0.001, 5, 0.0002}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 // Many light curves on shared times: the frequencies are exact products
@@ -283,8 +282,8 @@ TEST_P(AovSharedTimesRoute, PowersWithinTheToleranceOfTheExactRouteForEveryLight
   const int terms = 2 * k.harmonics + 1;
   const GridCheck g = makeFrequencyGrid(k.fmin, k.fmax, k.step);
   ASSERT_TRUE(g.ok());
-  const Curve first = fromSeries(test::makeSineSeries(21, k.points, k.period, k.amplitude,
-                                                      k.noise, k.span, 12.0, k.timeOffset),
+  const Curve first = fromSeries(test::makeSineSeries(21, k.points, k.period, k.amplitude, k.noise,
+                                                      k.span, 12.0, k.timeOffset),
                                  0.5);
   const AovSharedTimes shared(first.time, g.grid, terms, first.weight);
   ASSERT_TRUE(shared.usable());
@@ -323,14 +322,13 @@ TEST_P(AovSharedTimesRoute, PowersWithinTheToleranceOfTheExactRouteForEveryLight
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, AovSharedTimesRoute,
-    ::testing::Values(
-        FourierCase{"Typical", 1000, 0.73, 0.3, 0.05, 300, 0, 2, 0.002, 5, 0.0003},
-        FourierCase{"JulianDatesMultiYear", 600, 2.9, 0.2, 0.1, 3000, 2450000.5, 2, 0.0005, 3,
-                    0.00005},
-        FourierCase{"ShortSpan", 300, 0.31, 0.2, 0.02, 3, 0, 3, 0.002, 6, 0.001},
-        FourierCase{"OneHarmonic", 400, 5.5, 0.5, 0.2, 80, 0, 1, 0.01, 3, 0.0007},
-        FourierCase{"SixHarmonics", 300, 0.45, 0.3, 0.05, 150, 0, 6, 0.05, 4, 0.0005},
-        FourierCase{"PureNoise", 700, 1.0, 0.0, 0.1, 1000, 0, 2, 0.001, 5, 0.0002}),
+    ::testing::Values(FourierCase{"Typical", 1000, 0.73, 0.3, 0.05, 300, 0, 2, 0.002, 5, 0.0003},
+                      FourierCase{"JulianDatesMultiYear", 600, 2.9, 0.2, 0.1, 3000, 2450000.5, 2,
+                                  0.0005, 3, 0.00005},
+                      FourierCase{"ShortSpan", 300, 0.31, 0.2, 0.02, 3, 0, 3, 0.002, 6, 0.001},
+                      FourierCase{"OneHarmonic", 400, 5.5, 0.5, 0.2, 80, 0, 1, 0.01, 3, 0.0007},
+                      FourierCase{"SixHarmonics", 300, 0.45, 0.3, 0.05, 150, 0, 6, 0.05, 4, 0.0005},
+                      FourierCase{"PureNoise", 700, 1.0, 0.0, 0.1, 1000, 0, 2, 0.001, 5, 0.0002}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(AovPeriodogram, SharedTimesRefuseWhatTheyCannotComputeAndReuseTheWeightMoments) {

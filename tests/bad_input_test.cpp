@@ -6,9 +6,9 @@
 #include <ostream>
 #include <string>
 
+#include "commands/analysis.h"
 #include "core/observation_file.h"
 #include "core/statistics.h"
-#include "commands/analysis.h"
 #include "support/test_support.h"
 
 namespace fazorn {
@@ -73,8 +73,8 @@ TEST_P(BadInput, LoadsWhatCanBeReadAndSaysWhatHappened) {
   // Workspace's results as they were.
   ws.settings = SearchSettings{0.5, 10.0, 2, 0.01};
   for (auto search : {analyseAov, analyseAovTransit, analyseLombScargle}) {
-    const std::string searchText = search == analyseLombScargle && c.lsText  ? c.lsText
-                                   : search == analyseAov && c.aovText        ? c.aovText
+    const std::string searchText = search == analyseLombScargle && c.lsText     ? c.lsText
+                                   : search == analyseAov && c.aovText          ? c.aovText
                                    : search == analyseAovTransit && c.aovtrText ? c.aovtrText
                                                                                 : c.searchText;
     const double periodBefore = ws.period;

@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "commands/analysis.h"
 #include "core/derived_files.h"
 #include "core/observation_file.h"
 #include "edit/binning.h"
-#include "commands/analysis.h"
 #include "support/test_support.h"
 
 namespace fazorn {
@@ -92,8 +92,8 @@ TEST(CliAnalyse, RouteOptionKeepsTheExactPeakAndIsReported) {
   test::writeSeries(dir / "a.dat", test::makeSineSeries(2, 1500, 0.73, 0.3, 0.05, 300.0));
   std::string exact, out, err;
   for (const char* method : {"aov", "aovtr", "ls"}) {
-    const std::string base = std::string("analyse --json --method ") + method + " " +
-                             quoted(dir / "a.dat");
+    const std::string base =
+        std::string("analyse --json --method ") + method + " " + quoted(dir / "a.dat");
     ASSERT_EQ(runCli(base, &exact, &err), 0) << err;
     EXPECT_EQ(exact.find("\"route\""), std::string::npos);
     for (const char* route : {"fast", "auto"}) {

@@ -25,23 +25,30 @@ double jsonNumber(const std::string& json, const std::string& key) {
 TEST(CliImport, InfoSaysWhichReaderReadWhat) {
   TempDir dir;
   writeText(dir / "plain.dat", "1 10 0.1\n2 11 0.1\n");
-  writeText(dir / "table.csv", "# from somewhere\nmjd;mag;magerr;filter\n1;10;0,1;V\n2;11;0,1;V\n3;12;0,1;B\n");
+  writeText(dir / "table.csv",
+            "# from somewhere\nmjd;mag;magerr;filter\n1;10;0,1;V\n2;11;0,1;V\n3;12;0,1;B\n");
   std::string out, err;
-  ASSERT_EQ(runCli("info --json " + quoted(dir / "plain.dat") + " " + quoted(dir / "table.csv"), &out, &err), 0)
+  ASSERT_EQ(runCli("info --json " + quoted(dir / "plain.dat") + " " + quoted(dir / "table.csv"),
+                   &out, &err),
+            0)
       << err;
   EXPECT_NE(out.find("\"points\": 2, \"time_span\": 1"), std::string::npos) << out;
   EXPECT_NE(out.find("\"reader\": \"plain\", \"read_as\": \"\""), std::string::npos) << out;
-  EXPECT_NE(out.find("\"reader\": \"table\", \"read_as\": \"Table with header, semicolon-separated: "
-                     "time=mjd, value=mag, error=magerr; band V (2 of 3 rows; other bands B 1 not read)\""),
-            std::string::npos)
+  EXPECT_NE(
+      out.find(
+          "\"reader\": \"table\", \"read_as\": \"Table with header, semicolon-separated: "
+          "time=mjd, value=mag, error=magerr; band V (2 of 3 rows; other bands B 1 not read)\""),
+      std::string::npos)
       << out;
   // The load notes go to stderr once per file, prefixed by the file.
   EXPECT_EQ(err, (dir / "table.csv").string() +
                      ": Table with header, semicolon-separated: time=mjd, value=mag, error=magerr; "
                      "band V (2 of 3 rows; other bands B 1 not read).\n");
 
-  ASSERT_EQ(runCli("info --band b --columns mjd,mag " + quoted(dir / "table.csv"), &out, &err), 0) << err;
-  EXPECT_NE(out.find("Read as:     Table with header, semicolon-separated: time=mjd, value=mag, no error column; band B"),
+  ASSERT_EQ(runCli("info --band b --columns mjd,mag " + quoted(dir / "table.csv"), &out, &err), 0)
+      << err;
+  EXPECT_NE(out.find("Read as:     Table with header, semicolon-separated: time=mjd, value=mag, no "
+                     "error column; band B"),
             std::string::npos)
       << out;
   EXPECT_NE(out.find("Data points: 1"), std::string::npos) << out;
@@ -53,15 +60,19 @@ TEST(CliImport, NothingReadIsAnErrorThatStillDescribesTheFile) {
   writeText(dir / "header.csv", "time,mag,err\n");
   std::string out, err;
   EXPECT_EQ(runCli("info " + quoted(dir / "header.csv"), &out, &err), 1);
-  EXPECT_NE(err.find("Cannot read this file: no observation could be read"), std::string::npos) << err;
+  EXPECT_NE(err.find("Cannot read this file: no observation could be read"), std::string::npos)
+      << err;
   EXPECT_NE(out.find("Data points: 0"), std::string::npos) << out;
   // A device that never ends is read up to its first byte.
   EXPECT_EQ(runCli("info /dev/zero", &out, &err), 1);
-  EXPECT_NE(err.find("No observation could be read: reading stopped at line 1"), std::string::npos) << err;
+  EXPECT_NE(err.find("No observation could be read: reading stopped at line 1"), std::string::npos)
+      << err;
   EXPECT_NE(out.find("Data points: 0"), std::string::npos) << out;
   for (const char* command : {"analyse", "bin --day", "convert --to-mag"}) {
-    EXPECT_EQ(runCli(std::string(command) + " " + quoted(dir / "header.csv"), &out, &err), 1) << command;
-    EXPECT_NE(err.find("no observation could be read"), std::string::npos) << command << ": " << err;
+    EXPECT_EQ(runCli(std::string(command) + " " + quoted(dir / "header.csv"), &out, &err), 1)
+        << command;
+    EXPECT_NE(err.find("no observation could be read"), std::string::npos)
+        << command << ": " << err;
   }
   EXPECT_EQ(runCli("significance --method ls --randomize permute --iterations 2 " +
                        quoted(dir / "header.csv"),
@@ -104,7 +115,7 @@ TEST(CliImport, DerivedFilesOfATableArePlainTextBesideIt) {
 struct CataloguedStar {
   const char* file;
   const char* options;
-  double period;   // days, from the literature (formats/README.md)
+  double period;  // days, from the literature (formats/README.md)
   double tolerance;
   bool halfAllowed;  // eclipsing binaries: AoV with two harmonics may find P/2
 };
@@ -116,7 +127,8 @@ class CataloguedStars : public ::testing::TestWithParam<CataloguedStar> {};
 TEST_P(CataloguedStars, AnalyseFindsThePeriod) {
   const CataloguedStar& s = GetParam();
   std::string out, err;
-  ASSERT_EQ(runCli(std::string("analyse --json ") + s.options + " " + formatFile(s.file), &out, &err), 0)
+  ASSERT_EQ(
+      runCli(std::string("analyse --json ") + s.options + " " + formatFile(s.file), &out, &err), 0)
       << err;
   const double found = jsonNumber(out, "period");
   const bool full = std::fabs(found - s.period) <= s.tolerance * s.period;
@@ -128,8 +140,9 @@ INSTANTIATE_TEST_SUITE_P(
     Formats, CataloguedStars,
     ::testing::Values(
         // WASP-126 b in TESS sector 1, a 0.1 % transit: the transit search.
-        CataloguedStar{"tess_spoc_fits/hlsp_tess-data-alerts_tess_phot_00025155310-s01_tess_v1_lc.fits",
-                       "--method aovtr --min-period 1 --max-period 5", 3.2888, 0.002, false},
+        CataloguedStar{
+            "tess_spoc_fits/hlsp_tess-data-alerts_tess_phot_00025155310-s01_tess_v1_lc.fits",
+            "--method aovtr --min-period 1 --max-period 5", 3.2888, 0.002, false},
         // HAT-P-7 b in 9.7 days of Kepler short cadence.
         CataloguedStar{"kepler_fits/kplr010666592-2009131110544_slc.fits",
                        "--method aovtr --min-period 1 --max-period 5", 2.2047354, 0.002, false},
@@ -142,7 +155,8 @@ INSTANTIATE_TEST_SUITE_P(
         // SDSS Stripe 82 RR Lyrae over 9 years: a grid fine enough for the
         // 3321-day span (1 / (10 x span)).
         CataloguedStar{"text/sdss_s82_rrlyr_4984662.csv",
-                       "--min-period 0.2 --max-period 2 --resolution 0.00003", 0.636862677, 0.0005, false}));
+                       "--min-period 0.2 --max-period 2 --resolution 0.00003", 0.636862677, 0.0005,
+                       false}));
 
 }  // namespace
 }  // namespace fazorn

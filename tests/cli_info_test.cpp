@@ -14,9 +14,9 @@ TEST(CliInfo, JsonLinePerFileAndExitStatuses) {
   writeText(dir / "a.dat", "0 10 0.1\n1 12 0.1\n2 11 0.1\n4 13 0.1\n");
   writeText(dir / "empty.dat", "");
   std::string out, err;
-  int status = runCli("info --json '" + (dir / "a.dat").string() + "' '" +
-                          (dir / "empty.dat").string() + "'",
-                      &out, &err);
+  int status = runCli(
+      "info --json '" + (dir / "a.dat").string() + "' '" + (dir / "empty.dat").string() + "'", &out,
+      &err);
   // The empty file is described but is an error: no observation in it.
   EXPECT_EQ(status, 1) << err;
   EXPECT_NE(err.find("No observation could be read: the file is empty."), std::string::npos) << err;
@@ -31,8 +31,9 @@ TEST(CliInfo, JsonLinePerFileAndExitStatuses) {
     EXPECT_NE(first.find(std::string("\"") + key + "\""), std::string::npos) << key;
   EXPECT_NE(out.find("\"points\": 0, \"time_span\": null"), std::string::npos) << out;
 
-  status = runCli("info '" + (dir / "missing.dat").string() + "' '" + (dir / "a.dat").string() + "'",
-                  &out, &err);
+  status =
+      runCli("info '" + (dir / "missing.dat").string() + "' '" + (dir / "a.dat").string() + "'",
+             &out, &err);
   EXPECT_EQ(status, 1);
   EXPECT_NE(err.find("I/O Error! Unable to open file."), std::string::npos) << err;
   EXPECT_NE(out.find("Data points: 4"), std::string::npos) << out;  // the others go on

@@ -63,9 +63,8 @@ TEST(CliSignificance, StrongSignalGetsZeroAndTheRunFileHasOneLinePerRun) {
   // --route exact: the window's own sums in every run. The AoV runs of the
   // default route share the times' work; they find the same peaks to the
   // printed digits.
-  ASSERT_EQ(runCli("significance --method aov --randomize permute --route exact" + common, &out,
-                   &err),
-            0)
+  ASSERT_EQ(
+      runCli("significance --method aov --randomize permute --route exact" + common, &out, &err), 0)
       << err;
   const std::string exact = test::readText(runs);
   ASSERT_EQ(runCli("significance --method aov --randomize permute" + common, &out, &err), 0);
@@ -81,9 +80,9 @@ TEST(CliSignificance, StrongSignalGetsZeroAndTheRunFileHasOneLinePerRun) {
     std::sscanf(lb.c_str(), "%lf %lf %lf", &pb[0], &pb[1], &pb[2]);
     EXPECT_NEAR(pa[2], pb[2], kOneLastDigit) << la << " / " << lb;
   }
-  EXPECT_EQ(runCli("significance --method aov --randomize permute --route quick" + common, &out,
-                   &err),
-            2);
+  EXPECT_EQ(
+      runCli("significance --method aov --randomize permute --route quick" + common, &out, &err),
+      2);
   EXPECT_NE(err.find("--route must be exact, fast or auto"), std::string::npos) << err;
 }
 

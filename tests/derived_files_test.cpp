@@ -201,8 +201,7 @@ TEST(DerivedFilesThroughLinks, TheDataFileIsWrittenThroughItsLinkADerivedFileNev
   EXPECT_FALSE(periodogram.ok);
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "star.dat"));
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "star-period.dat"));
-  EXPECT_NE(readText(dir / "elsewhere" / "real.dat").find("\t   42.00000000\t"),
-            std::string::npos);
+  EXPECT_NE(readText(dir / "elsewhere" / "real.dat").find("\t   42.00000000\t"), std::string::npos);
   EXPECT_EQ(readText(dir / "elsewhere" / "old-period.dat"), "earlier\n");
 }
 

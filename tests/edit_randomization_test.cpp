@@ -1,11 +1,10 @@
 // "Generate white noise" and "Randomly permute".
-#include "edit/randomization.h"
-
 #include <algorithm>
 #include <cmath>
 #include <tuple>
 #include <vector>
 
+#include "edit/randomization.h"
 #include "support/edit_workspace.h"
 #include "support/test_support.h"
 

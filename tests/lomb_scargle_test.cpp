@@ -132,7 +132,8 @@ double classicalPower(const test::Series& s, double frequency) {
   const double omega = 2.0 * std::acos(-1.0) * frequency;
   const double t0 = s.time.front();
   double s2 = 0, c2 = 0;
-  for (double t : s.time) s2 += std::sin(2 * omega * (t - t0)), c2 += std::cos(2 * omega * (t - t0));
+  for (double t : s.time)
+    s2 += std::sin(2 * omega * (t - t0)), c2 += std::cos(2 * omega * (t - t0));
   const double tau = std::atan2(s2, c2) / (2 * omega);
   double yc = 0, ys = 0, cc = 0, ss = 0;
   for (std::size_t j = 0; j < n; ++j) {
@@ -154,19 +155,21 @@ TEST(LombScargle, FourierRouteMatchesDirectSumsAtEveryFrequency) {
   for (const Case& c : {Case{"Typical", 1, 700, 1.37, 0.2, 300.0, 0.0, 4.0, 1.0},
                         Case{"JulianDatesMultiYear", 2, 500, 3.3, 0.1, 2500.0, 2455000.0, 4.0, 3.0},
                         Case{"PureNoise", 3, 600, 1.0, 0.0, 100.0, 0.0, 8.0, 2.0}}) {
-    const test::Series s = test::makeSineSeries(c.seed, c.points, c.period, c.amplitude, 0.1,
-                                                c.span, 12.0, c.offset);
+    const test::Series s =
+        test::makeSineSeries(c.seed, c.points, c.period, c.amplitude, 0.1, c.span, 12.0, c.offset);
     LombScargleOptions options{c.ofac, c.hifac, -1, SearchRoute::Fast};
     RunControl rc;
     rc.threads = 2;
     const LombScargleResult fast = computeLombScarglePeriodogram(s.time, s.value, options, rc);
     options.route = SearchRoute::Exact;
-    const LombScargleResult recurrence = computeLombScarglePeriodogram(s.time, s.value, options, rc);
+    const LombScargleResult recurrence =
+        computeLombScarglePeriodogram(s.time, s.value, options, rc);
     ASSERT_EQ(fast.status, SearchStatus::Ok) << c.name;
     EXPECT_EQ(fast.route, SearchRoute::Fast);
     EXPECT_EQ(fast.frequency, recurrence.frequency) << c.name;
     std::vector<double> direct(fast.frequency.size());
-    for (std::size_t k = 0; k < direct.size(); ++k) direct[k] = classicalPower(s, fast.frequency[k]);
+    for (std::size_t k = 0; k < direct.size(); ++k)
+      direct[k] = classicalPower(s, fast.frequency[k]);
     test::expectArraysNear(fast.power, direct, kFourierRouteTolerance, c.name);
     // The single-precision recurrence stays within its own drift of both.
     test::expectArraysNear(fast.power, recurrence.power, kSinglePrecisionDrift * 10, c.name);
@@ -191,9 +194,9 @@ TEST(LombScargle, SharedTimesMatchDirectSumsForEveryLightCurveOnTheTimes) {
   test::Series copy = s;
   for (int run = 0; run < 2; ++run) {
     if (run == 1) std::shuffle(copy.value.begin(), copy.value.end(), rng);
-    const LombScargleResult engine = run == 0 ? computeLombScarglePeriodogram(
-                                                    copy.time, copy.value, options, RunControl{})
-                                              : LombScargleResult{};
+    const LombScargleResult engine =
+        run == 0 ? computeLombScarglePeriodogram(copy.time, copy.value, options, RunControl{})
+                 : LombScargleResult{};
     // ofac hifac n / 2 frequencies, the k-th at (k + 1) / (ofac T).
     const double span = copy.time.back() - copy.time.front();
     std::vector<double> power(static_cast<std::size_t>(0.5 * 4.0 * 2.0 * 800));

@@ -8,10 +8,10 @@
 #include <fstream>
 #include <string>
 
+#include "commands/analysis.h"
+#include "commands/model_chain.h"
 #include "core/derived_files.h"
 #include "core/observation_file.h"
-#include "commands/model_chain.h"
-#include "commands/analysis.h"
 #include "support/test_support.h"
 
 namespace fazorn {

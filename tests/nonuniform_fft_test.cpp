@@ -47,7 +47,8 @@ TEST(NonuniformFft, SumsAgreeWithDirectSumsWithinTheRequestedTolerance) {
         std::vector<Complex> got(modes);
         nonuniformSums(x, c, tolerance, got);
         double worst = 0.0;
-        for (std::size_t k = 0; k < modes; ++k) worst = std::max(worst, std::abs(got[k] - expected[k]));
+        for (std::size_t k = 0; k < modes; ++k)
+          worst = std::max(worst, std::abs(got[k] - expected[k]));
         // Large angles lose k x / 2^53 to the rounding of x itself, as any
         // route does; the kernel's own error is the tolerance.
         const double inputRounding = 4e-16 * spread * 2.0 * static_cast<double>(modes);
@@ -72,7 +73,8 @@ TEST(NonuniformFft, PlannedTransformServesManyStrengthsWithinTheTolerance) {
                                         oversampling, /*powersOfTwoAndThree=*/true);
     std::int64_t g = transform.gridSize();
     EXPECT_GE(static_cast<double>(g), oversampling * modes);
-    for (std::int64_t p : {2, 3}) while (g % p == 0) g /= p;
+    for (std::int64_t p : {2, 3})
+      while (g % p == 0) g /= p;
     EXPECT_EQ(g, 1) << "grid of " << transform.gridSize() << " points";
     NonuniformTransform::Work work = transform.makeWork();
     for (int run = 0; run < 3; ++run) {
@@ -86,7 +88,8 @@ TEST(NonuniformFft, PlannedTransformServesManyStrengthsWithinTheTolerance) {
       std::vector<Complex> got(modes);
       transform.apply(c, got, work);
       double worst = 0.0;
-      for (std::size_t k = 0; k < modes; ++k) worst = std::max(worst, std::abs(got[k] - expected[k]));
+      for (std::size_t k = 0; k < modes; ++k)
+        worst = std::max(worst, std::abs(got[k] - expected[k]));
       const double inputRounding = 4e-16 * 80.0 * static_cast<double>(modes);
       EXPECT_LE(worst, (tolerance + inputRounding) * total)
           << "oversampling " << oversampling << ", run " << run;

@@ -58,10 +58,38 @@ TEST(ObservationReading, StopsAtFirstIncompleteGroupAndSaysWhere) {
 TEST(ObservationReading, NumbersConvertLikeTheCConversion) {
   // Differential check against the C library's own "%lf" on tricky tokens:
   // signs, bare dots, dangling exponents, hex floats, inf/nan spellings.
-  const char* tokens[] = {"1", "-2.5", "+3", ".5", "-.5", "5.", "1e3", "1E-3", "1e", "1e+",
-                          "1ex", "0x1p3", "0x1.8p1", "0x1p", "0x", "inf", "-infinity", "infin",
-                          "nan", "NaN(12)", "1.5abc", "--1", ".", "+", "1..2", "e5", "1e400",
-                          "1e-320", "00012", "0x1G", "9007199254740993", "2.2250738585072011e-308"};
+  const char* tokens[] = {"1",
+                          "-2.5",
+                          "+3",
+                          ".5",
+                          "-.5",
+                          "5.",
+                          "1e3",
+                          "1E-3",
+                          "1e",
+                          "1e+",
+                          "1ex",
+                          "0x1p3",
+                          "0x1.8p1",
+                          "0x1p",
+                          "0x",
+                          "inf",
+                          "-infinity",
+                          "infin",
+                          "nan",
+                          "NaN(12)",
+                          "1.5abc",
+                          "--1",
+                          ".",
+                          "+",
+                          "1..2",
+                          "e5",
+                          "1e400",
+                          "1e-320",
+                          "00012",
+                          "0x1G",
+                          "9007199254740993",
+                          "2.2250738585072011e-308"};
   for (const char* token : tokens) {
     for (const char* follow : {" ", "", "x"}) {
       const std::string text = std::string(token) + follow;
@@ -114,7 +142,9 @@ TEST(ObservationReading, OddInputsNeverCrash) {
   EXPECT_EQ(r.nonFiniteCount, 2u);
   EXPECT_EQ(r.zeroErrorCount, 1u);
 
-  r = parse("\xEF\xBB\xBF" "1 2 3\n");
+  r = parse(
+      "\xEF\xBB\xBF"
+      "1 2 3\n");
   EXPECT_EQ(r.time.size(), 1u);
   EXPECT_TRUE(r.byteOrderMarkSkipped);
 

@@ -86,8 +86,8 @@ TEST(ParallelFor, CancellingStopsBetweenBlocksAndFlagsTheFinishedOnes) {
     std::vector<char> done;
     std::atomic<int> computed{0};
     const bool finished = parallelFor(
-        1000, 10, meter, [] { return 0; },
-        [&](int, std::int64_t, std::int64_t) { ++computed; }, &done);
+        1000, 10, meter, [] { return 0; }, [&](int, std::int64_t, std::int64_t) { ++computed; },
+        &done);
     EXPECT_FALSE(finished);
     ASSERT_EQ(done.size(), 100u);
     const auto flagged = std::count(done.begin(), done.end(), 1);
@@ -165,12 +165,12 @@ TEST(SignificanceRuns, InnerSearchesSeeTheCancelAndTheirRunsAreDropped) {
     rc.threads = threads;
     rc.cancel = &cancel;
     long delivered = 0;
-    const RandomizationRuns runs = runRandomizations(
-        input, {Randomization::Permute, 1000, 3}, search, SearchSettings{}, rc,
-        [&](long first, std::span<const PeakFound> peaks) {
-          EXPECT_EQ(first, delivered);
-          delivered += static_cast<long>(peaks.size());
-        });
+    const RandomizationRuns runs =
+        runRandomizations(input, {Randomization::Permute, 1000, 3}, search, SearchSettings{}, rc,
+                          [&](long first, std::span<const PeakFound> peaks) {
+                            EXPECT_EQ(first, delivered);
+                            delivered += static_cast<long>(peaks.size());
+                          });
     EXPECT_TRUE(runs.cancelled);
     EXPECT_LT(runs.peaks.size(), 5u);
     EXPECT_EQ(static_cast<long>(runs.peaks.size()), delivered);
@@ -182,10 +182,11 @@ TEST(SignificanceRuns, InnerSearchesSeeTheCancelAndTheirRunsAreDropped) {
     RunControl rc;
     rc.threads = threads;
     PeakSearch value0 = [](std::span<const double>, std::span<const double> v,
-                           std::span<const double>, const SearchSettings&,
-                           const RunControl&) { return PeakFound{1.0, v[0]}; };
-    const RandomizationRuns runs = runRandomizations(
-        input, {Randomization::Permute, 600, 3}, value0, SearchSettings{}, rc);
+                           std::span<const double>, const SearchSettings&, const RunControl&) {
+      return PeakFound{1.0, v[0]};
+    };
+    const RandomizationRuns runs =
+        runRandomizations(input, {Randomization::Permute, 600, 3}, value0, SearchSettings{}, rc);
     ASSERT_EQ(runs.peaks.size(), 600u);
     if (first.empty()) {
       first = runs.peaks;
@@ -196,8 +197,7 @@ TEST(SignificanceRuns, InnerSearchesSeeTheCancelAndTheirRunsAreDropped) {
         EXPECT_EQ(runs.peaks[static_cast<std::size_t>(k)].power, v[0]);
       }
     } else {
-      for (std::size_t k = 0; k < first.size(); ++k)
-        EXPECT_EQ(runs.peaks[k].power, first[k].power);
+      for (std::size_t k = 0; k < first.size(); ++k) EXPECT_EQ(runs.peaks[k].power, first[k].power);
     }
   }
 }

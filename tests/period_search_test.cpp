@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "batch/analysis_report.h"
-#include "core/observation_file.h"
 #include "commands/analysis.h"
 #include "commands/auto_search.h"
+#include "core/observation_file.h"
 #include "support/edit_workspace.h"
 #include "support/test_support.h"
 

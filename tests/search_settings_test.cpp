@@ -26,8 +26,8 @@ struct SettingsCase {
   const char* name;
   SearchSettings settings;
   SearchEngine engine;
-  int points;          // 0: checked without a light curve
-  const char* refused; // a text of the refusal; "" when accepted
+  int points;           // 0: checked without a light curve
+  const char* refused;  // a text of the refusal; "" when accepted
 };
 
 class SearchSettingsCheck : public ::testing::TestWithParam<SettingsCase> {};
@@ -55,25 +55,37 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"NanMinimum", {NAN, 5, 2, 0.01}, SearchEngine::LombScargle, 50, kRange},
         SettingsCase{"ZeroResolution", {0.5, 5, 2, 0}, SearchEngine::Aov, 0, "Resolution"},
         // Lomb-Scargle's grid follows the time span, not the resolution.
-        SettingsCase{"ZeroResolutionUnusedByLombScargle", {0.5, 5, 2, 0},
-                     SearchEngine::LombScargle, 50, ""},
-        SettingsCase{"GridNarrowerThanAStep", {1.0, 1.001, 2, 0.01}, SearchEngine::AovTransit, 0,
+        SettingsCase{
+            "ZeroResolutionUnusedByLombScargle", {0.5, 5, 2, 0}, SearchEngine::LombScargle, 50, ""},
+        SettingsCase{"GridNarrowerThanAStep",
+                     {1.0, 1.001, 2, 0.01},
+                     SearchEngine::AovTransit,
+                     0,
                      "narrower than one Resolution step"},
         SettingsCase{"GridTooLarge", {0.5, 5, 2, 1e-9}, SearchEngine::Aov, 0, "too large"},
-        SettingsCase{"LombScargleGridTooLarge", {1e-6, 100, 2, 0.01}, SearchEngine::LombScargle,
-                     50, "more than memory holds"},
+        SettingsCase{"LombScargleGridTooLarge",
+                     {1e-6, 100, 2, 0.01},
+                     SearchEngine::LombScargle,
+                     50,
+                     "more than memory holds"},
         // Without a light curve only what the settings decide alone.
-        SettingsCase{"LombScargleWithoutData", {1e-6, 100, 2, 0.01}, SearchEngine::LombScargle, 0,
-                     ""},
+        SettingsCase{
+            "LombScargleWithoutData", {1e-6, 100, 2, 0.01}, SearchEngine::LombScargle, 0, ""},
         SettingsCase{"TooFewPoints", {0.5, 5, 2, 0.01}, SearchEngine::Aov, 1, "at least 2 points"},
-        SettingsCase{"MoreTermsThanTimes", {0.5, 5, 3, 0.01}, SearchEngine::Aov, 7,
-                     "needs more points"},
+        SettingsCase{
+            "MoreTermsThanTimes", {0.5, 5, 3, 0.01}, SearchEngine::Aov, 7, "needs more points"},
         SettingsCase{"OneMoreTimeThanTerms", {0.5, 5, 3, 0.01}, SearchEngine::Aov, 8, ""},
         // AoVtr: 10 bins per "Harmonics:", at least 3 points in each.
-        SettingsCase{"TransitTwentyNinePoints", {0.5, 5, 1, 0.01}, SearchEngine::AovTransit, 29,
+        SettingsCase{"TransitTwentyNinePoints",
+                     {0.5, 5, 1, 0.01},
+                     SearchEngine::AovTransit,
+                     29,
                      "at least 30 points"},
         SettingsCase{"TransitThirtyPoints", {0.5, 5, 1, 0.01}, SearchEngine::AovTransit, 30, ""},
-        SettingsCase{"TransitFactorTooLarge", {0.5, 5, 4, 0.01}, SearchEngine::AovTransit, 100,
+        SettingsCase{"TransitFactorTooLarge",
+                     {0.5, 5, 4, 0.01},
+                     SearchEngine::AovTransit,
+                     100,
                      "lower \"Harmonics:\" to 3 or less"},
         SettingsCase{"TransitFactorThree", {0.5, 5, 3, 0.01}, SearchEngine::AovTransit, 90, ""}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });

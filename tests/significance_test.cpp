@@ -13,8 +13,8 @@ namespace {
 
 // A plain periodogram for the tests: the fraction of the variance explained
 // by the best sinusoid on the settings' grid.
-PeakFound plainSearch(std::span<const double> t, std::span<const double> v,
-                      std::span<const double>, const SearchSettings& s, const RunControl&) {
+PeakFound plainSearch(std::span<const double> t, std::span<const double> v, std::span<const double>,
+                      const SearchSettings& s, const RunControl&) {
   const std::size_t n = v.size();
   double mean = 0;
   for (double x : v) mean += x;
@@ -224,7 +224,8 @@ TEST_F(Significance, RefusesWithoutDataOrWithABadRangeAndNumbersItsFiles) {
   load(0.3, 5);
   ws.settings.minPeriod = 20;
   out = runSignificanceTest(ws, options(10), RunControl{}, &r);
-  EXPECT_EQ(out.message->text, "Min period is negative or greater than Max period! Calculation aborted");
+  EXPECT_EQ(out.message->text,
+            "Min period is negative or greater than Max period! Calculation aborted");
   ws.settings.minPeriod = 1;
   // Default names in the working directory: the permutation files are
   // numbered by the run counter.

@@ -47,7 +47,8 @@ TEST_P(RealFiles, ReadAsTheirDocumentationSays) {
   const RealFile& f = GetParam();
   Workspace ws;
   LoadDetails details;
-  const Outcome out = loadObservations(ws, (formats() / f.path).string(), ImportOptions{}, &details);
+  const Outcome out =
+      loadObservations(ws, (formats() / f.path).string(), ImportOptions{}, &details);
   const std::string notes = allNotes(out);
   ASSERT_TRUE(out.ok) << notes;
   EXPECT_NE(details.reader, FileKind::Plain);
@@ -107,7 +108,8 @@ INSTANTIATE_TEST_SUITE_P(
         RealFile{"asassn/asassn_v1_J060000_light_curve_b4508c12-b04a-467c-9e20-6881885cf0fb.csv",
                  244, 2458730.59219, 14.229, 0.022, 2458828.66166, 15.082, 0.07,
                  "time=HJD, value=mag, error=mag_err", "g",
-                 "9 rows with upper limits (\"<\" or \">\") left out; 10 rows with missing-value markers"},
+                 "9 rows with upper limits (\"<\" or \">\") left out; 10 rows with missing-value "
+                 "markers"},
         RealFile{"asassn/asassn_skypatrol2_VX_Men.csv", 1065, 2458029.786083, 13.300239499099613,
                  0.006897552502707865, 2459085.6284709, 13.004990843153802, 0.0036429634273662274,
                  "time=jd, value=mag, error=mag_err", "", "510 steps back in time"},
@@ -152,7 +154,8 @@ TEST(TextTables, CommentsHeadersAndSeparators) {
       "% a comment\n; another\nHJD,mag,err\n1.5,10.1,0.01\n2.5,10.2,0.02\n3.5,10.3,0.03\n",
       "time\tmagnitude\tuncertainty\r\n1.5\t10.1\t0.01\r\n2.5\t10.2\t0.02\r\n3.5\t10.3\t0.03\r\n",
       "\"BJD\";\"mag\";\"e_mag\"\n1,5;10,1;0,01\n2,5;10,2;0,02\n3,5;10,3;0,03\n",
-      "\xEF\xBB\xBFjd, flux, flux_err\n1.5, 10.1, 0.01\n\n2.5, 10.2, 0.02\n# a pause\n3.5, 10.3, 0.03",
+      "\xEF\xBB\xBFjd, flux, flux_err\n1.5, 10.1, 0.01\n\n2.5, 10.2, 0.02\n# a pause\n3.5, 10.3, "
+      "0.03",
       "mjd,mag,magerr,comment\n1.5,10.1,0.01,\"clear, dry\"\n2.5,10.2,0.02,\"said \\\"ok\\\"\"\n"
       "3.5,10.3,0.03,\"a \"\"quote\"\"\"\n",
   };
@@ -192,7 +195,8 @@ TEST(TextTables, ColumnsGivenByNameOrNumber) {
   options.columns = {"t", "nope"};
   t = importTableText(text, options);
   EXPECT_TRUE(t.failed);
-  EXPECT_NE(t.failure.find("no column \"nope\" (the columns are id, t, v1, v2, s2)"), std::string::npos)
+  EXPECT_NE(t.failure.find("no column \"nope\" (the columns are id, t, v1, v2, s2)"),
+            std::string::npos)
       << t.failure;
   options.columns = {"2", "9"};
   EXPECT_TRUE(importTableText(text, options).failed);
@@ -229,9 +233,9 @@ TEST(TextTables, MalformedTablesFailWithTheReason) {
     const char* reason;
   };
   const Case cases[] = {
-      {"time,mag,err\n", "no observation could be read"},                            // header only
-      {"time,mag,err\n1,2\n3,4\n", "2 rows with too few fields"},                     // a missing column
-      {"time,mag,err\n1,2 3\n4;5;6\n", "2 rows with too few fields"},               // mixed separators
+      {"time,mag,err\n", "no observation could be read"},              // header only
+      {"time,mag,err\n1,2\n3,4\n", "2 rows with too few fields"},      // a missing column
+      {"time,mag,err\n1,2 3\n4;5;6\n", "2 rows with too few fields"},  // mixed separators
       {"# only comments\n# here\n", "no column names and no rows"},
       {"id,name\nx,y\n", "a field that is not a number"},  // unusual names: the first columns
       {"mag,err\n1,2\n", "no time column"},
@@ -353,14 +357,16 @@ TEST(FitsFiles, DamagedFilesFailWithAMessage) {
   std::ifstream in(source, std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   // Cut in the header, at the table's start and in the middle of the rows.
-  for (std::size_t cut : {std::size_t{100}, std::size_t{2880 * 3}, static_cast<std::size_t>(size / 2)}) {
+  for (std::size_t cut :
+       {std::size_t{100}, std::size_t{2880 * 3}, static_cast<std::size_t>(size / 2)}) {
     const auto path = dir / ("cut" + std::to_string(cut) + ".fits");
     writeText(path, bytes.substr(0, cut));
     Workspace ws;
     const Outcome out = loadObservations(ws, path.string());
     EXPECT_FALSE(out.ok) << cut;
     ASSERT_TRUE(out.message.has_value()) << cut;
-    EXPECT_NE(out.message->text.find("FITS"), std::string::npos) << cut << ": " << out.message->text;
+    EXPECT_NE(out.message->text.find("FITS"), std::string::npos)
+        << cut << ": " << out.message->text;
     EXPECT_EQ(ws.lightCurve.pointCount, 0);
   }
   // A FITS file whose table has no time column.

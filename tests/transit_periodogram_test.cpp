@@ -187,8 +187,8 @@ TEST_P(TransitAgreement, EngineMatchesThePlainSortAndBoxScanAtEveryFrequency) {
   const FrequencyGrid grid{c.minFrequency, c.step, c.count};
   const auto ref = reference::transitPeriodogram(t.time, t.value, t.weight, c.minFrequency, c.step,
                                                  c.count, c.binFactor, c.binSets);
-  const auto bits = reference::transitPowersFromRunningTotals(t.time, t.value, t.weight,
-                                                              ref.frequency, c.binFactor, c.binSets);
+  const auto bits = reference::transitPowersFromRunningTotals(
+      t.time, t.value, t.weight, ref.frequency, c.binFactor, c.binSets);
   for (int threads : {1, 2}) {
     RunControl rc;
     rc.threads = threads;
@@ -233,8 +233,7 @@ INSTANTIATE_TEST_SUITE_P(
         TransitCase{"WholeDaysFineGrid", 7, 3000, 1.3, 80.0, 2451545.0, 2, 5, true, 0.01, 0.0013,
                     700},
         // Long enough for cells of several points at every frequency.
-        TransitCase{"LongCurve", 8, 12000, 5.7, 900.0, 2455000.5, 3, 4, false, 0.002, 0.0029,
-                    350}),
+        TransitCase{"LongCurve", 8, 12000, 5.7, 900.0, 2455000.5, 3, 4, false, 0.002, 0.0029, 350}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 // Points at phases exactly i / n of a period, a transit over 50 of them:

@@ -11,12 +11,12 @@
 #include <ostream>
 #include <string>
 
+#include "commands/model_chain.h"
 #include "core/results_panel.h"
 #include "edit/marking.h"
 #include "edit/moving.h"
 #include "edit/randomization.h"
 #include "edit/transformations.h"
-#include "commands/model_chain.h"
 #include "support/edit_workspace.h"
 #include "support/test_support.h"
 

@@ -5,10 +5,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "commands/model_chain.h"
 #include "core/observation_file.h"
 #include "core/workspace.h"
 #include "model/phased_model.h"
-#include "commands/model_chain.h"
 
 namespace fazorn::tools {
 

@@ -45,7 +45,8 @@ ImportDialog::ImportDialog(const QString& path, const TableImport& preview, QWid
   table->setHorizontalHeaderLabels(headers);
   table->setRowCount(static_cast<int>(preview.previewRows.size()));
   for (std::size_t r = 0; r < preview.previewRows.size(); ++r)
-    for (std::size_t c = 0; c < preview.previewRows[r].size() && c < preview.columnNames.size(); ++c)
+    for (std::size_t c = 0; c < preview.previewRows[r].size() && c < preview.columnNames.size();
+         ++c)
       table->setItem(static_cast<int>(r), static_cast<int>(c),
                      new QTableWidgetItem(qs(preview.previewRows[r][c])));
   table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -75,8 +76,9 @@ ImportDialog::ImportDialog(const QString& path, const TableImport& preview, QWid
 
   summary = new QLabel(this);
   summary->setWordWrap(true);
-  summary->setText(preview.failed ? QStringLiteral("Cannot read it this way: ") + qs(preview.failure)
-                                  : qs(preview.summary));
+  summary->setText(preview.failed
+                       ? QStringLiteral("Cannot read it this way: ") + qs(preview.failure)
+                       : qs(preview.summary));
   layout->addWidget(summary);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);

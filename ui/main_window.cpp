@@ -35,6 +35,10 @@
 #include <ctime>
 #include <thread>
 
+#include "commands/analysis.h"
+#include "commands/auto_search.h"
+#include "commands/model_chain.h"
+#include "commands/significance.h"
 #include "core/data_saving.h"
 #include "core/derived_files.h"
 #include "core/number_format.h"
@@ -45,10 +49,6 @@
 #include "edit/moving.h"
 #include "edit/randomization.h"
 #include "edit/transformations.h"
-#include "commands/model_chain.h"
-#include "commands/analysis.h"
-#include "commands/auto_search.h"
-#include "commands/significance.h"
 #include "ui/chart_view.h"
 #include "ui/dialogs.h"
 #include "ui/import_dialog.h"
@@ -255,10 +255,11 @@ WindowHooks defaultWindowHooks() {
     std::_Exit(status);
   };
   h.chooseDataFile = [](QWidget* parent) {
-    return QFileDialog::getOpenFileName(parent, QStringLiteral("Open Data"), QStringLiteral("."),
-                                        QStringLiteral("Light curves (*.dat *.DAT *.txt *.csv *.tbl "
-                                                       "*.fits *.fit *.FITS *.FIT);;"
-                                                       "DAT files (*.DAT *.dat);;All files (*)"));
+    return QFileDialog::getOpenFileName(
+        parent, QStringLiteral("Open Data"), QStringLiteral("."),
+        QStringLiteral("Light curves (*.dat *.DAT *.txt *.csv *.tbl "
+                       "*.fits *.fit *.FITS *.FIT);;"
+                       "DAT files (*.DAT *.dat);;All files (*)"));
   };
   h.showMessage = [](QWidget* parent, const Message& m) {
     QMessageBox box(boxIcon(m.icon), qs(m.caption), qs(m.text), QMessageBox::Ok, parent);
@@ -451,9 +452,10 @@ void MainWindow::buildMenus() {
                    &MainWindow::Normalizelightcurve1Click);
   add(dataMenu, QStringLiteral("Flux to mag"), K(), &MainWindow::Fluxtomag1Click);
   add(dataMenu, QStringLiteral("Mag to flux"), K(), &MainWindow::Magtoflux1Click);
-  halve_ = add(dataMenu, QStringLiteral("Halve period"), K(Qt::Key_F5), &MainWindow::Halveperiod1Click);
-  double_ =
-      add(dataMenu, QStringLiteral("Double period"), K(Qt::Key_F6), &MainWindow::Doubleperiod1Click);
+  halve_ =
+      add(dataMenu, QStringLiteral("Halve period"), K(Qt::Key_F5), &MainWindow::Halveperiod1Click);
+  double_ = add(dataMenu, QStringLiteral("Double period"), K(Qt::Key_F6),
+                &MainWindow::Doubleperiod1Click);
   shiftT0_ = add(dataMenu, QStringLiteral("Shift T0"), K(Qt::Key_F7), &MainWindow::ShiftT01Click);
   QMenu* mark = dataMenu->addMenu(QStringLiteral("Mark..."));
   add(mark, QStringLiteral("5-sigma outliers"), K(Qt::CTRL | Qt::Key_F),
@@ -492,8 +494,10 @@ void MainWindow::buildMenus() {
   add(dataMenu, QStringLiteral("  --> 1e5 L-S iterations"), K(), &MainWindow::Goauto1Click);
   add(dataMenu, QStringLiteral("Randomly permute"), K(Qt::CTRL | Qt::Key_P),
       &MainWindow::Randomlypermute1Click);
-  add(dataMenu, QStringLiteral("  --> 1e5 AoV iterations"), K(), &MainWindow::N1e5AoViterations1Click);
-  add(dataMenu, QStringLiteral("  --> 1e5 L-S iterations"), K(), &MainWindow::N100000iterations1Click);
+  add(dataMenu, QStringLiteral("  --> 1e5 AoV iterations"), K(),
+      &MainWindow::N1e5AoViterations1Click);
+  add(dataMenu, QStringLiteral("  --> 1e5 L-S iterations"), K(),
+      &MainWindow::N100000iterations1Click);
   add(dataMenu, QStringLiteral("Spectral window"), K(), &MainWindow::Spectralwindow1Click);
   dataMenu->addSeparator();
   add(dataMenu, QStringLiteral("Mark spec"), K(), &MainWindow::Markspec1Click);
@@ -1466,11 +1470,12 @@ void MainWindow::Autosearch1Click() {
   if (!ok) return;
   lastEngine_ = SearchEngine::Aov;
   const char sep = ws_.decimalSeparator;
-  QString note = QStringLiteral("Auto: periods %1 to %2 d, grid period %3 d, alias %4")
-                     .arg(qs(formatFixed(report.minPeriod, 3, 6, sep)),
-                          qs(formatFixed(report.maxPeriod, 1, 7, sep)),
-                          qs(formatFixed(report.gridPeriod, 6, 10, sep)),
-                          QString::fromLatin1(aliasName(report.alias.value_or(AliasDecision::None))));
+  QString note =
+      QStringLiteral("Auto: periods %1 to %2 d, grid period %3 d, alias %4")
+          .arg(qs(formatFixed(report.minPeriod, 3, 6, sep)),
+               qs(formatFixed(report.maxPeriod, 1, 7, sep)),
+               qs(formatFixed(report.gridPeriod, 6, 10, sep)),
+               QString::fromLatin1(aliasName(report.alias.value_or(AliasDecision::None))));
   setNotes({note});
 }
 

@@ -10,12 +10,12 @@
 #include <functional>
 #include <optional>
 
+#include "commands/significance.h"
 #include "core/outcome.h"
 #include "core/run_control.h"
 #include "core/undo_history.h"
 #include "core/workspace.h"
 #include "search/search_grid.h"
-#include "commands/significance.h"
 #include "ui/chart_view.h"
 
 class QAction;
@@ -130,7 +130,7 @@ class MainWindow : public QMainWindow {
     QLabel* rms = nullptr;
     QLabel* gamma = nullptr;
     QLabel* status[3] = {nullptr, nullptr, nullptr};
-    QLabel* notes = nullptr;  // non-modal remarks of the last command
+    QLabel* notes = nullptr;            // non-modal remarks of the last command
     QScrollArea* rightPanel = nullptr;  // the fields, buttons and labels beside the charts
   };
   const Widgets& widgets() const { return w_; }
@@ -204,8 +204,8 @@ class MainWindow : public QMainWindow {
   void ResetZoom1Click();
   // Searches beyond the three commands (the engine of the last search is
   // the one refined and listed).
-  void Autosearch1Click();     // "Auto search" (F8), the button "Auto"
-  void Refineperiod1Click();   // "Refine period" (F9)
+  void Autosearch1Click();        // "Auto search" (F8), the button "Auto"
+  void Refineperiod1Click();      // "Refine period" (F9)
   void Periodogrampeaks1Click();  // "Periodogram peaks..." (Ctrl+L)
   // A double click on the periodogram at period x (the cursor covering
   // xLow to xHigh): adopts the highest point of the peak under it.
@@ -277,7 +277,7 @@ class MainWindow : public QMainWindow {
   WindowHooks hooks_;
   Widgets w_;
   bool busy_ = false;
-  std::uint64_t seed_ = 1;  // of the randomisations, from the clock at start
+  std::uint64_t seed_ = 1;                       // of the randomisations, from the clock at start
   SearchEngine lastEngine_ = SearchEngine::Aov;  // of the last search
   QString shownPeriodField_, shownT0Field_;
   QStringList notes_;  // as shown in the status bar's last panel

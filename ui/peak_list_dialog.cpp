@@ -19,8 +19,7 @@ QTableWidgetItem* cell(const std::string& text) {
 }
 }  // namespace
 
-PeakListDialog::PeakListDialog(const Workspace& ws, SearchEngine engine, int count,
-                               QWidget* parent)
+PeakListDialog::PeakListDialog(const Workspace& ws, SearchEngine engine, int count, QWidget* parent)
     : QDialog(parent) {
   setWindowTitle(QStringLiteral("Periodogram peaks"));
   const Periodogram& p = ws.periodogram;
@@ -32,10 +31,10 @@ PeakListDialog::PeakListDialog(const Workspace& ws, SearchEngine engine, int cou
   const double independent = independentFrequencies(p.frequency, span);
 
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel(
-      QStringLiteral("The highest peaks (peaks closer than a peak width count once).\n"
-                     "Double-click a row or choose \"Adopt\" to take its period."),
-      this));
+  layout->addWidget(
+      new QLabel(QStringLiteral("The highest peaks (peaks closer than a peak width count once).\n"
+                                "Double-click a row or choose \"Adopt\" to take its period."),
+                 this));
   table_ = new QTableWidget(static_cast<int>(peaks_.size()), lomb ? 4 : 3, this);
   QStringList headers{QStringLiteral("Period [d]"), QStringLiteral("Frequency [1/d]"),
                       QStringLiteral("Power")};

@@ -62,7 +62,8 @@ TransitReferenceResult transitPeriodogram(std::span<const double> time,
         sumIn += groupSum[(g + b) % groups];
       }
       const double wout = weightSum - win;
-      if (win > 0 && wout > 0) power = std::max(power, weightSum * sumIn * sumIn / (win * wout) / d);
+      if (win > 0 && wout > 0)
+        power = std::max(power, weightSum * sumIn * sumIn / (win * wout) / d);
     }
     power = std::min(1.0, power);
     if (power > best) {
@@ -78,8 +79,8 @@ TransitReferenceResult transitPeriodogram(std::span<const double> time,
 std::vector<double> transitPowersFromRunningTotals(std::span<const double> time,
                                                    std::span<const double> value,
                                                    std::span<const double> weight,
-                                                   std::span<const double> frequency,
-                                                   int binFactor, int binSets) {
+                                                   std::span<const double> frequency, int binFactor,
+                                                   int binSets) {
   const std::size_t n = time.size();
   const double tmin = *std::min_element(time.begin(), time.end());
   double weightSum = 0.0, weighted = 0.0;

@@ -28,7 +28,7 @@ TransitReferenceResult transitPeriodogram(std::span<const double> time,
 std::vector<double> transitPowersFromRunningTotals(std::span<const double> time,
                                                    std::span<const double> value,
                                                    std::span<const double> weight,
-                                                   std::span<const double> frequency,
-                                                   int binFactor, int binSets);
+                                                   std::span<const double> frequency, int binFactor,
+                                                   int binSets);
 
 }  // namespace fazorn::reference

@@ -3,9 +3,8 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
-#include <csignal>
-
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -55,8 +54,8 @@ TempDir::TempDir() {
   for (auto& c : name)
     if (c == '/') c = '_';
   std::random_device rd;
-  path_ = std::filesystem::temp_directory_path() /
-          ("fazorn-test-" + name + "-" + std::to_string(rd()));
+  path_ =
+      std::filesystem::temp_directory_path() / ("fazorn-test-" + name + "-" + std::to_string(rd()));
   std::filesystem::create_directories(path_);
 }
 
@@ -109,8 +108,7 @@ int runCli(const std::string& arguments, std::string* out, std::string* err) {
 int runCliInterrupted(double seconds, const std::string& arguments, std::string* out,
                       std::string* err) {
   return runShell("", arguments, out, err,
-                  " & pid=$!; sleep " + std::to_string(seconds) +
-                      "; kill -TERM $pid; wait $pid");
+                  " & pid=$!; sleep " + std::to_string(seconds) + "; kill -TERM $pid; wait $pid");
 }
 
 int runCliWithMemoryLimit(long kilobytes, const std::string& arguments, std::string* out,

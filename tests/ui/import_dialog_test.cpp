@@ -102,7 +102,8 @@ class ImportDialogTest : public QObject {
     // "Save Data" writes beside the table and leaves it untouched.
     w.commandAction(QStringLiteral("Save Data"))->trigger();
     QCOMPARE(readFile(other), kTwoBands);
-    QVERIFY(readFile(dir.filePath(QStringLiteral("other-data.dat"))).startsWith("     1.1000000\t"));
+    QVERIFY(
+        readFile(dir.filePath(QStringLiteral("other-data.dat"))).startsWith("     1.1000000\t"));
   }
 
   void cancellingTheDialogChangesNothing() {
