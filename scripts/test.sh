@@ -5,7 +5,7 @@
 # fails the script.
 #
 #   ./scripts/test.sh           everything (what CI runs)
-#   ./scripts/test.sh --quick   the release build and its tests (C++ and Python) only
+#   ./scripts/test.sh --quick   the formatting check, the release build and its tests (C++ and Python) only
 #
 # The sanitizer build is compiled once with clang, with libFuzzer's coverage
 # instrumentation as well, so that its tests and the fuzz harnesses come from
