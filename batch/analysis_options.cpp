@@ -16,14 +16,9 @@ std::string quotedText(const std::string& s) { return "'" + s + "'"; }
 constexpr long kLargestWhole = 1000000;
 
 std::string storeMethod(AnalysisRequest& r, const OptionValue& v) {
-  if (v.text == "aov")
-    r.method = SearchMethod::Aov;
-  else if (v.text == "aovtr")
-    r.method = SearchMethod::AovTransit;
-  else if (v.text == "ls")
-    r.method = SearchMethod::LombScargle;
-  else
-    return "must be aov, aovtr or ls, not " + quotedText(v.text);
+  const std::optional<SearchEngine> engine = parseEngine(v.text);
+  if (!engine) return "must be aov, aovtr or ls, not " + quotedText(v.text);
+  r.method = *engine;
   return {};
 }
 
@@ -221,11 +216,8 @@ bool optionValueFromText(const AnalysisOption& option, const std::string& text, 
 
 RequestCheck checkAnalysisRequest(const AnalysisRequest& request) {
   RequestCheck out;
-  if (request.method == SearchMethod::None || request.givenPeriod > 0.0) return out;
-  const SearchEngine engine = request.method == SearchMethod::Aov ? SearchEngine::Aov
-                              : request.method == SearchMethod::AovTransit
-                                  ? SearchEngine::AovTransit
-                                  : SearchEngine::LombScargle;
+  if (!request.method || request.givenPeriod > 0.0) return out;
+  const SearchEngine engine = *request.method;
   SearchSettings settings = request.settings;
   // A grid from the data has no step of its own to check.
   if (request.autoResolution && !(settings.resolution > 0))

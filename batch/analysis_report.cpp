@@ -10,19 +10,7 @@
 
 namespace fazorn {
 
-const char* searchMethodName(SearchMethod method) {
-  switch (method) {
-    case SearchMethod::Aov:
-      return "aov";
-    case SearchMethod::AovTransit:
-      return "aovtr";
-    case SearchMethod::LombScargle:
-      return "ls";
-    case SearchMethod::None:
-      return "none";
-  }
-  return "";
-}
+const char* searchMethodName(SearchMethod method) { return method ? engineName(*method) : "none"; }
 
 AnalysisReport& AnalysisReport::add(std::string key, double number) {
   ReportValue v;
@@ -77,23 +65,12 @@ const ReportValue* AnalysisReport::find(const std::string& key) const {
 
 namespace {
 
-SearchEngine engineOf(SearchMethod method) {
-  switch (method) {
-    case SearchMethod::AovTransit:
-      return SearchEngine::AovTransit;
-    case SearchMethod::LombScargle:
-      return SearchEngine::LombScargle;
-    default:
-      return SearchEngine::Aov;
-  }
-}
-
 // The command's own search (on the requested route) when none of the
 // options beyond it is set; otherwise the search that follows the data.
 Outcome runMethod(const AnalysisRequest& request, Workspace& ws, const RunControl& rc,
                   SearchReport& report) {
-  if (request.method == SearchMethod::None) return analyseAtPeriod(ws, request.givenPeriod);
-  const SearchEngine engine = engineOf(request.method);
+  if (!request.method) return analyseAtPeriod(ws, request.givenPeriod);
+  const SearchEngine engine = *request.method;
   if (!request.autoResolution && !request.refine && !request.resolveAlias) {
     const Outcome out = analyseWith(engine, ws, rc, routeOf(request));
     if (out.ok) report = reportForStoredSearch(ws, engine);
@@ -144,7 +121,7 @@ std::string warningsJson(const std::vector<std::string>& warnings) {
 
 // The keys every search line carries beyond the command's own.
 void addReportKeys(AnalysisReport& r, const SearchReport& report, SearchMethod method) {
-  if (method == SearchMethod::None)
+  if (!method)
     r.addNull("grid_period");
   else
     r.add("grid_period", report.gridPeriod);
@@ -163,7 +140,7 @@ void appendOutcome(AnalysisResult& result, const Outcome& outcome) {
 // The keys of the search. Further groups of keys (the model, the
 // classification) go after these in the same object.
 void addSearchKeys(AnalysisReport& r, const Workspace& ws, SearchMethod method) {
-  if (method == SearchMethod::None) {
+  if (!method) {
     r.add("method", searchMethodName(method))
         .add("frequency_count", 0)
         .add("best_frequency", 1.0 / ws.period)
@@ -178,7 +155,7 @@ void addSearchKeys(AnalysisReport& r, const Workspace& ws, SearchMethod method) 
       .add("period", ws.period)
       .add("period_error", ws.periodError)
       .add("max_power", ws.periodogram.maxPower);
-  if (method == SearchMethod::LombScargle)
+  if (method == SearchEngine::LombScargle)
     r.add("false_alarm_probability", ws.falseAlarmProbability);
 }
 
@@ -201,17 +178,16 @@ std::string textReport(const std::string& file, const Workspace& ws, SearchMetho
   std::string s = file + "\n";
   s += formatPrintf("  Method:       %s\n", searchMethodName(method));
   s += formatPrintf("  Data points:  %d\n", ws.lightCurve.pointCount);
-  if (method != SearchMethod::None)
-    s += formatPrintf("  Frequencies:  %d\n", ws.periodogram.frequencyCount);
+  if (method) s += formatPrintf("  Frequencies:  %d\n", ws.periodogram.frequencyCount);
   s += "  Period:       " + formatFixed(ws.period, 6, 10) + "\n";
-  if (method != SearchMethod::None) {
+  if (method) {
     s += report.refined ? "  Error:        " + formatPrintf("%.3g", ws.periodError) + " (1 sigma)\n"
                         : "  Error:        " + formatFixed(ws.periodError, 6, 10) + "\n";
     s += "  Grid period:  " + formatFixed(report.gridPeriod, 6, 10) + "\n";
     if (report.alias) s += std::string("  Alias:        ") + aliasName(*report.alias) + "\n";
     s += "  Max power:    " + formatFixed(ws.periodogram.maxPower, 6, 9) + "\n";
   }
-  if (method == SearchMethod::LombScargle)
+  if (method == SearchEngine::LombScargle)
     s += "  FAP:          " + formatFixed(ws.falseAlarmProbability * 100, 1, 3) + " %\n";
   s += "  T0:           " + formatFixed(ws.t0, 6, 15) + "\n";
   s +=

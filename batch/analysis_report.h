@@ -12,12 +12,13 @@
 #include "core/run_control.h"
 #include "core/table_import.h"
 #include "core/workspace.h"
+#include "search/search_engine.h"
 #include "search/search_result.h"
 
 namespace fazorn {
 
-// None: no search, the model at a given period.
-enum class SearchMethod { Aov, AovTransit, LombScargle, None };
+// The search of a request: an engine, or none (the model at a given period).
+using SearchMethod = std::optional<SearchEngine>;
 
 // "aov", "aovtr", "ls" or "none": the names of the command line's --method
 // and of the JSON key "method".
@@ -65,9 +66,9 @@ class AnalysisReport {
 
 // What to do with each light curve: the command line's analyse options.
 struct AnalysisRequest {
-  SearchMethod method = SearchMethod::Aov;
+  SearchMethod method = SearchEngine::Aov;
   SearchSettings settings;   // the window's first-start values
-  double givenPeriod = 0.0;  // days, with SearchMethod::None
+  double givenPeriod = 0.0;  // days, with no search (method empty)
   // How AoV and Lomb-Scargle compute (AoVtr is always exact); see
   // routeOf. A route other than Exact adds the key "route" to the report.
   std::optional<SearchRoute> route;

@@ -36,7 +36,7 @@ fazorn::Workspace lightCurve1000(bool varyingErrors = false) {
   return ws;
 }
 
-void runs(benchmark::State& state, fazorn::SignificanceMethod method, long iterations) {
+void runs(benchmark::State& state, fazorn::SearchEngine method, long iterations) {
   fazorn::Workspace ws = lightCurve1000(state.range(2) == 1);
   fazorn::SignificanceOptions options;
   options.method = method;
@@ -61,7 +61,7 @@ void runs(benchmark::State& state, fazorn::SignificanceMethod method, long itera
 // iteration: few on the exact route, many more on the fastest, so that the
 // runs and not the observed search dominate. Third argument: errors spread.
 void BM_LombScarglePermutationRuns(benchmark::State& state) {
-  runs(state, fazorn::SignificanceMethod::LombScargle, state.range(1) == 1 ? 2000 : 200);
+  runs(state, fazorn::SearchEngine::LombScargle, state.range(1) == 1 ? 2000 : 200);
 }
 BENCHMARK(BM_LombScarglePermutationRuns)
     ->Args({1, 0, 0})
@@ -71,7 +71,7 @@ BENCHMARK(BM_LombScarglePermutationRuns)
     ->UseRealTime();
 
 void BM_AovPermutationRuns(benchmark::State& state) {
-  runs(state, fazorn::SignificanceMethod::Aov, state.range(1) == 1 ? 400 : 20);
+  runs(state, fazorn::SearchEngine::Aov, state.range(1) == 1 ? 400 : 20);
 }
 BENCHMARK(BM_AovPermutationRuns)
     ->Args({1, 0, 0})

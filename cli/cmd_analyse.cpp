@@ -169,8 +169,7 @@ int runAnalyse(const Args& args) {
     }
   }
   if (files.empty()) return usageError("analyse: no FILE given");
-  if (options.request.givenPeriod > 0.0)
-    options.request.method = SearchMethod::None;  // whatever --method said
+  if (options.request.givenPeriod > 0.0) options.request.method.reset();  // whatever --method said
   // What no file can be searched with is refused once, before any file, as
   // the Python module refuses it.
   const RequestCheck check = checkAnalysisRequest(options.request);

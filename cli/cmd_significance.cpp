@@ -70,12 +70,11 @@ int runSignificance(const Args& args) {
       if (!v) return usageError("significance: " + a + " needs a value");
       if (a == "--method") {
         haveMethod = true;
-        if (*v == "aov")
-          options.method = SignificanceMethod::Aov;
-        else if (*v == "ls")
-          options.method = SignificanceMethod::LombScargle;
-        else
+        // AoVtr's box has no randomisation runs here.
+        const std::optional<SearchEngine> engine = parseEngine(*v);
+        if (!engine || *engine == SearchEngine::AovTransit)
           return usageError("significance: --method must be aov or ls");
+        options.method = *engine;
       } else if (a == "--randomize") {
         haveRandomize = true;
         if (*v == "permute")
@@ -131,10 +130,7 @@ int runSignificance(const Args& args) {
   if (!haveMethod || !haveRandomize)
     return usageError("significance: --method and --randomize are required");
   if (file.empty()) return usageError("significance: no FILE given");
-  if (!searchOptionsUsable("significance", settings,
-                           options.method == SignificanceMethod::Aov ? SearchEngine::Aov
-                                                                     : SearchEngine::LombScargle))
-    return kExitUsage;
+  if (!searchOptionsUsable("significance", settings, options.method)) return kExitUsage;
 
   Workspace ws;
   Outcome loaded = loadObservations(ws, file, import);
@@ -167,7 +163,7 @@ int runSignificance(const Args& args) {
   if (json) {
     JsonObject o;
     o.add("file", file)
-        .add("method", options.method == SignificanceMethod::Aov ? "aov" : "ls")
+        .add("method", engineName(options.method))
         .add("randomize", options.randomization == Randomization::Permute ? "permute" : "noise")
         .add("iterations", static_cast<long long>(r.runsDone))
         .add("seed", static_cast<long long>(options.seed))

@@ -27,9 +27,15 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options, c
   // The settings and the light curve checked as the window's search
   // commands check them: a run that could not search is refused up front
   // instead of writing a file of empty runs.
-  const SettingsCheck check = checkSearchSettings(
-      s, options.method == SignificanceMethod::Aov ? SearchEngine::Aov : SearchEngine::LombScargle,
-      &lc);
+  if (options.method == SearchEngine::AovTransit) {
+    out.ok = false;
+    out.cancelled = true;
+    out.failure = Failure::Refused;
+    out.message =
+        warningBox("The significance test runs AoV or Lomb-Scargle, not the transit search.");
+    return out;
+  }
+  const SettingsCheck check = checkSearchSettings(s, options.method, &lc);
   if (!check.ok()) {
     out.ok = false;
     out.cancelled = true;
@@ -66,8 +72,8 @@ Outcome runSignificanceTest(Workspace& ws, const SignificanceOptions& options, c
     if (options.randomization == Randomization::WhiteNoise) {
       path = fixedName::whiteNoiseTest;
     } else {
-      path = formatPrintf(options.method == SignificanceMethod::Aov ? fixedName::permutationAovTest
-                                                                    : fixedName::permutationTest,
+      path = formatPrintf(options.method == SearchEngine::Aov ? fixedName::permutationAovTest
+                                                              : fixedName::permutationTest,
                           ws.randomizationRunCounter);
       numbered = true;
     }

@@ -16,7 +16,7 @@
 namespace fazorn {
 
 struct SignificanceOptions {
-  SignificanceMethod method = SignificanceMethod::LombScargle;
+  SearchEngine method = SearchEngine::LombScargle;
   Randomization randomization = Randomization::Permute;
   long iterations = 100000;  // randomised runs
   std::uint64_t seed = 1;    // every run's random stream derives from it

@@ -110,7 +110,7 @@ class NonuniformTransform {
 
   // Points at the angles x (radians; only x mod 2 pi matters), `modes`
   // output frequencies, relative tolerance, and the grid's oversampling
-  // (1.5 or more). `smoothSizes` restricts the grid to 2^a 3^b points.
+  // (1.5 or more). `powersOfTwoAndThree` restricts the grid to 2^a 3^b points.
   NonuniformTransform(std::span<const double> x, std::int64_t modes, double tolerance,
                       double oversampling = kNufftOversampling, bool powersOfTwoAndThree = false)
       : modes_(std::max<std::int64_t>(modes, 0)) {

@@ -12,10 +12,9 @@
 #include "core/workspace.h"
 #include "search/frequency_grid.h"
 #include "search/lomb_scargle.h"
+#include "search/search_engine.h"
 
 namespace fazorn {
-
-enum class SearchEngine { Aov, AovTransit, LombScargle };
 
 inline constexpr const char* kPeriodRangeWarning =
     "Min period is negative or greater than Max period! Calculation aborted";

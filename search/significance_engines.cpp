@@ -45,8 +45,8 @@ PeakFound aovPeak(std::span<const double> time, std::span<const double> value,
 
 }  // namespace
 
-PeakSearch defaultPeakSearch(SignificanceMethod method, SearchRoute route) {
-  if (method == SignificanceMethod::Aov)
+PeakSearch defaultPeakSearch(SearchEngine method, SearchRoute route) {
+  if (method == SearchEngine::Aov)
     return [route](std::span<const double> t, std::span<const double> v, std::span<const double> w,
                    const SearchSettings& s,
                    const RunControl& rc) { return aovPeak(t, v, w, s, rc, route); };
@@ -78,12 +78,12 @@ PeakSearch onSharedTimes(PeakSearch engine, std::span<const double> time,
 
 }  // namespace
 
-PeakSearch sharedTimesPeakSearch(SignificanceMethod method, SearchRoute route,
+PeakSearch sharedTimesPeakSearch(SearchEngine method, SearchRoute route,
                                  std::span<const double> time, std::span<const double> weight,
                                  const SearchSettings& settings) {
   PeakSearch engine = defaultPeakSearch(method, route);
   if (route == SearchRoute::Exact || time.size() < 2) return engine;
-  if (method == SignificanceMethod::LombScargle) {
+  if (method == SearchEngine::LombScargle) {
     const auto [lo, hi] = std::minmax_element(time.begin(), time.end());
     const LombScargleOptions options =
         lombScargleOptionsFor(settings.minPeriod, settings.maxPeriod, time.size(), *hi - *lo);
@@ -103,7 +103,7 @@ PeakSearch sharedTimesPeakSearch(SignificanceMethod method, SearchRoute route,
           return PeakFound{p.frequency != 0 ? 1 / p.frequency : 0.0, p.power};
         });
   }
-  if (method != SignificanceMethod::Aov) return engine;
+  if (method != SearchEngine::Aov) return engine;
   const GridCheck grid =
       makeFrequencyGrid(1 / settings.maxPeriod, 1 / settings.minPeriod, settings.resolution);
   if (!grid.ok()) return engine;

@@ -14,11 +14,11 @@
 #include "core/random_stream.h"
 #include "core/run_control.h"
 #include "core/workspace.h"
+#include "search/search_engine.h"
 #include "search/search_result.h"
 
 namespace fazorn {
 
-enum class SignificanceMethod { LombScargle, Aov };
 enum class Randomization { Permute, WhiteNoise };
 
 // The highest peak of one search.
@@ -39,7 +39,7 @@ using PeakSearch = std::function<PeakFound(
 // command's; Fast and Auto may take the Fourier routes (powers within 1e-8
 // of direct sums; Lomb-Scargle's recurrence differs from those by up to
 // about 1e-4).
-PeakSearch defaultPeakSearch(SignificanceMethod method, SearchRoute route = SearchRoute::Exact);
+PeakSearch defaultPeakSearch(SearchEngine method, SearchRoute route = SearchRoute::Exact);
 
 // The method's search for many runs over the same times (those given here,
 // with the weights of the light curve they come from). With a route other
@@ -48,7 +48,7 @@ PeakSearch defaultPeakSearch(SignificanceMethod method, SearchRoute route = Sear
 // Lomb-Scargle likewise with LombScargleSharedTimes) and every search on
 // those times and settings uses it; Auto does so where it is the cheaper.
 // Anything else is defaultPeakSearch(method, route).
-PeakSearch sharedTimesPeakSearch(SignificanceMethod method, SearchRoute route,
+PeakSearch sharedTimesPeakSearch(SearchEngine method, SearchRoute route,
                                  std::span<const double> time, std::span<const double> weight,
                                  const SearchSettings& settings);
 

@@ -359,13 +359,13 @@ TEST_F(Analysis, SignificanceSearchesRunTheRealEngines) {
   load(test::makeSineSeries(10, 150, 1.7, 0.3, 0.05, 80.0));
   ws.settings = {0.5, 10.0, 2, 0.001};
   const LightCurve& lc = ws.lightCurve;
-  const PeakFound aov = defaultPeakSearch(SignificanceMethod::Aov)(lc.time, lc.value, lc.weight,
-                                                                   ws.settings, RunControl{});
+  const PeakFound aov =
+      defaultPeakSearch(SearchEngine::Aov)(lc.time, lc.value, lc.weight, ws.settings, RunControl{});
   ASSERT_TRUE(analyseAov(ws, RunControl{}).ok);
   EXPECT_EQ(aov.period, ws.period);
   EXPECT_EQ(aov.power, ws.periodogram.maxPower);
-  const PeakFound ls = defaultPeakSearch(SignificanceMethod::LombScargle)(
-      lc.time, lc.value, lc.weight, ws.settings, RunControl{});
+  const PeakFound ls = defaultPeakSearch(SearchEngine::LombScargle)(lc.time, lc.value, lc.weight,
+                                                                    ws.settings, RunControl{});
   ASSERT_TRUE(analyseLombScargle(ws, RunControl{}).ok);
   EXPECT_EQ(ls.period, ws.period);
   EXPECT_EQ(ls.power, ws.periodogram.maxPower);

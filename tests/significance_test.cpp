@@ -72,7 +72,7 @@ TEST_F(Significance, FileIsTheSameForASeedWhateverTheThreadCount) {
   // The AoV runs on the route that shares the times' work, too.
   SignificanceOptions shared = options(50);
   shared.search = nullptr;
-  shared.method = SignificanceMethod::Aov;
+  shared.method = SearchEngine::Aov;
   shared.route = SearchRoute::Fast;
   runSignificanceTest(ws, shared, one, &r1);
   const std::string sharedFirst = test::readText(dir / "runs.dat");
@@ -172,7 +172,7 @@ TEST_F(Significance, FourierRoutesGiveTheExactRoutesProbability) {
   ASSERT_TRUE(loadObservations(ws, (dir / "star.dat").string()).ok);
   ws.settings = SearchSettings{0.5, 50.0, 2, 0.001};  // 1,980 frequencies
   const long runs = 2000;
-  for (SignificanceMethod method : {SignificanceMethod::Aov, SignificanceMethod::LombScargle}) {
+  for (SearchEngine method : {SearchEngine::Aov, SearchEngine::LombScargle}) {
     SignificanceOptions o = options(runs, 5);
     o.search = nullptr;
     o.method = method;
@@ -206,8 +206,7 @@ TEST_F(Significance, FourierRoutesGiveTheExactRoutesProbability) {
       // most. Lomb-Scargle: the exact route's own trigonometric recurrence
       // drifts from direct sums by up to about 1e-5 relative on this grid.
       constexpr double kOneLastDigit = 1.5e-6, kRecurrenceDrift = 1e-5;
-      const double slack =
-          method == SignificanceMethod::Aov ? kOneLastDigit : kRecurrenceDrift * wa;
+      const double slack = method == SearchEngine::Aov ? kOneLastDigit : kRecurrenceDrift * wa;
       EXPECT_NEAR(wa, wb, slack) << "run " << run;
       samePeriod += pa == pb;
     }
@@ -227,6 +226,13 @@ TEST_F(Significance, RefusesWithoutDataOrWithABadRangeAndNumbersItsFiles) {
   EXPECT_EQ(out.message->text,
             "Min period is negative or greater than Max period! Calculation aborted");
   ws.settings.minPeriod = 1;
+  // The engines share one enumeration; the transit search has no runs.
+  auto transit = options(10);
+  transit.method = SearchEngine::AovTransit;
+  out = runSignificanceTest(ws, transit, RunControl{}, &r);
+  EXPECT_FALSE(out.ok);
+  EXPECT_EQ(out.failure, Failure::Refused);
+  EXPECT_EQ(r.runsDone, 0);
   // Default names in the working directory: the permutation files are
   // numbered by the run counter.
   const auto cwd = std::filesystem::current_path();
@@ -234,7 +240,7 @@ TEST_F(Significance, RefusesWithoutDataOrWithABadRangeAndNumbersItsFiles) {
   auto o = options(3);
   o.outputPath.clear();
   runSignificanceTest(ws, o, RunControl{}, &r);
-  o.method = SignificanceMethod::Aov;
+  o.method = SearchEngine::Aov;
   runSignificanceTest(ws, o, RunControl{}, &r);
   o.randomization = Randomization::WhiteNoise;
   runSignificanceTest(ws, o, RunControl{}, &r);

@@ -1330,16 +1330,16 @@ void MainWindow::Randomlypermute1Click() {
   runEdit(QStringLiteral("Randomly permute"), [&] { return randomlyPermute(ws_, nextSeed()); });
 }
 void MainWindow::Goauto1Click() {
-  runSignificance(SignificanceMethod::LombScargle, Randomization::WhiteNoise);
+  runSignificance(SearchEngine::LombScargle, Randomization::WhiteNoise);
 }
 void MainWindow::N1e5AoViterations1Click() {
-  runSignificance(SignificanceMethod::Aov, Randomization::Permute);
+  runSignificance(SearchEngine::Aov, Randomization::Permute);
 }
 void MainWindow::N100000iterations1Click() {
-  runSignificance(SignificanceMethod::LombScargle, Randomization::Permute);
+  runSignificance(SearchEngine::LombScargle, Randomization::Permute);
 }
 
-void MainWindow::runSignificance(SignificanceMethod method, Randomization randomization) {
+void MainWindow::runSignificance(SearchEngine method, Randomization randomization) {
   if (busy_ || !readSearchSettings()) return;
   SignificanceOptions options;
   options.method = method;

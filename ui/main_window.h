@@ -206,7 +206,7 @@ class MainWindow : public QMainWindow {
   // the one refined and listed).
   void Autosearch1Click();        // "Auto search" (F8), the button "Auto"
   void Refineperiod1Click();      // "Refine period" (F9)
-  void Periodogrampeaks1Click();  // "Periodogram peaks..." (Ctrl+L)
+  void Periodogrampeaks1Click();  // "Periodogram peaks..." (Ctrl+K)
   // A double click on the periodogram at period x (the cursor covering
   // xLow to xHigh): adopts the highest point of the peak under it.
   void Chart3DoubleClick(double x, double xLow = 0, double xHigh = 0);
@@ -267,7 +267,7 @@ class MainWindow : public QMainWindow {
   void setNotes(const QStringList& notes);
   void redraw(const Redraws& r);
   void applyWorkspaceTexts();
-  void runSignificance(SignificanceMethod method, Randomization randomization);
+  void runSignificance(SearchEngine method, Randomization randomization);
   std::uint64_t nextSeed();
   void showReadout(double x, double y);
   // The grid warning of the search just run, in the status bar's notes.

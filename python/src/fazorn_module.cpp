@@ -190,7 +190,7 @@ AnalysisRequest requestOf(const py::dict& options) {
     if (!refusal.empty()) throw py::value_error(key + " " + refusal);
   }
   // As on the command line: a given period means no search, whatever the method.
-  if (request.givenPeriod > 0.0) request.method = SearchMethod::None;
+  if (request.givenPeriod > 0.0) request.method.reset();
   return request;
 }
 
@@ -312,7 +312,7 @@ Analysed analyseLoaded(Workspace& ws, const std::string& name, const AnalysisReq
                        const RunControl& rc, bool keepPeriodogram) {
   Analysed a;
   a.result = analyseWorkspace(ws, name, request, rc);
-  if (keepPeriodogram && !a.result.failed && request.method != SearchMethod::None) {
+  if (keepPeriodogram && !a.result.failed && request.method) {
     const auto n = static_cast<std::size_t>(ws.periodogram.frequencyCount);
     a.frequency = std::move(ws.periodogram.frequency);
     a.power = std::move(ws.periodogram.power);
@@ -486,12 +486,10 @@ py::dict significance(const Array& t, const Array& y, const Array& dy, const std
                       std::uint64_t seed, const std::string& output, const py::dict& settings,
                       int threads) {
   SignificanceOptions options;
-  if (method == "aov")
-    options.method = SignificanceMethod::Aov;
-  else if (method == "ls")
-    options.method = SignificanceMethod::LombScargle;
-  else
+  const std::optional<SearchEngine> engine = parseEngine(method);
+  if (!engine || *engine == SearchEngine::AovTransit)
     throw py::value_error("method must be aov or ls, not '" + method + "'");
+  options.method = *engine;
   if (randomize == "permute")
     options.randomization = Randomization::Permute;
   else if (randomize == "noise")
@@ -509,8 +507,7 @@ py::dict significance(const Array& t, const Array& y, const Array& dy, const std
   // As on the command line: the runs share the times' work unless asked.
   options.route = request.route.value_or(SearchRoute::Auto);
   AnalysisRequest checked = request;
-  checked.method =
-      options.method == SignificanceMethod::Aov ? SearchMethod::Aov : SearchMethod::LombScargle;
+  checked.method = options.method;
   checked.givenPeriod = 0.0;
   checkSettings(checked);
 
