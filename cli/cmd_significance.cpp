@@ -140,7 +140,7 @@ int runSignificance(const Args& args) {
   }
   printLoadNotes(file, loaded);
   ws.settings = settings;
-  if (ws.settings.harmonics < 1) ws.settings.harmonics = 1;
+  normaliseSearchSettings(ws.settings);
   const auto start = std::chrono::steady_clock::now();
   const bool tty = isatty(fileno(stderr));
   if (tty) {

@@ -110,7 +110,7 @@ Outcome analyseAov(Workspace& ws, const RunControl& rc) {
 }
 
 Outcome analyseAovOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route) {
-  if (ws.settings.harmonics < 1) ws.settings.harmonics = 1;
+  normaliseSearchSettings(ws.settings);
   const StepResult step = aovSearchStep(ws, rc, route);
   if (step.step == Step::Cancelled) return cancelledSearch();
   if (step.step == Step::Refused) return refusedSearch(step.message);
@@ -133,7 +133,7 @@ Outcome analyseAovTransit(Workspace& ws, const RunControl& rc) {
 }
 
 Outcome analyseAovTransitOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route) {
-  if (ws.settings.harmonics < 1) ws.settings.harmonics = 1;
+  normaliseSearchSettings(ws.settings);
   const SearchSettings& s = ws.settings;
   const SettingsCheck check = checkSearchSettings(s, SearchEngine::AovTransit, &ws.lightCurve);
   if (!check.ok()) return refusedSearch(check.refusal);

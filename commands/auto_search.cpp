@@ -178,7 +178,7 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
     return out;
   }
 
-  if (ws.settings.harmonics < 1) ws.settings.harmonics = 1;
+  normaliseSearchSettings(ws.settings);
   const int harmonics = ws.settings.harmonics;
   const LightCurve& lc = ws.lightCurve;
   const auto n = static_cast<std::size_t>(std::max(0, lc.pointCount));

@@ -50,6 +50,12 @@ struct SettingsCheck {
 // settings decide alone, as a front end checks its options once before
 // many files. Nothing is changed: a command that raises "Harmonics:" stores
 // `harmonics` itself.
+// The settings as every search uses them, stored once: "Harmonics:" of 0 or
+// below raised to 1 (what checkSearchSettings reports as harmonicsRaised).
+inline void normaliseSearchSettings(SearchSettings& s) {
+  if (s.harmonics < 1) s.harmonics = 1;
+}
+
 // The grid step checked: the settings' resolution, or none when the caller
 // makes its grid from another step (the grid from the data of the auto
 // search, the local grid of a refinement), which makeFrequencyGrid or the

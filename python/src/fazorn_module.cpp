@@ -518,7 +518,7 @@ py::dict significance(const Array& t, const Array& y, const Array& dy, const std
     Workspace ws;
     loadArrays(ws, std::move(c.t), std::move(c.y), std::move(c.dy), c.name);
     ws.settings = request.settings;
-    if (ws.settings.harmonics < 1) ws.settings.harmonics = 1;
+    normaliseSearchSettings(ws.settings);
     out = runSignificanceTest(ws, options, rc, &r);
   });
   if (!out.ok) {
