@@ -11,6 +11,6 @@ out=${2:-docs/phase-model.png}
 xvfb-run -a -s "-screen 0 1400x900x24" sh -c "
   QT_QPA_PLATFORM=xcb $demo '$file' 12000 &
   sleep 8
-  import -window root -crop 1182x618+0+0 '$out'
+  import -window root -crop 1170x608+0+0 '$out'
   wait"
 echo "wrote $out"
