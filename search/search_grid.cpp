@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 #include "core/number_format.h"
 
@@ -115,6 +116,140 @@ double independentFrequencies(std::span<const double> frequency, double timeSpan
   const double range =
       (frequency[n - 1] - frequency[0]) * static_cast<double>(n) / static_cast<double>(n - 1);
   return std::max(2.0, 2.0 * timeSpan * range);
+}
+
+namespace {
+
+// Fine grids at most this long are computed in full.
+constexpr std::int64_t kDirectFineCount = 60000;
+// Coarse points per peak width of the first pass.
+constexpr double kCoarseOversampling = 3.0;
+// Coarse maxima whose neighbourhood gets the fine grid.
+constexpr std::size_t kCandidates = 64;
+
+}  // namespace
+
+GridSearchResult searchGrid(const PeriodStatistic& statistic, const GridSearchOptions& options,
+                            const RunControl& rc) {
+  GridSearchResult r;
+  const double fmin = options.minFrequency, step = options.step;
+  const double fineCount = std::floor((options.maxFrequency - fmin) / step);
+  if (!(step > 0) || !(fineCount >= 1)) {
+    r.message = "The frequency grid is empty.";
+    return r;
+  }
+  if (fineCount > static_cast<double>(kMaxFrequencyCount) * 50) {
+    r.message = "The frequency grid is too large.";
+    return r;
+  }
+  r.fineCount = static_cast<std::int64_t>(fineCount);
+  const double coarseStep = options.peakWidth / kCoarseOversampling;
+  const std::int64_t coarseCount =
+      coarseStep > 0
+          ? static_cast<std::int64_t>(std::floor((options.maxFrequency - fmin) / coarseStep))
+          : 0;
+  auto fineFrequency = [&](std::int64_t k) { return fmin + static_cast<double>(k) * step; };
+
+  if (r.fineCount <= kDirectFineCount || coarseStep < 2.0 * step || coarseCount < 16) {
+    r.power = statistic.powers(fmin, step, static_cast<int>(r.fineCount), rc);
+    if (rc.cancelled()) {
+      r.status = SearchStatus::Cancelled;
+      return r;
+    }
+    r.frequency.resize(r.power.size());
+    for (std::size_t k = 0; k < r.power.size(); ++k)
+      r.frequency[k] = fineFrequency(static_cast<std::int64_t>(k));
+  } else {
+    if (coarseCount > kMaxFrequencyCount) {
+      r.message = "The frequency grid is too large.";
+      return r;
+    }
+    // The coarse lattice consists of multiples of its step (so that the
+    // Lomb-Scargle recurrence can compute it).
+    const double coarseFirst = std::ceil(fmin / coarseStep) * coarseStep;
+    const int cn = static_cast<int>(std::floor((options.maxFrequency - coarseFirst) / coarseStep));
+    RunControl coarseRc = rc;
+    coarseRc.progress = [&rc](double f) { rc.report(0.9 * f); };
+    const std::vector<double> coarse = statistic.powers(coarseFirst, coarseStep, cn, coarseRc);
+    if (rc.cancelled()) {
+      r.status = SearchStatus::Cancelled;
+      return r;
+    }
+    std::vector<double> coarseFrequency(coarse.size());
+    for (std::size_t i = 0; i < coarse.size(); ++i)
+      coarseFrequency[i] = coarseFirst + static_cast<double>(i) * coarseStep;
+    const std::vector<Peak> candidates =
+        independentPeaks(coarseFrequency, coarse, 0.0, static_cast<int>(kCandidates));
+    // Fine windows of +- one coarse step around each candidate, as ranges of
+    // fine indices, merged where they overlap.
+    std::map<std::int64_t, std::int64_t> windows;
+    for (const Peak& c : candidates) {
+      const auto a = std::max<std::int64_t>(
+          0, static_cast<std::int64_t>(std::ceil((c.frequency - coarseStep - fmin) / step)));
+      const auto e = std::min<std::int64_t>(
+          r.fineCount,
+          static_cast<std::int64_t>(std::floor((c.frequency + coarseStep - fmin) / step)) + 1);
+      if (e > a) windows[a] = std::max(windows[a], e);
+    }
+    std::vector<std::pair<std::int64_t, std::int64_t>> merged;
+    for (const auto& [a, e] : windows) {
+      if (!merged.empty() && a <= merged.back().second)
+        merged.back().second = std::max(merged.back().second, e);
+      else
+        merged.emplace_back(a, e);
+    }
+    std::size_t ci = 0;
+    RunControl fineRc = rc;
+    fineRc.progress = nullptr;
+    for (const auto& [a, e] : merged) {
+      const double fa = fineFrequency(a), fe = fineFrequency(e - 1);
+      for (; ci < coarse.size() && coarseFrequency[ci] < fa; ++ci) {
+        r.frequency.push_back(coarseFrequency[ci]);
+        r.power.push_back(coarse[ci]);
+      }
+      for (; ci < coarse.size() && coarseFrequency[ci] <= fe; ++ci) {
+      }
+      const std::vector<double> fine = statistic.powers(fa, step, static_cast<int>(e - a), fineRc);
+      for (std::int64_t k = a; k < e; ++k) {
+        r.frequency.push_back(fineFrequency(k));
+        r.power.push_back(fine[static_cast<std::size_t>(k - a)]);
+      }
+    }
+    for (; ci < coarse.size(); ++ci) {
+      r.frequency.push_back(coarseFrequency[ci]);
+      r.power.push_back(coarse[ci]);
+    }
+    if (rc.cancelled()) {
+      r.status = SearchStatus::Cancelled;
+      return r;
+    }
+    rc.report(1.0);
+    // The maximum of the fine grid only: coarse points are off the grid.
+    double top = 0.0;
+    std::int64_t best = -1;
+    for (std::size_t i = 0; i < r.frequency.size(); ++i) {
+      const double k = (r.frequency[i] - fmin) / step;
+      const bool onFine = std::abs(k - std::round(k)) < 1e-6;
+      if (onFine && r.power[i] > top) top = r.power[i], best = static_cast<std::int64_t>(i);
+    }
+    if (best < 0) {
+      r.message = "No trial frequency has a power above 0.";
+      return r;
+    }
+    r.bestFrequency = r.frequency[static_cast<std::size_t>(best)];
+    r.maxPower = top;
+    r.status = SearchStatus::Ok;
+    return r;
+  }
+  const std::int64_t best = firstStrictMaximum(r.power);
+  if (best < 0) {
+    r.message = "No trial frequency has a power above 0.";
+    return r;
+  }
+  r.bestFrequency = r.frequency[static_cast<std::size_t>(best)];
+  r.maxPower = r.power[static_cast<std::size_t>(best)];
+  r.status = SearchStatus::Ok;
+  return r;
 }
 
 }  // namespace fazorn

@@ -1,6 +1,6 @@
 // Frequency grids that follow the data, the width of a periodogram peak,
-// warnings for grids too coarse to resolve peaks, and the independent peaks
-// of a periodogram.
+// warnings for grids too coarse to resolve peaks, the independent peaks of a
+// periodogram, and the search over such a grid (searchGrid).
 //
 // A periodogram peak of a signal observed over a time span T is about 1 / T
 // wide in frequency (the phase of a frequency error df drifts by df T cycles
@@ -13,8 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "core/run_control.h"
 #include "core/workspace.h"
 #include "search/frequency_grid.h"
+#include "search/period_statistic.h"
+#include "search/search_result.h"
 #include "search/search_settings.h"
 
 namespace fazorn {
@@ -76,5 +79,46 @@ double lombScargleFalseAlarm(double power, double independent);
 // (2 T times the frequency range covered; the Lomb-Scargle command's
 // 2 nout / oversampling for its own grid).
 double independentFrequencies(std::span<const double> frequency, double timeSpan);
+
+// The index of the highest positive power, the first of equal ones (ties go
+// to the lowest frequency); -1 when no power is above 0.
+inline std::int64_t firstStrictMaximum(const std::vector<double>& p) {
+  std::int64_t best = -1;
+  double top = 0.0;
+  for (std::size_t i = 0; i < p.size(); ++i)
+    if (p[i] > top) top = p[i], best = static_cast<std::int64_t>(i);
+  return best;
+}
+
+// A search over [minFrequency, maxFrequency) at the step `step`.
+struct GridSearchOptions {
+  SearchEngine engine = SearchEngine::Aov;
+  double minFrequency = 0.002;  // cycles per day
+  double maxFrequency = 5.0;    // cycles per day
+  double step = 0.0;            // fine grid step, cycles per day
+  double peakWidth = 0.0;       // cycles per day, see peakWidth()
+  int harmonics = 2;            // AoV harmonics, AoVtr bin factor
+};
+
+struct GridSearchResult {
+  SearchStatus status = SearchStatus::NoPeak;
+  std::string message;
+  // What to show and save as the periodogram: the coarse pass with the fine
+  // grid spliced in around the candidates (ascending frequencies).
+  std::vector<double> frequency, power;
+  double bestFrequency = 0.0;  // the highest point of the fine grid
+  double maxPower = 0.0;
+  std::int64_t fineCount = 0;  // frequencies the fine grid would have in full
+};
+
+// The maximum over the fine grid minFrequency + k step. When the fine grid
+// is large the statistic is first computed on a coarse grid of a third of a
+// peak width (any peak keeps at least about 90 % of its height there for
+// a sinusoid; at least 68 % for the second harmonic of a multiharmonic
+// fit), and the fine grid is computed around the 64 highest coarse maxima;
+// the true maximum lies among them unless more than 64 maxima come within
+// that fraction of it. Independent of the thread count.
+GridSearchResult searchGrid(const PeriodStatistic& statistic, const GridSearchOptions& options,
+                            const RunControl& rc);
 
 }  // namespace fazorn

@@ -1,0 +1,46 @@
+// The statistic of each search at any frequency (AoV, AoVtr, Lomb-Scargle
+// power), on a light curve prepared once: what the grid search, the
+// refinement and the alias decision evaluate.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "core/run_control.h"
+#include "search/light_curve_view.h"
+#include "search/search_engine.h"
+#include "search/search_result.h"
+
+namespace fazorn {
+
+// The power of one search at any frequency, on a light curve prepared once.
+// For AoV the multiharmonic power theta / D, for Lomb-Scargle the Lomb power
+// normalised by the sample variance, for AoVtr the box power. The fraction
+// of the sum of squares that the model explains is what the uncertainty
+// needs; `explainedFraction` converts.
+class PeriodStatistic {
+ public:
+  virtual ~PeriodStatistic() = default;
+  virtual double power(double frequency) const = 0;
+  // Powers at first + k step, k = 0 .. count - 1 (engines that have a fast
+  // grid route use it).
+  virtual std::vector<double> powers(double first, double step, int count,
+                                     const RunControl& rc) const;
+  // Fraction of the (weighted) sum of squares the model explains at a power.
+  virtual double explainedFraction(double power) const { return power; }
+  // Free parameters of the model besides the frequency (for the residual
+  // degrees of freedom).
+  virtual int linearParameters() const = 0;
+  // Points.
+  virtual std::size_t pointCount() const = 0;
+};
+
+// The statistic of an engine; harmonics is the AoV harmonic count and the
+// AoVtr bin factor ("Harmonics:"). `route` is how the engines compute
+// grids of powers (single frequencies are always exact).
+std::unique_ptr<PeriodStatistic> makePeriodStatistic(SearchEngine engine, const LightCurveView& lc,
+                                                     int harmonics,
+                                                     SearchRoute route = SearchRoute::Exact);
+
+}  // namespace fazorn
