@@ -363,19 +363,19 @@ MainWindow::MainWindow(WindowHooks hooks, QWidget* parent)
   resize(opening.expandedTo(minimumSizeHint()));
 
   connect(w_.chart1, &ChartView::pointClicked, this,
-          [this](double x, double y) { Chart1ClickSeries(x, y); });
+          [this](double x, double y) { onLightCurveClick(x, y); });
   connect(w_.chart2, &ChartView::pointClicked, this,
-          [this](double x, double y) { Chart2ClickSeries(x, y); });
+          [this](double x, double y) { onPhaseDiagramClick(x, y); });
   connect(w_.chart3, &ChartView::pointClicked, this,
-          [this](double x, double y) { Chart3ClickSeries(x, y); });
+          [this](double x, double y) { onPeriodogramClick(x, y); });
   // QCustomPlot signals a double click before the chart resets its zoom, so
   // the position is read in the range the user saw.
   connect(w_.chart3, &QCustomPlot::mouseDoubleClick, this, [this](QMouseEvent* e) {
     if (e->button() != Qt::LeftButton) return;
     const double x = e->position().x();
-    Chart3DoubleClick(w_.chart3->xAxis->pixelToCoord(x),
-                      w_.chart3->xAxis->pixelToCoord(x - kPickPixels),
-                      w_.chart3->xAxis->pixelToCoord(x + kPickPixels));
+    onPeriodogramDoubleClick(w_.chart3->xAxis->pixelToCoord(x),
+                             w_.chart3->xAxis->pixelToCoord(x - kPickPixels),
+                             w_.chart3->xAxis->pixelToCoord(x + kPickPixels));
   });
 
   // FormCreate
@@ -412,127 +412,121 @@ void MainWindow::buildMenus() {
   const Qt::KeyboardModifiers cs = Qt::ControlModifier | Qt::ShiftModifier;
 
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  add(file, QStringLiteral("Open Data"), K(Qt::Key_O), &MainWindow::LoadData1Click);
+  add(file, QStringLiteral("Open Data"), K(Qt::Key_O), &MainWindow::onOpenData);
   recentMenu_ = file->addMenu(QStringLiteral("Recent files"));
   connect(recentMenu_, &QMenu::aboutToShow, this, &MainWindow::rebuildRecentFilesMenu);
   rebuildRecentFilesMenu();
-  saveData_ =
-      add(file, QStringLiteral("Save Data"), K(Qt::Key_S), &MainWindow::Savelightcurve1Click);
+  saveData_ = add(file, QStringLiteral("Save Data"), K(Qt::Key_S), &MainWindow::onSaveData);
   saveAs_ = add(file, QStringLiteral("Save Data As..."), K(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
-                &MainWindow::SaveDataAs1Click);
+                &MainWindow::onSaveDataAs);
   savePhased_ =
-      add(file, QStringLiteral("Save Phased Data"), K(Qt::Key_F), &MainWindow::SavePhase1Click);
-  add(file, QStringLiteral("Save Phased Binned"), K(Qt::Key_E), &MainWindow::Binphased1Click);
-  savePeriodogram_ = add(file, QStringLiteral("Save Periodogram"), K(Qt::Key_P),
-                         &MainWindow::SavePeriodogram1Click);
+      add(file, QStringLiteral("Save Phased Data"), K(Qt::Key_F), &MainWindow::onSavePhasedData);
+  add(file, QStringLiteral("Save Phased Binned"), K(Qt::Key_E), &MainWindow::onSavePhasedBinned);
+  savePeriodogram_ =
+      add(file, QStringLiteral("Save Periodogram"), K(Qt::Key_P), &MainWindow::onSavePeriodogram);
   file->addSeparator();
-  add(file, QStringLiteral("Exit"), K(), &MainWindow::Exit1Click);
+  add(file, QStringLiteral("Exit"), K(), &MainWindow::onExit);
 
   // Undo and redo of the commands that change the observations or marks
   // (Ctrl+Y is "2-sigma outliers", so redo is Ctrl+Shift+Z only).
   QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-  undo_ = add(edit, QStringLiteral("Undo"), K(Qt::CTRL | Qt::Key_Z), &MainWindow::Undo1Click);
-  redo_ = add(edit, QStringLiteral("Redo"), K(cs | Qt::Key_Z), &MainWindow::Redo1Click);
+  undo_ = add(edit, QStringLiteral("Undo"), K(Qt::CTRL | Qt::Key_Z), &MainWindow::onUndo);
+  redo_ = add(edit, QStringLiteral("Redo"), K(cs | Qt::Key_Z), &MainWindow::onRedo);
 
   QMenu* dataMenu = menuBar()->addMenu(QStringLiteral("&Data"));
-  analyse_ = add(dataMenu, QStringLiteral("Analyse"), K(Qt::Key_F1), &MainWindow::Analyse1Click);
+  analyse_ = add(dataMenu, QStringLiteral("Analyse"), K(Qt::Key_F1), &MainWindow::onAnalyse);
   getStatistics_ =
-      add(dataMenu, QStringLiteral("Get statistics"), K(Qt::Key_F2), &MainWindow::Checktype1Click);
+      add(dataMenu, QStringLiteral("Get statistics"), K(Qt::Key_F2), &MainWindow::onGetStatistics);
   QMenu* binning = dataMenu->addMenu(QStringLiteral("Binning"));
-  add(binning, QStringLiteral("2 point binning"), K(), &MainWindow::N2pointsbinning1Click);
-  add(binning, QStringLiteral("3 point binning"), K(), &MainWindow::N3pointsbinning1Click);
-  add(binning, QStringLiteral("4 point binning"), K(), &MainWindow::N4pointbinning1Click);
-  dayBinning_ = add(binning, QStringLiteral("Day binning"), K(), &MainWindow::Binlightcurve1Click);
-  add(binning, QStringLiteral("1 minute"), K(), &MainWindow::N1minute1Click);
-  add(binning, QStringLiteral("2 minutes"), K(), &MainWindow::N2minutes1Click);
-  add(binning, QStringLiteral("3 minutes"), K(), &MainWindow::N3minutes1Click);
-  add(binning, QStringLiteral("5 minutes"), K(), &MainWindow::N5minutes1Click);
-  add(binning, QStringLiteral("10 minutes"), K(), &MainWindow::N10minutes1Click);
+  add(binning, QStringLiteral("2 point binning"), K(), &MainWindow::onBin2Points);
+  add(binning, QStringLiteral("3 point binning"), K(), &MainWindow::onBin3Points);
+  add(binning, QStringLiteral("4 point binning"), K(), &MainWindow::onBin4Points);
+  dayBinning_ = add(binning, QStringLiteral("Day binning"), K(), &MainWindow::onBinDays);
+  add(binning, QStringLiteral("1 minute"), K(), &MainWindow::onBin1Minute);
+  add(binning, QStringLiteral("2 minutes"), K(), &MainWindow::onBin2Minutes);
+  add(binning, QStringLiteral("3 minutes"), K(), &MainWindow::onBin3Minutes);
+  add(binning, QStringLiteral("5 minutes"), K(), &MainWindow::onBin5Minutes);
+  add(binning, QStringLiteral("10 minutes"), K(), &MainWindow::onBin10Minutes);
   normalize_ = add(dataMenu, QStringLiteral("Normalize light curve"), K(Qt::Key_F3),
-                   &MainWindow::Normalizelightcurve1Click);
-  add(dataMenu, QStringLiteral("Flux to mag"), K(), &MainWindow::Fluxtomag1Click);
-  add(dataMenu, QStringLiteral("Mag to flux"), K(), &MainWindow::Magtoflux1Click);
-  halve_ =
-      add(dataMenu, QStringLiteral("Halve period"), K(Qt::Key_F5), &MainWindow::Halveperiod1Click);
-  double_ = add(dataMenu, QStringLiteral("Double period"), K(Qt::Key_F6),
-                &MainWindow::Doubleperiod1Click);
-  shiftT0_ = add(dataMenu, QStringLiteral("Shift T0"), K(Qt::Key_F7), &MainWindow::ShiftT01Click);
+                   &MainWindow::onNormalize);
+  add(dataMenu, QStringLiteral("Flux to mag"), K(), &MainWindow::onFluxToMag);
+  add(dataMenu, QStringLiteral("Mag to flux"), K(), &MainWindow::onMagToFlux);
+  halve_ = add(dataMenu, QStringLiteral("Halve period"), K(Qt::Key_F5), &MainWindow::onHalvePeriod);
+  double_ =
+      add(dataMenu, QStringLiteral("Double period"), K(Qt::Key_F6), &MainWindow::onDoublePeriod);
+  shiftT0_ = add(dataMenu, QStringLiteral("Shift T0"), K(Qt::Key_F7), &MainWindow::onShiftT0);
   QMenu* mark = dataMenu->addMenu(QStringLiteral("Mark..."));
-  add(mark, QStringLiteral("5-sigma outliers"), K(Qt::CTRL | Qt::Key_F),
-      &MainWindow::N5sigmaoutliers1Click);
-  add(mark, QStringLiteral("3-sigma outliers"), K(Qt::CTRL | Qt::Key_T),
-      &MainWindow::N3sigmaoutlier1Click);
+  add(mark, QStringLiteral("5-sigma outliers"), K(Qt::CTRL | Qt::Key_F), &MainWindow::onMark5Sigma);
+  add(mark, QStringLiteral("3-sigma outliers"), K(Qt::CTRL | Qt::Key_T), &MainWindow::onMark3Sigma);
   add(mark, QStringLiteral("2.5-sigma outliers"), K(Qt::CTRL | Qt::Key_G),
-      &MainWindow::N25sigmaoutliers1Click);
-  add(mark, QStringLiteral("2-sigma outliers"), K(Qt::CTRL | Qt::Key_Y),
-      &MainWindow::N2sigmaoutiers1Click);
+      &MainWindow::onMark25Sigma);
+  add(mark, QStringLiteral("2-sigma outliers"), K(Qt::CTRL | Qt::Key_Y), &MainWindow::onMark2Sigma);
   add(mark, QStringLiteral("Move marked points up"), K(Qt::SHIFT | Qt::Key_Up),
-      &MainWindow::Movemarkedpointsup1Click);
+      &MainWindow::onMoveMarkedUp);
   add(mark, QStringLiteral("Move marked points left"), K(Qt::SHIFT | Qt::Key_Left),
-      &MainWindow::Movemarkedpointsleft1Click);
+      &MainWindow::onMoveMarkedLeft);
   add(mark, QStringLiteral("Move left faster"), K(cs | Qt::Key_Left),
-      &MainWindow::Moveleftfaster1Click);
+      &MainWindow::onMoveMarkedLeftFaster);
   add(mark, QStringLiteral("Move marked points down"), K(Qt::SHIFT | Qt::Key_Down),
-      &MainWindow::Movemarkedpointsdown1Click);
+      &MainWindow::onMoveMarkedDown);
   add(mark, QStringLiteral("Move marked points right"), K(Qt::SHIFT | Qt::Key_Right),
-      &MainWindow::Movemarkedpointsright1Click);
+      &MainWindow::onMoveMarkedRight);
   add(mark, QStringLiteral("Move right faster "), K(cs | Qt::Key_Right),
-      &MainWindow::Moverightfaster1Click);
-  add(mark, QStringLiteral("Night"), K(Qt::CTRL | Qt::Key_N), &MainWindow::Night1Click);
-  unmark_ = add(mark, QStringLiteral("Unmark points"), K(Qt::CTRL | Qt::Key_M),
-                &MainWindow::Deselect1Click);
+      &MainWindow::onMoveMarkedRightFaster);
+  add(mark, QStringLiteral("Night"), K(Qt::CTRL | Qt::Key_N), &MainWindow::onMarkNight);
+  unmark_ =
+      add(mark, QStringLiteral("Unmark points"), K(Qt::CTRL | Qt::Key_M), &MainWindow::onUnmark);
   remove_ = add(mark, QStringLiteral("Remove marked points"), K(Qt::CTRL | Qt::Key_R),
-                &MainWindow::Remove1Click);
-  add(mark, QStringLiteral("Mark between"), K(Qt::CTRL | Qt::Key_B),
-      &MainWindow::Markbetween1Click);
-  add(dataMenu, QStringLiteral("Add flipped dataset"), K(), &MainWindow::Addflipeddataset1Click);
-  add(dataMenu, QStringLiteral("Add to X"), K(), &MainWindow::AddtoX1Click);
-  add(dataMenu, QStringLiteral("Add to Y"), K(), &MainWindow::AddtoY1Click);
+                &MainWindow::onRemoveMarked);
+  add(mark, QStringLiteral("Mark between"), K(Qt::CTRL | Qt::Key_B), &MainWindow::onMarkBetween);
+  add(dataMenu, QStringLiteral("Add flipped dataset"), K(), &MainWindow::onAddFlippedDataset);
+  add(dataMenu, QStringLiteral("Add to X"), K(), &MainWindow::onAddToX);
+  add(dataMenu, QStringLiteral("Add to Y"), K(), &MainWindow::onAddToY);
   dataMenu->addSeparator();
   add(dataMenu, QStringLiteral("Generate white noise"), K(Qt::CTRL | Qt::Key_W),
-      &MainWindow::Generatewhitenoise1Click);
-  add(dataMenu, QStringLiteral("  --> 1e5 L-S iterations"), K(), &MainWindow::Goauto1Click);
-  add(dataMenu, QStringLiteral("Randomly permute"), K(Qt::CTRL | Qt::Key_P),
-      &MainWindow::Randomlypermute1Click);
-  add(dataMenu, QStringLiteral("  --> 1e5 AoV iterations"), K(),
-      &MainWindow::N1e5AoViterations1Click);
+      &MainWindow::onGenerateWhiteNoise);
   add(dataMenu, QStringLiteral("  --> 1e5 L-S iterations"), K(),
-      &MainWindow::N100000iterations1Click);
-  add(dataMenu, QStringLiteral("Spectral window"), K(), &MainWindow::Spectralwindow1Click);
+      &MainWindow::onWhiteNoiseLombScargleRuns);
+  add(dataMenu, QStringLiteral("Randomly permute"), K(Qt::CTRL | Qt::Key_P),
+      &MainWindow::onRandomlyPermute);
+  add(dataMenu, QStringLiteral("  --> 1e5 AoV iterations"), K(), &MainWindow::onPermutationAovRuns);
+  add(dataMenu, QStringLiteral("  --> 1e5 L-S iterations"), K(),
+      &MainWindow::onPermutationLombScargleRuns);
+  add(dataMenu, QStringLiteral("Spectral window"), K(), &MainWindow::onSpectralWindow);
   dataMenu->addSeparator();
-  add(dataMenu, QStringLiteral("Mark spec"), K(), &MainWindow::Markspec1Click);
-  add(dataMenu, QStringLiteral("mark plus minus"), K(), &MainWindow::markplusminus1Click);
+  add(dataMenu, QStringLiteral("Mark spec"), K(), &MainWindow::onMarkSpec);
+  add(dataMenu, QStringLiteral("mark plus minus"), K(), &MainWindow::onMarkPlusMinus);
   deleteFile_ =
-      add(dataMenu, QStringLiteral("Delete file"), K(Qt::Key_F12), &MainWindow::Deletefile1Click);
-  add(dataMenu, QStringLiteral("Add as a template"), K(), &MainWindow::Addasatemplate1Click)
+      add(dataMenu, QStringLiteral("Delete file"), K(Qt::Key_F12), &MainWindow::onDeleteFile);
+  add(dataMenu, QStringLiteral("Add as a template"), K(), &MainWindow::onAddAsTemplate)
       ->setVisible(false);
-  add(dataMenu, QStringLiteral("Remove period"), K(), &MainWindow::Removeperiod1Click)
+  add(dataMenu, QStringLiteral("Remove period"), K(), &MainWindow::onRemovePeriod)
       ->setVisible(false);
   dataMenu->addSeparator();
-  add(dataMenu, QStringLiteral("Auto search"), K(Qt::Key_F8), &MainWindow::Autosearch1Click);
-  add(dataMenu, QStringLiteral("Refine period"), K(Qt::Key_F9), &MainWindow::Refineperiod1Click);
+  add(dataMenu, QStringLiteral("Auto search"), K(Qt::Key_F8), &MainWindow::onAutoSearch);
+  add(dataMenu, QStringLiteral("Refine period"), K(Qt::Key_F9), &MainWindow::onRefinePeriod);
   add(dataMenu, QStringLiteral("Periodogram peaks..."), K(Qt::CTRL | Qt::Key_K),
-      &MainWindow::Periodogrampeaks1Click);
+      &MainWindow::onPeriodogramPeaks);
 
   // What the charts show; the two choices are kept in the settings.
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
   QSettings store = settingsStore();
   showModel_ = add(view, QStringLiteral("Model over phase diagram"), K(Qt::CTRL | Qt::Key_L),
-                   &MainWindow::ShowModel1Click);
+                   &MainWindow::onShowModel);
   showModel_->setCheckable(true);
   showModel_->setChecked(store.value(QStringLiteral("showModel"), true).toBool());
-  showResiduals_ = add(view, QStringLiteral("Residuals in phase diagram"), K(),
-                       &MainWindow::ShowResiduals1Click);
+  showResiduals_ =
+      add(view, QStringLiteral("Residuals in phase diagram"), K(), &MainWindow::onShowResiduals);
   showResiduals_->setCheckable(true);
   showResiduals_->setChecked(store.value(QStringLiteral("showResiduals"), false).toBool());
   view->addSeparator();
-  add(view, QStringLiteral("Reset zoom"), K(Qt::CTRL | Qt::Key_0), &MainWindow::ResetZoom1Click);
+  add(view, QStringLiteral("Reset zoom"), K(Qt::CTRL | Qt::Key_0), &MainWindow::onResetZoom);
 
   QMenu* product = menuBar()->addMenu(QStringLiteral("Fazorn"));
   QAction* options = product->addAction(QStringLiteral("Options"));  // no action
   options->setVisible(false);
-  add(product, QStringLiteral("Help"), K(), &MainWindow::Help1Click);
-  add(product, QStringLiteral("About"), K(), &MainWindow::About2Click);
+  add(product, QStringLiteral("Help"), K(), &MainWindow::onHelp);
+  add(product, QStringLiteral("About"), K(), &MainWindow::onAbout);
 }
 
 QScrollArea* MainWindow::buildRightPanel(QWidget* parent) {
@@ -580,10 +574,10 @@ QScrollArea* MainWindow::buildRightPanel(QWidget* parent) {
     ++at;
   }
   v->addLayout(searchButtons);
-  connect(w_.aov, &QPushButton::clicked, this, &MainWindow::BitBtn1Click);
-  connect(w_.aovTransit, &QPushButton::clicked, this, &MainWindow::Button1Click);
-  connect(w_.lombScargle, &QPushButton::clicked, this, &MainWindow::Button3Click);
-  connect(w_.autoSearch, &QPushButton::clicked, this, &MainWindow::Autosearch1Click);
+  connect(w_.aov, &QPushButton::clicked, this, &MainWindow::onAovButton);
+  connect(w_.aovTransit, &QPushButton::clicked, this, &MainWindow::onAovTransitButton);
+  connect(w_.lombScargle, &QPushButton::clicked, this, &MainWindow::onLombScargleButton);
+  connect(w_.autoSearch, &QPushButton::clicked, this, &MainWindow::onAutoSearch);
 
   QFormLayout* manual = form(QStringLiteral("Manual phasing:"));
   // These two accept any key; their background shows which one has the focus.
@@ -597,7 +591,7 @@ QScrollArea* MainWindow::buildRightPanel(QWidget* parent) {
   manual->addRow(QStringLiteral("T0:"), w_.t0);
   w_.phase = new QPushButton(QStringLiteral("Phase"), panel);
   manual->addRow(QString(), w_.phase);
-  connect(w_.phase, &QPushButton::clicked, this, &MainWindow::BitBtn2Click);
+  connect(w_.phase, &QPushButton::clicked, this, &MainWindow::onPhaseButton);
 
   QFormLayout* results = form(QStringLiteral("Results:"));
   results->addRow(QStringLiteral("Period:"), w_.period_ = makeValueLabel(panel));
@@ -616,7 +610,7 @@ QScrollArea* MainWindow::buildRightPanel(QWidget* parent) {
 
   w_.invertOrdinate = new QPushButton(QStringLiteral("Invert ordinate"), panel);
   v->addWidget(w_.invertOrdinate);
-  connect(w_.invertOrdinate, &QPushButton::clicked, this, &MainWindow::Button2Click);
+  connect(w_.invertOrdinate, &QPushButton::clicked, this, &MainWindow::onInvertOrdinate);
 
   // A window shorter than the panel scrolls it.
   scroll->setWidget(panel);
@@ -1140,13 +1134,13 @@ PhaseDiagramView MainWindow::phaseView() const {
 
 // Handlers ------------------------------------------------------------------
 
-void MainWindow::LoadData1Click() {
+void MainWindow::onOpenData() {
   if (busy_ || !maybeSaveChanges()) return;
   const QString path = hooks_.chooseDataFile(this);
   if (!path.isEmpty()) openDataFile(path);
 }
-void MainWindow::Savelightcurve1Click() { saveCurrentData(); }
-void MainWindow::SaveDataAs1Click() {
+void MainWindow::onSaveData() { saveCurrentData(); }
+void MainWindow::onSaveDataAs() {
   if (busy_ || ws_.dataLoaded != 1) return;
   const QString path = hooks_.chooseSaveFile(this, qs(ws_.files.dataPath));
   if (path.isEmpty()) return;
@@ -1162,180 +1156,180 @@ void MainWindow::SaveDataAs1Click() {
   }
 }
 
-void MainWindow::Undo1Click() { undoOrRedo(true); }
-void MainWindow::Redo1Click() { undoOrRedo(false); }
+void MainWindow::onUndo() { undoOrRedo(true); }
+void MainWindow::onRedo() { undoOrRedo(false); }
 
-void MainWindow::ShowModel1Click() {
+void MainWindow::onShowModel() {
   settingsStore().setValue(QStringLiteral("showModel"), showModel_->isChecked());
   redraw(Redraws{.phaseDiagram = true});
 }
-void MainWindow::ShowResiduals1Click() {
+void MainWindow::onShowResiduals() {
   settingsStore().setValue(QStringLiteral("showResiduals"), showResiduals_->isChecked());
   // Points move between values and residuals: the zoomed range means nothing
   // in the other view.
   w_.chart2->resetZoom();
   redraw(Redraws{.phaseDiagram = true});
 }
-void MainWindow::ResetZoom1Click() {
+void MainWindow::onResetZoom() {
   for (ChartView* c : {w_.chart1, w_.chart2, w_.chart3}) {
     c->resetZoom();
     c->replot(QCustomPlot::rpQueuedReplot);
   }
 }
-void MainWindow::SavePhase1Click() {
+void MainWindow::onSavePhasedData() {
   run([&] { return savePhasedData(ws_); });
 }
-void MainWindow::Binphased1Click() {
+void MainWindow::onSavePhasedBinned() {
   run([&] { return savePhasedBinned(ws_); });
 }
-void MainWindow::SavePeriodogram1Click() {
+void MainWindow::onSavePeriodogram() {
   run([&] { return savePeriodogram(ws_); });
 }
-void MainWindow::Exit1Click() {
+void MainWindow::onExit() {
   if (busy_ || !maybeSaveChanges()) return;
   hooks_.exitProcess(0);
 }
 
-void MainWindow::Analyse1Click() {
+void MainWindow::onAnalyse() {
   if (busy_ || !readSearchSettings()) return;
   if (runSearch(analyseAov)) showSearchReport(SearchEngine::Aov);
 }
-void MainWindow::BitBtn1Click() { Analyse1Click(); }
-void MainWindow::Button1Click() {
+void MainWindow::onAovButton() { onAnalyse(); }
+void MainWindow::onAovTransitButton() {
   if (busy_ || !readSearchSettings()) return;
   if (runSearch(analyseAovTransit, false)) showSearchReport(SearchEngine::AovTransit);
 }
-void MainWindow::Button3Click() {
+void MainWindow::onLombScargleButton() {
   if (busy_ || !readSearchSettings()) return;
   if (runSearch(analyseLombScargle, false)) showSearchReport(SearchEngine::LombScargle);
 }
 
-void MainWindow::Checktype1Click() {
+void MainWindow::onGetStatistics() {
   run([&] { return getStatistics(ws_); });
 }
-void MainWindow::N2pointsbinning1Click() {
+void MainWindow::onBin2Points() {
   run([&] { return binByPoints(ws_, 2); });
 }
-void MainWindow::N3pointsbinning1Click() {
+void MainWindow::onBin3Points() {
   run([&] { return binByPoints(ws_, 3); });
 }
-void MainWindow::N4pointbinning1Click() {
+void MainWindow::onBin4Points() {
   run([&] { return binByPoints(ws_, 4); });
 }
-void MainWindow::Binlightcurve1Click() {
+void MainWindow::onBinDays() {
   run([&] { return binByDay(ws_); });
 }
-void MainWindow::N1minute1Click() {
+void MainWindow::onBin1Minute() {
   run([&] { return binByMinutes(ws_, 1); });
 }
-void MainWindow::N2minutes1Click() {
+void MainWindow::onBin2Minutes() {
   run([&] { return binByMinutes(ws_, 2); });
 }
-void MainWindow::N3minutes1Click() {
+void MainWindow::onBin3Minutes() {
   run([&] { return binByMinutes(ws_, 3); });
 }
-void MainWindow::N5minutes1Click() {
+void MainWindow::onBin5Minutes() {
   run([&] { return binByMinutes(ws_, 5); });
 }
-void MainWindow::N10minutes1Click() {
+void MainWindow::onBin10Minutes() {
   run([&] { return binByMinutes(ws_, 10); });
 }
-void MainWindow::Normalizelightcurve1Click() {
+void MainWindow::onNormalize() {
   runEdit(QStringLiteral("Normalize light curve"), [&] { return normalizeLightCurve(ws_); });
 }
-void MainWindow::Fluxtomag1Click() {
+void MainWindow::onFluxToMag() {
   runEdit(QStringLiteral("Flux to mag"), [&] { return fluxToMag(ws_); });
 }
-void MainWindow::Magtoflux1Click() {
+void MainWindow::onMagToFlux() {
   runEdit(QStringLiteral("Mag to flux"), [&] { return magToFlux(ws_); });
 }
-void MainWindow::Halveperiod1Click() {
+void MainWindow::onHalvePeriod() {
   run([&] { return halvePeriod(ws_); });
 }
-void MainWindow::Doubleperiod1Click() {
+void MainWindow::onDoublePeriod() {
   run([&] { return doublePeriod(ws_); });
 }
-void MainWindow::ShiftT01Click() {
+void MainWindow::onShiftT0() {
   run([&] { return shiftT0(ws_); });
 }
 
-void MainWindow::N5sigmaoutliers1Click() {
+void MainWindow::onMark5Sigma() {
   runEdit(QStringLiteral("5-sigma outliers"), [&] { return markSigmaOutliers(ws_, 5); });
 }
-void MainWindow::N3sigmaoutlier1Click() {
+void MainWindow::onMark3Sigma() {
   runEdit(QStringLiteral("3-sigma outliers"), [&] { return markSigmaOutliers(ws_, 3); });
 }
-void MainWindow::N25sigmaoutliers1Click() {
+void MainWindow::onMark25Sigma() {
   runEdit(QStringLiteral("2.5-sigma outliers"), [&] { return markSigmaOutliers(ws_, 2.5); });
 }
-void MainWindow::N2sigmaoutiers1Click() {
+void MainWindow::onMark2Sigma() {
   runEdit(QStringLiteral("2-sigma outliers"), [&] { return markSigmaOutliers(ws_, 2); });
 }
-void MainWindow::Movemarkedpointsup1Click() {
+void MainWindow::onMoveMarkedUp() {
   runEdit(QStringLiteral("Move marked points up"),
           [&] { return moveMarkedPoints(ws_, MoveDirection::Up); });
 }
-void MainWindow::Movemarkedpointsleft1Click() {
+void MainWindow::onMoveMarkedLeft() {
   runEdit(QStringLiteral("Move marked points left"),
           [&] { return moveMarkedPoints(ws_, MoveDirection::Left); });
 }
-void MainWindow::Moveleftfaster1Click() {
+void MainWindow::onMoveMarkedLeftFaster() {
   runEdit(QStringLiteral("Move left faster"),
           [&] { return moveMarkedPoints(ws_, MoveDirection::LeftFaster); });
 }
-void MainWindow::Movemarkedpointsdown1Click() {
+void MainWindow::onMoveMarkedDown() {
   runEdit(QStringLiteral("Move marked points down"),
           [&] { return moveMarkedPoints(ws_, MoveDirection::Down); });
 }
-void MainWindow::Movemarkedpointsright1Click() {
+void MainWindow::onMoveMarkedRight() {
   runEdit(QStringLiteral("Move marked points right"),
           [&] { return moveMarkedPoints(ws_, MoveDirection::Right); });
 }
-void MainWindow::Moverightfaster1Click() {
+void MainWindow::onMoveMarkedRightFaster() {
   runEdit(QStringLiteral("Move right faster"),
           [&] { return moveMarkedPoints(ws_, MoveDirection::RightFaster); });
 }
-void MainWindow::Night1Click() {
+void MainWindow::onMarkNight() {
   runEdit(QStringLiteral("Night"), [&] { return markNight(ws_); });
 }
-void MainWindow::Deselect1Click() {
+void MainWindow::onUnmark() {
   runEdit(QStringLiteral("Unmark points"), [&] { return unmarkPoints(ws_); });
 }
-void MainWindow::Remove1Click() {
+void MainWindow::onRemoveMarked() {
   runEdit(QStringLiteral("Remove marked points"), [&] { return removeMarkedPoints(ws_); });
 }
-void MainWindow::Markbetween1Click() {
+void MainWindow::onMarkBetween() {
   runEdit(QStringLiteral("Mark between"), [&] { return markBetween(ws_); });
 }
-void MainWindow::Addflipeddataset1Click() {
+void MainWindow::onAddFlippedDataset() {
   runEdit(QStringLiteral("Add flipped dataset"), [&] { return addFlippedDataset(ws_); });
 }
 
-void MainWindow::AddtoX1Click() {
+void MainWindow::onAddToX() {
   if (busy_ || hooks_.execDialog(*adding_) != QDialog::Accepted) return;
   if (auto v = readDouble(adding_->valueField->text()))
     runEdit(QStringLiteral("Add to X"), [&] { return addToX(ws_, *v); });
 }
-void MainWindow::AddtoY1Click() {
+void MainWindow::onAddToY() {
   if (busy_ || hooks_.execDialog(*adding_) != QDialog::Accepted) return;
   if (auto v = readDouble(adding_->valueField->text()))
     runEdit(QStringLiteral("Add to Y"), [&] { return addToY(ws_, *v); });
 }
 
-void MainWindow::Generatewhitenoise1Click() {
+void MainWindow::onGenerateWhiteNoise() {
   runEdit(QStringLiteral("Generate white noise"),
           [&] { return generateWhiteNoise(ws_, nextSeed()); });
 }
-void MainWindow::Randomlypermute1Click() {
+void MainWindow::onRandomlyPermute() {
   runEdit(QStringLiteral("Randomly permute"), [&] { return randomlyPermute(ws_, nextSeed()); });
 }
-void MainWindow::Goauto1Click() {
+void MainWindow::onWhiteNoiseLombScargleRuns() {
   runSignificance(SearchEngine::LombScargle, Randomization::WhiteNoise);
 }
-void MainWindow::N1e5AoViterations1Click() {
+void MainWindow::onPermutationAovRuns() {
   runSignificance(SearchEngine::Aov, Randomization::Permute);
 }
-void MainWindow::N100000iterations1Click() {
+void MainWindow::onPermutationLombScargleRuns() {
   runSignificance(SearchEngine::LombScargle, Randomization::Permute);
 }
 
@@ -1353,16 +1347,16 @@ void MainWindow::runSignificance(SearchEngine method, Randomization randomizatio
 
 std::uint64_t MainWindow::nextSeed() { return seed_++; }
 
-void MainWindow::Spectralwindow1Click() {
+void MainWindow::onSpectralWindow() {
   runEdit(QStringLiteral("Spectral window"), [&] { return spectralWindow(ws_); });
 }
-void MainWindow::Markspec1Click() {
+void MainWindow::onMarkSpec() {
   runEdit(QStringLiteral("Mark spec"), [&] { return markSpec(ws_); });
 }
-void MainWindow::markplusminus1Click() {
+void MainWindow::onMarkPlusMinus() {
   runEdit(QStringLiteral("mark plus minus"), [&] { return markPlusMinus(ws_); });
 }
-void MainWindow::Deletefile1Click() {
+void MainWindow::onDeleteFile() {
   if (busy_) return;
   // Deleting cannot be undone, and F12 is one key away from the others:
   // the file is deleted only when the user says so. Without a file name
@@ -1371,10 +1365,10 @@ void MainWindow::Deletefile1Click() {
   if (!path.isEmpty() && !hooks_.confirmDeleteFile(this, path)) return;
   run([&] { return deleteDataFile(ws_); });
 }
-void MainWindow::Addasatemplate1Click() {
+void MainWindow::onAddAsTemplate() {
   run([&] { return addAsTemplate(ws_); });
 }
-void MainWindow::Removeperiod1Click() {
+void MainWindow::onRemovePeriod() {
   runEdit(QStringLiteral("Remove period"), [&] { return removePeriod(ws_); });
 }
 
@@ -1395,14 +1389,14 @@ void MainWindow::buildHelp() {
   help_->setShortcuts(rows);
 }
 
-void MainWindow::Help1Click() {
+void MainWindow::onHelp() {
   if (!busy_) hooks_.execDialog(*help_);
 }
-void MainWindow::About2Click() {
+void MainWindow::onAbout() {
   if (!busy_) hooks_.execDialog(*about_);
 }
 
-void MainWindow::BitBtn2Click() {
+void MainWindow::onPhaseButton() {
   if (busy_) return;
   const std::optional<double> period = readDouble(w_.period->text());
   if (!period) return;
@@ -1411,7 +1405,7 @@ void MainWindow::BitBtn2Click() {
   run([&] { return phaseManually(ws_, *period, *t0); });
 }
 
-void MainWindow::Button2Click() {
+void MainWindow::onInvertOrdinate() {
   // The phase chart decides; both charts always switch together.
   const bool invert = !ordinateInverted(*w_.chart2);
   for (ChartView* c : {w_.chart1, w_.chart2}) {
@@ -1421,13 +1415,13 @@ void MainWindow::Button2Click() {
   if (residualsShown(ws_, phaseView())) w_.chart2->yAxis->setLabel(QStringLiteral("Residual"));
 }
 
-void MainWindow::Chart1ClickSeries(double x, double y) {
+void MainWindow::onLightCurveClick(double x, double y) {
   if (busy_) return;
   showReadout(x, y);
   runEdit(QStringLiteral("Click on a point"), [&] { return toggleMarkInLightCurve(ws_, x, y); });
 }
 
-void MainWindow::Chart2ClickSeries(double x, double y) {
+void MainWindow::onPhaseDiagramClick(double x, double y) {
   if (busy_) return;
   showReadout(x, y);
   // In the residuals view the chart shows value minus model: find the
@@ -1446,7 +1440,7 @@ void MainWindow::Chart2ClickSeries(double x, double y) {
           [&] { return toggleMarkInPhaseDiagram(ws_, x, value); });
 }
 
-void MainWindow::Chart3ClickSeries(double x, double y) { showReadout(x, y); }
+void MainWindow::onPeriodogramClick(double x, double y) { showReadout(x, y); }
 
 // Searches beyond the three commands ------------------------------------------
 
@@ -1457,7 +1451,7 @@ void MainWindow::showSearchReport(SearchEngine engine) {
   setNotes(notes_ + QStringList{qs(report.warnings.front())});
 }
 
-void MainWindow::Autosearch1Click() {
+void MainWindow::onAutoSearch() {
   if (busy_ || !ws_.commands.analyse || !readSearchSettings()) return;
   SearchReport report;
   const bool ok = runSearch([&report](Workspace& ws, const RunControl& rc) {
@@ -1479,7 +1473,7 @@ void MainWindow::Autosearch1Click() {
   setNotes({note});
 }
 
-void MainWindow::Refineperiod1Click() {
+void MainWindow::onRefinePeriod() {
   if (busy_) return;
   // A period typed into "Period:" is refined without pressing "Phase". An
   // empty field (as after opening a file) is no typing error: the adopted
@@ -1499,7 +1493,7 @@ void MainWindow::Refineperiod1Click() {
   });
 }
 
-void MainWindow::Periodogrampeaks1Click() {
+void MainWindow::onPeriodogramPeaks() {
   if (busy_) return;
   if (ws_.periodogram.frequencyCount <= 0) {
     hooks_.showMessage(this, informationBox("Run a search first: there is no periodogram."));
@@ -1511,7 +1505,7 @@ void MainWindow::Periodogrampeaks1Click() {
   if (index >= 0) run([&] { return adoptPeriodogramPeak(ws_, index); });
 }
 
-void MainWindow::Chart3DoubleClick(double x, double xLow, double xHigh) {
+void MainWindow::onPeriodogramDoubleClick(double x, double xLow, double xHigh) {
   if (busy_ || ws_.periodogram.frequencyCount <= 0 || !(x > 0)) return;
   // The periods of the cursor's few pixels, as frequencies either side.
   double tolerance = 0.0;

@@ -141,88 +141,90 @@ class MainWindow : public QMainWindow {
   AddingForm* addingForm() const { return adding_; }
 
  public slots:
+  // One slot a command, named by what it does; each says its menu caption
+  // (and shortcut), so that a command is found from the menu.
   // File
-  void LoadData1Click();
-  void Savelightcurve1Click();
-  void SaveDataAs1Click();
-  void SavePhase1Click();
-  void Binphased1Click();
-  void SavePeriodogram1Click();
-  void Exit1Click();
+  void onOpenData();          // "Open Data" (O)
+  void onSaveData();          // "Save Data" (S)
+  void onSaveDataAs();        // "Save Data As..." (Ctrl+Shift+S)
+  void onSavePhasedData();    // "Save Phased Data" (F)
+  void onSavePhasedBinned();  // "Save Phased Binned" (E)
+  void onSavePeriodogram();   // "Save Periodogram" (P)
+  void onExit();              // "Exit"
   // Data
-  void Analyse1Click();
-  void Checktype1Click();
-  void N2pointsbinning1Click();
-  void N3pointsbinning1Click();
-  void N4pointbinning1Click();
-  void Binlightcurve1Click();
-  void N1minute1Click();
-  void N2minutes1Click();
-  void N3minutes1Click();
-  void N5minutes1Click();
-  void N10minutes1Click();
-  void Normalizelightcurve1Click();
-  void Fluxtomag1Click();
-  void Magtoflux1Click();
-  void Halveperiod1Click();
-  void Doubleperiod1Click();
-  void ShiftT01Click();
-  void N5sigmaoutliers1Click();
-  void N3sigmaoutlier1Click();
-  void N25sigmaoutliers1Click();
-  void N2sigmaoutiers1Click();
-  void Movemarkedpointsup1Click();
-  void Movemarkedpointsleft1Click();
-  void Moveleftfaster1Click();
-  void Movemarkedpointsdown1Click();
-  void Movemarkedpointsright1Click();
-  void Moverightfaster1Click();
-  void Night1Click();
-  void Deselect1Click();
-  void Remove1Click();
-  void Markbetween1Click();
-  void Addflipeddataset1Click();
-  void AddtoX1Click();
-  void AddtoY1Click();
-  void Generatewhitenoise1Click();
-  void Goauto1Click();
-  void Randomlypermute1Click();
-  void N1e5AoViterations1Click();
-  void N100000iterations1Click();
-  void Spectralwindow1Click();
-  void Markspec1Click();
-  void markplusminus1Click();
-  void Deletefile1Click();
-  void Addasatemplate1Click();
-  void Removeperiod1Click();
+  void onAnalyse();                     // "Analyse" (F1)
+  void onGetStatistics();               // "Get statistics" (F2)
+  void onBin2Points();                  // "2 point binning"
+  void onBin3Points();                  // "3 point binning"
+  void onBin4Points();                  // "4 point binning"
+  void onBinDays();                     // "Day binning"
+  void onBin1Minute();                  // "1 minute"
+  void onBin2Minutes();                 // "2 minutes"
+  void onBin3Minutes();                 // "3 minutes"
+  void onBin5Minutes();                 // "5 minutes"
+  void onBin10Minutes();                // "10 minutes"
+  void onNormalize();                   // "Normalize light curve" (F3)
+  void onFluxToMag();                   // "Flux to mag"
+  void onMagToFlux();                   // "Mag to flux"
+  void onHalvePeriod();                 // "Halve period" (F5)
+  void onDoublePeriod();                // "Double period" (F6)
+  void onShiftT0();                     // "Shift T0" (F7)
+  void onMark5Sigma();                  // "5-sigma outliers" (Ctrl+F)
+  void onMark3Sigma();                  // "3-sigma outliers" (Ctrl+T)
+  void onMark25Sigma();                 // "2.5-sigma outliers" (Ctrl+G)
+  void onMark2Sigma();                  // "2-sigma outliers" (Ctrl+Y)
+  void onMoveMarkedUp();                // "Move marked points up" (Shift+Up)
+  void onMoveMarkedLeft();              // "Move marked points left" (Shift+Left)
+  void onMoveMarkedLeftFaster();        // "Move left faster" (Ctrl+Shift+Left)
+  void onMoveMarkedDown();              // "Move marked points down" (Shift+Down)
+  void onMoveMarkedRight();             // "Move marked points right" (Shift+Right)
+  void onMoveMarkedRightFaster();       // "Move right faster" (Ctrl+Shift+Right)
+  void onMarkNight();                   // "Night" (Ctrl+N)
+  void onUnmark();                      // "Unmark points" (Ctrl+M)
+  void onRemoveMarked();                // "Remove marked points" (Ctrl+R)
+  void onMarkBetween();                 // "Mark between" (Ctrl+B)
+  void onAddFlippedDataset();           // "Add flipped dataset"
+  void onAddToX();                      // "Add to X"
+  void onAddToY();                      // "Add to Y"
+  void onGenerateWhiteNoise();          // "Generate white noise" (Ctrl+W)
+  void onWhiteNoiseLombScargleRuns();   // "--> 1e5 L-S iterations"
+  void onRandomlyPermute();             // "Randomly permute" (Ctrl+P)
+  void onPermutationAovRuns();          // "--> 1e5 AoV iterations"
+  void onPermutationLombScargleRuns();  // "--> 1e5 L-S iterations"
+  void onSpectralWindow();              // "Spectral window"
+  void onMarkSpec();                    // "Mark spec"
+  void onMarkPlusMinus();               // "mark plus minus"
+  void onDeleteFile();                  // "Delete file" (F12)
+  void onAddAsTemplate();               // "Add as a template"
+  void onRemovePeriod();                // "Remove period"
   // Edit
-  void Undo1Click();
-  void Redo1Click();
+  void onUndo();  // "Undo" (Ctrl+Z)
+  void onRedo();  // "Redo" (Ctrl+Shift+Z)
   // View
-  void ShowModel1Click();
-  void ShowResiduals1Click();
-  void ResetZoom1Click();
+  void onShowModel();      // "Model over phase diagram" (Ctrl+L)
+  void onShowResiduals();  // "Residuals in phase diagram"
+  void onResetZoom();      // "Reset zoom" (Ctrl+0)
   // Searches beyond the three commands (the engine of the last search is
   // the one refined and listed).
-  void Autosearch1Click();        // "Auto search" (F8), the button "Auto"
-  void Refineperiod1Click();      // "Refine period" (F9)
-  void Periodogrampeaks1Click();  // "Periodogram peaks..." (Ctrl+K)
+  void onAutoSearch();        // "Auto search" (F8), the button "Auto"
+  void onRefinePeriod();      // "Refine period" (F9)
+  void onPeriodogramPeaks();  // "Periodogram peaks..." (Ctrl+K)
   // A double click on the periodogram at period x (the cursor covering
   // xLow to xHigh): adopts the highest point of the peak under it.
-  void Chart3DoubleClick(double x, double xLow = 0, double xHigh = 0);
+  void onPeriodogramDoubleClick(double x, double xLow = 0, double xHigh = 0);
   // Fazorn
-  void Help1Click();
-  void About2Click();
+  void onHelp();   // "Help"
+  void onAbout();  // "About"
   // Buttons
-  void BitBtn1Click();  // "AoV"
-  void Button1Click();  // "AoVtr"
-  void Button3Click();  // "Lomb-Scarge"
-  void BitBtn2Click();  // "Phase"
-  void Button2Click();  // "Invert ordinate"
+  void onAovButton();          // "AoV"
+  void onAovTransitButton();   // "AoVtr"
+  void onLombScargleButton();  // "Lomb-Scarge"
+  void onPhaseButton();        // "Phase"
+  void onInvertOrdinate();     // "Invert ordinate"
   // Chart clicks: (x, y) of the clicked point.
-  void Chart1ClickSeries(double x, double y);
-  void Chart2ClickSeries(double x, double y);
-  void Chart3ClickSeries(double x, double y);
+  void onLightCurveClick(double x, double y);
+  void onPhaseDiagramClick(double x, double y);
+  void onPeriodogramClick(double x, double y);
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -153,7 +153,7 @@ class MainWindowTest : public QObject {
       QVERIFY(QTest::qWaitForWindowActive(&w));
       if (!file.isEmpty()) {
         rec.nextFile = file;
-        w.LoadData1Click();
+        w.onOpenData();
         QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + file);
       }
       rec.nextFile.clear();  // "Open Data" below is cancelled
@@ -182,7 +182,7 @@ class MainWindowTest : public QObject {
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     rec.nextFile = QStringLiteral(FAZORN_EXAMPLES_DIR "/V1191_Cen.dat");
-    w.LoadData1Click();
+    w.onOpenData();
     auto& ws = w.workspace();
     const auto& ui = w.widgets();
     QVERIFY(ws.lightCurve.pointCount > 10);
@@ -239,7 +239,7 @@ class MainWindowTest : public QObject {
     // "Shift T0" twice moves T0 by one period and keeps every phase.
     const std::vector<double> before = ws.phase;
     const double t0 = ws.t0;
-    w.ShiftT01Click();
+    w.onShiftT0();
     QApplication::setActiveWindow(&w);
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QTest::keyClick(&w, Qt::Key_F7);  // the second one by its shortcut
@@ -264,14 +264,14 @@ class MainWindowTest : public QObject {
     QVERIFY(ui.chart1->zoomed());
     const QCPRange zoomedRange = ui.chart1->xAxis->range();
     QVERIFY(zoomedRange.size() < full.size() / 2);
-    w.N5sigmaoutliers1Click();
-    w.Chart1ClickSeries(ws.lightCurve.time[0], ws.lightCurve.value[0]);
+    w.onMark5Sigma();
+    w.onLightCurveClick(ws.lightCurve.time[0], ws.lightCurve.value[0]);
     QCOMPARE(ui.chart1->xAxis->range().lower, zoomedRange.lower);
     QTest::mouseDClick(ui.chart1, Qt::LeftButton, Qt::NoModifier, QPoint(300, 120));
     QVERIFY(!ui.chart1->zoomed());
     QCOMPARE(ui.chart1->xAxis->range().lower, full.lower);
 
-    w.Doubleperiod1Click();
+    w.onDoublePeriod();
     QCOMPARE(ui.period_->text(), QStringLiteral("0.600000"));
     QCOMPARE(ui.error->text(), QStringLiteral("-"));
     QVERIFY(rec.messages.isEmpty());
@@ -306,7 +306,7 @@ class MainWindowTest : public QObject {
     const auto& ui = w.widgets();
     ui.minPeriod->setText(QStringLiteral("0.5"));
     ui.maxPeriod->setText(QStringLiteral("abc"));
-    w.Analyse1Click();
+    w.onAnalyse();
     QCOMPARE(rec.messages,
              QStringList{QStringLiteral("Fazorn|\"abc\" is not a valid floating point value")});
     QCOMPARE(w.workspace().settings.minPeriod, 0.5);
@@ -314,7 +314,7 @@ class MainWindowTest : public QObject {
 
     rec.messages.clear();
     ui.period->setText(QStringLiteral("x1"));
-    w.BitBtn2Click();
+    w.onPhaseButton();
     QCOMPARE(rec.messages,
              QStringList{QStringLiteral("Fazorn|\"x1\" is not a valid floating point value")});
     QCOMPARE(w.workspace().phased, 0);
@@ -355,8 +355,8 @@ class MainWindowTest : public QObject {
     bool sawCancel = false, sawWorking = false, refused = false;
     QTimer::singleShot(100, &w, [&] {
       sawWorking = ui.status[1]->text() == QStringLiteral("Working...");
-      w.LoadData1Click();  // must be refused while the search runs
-      w.Button2Click();    // the ordinate is only a view setting
+      w.onOpenData();        // must be refused while the search runs
+      w.onInvertOrdinate();  // the ordinate is only a view setting
       refused = rec.openDialogs == 0 && w.searchRunning();
       auto* dialog = w.findChild<QProgressDialog*>();
       QVERIFY(dialog != nullptr);
@@ -405,13 +405,13 @@ class MainWindowTest : public QObject {
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     const auto& ui = w.widgets();
-    w.Analyse1Click();
-    w.Button1Click();
-    w.Button3Click();
+    w.onAnalyse();
+    w.onAovTransitButton();
+    w.onLombScargleButton();
     rec.nextFile = file;
-    w.LoadData1Click();
+    w.onOpenData();
     ui.resolution->setText(QStringLiteral("0"));
-    w.Analyse1Click();
+    w.onAnalyse();
     QCOMPARE(rec.messages.size(), 4);
     QCOMPARE(progressShown, QStringList());
     QVERIFY(w.findChildren<QProgressDialog*>().isEmpty());
@@ -473,11 +473,11 @@ class MainWindowTest : public QObject {
     QToolTip::hideText();
 
     // The next command's remarks replace these, tooltip and all.
-    w.Checktype1Click();
+    w.onGetStatistics();
     QVERIFY(!ui.notes->text().isEmpty());
     QCOMPARE(plain(ui.notes->toolTip()), ui.notes->text());
     w.openDataFile(QStringLiteral(FAZORN_EXAMPLES_DIR "/V1191_Cen.dat"));
-    w.Deselect1Click();  // no remark
+    w.onUnmark();  // no remark
     QCOMPARE(ui.notes->text(), QString());
     QCOMPARE(ui.notes->toolTip(), QString());
 
@@ -492,7 +492,7 @@ class MainWindowTest : public QObject {
     MainWindow w(rec.hooks());
     const auto& ui = w.widgets();
     w.openDataFile(QStringLiteral(FAZORN_EXAMPLES_DIR "/V1191_Cen.dat"));
-    w.Button3Click();
+    w.onLombScargleButton();
     const double fap = w.workspace().falseAlarmProbability;
     QVERIFY2(fap < 1e-6, qPrintable(QString::number(fap)));
     const QRegularExpression shown(
@@ -581,7 +581,7 @@ class MainWindowTest : public QObject {
     for (const QSize small : {QSize(800, 500), w.minimumSizeHint()}) {
       w.resize(small);
       QTRY_COMPARE(w.size(), small);
-      w.Button3Click();
+      w.onLombScargleButton();
       QWidget* inside = ui.rightPanel->widget();
       int row = 0;
       for (QLabel* label : {ui.dataPoints, ui.timeSpan, ui.period_, ui.t0_, ui.maxMag, ui.amplitude,
@@ -631,7 +631,7 @@ class MainWindowTest : public QObject {
       QCOMPARE(ui.resolution->text(), QStringLiteral("0.00100"));
       QCOMPARE(w.workspace().settings.minPeriod, static_cast<double>(0.123456789f));
       ui.maxPeriod->setText(QStringLiteral("99"));
-      w.Exit1Click();
+      w.onExit();
       QCOMPARE(rec.exitStatus, 0);
     }  // destroyed without closing, as the process would end
     {
@@ -668,11 +668,11 @@ class MainWindowTest : public QObject {
       QTest::keyClicks(ui.maxPeriod, QStringLiteral("1.5,5"));
       QCOMPARE(ui.maxPeriod->text(), QStringLiteral("15,5"));
       rec.nextFile = file;
-      w.LoadData1Click();
+      w.onOpenData();
       QCOMPARE(w.workspace().lightCurve.pointCount, 3);
       ui.period->setText(QStringLiteral("0,5"));
       ui.t0->setText(QStringLiteral("0"));
-      w.BitBtn2Click();
+      w.onPhaseButton();
       QCOMPARE(w.workspace().period, 0.5);
       QCOMPARE(ui.period_->text(), QStringLiteral("0,500000"));
       QVERIFY(rec.messages.isEmpty());
@@ -701,16 +701,16 @@ class MainWindowTest : public QObject {
     Recorder rec;
     MainWindow w(rec.hooks());
     rec.nextFile = file;
-    w.LoadData1Click();
+    w.onOpenData();
     QCOMPARE(w.addingForm()->windowTitle(), QStringLiteral("Add a value"));
     QCOMPARE(w.addingForm()->valueField->text(), QStringLiteral("0"));
     // A cancelled dialog changes nothing, whatever the field holds.
     rec.dialogResult = QDialog::Rejected;
     w.addingForm()->valueField->setText(QStringLiteral("zz"));
-    w.AddtoX1Click();
+    w.onAddToX();
     QVERIFY(rec.messages.isEmpty());
     rec.dialogResult = QDialog::Accepted;
-    w.AddtoY1Click();
+    w.onAddToY();
     QCOMPARE(rec.messages,
              QStringList{QStringLiteral("Fazorn|\"zz\" is not a valid floating point value")});
 

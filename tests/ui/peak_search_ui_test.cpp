@@ -128,7 +128,7 @@ class PeakSearchUiTest : public QObject {
     Recorder rec;
     MainWindow w(rec.hooks());
     w.openDataFile(kCepheid);
-    w.Chart3DoubleClick(8.0);  // no search yet: ignored
+    w.onPeriodogramDoubleClick(8.0);  // no search yet: ignored
     QCOMPARE(w.workspace().period, 1.0);
     w.commandAction(QStringLiteral("Periodogram peaks..."))->trigger();
     QCOMPARE(rec.messages.size(), 1);

@@ -197,25 +197,25 @@ class TortureTest : public QObject {
         if (chart == 0) {
           if (lc.pointCount > 0 && chance(80)) {
             const int i = pick(lc.pointCount);
-            w.Chart1ClickSeries(lc.time[i], lc.value[i]);
+            w.onLightCurveClick(lc.time[i], lc.value[i]);
           } else {
-            w.Chart1ClickSeries(pick(200) - 50.0, pick(40) * 0.5);
+            w.onLightCurveClick(pick(200) - 50.0, pick(40) * 0.5);
           }
         } else if (chart == 1) {
           if (ws.phased == 1 && !ws.phase.empty() && chance(80)) {
             const int i = pick(static_cast<int>(ws.phase.size()));
-            w.Chart2ClickSeries(ws.phase[i] + (chance(50) ? 1.0 : 0.0), ws.phasedValue[i]);
+            w.onPhaseDiagramClick(ws.phase[i] + (chance(50) ? 1.0 : 0.0), ws.phasedValue[i]);
           } else {
-            w.Chart2ClickSeries(pick(30) * 0.1 - 1.0, pick(40) * 0.5);
+            w.onPhaseDiagramClick(pick(30) * 0.1 - 1.0, pick(40) * 0.5);
           }
         } else {
           const auto& pg = ws.periodogram;
           if (!pg.frequency.empty() && chance(80)) {
             const int i = pick(static_cast<int>(pg.frequency.size()));
             const double f = pg.frequency[i];
-            w.Chart3ClickSeries(f != 0.0 ? 1.0 / f : 0.0, pg.power[i]);
+            w.onPeriodogramClick(f != 0.0 ? 1.0 / f : 0.0, pg.power[i]);
           } else {
-            w.Chart3ClickSeries(pick(100) * 0.3, pick(10) * 0.1);
+            w.onPeriodogramClick(pick(100) * 0.3, pick(10) * 0.1);
           }
         }
       } else {

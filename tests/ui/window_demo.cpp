@@ -25,8 +25,8 @@ int main(int argc, char** argv) {
   const int lifetime = args.size() > 2 ? args.at(2).toInt() : 8000;
   QTimer::singleShot(100, &window, [&window, path = args.at(1)] {
     window.openDataFile(path);
-    window.BitBtn1Click();
-    window.Button2Click();  // magnitudes: brighter up
+    window.onAovButton();
+    window.onInvertOrdinate();  // magnitudes: brighter up
   });
   QTimer::singleShot(lifetime, &app, &QApplication::quit);
   return app.exec();

@@ -100,7 +100,7 @@ void wheelZoom(fazorn::ui::ChartView& chart, QPoint at, Qt::KeyboardModifiers mo
 
 void addToY(MainWindow& w, const char* value) {
   w.addingForm()->valueField->setText(QString::fromLatin1(value));
-  w.AddtoY1Click();
+  w.onAddToY();
 }
 
 }  // namespace
@@ -128,28 +128,28 @@ class WindowFilesTest : public QObject {
     QVERIFY(QTest::qWaitForWindowActive(&w));
     const QString file = copyExample(dir, QStringLiteral("V1269_Cen.dat"), QStringLiteral("v.dat"));
     rec.nextFile = file;
-    w.LoadData1Click();
+    w.onOpenData();
     Workspace& ws = w.workspace();
     const auto& ui = w.widgets();
-    w.Button3Click();  // Lomb-Scargle: a periodogram on the chart
+    w.onLombScargleButton();  // Lomb-Scargle: a periodogram on the chart
     QVERIFY(ui.chart3->line->dataCount() > 0);
     QApplication::setActiveWindow(&w);  // the search's progress dialog took it
     QVERIFY(QTest::qWaitForWindowActive(&w));
     ui.period->setText(QStringLiteral("0.37"));
     ui.t0->setText(QStringLiteral("0"));
-    w.BitBtn2Click();
+    w.onPhaseButton();
     const Workspace opened = ws;
     QAction* undo = w.commandAction(QStringLiteral("Undo"));
     QVERIFY(undo != nullptr && !undo->isEnabled());
     QCOMPARE(undo->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Z));
 
     // A click marks a point: undoable, but marks alone are not unsaved data.
-    w.Chart1ClickSeries(ws.lightCurve.time[4], ws.lightCurve.value[4]);
+    w.onLightCurveClick(ws.lightCurve.time[4], ws.lightCurve.value[4]);
     QCOMPARE(ws.lightCurve.mark[4], 1);
     QCOMPARE(undo->text(), QStringLiteral("Undo Click on a point"));
     QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + file);
     const Workspace marked = ws;
-    w.Remove1Click();
+    w.onRemoveMarked();
     QCOMPARE(ws.lightCurve.pointCount, opened.lightCurve.pointCount - 1);
     QCOMPARE(ui.chart3->line->dataCount(), 0);  // it no longer belongs to the data
     QCOMPARE(undo->text(), QStringLiteral("Undo Remove marked points"));
@@ -166,7 +166,7 @@ class WindowFilesTest : public QObject {
     QCOMPARE(ui.chart1->unmarked->dataCount(), ws.lightCurve.pointCount - 1);
     QCOMPARE(ui.dataPoints->text(), QString::number(opened.lightCurve.pointCount));
     QCOMPARE(w.windowTitle(), QStringLiteral("Fazorn * ") + file);  // the saved content again
-    w.Undo1Click();
+    w.onUndo();
     QVERIFY(sameObservations(ws, opened));
     QVERIFY(!undo->isEnabled());
     QCOMPARE(ui.chart2->marked->dataCount(), 0);
@@ -177,7 +177,7 @@ class WindowFilesTest : public QObject {
     QCOMPARE(redo->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
     QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     QVERIFY(sameObservations(ws, marked));
-    w.Redo1Click();
+    w.onRedo();
     QCOMPARE(ws.lightCurve.pointCount, opened.lightCurve.pointCount - 1);
     QCOMPARE(ui.chart3->line->dataCount(), 0);
     QCOMPARE(w.commandAction(QStringLiteral("2-sigma outliers"))->shortcut(),
@@ -243,12 +243,12 @@ class WindowFilesTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QApplication::setActiveWindow(&w);
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    w.LoadData1Click();
+    w.onOpenData();
     Workspace& ws = w.workspace();
     const auto& ui = w.widgets();
     const int points = ws.lightCurve.pointCount;
-    w.Chart1ClickSeries(ws.lightCurve.time[4], ws.lightCurve.value[4]);
-    w.Remove1Click();
+    w.onLightCurveClick(ws.lightCurve.time[4], ws.lightCurve.value[4]);
+    w.onRemoveMarked();
     QCOMPARE(ws.lightCurve.pointCount, points - 1);
 
     ui.minPeriod->setFocus();
@@ -268,7 +268,7 @@ class WindowFilesTest : public QObject {
     QCOMPARE(ws.lightCurve.pointCount, points - 1);
 
     // Shift+Up is not a line edit's key: the marked points move.
-    w.Chart1ClickSeries(ws.lightCurve.time[2], ws.lightCurve.value[2]);
+    w.onLightCurveClick(ws.lightCurve.time[2], ws.lightCurve.value[2]);
     const double marked = ws.lightCurve.value[2];
     QTest::keyClick(ui.minPeriod, Qt::Key_Up, Qt::ShiftModifier);
     QVERIFY(ws.lightCurve.value[2] != marked);
@@ -298,7 +298,7 @@ class WindowFilesTest : public QObject {
 
     addToY(w, "1");
     QVERIFY(w.windowTitle().endsWith(QLatin1Char('*')));
-    w.Savelightcurve1Click();
+    w.onSaveData();
     QCOMPARE(readAll(backup), original);
     QVERIFY(!w.hasUnsavedChanges());
 
@@ -346,23 +346,23 @@ class WindowFilesTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(w.get()));
     w->openDataFile(a);
     rec.nextFile = b;
-    w->LoadData1Click();  // nothing changed: no question
+    w->onOpenData();  // nothing changed: no question
     QCOMPARE(rec.questions, 0);
     w->openDataFile(a);
     addToY(*w, "3");
 
     rec.answer = UnsavedChoice::Cancel;
-    w->LoadData1Click();
+    w->onOpenData();
     QCOMPARE(rec.questions, 1);
     QCOMPARE(w->workspace().files.dataPath, a.toStdString());
-    w->Exit1Click();
+    w->onExit();
     QCOMPARE(rec.exitStatus, -1);
     QVERIFY(!w->close());
     QVERIFY(w->isVisible());
     QCOMPARE(rec.questions, 3);
 
     rec.answer = UnsavedChoice::Discard;
-    w->LoadData1Click();
+    w->onOpenData();
     QCOMPARE(w->workspace().files.dataPath, b.toStdString());
     QVERIFY(!QFile::exists(a + QStringLiteral(".orig")));  // a was not saved
 
@@ -412,7 +412,7 @@ class WindowFilesTest : public QObject {
     // file after "discard", and directly.
     rec.answer = UnsavedChoice::Discard;
     rec.nextFile = empty;
-    w.LoadData1Click();
+    w.onOpenData();
     w.openChosenFile(binary);
     w.openDataFile(table);
     QCOMPARE(rec.messages.size(), 3);  // one box per failed file
@@ -435,11 +435,11 @@ class WindowFilesTest : public QObject {
     // The question before the next open names the star on screen.
     rec.questions = 0;
     rec.nextFile.clear();
-    w.LoadData1Click();
+    w.onOpenData();
     QCOMPARE(rec.questions, 1);
     QCOMPARE(rec.askedAbout, good);
 
-    w.Savelightcurve1Click();
+    w.onSaveData();
     QCOMPARE(readAll(good + QStringLiteral(".orig")), goodOriginal);
     const QByteArray saved = readAll(good);
     QCOMPARE(saved.count('\n'), edited.lightCurve.pointCount);
@@ -472,8 +472,8 @@ class WindowFilesTest : public QObject {
     w.openDataFile(a);
     ui.aov->click();
     const auto& lc = w.workspace().lightCurve;
-    w.Chart1ClickSeries(lc.time[3], lc.value[3]);
-    w.Chart1ClickSeries(lc.time[8], lc.value[8]);
+    w.onLightCurveClick(lc.time[3], lc.value[3]);
+    w.onLightCurveClick(lc.time[8], lc.value[8]);
     ui.t0->setText(QStringLiteral("0.5"));
     ui.notes->setText(QStringLiteral("a note"));
     for (fazorn::ui::ChartView* c : {ui.chart1, ui.chart2, ui.chart3}) {
@@ -510,10 +510,10 @@ class WindowFilesTest : public QObject {
 
     // Nothing of star a is left for the commands to act on.
     rec.messages.clear();
-    w.Periodogrampeaks1Click();
-    w.Night1Click();
-    w.Markbetween1Click();
-    w.Refineperiod1Click();
+    w.onPeriodogramPeaks();
+    w.onMarkNight();
+    w.onMarkBetween();
+    w.onRefinePeriod();
     QCOMPARE(std::count(lc.mark.begin(), lc.mark.end(), 1), 0);
     QCOMPARE(rec.messages,
              (QStringList{QStringLiteral("Message|Run a search first: there is no periodogram."),
@@ -620,9 +620,9 @@ class WindowFilesTest : public QObject {
     // The catalogued period, then "Get statistics" fits the model.
     ui.period->setText(QStringLiteral("8.4608918"));
     ui.t0->setText(QStringLiteral("0"));
-    w->BitBtn2Click();
+    w->onPhaseButton();
     QCOMPARE(ui.chart2->model[0]->dataCount(), 0);  // nothing fitted yet
-    w->Checktype1Click();
+    w->onGetStatistics();
     const Workspace& ws = w->workspace();
     QVERIFY(ws.modelCurve.valid);
     QCPGraph* line = ui.chart2->model[0];
@@ -652,7 +652,7 @@ class WindowFilesTest : public QObject {
     QVERIFY(std::sqrt(squares / n) < 0.25 * ws.amplitude);
     // A click on a residual still marks its point.
     auto first = ui.chart2->unmarked->data()->begin();
-    w->Chart2ClickSeries(first->key, first->value);
+    w->onPhaseDiagramClick(first->key, first->value);
     QCOMPARE(ui.chart2->marked->dataCount(), 2);
     w->commandAction(QStringLiteral("Residuals in phase diagram"))->trigger();
     QCOMPARE(ui.chart2->yAxis->label(), QStringLiteral("Flux"));
@@ -666,10 +666,10 @@ class WindowFilesTest : public QObject {
     w->commandAction(QStringLiteral("Model over phase diagram"))->trigger();
     w->openDataFile(QStringLiteral(FAZORN_EXAMPLES_DIR "/OGLE-LMC-CEP-1513.dat"));
     w->widgets().period->setText(QStringLiteral("8.4608918"));
-    w->BitBtn2Click();
-    w->Checktype1Click();
+    w->onPhaseButton();
+    w->onGetStatistics();
     QVERIFY(w->widgets().chart2->model[0]->dataCount() > 0);
-    w->Doubleperiod1Click();
+    w->onDoublePeriod();
     QCOMPARE(w->widgets().chart2->model[0]->dataCount(), 0);
   }
 
@@ -711,7 +711,7 @@ class WindowFilesTest : public QObject {
     QVERIFY(chart->yAxis->range().size() < y1.size());
     // A click still marks a point in the zoomed chart.
     const Workspace& ws = w.workspace();
-    w.Chart1ClickSeries(ws.lightCurve.time[0], ws.lightCurve.value[0]);
+    w.onLightCurveClick(ws.lightCurve.time[0], ws.lightCurve.value[0]);
     QCOMPARE(ws.lightCurve.mark[0], 1);
     QTest::keyClick(&w, Qt::Key_0, Qt::ControlModifier);
     QCOMPARE(chart->xAxis->range(), x0);
