@@ -620,15 +620,23 @@ FileSniff sniffObservationFile(const std::string& path) {
   return sniffObservationText(start);
 }
 
+namespace {
+
+// A FITS file where only text can be read (memory, a stream): its reader
+// needs a file on disk.
+TableImport fitsRefused(std::string why) {
+  TableImport out;
+  out.opened = true;
+  out.kind = FileKind::Fits;
+  out.failed = true;
+  out.failure = std::move(why);
+  return out;
+}
+
+}  // namespace
+
 TableImport importTableText(std::string_view text, const ImportOptions& options) {
-  if (text.substr(0, 9) == "SIMPLE  =") {
-    TableImport out;
-    out.opened = true;
-    out.kind = FileKind::Fits;
-    out.failed = true;
-    out.failure = "FITS files are read from disk only";
-    return out;
-  }
+  if (text.substr(0, 9) == "SIMPLE  =") return fitsRefused("FITS files are read from disk only");
   LineSource source(text);
   return readTextTable(source, options);
 }
@@ -654,14 +662,9 @@ TableImport importTable(const std::string& path, const ImportOptions& options) {
 }
 
 TableImport importTableStream(std::FILE* file, std::string head, const ImportOptions& options) {
-  if (std::string_view(head).substr(0, 9) == "SIMPLE  =") {
-    TableImport out;
-    out.opened = true;
-    out.kind = FileKind::Fits;
-    out.failed = true;
-    out.failure = "a FITS file is read from a file on disk, not from a pipe or standard input";
-    return out;
-  }
+  if (std::string_view(head).substr(0, 9) == "SIMPLE  =")
+    return fitsRefused(
+        "a FITS file is read from a file on disk, not from a pipe or standard input");
   LineSource source(file, std::move(head));
   return readTextTable(source, options);
 }
