@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "core/file_names.h"
+#include "core/input_stream.h"
 #include "core/results_panel.h"
 #include "core/statistics.h"
 #include "core/table_import.h"
@@ -416,6 +417,19 @@ void addValueNotes(Outcome& out, std::size_t zeroErrors, std::size_t nonFinite) 
 // Derived files are plain text: beside a FITS or CSV file they are named
 // ".dat" rather than after a format they are not in.
 void useTextExtension(FileNameParts& parts) {
+  // "star.csv.gz": the derived files are named after "star.csv".
+  std::string compressed;
+  for (char c : parts.extension)
+    compressed += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  if (compressed == ".gz") {
+    const std::size_t dot = parts.baseName.rfind('.');
+    if (dot != std::string::npos && dot > 0) {
+      parts.extension = parts.baseName.substr(dot);
+      parts.baseName.erase(dot);
+    } else {
+      parts.extension = ".dat";
+    }
+  }
   std::string ext;
   for (char c : parts.extension) ext += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   for (const char* binary : {".fits", ".fit", ".fts", ".csv", ".tsv", ".tbl"})
@@ -509,11 +523,13 @@ Outcome loadInto(Workspace& ws, const std::string& path, const ImportOptions& op
   // whose writer is gone would block a second open for ever, process
   // substitution would read as empty).
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(
-      nullptr, [](std::FILE* f) { return f == stdin ? 0 : std::fclose(f); });
+      nullptr, [](std::FILE* f) { return std::fclose(f); });
+  const bool compressed = isGzipFile(path);
   std::string head;
   FileSniff sniff;
-  if (readOnce(path)) {
-    stream.reset(path == "-" ? stdin : std::fopen(path.c_str(), "rb"));
+  if (readOnce(path) || compressed) {
+    // Through zlib: a compressed stream is decompressed, others pass as they are.
+    stream.reset(openDecompressing(path));
     if (stream == nullptr) {
       sniff.openError = std::strerror(errno);
     } else {
@@ -551,8 +567,10 @@ Outcome loadInto(Workspace& ws, const std::string& path, const ImportOptions& op
     }
     Outcome out = loadPlain(ws, path, sniff, details,
                             stream ? readObservations(stream.get(), head) : readObservations(path));
-    // What came from a stream is never written back to it.
+    // What came from a stream is never written back to it; derived files of
+    // a compressed one are plain text named after what it holds.
     if (stream && out.ok) ws.files.dataFileRewritable = false;
+    if (compressed && out.ok) useTextExtension(ws.files);
     return out;
   }
 

@@ -1,13 +1,17 @@
 #include "core/table_import.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "core/fits_table.h"
+#include "core/input_stream.h"
 #include "core/observation_file.h"
 #include "core/table_rows.h"
 
@@ -602,7 +606,7 @@ FileSniff sniffObservationText(std::string_view start) {
 
 FileSniff sniffObservationFile(const std::string& path) {
   FileSniff s;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = isGzipFile(path) ? openDecompressing(path) : std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
     s.openError = std::strerror(errno);
     return s;
@@ -648,6 +652,20 @@ TableImport importTable(const std::string& path, const ImportOptions& options) {
     out.openError = sniff.openError;
     return out;
   }
+  if (isGzipFile(path)) {
+    // Read as the stream it decompresses to.
+    std::FILE* gz = openDecompressing(path);
+    if (gz == nullptr) {
+      TableImport out;
+      out.openError = std::strerror(errno);
+      return out;
+    }
+    std::string head(kSniffBytes, '\0');
+    head.resize(std::fread(head.data(), 1, head.size(), gz));
+    TableImport out = importTableStream(gz, std::move(head), options);
+    std::fclose(gz);
+    return out;
+  }
   if (sniff.kind == FileKind::Fits) return importFitsTable(path, options);
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
@@ -662,9 +680,31 @@ TableImport importTable(const std::string& path, const ImportOptions& options) {
 }
 
 TableImport importTableStream(std::FILE* file, std::string head, const ImportOptions& options) {
-  if (std::string_view(head).substr(0, 9) == "SIMPLE  =")
-    return fitsRefused(
-        "a FITS file is read from a file on disk, not from a pipe or standard input");
+  if (std::string_view(head).substr(0, 9) == "SIMPLE  =") {
+    // cfitsio and the header check need a file they can seek in: the
+    // stream is copied whole to a temporary file, read there and removed.
+    std::string copy = (std::filesystem::temp_directory_path() / "fazorn-fits-XXXXXX").string();
+    const int fd = ::mkstemp(copy.data());
+    if (fd < 0)
+      return fitsRefused("a FITS file from a pipe or a compressed file needs a temporary copy (" +
+                         std::string(std::strerror(errno)) + ")");
+    bool written = ::write(fd, head.data(), head.size()) == static_cast<ssize_t>(head.size());
+    std::vector<char> block(1 << 16);
+    for (std::size_t n; written && (n = std::fread(block.data(), 1, block.size(), file)) > 0;)
+      written = ::write(fd, block.data(), n) == static_cast<ssize_t>(n);
+    const bool readFailed = std::ferror(file) != 0;
+    written = ::close(fd) == 0 && written;
+    TableImport out;
+    if (readFailed)
+      out = fitsRefused("the compressed or piped FITS stream is damaged or cannot be read");
+    else if (!written)
+      out = fitsRefused("its temporary copy cannot be written (" +
+                        std::string(std::strerror(errno)) + ")");
+    else
+      out = importFitsTable(copy, options);
+    ::unlink(copy.c_str());
+    return out;
+  }
   LineSource source(file, std::move(head));
   return readTextTable(source, options);
 }
