@@ -34,6 +34,13 @@ std::string storeRoute(AnalysisRequest& r, const OptionValue& v) {
   return {};
 }
 
+// An on/off option of the request.
+template <bool AnalysisRequest::*Flag>
+std::string storeFlag(AnalysisRequest& r, const OptionValue& v) {
+  r.*Flag = v.flag;
+  return {};
+}
+
 constexpr std::array<AnalysisOption, 16> kOptions{{
     {"method", OptionKind::Choice, "aov|aovtr|ls", "", "", storeMethod},
     {"min-period", OptionKind::Number, "", "", "",
@@ -75,17 +82,11 @@ constexpr std::array<AnalysisOption, 16> kOptions{{
      "refine the highest peak by maximising the same statistic;\n"
      "               period is then the refined period and period_error its\n"
      "               1-sigma uncertainty",
-     [](AnalysisRequest& r, const OptionValue& v) {
-       r.refine = v.flag;
-       return std::string();
-     }},
+     storeFlag<&AnalysisRequest::refine>},
     {"resolve-alias", OptionKind::Flag, "", "--resolve-alias",
      "decide between P, 2P and P/2 from the light curve\n"
      "               (eclipsing binaries at their orbital period); key alias",
-     [](AnalysisRequest& r, const OptionValue& v) {
-       r.resolveAlias = v.flag;
-       return std::string();
-     }},
+     storeFlag<&AnalysisRequest::resolveAlias>},
     {"auto", OptionKind::Flag, "", "--auto", "--resolution auto --refine --resolve-alias",
      [](AnalysisRequest& r, const OptionValue& v) {
        if (v.flag) r.autoResolution = r.refine = r.resolveAlias = true;
@@ -110,22 +111,12 @@ constexpr std::array<AnalysisOption, 16> kOptions{{
     {"save-periodogram", OptionKind::Flag, "", "--save-periodogram, --save-phased",
      "write FILE-period and FILE-phased\n"
      "               beside each input, as the File menu does",
-     [](AnalysisRequest& r, const OptionValue& v) {
-       r.savePeriodogram = v.flag;
-       return std::string();
-     }},
-    {"save-phased", OptionKind::Flag, "", "", "",
-     [](AnalysisRequest& r, const OptionValue& v) {
-       r.savePhased = v.flag;
-       return std::string();
-     }},
+     storeFlag<&AnalysisRequest::savePeriodogram>},
+    {"save-phased", OptionKind::Flag, "", "", "", storeFlag<&AnalysisRequest::savePhased>},
     {"save-phased-binned", OptionKind::Flag, "", "--save-phased-binned",
      "write FILE-phasedBinned (the phased curve in\n"
      "               200 phase bins) beside each input, as \"Save Phased Binned\" does",
-     [](AnalysisRequest& r, const OptionValue& v) {
-       r.savePhasedBinned = v.flag;
-       return std::string();
-     }},
+     storeFlag<&AnalysisRequest::savePhasedBinned>},
     {"columns", OptionKind::Columns, "", "", "",
      [](AnalysisRequest& r, const OptionValue& v) {
        const std::string given = v.text.empty() ? std::string() : ", not " + quotedText(v.text);

@@ -96,9 +96,6 @@ void runChain(Workspace& ws, ModelChain chain) {
   enableAfterPhasing(ws);
 }
 
-void fullChain(Workspace& ws) { runChain(ws, ModelChain::Full); }
-void shortChain(Workspace& ws) { runChain(ws, ModelChain::Short); }
-
 }  // namespace
 
 bool runAovSearch(Workspace& ws, const RunControl& rc) {
@@ -116,7 +113,7 @@ Outcome analyseAovOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route
   if (step.step == Step::Refused) return refusedSearch(step.message);
   Outcome out = finishedSearch();
   out.status[0] = "Max power: " + formatFixed(ws.periodogram.maxPower, 6, 9, ws.decimalSeparator);
-  fullChain(ws);
+  runChain(ws, ModelChain::Full);
   return out;
 }
 
@@ -124,7 +121,7 @@ Outcome mainLoop(Workspace& ws, const RunControl& rc) {
   const StepResult step = aovSearchStep(ws, rc);
   if (step.step == Step::Cancelled) return cancelledSearch();
   if (step.step == Step::Refused) return refusedSearch(step.message);
-  fullChain(ws);
+  runChain(ws, ModelChain::Full);
   return finishedSearch();
 }
 
@@ -155,7 +152,7 @@ Outcome analyseAovTransitOnRoute(Workspace& ws, const RunControl& rc, SearchRout
                     std::move(r.power), r.maxPower, [resolution](const Workspace& w) {
                       return 1 / (w.bestFrequency - resolution) - 1 / w.bestFrequency;
                     });
-  shortChain(ws);
+  runChain(ws, ModelChain::Short);
   return finishedSearch();
 }
 
@@ -189,7 +186,7 @@ Outcome analyseLombScargleOnRoute(Workspace& ws, const RunControl& rc, SearchRou
   const char sep = ws.decimalSeparator;
   out.status[0] = "FAP: " + formatProbability(ws.falseAlarmProbability, sep) + " with power of " +
                   formatFixed(ws.periodogram.maxPower, 6, 9, sep);
-  shortChain(ws);
+  runChain(ws, ModelChain::Short);
   return out;
 }
 

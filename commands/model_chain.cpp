@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/derived_files.h"
 #include "core/number_format.h"
 #include "core/results_panel.h"
 #include "core/text_file.h"
@@ -96,14 +97,7 @@ Outcome addAsTemplate(Workspace& ws, const std::string& path) {
       file.print("%6.4f\n", node);
     }
   });
-  Outcome out;
-  if (!failure.empty()) {
-    out.ok = false;
-    out.failure = Failure::Io;
-    out.message = ioErrorBox();
-    out.addNote(failure);
-  }
-  return out;
+  return failure.empty() ? Outcome{} : writeFailed(failure);
 }
 
 }  // namespace fazorn

@@ -27,13 +27,7 @@ Outcome saveData(Workspace& ws) {
             file.print("%14.7f\t%14.8f\t%14.8f\n", lc.time[i], lc.value[i], lc.error[i]);
       },
       ws.files.dataFileRewritable ? Links::Follow : Links::Refuse);
-  if (!failure.empty()) {
-    out.ok = false;
-    out.failure = Failure::Io;
-    out.message = ioErrorBox();
-    out.addNote(failure);
-    return out;
-  }
+  if (!failure.empty()) return writeFailed(failure);
   if (!ws.files.dataFileRewritable) {
     ws.files.outputPath = target;
     out.addNote("Saved to " + target + "; the original file is kept.");

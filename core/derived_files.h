@@ -20,6 +20,18 @@ struct WriteMessages {
   bool boxWhenFailed = true;
 };
 
+// A file that could not be written: the I/O failure with the box (unless
+// `box` is false) and the reason ("Unable to write <path>: <reason>.") as a
+// note.
+inline Outcome writeFailed(const std::string& failure, bool box = true) {
+  Outcome out;
+  out.ok = false;
+  out.failure = Failure::Io;
+  if (box) out.message = ioErrorBox();
+  out.addNote(failure);
+  return out;
+}
+
 // The open-write-report sequence of every writer of a derived file: the
 // path from the data file's parts and `suffix` becomes outputPath,
 // body(TextFileWriter&) prints the lines, and the file replaces an earlier
@@ -30,14 +42,8 @@ Outcome writeDerivedFile(Workspace& ws, const std::string& suffix, const WriteMe
                          Body&& body) {
   ws.files.outputPath = derivedFilePath(ws.files, suffix);
   const std::string failure = writeWholeFile(ws.files.outputPath, body);
+  if (!failure.empty()) return writeFailed(failure, messages.boxWhenFailed);
   Outcome out;
-  if (!failure.empty()) {
-    out.ok = false;
-    out.failure = Failure::Io;
-    if (messages.boxWhenFailed) out.message = ioErrorBox();
-    out.addNote(failure);
-    return out;
-  }
   out.message = messages.written;
   return out;
 }

@@ -1,7 +1,6 @@
 #include "core/input_stream.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -9,15 +8,15 @@
 
 namespace fazorn {
 
-bool isGzipFile(const std::string& path) {
-  struct stat st {};
-  if (path == "-" || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  unsigned char magic[2] = {0, 0};
-  const bool gzip = std::fread(magic, 1, 2, f) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
-  std::fclose(f);
-  return gzip;
+bool isGzipStart(std::string_view bytes) {
+  return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1f &&
+         static_cast<unsigned char>(bytes[1]) == 0x8b;
+}
+
+bool readHead(std::FILE* file, std::string& head, std::size_t bytes) {
+  head.resize(bytes);
+  head.resize(std::fread(head.data(), 1, head.size(), file));
+  return std::ferror(file) == 0;
 }
 
 namespace {

@@ -5,11 +5,16 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace fazorn {
 
-// True for a regular file whose first bytes are gzip's magic (1f 8b).
-bool isGzipFile(const std::string& path);
+// True when bytes begin with gzip's magic (1f 8b).
+bool isGzipStart(std::string_view bytes);
+
+// The first `bytes` bytes of a stream (fewer at its end) into `head`;
+// false when reading failed (errno set).
+bool readHead(std::FILE* file, std::string& head, std::size_t bytes);
 
 // Opens `path` ("-": standard input) for reading through zlib: a gzip
 // stream is decompressed, anything else passes unchanged. The FILE* is

@@ -524,25 +524,21 @@ Outcome loadInto(Workspace& ws, const std::string& path, const ImportOptions& op
   // substitution would read as empty).
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(
       nullptr, [](std::FILE* f) { return std::fclose(f); });
-  const bool compressed = isGzipFile(path);
   std::string head;
-  FileSniff sniff;
-  if (readOnce(path) || compressed) {
+  // A file on disk is sniffed by name; one that can be read only once, or
+  // that is compressed, is read once as a stream from here on.
+  const bool once = readOnce(path);
+  FileSniff sniff = once ? FileSniff{} : sniffObservationFile(path);
+  const bool compressed = sniff.compressed;
+  if (once || compressed) {
     // Through zlib: a compressed stream is decompressed, others pass as they are.
     stream.reset(openDecompressing(path));
-    if (stream == nullptr) {
+    if (stream == nullptr || !readHead(stream.get(), head, kSniffBytes)) {
+      sniff = FileSniff{};
       sniff.openError = std::strerror(errno);
     } else {
-      head.resize(kSniffBytes);
-      const std::size_t got = std::fread(head.data(), 1, head.size(), stream.get());
-      head.resize(got);
-      if (std::ferror(stream.get()))
-        sniff.openError = std::strerror(errno);
-      else
-        sniff = sniffObservationText(head);
+      sniff = sniffObservationText(head);
     }
-  } else {
-    sniff = sniffObservationFile(path);
   }
   if (!sniff.opened) {
     Outcome out;

@@ -606,22 +606,29 @@ FileSniff sniffObservationText(std::string_view start) {
 
 FileSniff sniffObservationFile(const std::string& path) {
   FileSniff s;
-  std::FILE* f = isGzipFile(path) ? openDecompressing(path) : std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    s.openError = std::strerror(errno);
-    return s;
+  std::string start;
+  bool compressed = false;
+  // The raw bytes first; a compressed file is looked at again as what it
+  // decompresses to.
+  for (int pass = 0; pass < 2; ++pass) {
+    std::FILE* f = pass == 0 ? std::fopen(path.c_str(), "rb") : openDecompressing(path);
+    if (f == nullptr) {
+      s.openError = std::strerror(errno);
+      return s;
+    }
+    const bool read = readHead(f, start, kSniffBytes);
+    const int readErrno = errno;
+    std::fclose(f);
+    if (!read) {
+      s.openError = std::strerror(readErrno);
+      return s;
+    }
+    if (pass == 1 || !isGzipStart(start)) break;
+    compressed = true;
   }
-  std::string start(kSniffBytes, '\0');
-  const std::size_t got = std::fread(start.data(), 1, start.size(), f);
-  const bool failed = std::ferror(f) != 0;
-  const int readErrno = errno;
-  std::fclose(f);
-  if (failed) {
-    s.openError = std::strerror(readErrno);
-    return s;
-  }
-  start.resize(got);
-  return sniffObservationText(start);
+  s = sniffObservationText(start);
+  s.compressed = compressed;
+  return s;
 }
 
 namespace {
@@ -652,16 +659,16 @@ TableImport importTable(const std::string& path, const ImportOptions& options) {
     out.openError = sniff.openError;
     return out;
   }
-  if (isGzipFile(path)) {
+  if (sniff.compressed) {
     // Read as the stream it decompresses to.
     std::FILE* gz = openDecompressing(path);
-    if (gz == nullptr) {
+    std::string head;
+    if (gz == nullptr || !readHead(gz, head, kSniffBytes)) {
       TableImport out;
       out.openError = std::strerror(errno);
+      if (gz != nullptr) std::fclose(gz);
       return out;
     }
-    std::string head(kSniffBytes, '\0');
-    head.resize(std::fread(head.data(), 1, head.size(), gz));
     TableImport out = importTableStream(gz, std::move(head), options);
     std::fclose(gz);
     return out;

@@ -47,6 +47,8 @@ struct FileSniff {
   // Plain files only: the count of numbers on every line seen when it is the
   // same on each line and not 3 (0 otherwise).
   int uniformNumbersPerLine = 0;
+  // The file is gzip-compressed; the rest describes what it decompresses to.
+  bool compressed = false;
 };
 FileSniff sniffObservationFile(const std::string& path);
 FileSniff sniffObservationText(std::string_view start);
