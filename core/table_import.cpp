@@ -314,6 +314,14 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
     return out;
   }
 
+  if (!content.empty() && (content[0].first.starts_with("<?xml") ||
+                           content[0].first.find("<VOTABLE") != std::string::npos)) {
+    out.failed = true;
+    out.failure =
+        "this is an XML (VOTable) file, which is not read; export the table as CSV or IPAC "
+        "text and open that";
+    return out;
+  }
   Separator sep = Separator::Whitespace;
   std::vector<std::size_t> bounds;
   std::vector<std::string> names;
@@ -344,6 +352,30 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
     splitLine(first, sep, {}, fields, n);
     if (!anyNumber(fields, n)) {
       names.assign(fields.begin(), fields.begin() + static_cast<long>(n));
+      std::vector<std::string> rowFields;
+      std::size_t rowCount = 0;
+      if (!second.empty()) splitLine(second, sep, {}, rowFields, rowCount);
+      if (sep == Separator::Whitespace) {
+        // ZTF forced photometry names its columns "index, field, ccdid, ..."
+        // above blank-separated rows: the commas belong to no name.
+        for (auto& name : names)
+          while (!name.empty() && name.back() == ',') name.pop_back();
+        names.erase(std::remove(names.begin(), names.end(), std::string()), names.end());
+        // A header of tab-separated names that hold blanks above blank-padded
+        // rows (KELT: "JD_TT<TAB><TAB><TAB>KELT_Instrumental Mag_Detrended...").
+        if (first.find('\t') != std::string::npos && names.size() != rowCount) {
+          std::vector<std::string> byTab;
+          std::string_view rest = first;
+          while (!rest.empty()) {
+            const std::size_t tab = rest.find('\t');
+            const std::string_view name = trimmed(rest.substr(0, tab));
+            if (!name.empty()) byTab.emplace_back(name);
+            if (tab == std::string_view::npos) break;
+            rest.remove_prefix(tab + 1);
+          }
+          if (byTab.size() == rowCount) names = byTab;
+        }
+      }
       firstRow = 1;
       what = std::string(sep == Separator::Comma ? "CSV" : "Table") + " with header";
     } else {
@@ -417,7 +449,8 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
   };
   auto isMissing = [](std::string_view f) {
     f = trimmed(f);
-    return f.empty() || f == "null" || f == "NULL" || f == "--" || f == "NA" || f == "N/A";
+    return f.empty() || f == "null" || f == "NULL" || f == "--" || f == "NA" || f == "N/A" ||
+           f == "None" || f == "na";
   };
 
   bool stopped = false;
@@ -435,8 +468,11 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
       if (static_cast<std::size_t>(f) >= n) continue;
       const std::string_view s = trimmed(fields[static_cast<std::size_t>(f)]);
       double x;
-      const bool set =
-          fieldNumber(s, x) ? x != 0.0 : (s == "true" || s == "True" || s == "TRUE" || s == "T");
+      // A flag that is neither a number nor a truth value ("56,57", a ZTF
+      // processing status holding two codes) is set; an empty or null flag is not.
+      const bool isFalse = s.empty() || s == "null" || s == "NULL" || s == "false" ||
+                           s == "False" || s == "FALSE" || s == "F";
+      const bool set = fieldNumber(s, x) ? x != 0.0 : !isFalse;
       if (set) {
         rows.leaveOut(LeftOut::Flagged, lineNumber);
         return;

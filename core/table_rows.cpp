@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <numeric>
 
 namespace fazorn::table {
@@ -16,6 +17,57 @@ bool contains(const std::vector<std::string>& names, std::string_view name) {
 
 std::string count(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// The time and value candidates of a header no usual name matched, and the
+// exact option to give: names that say time (jd, mjd, time, date) or
+// brightness (mag, flux).
+// The columns whose names hold one of `words` and no error word (indices).
+std::vector<int> namedLike(const std::vector<std::string>& names,
+                           std::initializer_list<const char*> words, bool errors = false) {
+  std::vector<int> found;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const bool isError = names[i].find("err") != std::string::npos ||
+                         names[i].find("sig") != std::string::npos ||
+                         names[i].find("unc") != std::string::npos;
+    if (isError != errors) continue;
+    for (const char* w : words)
+      if (names[i].find(w) != std::string::npos) {
+        found.push_back(static_cast<int>(i));
+        break;
+      }
+  }
+  return found;
+}
+const std::initializer_list<const char*> kTimeWords = {"jd", "time", "date"};
+const std::initializer_list<const char*> kValueWords = {"mag", "flux", "mpro"};
+
+std::string candidateHint(const std::vector<std::string>& display,
+                          const std::vector<std::string>& names, const ColumnPlan& plan) {
+  auto pick = [&](std::initializer_list<const char*> words, int chosen) {
+    std::vector<std::string> found;
+    if (chosen >= 0) {
+      found.push_back(display[static_cast<std::size_t>(chosen)]);
+      return found;
+    }
+    for (int i : namedLike(names, words)) found.push_back(display[static_cast<std::size_t>(i)]);
+    return found;
+  };
+  const auto times = pick(kTimeWords, plan.time);
+  const auto values = pick(kValueWords, plan.value);
+  auto joined = [](const std::vector<std::string>& v) {
+    std::string s;
+    for (std::size_t i = 0; i < v.size() && i < 12; ++i) s += (i ? ", " : "") + v[i];
+    return s;
+  };
+  std::string hint = "; choose the columns";
+  if (!times.empty() && !values.empty()) {
+    hint += " (time candidates: " + joined(times) + "; value candidates: " + joined(values) +
+            "), e.g. --columns " + times.front() + "," + values.front();
+  } else {
+    hint += " with --columns TIME,VALUE[,ERROR]";
+  }
+  return hint;
 }
 
 }  // namespace
@@ -90,6 +142,12 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   else if (has("masterid") && has("mag") && has("magerr") && has("mjd"))
     plan.survey = "Catalina light curve";
 
+  // The AAVSO Extended Format (an observer's submission file) holds every star
+  // of a night in one table, told apart only by NAME: read as one series it
+  // would mix stars.
+  if (has("name") && has("date") && has("filt") && has("mtype") && options.columns.empty())
+    return "an AAVSO Extended Format report mixes the stars of a night (column NAME); split it "
+           "by star before reading it";
   if (!options.columns.empty()) {
     if (options.columns.size() < 2 || options.columns.size() > 3)
       return "give two or three columns (time, value and optionally error)";
@@ -112,7 +170,7 @@ std::string planColumns(const std::vector<std::string>& displayNames,
       // The error that belongs to the value column comes first.
       const std::string& v = names[static_cast<std::size_t>(plan.value)];
       plan.error = findColumn(names, {v + "_err", v + "err", v + "_error", "e_" + v, v + "_e",
-                                      "sigma_" + v, v + "_sigma"});
+                                      "sigma_" + v, v + "_sigma", v + "unc", "d" + v});
       if (plan.error < 0) {
         const bool isFlux = v.find("flux") != std::string::npos;
         std::vector<std::string> wanted = usualErrorNames();
@@ -130,9 +188,37 @@ std::string planColumns(const std::vector<std::string>& displayNames,
         plan.error = findColumn(names, wanted);
       }
     }
+    // No usual name, but exactly one column whose name says time (JD_TT) or
+    // brightness ("KELT_Instrumental Mag_Detrended"), and at most one error
+    // of the same kind ("KELT_Mag_err"): the evidence is unambiguous. Two or
+    // more candidates are refused with the list (WISE: w1mpro ... w4mpro).
     if (plan.time < 0 || plan.value < 0) {
-      // A table without usual names: the first columns in order.
-      if (names.size() >= 2 && plan.time < 0 && plan.value < 0) {
+      // Time only by a Julian-date name with a qualifier ("jd_tt", "hjd_utc"):
+      // a broader word would take TIMECORR or a date string.
+      std::vector<int> times;
+      for (std::size_t i = 0; i < names.size(); ++i)
+        for (const char* p : {"jd_", "mjd_", "hjd_", "bjd_"})
+          if (names[i].starts_with(p) && names[i].find("err") == std::string::npos)
+            times.push_back(static_cast<int>(i));
+      const auto values = namedLike(names, kValueWords);
+      const int time = plan.time >= 0 ? plan.time : times.size() == 1 ? times[0] : -1;
+      const int value = plan.value >= 0 ? plan.value : values.size() == 1 ? values[0] : -1;
+      if (time >= 0 && value >= 0 && time != value) {
+        const bool flux = names[static_cast<std::size_t>(value)].find("flux") != std::string::npos;
+        const auto errors = namedLike(names, {flux ? "flux" : "mag"}, true);
+        if (plan.value < 0) plan.error = errors.size() == 1 ? errors[0] : -1;
+        plan.time = time;
+        plan.value = value;
+      }
+    }
+    if (plan.time < 0 || plan.value < 0) {
+      // A table without column names: the first columns in order. A header
+      // of unknown names is never read by position (its first column is as
+      // likely an index or an identifier as a time).
+      const bool numbered = std::all_of(names.begin(), names.end(), [&](const std::string& n) {
+        return n == std::to_string(&n - names.data() + 1);
+      });
+      if (names.size() >= 2 && plan.time < 0 && plan.value < 0 && numbered) {
         plan.time = 0;
         plan.value = 1;
         plan.error = names.size() >= 3 ? 2 : -1;
@@ -141,7 +227,8 @@ std::string planColumns(const std::vector<std::string>& displayNames,
         for (std::size_t i = 0; i < displayNames.size() && i < 40; ++i)
           list += (i ? ", " : "") + displayNames[i];
         return std::string("no ") + (plan.time < 0 ? "time" : "value") +
-               " column among the usual names (the columns are " + list + "); choose the columns";
+               " column among the usual names (the columns are " + list + ")" +
+               candidateHint(displayNames, names, plan);
       }
     }
   }
@@ -152,10 +239,24 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     plan.fluxOverError = findColumn(names, {"flux_over_error"});
   plan.errorsOfOne = plan.error < 0 && plan.fluxOverError < 0;
   plan.band = findColumn(names, {"band", "filter", "filtercode", "passband", "filt", "bandpass"});
+  // ATLAS forced photometry (MJD m dm uJy duJy F err ...): the filter is "F"
+  // and "err" is a flag (non-zero: the fit failed), not an error.
+  const bool atlas = has("ujy") && has("dujy");
+  if (plan.band < 0 && atlas) plan.band = findColumn(names, {"f"});
+  if (atlas && plan.error >= 0 && names[static_cast<std::size_t>(plan.error)] == "err")
+    plan.error = findColumn(names, {"dm"});
+  if (atlas) {
+    const int c = findColumn(names, {"err"});
+    if (c >= 0 && c != plan.error) plan.flags.push_back(c);
+  }
   if (plan.survey == "AAVSO observations" && plan.band >= 0)
     plan.bandQualifier = findColumn(names, {"measurement method"});
-  for (const char* f : {"catflags", "quality", "sap_quality", "rejected_by_photometry",
-                        "rejected_by_variability"}) {
+  // Documented rejection flags, 0 = good: K2SC outlier flags (mflags), K2SFF
+  // thruster firings (MOVING), PATHOS data quality, ZTF forced-photometry
+  // processing status and science-image info bits.
+  for (const char* f :
+       {"catflags", "quality", "sap_quality", "rejected_by_photometry", "rejected_by_variability",
+        "mflags", "moving", "dquality", "procstatus", "infobitssci"}) {
     const int c = findColumn(names, {f});
     if (c >= 0 && c != plan.time && c != plan.value && c != plan.error) plan.flags.push_back(c);
   }
@@ -235,6 +336,22 @@ void RowCollector::finish(TableImport& out, const std::string& what,
       if (chosen == nullptr || b.usable > chosen->usable) chosen = &b;  // ties: the first seen
   }
 
+  // A time column that counts from 0 or 1 in steps of 1 over ten rows or
+  // more (in file order) is a row index, never observation times; only the
+  // user's own choice reads it.
+  if (options_.columns.empty() && chosen != nullptr && chosen->time.size() >= 10 &&
+      (chosen->time[0] == 0.0 || chosen->time[0] == 1.0)) {
+    const auto& t = chosen->time;
+    bool counter = true;
+    for (std::size_t i = 0; i < t.size() && counter; ++i)
+      counter = t[i] == std::floor(t[i]) && (i == 0 || t[i] - t[i - 1] == 1.0);
+    if (counter) {
+      fail("the column \"" + names[static_cast<std::size_t>(plan.time)] +
+           "\" counts rows (consecutive whole numbers), it holds no times; choose the columns "
+           "with --columns TIME,VALUE[,ERROR]");
+      return;
+    }
+  }
   std::string summary = what + ": time=" + names[static_cast<std::size_t>(plan.time)] +
                         ", value=" + names[static_cast<std::size_t>(plan.value)];
   if (plan.error >= 0)
@@ -341,22 +458,28 @@ namespace fazorn {
 
 const std::vector<std::string>& usualTimeNames() {
   static const std::vector<std::string> names = {
-      "bjd",    "bjd_tdb", "hjd",    "btjd",    "bkjd",        "time", "jd",    "mjd",   "obsjd",
-      "obsmjd", "hmjd",    "jd_obs", "mjd_obs", "date_obs_jd", "t",    "epoch", "times", "x"};
+      "bjd", "bjd_tdb", "hjd", "btjd", "bkjd", "time", "jd", "mjd", "obsjd", "obsmjd", "hmjd",
+      "jd_obs", "mjd_obs", "date_obs_jd", "t", "epoch", "times", "x",
+      // KELT (TT scale), DASCH plates, TESS full-frame-image products.
+      "jd_tt", "exposuredate", "tmid_bjd"};
   return names;
 }
 const std::vector<std::string>& usualValueNames() {
   static const std::vector<std::string> names = {
-      "mag", "magnitude", "pdcsap_flux", "sap_flux", "flux",       "mags",  "psfmag", "mag_auto",
-      "m",   "rel_flux",  "norm_flux",   "fluxes",   "brightness", "value", "y"};
+      "mag", "magnitude", "pdcsap_flux", "sap_flux", "flux", "mags", "psfmag", "mag_auto", "m",
+      "rel_flux", "norm_flux", "fluxes", "brightness", "value", "y",
+      // K2SFF corrected flux, K2 DETFLUX, PATHOS PSF flux (its authors' advice),
+      // ZTF forced-photometry difference flux (DN).
+      "fcor", "detflux", "psf_flux_cor", "forcediffimflux"};
   return names;
 }
 const std::vector<std::string>& usualErrorNames() {
   static const std::vector<std::string> names = {
-      "err",          "error",         "magerr",  "mag_err",    "e_mag",       "emag",
-      "mag_error",    "magnitude_err", "sigma",   "sig",        "uncertainty", "merr",
-      "dmag",         "flux_err",      "fluxerr", "flux_error", "e_flux",      "pdcsap_flux_err",
-      "sap_flux_err", "psfmagerr",     "dy",      "yerr",       "sigma_y"};
+      "err", "error", "magerr", "mag_err", "e_mag", "emag", "mag_error", "magnitude_err", "sigma",
+      "sig", "uncertainty", "merr", "dmag", "flux_err", "fluxerr", "flux_error", "e_flux",
+      "pdcsap_flux_err", "sap_flux_err", "psfmagerr", "dy", "yerr", "sigma_y",
+      // ATLAS: dm is the magnitude error ("err" there is an error flag).
+      "dm"};
   return names;
 }
 

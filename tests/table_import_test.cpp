@@ -237,7 +237,7 @@ TEST(TextTables, MalformedTablesFailWithTheReason) {
       {"time,mag,err\n1,2\n3,4\n", "2 rows with too few fields"},      // a missing column
       {"time,mag,err\n1,2 3\n4;5;6\n", "2 rows with too few fields"},  // mixed separators
       {"# only comments\n# here\n", "no column names and no rows"},
-      {"id,name\nx,y\n", "a field that is not a number"},  // unusual names: the first columns
+      {"id,name\nx,y\n", "no time column"},  // unusual names are never read by position
       {"mag,err\n1,2\n", "no time column"},
   };
   for (const Case& c : cases) {
@@ -384,6 +384,107 @@ TEST(FitsFiles, DamagedFilesFailWithAMessage) {
   const TableImport byName = importTable((dir / "no_time.fits").string(), options);
   ASSERT_FALSE(byName.failed) << byName.failure;
   EXPECT_NE(byName.summary.find("value=SAP_FLUX"), std::string::npos) << byName.summary;
+}
+
+}  // namespace
+}  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+// The second set of archive products: the count per band of
+// formats/expected_readings.txt (the independent reading), the columns
+// chosen, or the exact refusal. Each case names what a reader got wrong.
+struct ArchiveFile {
+  const char* path;
+  int points;           // -1: the file must be refused
+  const char* columns;  // a phrase of the summary, or of the refusal
+  const char* band;
+};
+
+void PrintTo(const ArchiveFile& f, std::ostream* os) { *os << f.path; }
+
+class ArchiveFiles : public ::testing::TestWithParam<ArchiveFile> {};
+
+TEST_P(ArchiveFiles, ReadWithTheIndependentCountOrRefused) {
+  const ArchiveFile& f = GetParam();
+  Workspace ws;
+  LoadDetails details;
+  const Outcome out =
+      loadObservations(ws, (formats() / f.path).string(), ImportOptions{}, &details);
+  const std::string notes = allNotes(out);
+  if (f.points < 0) {
+    EXPECT_FALSE(out.ok && ws.lightCurve.pointCount > 0) << notes;
+    EXPECT_NE(notes.find(f.columns), std::string::npos) << notes;
+    return;
+  }
+  ASSERT_TRUE(out.ok) << notes;
+  EXPECT_EQ(ws.lightCurve.pointCount, f.points) << notes;
+  if (*f.columns) {
+    EXPECT_NE(details.summary.find(f.columns), std::string::npos) << details.summary;
+  }
+  if (*f.band) {
+    EXPECT_NE(details.summary.find(std::string("band ") + f.band + " ("), std::string::npos)
+        << details.summary;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SecondSet, ArchiveFiles,
+    ::testing::Values(
+        // K2SC: mflags (outliers) as well as quality.
+        ArchiveFile{"k2_hlsp/hlsp_k2sc_k2_llc_211117077-c04_kepler_v2_lc.fits", 3034,
+                    "time=time, value=flux, error=error", ""},
+        // K2SFF: T and FCOR in the BESTAPER table, MOVING as the flag.
+        ArchiveFile{"k2_hlsp/hlsp_k2sff_k2_lightcurve_246199087-c12_kepler_v1_llc.fits", 3345,
+                    "time=T, value=FCOR", ""},
+        ArchiveFile{"tess_hlsp/hlsp_tess-spoc_tess_phot_0000000278892590-s0070_tess_v1_lc.fits",
+                    8117, "time=TIME, value=PDCSAP_FLUX, error=PDCSAP_FLUX_ERR", ""},
+        ArchiveFile{"tess_hlsp/hlsp_pathos_tess_lightcurve_tic-0936441397-s036_tess_v1_llc.fits",
+                    3467, "time=TIME, value=PSF_FLUX_COR", ""},
+        // ZTF forced photometry: time was taken from "index", the value from "field".
+        ArchiveFile{"ztf_forced/forcedphotometry_req00381185_lc.txt", 37,
+                    "time=jd, value=forcediffimflux, error=forcediffimfluxunc", "ZTF_r"},
+        // ATLAS: dm is the error; the filters o and c kept apart.
+        ArchiveFile{"atlas/atlas_transient_server_forced_1000438990080559900.txt", 56,
+                    "time=mjd, value=mag, error=dm", "o"},
+        ArchiveFile{"catalina/crts_1143_Catalina.csv", 352, "time=MJD, value=Mag, error=Magerr",
+                    ""},
+        // KELT: the names are tab-separated and hold blanks; the rows are blank-padded.
+        ArchiveFile{"kelt/KELT-KS25C041156_J1406_TFA.txt", 5534,
+                    "time=JD_TT, value=KELT_Instrumental Mag_Detrended, error=KELT_Mag_err", ""},
+        ArchiveFile{"brite/betaPic-BRITE-R-2015.dat", 44236, "", ""},
+        ArchiveFile{"ogle/OGLE-LMC-CEP-1354.dat", 1238, "", ""},
+        // Refused, naming the candidates and the option.
+        ArchiveFile{"wise/WISE_AllSky_SingleExposure_L1bs_SDSSJ0100.tbl", -1,
+                    "value candidates: w1mpro, w2mpro, w3mpro, w4mpro), e.g. --columns mjd,w1mpro",
+                    ""},
+        ArchiveFile{"aavso/AAVSOreport-20170504.txt", -1, "mixes the stars of a night", ""},
+        ArchiveFile{"dasch/plotshort_APASS_J140747.9-394543.xml", -1, "VOTable", ""},
+        ArchiveFile{"aavso/aavsodata_J_2017_11_11.txt", -1, "\"JD\", which is not a number", ""}));
+
+TEST(TableGuesses, AHeaderOfUnknownNamesOrACounterIsNeverReadAsTime) {
+  // Named columns no usual name matches: refused, not read by position.
+  TableImport t = importTableText("id,field,ccd\n1,600,5\n2,610,6\n", ImportOptions{});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("choose the columns"), std::string::npos) << t.failure;
+  // A "time" that counts rows.
+  std::string counted = "time,mag,err\n";
+  for (int i = 0; i < 12; ++i)
+    counted += std::to_string(i) + ",12." + std::to_string(i % 7) + ",0.01\n";
+  t = importTableText(counted, ImportOptions{});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("counts rows"), std::string::npos) << t.failure;
+  ImportOptions chosen;
+  chosen.columns = {"time", "mag", "err"};
+  EXPECT_FALSE(importTableText(counted, chosen).failed);
+  // A processing status of two codes ("56,57") is a set flag.
+  t = importTableText(
+      " jd, mag, magerr, procstatus\n2458235.1 18.1 0.1 0\n2458235.2 18.2 0.1 56,57\n"
+      "2458235.3 18.3 0.1 0\n",
+      ImportOptions{});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 2u);
 }
 
 }  // namespace

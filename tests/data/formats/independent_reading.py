@@ -90,3 +90,42 @@ report("text/sdss_s82_rrlyr_4984662.csv", [r["time"] for r in s], [r["mag"] for 
 
 d = np.loadtxt("text/lc_1.3444.614.B.mjd", comments="#")
 report("text/lc_1.3444.614.B.mjd", d[:, 0], d[:, 1], d[:, 2])
+
+# The second set: counts per band by each product's documented flags.
+def count(name, n, extra=""):
+    print(f"{name}: points={n}{extra}")
+
+with fits.open("k2_hlsp/hlsp_k2sc_k2_llc_211117077-c04_kepler_v2_lc.fits") as f:
+    d = f["PDC"].data  # K2SC: quality (Kepler bits) and mflags (outliers), 0 = good
+    count("k2_hlsp/k2sc", int((np.isfinite(d["time"]) & np.isfinite(d["flux"]) & (d["quality"] == 0)
+                               & (d["mflags"] == 0)).sum()))
+with fits.open("k2_hlsp/hlsp_k2sff_k2_lightcurve_246199087-c12_kepler_v1_llc.fits") as f:
+    d = f["BESTAPER"].data  # K2SFF: MOVING = 1 during thruster firings
+    count("k2_hlsp/k2sff", int((np.isfinite(d["T"]) & np.isfinite(d["FCOR"]) & (d["MOVING"] == 0)).sum()))
+with fits.open("tess_hlsp/hlsp_tess-spoc_tess_phot_0000000278892590-s0070_tess_v1_lc.fits") as f:
+    d = f["LIGHTCURVE"].data
+    count("tess_hlsp/tess-spoc", int((np.isfinite(d["TIME"]) & np.isfinite(d["PDCSAP_FLUX"])
+                                      & (d["QUALITY"] == 0)).sum()))
+with fits.open("tess_hlsp/hlsp_pathos_tess_lightcurve_tic-0936441397-s036_tess_v1_llc.fits") as f:
+    d = f[1].data  # PATHOS: DQUALITY 0 = good; PSF_FLUX_COR as its authors advise
+    count("tess_hlsp/pathos", int((np.isfinite(d["TIME"]) & np.isfinite(d["PSF_FLUX_COR"])
+                                   & (d["DQUALITY"] == 0)).sum()))
+
+lines = [l for l in open("ztf_forced/forcedphotometry_req00381185_lc.txt") if not l.startswith("#") and l.strip()]
+names = [n.strip() for n in lines[0].split(",")]
+rows = [dict(zip(names, l.split())) for l in lines[1:]]
+good = [r for r in rows if r["procstatus"] == "0" and r["infobitssci"] == "0" and r["forcediffimflux"] != "null"]
+counts = {b: sum(1 for r in good if r["filter"] == b) for b in ["ZTF_r", "ZTF_g", "ZTF_i"]}
+count("ztf_forced", max(counts.values()), f" band={max(counts, key=lambda b: counts[b])} counts={counts}")
+
+lines = open("atlas/atlas_transient_server_forced_1000438990080559900.txt").read().splitlines()
+rows = list(csv.DictReader([lines[0][1:]] + [l for l in lines[1:] if l.strip()]))
+good = [r for r in rows if not r["mag"].startswith(">") and "None" not in (r["mag"], r["dm"], r["mjd"])]
+counts = {b: sum(1 for r in good if r["filter"] == b) for b in ["o", "c"]}
+count("atlas", max(counts.values()), f" band=o counts={counts}")
+
+rows = list(csv.DictReader(open("catalina/crts_1143_Catalina.csv")))
+count("catalina", len([r for r in rows if r["Mag"] and r["MJD"]]))
+count("kelt", len(np.loadtxt("kelt/KELT-KS25C041156_J1406_TFA.txt", skiprows=1)))
+count("brite", len(np.loadtxt("brite/betaPic-BRITE-R-2015.dat")))
+count("ogle", len(np.loadtxt("ogle/OGLE-LMC-CEP-1354.dat")))
