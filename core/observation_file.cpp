@@ -421,7 +421,7 @@ void useTextExtension(FileNameParts& parts) {
   std::string compressed;
   for (char c : parts.extension)
     compressed += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  if (compressed == ".gz") {
+  if (compressed == ".gz" || compressed == ".bz2") {
     const std::size_t dot = parts.baseName.rfind('.');
     if (dot != std::string::npos && dot > 0) {
       parts.extension = parts.baseName.substr(dot);

@@ -659,7 +659,7 @@ FileSniff sniffObservationFile(const std::string& path) {
       s.openError = std::strerror(readErrno);
       return s;
     }
-    if (pass == 1 || !isGzipStart(start)) break;
+    if (pass == 1 || !isCompressedStart(start)) break;
     compressed = true;
   }
   s = sniffObservationText(start);

@@ -2,6 +2,7 @@
 // somebody planted, special files never replaced, inputs that can be read
 // only once read once, no abort when threads cannot be had, and no
 // temporary file left behind by a failure or a second Ctrl+C.
+#include <bzlib.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -228,6 +229,37 @@ TEST(Compressed, GzipCopiesReadAsTheirOriginals) {
   Workspace cut;
   (void)loadObservations(cut, (dir / "cut.dat.gz").string());
   EXPECT_LT(cut.lightCurve.pointCount, 325);
+}
+
+// bzip2 copies (".csv.bz2", ".fits.bz2") read on the same route as gzip.
+TEST(Compressed, Bzip2CopiesReadAsTheirOriginals) {
+  TempDir dir;
+  const fs::path formats = test::testDataDir() / "formats";
+  for (const fs::path& original :
+       {formats / "catalina/crts_1143_Catalina.csv",
+        formats / "k2_hlsp/hlsp_k2sc_k2_llc_211117077-c04_kepler_v2_lc.fits"}) {
+    std::string bytes = test::readText(original);
+    std::string packed(bytes.size() + bytes.size() / 100 + 600, '\0');
+    unsigned packedSize = static_cast<unsigned>(packed.size());
+    ASSERT_EQ(BZ2_bzBuffToBuffCompress(packed.data(), &packedSize, bytes.data(),
+                                       static_cast<unsigned>(bytes.size()), 9, 0, 0),
+              BZ_OK);
+    packed.resize(packedSize);
+    const fs::path copy = dir / (original.filename().string() + ".bz2");
+    test::writeText(copy, packed);
+    Workspace plain, compressed;
+    ASSERT_TRUE(loadObservations(plain, original.string()).ok) << original;
+    const Outcome out = loadObservations(compressed, copy.string());
+    ASSERT_TRUE(out.ok) << copy;
+    EXPECT_EQ(compressed.lightCurve.time, plain.lightCurve.time) << copy;
+    EXPECT_EQ(compressed.lightCurve.value, plain.lightCurve.value) << copy;
+    EXPECT_EQ(compressed.files.baseName, plain.files.baseName) << copy;
+    // Cut short: refused or fewer points, never a crash.
+    test::writeText(dir / ("cut-" + copy.filename().string()), packed.substr(0, packed.size() / 2));
+    Workspace cut;
+    (void)loadObservations(cut, (dir / ("cut-" + copy.filename().string())).string());
+    EXPECT_LT(cut.lightCurve.pointCount, plain.lightCurve.pointCount);
+  }
 }
 
 TEST(Threads, WorkersThatCannotStartRunOnTheCallingThread) {
