@@ -478,6 +478,14 @@ TEST(TableGuesses, AHeaderOfUnknownNamesOrACounterIsNeverReadAsTime) {
   ImportOptions chosen;
   chosen.columns = {"time", "mag", "err"};
   EXPECT_FALSE(importTableText(counted, chosen).failed);
+  // ATLAS forced-photometry server: dm is the error, F the filter, err a flag.
+  t = importTableText(
+      "###MJD m dm uJy duJy F err\n59000.1 17.1 0.05 500 20 o 0\n59001.1 17.2 0.05 480 20 c 0\n"
+      "59002.1 17.3 0.05 470 20 o 1\n59003.1 17.0 0.05 520 20 o 0\n",
+      ImportOptions{});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_NE(t.summary.find("time=MJD, value=m, error=dm; band o (2 of 4 rows"), std::string::npos)
+      << t.summary;
   // A processing status of two codes ("56,57") is a set flag.
   t = importTableText(
       " jd, mag, magerr, procstatus\n2458235.1 18.1 0.1 0\n2458235.2 18.2 0.1 56,57\n"
