@@ -1,5 +1,7 @@
 #include "batch/analysis_report.h"
 
+#include <cmath>
+
 #include "commands/analysis.h"
 #include "commands/auto_search.h"
 #include "commands/model_chain.h"
@@ -113,6 +115,18 @@ std::string jsonText(const std::string& text) {
   return s + "\"";
 }
 
+std::string candidatesJson(const std::vector<Candidate>& candidates) {
+  std::string s = "[";
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const Candidate& c = candidates[i];
+    s += i > 0 ? ",{" : "{";
+    s += "\"period\":" + formatPrintf("%.17g", c.period) + ",\"criterion\":" +
+         (std::isfinite(c.criterion) ? formatPrintf("%.10g", c.criterion) : std::string("null")) +
+         ",\"harmonics\":" + formatPrintf("%d", c.harmonics) + ",\"why\":" + jsonText(c.why) + "}";
+  }
+  return s + "]";
+}
+
 std::string warningsJson(const std::vector<std::string>& warnings) {
   std::string s = "[";
   for (std::size_t i = 0; i < warnings.size(); ++i) s += (i > 0 ? "," : "") + jsonText(warnings[i]);
@@ -130,6 +144,7 @@ void addReportKeys(AnalysisReport& r, const SearchReport& report, SearchMethod m
     r.add("alias", aliasName(*report.alias));
   else
     r.addNull("alias");
+  r.addRaw("candidates", candidatesJson(report.candidates));
 }
 
 void appendOutcome(AnalysisResult& result, const Outcome& outcome) {
@@ -185,6 +200,7 @@ std::string textReport(const std::string& file, const Workspace& ws, SearchMetho
                         : "  Error:        " + formatFixed(ws.periodError, 6, 10) + "\n";
     s += "  Grid period:  " + formatFixed(report.gridPeriod, 6, 10) + "\n";
     if (report.alias) s += std::string("  Alias:        ") + aliasName(*report.alias) + "\n";
+    if (const std::string note = runnerUpNote(report); !note.empty()) s += "  " + note + "\n";
     s += "  Max power:    " + formatFixed(ws.periodogram.maxPower, 6, 9) + "\n";
   }
   if (method == SearchEngine::LombScargle)

@@ -1,7 +1,9 @@
 #include "commands/auto_search.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <string_view>
 
 #include "commands/analysis.h"
 #include "commands/model_chain.h"
@@ -76,6 +78,18 @@ int halvesHarmonics(std::size_t n) {
   return std::clamp(static_cast<int>(h), 1, 4);
 }
 
+// A curve folded on an eclipsing binary's half orbit is symmetric in time
+// about its dip (FoldedShape::asymmetry 0). RR Lyrae stars and Cepheids rise
+// from minimum to maximum in 0.1 to 0.35 of their cycle; the asymmetry of a
+// triangle wave that rises in 0.4 of its cycle (0.22) is the limit beyond
+// which a curve is a pulsator's rise and fall.
+constexpr double kSymmetryLimit = 0.22;
+
+// What the alias step found, for the report.
+struct AliasEvidence {
+  FourierFit atAdopted, atHalf, atDouble;
+};
+
 // Decides between the frequency f (period P), f / 2 and 2 f from the light
 // curve, with the type templates as the judge of shape (a template is one
 // cycle of a pulsating star or one orbit of an eclipsing binary with its two
@@ -87,13 +101,17 @@ int halvesHarmonics(std::size_t n) {
 //   power of f (irregular cycles of a long-period star that a fit at 2P
 //   follows).
 // - Then 2P' (P' the period kept) for an eclipsing binary found at half its
-//   orbital period: the curve folded on 2P' is classified as an eclipsing
-//   binary and the eclipsing templates fit it better than any type fits the
-//   curve folded on P'. Mere statistical differences between the halves at
-//   2P' are not enough: on real data slow changes of period or amplitude and
-//   systematic errors make them significant for pulsating stars too.
+//   orbital period, only when the curve folded on P' is symmetric in time
+//   (an eclipse; never a pulsator's rise and fall) and one of: the dips of
+//   odd and even cycles differ in depth (foldedShape, each cycle one
+//   sample, so that a real pulsator's cycle-to-cycle changes do not count;
+//   the criterion itself is not asked here, as it prefers 2P' for every
+//   star whose cycles differ a little), or the curve
+//   folded on 2P' is classified as an eclipsing binary and the eclipsing
+//   templates fit it better than any type fits the curve folded on P'.
 AliasDecision decideAlias(const LightCurve& lc, const PeriodStatistic& statistic, double frequency,
-                          double maxFrequency, bool useWeights, double* adopted) {
+                          double maxFrequency, bool useWeights, double* adopted,
+                          AliasEvidence* evidence) {
   const auto n = static_cast<std::size_t>(lc.pointCount);
   const LightCurveView view{std::span(lc.time.data(), n), std::span(lc.value.data(), n),
                             std::span(lc.weight.data(), n)};
@@ -114,11 +132,122 @@ AliasDecision decideAlias(const LightCurve& lc, const PeriodStatistic& statistic
       atBase = betterShape ? atHalf : classifyAt(lc, 1 / base);
     }
   }
+  const int hMax = criterionHarmonics(n);
+  const FourierFit fitBase = fitFourierSeries(view, base, hMax, useWeights);
+  const FourierFit fitTwice = fitFourierSeries(view, base / 2, hMax, useWeights);
+  const FoldedShape shape = foldedShape(view, fitBase);
+  const bool symmetric = shape.asymmetry <= kSymmetryLimit || fitBase.harmonics < 1;
   const TypeAt twice = classifyAt(lc, 2 / base);
-  const bool doubled = twice.bestEclipsing && twice.eclipsingScore < atBase.bestScore;
+  const bool doubled = (symmetric && shape.oddEvenPValue < kHalvesAlpha) ||
+                       (twice.bestEclipsing && twice.eclipsingScore < atBase.bestScore);
   *adopted = doubled ? base / 2 : base;
+  if (evidence != nullptr) {
+    evidence->atAdopted = doubled ? fitTwice : fitBase;
+    evidence->atHalf = fitFourierSeries(view, 2 * *adopted, hMax, useWeights);
+    evidence->atDouble =
+        doubled ? fitFourierSeries(view, *adopted / 2, hMax, useWeights) : fitTwice;
+    if (doubled) evidence->atHalf = fitBase;
+  }
   if (*adopted == frequency) return AliasDecision::None;
   return *adopted < frequency ? AliasDecision::Doubled : AliasDecision::Halved;
+}
+
+// A candidate frequency weighed by the criterion.
+struct Judged {
+  double frequency = 0.0;
+  double frequencyError = 0.0;
+  FourierFit fit;
+  const char* why = "peak";
+};
+
+// The candidates of the alias step: the independent peaks of the grid (each
+// refined), and each peak's daily aliases f +- 1 and f +- 2 c/d and yearly
+// aliases f +- 1/365.25 c/d where they lie in the range searched (refined on
+// the statistic where the alias puts them), each judged by the criterion.
+// Candidates closer than half a peak width to one judged before are the same
+// peak. `top` is the refined highest peak.
+std::vector<Judged> judgeCandidates(const LightCurveView& view, const PeriodStatistic& statistic,
+                                    const SearchReport& r, const RefinedPeak& top,
+                                    double minFrequency, double maxFrequency, bool useWeights) {
+  std::vector<Judged> out;
+  const int hMax = criterionHarmonics(view.time.size());
+  auto judge = [&](const RefinedPeak& p, const char* why) {
+    if (!(p.frequency >= minFrequency * (1 - 1e-12) && p.frequency <= maxFrequency * (1 + 1e-12)))
+      return;
+    for (const Judged& j : out)
+      if (std::abs(j.frequency - p.frequency) < 0.5 * r.peakWidth) return;
+    Judged j;
+    j.frequency = p.frequency;
+    j.frequencyError = p.frequencyError;
+    j.fit = fitFourierSeries(view, p.frequency, hMax, useWeights);
+    j.why = why;
+    out.push_back(std::move(j));
+  };
+  constexpr double kYear = 365.25;  // days: the yearly alias of seasonal sampling
+  for (std::size_t i = 0; i < r.peaks.size(); ++i) {
+    const RefinedPeak peak =
+        i == 0 ? top : refinePeak(statistic, r.peaks[i].frequency, r.step, r.peakWidth);
+    judge(peak, "peak");
+    auto alias = [&](double offset, const char* why) {
+      const double f = peak.frequency + offset;
+      if (!(f >= minFrequency && f <= maxFrequency)) return;
+      judge(refinePeak(statistic, f, r.step, r.peakWidth), why);
+    };
+    for (double d : {-1.0, 1.0, -2.0, 2.0}) alias(d, "daily alias");
+    // A yearly alias is a separate peak only when the data span more than a
+    // year (otherwise it lies inside the peak itself).
+    if (1.0 / kYear > r.peakWidth)
+      for (double d : {-1.0 / kYear, 1.0 / kYear}) alias(d, "yearly alias");
+  }
+  return out;
+}
+
+Candidate candidateOf(const FourierFit& fit, const char* why) {
+  Candidate c;
+  c.period = fit.frequency > 0 ? 1.0 / fit.frequency : 0.0;
+  c.criterion = fit.bic;
+  c.harmonics = fit.harmonics;
+  c.why = why;
+  return c;
+}
+
+int typeIndex(const char* code) {
+  for (int s = 0; s < kTypeCount; ++s)
+    if (std::string_view(kTypeHeaders[static_cast<std::size_t>(s)].typeCode) == code) return s;
+  return -1;
+}
+
+// Periods above which a star is a long-period variable (the lower edge of
+// the Mira range): classical Cepheids of such periods are a handful among
+// thousands of pulsating red giants, and delta Scuti stars pulsate in hours.
+constexpr double kLongPeriod = 80.0;
+
+// With the alias step: when no type's ranges admit the star, or a
+// long-period variable comes out as a Cepheid or a delta Scuti star, the
+// type is the one whose templates fit the folded curve best, ranges aside
+// (never DCEP or DSCT above kLongPeriod); "type_admitted" stays as it was.
+void typeBeyondRanges(Workspace& ws, SearchReport& r) {
+  const int dcep = typeIndex("DCEP"), dsct = typeIndex("DSCT");
+  const bool longPeriod = ws.period > kLongPeriod;
+  const int first = ws.typeOrder[0];
+  if (typeAdmitted(ws) && !(longPeriod && (first == dcep || first == dsct))) return;
+  std::array<double, kTypeCount> scores = templateScores(ws);
+  if (longPeriod)
+    scores[static_cast<std::size_t>(dcep)] = scores[static_cast<std::size_t>(dsct)] = kNoTypeScore;
+  const auto best =
+      static_cast<int>(std::min_element(scores.begin(), scores.end()) - scores.begin());
+  if (!(scores[static_cast<std::size_t>(best)] < kNoTypeScore)) return;
+  const TypeHeader& t = kTypeHeaders[static_cast<std::size_t>(best)];
+  r.templateType = t.typeCode;
+  ws.typeText = t.typeCode;
+  ws.scoreText = formatPrintf("%4.3f", scores[static_cast<std::size_t>(best)]);
+  ws.t0FromMinimum = t.epochAtMinimum;
+  ws.t0 = ws.t0FromMinimum == 1 ? ws.epochOfMinimum : ws.epochOfMaximum;
+  const char sep = ws.decimalSeparator;
+  ws.panel.type = ws.typeText;
+  ws.panel.score = ws.scoreText;
+  ws.panel.t0 = formatFixed(ws.t0, 6, 14, sep);
+  ws.panel.t0Field = ws.panel.t0;
 }
 
 void addPeaksAndWarnings(const Workspace& ws, SearchEngine engine, double step, SearchReport& r) {
@@ -255,11 +384,66 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
     frequencyError = peak.frequencyError;
     r.refined = true;
   }
+  std::vector<Judged> judged;
+  const LightCurveView view = viewOf(lc);
+  if (options.resolveAlias && engine != SearchEngine::AovTransit) {
+    // The frequency whose Fourier series the criterion prefers among the
+    // peaks and their aliases. Box-shaped transit curves need more
+    // harmonics than the points allow: AoVtr keeps its highest peak.
+    RefinedPeak top;
+    top.frequency = frequency;
+    top.frequencyError = frequencyError;
+    judged = judgeCandidates(view, *statistic, r, top, minFrequency,
+                             std::max(maxFrequency, frequency), usesWeights(engine));
+    // The grid's highest peak stands unless another candidate beats it by
+    // strong evidence (kCloseCriterion). A harmonic or subharmonic of the
+    // peak (k f or f / k, k up to 6) is not weighed here: P against 2P is the
+    // question of the alias step below, which weighs it with the shape (the
+    // irregular cycles of a real star always fit better with more cycles
+    // per fold, and the harmonics of an eclipse are strong peaks of their
+    // own).
+    const Judged* chosen = judged.empty() ? nullptr : &judged.front();
+    if (chosen != nullptr && std::isfinite(chosen->fit.bic)) {
+      const double f0 = chosen->frequency;
+      auto related = [&](double f) {
+        for (int k = 2; k <= 6; ++k)
+          if (std::abs(f - k * f0) < 0.5 * r.peakWidth || std::abs(k * f - f0) < 0.5 * r.peakWidth)
+            return true;
+        return false;
+      };
+      const Judged* best = chosen;
+      for (const Judged& j : judged)
+        if (!related(j.frequency) && j.fit.bic < best->fit.bic) best = &j;
+      if (best->fit.bic < chosen->fit.bic - kCloseCriterion) chosen = best;
+      frequency = chosen->frequency;
+      frequencyError = chosen->frequencyError;
+    }
+  }
   if (options.resolveAlias) {
     double adopted = frequency;
+    AliasEvidence evidence;
     const AliasDecision d =
         decideAlias(lc, *statistic, frequency, std::max(maxFrequency, frequency),
-                    usesWeights(engine), &adopted);
+                    usesWeights(engine), &adopted, &evidence);
+    const char* whyAdopted = "peak";
+    for (const Judged& j : judged)
+      if (j.frequency == frequency) whyAdopted = j.why;
+    if (d == AliasDecision::Doubled) whyAdopted = "double";
+    if (d == AliasDecision::Halved) whyAdopted = "half";
+    r.candidates.push_back(candidateOf(evidence.atAdopted, whyAdopted));
+    std::vector<Candidate> others;
+    others.push_back(candidateOf(evidence.atHalf, "half"));
+    others.push_back(candidateOf(evidence.atDouble, "double"));
+    for (const Judged& j : judged) others.push_back(candidateOf(j.fit, j.why));
+    std::stable_sort(others.begin(), others.end(), [](const Candidate& a, const Candidate& b) {
+      return a.criterion < b.criterion;
+    });
+    for (const Candidate& c : others) {
+      bool same = false;
+      for (const Candidate& k : r.candidates)
+        same = same || std::abs(1 / c.period - 1 / k.period) < 0.5 * r.peakWidth;
+      if (!same && c.period > 0) r.candidates.push_back(c);
+    }
     if (d != AliasDecision::None && options.refine) {
       // The refined frequency of the adopted peak, searched where the
       // decision put it.
@@ -281,6 +465,7 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
   else if (options.autoResolution || frequency != 1 / r.gridPeriod)
     periodError = halfStepError(frequency, r.step);
   adoptFrequency(ws, frequency, periodError, ModelChain::Full);
+  if (options.resolveAlias) typeBeyondRanges(ws, r);
 
   out = finishedSearch();
   const char sep = ws.decimalSeparator;
@@ -290,6 +475,19 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
   else
     out.status[0] = "Max power: " + formatFixed(ws.periodogram.maxPower, 6, 9, sep);
   return out;
+}
+
+std::string runnerUpNote(const SearchReport& report, char sep) {
+  if (report.candidates.size() < 2) return {};
+  const Candidate& adopted = report.candidates[0];
+  const Candidate* runnerUp = nullptr;
+  for (std::size_t i = 1; i < report.candidates.size(); ++i)
+    if (runnerUp == nullptr || report.candidates[i].criterion < runnerUp->criterion)
+      runnerUp = &report.candidates[i];
+  const double difference = runnerUp->criterion - adopted.criterion;
+  if (!std::isfinite(difference) || difference >= kCloseCriterion) return {};
+  return "Runner-up: " + formatFixed(runnerUp->period, 6, 10, sep) + " d (" + runnerUp->why +
+         "), criterion " + (difference >= 0 ? "+" : "") + formatFixed(difference, 1, 4, sep);
 }
 
 Outcome refineCurrentPeriod(Workspace& ws, SearchEngine engine, const RunControl& rc) {

@@ -38,12 +38,33 @@ struct AutoSearchOptions {
 // Options for `fazorn-cli analyse --auto` and the window's "Auto".
 AutoSearchOptions autoSearchOptions(SearchEngine engine);
 
+// A period the alias step weighed, judged by the Bayesian information
+// criterion of its best multiharmonic Fourier series (fitFourierSeries).
+struct Candidate {
+  double period = 0.0;     // days
+  double criterion = 0.0;  // BIC; smaller is better, differences count
+  int harmonics = 0;       // the number of harmonics the criterion chose
+  std::string why;         // "peak", "daily alias", "yearly alias", "half", "double"
+};
+
+// Criterion differences below this are no more than "positive" evidence on
+// the scale of Kass & Raftery (1995, J. Am. Stat. Assoc. 90, 773): 2 to 6
+// positive, 6 to 10 strong, above 10 very strong.
+inline constexpr double kCloseCriterion = 6.0;
+
 // What a search adds to the Workspace's results.
 struct SearchReport {
   double gridPeriod = 0.0;  // days, the maximum of the grid before refinement
   std::vector<Peak> peaks;  // the 5 highest independent peaks, highest first
   std::vector<std::string> warnings;
-  std::optional<AliasDecision> alias;       // empty without alias resolution
+  std::optional<AliasDecision> alias;  // empty without alias resolution
+  // With alias resolution: the adopted period first, then the others best
+  // first (at least the half and the double of the adopted period).
+  std::vector<Candidate> candidates;
+  // With alias resolution, when no type's period and amplitude ranges admit
+  // the star: the type whose templates fit the folded curve best, ranges
+  // aside ("" otherwise).
+  std::string templateType;
   bool refined = false;                     // periodError is then the 1-sigma error
   double step = 0.0;                        // fine grid step, cycles per day
   double timeSpan = 0.0;                    // days
@@ -56,6 +77,10 @@ struct SearchReport {
 // analyseAov, analyseAovTransit or analyseLombScargle unchanged.
 Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const RunControl& rc,
                           SearchReport* report = nullptr);
+
+// "Runner-up: 0.61234 d (half), criterion +3.2" when the best other
+// candidate is within kCloseCriterion of the adopted one, "" otherwise.
+std::string runnerUpNote(const SearchReport& report, char decimalSeparator = '.');
 
 // The report of the last search of `engine` as it stands in the Workspace
 // (peaks of the stored periodogram, grid warning), for searches run without

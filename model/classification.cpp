@@ -61,6 +61,19 @@ double bestCurveScore(const std::array<double, kTemplateNodes>& observed,
 
 void classifyVariability(Workspace& ws) { classifyVariability(ws, typeTemplates); }
 
+std::array<double, kTypeCount> templateScores(const Workspace& ws) {
+  const std::array<double, kTemplateNodes> observed = observedCurve(ws);
+  std::array<double, kTypeCount> scores;
+  for (int s = 0; s < kTypeCount; ++s) {
+    const TypeTemplate& t = typeTemplates[s];
+    scores[s] = kNoTypeScore;
+    const int curves = std::clamp(t.curveCount, 0, kMaxTemplateCurves);
+    for (int c = 0; c < curves; ++c)
+      scores[s] = std::min(scores[s], bestCurveScore(observed, t.curves[c]));
+  }
+  return scores;
+}
+
 void classifyVariability(Workspace& ws, const TypeTemplateTable& table) {
   const std::array<double, kTemplateNodes> observed = observedCurve(ws);
   for (int s = 0; s < kTypeCount; ++s) {

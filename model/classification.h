@@ -103,6 +103,11 @@ double bestCurveScore(const std::array<double, kTemplateNodes>& observed,
 // texts of the results panel.
 void classifyVariability(Workspace& ws);
 
+// The score of every type from its template curves alone, the period and
+// amplitude ranges aside (for a star that no type's ranges admit); the
+// phases and the fit of the Workspace as classifyVariability uses them.
+std::array<double, kTypeCount> templateScores(const Workspace& ws);
+
 // The same against another table (for instance the built-in one without the
 // curve made from the star being classified).
 void classifyVariability(Workspace& ws, const TypeTemplateTable& table);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 
 #include "search/aov_periodogram.h"
@@ -412,6 +413,188 @@ double unequalHalvesPValue(const LightCurveView& lc, double frequency, int harmo
   const int q = 2 * harmonics;
   const double f = ((reduced - full) / q) / (full / dof);
   return fTestPValue(f, q, dof);
+}
+
+int criterionHarmonics(std::size_t n) {
+  const auto byPoints = static_cast<int>((static_cast<double>(n) / 5.0 - 2.0) / 2.0);
+  return std::clamp(byPoints, 0, 15);
+}
+
+double FourierFit::valueAt(double time) const {
+  const double x = 2.0 * kPi * frequency * (time - referenceTime);
+  double v = mean;
+  for (std::size_t h = 0; h < cosine.size(); ++h) {
+    const double k = static_cast<double>(h + 1);
+    v += cosine[h] * std::cos(k * x) + sine[h] * std::sin(k * x);
+  }
+  return v;
+}
+
+FourierFit fitFourierSeries(const LightCurveView& lc, double frequency, int maxHarmonics,
+                            bool useWeights) {
+  FourierFit out;
+  out.bic = std::numeric_limits<double>::infinity();
+  out.frequency = frequency;
+  const std::size_t n = lc.time.size();
+  const int hMax = std::min(maxHarmonics, criterionHarmonics(n));
+  if (hMax < 1 || !(frequency > 0)) return out;
+  const std::size_t k = 1 + 2 * static_cast<std::size_t>(hMax);
+  out.referenceTime = timeSpanOf(lc.time) * 0.5 + *std::min_element(lc.time.begin(), lc.time.end());
+  // Values about their weighted mean, so that the sums of squares do not
+  // lose the residual to the magnitude's zero point.
+  double sw = 0.0, swy = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double w = useWeights ? lc.weight[i] : 1.0;
+    sw += w;
+    swy += w * lc.value[i];
+  }
+  if (!(sw > 0)) return out;
+  const double centre = swy / sw;
+  std::vector<double> a(k * k, 0.0), rhs(k, 0.0), row(k);
+  double yy = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double w = useWeights ? lc.weight[i] : 1.0;
+    const double y = lc.value[i] - centre;
+    const double x = 2.0 * kPi * frequency * (lc.time[i] - out.referenceTime);
+    const double c1 = std::cos(x), s1 = std::sin(x);
+    double c = 1.0, s = 0.0;
+    row[0] = 1.0;
+    for (int h = 0; h < hMax; ++h) {  // cos and sin of (h + 1) x by the addition rule
+      const double cn = c * c1 - s * s1;
+      s = s * c1 + c * s1;
+      c = cn;
+      row[1 + 2 * static_cast<std::size_t>(h)] = c;
+      row[2 + 2 * static_cast<std::size_t>(h)] = s;
+    }
+    for (std::size_t p = 0; p < k; ++p) {
+      rhs[p] += w * row[p] * y;
+      for (std::size_t q = 0; q <= p; ++q) a[p * k + q] += w * row[p] * row[q];
+    }
+    yy += w * y * y;
+  }
+  // Cholesky a = L L^T; a column that is (nearly) a combination of the ones
+  // before it ends the nested series there.
+  std::size_t usable = k;
+  for (std::size_t p = 0; p < k && usable == k; ++p) {
+    for (std::size_t q = 0; q <= p; ++q) {
+      double v = a[p * k + q];
+      for (std::size_t r = 0; r < q; ++r) v -= a[p * k + r] * a[q * k + r];
+      if (p == q) {
+        if (!(v > 1e-10 * a[0])) {
+          usable = p;
+          break;
+        }
+        a[p * k + p] = std::sqrt(v);
+      } else {
+        a[p * k + q] = v / a[q * k + q];
+      }
+    }
+  }
+  std::vector<double> z(k, 0.0);
+  double explained = 0.0;
+  const double dn = static_cast<double>(n);
+  int best = 0;
+  for (std::size_t p = 0; p < usable; ++p) {
+    double v = rhs[p];
+    for (std::size_t r = 0; r < p; ++r) v -= a[p * k + r] * z[r];
+    z[p] = v / a[p * k + p];
+    explained += z[p] * z[p];
+    if (p % 2 == 0 && p > 0) {  // after the sine of harmonic p / 2
+      const int h = static_cast<int>(p / 2);
+      const double rss = std::max(yy - explained, 1e-300 * yy);
+      const double bic = dn * std::log(rss / dn) + (2.0 * h + 2.0) * std::log(dn);
+      if (bic < out.bic) {
+        out.bic = bic;
+        best = h;
+      }
+    }
+  }
+  out.harmonics = best;
+  if (best == 0) return out;
+  // Coefficients of the chosen series: L^T c = z on its leading block.
+  const std::size_t m = 1 + 2 * static_cast<std::size_t>(best);
+  std::vector<double> coef(m, 0.0);
+  for (std::size_t p = m; p-- > 0;) {
+    double v = z[p];
+    for (std::size_t r = p + 1; r < m; ++r) v -= a[r * k + p] * coef[r];
+    coef[p] = v / a[p * k + p];
+  }
+  out.mean = centre + coef[0];
+  for (int h = 0; h < best; ++h) {
+    out.cosine.push_back(coef[1 + 2 * static_cast<std::size_t>(h)]);
+    out.sine.push_back(coef[2 + 2 * static_cast<std::size_t>(h)]);
+  }
+  return out;
+}
+
+namespace {
+
+// Two-sided p-value of Welch's t test of two samples given as count, mean
+// and variance; 1 when either has fewer than two members or no spread.
+double welchPValue(double n1, double m1, double v1, double n2, double m2, double v2) {
+  if (n1 < 2 || n2 < 2) return 1.0;
+  const double a = v1 / n1, b = v2 / n2;
+  if (!(a + b > 0)) return 1.0;
+  const double t = (m1 - m2) / std::sqrt(a + b);
+  const double dof = (a + b) * (a + b) / (a * a / (n1 - 1) + b * b / (n2 - 1));
+  return fTestPValue(t * t, 1, std::max(1, static_cast<int>(dof)));
+}
+
+}  // namespace
+
+FoldedShape foldedShape(const LightCurveView& lc, const FourierFit& fit) {
+  FoldedShape out;
+  if (fit.harmonics < 1 || !(fit.frequency > 0)) return out;
+  constexpr int kNodes = 1000;
+  const double period = 1.0 / fit.frequency;
+  std::vector<double> curve(kNodes);
+  for (int j = 0; j < kNodes; ++j)
+    curve[static_cast<std::size_t>(j)] = fit.valueAt(fit.referenceTime + period * j / kNodes);
+  std::vector<double> sorted = curve;
+  std::nth_element(sorted.begin(), sorted.begin() + kNodes / 2, sorted.end());
+  const double median = sorted[kNodes / 2];
+  const auto hi = std::max_element(curve.begin(), curve.end()) - curve.begin();
+  const auto lo = std::min_element(curve.begin(), curve.end()) - curve.begin();
+  const bool dipHigh =
+      curve[static_cast<std::size_t>(hi)] - median >= median - curve[static_cast<std::size_t>(lo)];
+  const auto dip = dipHigh ? hi : lo;
+  double mean = 0.0;
+  for (double c : curve) mean += c / kNodes;
+  double variance = 0.0, antisymmetric = 0.0;
+  for (double c : curve) variance += (c - mean) * (c - mean) / kNodes;
+  for (int x = 1; x < kNodes / 2; ++x) {
+    const double d = curve[static_cast<std::size_t>((dip + x) % kNodes)] -
+                     curve[static_cast<std::size_t>((dip - x + kNodes) % kNodes)];
+    antisymmetric += d * d;
+  }
+  if (variance > 0) out.asymmetry = antisymmetric / (kNodes / 2 - 1) / (2.0 * variance);
+  const double depth = curve[static_cast<std::size_t>(dip)] - median;
+  if (depth == 0.0) return out;
+  // Cycles counted from the dip, so that each dip lies inside one cycle.
+  const double dipTime = fit.referenceTime + period * static_cast<double>(dip) / kNodes;
+  std::map<long long, std::pair<double, int>> perCycle;  // sum of residuals, points
+  for (std::size_t i = 0; i < lc.time.size(); ++i) {
+    const double model = fit.valueAt(lc.time[i]);
+    if (!((model - median) / depth > 0.5)) continue;
+    const auto cycle = static_cast<long long>(std::floor((lc.time[i] - dipTime) / period + 0.5));
+    auto& c = perCycle[cycle];
+    c.first += lc.value[i] - model;
+    ++c.second;
+  }
+  double n[2] = {0, 0}, sum[2] = {0, 0}, sum2[2] = {0, 0};
+  for (const auto& [cycle, c] : perCycle) {
+    const int parity = static_cast<int>(((cycle % 2) + 2) % 2);
+    const double m = c.first / c.second;
+    n[parity] += 1;
+    sum[parity] += m;
+    sum2[parity] += m * m;
+  }
+  auto spread = [&](int p) {
+    return n[p] > 1 ? std::max(0.0, (sum2[p] - sum[p] * sum[p] / n[p]) / (n[p] - 1)) : 0.0;
+  };
+  if (n[0] < 2 || n[1] < 2) return out;
+  out.oddEvenPValue = welchPValue(n[0], sum[0] / n[0], spread(0), n[1], sum[1] / n[1], spread(1));
+  return out;
 }
 
 }  // namespace fazorn

@@ -51,6 +51,53 @@ const char* aliasName(AliasDecision decision);
 double unequalHalvesPValue(const LightCurveView& lc, double frequency, int harmonics,
                            bool useWeights);
 
+// A multiharmonic Fourier series fitted at one frequency, with the number of
+// harmonics chosen by the Bayesian information criterion (Schwarz 1978):
+// BIC(H) = n ln(RSS_H / n) + (2 H + 2) ln n, the 2 H + 2 parameters being the
+// amplitudes, the mean and the frequency itself. With the error bars unknown
+// up to a common scale (as they are in practice) n ln(RSS / n) is -2 times
+// the maximum log-likelihood up to a constant that is the same for every
+// frequency and every H, so the criterion compares candidates of different
+// complexity on one scale: smaller is better. The series of all H come from
+// one Cholesky factorisation (the nested models are its leading blocks).
+struct FourierFit {
+  double bic = 0.0;            // at the chosen harmonics; +infinity when it cannot be fitted
+  int harmonics = 0;           // the H of the smallest BIC, 0 when none could be fitted
+  double referenceTime = 0.0;  // phases are 2 pi f (t - referenceTime)
+  double frequency = 0.0;      // cycles per day
+  double mean = 0.0;
+  std::vector<double> cosine, sine;  // amplitudes of harmonics 1..H
+  double valueAt(double time) const;
+};
+
+// The most harmonics the criterion tries for n points: at least five points
+// per parameter, and at most 15 (a series of 15 harmonics resolves an eclipse
+// a thirtieth of the cycle wide).
+int criterionHarmonics(std::size_t n);
+
+FourierFit fitFourierSeries(const LightCurveView& lc, double frequency, int maxHarmonics,
+                            bool useWeights);
+
+// The shape of a light curve folded on 1 / fit.frequency, from its Fourier
+// series: how far the curve is from symmetric in time about its dip (the
+// extremum farther from the median: an eclipse, or a pulsator's sharp
+// maximum), and the test whether the dips of odd and even cycles differ.
+struct FoldedShape {
+  // The mean square of c(d + x) - c(d - x) over the cycle, c the series and d
+  // the dip, over twice the variance of c: 0 for a curve symmetric about its
+  // dip (an eclipse), 0.22 for a triangle wave that rises in 0.4 of its
+  // cycle, 0.72 for an RR Lyrae-like sawtooth.
+  double asymmetry = 0.0;
+  // Two-sided p-value of Welch's t test comparing the mean residual, per
+  // cycle, of the points in the dip (where the series is beyond half the dip's
+  // depth) between even and odd cycles. Averaging per cycle first makes the
+  // cycles the samples, so cycle-to-cycle changes of a real star count as
+  // noise instead of as a difference. 1 with fewer than two cycles of either
+  // parity.
+  double oddEvenPValue = 1.0;
+};
+FoldedShape foldedShape(const LightCurveView& lc, const FourierFit& fit);
+
 // The p-value of the F test comparing a model with q more parameters:
 // P(F(q, dof) > f).
 double fTestPValue(double f, int q, int dof);

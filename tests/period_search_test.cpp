@@ -273,6 +273,122 @@ INSTANTIATE_TEST_SUITE_P(
                   SearchEngine::AovTransit}),
     [](const ::testing::TestParamInfo<AliasCase>& i) { return std::string(i.param.name); });
 
+// The criterion, the shape of the fold and the alias step on the causes of
+// the misses seen on survey stars.
+TEST(CandidateRule, HarmonicsAndShapeComeFromTheData) {
+  std::mt19937_64 rng(5);
+  std::normal_distribution<double> g(0.0, 0.01);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  const double period = 0.5731;
+  std::vector<double> t(600), five(600), sine(600);
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    t[i] = 2450000.0 + 60.0 * u(rng);
+    const double x = kTwoPi * t[i] / period;
+    five[i] = 15.0 + g(rng);
+    for (int k = 1; k <= 5; ++k) five[i] -= 0.3 / k * std::sin(k * x);  // a sawtooth of 5 terms
+    sine[i] = 15.0 + 0.2 * std::cos(x) + g(rng);
+  }
+  const std::vector<double> w(t.size(), 1e4);
+  const FourierFit f5 = fitFourierSeries({t, five, w}, 1 / period, 15, true);
+  EXPECT_EQ(f5.harmonics, 5);
+  ASSERT_EQ(f5.sine.size(), 5u);
+  // The phase reference is the middle of the time span.
+  const double x0 = kTwoPi * f5.referenceTime / period;
+  EXPECT_NEAR(f5.cosine[0] * std::cos(x0) - f5.sine[0] * std::sin(x0), 0.0, 0.003);
+  EXPECT_NEAR(std::hypot(f5.cosine[0], f5.sine[0]), 0.3, 0.003);
+  EXPECT_EQ(fitFourierSeries({t, sine, w}, 1 / period, 15, true).harmonics, 1);
+  // A pulsator's rise and fall is asymmetric; an eclipse folded on half the
+  // orbit is symmetric, and its odd and even dips differ when the eclipses do.
+  EXPECT_GT(foldedShape({t, five, w}, f5).asymmetry, 0.5);
+  const Workspace algol = syntheticStar(8, Shape::Algol, 2.3377, 600, 4, 0.03);
+  const LightCurveView view = viewOf(algol.lightCurve);
+  const FourierFit half = fitFourierSeries(view, 2 / 2.3377, 15, true);
+  const FoldedShape shape = foldedShape(view, half);
+  EXPECT_LT(shape.asymmetry, 0.05);
+  EXPECT_LT(shape.oddEvenPValue, 1e-6);
+  EXPECT_GT(foldedShape(view, fitFourierSeries(view, 1 / 2.3377, 15, true)).oddEvenPValue, 1e-3);
+}
+
+// Candidates of the whole automatic search on the cases that went wrong on
+// survey data: an eclipsing binary with unequal eclipses on precise space
+// photometry and on sparse ground data, a sinusoid with strong daily
+// aliases, a pulsator whose amplitude changes from cycle to cycle, and a
+// long-period variable that the Cepheid ranges would admit.
+TEST(CandidateRule, OrbitalPeriodsDailyAliasesAndPulsatorsOnRealisticSampling) {
+  RunControl rc;
+  rc.threads = 2;
+  std::mt19937_64 rng(21);
+  std::normal_distribution<double> g(0.0, 1.0);
+  auto run = [&](Workspace& ws, SearchReport& report) {
+    const Outcome out = analyseAutoSearch(ws, autoSearchOptions(SearchEngine::Aov), rc, &report);
+    ASSERT_TRUE(out.ok);
+    ASSERT_GE(report.candidates.size(), 2u);
+    EXPECT_NEAR(report.candidates[0].period, ws.period, 1e-3 * ws.period);
+  };
+  {  // Detached binary, 2-minute cadence over 27 days, 1 mmag noise.
+    std::vector<double> t, v;
+    const double period = 1.2713;
+    for (double x = 0; x < 27.0; x += 2.0 / 1440) {
+      const double p = x / period - std::floor(x / period);
+      const double d1 = std::min(p, 1 - p), d2 = std::abs(p - 0.5);
+      t.push_back(2459000.0 + x);
+      v.push_back(10.0 + 0.30 * std::exp(-0.5 * d1 * d1 / (0.02 * 0.02)) +
+                  0.22 * std::exp(-0.5 * d2 * d2 / (0.02 * 0.02)) + 0.001 * g(rng));
+    }
+    Workspace ws = test::loadedWorkspace(t, v, 0.001);
+    SearchReport report;
+    run(ws, report);
+    EXPECT_NEAR(ws.period / period, 1.0, test::kPeriodOnFineGrid) << "precise binary";
+  }
+  {  // The same binary, 300 nights over three seasons, 0.02 mag.
+    Workspace ws = syntheticStar(31, Shape::Algol, 1.2713, 300, 3, 0.02);
+    SearchReport report;
+    run(ws, report);
+    EXPECT_NEAR(ws.period / 1.2713, 1.0, test::kPeriodOnFineGrid) << "sparse binary";
+  }
+  {  // A sinusoid of 0.9 d seen once a night: aliases at 9 d and 0.47 d.
+    Workspace ws = syntheticStar(41, Shape::Sinusoid, 0.9013, 200, 2, 0.1);
+    SearchReport report;
+    run(ws, report);
+    EXPECT_NEAR(ws.period / 0.9013, 1.0, test::kPeriodOnFineGrid) << "daily aliases";
+    bool daily = false;
+    for (const Candidate& c : report.candidates) daily = daily || c.why == "daily alias";
+    EXPECT_TRUE(daily);
+  }
+  {  // A Blazhko-like RR Lyrae on space photometry: amplitude 0.8-1.2 of
+     // itself over 11 days, so that odd and even cycles differ at 2P.
+    std::vector<double> t, v;
+    const double period = 0.5517;
+    for (double x = 0; x < 27.0; x += 10.0 / 1440) {
+      const double a = 1.0 + 0.2 * std::sin(kTwoPi * x / 11.0);
+      const double p = x / period - std::floor(x / period);
+      t.push_back(2459000.0 + x);
+      v.push_back(12.0 + a * shapeAt(Shape::Sawtooth, p) + 0.002 * g(rng));
+    }
+    Workspace ws = test::loadedWorkspace(t, v, 0.002);
+    SearchReport report;
+    run(ws, report);
+    EXPECT_NEAR(ws.period / period, 1.0, test::kPeriodOnFineGrid) << "modulated pulsator";
+    EXPECT_EQ(ws.typeText.substr(0, 4), "RRAB");
+  }
+  {  // A semiregular red giant of 120 d and 0.8 mag: never a Cepheid.
+    std::vector<double> t, v;
+    std::uniform_real_distribution<double> hour(0.0, 0.3);
+    for (int night = 0; night < 6 * 365; night += 3) {
+      if (std::fmod(night, 365.25) > 240) continue;  // the star behind the Sun
+      const double x = night + hour(rng);
+      t.push_back(2450000.0 + x);
+      v.push_back(9.0 + 0.4 * std::sin(kTwoPi * x / 120.0) + 0.03 * g(rng));
+    }
+    Workspace ws = test::loadedWorkspace(t, v, 0.03);
+    SearchReport report;
+    run(ws, report);
+    EXPECT_NEAR(ws.period / 120.0, 1.0, 0.01) << "red giant";
+    EXPECT_NE(ws.typeText.substr(0, 4), "DCEP");
+    EXPECT_NE(ws.typeText.substr(0, 4), "DSCT");
+  }
+}
+
 // Without the new options the search is the command's own, to the last
 // digit; the report is computed beside it.
 TEST(ExtendedSearch, WithoutOptionsTheCommandsKeepTheirFigures) {
@@ -386,6 +502,9 @@ TEST(ExtendedSearch, FindsTheCataloguedPeriodsOfTheRealStars) {
     }
   }
   ASSERT_EQ(stars.size(), 266u);
+  int development = 0;
+  for (const Star& s : stars) development += test::inDevelopmentPart(s.file);
+  ASSERT_EQ(development, 135);  // the split the reported figures refer to
 #ifdef FAZORN_UNDER_ASAN
   std::size_t stride = 9;
 #else
@@ -416,10 +535,15 @@ TEST(ExtendedSearch, FindsTheCataloguedPeriodsOfTheRealStars) {
   std::thread other(worker);
   worker();
   other.join();
-  int periods = 0, types = 0;
+  // Per part of the fixed split: [0] development, [1] report.
+  int periods = 0, types = 0, partStars[2] = {0, 0}, partPeriods[2] = {0, 0}, partTypes[2] = {0, 0};
   for (std::size_t k = 0; k < chosen.size(); ++k) {
     periods += periodRight[k];
     types += typeRight[k];
+    const int part = test::inDevelopmentPart(stars[chosen[k]].file) ? 0 : 1;
+    ++partStars[part];
+    partPeriods[part] += periodRight[k];
+    partTypes[part] += typeRight[k];
     if (!periodRight[k] || !typeRight[k])
       std::printf("  miss: %s (catalogue %.6g d %s) found %s\n", stars[chosen[k]].file.c_str(),
                   stars[chosen[k]].period, stars[chosen[k]].type.c_str(), found[k].c_str());
@@ -431,6 +555,15 @@ TEST(ExtendedSearch, FindsTheCataloguedPeriodsOfTheRealStars) {
   const double slack = stride == 1 ? 0.0 : 0.07;
   EXPECT_GE(periods / n, 0.95 - slack);
   EXPECT_GE(types / n, 0.90 - slack);
+  for (int part = 0; part < 2; ++part) {
+    std::printf("  %s part: periods %d of %d, first types %d of %d\n",
+                part == 0 ? "development" : "report", partPeriods[part], partStars[part],
+                partTypes[part], partStars[part]);
+    if (stride != 1 || partStars[part] == 0) continue;
+    // Each part on its own: the periods within a star of 94 %, the types 90 %.
+    EXPECT_GE(partPeriods[part] / static_cast<double>(partStars[part]), 0.94);
+    EXPECT_GE(partTypes[part] / static_cast<double>(partStars[part]), 0.90);
+  }
 }
 
 }  // namespace

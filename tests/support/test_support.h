@@ -63,6 +63,11 @@ void expectArraysNear(std::span<const double> actual, std::span<const double> ex
 
 // The bundled real light curves (a copy of the project's data/real folder).
 std::filesystem::path realDataDir();
+
+// The fixed split of the real test sets: true for the development part
+// (the first hex digit of the SHA-1 of the file's base name is even), false
+// for the report part, on which no rule is tuned.
+bool inDevelopmentPart(const std::string& fileName);
 std::filesystem::path examplesDir();
 std::filesystem::path testDataDir();
 
