@@ -14,11 +14,13 @@ int runAnalyse(const Args& args);
 int runBin(const Args& args);
 int runConvert(const Args& args);
 int runSignificance(const Args& args);
+int runFrequencies(const Args& args);
 
 extern const char* const kInfoHelp;
 std::string analyseHelp();
 extern const char* const kBinHelp;
 extern const char* const kConvertHelp;
 extern const char* const kSignificanceHelp;
+extern const char* const kFrequenciesHelp;
 
 }  // namespace fazorn::cli

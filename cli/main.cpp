@@ -24,10 +24,10 @@ void printHelp() {
       "Exit status: 0 success, 1 a file could not be read or processed,\n"
       "2 usage error; messages go to stderr.\n"
       "\n"
-      "Commands:\n%s\n%s\n%s\n%s\n%s\n%s\n"
+      "Commands:\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n"
       "  --help, -h    this text\n"
       "  --version     the program's version\n",
-      kInfoHelp, analyseHelp().c_str(), kBinHelp, kConvertHelp, kSignificanceHelp,
+      kInfoHelp, analyseHelp().c_str(), kBinHelp, kConvertHelp, kSignificanceHelp, kFrequenciesHelp,
       kImportOptionsHelp);
 }
 
@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
     if (command == "bin") return runBin(args);
     if (command == "convert") return runConvert(args);
     if (command == "significance") return runSignificance(args);
+    if (command == "frequencies") return runFrequencies(args);
   } catch (const std::bad_alloc&) {
     return notEnoughMemoryExit(command);
   } catch (const std::length_error&) {

@@ -1,0 +1,88 @@
+// Prewhitening: the multi-frequency analysis of a pulsating star. Starting
+// from an empty (or given) frequency table it repeatedly takes the highest
+// peak of the residuals' amplitude spectrum, adds it to the table, fits all
+// terms together ("Improve all") and subtracts the model from the data,
+// until the next peak's signal-to-noise ratio falls below the limit or the
+// table holds the most frequencies asked for.
+//
+// The S/N of a peak is its amplitude over the mean amplitude of the
+// residual spectrum in a window centred on it (Breger et al. 1993, who found
+// S/N 4 in amplitude to separate intrinsic peaks from noise; window 2 c/d
+// wide by default), the noise taken from the residuals with the peak
+// prewhitened: a candidate is kept when its fitted amplitude reaches the limit
+// there; the S/N of the final table uses the final residuals.
+#pragma once
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/run_control.h"
+#include "model/frequency_table.h"
+#include "model/multi_sine_fit.h"
+#include "search/amplitude_spectrum.h"
+
+namespace fazorn {
+
+struct PrewhiteningOptions {
+  double snrLimit = 4.0;
+  double noiseWindow = 2.0;   // cycles per day, full width of the noise window
+  int maxCount = 50;          // most terms in the table
+  double maxFrequency = 0.0;  // cycles per day; <= 0: Nyquist of the median sampling
+  // Peaks below this are not taken; <= 0: the resolution 1/T, below which a
+  // frequency is not resolved from a trend over the data.
+  double minFrequency = 0.0;
+  double oversampling = kAmplitudeSpectrumOversampling;
+  // Harmonic / combination labelling tolerance; <= 0: the resolution 1/T.
+  double combinationTolerance = 0.0;
+  // Keep each step's residual amplitude spectrum (memory: count doubles a
+  // step) for viewing.
+  bool keepResidualSpectra = false;
+  // Stop once the residual variance falls below the mean stated error
+  // squared (reduced chi^2 under 1): sparse survey data otherwise let many
+  // terms fit the noise. Off by default, as archive errors are often
+  // overestimated.
+  bool stopAtStatedErrors = false;
+  MultiSineFitOptions fit;
+};
+
+struct PrewhiteningStep {
+  double frequency = 0.0;  // the peak taken (cycles per day, grid value)
+  double amplitude = 0.0;
+  double snr = 0.0;                       // in the spectrum it was found in
+  std::vector<double> residualAmplitude;  // after the fit, when kept
+};
+
+struct PrewhiteningResult {
+  bool ok = false;
+  std::string message;     // why nothing could be done (ok false)
+  std::string stopReason;  // why the cascade ended
+  FrequencyTable table;
+  AmplitudeSpectrumGrid grid;
+  std::vector<double> frequency;          // the grid
+  std::vector<double> originalAmplitude;  // spectrum of the data
+  std::vector<double> window;             // spectral window
+  std::vector<double> residualAmplitude;  // spectrum of the final residuals
+  std::vector<PrewhiteningStep> steps;
+  std::vector<double> residual;  // data - model per point
+};
+
+// Mean amplitude of `amplitude` (on grid frequencies k * step) within
+// width / 2 of f; 0 when the window holds no grid point.
+double meanAmplitudeNear(std::span<const double> amplitude, double step, double f, double width);
+
+// The cascade on (time, value, error); `start` (may be empty) is fitted first
+// and extended.
+PrewhiteningResult prewhiten(std::span<const double> time, std::span<const double> value,
+                             std::span<const double> error, const PrewhiteningOptions& options,
+                             const FrequencyTable& start = {}, const RunControl& rc = {});
+
+// "Improve all" on an edited table: fits it, then refreshes S/N and labels
+// from the residual spectrum on the options' grid. On failure returns the
+// message and leaves the table unchanged.
+MultiSineFitResult improveFrequencyTable(std::span<const double> time,
+                                         std::span<const double> value,
+                                         std::span<const double> error, FrequencyTable& table,
+                                         const PrewhiteningOptions& options);
+
+}  // namespace fazorn

@@ -1,0 +1,86 @@
+// The frequency table of multi-periodic analysis: the sinusoids
+//
+//   y(t) = zeroPoint + sum_i A_i sin(2 pi (f_i (t - epoch) + phi_i))
+//
+// with f in cycles per day, A in the units of the values and phi in cycles
+// (0 .. 1), each with its 1-sigma error from the least-squares covariance and
+// the analytic values of Montgomery & O'Donoghue (1999) for white noise, the
+// signal-to-noise ratio, and the relation of a harmonic or combination
+// frequency (n f_i + m f_j) to the frequencies it derives from. Terms are
+// named f1, f2, .. by their position (1-based).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fazorn {
+
+// f = n f_i + m f_j (j = -1 and m = 0 for a harmonic n f_i), indices 0-based.
+struct Combination {
+  int i = -1;
+  int n = 0;
+  int j = -1;
+  int m = 0;
+  bool valid() const { return i >= 0 && n != 0; }
+  friend bool operator==(const Combination&, const Combination&) = default;
+};
+
+// "2f1", "f1+f2", "2f1-f3" (1-based names).
+std::string combinationText(const Combination& c);
+// The inverse of combinationText (also "f1 + 2f3", "-f1+f2"); nothing for any
+// other text.
+std::optional<Combination> parseCombination(const std::string& text);
+
+struct FrequencyTerm {
+  double frequency = 0.0;  // cycles per day
+  double amplitude = 0.0;  // units of the values
+  double phase = 0.0;      // cycles, [0, 1)
+  // Least-squares 1-sigma errors (covariance scaled by the residual
+  // variance); NaN until fitted.
+  double frequencyError = 0.0, amplitudeError = 0.0, phaseError = 0.0;
+  // Montgomery & O'Donoghue (1999): sigma_A = sqrt(2/N) sigma_res,
+  // sigma_phi = sigma_A / (2 pi A) cycles, sigma_f = sqrt(6/N) sigma_res /
+  // (pi T A).
+  double frequencyErrorMO = 0.0, amplitudeErrorMO = 0.0, phaseErrorMO = 0.0;
+  double snr = 0.0;  // amplitude over the mean residual amplitude near f
+  bool enabled = true;
+  // The relation found by labelCombinations (shown, not enforced), and
+  // whether the frequency is held at it in fits.
+  Combination combination;
+  bool fixedToCombination = false;
+};
+
+struct FrequencyTable {
+  double epoch = 0.0;      // days; the time of phase 0 of every term
+  double zeroPoint = 0.0;  // units of the values
+  std::vector<FrequencyTerm> terms;
+  // Of the last fit: point count, time span (days), residual rms.
+  int points = 0;
+  double timeSpan = 0.0;
+  double residualRms = 0.0;
+
+  // Removes term k, renumbering every relation; a term related to the
+  // removed one loses its relation (and its fixing).
+  void remove(std::size_t k);
+};
+
+// Labels every term whose frequency is within `tolerance` (cycles per day;
+// normally the resolution 1/T) of n f_i (n = 2 .. maxHarmonic) or
+// n f_i +- m f_j (|n|, |m| <= maxOrder) of two terms before it that are not
+// themselves labelled; the lowest order |n| + |m| wins, then the closest.
+// Fixed relations are kept as they are. Only enabled terms take part.
+void labelCombinations(FrequencyTable& table, double tolerance, int maxHarmonic = 5,
+                       int maxOrder = 2);
+
+// Plain text: '#' header lines with the epoch, zero point, points, time
+// span and residual rms, then one line per term:
+//   name frequency amplitude phase sigma_f sigma_A sigma_phi
+//   mo_sigma_f mo_sigma_A mo_sigma_phi snr enabled relation
+// relation is "-" for none, "2f1" for a label, "=2f1" when fixed.
+std::string formatFrequencyTable(const FrequencyTable& table);
+// The inverse; on failure returns nothing and sets *error to the line and
+// reason.
+std::optional<FrequencyTable> parseFrequencyTable(const std::string& text, std::string* error);
+
+}  // namespace fazorn

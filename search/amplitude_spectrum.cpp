@@ -1,0 +1,160 @@
+#include "search/amplitude_spectrum.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+
+#include "search/nonuniform_fft.h"
+
+namespace fazorn {
+
+namespace {
+
+// Relative tolerance of the non-uniform transforms (error over sum |c_j|).
+constexpr double kSpectrumTolerance = 1e-11;
+
+double meanOf(std::span<const double> v) {
+  double s = 0.0;
+  for (double x : v) s += x;
+  return v.empty() ? 0.0 : s / static_cast<double>(v.size());
+}
+
+// The floating-mean sinusoid from the sums over the points at angle
+// omega t: sy = sum (y - ybar) e^{i w t}, s1 = sum e^{i w t},
+// s2 = sum e^{2 i w t}.
+SinusoidAt solve(std::complex<double> sy, std::complex<double> s1, std::complex<double> s2,
+                 double n) {
+  const double cc = 0.5 * (n + s2.real()) - s1.real() * s1.real() / n;
+  const double ss = 0.5 * (n - s2.real()) - s1.imag() * s1.imag() / n;
+  const double cs = 0.5 * s2.imag() - s1.real() * s1.imag() / n;
+  const double det = cc * ss - cs * cs;
+  SinusoidAt r;
+  // A determinant at rounding level of n^2: the sinusoid is (nearly) a
+  // constant over the sampling and carries no information.
+  if (!(det > 1e-9 * n * n)) return r;
+  const double yc = sy.real(), ys = sy.imag();
+  r.cosine = (yc * ss - ys * cs) / det;
+  r.sine = (ys * cc - yc * cs) / det;
+  r.amplitude = std::hypot(r.cosine, r.sine);
+  return r;
+}
+
+}  // namespace
+
+double medianSamplingInterval(std::span<const double> time) {
+  std::vector<double> t(time.begin(), time.end());
+  std::sort(t.begin(), t.end());
+  std::vector<double> dt;
+  dt.reserve(t.size());
+  for (std::size_t i = 1; i < t.size(); ++i)
+    if (t[i] > t[i - 1]) dt.push_back(t[i] - t[i - 1]);
+  if (dt.empty()) return 0.0;
+  const auto mid = dt.begin() + static_cast<std::ptrdiff_t>(dt.size() / 2);
+  std::nth_element(dt.begin(), mid, dt.end());
+  return *mid;
+}
+
+AmplitudeSpectrumGrid amplitudeSpectrumGrid(std::span<const double> time, double maxFrequency,
+                                            double oversampling, std::int64_t maxCount) {
+  AmplitudeSpectrumGrid g;
+  if (time.size() < 2) return g;
+  const auto [lo, hi] = std::minmax_element(time.begin(), time.end());
+  const double span = *hi - *lo;
+  if (!(span > 0.0) || !std::isfinite(span)) return g;
+  if (!(oversampling > 0.0)) oversampling = kAmplitudeSpectrumOversampling;
+  if (!(maxFrequency > 0.0) || !std::isfinite(maxFrequency)) {
+    const double dt = medianSamplingInterval(time);
+    if (!(dt > 0.0)) return g;
+    maxFrequency = 0.5 / dt;
+  }
+  g.step = 1.0 / (oversampling * span);
+  const double count = std::floor(maxFrequency / g.step) + 1.0;
+  g.count = static_cast<std::int64_t>(
+      std::min(count, static_cast<double>(std::max<std::int64_t>(maxCount, 0))));
+  g.maxFrequency = g.count > 0 ? static_cast<double>(g.count - 1) * g.step : 0.0;
+  return g;
+}
+
+struct AmplitudeSpectrumCalculator::Impl {
+  std::size_t n = 0, count = 0;
+  std::unique_ptr<NonuniformTransform> values;
+  std::vector<std::complex<double>> s12;  // sums of exp(i k x), k < 2 count
+};
+
+AmplitudeSpectrumCalculator::AmplitudeSpectrumCalculator(std::span<const double> time,
+                                                         const AmplitudeSpectrumGrid& grid)
+    : impl_(std::make_unique<Impl>()) {
+  const std::size_t n = time.size();
+  if (n < 3 || grid.count <= 0 || !(grid.step > 0.0)) return;
+  impl_->n = n;
+  impl_->count = static_cast<std::size_t>(grid.count);
+  const double tMean = meanOf(time);
+  // Angles for mode k: k * (2 pi step (t - tMean)).
+  std::vector<double> angle(n);
+  for (std::size_t j = 0; j < n; ++j) angle[j] = 2.0 * M_PI * grid.step * (time[j] - tMean);
+  impl_->values = std::make_unique<NonuniformTransform>(angle, grid.count, kSpectrumTolerance);
+  const std::vector<std::complex<double>> ones(n, std::complex<double>(1.0));
+  impl_->s12.resize(2 * impl_->count);
+  const NonuniformTransform doubled(angle, 2 * grid.count, kSpectrumTolerance);
+  auto work = doubled.makeWork();
+  doubled.apply(ones, impl_->s12, work);
+}
+
+AmplitudeSpectrumCalculator::~AmplitudeSpectrumCalculator() = default;
+
+std::vector<double> AmplitudeSpectrumCalculator::amplitude(std::span<const double> value) const {
+  const Impl& d = *impl_;
+  if (!d.values || value.size() < d.n) return {};
+  const double yMean = meanOf(value.first(d.n));
+  std::vector<std::complex<double>> c(d.n), sy(d.count);
+  for (std::size_t j = 0; j < d.n; ++j) c[j] = value[j] - yMean;
+  auto work = d.values->makeWork();
+  d.values->apply(c, sy, work);
+  std::vector<double> out(d.count);
+  const double dn = static_cast<double>(d.n);
+  for (std::size_t k = 0; k < d.count; ++k)
+    out[k] = solve(sy[k], d.s12[k], d.s12[2 * k], dn).amplitude;
+  return out;
+}
+
+std::vector<double> AmplitudeSpectrumCalculator::window() const {
+  const Impl& d = *impl_;
+  std::vector<double> out(d.values ? d.count : 0);
+  for (std::size_t k = 0; k < out.size(); ++k)
+    out[k] = std::abs(d.s12[k]) / static_cast<double>(d.n);
+  return out;
+}
+
+AmplitudeSpectrum computeAmplitudeSpectrum(std::span<const double> time,
+                                           std::span<const double> value,
+                                           const AmplitudeSpectrumGrid& grid, bool withWindow) {
+  AmplitudeSpectrum out;
+  const std::size_t n = std::min(time.size(), value.size());
+  const AmplitudeSpectrumCalculator calc(time.first(n), grid);
+  out.amplitude = calc.amplitude(value.first(n));
+  if (out.amplitude.empty()) return out;
+  out.frequency.resize(out.amplitude.size());
+  for (std::size_t k = 0; k < out.frequency.size(); ++k)
+    out.frequency[k] = static_cast<double>(k) * grid.step;
+  if (withWindow) out.window = calc.window();
+  return out;
+}
+
+SinusoidAt amplitudeAt(std::span<const double> time, std::span<const double> value,
+                       double frequency) {
+  const std::size_t n = std::min(time.size(), value.size());
+  if (n < 3) return {};
+  const double tMean = meanOf(time.first(n));
+  const double yMean = meanOf(value.first(n));
+  std::complex<double> sy, s1, s2;
+  for (std::size_t j = 0; j < n; ++j) {
+    const double w = 2.0 * M_PI * frequency * (time[j] - tMean);
+    const std::complex<double> e(std::cos(w), std::sin(w));
+    sy += (value[j] - yMean) * e;
+    s1 += e;
+    s2 += e * e;
+  }
+  return solve(sy, s1, s2, static_cast<double>(n));
+}
+
+}  // namespace fazorn
