@@ -2,18 +2,31 @@
 
 The functions compute exactly what ``fazorn-cli analyse`` computes on the
 same input and options, to the last bit; the fields of an analysis carry the
-names of the keys of ``fazorn-cli analyse --json``. Times are in days,
+names of the keys of ``fazorn-cli analyse --json``.
+
+Defaults differ from the command line's in two calls, so that a search with
+no settings finds the period a Python user expects: :func:`periodogram`
+takes its grid and period range from the data (``--resolution auto``), and
+:func:`analyse` also refines the peak and decides between P, 2P and P/2
+(``--auto``). Any setting given overrides its part of that default as it
+would after ``--auto`` on the command line; ``auto=False`` turns the default
+off, and the options are then exactly those of ``fazorn-cli analyse``
+(the window's grid: steps of 0.0003 per day, 0.2 to 500 days, the
+Lomb-Scargle grid the multiples of 1 / max_period). :func:`analyse_file`,
+:func:`analyse_files` and :mod:`fazorn.dask` keep the command line's
+defaults, as their names promise. Times are in days,
 frequencies in cycles per day, values in magnitudes or flux.
 
 Examples
 --------
 >>> import fazorn
 >>> t, y, dy, notes = fazorn.read("examples/OGLE-LMC-CEP-1513.dat")
->>> pg = fazorn.periodogram(t, y, dy, method="aov", min_period=1, max_period=20)
+>>> pg = fazorn.periodogram(t, y, dy, method="ls")   # the grid from the data
 >>> pg.best_period                                   # doctest: +SKIP
-8.467...
->>> result = fazorn.analyse(t, y, dy)
->>> result.type, result["period"]                    # doctest: +SKIP
+8.46...
+>>> result = fazorn.analyse(t, y, dy)                # as fazorn-cli analyse --auto
+>>> result.type, result.period, result.period_error  # doctest: +SKIP
+>>> plain = fazorn.analyse(t, y, dy, auto=False)     # as fazorn-cli analyse
 
 Many light curves at once: :func:`analyse_files` on one machine, and
 :mod:`fazorn.dask` on a Dask cluster.
@@ -271,6 +284,21 @@ def _result(status, fields, diagnostics, name=None):
     raise ValueError(message)
 
 
+def _python_defaults(options, default):
+    """The options with the Python default in front (`default` is {"auto":
+    True} for analyse, {"resolution": "auto"} for periodogram): the user's
+    own settings come after it and override it, as options after ``--auto``
+    do on the command line. An explicit ``auto`` (True or False) or a given
+    period (no search) takes no default; ``auto=False`` leaves exactly the
+    command line's defaults."""
+    options = {k: v for k, v in options.items() if v is not None}
+    if "auto" in options:  # auto=False stores nothing: the command line's defaults
+        return options
+    if "period" in options:
+        return options
+    return {**default, **options}
+
+
 def option_names():
     """The keyword options every analysis accepts, besides `threads`.
 
@@ -288,7 +316,8 @@ _OPTIONS_DOC = """
         The search: multiharmonic analysis of variance (default), its transit
         variant, or the Lomb normalised periodogram.
     min_period, max_period : float, optional
-        The range of trial periods, days (default 0.2 to 500).
+        The range of trial periods, days (the command line's default 0.2 to
+        500; with resolution="auto" the range from the data).
     harmonics : int, optional
         Harmonics of the AoV fit; for AoVtr the bin-count factor (default 2).
     resolution : float or "auto", optional
@@ -305,7 +334,10 @@ _OPTIONS_DOC = """
         Decide between P, 2P and P/2 from the light curve (key "alias").
     auto : bool, optional
         resolution="auto", refine and resolve_alias together, as
-        ``fazorn-cli analyse --auto``.
+        ``fazorn-cli analyse --auto``. Not given: the Python default (the
+        data's grid for :func:`periodogram`, ``--auto`` for :func:`analyse`;
+        settings given override their part of it); False: the command
+        line's own defaults, to reproduce its figures.
     route : {"exact", "fast", "auto"}, optional
         How AoV, AoVtr and Lomb-Scargle compute their grid (default "exact",
         the window's numbers, or "auto" with ``auto=True``, as on the command
@@ -353,7 +385,11 @@ def analyse(t, y, dy=None, *, name=None, threads=None, **options):
     """Search a light curve for its period, model the phased curve and classify it.
 
     The same chain as ``fazorn-cli analyse`` (and the window's buttons) on
-    the same observations and options, to the last bit.
+    the same observations and options, to the last bit. Without ``auto`` the
+    call is ``fazorn-cli analyse --auto`` with the options given: the grid
+    and period range from the data, the peak refined (``period_error`` its
+    1-sigma uncertainty) and the P, 2P, P/2 alias decided. ``auto=False``
+    gives ``fazorn-cli analyse`` with the options given.
 
     Parameters
     ----------
@@ -381,6 +417,7 @@ def analyse(t, y, dy=None, *, name=None, threads=None, **options):
         AoV searches, an invalid period range).
     """
     t, y, dy = _light_curve(t, y, dy)
+    options = _python_defaults(options, {"auto": True})
     status, fields, diagnostics, _, _ = _fazorn.analyse(
         t, y, dy, "" if name is None else str(name), options, _threads(threads), False
     )
@@ -471,7 +508,12 @@ def periodogram(t, y, dy=None, *, method="aov", threads=None, **options):
 
     Computes what ``fazorn-cli analyse --method METHOD`` computes on the
     same input and options (the same grid, powers, period and error, to the
-    last bit).
+    last bit). Without ``resolution`` or ``auto`` the grid and period range
+    come from the data, as ``--resolution auto``: steps of
+    1 / (oversampling x T) for the time span T (AoVtr: times its duty
+    cycle), where the command line's default is the window's fixed step
+    (and for Lomb-Scargle the multiples of 1 / max_period, too coarse for a
+    long time span). ``auto=False`` gives the command line's defaults.
 
     Parameters
     ----------
@@ -496,6 +538,7 @@ def periodogram(t, y, dy=None, *, method="aov", threads=None, **options):
     if options.get("period") is not None:
         raise ValueError("periodogram() searches; use analyse(period=...) for a given period")
     t, y, dy = _light_curve(t, y, dy)
+    options = _python_defaults(options, {"resolution": "auto"})
     status, fields, diagnostics, frequency, power = _fazorn.analyse(
         t, y, dy, "", dict(options, method=method), _threads(threads), True
     )
