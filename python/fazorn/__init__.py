@@ -41,7 +41,7 @@ from typing import NamedTuple
 
 import numpy as np
 
-from . import _fazorn
+from . import _astropy, _fazorn
 
 __all__ = [
     "read",
@@ -51,6 +51,7 @@ __all__ = [
     "analyse_files",
     "significance",
     "option_names",
+    "to_table",
     "Observations",
     "Periodogram",
     "AnalysisResult",
@@ -240,6 +241,12 @@ def _as_array(x, name):
 
 
 def _light_curve(t, y, dy):
+    # astropy: a Table's columns by name, Time and Quantity to plain days
+    # and values (refused with the reason when the units do not fit).
+    if _astropy.is_table(t):
+        t, y, dy = _astropy.columns_of(t, y, dy)
+    t = _astropy.times(t)
+    y, dy = _astropy.values(y, dy)
     t = _as_array(t, "t")
     y = _as_array(y, "y")
     dy = np.ones_like(t) if dy is None else _as_array(dy, "dy")
@@ -395,9 +402,16 @@ def analyse(t, y, dy=None, *, name=None, threads=None, **options):
     ----------
     t, y : array_like
         Times (days) and values (magnitudes or flux), 1-D, of any real dtype
-        (converted to float64 once); lists are accepted.
+        (converted to float64 once); lists are accepted. astropy: `t` an
+        ``astropy.time.Time`` (taken in its own format when it is jd or mjd,
+        as JD otherwise) or a Quantity of time (converted to days); `y` a
+        Quantity of magnitudes, flux or counts (in its own unit). `t` may
+        also be an astropy ``Table`` or ``TimeSeries``, `y` and `dy` then
+        the names of its value and error columns (the time is the column
+        "time", or the table's only Time column).
     dy : array_like, optional
-        Errors of the values; None for errors of 1 (equal weights).
+        Errors of the values (a Quantity: converted to the unit of `y`);
+        None for errors of 1 (equal weights).
     name : str, optional
         What the key "file" holds (None by default).
     period : float, optional
@@ -461,7 +475,7 @@ def analyse_file(path, *, threads=None, **options):
 analyse_file.__doc__ = analyse_file.__doc__ % _OPTIONS_DOC
 
 
-def analyse_files(paths, *, threads=None, errors="raise", **options):
+def analyse_files(paths, *, threads=None, errors="raise", as_table=False, **options):
     """Analyse many files in parallel, as ``fazorn-cli analyse FILE...`` does.
 
     Parameters
@@ -475,12 +489,14 @@ def analyse_files(paths, *, threads=None, errors="raise", **options):
         What a file that cannot be read or searched does: raise its
         exception, or give a result holding only "file" with the message in
         its ``error`` attribute.
+    as_table : bool, optional
+        Return an astropy Table (see :func:`to_table`) instead of the list.
     **options
         The options of :func:`analyse_file`.
 
     Returns
     -------
-    list of AnalysisResult
+    list of AnalysisResult, or astropy.table.Table
         In the order of `paths`.
     """
     if errors not in ("raise", "record"):
@@ -491,7 +507,25 @@ def analyse_files(paths, *, threads=None, errors="raise", **options):
         paths, _fazorn.analyse_files(paths, options, _threads(threads))
     ):
         out.append(_record_or_raise(status, fields, diagnostics, path, errors))
-    return out
+    return to_table(out) if as_table else out
+
+
+def to_table(results):
+    """The results as an astropy Table (Debian python3-astropy).
+
+    Parameters
+    ----------
+    results : list of AnalysisResult or pandas.DataFrame
+        What :func:`analyse_files` or :mod:`fazorn.dask` returned.
+
+    Returns
+    -------
+    astropy.table.Table
+        One row per result, the keys of ``fazorn-cli analyse --json`` as
+        columns (numbers the command line writes as null are NaN) and
+        ``error``.
+    """
+    return _astropy.to_table(results)
 
 
 def _record_or_raise(status, fields, diagnostics, name, errors):

@@ -1,6 +1,7 @@
 """Many light curves on Dask: the command line's table, in input order, also
 when a worker dies mid-run or the workers join late."""
 
+import importlib.util
 import os
 import signal
 import threading
@@ -134,6 +135,12 @@ def test_default_scheduler_and_bad_files_are_recorded(real_files, cli, tmp_path)
     )
     with pytest.raises(TypeError, match="unknown options: colour"):
         fazorn.dask.analyse_files(files, colour="red")
+    # The same rows as an astropy Table, when astropy is there.
+    if importlib.util.find_spec("astropy") is not None:
+        with dask.config.set(scheduler="threads"):
+            astro = fazorn.dask.analyse_files(files[:6], method="ls", as_table=True)
+        assert list(astro["period"][:5]) == list(table["period"][:5])
+        assert astro.colnames == list(table.columns) and "Unable to open file" in astro["error"][5]
 
 
 def test_workers_that_join_late_give_the_full_table(empty_cluster, real_files, cli):
