@@ -41,7 +41,7 @@ from typing import NamedTuple
 
 import numpy as np
 
-from . import _astropy, _fazorn
+from . import _astropy, _fazorn, _plots
 
 __all__ = [
     "read",
@@ -105,12 +105,28 @@ class AnalysisResult(Mapping):
         with ``errors="record"``); None when it succeeded.
     """
 
-    __slots__ = ("_fields", "notes", "error")
+    __slots__ = ("_fields", "notes", "error", "_curve")
 
     def __init__(self, fields, notes=(), error=None):
         object.__setattr__(self, "_fields", dict(fields))
         object.__setattr__(self, "notes", list(notes))
         object.__setattr__(self, "error", error)
+        # (t, y, dy, frequency, power, harmonics) for plot(), when known.
+        object.__setattr__(self, "_curve", None)
+
+    def plot(self):
+        """A matplotlib figure of three axes: the light curve, the
+        periodogram with the adopted peak (dashed) and the candidate peaks
+        (triangles), and the phase diagram with a Fourier model of the
+        analysis's harmonics (the title: period, error, type, warnings).
+
+        Only for the results of :func:`analyse` and :func:`analyse_file`,
+        which keep their light curve and periodogram.
+        """
+        if self._curve is None:
+            raise ValueError("this result has no light curve to plot: use analyse() or analyse_file()")
+        t, y, dy, frequency, power, harmonics = self._curve
+        return _plots.figure(t, y, dy, self, frequency, power, harmonics)
 
     def __getitem__(self, key):
         return self._fields[key]
@@ -195,6 +211,12 @@ class Periodogram:
         self.max_power = analysis["max_power"]
         self.false_alarm_probability = analysis.get("false_alarm_probability")
         self.peaks = analysis["peaks"] if "peaks" in analysis else _local_peaks(frequency, power)
+
+    def plot(self):
+        """The figure of :meth:`AnalysisResult.plot` for this search: light
+        curve, this periodogram with its peak and candidates marked, phase
+        diagram with the model."""
+        return self.analysis.plot()
 
     def __repr__(self):
         return (
@@ -432,11 +454,18 @@ def analyse(t, y, dy=None, *, name=None, threads=None, **options):
     """
     t, y, dy = _light_curve(t, y, dy)
     options = _python_defaults(options, {"auto": True})
-    status, fields, diagnostics, _, _ = _fazorn.analyse(
-        t, y, dy, "" if name is None else str(name), options, _threads(threads), False
+    status, fields, diagnostics, frequency, power = _fazorn.analyse(
+        t, y, dy, "" if name is None else str(name), options, _threads(threads), True
     )
     result = _result(status, fields, diagnostics, name)
+    _keep_curve(result, t, y, dy, frequency, power, options)
     return result
+
+
+def _keep_curve(result, t, y, dy, frequency, power, options):
+    # The AoV fit's harmonics (the option's default 2) for the plot's model.
+    harmonics = options.get("harmonics") or 2
+    object.__setattr__(result, "_curve", (t, y, dy, frequency, power, max(1, int(harmonics))))
 
 
 analyse.__doc__ = analyse.__doc__ % _OPTIONS_DOC
@@ -468,8 +497,18 @@ def analyse_file(path, *, threads=None, **options):
         The light curve cannot be searched, with the command line's message.
     """
     path = _path(path)
-    status, fields, diagnostics, _, _ = _fazorn.analyse_file(path, options, _threads(threads), False)
-    return _result(status, fields, diagnostics, path)
+    status, fields, diagnostics, frequency, power = _fazorn.analyse_file(path, options, _threads(threads), True)
+    result = _result(status, fields, diagnostics, path)
+    # The light curve for plot(): a file read again (not a stream, which is
+    # gone, nor a table read with its own columns).
+    if path != "-" and options.get("columns") is None and options.get("band") is None:
+        try:
+            t, y, dy, _ = read(path)
+        except (OSError, ValueError):
+            pass
+        else:
+            _keep_curve(result, t, y, dy, frequency, power, options)
+    return result
 
 
 analyse_file.__doc__ = analyse_file.__doc__ % _OPTIONS_DOC
@@ -577,6 +616,7 @@ def periodogram(t, y, dy=None, *, method="aov", threads=None, **options):
         t, y, dy, "", dict(options, method=method), _threads(threads), True
     )
     result = _result(status, fields, diagnostics, None)
+    _keep_curve(result, t, y, dy, frequency, power, options)
     return Periodogram(frequency, power, result)
 
 
