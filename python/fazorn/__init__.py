@@ -2,18 +2,31 @@
 
 The functions compute exactly what ``fazorn-cli analyse`` computes on the
 same input and options, to the last bit; the fields of an analysis carry the
-names of the keys of ``fazorn-cli analyse --json``. Times are in days,
+names of the keys of ``fazorn-cli analyse --json``.
+
+Defaults differ from the command line's in two calls, so that a search with
+no settings finds the period a Python user expects: :func:`periodogram`
+takes its grid and period range from the data (``--resolution auto``), and
+:func:`analyse` also refines the peak and decides between P, 2P and P/2
+(``--auto``). Any setting given overrides its part of that default as it
+would after ``--auto`` on the command line; ``auto=False`` turns the default
+off, and the options are then exactly those of ``fazorn-cli analyse``
+(the window's grid: steps of 0.0003 per day, 0.2 to 500 days, the
+Lomb-Scargle grid the multiples of 1 / max_period). :func:`analyse_file`,
+:func:`analyse_files` and :mod:`fazorn.dask` keep the command line's
+defaults, as their names promise. Times are in days,
 frequencies in cycles per day, values in magnitudes or flux.
 
 Examples
 --------
 >>> import fazorn
 >>> t, y, dy, notes = fazorn.read("examples/OGLE-LMC-CEP-1513.dat")
->>> pg = fazorn.periodogram(t, y, dy, method="aov", min_period=1, max_period=20)
+>>> pg = fazorn.periodogram(t, y, dy, method="ls")   # the grid from the data
 >>> pg.best_period                                   # doctest: +SKIP
-8.467...
->>> result = fazorn.analyse(t, y, dy)
->>> result.type, result["period"]                    # doctest: +SKIP
+8.46...
+>>> result = fazorn.analyse(t, y, dy)                # as fazorn-cli analyse --auto
+>>> result.type, result.period, result.period_error  # doctest: +SKIP
+>>> plain = fazorn.analyse(t, y, dy, auto=False)     # as fazorn-cli analyse
 
 Many light curves at once: :func:`analyse_files` on one machine, and
 :mod:`fazorn.dask` on a Dask cluster.
@@ -28,7 +41,7 @@ from typing import NamedTuple
 
 import numpy as np
 
-from . import _fazorn
+from . import _astropy, _fazorn, _plots
 
 __all__ = [
     "read",
@@ -38,6 +51,7 @@ __all__ = [
     "analyse_files",
     "significance",
     "option_names",
+    "to_table",
     "Observations",
     "Periodogram",
     "AnalysisResult",
@@ -91,12 +105,28 @@ class AnalysisResult(Mapping):
         with ``errors="record"``); None when it succeeded.
     """
 
-    __slots__ = ("_fields", "notes", "error")
+    __slots__ = ("_fields", "notes", "error", "_curve")
 
     def __init__(self, fields, notes=(), error=None):
         object.__setattr__(self, "_fields", dict(fields))
         object.__setattr__(self, "notes", list(notes))
         object.__setattr__(self, "error", error)
+        # (t, y, dy, frequency, power, harmonics) for plot(), when known.
+        object.__setattr__(self, "_curve", None)
+
+    def plot(self):
+        """A matplotlib figure of three axes: the light curve, the
+        periodogram with the adopted peak (dashed) and the candidate peaks
+        (triangles), and the phase diagram with a Fourier model of the
+        analysis's harmonics (the title: period, error, type, warnings).
+
+        Only for the results of :func:`analyse` and :func:`analyse_file`,
+        which keep their light curve and periodogram.
+        """
+        if self._curve is None:
+            raise ValueError("this result has no light curve to plot: use analyse() or analyse_file()")
+        t, y, dy, frequency, power, harmonics = self._curve
+        return _plots.figure(t, y, dy, self, frequency, power, harmonics)
 
     def __getitem__(self, key):
         return self._fields[key]
@@ -182,6 +212,12 @@ class Periodogram:
         self.false_alarm_probability = analysis.get("false_alarm_probability")
         self.peaks = analysis["peaks"] if "peaks" in analysis else _local_peaks(frequency, power)
 
+    def plot(self):
+        """The figure of :meth:`AnalysisResult.plot` for this search: light
+        curve, this periodogram with its peak and candidates marked, phase
+        diagram with the model."""
+        return self.analysis.plot()
+
     def __repr__(self):
         return (
             f"Periodogram(method={self.method!r}, frequencies={len(self.frequency)}, "
@@ -227,6 +263,12 @@ def _as_array(x, name):
 
 
 def _light_curve(t, y, dy):
+    # astropy: a Table's columns by name, Time and Quantity to plain days
+    # and values (refused with the reason when the units do not fit).
+    if _astropy.is_table(t):
+        t, y, dy = _astropy.columns_of(t, y, dy)
+    t = _astropy.times(t)
+    y, dy = _astropy.values(y, dy)
     t = _as_array(t, "t")
     y = _as_array(y, "y")
     dy = np.ones_like(t) if dy is None else _as_array(dy, "dy")
@@ -271,6 +313,21 @@ def _result(status, fields, diagnostics, name=None):
     raise ValueError(message)
 
 
+def _python_defaults(options, default):
+    """The options with the Python default in front (`default` is {"auto":
+    True} for analyse, {"resolution": "auto"} for periodogram): the user's
+    own settings come after it and override it, as options after ``--auto``
+    do on the command line. An explicit ``auto`` (True or False) or a given
+    period (no search) takes no default; ``auto=False`` leaves exactly the
+    command line's defaults."""
+    options = {k: v for k, v in options.items() if v is not None}
+    if "auto" in options:  # auto=False stores nothing: the command line's defaults
+        return options
+    if "period" in options:
+        return options
+    return {**default, **options}
+
+
 def option_names():
     """The keyword options every analysis accepts, besides `threads`.
 
@@ -288,7 +345,8 @@ _OPTIONS_DOC = """
         The search: multiharmonic analysis of variance (default), its transit
         variant, or the Lomb normalised periodogram.
     min_period, max_period : float, optional
-        The range of trial periods, days (default 0.2 to 500).
+        The range of trial periods, days (the command line's default 0.2 to
+        500; with resolution="auto" the range from the data).
     harmonics : int, optional
         Harmonics of the AoV fit; for AoVtr the bin-count factor (default 2).
     resolution : float or "auto", optional
@@ -305,7 +363,10 @@ _OPTIONS_DOC = """
         Decide between P, 2P and P/2 from the light curve (key "alias").
     auto : bool, optional
         resolution="auto", refine and resolve_alias together, as
-        ``fazorn-cli analyse --auto``.
+        ``fazorn-cli analyse --auto``. Not given: the Python default (the
+        data's grid for :func:`periodogram`, ``--auto`` for :func:`analyse`;
+        settings given override their part of it); False: the command
+        line's own defaults, to reproduce its figures.
     route : {"exact", "fast", "auto"}, optional
         How AoV, AoVtr and Lomb-Scargle compute their grid (default "exact",
         the window's numbers, or "auto" with ``auto=True``, as on the command
@@ -353,15 +414,26 @@ def analyse(t, y, dy=None, *, name=None, threads=None, **options):
     """Search a light curve for its period, model the phased curve and classify it.
 
     The same chain as ``fazorn-cli analyse`` (and the window's buttons) on
-    the same observations and options, to the last bit.
+    the same observations and options, to the last bit. Without ``auto`` the
+    call is ``fazorn-cli analyse --auto`` with the options given: the grid
+    and period range from the data, the peak refined (``period_error`` its
+    1-sigma uncertainty) and the P, 2P, P/2 alias decided. ``auto=False``
+    gives ``fazorn-cli analyse`` with the options given.
 
     Parameters
     ----------
     t, y : array_like
         Times (days) and values (magnitudes or flux), 1-D, of any real dtype
-        (converted to float64 once); lists are accepted.
+        (converted to float64 once); lists are accepted. astropy: `t` an
+        ``astropy.time.Time`` (taken in its own format when it is jd or mjd,
+        as JD otherwise) or a Quantity of time (converted to days); `y` a
+        Quantity of magnitudes, flux or counts (in its own unit). `t` may
+        also be an astropy ``Table`` or ``TimeSeries``, `y` and `dy` then
+        the names of its value and error columns (the time is the column
+        "time", or the table's only Time column).
     dy : array_like, optional
-        Errors of the values; None for errors of 1 (equal weights).
+        Errors of the values (a Quantity: converted to the unit of `y`);
+        None for errors of 1 (equal weights).
     name : str, optional
         What the key "file" holds (None by default).
     period : float, optional
@@ -381,11 +453,19 @@ def analyse(t, y, dy=None, *, name=None, threads=None, **options):
         AoV searches, an invalid period range).
     """
     t, y, dy = _light_curve(t, y, dy)
-    status, fields, diagnostics, _, _ = _fazorn.analyse(
-        t, y, dy, "" if name is None else str(name), options, _threads(threads), False
+    options = _python_defaults(options, {"auto": True})
+    status, fields, diagnostics, frequency, power = _fazorn.analyse(
+        t, y, dy, "" if name is None else str(name), options, _threads(threads), True
     )
     result = _result(status, fields, diagnostics, name)
+    _keep_curve(result, t, y, dy, frequency, power, options)
     return result
+
+
+def _keep_curve(result, t, y, dy, frequency, power, options):
+    # The AoV fit's harmonics (the option's default 2) for the plot's model.
+    harmonics = options.get("harmonics") or 2
+    object.__setattr__(result, "_curve", (t, y, dy, frequency, power, max(1, int(harmonics))))
 
 
 analyse.__doc__ = analyse.__doc__ % _OPTIONS_DOC
@@ -417,14 +497,24 @@ def analyse_file(path, *, threads=None, **options):
         The light curve cannot be searched, with the command line's message.
     """
     path = _path(path)
-    status, fields, diagnostics, _, _ = _fazorn.analyse_file(path, options, _threads(threads), False)
-    return _result(status, fields, diagnostics, path)
+    status, fields, diagnostics, frequency, power = _fazorn.analyse_file(path, options, _threads(threads), True)
+    result = _result(status, fields, diagnostics, path)
+    # The light curve for plot(): a file read again (not a stream, which is
+    # gone, nor a table read with its own columns).
+    if path != "-" and options.get("columns") is None and options.get("band") is None:
+        try:
+            t, y, dy, _ = read(path)
+        except (OSError, ValueError):
+            pass
+        else:
+            _keep_curve(result, t, y, dy, frequency, power, options)
+    return result
 
 
 analyse_file.__doc__ = analyse_file.__doc__ % _OPTIONS_DOC
 
 
-def analyse_files(paths, *, threads=None, errors="raise", **options):
+def analyse_files(paths, *, threads=None, errors="raise", as_table=False, **options):
     """Analyse many files in parallel, as ``fazorn-cli analyse FILE...`` does.
 
     Parameters
@@ -438,12 +528,14 @@ def analyse_files(paths, *, threads=None, errors="raise", **options):
         What a file that cannot be read or searched does: raise its
         exception, or give a result holding only "file" with the message in
         its ``error`` attribute.
+    as_table : bool, optional
+        Return an astropy Table (see :func:`to_table`) instead of the list.
     **options
         The options of :func:`analyse_file`.
 
     Returns
     -------
-    list of AnalysisResult
+    list of AnalysisResult, or astropy.table.Table
         In the order of `paths`.
     """
     if errors not in ("raise", "record"):
@@ -454,7 +546,25 @@ def analyse_files(paths, *, threads=None, errors="raise", **options):
         paths, _fazorn.analyse_files(paths, options, _threads(threads))
     ):
         out.append(_record_or_raise(status, fields, diagnostics, path, errors))
-    return out
+    return to_table(out) if as_table else out
+
+
+def to_table(results):
+    """The results as an astropy Table (Debian python3-astropy).
+
+    Parameters
+    ----------
+    results : list of AnalysisResult or pandas.DataFrame
+        What :func:`analyse_files` or :mod:`fazorn.dask` returned.
+
+    Returns
+    -------
+    astropy.table.Table
+        One row per result, the keys of ``fazorn-cli analyse --json`` as
+        columns (numbers the command line writes as null are NaN) and
+        ``error``.
+    """
+    return _astropy.to_table(results)
 
 
 def _record_or_raise(status, fields, diagnostics, name, errors):
@@ -471,7 +581,12 @@ def periodogram(t, y, dy=None, *, method="aov", threads=None, **options):
 
     Computes what ``fazorn-cli analyse --method METHOD`` computes on the
     same input and options (the same grid, powers, period and error, to the
-    last bit).
+    last bit). Without ``resolution`` or ``auto`` the grid and period range
+    come from the data, as ``--resolution auto``: steps of
+    1 / (oversampling x T) for the time span T (AoVtr: times its duty
+    cycle), where the command line's default is the window's fixed step
+    (and for Lomb-Scargle the multiples of 1 / max_period, too coarse for a
+    long time span). ``auto=False`` gives the command line's defaults.
 
     Parameters
     ----------
@@ -496,10 +611,12 @@ def periodogram(t, y, dy=None, *, method="aov", threads=None, **options):
     if options.get("period") is not None:
         raise ValueError("periodogram() searches; use analyse(period=...) for a given period")
     t, y, dy = _light_curve(t, y, dy)
+    options = _python_defaults(options, {"resolution": "auto"})
     status, fields, diagnostics, frequency, power = _fazorn.analyse(
         t, y, dy, "", dict(options, method=method), _threads(threads), True
     )
     result = _result(status, fields, diagnostics, None)
+    _keep_curve(result, t, y, dy, frequency, power, options)
     return Periodogram(frequency, power, result)
 
 

@@ -308,6 +308,11 @@ def _table(records, first=None):
     return table
 
 
+def _as(table, as_table):
+    """The DataFrame, or with `as_table` the astropy Table of it."""
+    return fazorn.to_table(table) if as_table else table
+
+
 def _analyse_file_chunk(paths, plan, options):
     results = fazorn.analyse_files(paths, threads=plan.task_threads(), errors="record", **options)
     return [_record(r) for r in results]
@@ -341,7 +346,7 @@ def _run(client, follower, worker_timeout, function, pieces, *args):
     return list(dask.compute(*tasks))
 
 
-def analyse_files(paths, client=None, *, chunk_size=None, worker_timeout=_WORKER_TIMEOUT, **options):
+def analyse_files(paths, client=None, *, chunk_size=None, worker_timeout=_WORKER_TIMEOUT, as_table=False, **options):
     """Analyse many observation files on a Dask cluster.
 
     Parameters
@@ -362,6 +367,9 @@ def analyse_files(paths, client=None, *, chunk_size=None, worker_timeout=_WORKER
         The options of :func:`fazorn.analyse_file` (method, min_period,
         max_period, harmonics, resolution, period, ...).
 
+    as_table : bool, optional
+        Return an astropy Table (:func:`fazorn.to_table`) instead.
+
     Returns
     -------
     pandas.DataFrame
@@ -377,11 +385,11 @@ def analyse_files(paths, client=None, *, chunk_size=None, worker_timeout=_WORKER
     worker_timeout = _check_worker_timeout(worker_timeout)
     paths = [fazorn._path(p) for p in paths]
     if not paths:  # no work: no need to wait for workers
-        return _table([], first="file")
+        return _as(_table([], first="file"), as_table)
     client, plan, follower = _start(client, worker_timeout)
     pieces = [paths[a:b] for a, b in _chunks(len(paths), plan.slots, chunk_size)]
     parts = _run(client, follower, worker_timeout, _analyse_file_chunk, pieces, plan, options)
-    return _table([row for part in parts for row in part], first="file")
+    return _as(_table([row for part in parts for row in part], first="file"), as_table)
 
 
 def _with_order(part, partition_info=None):
@@ -436,6 +444,7 @@ def analyse_frame(
     *,
     npartitions=None,
     worker_timeout=_WORKER_TIMEOUT,
+    as_table=False,
     **options,
 ):
     """Analyse the light curves of a Dask DataFrame, one row per observation.
@@ -504,4 +513,4 @@ def analyse_frame(
     rows = sorted((row for part in results for row in part), key=lambda r: r[_ORDER])
     for row in rows:
         del row[_ORDER]
-    return _table(rows, first=id)
+    return _as(_table(rows, first=id), as_table)

@@ -41,12 +41,12 @@ def test_arrays_and_files_equal_command_line_on_a_sample(real_files, cli, option
     for f in files:
         t, y, dy, notes = fazorn.read(f)
         if isinstance(expected[f], CliRefusal):  # refused by the command line: refused here
-            for call in (lambda: fazorn.analyse(t, y, dy, **options), lambda: fazorn.analyse_file(f, **options)):
+            for call in (lambda: fazorn.analyse(t, y, dy, auto=False, **options), lambda: fazorn.analyse_file(f, **options)):
                 with pytest.raises(ValueError) as e:
                     call()
                 assert str(e.value) == expected[f]
             continue
-        from_arrays = fazorn.analyse(t, y, dy, name=f, threads=1, **options)
+        from_arrays = fazorn.analyse(t, y, dy, name=f, threads=1, auto=False, **options)
         from_file = fazorn.analyse_file(f, **options)
         assert from_arrays.to_dict() == expected[f], f
         assert from_file.to_dict() == expected[f], f
@@ -61,9 +61,9 @@ def test_periodogram_is_the_one_of_the_analysis(real_files, cli):
             e = expected[f]
             if isinstance(e, CliRefusal):
                 with pytest.raises(ValueError, match="Calculation aborted"):
-                    fazorn.periodogram(t, y, dy, method=method)
+                    fazorn.periodogram(t, y, dy, method=method, auto=False)
                 continue
-            pg = fazorn.periodogram(t, y, dy, method=method)
+            pg = fazorn.periodogram(t, y, dy, method=method, auto=False)
             assert pg.analysis.to_dict() == {**e, "file": None}
             assert len(pg.frequency) == len(pg.power) == e["frequency_count"]
             assert pg.frequency.dtype == pg.power.dtype == np.float64
@@ -235,7 +235,7 @@ def test_search_options_beyond_the_window_equal_command_line(real_files, cli, op
     for f in files:
         t, y, dy, _ = fazorn.read(f)
         assert fazorn.analyse_file(f, **options).to_dict() == expected[f], f
-        assert fazorn.analyse(t, y, dy, name=f, threads=1, **options).to_dict() == expected[f], f
+        assert fazorn.analyse(t, y, dy, name=f, threads=1, **{"auto": False, **options}).to_dict() == expected[f], f
 
 
 def test_bad_search_options_raise():
