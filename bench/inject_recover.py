@@ -146,8 +146,13 @@ def main():
     ap.add_argument("--seed", type=int, default=20261209)
     ap.add_argument("--method", default="aov")
     ap.add_argument("--threads", type=int, default=2)
+    ap.add_argument("--transit-method", default=None,
+                    help="method for the transits (default --method; aovtr --auto takes "
+                         "minutes per star on multi-year cadences)")
     ap.add_argument("--keep", help="keep the injected files in this folder")
     ap.add_argument("--no-astropy", action="store_true")
+    ap.add_argument("--types", default=",".join(TYPES),
+                    help="comma-separated: " + ",".join(TYPES))
     args = ap.parse_args()
 
     rng = np.random.default_rng(args.seed)
@@ -163,6 +168,10 @@ def main():
         t, e = cad
         span = t.max() - t.min()
         for kind, (lo, hi) in TYPES.items():
+            if kind not in args.types.split(","):
+                for _ in SNR_LEVELS:  # the same draws whatever the selection
+                    rng.uniform(), rng.uniform()
+                continue
             hi = min(hi, span / 3)
             if hi <= lo:
                 continue
@@ -181,7 +190,8 @@ def main():
     results = {}
     # Transits go to the transit search, the other shapes to --method.
     for method, group in ((args.method, [c for c in cases if c["kind"] != "TRANSIT"]),
-                          ("aovtr", [c for c in cases if c["kind"] == "TRANSIT"])):
+                          (args.transit_method or args.method,
+                           [c for c in cases if c["kind"] == "TRANSIT"])):
         if not group:
             continue
         out = subprocess.run([args.cli, "analyse", "--auto", "--json", "--method", method,
@@ -224,7 +234,7 @@ def main():
                 row[2] += c.get("astropy_ok", False)
 
     print(f"{len(cases)} injected curves on the cadences of {len(files)} files ({args.part} part), "
-          f"--auto --method {args.method} (transits aovtr): {seconds:.1f} s"
+          f"--auto --method {args.method} (transits {args.transit_method or args.method}): {seconds:.1f} s"
           + (f", astropy autopower {astropy_seconds:.1f} s" if have_astropy else ""))
     print("type      curves  detectable  fazorn --auto   astropy autopower")
     for key in list(TYPES) + ["all"]:

@@ -137,9 +137,12 @@ AliasDecision decideAlias(const LightCurve& lc, const PeriodStatistic& statistic
   const FourierFit fitTwice = fitFourierSeries(view, base / 2, hMax, useWeights);
   const FoldedShape shape = foldedShape(view, fitBase);
   const bool symmetric = shape.asymmetry <= kSymmetryLimit || fitBase.harmonics < 1;
-  const TypeAt twice = classifyAt(lc, 2 / base);
-  const bool doubled = (symmetric && shape.oddEvenPValue < kHalvesAlpha) ||
-                       (twice.bestEclipsing && twice.eclipsingScore < atBase.bestScore);
+  bool doubled = false;
+  if (symmetric) {
+    const TypeAt twice = classifyAt(lc, 2 / base);
+    doubled = shape.oddEvenPValue < kHalvesAlpha ||
+              (twice.bestEclipsing && twice.eclipsingScore < atBase.bestScore);
+  }
   *adopted = doubled ? base / 2 : base;
   if (evidence != nullptr) {
     evidence->atAdopted = doubled ? fitTwice : fitBase;
