@@ -1470,6 +1470,9 @@ void MainWindow::onAutoSearch() {
                qs(formatFixed(report.maxPeriod, 1, 7, sep)),
                qs(formatFixed(report.gridPeriod, 6, 10, sep)),
                QString::fromLatin1(aliasName(report.alias.value_or(AliasDecision::None))));
+  // A close runner-up is the sign that a person should look at both folds.
+  if (const std::string runnerUp = runnerUpNote(report, sep); !runnerUp.empty())
+    note += QStringLiteral("; ") + qs(runnerUp);
   setNotes({note});
 }
 
