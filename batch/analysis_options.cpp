@@ -41,7 +41,7 @@ std::string storeFlag(AnalysisRequest& r, const OptionValue& v) {
   return {};
 }
 
-constexpr std::array<AnalysisOption, 16> kOptions{{
+constexpr std::array<AnalysisOption, 17> kOptions{{
     {"method", OptionKind::Choice, "aov|aovtr|ls", "", "", storeMethod},
     {"min-period", OptionKind::Number, "", "", "",
      [](AnalysisRequest& r, const OptionValue& v) {
@@ -132,6 +132,21 @@ constexpr std::array<AnalysisOption, 16> kOptions{{
      [](AnalysisRequest& r, const OptionValue& v) {
        if (v.text.empty()) return std::string("needs a band name");
        r.import.band = v.text;
+       return std::string();
+     }},
+    {"values", OptionKind::Choice, "mag|flux", "--values mag|flux",
+     "whether the values are magnitudes or fluxes (default:\n"
+     "               from the value column's unit and name; plain files are\n"
+     "               magnitudes). A flux light curve is searched on its fluxes\n"
+     "               and modelled and classified on -2.5 log10(flux / median\n"
+     "               flux); JSON key value_kind",
+     [](AnalysisRequest& r, const OptionValue& v) {
+       if (v.text == "mag")
+         r.import.valueKind = ValueKind::Magnitude;
+       else if (v.text == "flux")
+         r.import.valueKind = ValueKind::Flux;
+       else
+         return "must be mag or flux, not " + quotedText(v.text);
        return std::string();
      }},
 }};

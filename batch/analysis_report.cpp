@@ -186,6 +186,8 @@ void addModelKeys(AnalysisReport& r, const Workspace& ws) {
     r.addNull("mag_at_maximum");
   r.add("amplitude", ws.amplitude).add("type", ws.typeText).add("score", ws.scoreText);
   r.add("type_admitted", typeAdmitted(ws));
+  const bool flux = ws.lightCurve.valueKind == ValueKind::Flux;
+  r.add("value_kind", flux ? "flux" : "mag").add("model_points_left_out", ws.modelPointsLeftOut);
 }
 
 std::string textReport(const std::string& file, const Workspace& ws, SearchMethod method,
@@ -212,6 +214,13 @@ std::string textReport(const std::string& file, const Workspace& ws, SearchMetho
   s += "  Type:         " + ws.typeText + "\n";
   s += "  Score:        " + ws.scoreText + "\n";
   if (!typeAdmitted(ws)) s += "  Type admitted: no (no type's period and amplitude ranges)\n";
+  if (ws.lightCurve.valueKind == ValueKind::Flux)
+    s += "  Values:       flux; modelled as -2.5 log10(flux / " +
+         formatPrintf("%.6g", ws.modelReferenceFlux) + ")" +
+         (ws.modelPointsLeftOut > 0
+              ? ", " + std::to_string(ws.modelPointsLeftOut) + " points with flux <= 0 left out"
+              : std::string()) +
+         "\n";
   if (!report.peaks.empty()) {
     s += "  Peaks:       ";
     for (const Peak& p : report.peaks)

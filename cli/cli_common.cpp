@@ -84,12 +84,14 @@ const char* const kImportOptionsHelp =
     "  --columns TIME,VALUE[,ERROR]   the columns to read, by name or 1-based\n"
     "               number (without ERROR every error is 1)\n"
     "  --band NAME  the photometric band to read (default: the band with the\n"
-    "               most observations)\n";
+    "               most observations)\n"
+    "  --values mag|flux   magnitudes or fluxes (default: from the value\n"
+    "               column's unit and name; plain files are magnitudes)\n";
 
 std::optional<int> takeImportOption(const char* command, const std::vector<std::string>& args,
                                     std::size_t& i, ImportOptions& options) {
   const std::string& a = args[i];
-  if (a != "--columns" && a != "--band") return std::nullopt;
+  if (a != "--columns" && a != "--band" && a != "--values") return std::nullopt;
   if (i + 1 >= args.size()) return usageError(std::string(command) + ": " + a + " needs a value");
   // Checked as the analysis options check them (the same table).
   const AnalysisOption& option = *findAnalysisOption(std::string_view(a).substr(2));

@@ -49,6 +49,8 @@ std::string analyseHelp() {
          "               independent peaks, {period, power}), warnings (a list),\n"
          "               alias (none/doubled/halved; null without --resolve-alias),\n"
          "               type_admitted (false when no type admits the star),\n"
+         "               value_kind (mag or flux), model_points_left_out (fluxes\n"
+         "               of 0 or less, which have no magnitude for the model),\n"
          "               and periodogram_file / phased_file / phased_binned_file\n"
          "               when written; numbers\n"
          "               read back exactly\n"

@@ -96,6 +96,12 @@ void runChain(Workspace& ws, ModelChain chain) {
   enableAfterPhasing(ws);
 }
 
+// A finished search's outcome with the model chain's note on fluxes left out.
+Outcome withModelNote(Outcome out, const Workspace& ws) {
+  if (const std::string note = modelChainNote(ws); !note.empty()) out.addNote(note);
+  return out;
+}
+
 }  // namespace
 
 bool runAovSearch(Workspace& ws, const RunControl& rc) {
@@ -114,7 +120,7 @@ Outcome analyseAovOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route
   Outcome out = finishedSearch();
   out.status[0] = "Max power: " + formatFixed(ws.periodogram.maxPower, 6, 9, ws.decimalSeparator);
   runChain(ws, ModelChain::Full);
-  return out;
+  return withModelNote(std::move(out), ws);
 }
 
 Outcome mainLoop(Workspace& ws, const RunControl& rc) {
@@ -122,7 +128,7 @@ Outcome mainLoop(Workspace& ws, const RunControl& rc) {
   if (step.step == Step::Cancelled) return cancelledSearch();
   if (step.step == Step::Refused) return refusedSearch(step.message);
   runChain(ws, ModelChain::Full);
-  return finishedSearch();
+  return withModelNote(finishedSearch(), ws);
 }
 
 Outcome analyseAovTransit(Workspace& ws, const RunControl& rc) {
@@ -153,7 +159,7 @@ Outcome analyseAovTransitOnRoute(Workspace& ws, const RunControl& rc, SearchRout
                       return 1 / (w.bestFrequency - resolution) - 1 / w.bestFrequency;
                     });
   runChain(ws, ModelChain::Short);
-  return finishedSearch();
+  return withModelNote(finishedSearch(), ws);
 }
 
 Outcome analyseLombScargle(Workspace& ws, const RunControl& rc) {
@@ -187,7 +193,7 @@ Outcome analyseLombScargleOnRoute(Workspace& ws, const RunControl& rc, SearchRou
   out.status[0] = "FAP: " + formatProbability(ws.falseAlarmProbability, sep) + " with power of " +
                   formatFixed(ws.periodogram.maxPower, 6, 9, sep);
   runChain(ws, ModelChain::Short);
-  return out;
+  return withModelNote(std::move(out), ws);
 }
 
 void provisionalPhases(Workspace& ws) {

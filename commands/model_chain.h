@@ -18,6 +18,14 @@ void runModelChain(Workspace& ws, const TypeTemplateTable& table = typeTemplates
 // (which sets t0) and phase on the new t0, without the second fit.
 void runShortModelChain(Workspace& ws);
 
+// Both chains model a flux light curve (lightCurve.valueKind Flux) on the
+// magnitudes -2.5 log10(flux / median positive flux) of its points with a
+// positive flux, and leave the observations and their phases as fluxes; the
+// epochs, the amplitude and the magnitude at maximum are then on that
+// relative scale. They set modelPointsLeftOut and modelReferenceFlux.
+// The note on the points left out ("" when none was).
+std::string modelChainNote(const Workspace& ws);
+
 // Fit and classify at a given period without a search (for catalogued
 // stars): the period, provisional phases from time 0, the model chain, and
 // the "Period:" label and field. Refused without points or with a period

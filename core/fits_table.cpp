@@ -388,6 +388,8 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
   }
   out.valueColumn = plan.value;
   out.errorColumn = plan.error;
+  if (plan.value >= 0)
+    out.valueUnit = stringKey(f, ("TUNIT" + std::to_string(plan.value + 1)).c_str());
   if (!out.failed) {
     out.notes.push_back(
         timeSystemNote(f, mission, names[static_cast<std::size_t>(plan.time)], plan.time));

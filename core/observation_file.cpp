@@ -563,6 +563,8 @@ Outcome loadInto(Workspace& ws, const std::string& path, const ImportOptions& op
     }
     Outcome out = loadPlain(ws, path, sniff, details,
                             stream ? readObservations(stream.get(), head) : readObservations(path));
+    // Plain numbers say nothing of what they are: magnitudes unless told.
+    if (out.ok) ws.lightCurve.valueKind = options.valueKind.value_or(ValueKind::Magnitude);
     // What came from a stream is never written back to it; derived files of
     // a compressed one are plain text named after what it holds.
     if (stream && out.ok) ws.files.dataFileRewritable = false;
@@ -600,6 +602,11 @@ Outcome loadInto(Workspace& ws, const std::string& path, const ImportOptions& op
     nonFinite += std::isfinite(t.error[i]) ? 0 : 1;
   }
   fillLightCurve(ws, std::move(t.time), std::move(t.value), std::move(t.error));
+  const std::string valueName =
+      t.valueColumn >= 0 && static_cast<std::size_t>(t.valueColumn) < t.columnNames.size()
+          ? t.columnNames[static_cast<std::size_t>(t.valueColumn)]
+          : std::string();
+  ws.lightCurve.valueKind = options.valueKind.value_or(valueKindOf(valueName, t.valueUnit));
   useTextExtension(ws.files);
   out.addNote(pointsNote(n));
   out.addNote(t.summary + ".");

@@ -8,9 +8,12 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "core/workspace.h"
 
 namespace fazorn {
 
@@ -25,6 +28,9 @@ struct ImportOptions {
   std::string band;
   // Read as a table even when the file looks like plain numbers.
   bool forceTable = false;
+  // Whether the values are magnitudes or fluxes (--values mag|flux). Empty:
+  // from the value column's unit and name; a plain file is magnitudes.
+  std::optional<ValueKind> valueKind;
   // Refuse files with more usable rows than this (the Workspace keeps about
   // 60 bytes per point); 0 means no limit.
   std::size_t maxObservations = 10'000'000;
@@ -81,6 +87,9 @@ struct TableImport {
   std::vector<std::string> columnNames;
   std::vector<std::vector<std::string>> previewRows;
   int timeColumn = -1, valueColumn = -1, errorColumn = -1, bandColumn = -1;
+  // The unit of the value column as the file states it (FITS TUNITn; empty
+  // when not stated).
+  std::string valueUnit;
   std::vector<std::pair<std::string, std::size_t>> bands;
   std::string chosenBand;
   std::string layoutKey;
@@ -102,5 +111,13 @@ TableImport importTableText(std::string_view text, const ImportOptions& options)
 const std::vector<std::string>& usualTimeNames();
 const std::vector<std::string>& usualValueNames();
 const std::vector<std::string>& usualErrorNames();
+
+// Magnitudes or fluxes, from the value column's unit (FITS TUNITn, or a unit
+// in parentheses in the name, "flux(mJy)") and else its name: a magnitude
+// unit or a name with "mag" (w1mpro, IRM1, TFA1 are magnitudes too) gives
+// Magnitude; a flux unit (e-/s, electrons, counts, ADU, DN, Jy, mJy, uJy,
+// nmgy) or a flux name (FLUX, FCOR, DETFLUX, forcediffimflux, uJy) gives
+// Flux. Anything else is taken as magnitudes, as plain files always were.
+ValueKind valueKindOf(const std::string& columnName, const std::string& unit);
 
 }  // namespace fazorn

@@ -484,3 +484,40 @@ const std::vector<std::string>& usualErrorNames() {
 }
 
 }  // namespace fazorn
+
+namespace fazorn {
+
+ValueKind valueKindOf(const std::string& columnName, const std::string& unit) {
+  auto contains = [](const std::string& s, const char* part) {
+    return s.find(part) != std::string::npos;
+  };
+  // A unit in parentheses in the name stands in for a missing unit.
+  std::string u = table::lowerCase(unit);
+  if (u.empty()) {
+    const std::size_t open = columnName.find('(');
+    const std::size_t close = columnName.rfind(')');
+    if (open != std::string::npos && close != std::string::npos && close > open)
+      u = table::lowerCase(columnName.substr(open + 1, close - open - 1));
+  }
+  std::erase(u, ' ');
+  if (contains(u, "mag")) return ValueKind::Magnitude;
+  // Flux units as the archives write them: TESS/Kepler "e-/s", K2 "electrons
+  // per second", counts and detector units, janskys of any prefix
+  // ("Jy", "mJy", "uJy", "microJy"), SDSS nanomaggies, cgs and SI flux densities.
+  for (const char* fluxUnit :
+       {"e-/s", "e/s", "electron", "count", "jy", "nmgy", "maggie", "erg", "w/m", "photon"})
+    if (contains(u, fluxUnit)) return ValueKind::Flux;
+  for (const char* detectorUnit : {"dn", "adu", "cts", "e-"})
+    if (u == detectorUnit) return ValueKind::Flux;
+  const std::string name = table::normalizedName(columnName);
+  // WISE profile-fit magnitudes (w1mpro) and the TESS full-frame products'
+  // magnitudes (IRM1..3, TFA1..3, PCA1..3) carry no "mag" in their names.
+  if (contains(name, "mag") || contains(name, "mpro")) return ValueKind::Magnitude;
+  for (const char* prefix : {"irm", "tfa", "pca"})
+    if (name.rfind(prefix, 0) == 0) return ValueKind::Magnitude;
+  for (const char* fluxName : {"flux", "fcor", "ujy", "mjy", "counts"})
+    if (contains(name, fluxName)) return ValueKind::Flux;
+  return ValueKind::Magnitude;
+}
+
+}  // namespace fazorn

@@ -15,6 +15,13 @@
 
 namespace fazorn {
 
+// What the values of a light curve are. Magnitudes grow as the star fades;
+// fluxes (electrons per second, counts, janskys, relative fluxes) grow as it
+// brightens. The model and the classification work on magnitudes, so a
+// flux light curve is modelled on -2.5 log10(flux / median flux) (see
+// commands/model_chain.h); the observations themselves stay fluxes.
+enum class ValueKind { Magnitude, Flux };
+
 // The observations. After a load and after every command that changes the
 // number of points, every array has exactly pointCount entries.
 struct LightCurve {
@@ -28,6 +35,10 @@ struct LightCurve {
   // Work copies for the random permutation; zero-filled at each load.
   std::vector<double> scratchValue;
   std::vector<double> scratchError;
+  // Set at load from the value column's unit or name (or the user's choice)
+  // and by the flux/magnitude conversions; held here so that every copy of
+  // the observations knows how to model them.
+  ValueKind valueKind = ValueKind::Magnitude;
 
   friend bool operator==(const LightCurve&, const LightCurve&) = default;
 };
@@ -190,6 +201,11 @@ struct Workspace {
   bool magAtMaximumValid = false;
   double amplitude = 0.0;
   FittedModelCurve modelCurve;
+  // A flux light curve only: the points of the last model chain left out of
+  // it because their flux was not positive (no magnitude), and the median
+  // positive flux its magnitudes were computed against (0 for magnitudes).
+  std::int32_t modelPointsLeftOut = 0;
+  double modelReferenceFlux = 0.0;
 
   // Classification results.
   int t0FromMinimum = 0;

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -336,6 +337,59 @@ TEST(CliAnalyse, InterruptPrintsTheFilesDoneAndStopsTheOthers) {
   std::size_t entries = 0;
   for (auto& e : std::filesystem::directory_iterator(dir.path())) (void)e, ++entries;
   EXPECT_EQ(entries, 4u);
+}
+
+// The text of a "key": "text" pair of a JSON line.
+std::string jsonText(const std::string& line, const std::string& key) {
+  const auto at = line.find("\"" + key + "\": \"");
+  if (at == std::string::npos) return "<" + key + " missing>";
+  const auto start = at + key.size() + 5;
+  return line.substr(start, line.find('"', start) - start);
+}
+
+TEST(CliAnalyse, FluxLightCurvesAreClassifiedOnTheirMagnitudes) {
+  // WASP-126 in TESS (PDCSAP_FLUX in e-/s) at its planet's period: a
+  // transit light curve with an admitted type; read as magnitudes (the
+  // former behaviour, now only on request) no type admits it.
+  const auto tess = test::testDataDir() / "formats" / "tess_spoc_fits" /
+                    "hlsp_tess-data-alerts_tess_phot_00025155310-s01_tess_v1_lc.fits";
+  std::string out, err;
+  ASSERT_EQ(runCli("analyse --json --period 3.2888 " + quoted(tess), &out, &err), 0) << err;
+  EXPECT_EQ(jsonText(out, "value_kind"), "flux");
+  EXPECT_NE(out.find("\"type_admitted\": true"), std::string::npos) << out;
+  EXPECT_LT(std::strtod(jsonText(out, "score").c_str(), nullptr), 1.0) << out;
+  EXPECT_EQ(jsonNumber(out, "points"), 18103);
+  ASSERT_EQ(runCli("analyse --json --values mag --period 3.2888 " + quoted(tess), &out, &err), 0);
+  EXPECT_EQ(jsonText(out, "value_kind"), "mag");
+  EXPECT_NE(out.find("\"type_admitted\": false"), std::string::npos) << out;
+
+  // A plain file is magnitudes unless told otherwise.
+  ASSERT_EQ(
+      runCli("analyse --json --period 0.389942 " + quoted(test::examplesDir() / "V1269_Cen.dat"),
+             &out, &err),
+      0);
+  EXPECT_EQ(jsonText(out, "value_kind"), "mag");
+  EXPECT_EQ(jsonNumber(out, "model_points_left_out"), 0);
+
+  // Fluxes with gaps and a negative value: modelled without them, and the
+  // count said.
+  TempDir dir;
+  test::Series s = test::makeSineSeries(5, 400, 0.7, 0.3, 0.01, 50.0);
+  for (double& v : s.value) v = 200.0 * std::pow(10.0, -0.4 * v);
+  s.value[3] = 0.0;
+  s.value[50] = -2.0;
+  test::writeSeries(dir / "flux.dat", s);
+  ASSERT_EQ(
+      runCli("analyse --json --values flux --period 0.7 " + quoted(dir / "flux.dat"), &out, &err),
+      0)
+      << err;
+  EXPECT_EQ(jsonText(out, "value_kind"), "flux");
+  EXPECT_EQ(jsonNumber(out, "model_points_left_out"), 2);
+  EXPECT_NE(out.find("\"type_admitted\": true"), std::string::npos) << out;
+  ASSERT_EQ(runCli("analyse --values flux --period 0.7 " + quoted(dir / "flux.dat"), &out, &err),
+            0);
+  EXPECT_NE(out.find("2 points with flux <= 0 left out"), std::string::npos) << out;
+  EXPECT_EQ(runCli("analyse --values kelvin " + quoted(dir / "flux.dat"), &out, &err), 2);
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 // "Get statistics" and "Add as a template".
 #include "commands/model_chain.h"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
+#include "commands/auto_search.h"
 #include "core/observation_file.h"
+#include "core/table_import.h"
 #include "model/classification.h"
 #include "support/test_support.h"
 
@@ -114,6 +117,92 @@ TEST(AddAsTemplate, TellsTheUserWhenTheFileCannotBeCreated) {
   ASSERT_TRUE(out.message.has_value());
   EXPECT_EQ(out.message->text, "I/O Error! Unable to open file.");
   EXPECT_EQ(out.message->caption, "Message");
+}
+
+// A flux light curve is modelled on -2.5 log10(flux / median flux): the same
+// model and type as that magnitude curve, with the fluxes themselves and
+// their phases left as they were, and non-positive fluxes left out.
+TEST(FluxModelChain, ModelsMagnitudesOfTheFluxesAndKeepsTheFluxes) {
+  const test::Series s = test::makeSineSeries(21, 600, 0.55, 0.4, 0.01, 60.0);
+  test::Series flux = s;
+  for (double& v : flux.value) v = 5000.0 * std::pow(10.0, -0.4 * v);
+  // Two gaps written as flux 0 and one negative flux: no magnitude.
+  flux.value[10] = 0.0;
+  flux.value[200] = -3.0;
+  flux.value[401] = 0.0;
+  std::vector<double> positive;
+  for (double v : flux.value)
+    if (v > 0) positive.push_back(v);
+  std::sort(positive.begin(), positive.end());
+  const double median = positive[positive.size() / 2];
+  test::Series mags;
+  for (std::size_t i = 0; i < flux.value.size(); ++i) {
+    if (!(flux.value[i] > 0)) continue;
+    mags.time.push_back(flux.time[i]);
+    mags.value.push_back(-2.5 * std::log10(flux.value[i] / median));
+    mags.error.push_back(flux.error[i]);
+  }
+  Workspace m = loaded(mags, 0.55);
+  Workspace f = loaded(flux, 0.55);
+  f.lightCurve.valueKind = ValueKind::Flux;
+  const LightCurve before = f.lightCurve;
+  computePhases(m);
+  computePhases(f);
+  runModelChain(m);
+  runModelChain(f);
+
+  EXPECT_EQ(f.lightCurve, before);
+  EXPECT_EQ(f.phasedValue, before.value);
+  ASSERT_EQ(f.phase.size(), before.time.size());
+  EXPECT_EQ(f.modelPointsLeftOut, 3);
+  EXPECT_EQ(f.modelReferenceFlux, median);
+  EXPECT_EQ(f.typeText, m.typeText);
+  EXPECT_EQ(f.scoreText, m.scoreText);
+  EXPECT_EQ(f.amplitude, m.amplitude);
+  EXPECT_EQ(f.t0, m.t0);
+  EXPECT_EQ(f.epochOfMinimum, m.epochOfMinimum);
+  EXPECT_TRUE(typeAdmitted(f));
+  EXPECT_NE(modelChainNote(f).find("3 points have a flux of 0 or less"), std::string::npos);
+  EXPECT_EQ(modelChainNote(m), "");
+
+  // Nothing but non-positive fluxes: no model, no crash, the fluxes kept.
+  Workspace dark = loaded(flux, 0.55);
+  dark.lightCurve.valueKind = ValueKind::Flux;
+  for (double& v : dark.lightCurve.value) v = -std::fabs(v);
+  const LightCurve darkBefore = dark.lightCurve;
+  const Outcome out = analyseAtPeriod(dark, 0.55);
+  EXPECT_TRUE(out.ok);
+  EXPECT_EQ(dark.lightCurve, darkBefore);
+  EXPECT_EQ(dark.modelPointsLeftOut, 600);
+  EXPECT_FALSE(typeAdmitted(dark));
+  ASSERT_FALSE(out.notes.empty());
+  EXPECT_NE(out.notes.back().find("600 points"), std::string::npos);
+}
+
+TEST(FluxModelChain, ValueKindFromUnitAndName) {
+  struct Case {
+    const char* name;
+    const char* unit;
+    ValueKind kind;
+  };
+  const Case cases[] = {
+      {"PDCSAP_FLUX", "e-/s", ValueKind::Flux},
+      {"SAP_FLUX", "", ValueKind::Flux},
+      {"FCOR", "", ValueKind::Flux},
+      {"DETFLUX", "electrons per second", ValueKind::Flux},
+      {"forcediffimflux", "DN", ValueKind::Flux},
+      {"uJy", "", ValueKind::Flux},
+      {"flux(mJy)", "", ValueKind::Flux},
+      {"value", "nmgy", ValueKind::Flux},
+      {"PSF_FLUX_COR", "", ValueKind::Flux},
+      {"mag", "", ValueKind::Magnitude},
+      {"w1mpro", "mag", ValueKind::Magnitude},
+      {"IRM1", "", ValueKind::Magnitude},
+      {"TFA2", "", ValueKind::Magnitude},
+      {"value", "", ValueKind::Magnitude},
+      {"m", "", ValueKind::Magnitude},
+  };
+  for (const Case& c : cases) EXPECT_EQ(valueKindOf(c.name, c.unit), c.kind) << c.name;
 }
 
 }  // namespace

@@ -311,6 +311,9 @@ py::tuple toPython(Analysed&& a) {
 Analysed analyseLoaded(Workspace& ws, const std::string& name, const AnalysisRequest& request,
                        const RunControl& rc, bool keepPeriodogram) {
   Analysed a;
+  // values="mag"|"flux" holds for arrays as for files (a file's load has
+  // already applied it).
+  if (request.import.valueKind) ws.lightCurve.valueKind = *request.import.valueKind;
   a.result = analyseWorkspace(ws, name, request, rc);
   if (keepPeriodogram && !a.result.failed && request.method) {
     const auto n = static_cast<std::size_t>(ws.periodogram.frequencyCount);

@@ -257,3 +257,18 @@ def test_table_columns_and_band_as_on_the_command_line():
                                   ["--band", "g", "--columns", "time,mag,3", "--period", "0.5"])):
         r = run_cli("analyse", "--json", *cli_options, f)
         assert fazorn.analyse_file(f, **options).to_dict() == json.loads(r.stdout), options
+
+
+def test_values_flux_models_arrays_on_their_magnitudes():
+    # Fluxes of a 0.7 d sinusoid, one of them negative: modelled on
+    # magnitudes with that point left out; taken as magnitudes by default.
+    t = np.linspace(0, 30, 600)
+    f = 1000 * (1 + 0.1 * np.sin(2 * np.pi * t / 0.7))
+    f[5] = -1
+    as_mag = fazorn.analyse(t, f, np.ones(600), period=0.7)
+    as_flux = fazorn.analyse(t, f, np.ones(600), period=0.7, values="flux")
+    assert as_mag.value_kind == "mag" and not as_mag.type_admitted
+    assert as_flux.value_kind == "flux" and as_flux.type_admitted
+    assert as_flux.model_points_left_out == 1
+    with pytest.raises(ValueError):
+        fazorn.analyse(t, f, np.ones(600), period=0.7, values="kelvin")
