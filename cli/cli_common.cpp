@@ -74,6 +74,16 @@ void printLoadNotes(const std::string& file, const Outcome& loaded) {
   std::fputs(loadNotesText(file, loaded).c_str(), stderr);
 }
 
+bool loadForCommand(Workspace& ws, const std::string& file, const ImportOptions& import) {
+  const Outcome loaded = loadObservations(ws, file, import);
+  if (!loaded.ok) {
+    printOutcomeToStderr(file, loaded);
+    return false;
+  }
+  printLoadNotes(file, loaded);
+  return true;
+}
+
 const char* const kImportOptionsHelp =
     "Reading files (every command): plain files of three numbers per line are\n"
     "read as they are; text tables (comment lines, a header line of column\n"

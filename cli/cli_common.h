@@ -43,6 +43,11 @@ void printOutcomeToStderr(const std::string& file, const Outcome& outcome);
 std::string loadNotesText(const std::string& file, const Outcome& loaded);
 void printLoadNotes(const std::string& file, const Outcome& loaded);
 
+// Loads `file` into ws as every command does: on failure the outcome goes to
+// stderr and false comes back; on success the load notes worth showing go
+// to stderr.
+bool loadForCommand(Workspace& ws, const std::string& file, const ImportOptions& import);
+
 // The options that say how files are read, shared by every command:
 //   --columns TIME,VALUE[,ERROR]  columns by name or 1-based number
 //   --band NAME                   the photometric band to read

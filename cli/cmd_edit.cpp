@@ -49,13 +49,10 @@ int runOnFiles(const char* command, const std::vector<std::string>& files,
   int status = kExitOk;
   for (const auto& file : files) {
     Workspace ws;
-    Outcome loaded = loadObservations(ws, file, import);
-    if (!loaded.ok) {
-      printOutcomeToStderr(file, loaded);
+    if (!loadForCommand(ws, file, import)) {
       status = kExitFileError;
       continue;
     }
-    printLoadNotes(file, loaded);
     const Outcome out = operation(ws);
     if (!out.ok) {
       printOutcomeToStderr(file, out);

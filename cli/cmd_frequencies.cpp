@@ -157,13 +157,10 @@ int runFrequencies(const Args& args) {
   int status = kExitOk;
   for (const auto& file : files) {
     Workspace ws;
-    Outcome out = loadObservations(ws, file, import);
-    if (!out.ok) {
-      printOutcomeToStderr(file, out);
+    if (!loadForCommand(ws, file, import)) {
       status = kExitFileError;
       continue;
     }
-    printLoadNotes(file, out);
     const auto& lc = ws.lightCurve;
     const PrewhiteningResult r = prewhiten(lc.time, lc.value, lc.error, options);
     if (!r.ok) {

@@ -133,12 +133,7 @@ int runSignificance(const Args& args) {
   if (!searchOptionsUsable("significance", settings, options.method)) return kExitUsage;
 
   Workspace ws;
-  Outcome loaded = loadObservations(ws, file, import);
-  if (!loaded.ok) {
-    printOutcomeToStderr(file, loaded);
-    return kExitFileError;
-  }
-  printLoadNotes(file, loaded);
+  if (!loadForCommand(ws, file, import)) return kExitFileError;
   ws.settings = settings;
   normaliseSearchSettings(ws.settings);
   const auto start = std::chrono::steady_clock::now();

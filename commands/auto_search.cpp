@@ -145,11 +145,11 @@ AliasDecision decideAlias(const LightCurve& lc, const PeriodStatistic& statistic
   }
   *adopted = doubled ? base / 2 : base;
   if (evidence != nullptr) {
+    // The fits at the adopted period and its double or half that the
+    // decision made already are reused; only the third is new.
     evidence->atAdopted = doubled ? fitTwice : fitBase;
-    evidence->atHalf = fitFourierSeries(view, 2 * *adopted, hMax, useWeights);
-    evidence->atDouble =
-        doubled ? fitFourierSeries(view, *adopted / 2, hMax, useWeights) : fitTwice;
-    if (doubled) evidence->atHalf = fitBase;
+    evidence->atHalf = doubled ? fitBase : fitFourierSeries(view, 2 * base, hMax, useWeights);
+    evidence->atDouble = doubled ? fitFourierSeries(view, base / 4, hMax, useWeights) : fitTwice;
   }
   if (*adopted == frequency) return AliasDecision::None;
   return *adopted < frequency ? AliasDecision::Doubled : AliasDecision::Halved;

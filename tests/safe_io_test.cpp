@@ -192,6 +192,20 @@ TEST(ReadOnce, PipesAndStandardInputAreReadOnceAndWhole) {
   EXPECT_NE(err.find("FITS file"), std::string::npos) << err;
 }
 
+// Loads `original` and its compressed `copy` and checks that the copy reads
+// the same observations under the same base name; the copy's Workspace
+// comes back for further checks.
+Workspace expectSameObservations(const fs::path& original, const fs::path& copy) {
+  Workspace plain, compressed;
+  EXPECT_TRUE(loadObservations(plain, original.string()).ok) << original;
+  EXPECT_TRUE(loadObservations(compressed, copy.string()).ok) << copy;
+  EXPECT_EQ(compressed.lightCurve.time, plain.lightCurve.time) << copy;
+  EXPECT_EQ(compressed.lightCurve.value, plain.lightCurve.value) << copy;
+  EXPECT_EQ(compressed.lightCurve.error, plain.lightCurve.error) << copy;
+  EXPECT_EQ(compressed.files.baseName, plain.files.baseName) << copy;
+  return compressed;
+}
+
 // Archives ship light curves gzip-compressed: each reader reads the
 // compressed copy as it reads the file itself, and the derived files are
 // named after what the copy holds.
@@ -211,15 +225,8 @@ TEST(Compressed, GzipCopiesReadAsTheirOriginals) {
                 static_cast<int>(bytes.size()));
       ASSERT_EQ(gzclose(gz), Z_OK);
     }
-    Workspace plain, compressed;
-    ASSERT_TRUE(loadObservations(plain, original.string()).ok) << original;
-    const Outcome out = loadObservations(compressed, copy.string());
-    ASSERT_TRUE(out.ok) << copy;
-    EXPECT_EQ(compressed.lightCurve.time, plain.lightCurve.time) << copy;
-    EXPECT_EQ(compressed.lightCurve.value, plain.lightCurve.value) << copy;
-    EXPECT_EQ(compressed.lightCurve.error, plain.lightCurve.error) << copy;
+    const Workspace compressed = expectSameObservations(original, copy);
     EXPECT_FALSE(compressed.files.dataFileRewritable);  // never written back compressed
-    EXPECT_EQ(compressed.files.baseName, plain.files.baseName) << copy;
     EXPECT_NE(derivedFilePath(compressed.files, suffix::period).find("-period.dat"),
               std::string::npos);
   }
@@ -247,18 +254,12 @@ TEST(Compressed, Bzip2CopiesReadAsTheirOriginals) {
     packed.resize(packedSize);
     const fs::path copy = dir / (original.filename().string() + ".bz2");
     test::writeText(copy, packed);
-    Workspace plain, compressed;
-    ASSERT_TRUE(loadObservations(plain, original.string()).ok) << original;
-    const Outcome out = loadObservations(compressed, copy.string());
-    ASSERT_TRUE(out.ok) << copy;
-    EXPECT_EQ(compressed.lightCurve.time, plain.lightCurve.time) << copy;
-    EXPECT_EQ(compressed.lightCurve.value, plain.lightCurve.value) << copy;
-    EXPECT_EQ(compressed.files.baseName, plain.files.baseName) << copy;
+    const Workspace compressed = expectSameObservations(original, copy);
     // Cut short: refused or fewer points, never a crash.
     test::writeText(dir / ("cut-" + copy.filename().string()), packed.substr(0, packed.size() / 2));
     Workspace cut;
     (void)loadObservations(cut, (dir / ("cut-" + copy.filename().string())).string());
-    EXPECT_LT(cut.lightCurve.pointCount, plain.lightCurve.pointCount);
+    EXPECT_LT(cut.lightCurve.pointCount, compressed.lightCurve.pointCount);
   }
 }
 
