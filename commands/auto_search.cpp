@@ -85,6 +85,33 @@ int halvesHarmonics(std::size_t n) {
 // which a curve is a pulsator's rise and fall.
 constexpr double kSymmetryLimit = 0.22;
 
+// The significance asked of an eclipse's shape (sharpDipPValue) before the
+// templates may double a period: the conventional 1 %, one-sided. A
+// sinusoid passes it in 1 % of cases, and the templates must then agree.
+constexpr double kShapeAlpha = 0.01;
+
+// Whether a weighted Fourier series fits the light curve as well as its
+// error bars say: its chi-square (the weighted residual sum of squares, got
+// back from the criterion) is not in excess at 1e-3 (the Wilson-Hilferty
+// normal approximation of the chi-square tail, good to a few per cent of
+// the p-value for the hundreds of degrees of freedom met here). False
+// without weights, or when every error bar is the same (then they carry no
+// scale of their own).
+bool fitsItsErrorBars(const LightCurve& lc, const FourierFit& fit, bool useWeights) {
+  const auto n = static_cast<std::size_t>(std::max(0, lc.pointCount));
+  if (!useWeights || fit.harmonics < 1 || n < 10 || lc.weight.size() < n) return false;
+  const auto [lo, hi] = std::minmax_element(lc.weight.begin(), lc.weight.begin() + n);
+  if (!(*hi > *lo)) return false;
+  const double dn = static_cast<double>(n);
+  const double parameters = 2.0 * fit.harmonics + 2.0;
+  const double chiSquare = dn * std::exp((fit.bic - parameters * std::log(dn)) / dn);
+  const double dof = dn - (parameters - 1.0);
+  if (!(dof > 0) || !std::isfinite(chiSquare)) return false;
+  const double v = 2.0 / (9.0 * dof);
+  const double z = (std::cbrt(chiSquare / dof) - (1.0 - v)) / std::sqrt(v);
+  return 0.5 * std::erfc(z / std::sqrt(2.0)) > 1e-3;
+}
+
 // What the alias step found, for the report.
 struct AliasEvidence {
   FourierFit atAdopted, atHalf, atDouble;
@@ -139,9 +166,27 @@ AliasDecision decideAlias(const LightCurve& lc, const PeriodStatistic& statistic
   const bool symmetric = shape.asymmetry <= kSymmetryLimit || fitBase.harmonics < 1;
   bool doubled = false;
   if (symmetric) {
-    const TypeAt twice = classifyAt(lc, 2 / base);
-    doubled = shape.oddEvenPValue < kHalvesAlpha ||
-              (twice.bestEclipsing && twice.eclipsingScore < atBase.bestScore);
+    // The templates and the criterion are asked only when the fold on P'
+    // has dips sharper than its maxima (an eclipse's shape, at kShapeAlpha):
+    // a sinusoid folded on P' is exactly what a binary with equal minima
+    // looks like on half its orbit, and the broad minima and sharp maxima of
+    // a long-period pulsator are no eclipse, while their irregular cycles
+    // always fit better with two cycles per fold.
+    doubled = shape.oddEvenPValue < kHalvesAlpha;
+    if (!doubled &&
+        sharpDipPValue(view, base, useWeights, lc.valueKind != ValueKind::Flux) < kShapeAlpha) {
+      // Two different eclipses that the per-cycle test cannot see (a few
+      // points in each dip): the series at 2P' wins by strong evidence, and
+      // fits as well as the error bars say (a star whose cycles differ fits
+      // any longer fold better, so the criterion is trusted only where the
+      // strictly periodic model is adequate).
+      doubled = fitTwice.bic < fitBase.bic - kCloseCriterion &&
+                fitsItsErrorBars(lc, fitTwice, useWeights);
+      if (!doubled) {
+        const TypeAt twice = classifyAt(lc, 2 / base);
+        doubled = twice.bestEclipsing && twice.eclipsingScore < atBase.bestScore;
+      }
+    }
   }
   *adopted = doubled ? base / 2 : base;
   if (evidence != nullptr) {
@@ -164,8 +209,8 @@ struct Judged {
 };
 
 // The candidates of the alias step: the independent peaks of the grid (each
-// refined), and each peak's daily aliases f +- 1 and f +- 2 c/d and yearly
-// aliases f +- 1/365.25 c/d where they lie in the range searched (refined on
+// refined), and each peak's daily aliases |f +- 1| and |f +- 2| c/d and yearly
+// aliases |f +- 1/365.25| c/d where they lie in the range searched (refined on
 // the statistic where the alias puts them), each judged by the criterion.
 // Candidates closer than half a peak width to one judged before are the same
 // peak. `top` is the refined highest peak.
@@ -192,7 +237,9 @@ std::vector<Judged> judgeCandidates(const LightCurveView& view, const PeriodStat
         i == 0 ? top : refinePeak(statistic, r.peaks[i].frequency, r.step, r.peakWidth);
     judge(peak, "peak");
     auto alias = [&](double offset, const char* why) {
-      const double f = peak.frequency + offset;
+      // A negative alias frequency is the positive one mirrored (the light
+      // curve is real): a 0.98 c/d peak is the daily alias of 0.02 c/d.
+      const double f = std::abs(peak.frequency + offset);
       if (!(f >= minFrequency && f <= maxFrequency)) return;
       judge(refinePeak(statistic, f, r.step, r.peakWidth), why);
     };

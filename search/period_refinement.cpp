@@ -415,6 +415,79 @@ double unequalHalvesPValue(const LightCurveView& lc, double frequency, int harmo
   return fTestPValue(f, q, dof);
 }
 
+double sharpDipPValue(const LightCurveView& lc, double frequency, bool useWeights, bool dipIsHigh) {
+  const std::size_t n = lc.time.size();
+  constexpr std::size_t k = 5;  // mean, cos x, sin x, cos 2x, sin 2x
+  if (n <= k + 2 || !(frequency > 0)) return 1.0;
+  const double t0 = timeSpanOf(lc.time) * 0.5 + *std::min_element(lc.time.begin(), lc.time.end());
+  double sw = 0.0, swy = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double w = useWeights ? lc.weight[i] : 1.0;
+    sw += w;
+    swy += w * lc.value[i];
+  }
+  if (!(sw > 0)) return 1.0;
+  const double centre = swy / sw;
+  double a[k][k] = {}, rhs[k] = {}, yy = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double w = useWeights ? lc.weight[i] : 1.0;
+    const double x = 2.0 * kPi * frequency * (lc.time[i] - t0);
+    const double c1 = std::cos(x), s1 = std::sin(x);
+    const double row[k] = {1.0, c1, s1, c1 * c1 - s1 * s1, 2.0 * s1 * c1};
+    const double y = lc.value[i] - centre;
+    for (std::size_t p = 0; p < k; ++p) {
+      rhs[p] += w * row[p] * y;
+      for (std::size_t q = 0; q < k; ++q) a[p][q] += w * row[p] * row[q];
+    }
+    yy += w * y * y;
+  }
+  // The inverse of the normal matrix by Gauss-Jordan elimination with
+  // partial pivoting (5 x 5).
+  double inv[k][k] = {};
+  for (std::size_t p = 0; p < k; ++p) inv[p][p] = 1.0;
+  const double scale = a[0][0];
+  for (std::size_t c = 0; c < k; ++c) {
+    std::size_t pivot = c;
+    for (std::size_t r = c + 1; r < k; ++r)
+      if (std::abs(a[r][c]) > std::abs(a[pivot][c])) pivot = r;
+    if (!(std::abs(a[pivot][c]) > 1e-12 * scale)) return 1.0;
+    std::swap(a[pivot], a[c]);
+    std::swap(inv[pivot], inv[c]);
+    const double d = a[c][c];
+    for (std::size_t q = 0; q < k; ++q) {
+      a[c][q] /= d;
+      inv[c][q] /= d;
+    }
+    for (std::size_t r = 0; r < k; ++r) {
+      if (r == c) continue;
+      const double f = a[r][c];
+      for (std::size_t q = 0; q < k; ++q) {
+        a[r][q] -= f * a[c][q];
+        inv[r][q] -= f * inv[c][q];
+      }
+    }
+  }
+  double beta[k] = {}, explained = 0.0;
+  for (std::size_t p = 0; p < k; ++p) {
+    for (std::size_t q = 0; q < k; ++q) beta[p] += inv[p][q] * rhs[q];
+    explained += beta[p] * rhs[p];
+  }
+  const double dof = static_cast<double>(n - k);
+  const double variance = std::max(yy - explained, 0.0) / dof;
+  if (!(variance > 0) || (beta[1] == 0.0 && beta[2] == 0.0)) return 1.0;
+  // The fundamental is R cos(x - phi); cos 2(x - d) is the same for d = phi
+  // and d = phi + pi, so only the sign of the test depends on the dip's side.
+  const double phi = std::atan2(beta[2], beta[1]);
+  const double u = std::cos(2 * phi), v = std::sin(2 * phi);
+  const double c = beta[3] * u + beta[4] * v;
+  const double cVariance =
+      variance * (u * u * inv[3][3] + 2 * u * v * inv[3][4] + v * v * inv[4][4]);
+  if (!(cVariance > 0)) return 1.0;
+  const double t = (dipIsHigh ? c : -c) / std::sqrt(cVariance);
+  const double twoSided = fTestPValue(t * t, 1, static_cast<int>(dof));
+  return t > 0 ? 0.5 * twoSided : 1.0 - 0.5 * twoSided;
+}
+
 int criterionHarmonics(std::size_t n) {
   const auto byPoints = static_cast<int>((static_cast<double>(n) / 5.0 - 2.0) / 2.0);
   return std::clamp(byPoints, 0, 15);

@@ -98,6 +98,16 @@ struct FoldedShape {
 };
 FoldedShape foldedShape(const LightCurveView& lc, const FourierFit& fit);
 
+// One-sided test that the light curve folded on 1 / frequency has dips
+// sharper than its maxima, as an eclipse has and a sinusoid has not: in a
+// two-harmonic series about the fundamental's phase, m = R cos(x - d) +
+// c cos 2(x - d) + s sin 2(x - d) with d the fundamental's dip (the maximum
+// for magnitudes, `dipIsHigh`; the minimum for fluxes), c > 0 deepens the
+// dip and flattens the opposite maximum (c < 0 for fluxes). The p-value of
+// Student's t test of c against 0 in that direction (errors known up to a
+// common scale, estimated from the residuals); 1 when it cannot be computed.
+double sharpDipPValue(const LightCurveView& lc, double frequency, bool useWeights, bool dipIsHigh);
+
 // The p-value of the F test comparing a model with q more parameters:
 // P(F(q, dof) > f).
 double fTestPValue(double f, int q, int dof);

@@ -307,12 +307,28 @@ TEST(CandidateRule, HarmonicsAndShapeComeFromTheData) {
   EXPECT_LT(shape.asymmetry, 0.05);
   EXPECT_LT(shape.oddEvenPValue, 1e-6);
   EXPECT_GT(foldedShape(view, fitFourierSeries(view, 1 / 2.3377, 15, true)).oddEvenPValue, 1e-3);
+
+  // Dips sharper than maxima: the eclipses folded on half the orbit have
+  // them; a sinusoid has not; the sharp maxima and broad minima of a
+  // long-period pulsator are the opposite, which turns round when the same
+  // numbers are fluxes (the dip is then the minimum).
+  EXPECT_LT(sharpDipPValue(view, 2 / 2.3377, true, true), 1e-6);
+  EXPECT_GT(sharpDipPValue({t, sine, w}, 1 / period, true, true), 0.01);
+  std::vector<double> broad(t.size());
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    const double x = kTwoPi * t[i] / period;
+    broad[i] = 15.0 + 0.5 * std::cos(x) - 0.1 * std::cos(2 * x) + g(rng);
+  }
+  EXPECT_GT(sharpDipPValue({t, broad, w}, 1 / period, true, true), 0.99);
+  EXPECT_LT(sharpDipPValue({t, broad, w}, 1 / period, true, false), 1e-6);
+  EXPECT_EQ(sharpDipPValue({t, broad, w}, 0.0, true, true), 1.0);
 }
 
 // Candidates of the whole automatic search on the cases that went wrong on
 // survey data: an eclipsing binary with unequal eclipses on precise space
 // photometry and on sparse ground data, a sinusoid with strong daily
-// aliases, a pulsator whose amplitude changes from cycle to cycle, and a
+// aliases, a short sinusoid that an eclipsing binary's template would take
+// for half an orbit, a pulsator whose amplitude changes from cycle to cycle, and a
 // long-period variable that the Cepheid ranges would admit.
 TEST(CandidateRule, OrbitalPeriodsDailyAliasesAndPulsatorsOnRealisticSampling) {
   RunControl rc;
@@ -354,6 +370,38 @@ TEST(CandidateRule, OrbitalPeriodsDailyAliasesAndPulsatorsOnRealisticSampling) {
     bool daily = false;
     for (const Candidate& c : report.candidates) daily = daily || c.why == "daily alias";
     EXPECT_TRUE(daily);
+  }
+  {  // Sinusoids from 0.35 to 41 d: the fold of each is what a binary of
+     // twice the period with equal minima would give, so nothing in the data
+     // asks for 2P, whatever an eclipsing binary's template says.
+    int doubled = 0;
+    std::uint64_t seed = 43;
+    for (double period : {0.3524, 0.9232, 2.874, 6.310, 16.87, 41.86}) {
+      Workspace ws = syntheticStar(seed++, Shape::Sinusoid, period, 200, 3, 0.3);
+      SearchReport report;
+      run(ws, report);
+      doubled += std::abs(ws.period / (2 * period) - 1) < 0.01;
+      EXPECT_NEAR(ws.period / period, 1.0, test::kPeriodFound) << "sinusoid " << period;
+    }
+    EXPECT_EQ(doubled, 0);
+  }
+  {  // Algols of 3.7 and 9.6 d seen on 340 nights over eight seasons: a
+     // handful of points in each eclipse, too few for the per-cycle test,
+     // while the series at the orbital period fits far better.
+    std::uint64_t seed = 51;
+    for (double period : {3.731, 9.587}) {
+      std::mt19937_64 r(seed++);
+      std::normal_distribution<double> noise(0.0, 0.07);
+      std::vector<double> t = seasonalTimes(r, 340, 8), v;
+      for (double x : t) {
+        const double u = (x - 2450000.0) / period;
+        v.push_back(13.0 + shapeAt(Shape::Algol, u - std::floor(u)) + noise(r));
+      }
+      Workspace ws = test::loadedWorkspace(t, v, 0.07);
+      SearchReport report;
+      run(ws, report);
+      EXPECT_NEAR(ws.period / period, 1.0, test::kPeriodOnFineGrid) << "sparse Algol " << period;
+    }
   }
   {  // A Blazhko-like RR Lyrae on space photometry: amplitude 0.8-1.2 of
      // itself over 11 days, so that odd and even cycles differ at 2P.

@@ -1446,6 +1446,7 @@ void MainWindow::onPeriodogramClick(double x, double y) { showReadout(x, y); }
 
 void MainWindow::showSearchReport(SearchEngine engine) {
   lastEngine_ = engine;
+  autoCandidates_.clear();  // they belong to the auto search's periodogram
   const SearchReport report = reportForStoredSearch(ws_, engine);
   if (report.warnings.empty()) return;
   setNotes(notes_ + QStringList{qs(report.warnings.front())});
@@ -1463,6 +1464,7 @@ void MainWindow::onAutoSearch() {
   });
   if (!ok) return;
   lastEngine_ = SearchEngine::Aov;
+  autoCandidates_ = report.candidates;
   const char sep = ws_.decimalSeparator;
   QString note =
       QStringLiteral("Auto: periods %1 to %2 d, grid period %3 d, alias %4")
@@ -1502,8 +1504,12 @@ void MainWindow::onPeriodogramPeaks() {
     hooks_.showMessage(this, informationBox("Run a search first: there is no periodogram."));
     return;
   }
-  PeakListDialog dialog(ws_, lastEngine_, 10, this);
+  PeakListDialog dialog(ws_, lastEngine_, 10, this, autoCandidates_);
   if (hooks_.execDialog(dialog) != QDialog::Accepted) return;
+  if (const double period = dialog.chosenCandidatePeriod(); period > 0) {
+    run([&] { return analyseAtPeriod(ws_, period); });
+    return;
+  }
   const std::int32_t index = dialog.chosenIndex();
   if (index >= 0) run([&] { return adoptPeriodogramPeak(ws_, index); });
 }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 
+#include "commands/auto_search.h"
 #include "commands/significance.h"
 #include "core/outcome.h"
 #include "core/run_control.h"
@@ -281,6 +282,9 @@ class MainWindow : public QMainWindow {
   bool busy_ = false;
   std::uint64_t seed_ = 1;                       // of the randomisations, from the clock at start
   SearchEngine lastEngine_ = SearchEngine::Aov;  // of the last search
+  // The candidates of the auto search that made the periodogram shown; none
+  // after any other search.
+  std::vector<Candidate> autoCandidates_;
   QString shownPeriodField_, shownT0Field_;
   QStringList notes_;  // as shown in the status bar's last panel
 

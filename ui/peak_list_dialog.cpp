@@ -19,8 +19,9 @@ QTableWidgetItem* cell(const std::string& text) {
 }
 }  // namespace
 
-PeakListDialog::PeakListDialog(const Workspace& ws, SearchEngine engine, int count, QWidget* parent)
-    : QDialog(parent) {
+PeakListDialog::PeakListDialog(const Workspace& ws, SearchEngine engine, int count, QWidget* parent,
+                               std::vector<Candidate> candidates)
+    : QDialog(parent), candidates_(std::move(candidates)) {
   setWindowTitle(QStringLiteral("Periodogram peaks"));
   const Periodogram& p = ws.periodogram;
   const auto n = static_cast<std::size_t>(std::max(0, ws.lightCurve.pointCount));
@@ -58,20 +59,70 @@ PeakListDialog::PeakListDialog(const Workspace& ws, SearchEngine engine, int cou
   table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   if (!peaks_.empty()) table_->selectRow(0);
   layout->addWidget(table_);
+  if (!candidates_.empty()) {
+    // The criterion is a Bayesian information criterion: smaller is better,
+    // and a difference below 6 is no strong evidence either way.
+    layout->addWidget(new QLabel(
+        QStringLiteral("Candidates of the auto search, the adopted one first (smaller criterion "
+                       "is better;\na difference below 6 is no strong evidence):"),
+        this));
+    candidateTable_ = new QTableWidget(static_cast<int>(candidates_.size()), 4, this);
+    candidateTable_->setHorizontalHeaderLabels(
+        {QStringLiteral("Period [d]"), QStringLiteral("Criterion"), QStringLiteral("Harmonics"),
+         QStringLiteral("Why")});
+    candidateTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    candidateTable_->setSelectionMode(QAbstractItemView::SingleSelection);
+    candidateTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    for (std::size_t i = 0; i < candidates_.size(); ++i) {
+      const Candidate& c = candidates_[i];
+      const int row = static_cast<int>(i);
+      candidateTable_->setItem(row, 0, cell(formatFixed(c.period, 6, 10, sep)));
+      candidateTable_->setItem(row, 1, cell(formatFixed(c.criterion, 1, 9, sep)));
+      candidateTable_->setItem(row, 2, cell(std::to_string(c.harmonics)));
+      auto* why = new QTableWidgetItem(QString::fromStdString(c.why));
+      candidateTable_->setItem(row, 3, why);
+    }
+    candidateTable_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    layout->addWidget(candidateTable_);
+    // The table last clicked holds the choice.
+    connect(candidateTable_, &QTableWidget::cellClicked, this,
+            [this](int, int) { candidateChosen_ = true; });
+    connect(table_, &QTableWidget::cellClicked, this,
+            [this](int, int) { candidateChosen_ = false; });
+    connect(candidateTable_, &QTableWidget::cellDoubleClicked, this, [this](int, int) {
+      candidateChosen_ = true;
+      accept();
+    });
+  }
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
   QPushButton* adopt = buttons->addButton(QStringLiteral("Adopt"), QDialogButtonBox::AcceptRole);
   adopt->setEnabled(!peaks_.empty());
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(table_, &QTableWidget::cellDoubleClicked, this, [this](int, int) { accept(); });
-  resize(460, 340);
+  connect(table_, &QTableWidget::cellDoubleClicked, this, [this](int, int) {
+    candidateChosen_ = false;
+    accept();
+  });
+  resize(460, candidates_.empty() ? 340 : 560);
 }
 
 std::int32_t PeakListDialog::chosenIndex() const {
+  if (candidateChosen_) return -1;
   const int row = table_->currentRow();
   if (row < 0 || static_cast<std::size_t>(row) >= peaks_.size()) return -1;
   return peaks_[static_cast<std::size_t>(row)].index;
+}
+
+}  // namespace fazorn::ui
+
+namespace fazorn::ui {
+
+double PeakListDialog::chosenCandidatePeriod() const {
+  if (!candidateChosen_ || candidateTable_ == nullptr) return 0.0;
+  const int row = candidateTable_->currentRow();
+  if (row < 0 || static_cast<std::size_t>(row) >= candidates_.size()) return 0.0;
+  return candidates_[static_cast<std::size_t>(row)].period;
 }
 
 }  // namespace fazorn::ui

@@ -1,5 +1,6 @@
 // The window's searches beyond the three commands: "Auto search", a double
-// click on a periodogram peak, the list of peaks and "Refine period".
+// click on a periodogram peak, the list of peaks (with the auto search's
+// candidates) and "Refine period".
 #include <QAction>
 #include <QLabel>
 #include <QPushButton>
@@ -30,6 +31,9 @@ struct Recorder {
   QStringList messages;
   int dialogResult = QDialog::Accepted;
   int dialogs = 0;
+  int candidates = 0;      // rows of the candidate table in the last list
+  int pickCandidate = -1;  // a candidate row to choose, -1 for the peak row
+  double pickedPeriod = 0.0;
   WindowHooks hooks() {
     WindowHooks h;
     h.exitProcess = [](int) {};
@@ -42,6 +46,13 @@ struct Recorder {
       // The list shows the peaks highest first; the first row is chosen.
       if (auto* list = qobject_cast<fazorn::ui::PeakListDialog*>(&d)) {
         if (list->table()->rowCount() != 10) messages << QStringLiteral("rows|wrong count");
+        QTableWidget* c = list->candidateTable();
+        candidates = c != nullptr ? c->rowCount() : 0;
+        if (pickCandidate >= 0 && c != nullptr && pickCandidate < c->rowCount()) {
+          c->selectRow(pickCandidate);
+          emit c->cellClicked(pickCandidate, 0);
+          pickedPeriod = list->chosenCandidatePeriod();
+        }
       }
       return dialogResult;
     };
@@ -116,6 +127,39 @@ class PeakSearchUiTest : public QObject {
     w.commandAction(QStringLiteral("Periodogram peaks..."))->trigger();
     QCOMPARE(rec.dialogs, 1);
     QVERIFY(std::abs(w.workspace().period - top) < fazorn::test::kSumTolerance * top);
+    // After the auto search the list also holds its candidates, the adopted
+    // one first; picking one adopts its period.
+    {
+      fazorn::ui::PeakListDialog list(w.workspace(), fazorn::SearchEngine::Aov, 10, &w,
+                                      {fazorn::Candidate{kCatalogued, -10.0, 3, "peak"},
+                                       fazorn::Candidate{2 * kCatalogued, -2.0, 6, "double"}});
+      QVERIFY(list.candidateTable() != nullptr);
+      QCOMPARE(list.candidateTable()->rowCount(), 2);
+      QCOMPARE(list.candidateTable()->item(1, 3)->text(), QStringLiteral("double"));
+      QCOMPARE(list.chosenCandidatePeriod(), 0.0);  // a peak row is the default
+      list.candidateTable()->selectRow(1);
+      emit list.candidateTable()->cellClicked(1, 0);
+      QCOMPARE(list.chosenCandidatePeriod(), 2 * kCatalogued);
+      QCOMPARE(list.chosenIndex(), -1);
+      emit list.table()->cellClicked(0, 0);
+      QVERIFY(list.chosenIndex() >= 0);
+    }
+    {
+      fazorn::ui::PeakListDialog plain(w.workspace(), fazorn::SearchEngine::Aov, 10, &w);
+      QVERIFY(plain.candidateTable() == nullptr);
+    }
+    rec.pickCandidate = 1;  // the window's own list: the second candidate
+    w.commandAction(QStringLiteral("Periodogram peaks..."))->trigger();
+    QCOMPARE(rec.dialogs, 2);
+    QVERIFY(rec.candidates >= 2);
+    QVERIFY(std::abs(w.workspace().period - rec.pickedPeriod) < 1e-6 * rec.pickedPeriod);
+    QVERIFY(std::abs(w.workspace().period - kCatalogued) > 1e-3);
+    rec.pickCandidate = -1;
+    // Any other search forgets the candidates.
+    w.widgets().aov->click();
+    w.commandAction(QStringLiteral("Periodogram peaks..."))->trigger();
+    QCOMPARE(rec.candidates, 0);
+
     // Cancelled: nothing changes.
     rec.dialogResult = QDialog::Rejected;
     w.workspace().period = 3.0;
