@@ -101,6 +101,7 @@ std::optional<int> takePictureOption(const char* command, const std::vector<std:
 
 std::string checkPictureOptions(PictureOptions& options) {
 #ifndef FAZORN_HAVE_CHARTS
+  (void)options;
   return "this fazorn-cli was built without Qt 6 Widgets and QCustomPlot, which draw the "
          "pictures";
 #else

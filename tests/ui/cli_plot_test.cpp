@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cmath>
 
 namespace {
 
@@ -80,6 +81,7 @@ class CliPlotTest : public QObject {
   Q_OBJECT
  private slots:
   void pngOfTheRequestedSizeWithTheChartsDrawnAndBadFilesReported();
+  void theModelOfAFluxCurveIsDrawnInFluxes();
   void pdfAndSvgFiles();
   void picturesOfFilesWithTheSameNameDoNotOverwriteEachOther();
   void analyseWritesThePictureBesideUnchangedFigures();
@@ -119,6 +121,28 @@ void CliPlotTest::pngOfTheRequestedSizeWithTheChartsDrawnAndBadFilesReported() {
   const RegionStats lightCurve = regionStats(image, QRect(0, 60, 1000, 330));
   QVERIFY(lightCurve.pointFill > 2000);
   QCOMPARE(lightCurve.modelBlue, 0);
+}
+
+void CliPlotTest::theModelOfAFluxCurveIsDrawnInFluxes() {
+  // A sinusoid of 20 % in flux around 1000 (the model works on magnitudes
+  // of it; drawn as magnitudes it would lie near 0, far below the points).
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  QByteArray csv = "time,flux,flux_err\n";
+  for (int i = 0; i < 400; ++i) {
+    const double t = 0.25 * i + 0.01 * (i % 7);
+    const double f = 1000.0 * (1.0 + 0.2 * std::sin(2 * M_PI * t / 3.3));
+    csv += QByteArray::number(t, 'f', 5) + ',' + QByteArray::number(f, 'f', 4) + ",5\n";
+  }
+  const QString star = dir.filePath(QStringLiteral("flux.csv"));
+  writeText(star, csv);
+  const Run r = runCli({QStringLiteral("plot"), QStringLiteral("--out"), dir.path(),
+                        QStringLiteral("--size"), QStringLiteral("1000x800"), star});
+  QVERIFY2(r.status == 0, qPrintable(r.err));
+  const QImage image(dir.filePath(QStringLiteral("flux.png")));
+  QCOMPARE(image.size(), QSize(1000, 800));
+  const RegionStats phase = regionStats(image, QRect(0, 450, 500, 350));
+  QVERIFY2(phase.modelBlue > 500, qPrintable(QString::number(phase.modelBlue)));
 }
 
 void CliPlotTest::pdfAndSvgFiles() {
