@@ -389,7 +389,9 @@ int runAnalysis(const char* command, const Args& args, AnalyseOptions options) {
         reports[k].picture = PictureState::Done;
       } else {
         lock.lock();
-        ready.wait(lock, [&] { return toWrite.size() < mostWaiting; });
+        // One picture waiting per writer thread at most: a drawn picture is
+        // width x height x 4 bytes of pixels.
+        ready.wait(lock, [&] { return toWrite.size() < pictureWriters.size(); });
         toWrite.push_back({k, std::move(finish)});
         ready.notify_all();
       }
