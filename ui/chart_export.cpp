@@ -37,8 +37,11 @@ constexpr double kPixelsPerInch = 96.0;
 // the periodogram's marks that only the pictures carry.
 class ChartSet final : public StarPictureWriter {
  public:
-  ChartSet()
-      : lightCurve_(createLightCurveChart()),
+  // `app`: the application started for the writer (null when one ran
+  // already); it goes after the charts.
+  explicit ChartSet(std::unique_ptr<QApplication> app)
+      : app_(std::move(app)),
+        lightCurve_(createLightCurveChart()),
         phase_(createPhaseChart()),
         periodogram_(createPeriodogramChart()) {
     adopted_ = new QCPItemStraightLine(periodogram_.get());
@@ -220,6 +223,7 @@ class ChartSet final : public StarPictureWriter {
     return {};
   }
 
+  std::unique_ptr<QApplication> app_;  // first in, last out
   std::unique_ptr<ChartView> lightCurve_, phase_, periodogram_;
   QCPItemStraightLine* adopted_ = nullptr;  // owned by the periodogram
   QCPGraph* candidates_ = nullptr;
@@ -251,21 +255,22 @@ void quietEnvironmentNotes(QtMsgType type, const QMessageLogContext& context,
 }  // namespace
 
 std::unique_ptr<StarPictureWriter> makeStarPictureWriter() {
+  std::unique_ptr<QApplication> app;
   if (QCoreApplication::instance() == nullptr) {
     previousMessageHandler = qInstallMessageHandler(quietEnvironmentNotes);
     // Always the offscreen platform: the pictures then come out the same
     // with or without a display (a screen's resolution would change the
     // font sizes), and no display is needed.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt keeps references to both for the application's life.
     static int argc = 1;
     static char name[] = "fazorn-cli";
     static char* argv[] = {name, nullptr};
-    // Kept to the end of the program: the charts of later writers need it.
-    static QApplication app(argc, argv);
+    app = std::make_unique<QApplication>(argc, argv);
     // Starting Qt takes the user's locale; numbers stay in the C locale.
     std::setlocale(LC_NUMERIC, "C");
   }
-  return std::make_unique<ChartSet>();
+  return std::make_unique<ChartSet>(std::move(app));
 }
 
 }  // namespace fazorn::ui

@@ -84,6 +84,7 @@ class CliPlotTest : public QObject {
   void theModelOfAFluxCurveIsDrawnInFluxes();
   void pdfAndSvgFiles();
   void picturesOfFilesWithTheSameNameDoNotOverwriteEachOther();
+  void picturesDoNotDependOnTheThreadCount();
   void analyseWritesThePictureBesideUnchangedFigures();
   void refusesWhatItCannotDraw();
 };
@@ -178,6 +179,31 @@ void CliPlotTest::picturesOfFilesWithTheSameNameDoNotOverwriteEachOther() {
   QCOMPARE(r.out, out + "/star.png\n" + out + "/star-2.png\n");
   QVERIFY(QFileInfo::exists(out + "/star.png"));
   QVERIFY(QFileInfo::exists(out + "/star-2.png"));
+}
+
+void CliPlotTest::picturesDoNotDependOnTheThreadCount() {
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const QStringList stars = {kCepheid, QStringLiteral(FAZORN_EXAMPLES_DIR "/V1191_Cen.dat"),
+                             QStringLiteral(FAZORN_EXAMPLES_DIR "/V1269_Cen.dat")};
+  QList<QByteArray> first;
+  for (const char* threads : {"1", "3"}) {
+    const QString out = dir.filePath(QString::fromLatin1(threads));
+    const Run r = runCli(QStringList{QStringLiteral("plot"), QStringLiteral("--threads"),
+                                     QString::fromLatin1(threads), QStringLiteral("--out"), out} +
+                         stars);
+    QVERIFY2(r.status == 0, qPrintable(r.err));
+    for (int i = 0; i < stars.size(); ++i) {
+      QFile f(out + QLatin1Char('/') + QFileInfo(stars[i]).completeBaseName() +
+              QStringLiteral(".png"));
+      QVERIFY(f.open(QIODevice::ReadOnly));
+      const QByteArray bytes = f.readAll();
+      if (first.size() < stars.size())
+        first.append(bytes);
+      else
+        QVERIFY2(bytes == first[i], qPrintable(stars[i]));
+    }
+  }
 }
 
 void CliPlotTest::analyseWritesThePictureBesideUnchangedFigures() {
