@@ -127,6 +127,7 @@ std::vector<std::string> picturePaths(const std::vector<std::string>& files,
     const std::string outer = name.extension().string();
     if (outer == ".gz" || outer == ".bz2") name = name.stem();
     std::string base = name.stem().string();
+    if (file == "-") base = "stdin";  // the light curve read from standard input
     if (base.empty()) base = "star";
     std::string stem = base;
     for (int k = 2; taken.count(stem) != 0; ++k) stem = base + "-" + std::to_string(k);

@@ -41,9 +41,9 @@ std::optional<int> takePictureOption(const char* command, const std::vector<std:
 std::string checkPictureOptions(PictureOptions& options);
 
 // One picture path per file, in DIR: the file's name without its suffix
-// (and without a .gz or .bz2 before it) plus the format's suffix. Names that
-// two files would share get "-2", "-3"... in argument order, so that no
-// picture overwrites another of the same run.
+// (and without a .gz or .bz2 before it; "stdin" for "-") plus the format's
+// suffix. Names that two files would share get "-2", "-3"... in argument
+// order, so that no picture overwrites another of the same run.
 std::vector<std::string> picturePaths(const std::vector<std::string>& files,
                                       const PictureOptions& options);
 
