@@ -281,6 +281,11 @@ AnalysisResult analyseWorkspace(Workspace& ws, const std::string& name,
 AnalysisResult analyseObservationFile(const std::string& path, const AnalysisRequest& request,
                                       const RunControl& rc) {
   Workspace ws;
+  return analyseObservationFile(path, request, rc, ws);
+}
+
+AnalysisResult analyseObservationFile(const std::string& path, const AnalysisRequest& request,
+                                      const RunControl& rc, Workspace& ws) {
   const Outcome loaded = loadObservations(ws, path, request.import);
   if (!loaded.ok) {
     AnalysisResult result;

@@ -113,5 +113,9 @@ AnalysisResult analyseWorkspace(Workspace& ws, const std::string& name,
 // than the point count go to the diagnostics.
 AnalysisResult analyseObservationFile(const std::string& path, const AnalysisRequest& request,
                                       const RunControl& rc);
+// The same into `ws`, which keeps the light curve, the periodogram and the
+// model afterwards (for pictures of the star).
+AnalysisResult analyseObservationFile(const std::string& path, const AnalysisRequest& request,
+                                      const RunControl& rc, Workspace& ws);
 
 }  // namespace fazorn

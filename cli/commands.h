@@ -11,6 +11,7 @@ using Args = std::vector<std::string>;
 
 int runInfo(const Args& args);
 int runAnalyse(const Args& args);
+int runPlot(const Args& args);
 int runBin(const Args& args);
 int runConvert(const Args& args);
 int runSignificance(const Args& args);
@@ -18,6 +19,7 @@ int runFrequencies(const Args& args);
 
 extern const char* const kInfoHelp;
 std::string analyseHelp();
+std::string plotHelp();
 extern const char* const kBinHelp;
 extern const char* const kConvertHelp;
 extern const char* const kSignificanceHelp;

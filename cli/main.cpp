@@ -24,11 +24,11 @@ void printHelp() {
       "Exit status: 0 success, 1 a file could not be read or processed,\n"
       "2 usage error; messages go to stderr.\n"
       "\n"
-      "Commands:\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n"
+      "Commands:\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n"
       "  --help, -h    this text\n"
       "  --version     the program's version\n",
-      kInfoHelp, analyseHelp().c_str(), kBinHelp, kConvertHelp, kSignificanceHelp, kFrequenciesHelp,
-      kImportOptionsHelp);
+      kInfoHelp, analyseHelp().c_str(), plotHelp().c_str(), kBinHelp, kConvertHelp,
+      kSignificanceHelp, kFrequenciesHelp, kImportOptionsHelp);
 }
 
 int notEnoughMemoryExit(const std::string& command) {
@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
   try {
     if (command == "info") return runInfo(args);
     if (command == "analyse" || command == "analyze") return runAnalyse(args);
+    if (command == "plot") return runPlot(args);
     if (command == "bin") return runBin(args);
     if (command == "convert") return runConvert(args);
     if (command == "significance") return runSignificance(args);

@@ -33,5 +33,11 @@ done
 dpkg -x "$deb" "$scratch/root"
 "$scratch/root/usr/bin/fazorn-cli" --version | grep -q "fazorn-cli $version"
 zcat -f "$scratch/root/usr/share/man/man1/fazorn-cli.1"* | grep -q "analyse"
+zcat -f "$scratch/root/usr/share/man/man1/fazorn-cli.1"* | grep -q "three charts"
+# The unpacked command line draws a star's picture without a display.
+example="$(cd "$(dirname "$0")/.." && pwd)/examples/OGLE-LMC-CEP-1513.dat"
+env -u DISPLAY -u WAYLAND_DISPLAY "$scratch/root/usr/bin/fazorn-cli" plot --out "$scratch/pictures" \
+  "$example" >/dev/null 2>"$scratch/plot.log" || { cat "$scratch/plot.log"; exit 1; }
+[ -s "$scratch/pictures/OGLE-LMC-CEP-1513.png" ] || { echo "plot wrote no picture"; exit 1; }
 bash -n "$scratch/root/usr/share/bash-completion/completions/fazorn-cli"
 echo "package ok: $(wc -l <"$scratch/files") entries, Depends: $depends"

@@ -15,6 +15,8 @@ _fazorn_cli() {
   case "${COMP_WORDS[COMP_CWORD-1]}" in
     --method) COMPREPLY=($(compgen -W "aov aovtr ls" -- "$cur")); return ;;
     --route) COMPREPLY=($(compgen -W "exact fast auto" -- "$cur")); return ;;
+    --format) COMPREPLY=($(compgen -W "png pdf svg" -- "$cur")); return ;;
+    --out|--plot) COMPREPLY=($(compgen -d -- "$cur")); return ;;
     --randomize) COMPREPLY=($(compgen -W "permute noise" -- "$cur")); return ;;
   esac
   if [[ "$cur" == -* ]]; then

@@ -4,7 +4,7 @@ set -euo pipefail
 
 FAZORN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 FAZORN_PACKAGES=(build-essential cmake libgtest-dev libbenchmark-dev
-                 qt6-base-dev libqcustomplot-dev
+                 qt6-base-dev qt6-svg-dev libqcustomplot-dev
                  pybind11-dev python3-dev python3-numpy python3-pytest
                  python3-pandas python3-dask python3-distributed
                  python3-astropy python3-matplotlib python3-venv python3-wheel help2man

@@ -354,10 +354,24 @@ bool residualsShown(const Workspace& ws, const PhaseDiagramView& view) {
   return view.residuals && modelDrawable(ws);
 }
 
+namespace {
+
+// The model at a time in the light curve's own values: its magnitude, or for
+// a flux light curve (modelled on -2.5 log10(flux / reference flux)) the
+// flux reference * 10^(-0.4 m), so that line and residuals share the points'
+// axis.
+double modelValueAt(const Workspace& ws, double time) {
+  const double m = modelMagnitudeAt(ws.modelCurve, time);
+  if (ws.lightCurve.valueKind != ValueKind::Flux || !(ws.modelReferenceFlux > 0)) return m;
+  return ws.modelReferenceFlux * std::pow(10.0, -0.4 * m);
+}
+
+}  // namespace
+
 double phaseChartValue(const Workspace& ws, int i, const PhaseDiagramView& view) {
   const double v = ws.phasedValue[i];
   if (!residualsShown(ws, view)) return v;
-  return v - modelMagnitudeAt(ws.modelCurve, ws.lightCurve.time[i]);
+  return v - modelValueAt(ws, ws.lightCurve.time[i]);
 }
 
 namespace {
@@ -375,7 +389,7 @@ void fillModelLines(ChartView& chart, const Workspace& ws, const PhaseDiagramVie
     for (int j = 0; j <= kSamples; ++j) {
       const double x = -0.5 + 2.0 * j / kSamples;
       const double p = x <= 0.5 ? x : x - 1.0;
-      const double m = modelMagnitudeAt(ws.modelCurve, ws.t0 + (p + k) * ws.period);
+      const double m = modelValueAt(ws, ws.t0 + (p + k) * ws.period);
       if (x > 0.5 && c.key.back() <= 0.5) c.add(0.5, std::numeric_limits<double>::quiet_NaN());
       c.add(x, view.residuals ? (std::isfinite(m) ? 0.0 : m) : m);
     }
