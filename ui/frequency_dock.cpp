@@ -187,8 +187,9 @@ FrequencyDock::FrequencyDock(const Workspace& ws, Runner runner, QWidget* parent
   w_.chart->setPreferredSize(QSize(420, 220));
   w_.chart->setMinimumSize(QSize(200, 120));
   rv->addWidget(w_.chart, 1);
-  split->setStretchFactor(0, 1);
-  split->setStretchFactor(1, 1);
+  // The table's ten columns want more room than the chart.
+  split->setStretchFactor(0, 3);
+  split->setStretchFactor(1, 2);
   v->addWidget(split, 1);
 
   w_.status = new QLabel(body);
