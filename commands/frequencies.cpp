@@ -103,6 +103,7 @@ std::vector<double> aliasOffsets(std::span<const double> window, double step, do
 // nearly degenerate with the zero point (a frequency whose cycles the
 // sampling does not separate from a constant, such as one cycle a year over
 // two seasons a year apart) or with another term has a large factor.
+constexpr double kUnresolvedInflation = 2.0;
 double amplitudeInflation(const FrequencyTerm& t) {
   if (!(t.amplitudeError > 0.0) || !(t.amplitudeErrorMO > 0.0)) return 1.0;
   return std::max(1.0, t.amplitudeError / t.amplitudeErrorMO);
@@ -285,8 +286,20 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
     FrequencyTable trial = withTerm(f);
     // The peak taken and its amplitude before the fit, for the step's record.
     double takenF = f, takenA = trial.terms.back().amplitude;
+    // Passes over the peak at `best`: its main lobe is not taken again.
+    auto passOver = [&]() {
+      const std::size_t lo = best > lobe ? best - lobe : 0;
+      for (std::size_t k = lo; k <= std::min(best + lobe, unresolved.size() - 1); ++k)
+        unresolved[k] = 1;
+      return ++skipped <= maxCount;
+    };
     MultiSineFitResult fit = fitFrequencyTable(time, value, error, trial, options.fit);
     if (!fit.converged) {
+      // A candidate that cannot be fitted with the others (a singular
+      // system: a sinusoid next to the Nyquist frequency of a regular
+      // cadence, or one the terms already in the table account for) is not
+      // resolved; the peaks below it may be.
+      if (passOver()) continue;
       out.stopReason = "the fit with " + std::to_string(trial.terms.size()) +
                        " frequencies failed: " + fit.message;
       break;
@@ -320,28 +333,37 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
     const double snr = noise > 0.0 ? added.amplitude / noise : 0.0;
     // The noise of the spectrum is that of an amplitude orthogonal to the
     // rest of the model; a term whose amplitude is k times as uncertain
-    // (not resolved from the zero point or from another term) needs k
-    // times the limit. Such a peak is passed over, not the end of the
-    // cascade: the next peak may well be resolved. At most maxCount are
-    // passed over, each costing one fit.
+    // needs k times the limit. A candidate that fails and is not resolved
+    // from the zero point or another term (k above 2: a variance inflation
+    // factor above 4, where regression diagnostics take a coefficient to be
+    // confounded with the others, O'Brien 2007, Qual. Quant. 41, 673) says
+    // nothing of the peaks below it, whose amplitudes are not inflated: it
+    // is passed over, its main lobe not taken again, and the cascade goes
+    // on. At most maxCount are passed over, each costing one fit. A
+    // resolved candidate that fails ends the cascade.
     const double inflation = amplitudeInflation(added);
-    if (snr >= options.snrLimit && !(snr / inflation >= options.snrLimit)) {
-      const std::size_t lo = best > lobe ? best - lobe : 0;
-      for (std::size_t k = lo; k <= std::min(best + lobe, unresolved.size() - 1); ++k)
-        unresolved[k] = 1;
-      if (++skipped > maxCount) {
+    const double effective = snr / inflation;
+    if (!(effective >= options.snrLimit) && inflation > kUnresolvedInflation) {
+      if (!passOver()) {
         out.stopReason = "more than " + std::to_string(maxCount) +
                          " residual peaks were unresolved from the zero point or other terms";
         break;
       }
       continue;
     }
-    if (!(snr >= options.snrLimit)) {
-      char buf[200];
-      std::snprintf(buf, sizeof buf,
-                    "the highest residual peak (%.6f c/d, amplitude %.4g) has S/N %.2f, below "
-                    "%.2f",
-                    added.frequency, added.amplitude, snr, options.snrLimit);
+    if (!(effective >= options.snrLimit)) {
+      char buf[300];
+      if (snr >= options.snrLimit)
+        std::snprintf(buf, sizeof buf,
+                      "the highest residual peak (%.6f c/d, amplitude %.4g) has S/N %.2f, below "
+                      "%.2f times %.2f, the factor by which its amplitude error exceeds the "
+                      "white-noise value",
+                      added.frequency, added.amplitude, snr, options.snrLimit, inflation);
+      else
+        std::snprintf(buf, sizeof buf,
+                      "the highest residual peak (%.6f c/d, amplitude %.4g) has S/N %.2f, below "
+                      "%.2f",
+                      added.frequency, added.amplitude, snr, options.snrLimit);
       out.stopReason = buf;
       break;
     }

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <random>
 
+#include "core/observation_file.h"
+#include "core/workspace.h"
 #include "support/generators.h"
 #include "support/test_support.h"
 
@@ -170,6 +172,23 @@ TEST(Frequencies, SeasonalSamplingKeepsTheZeroPointsAliasesOutAndFindsTheTrueAli
       EXPECT_LT(std::abs(k.frequency - truth[i].f), 3 * k.frequencyError) << truth[i].f;
     }
   }
+}
+
+// A Kepler short-cadence light curve (1-minute cadence, up to its Nyquist
+// frequency of 734 c/d): a candidate whose fit is singular is passed over,
+// not the end of the cascade with an empty table.
+TEST(Frequencies, ASingularCandidateIsPassedOver) {
+  Workspace ws;
+  const auto path =
+      test::testDataDir() / "formats/kepler_fits/kplr010666592-2009131110544_slc.fits";
+  ASSERT_TRUE(loadObservations(ws, path.string()).ok);
+  const LightCurve& lc = ws.lightCurve;
+  PrewhiteningOptions o;
+  o.maxCount = 3;
+  const PrewhiteningResult r = prewhiten(lc.time, lc.value, lc.error, o);
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_EQ(r.stopReason.find("failed"), std::string::npos) << r.stopReason;
+  EXPECT_NE(r.stopReason.find("S/N"), std::string::npos) << r.stopReason;
 }
 
 TEST(Frequencies, AmplitudeSpectrumMatchesDirectSumsAndFindsTheSinusoid) {
