@@ -171,8 +171,13 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
   out.window = spectra.window();
   if (!(options.minFrequency > 0.0)) {
     minF = std::max(minF, centralWindowExtent(out.window, out.grid.step));
-    firstK = std::min(static_cast<std::size_t>(std::ceil(minF / out.grid.step)),
-                      static_cast<std::size_t>(out.grid.count - 1));
+    firstK = static_cast<std::size_t>(std::ceil(minF / out.grid.step));
+    if (firstK + 1 >= static_cast<std::size_t>(out.grid.count)) {
+      out.message =
+          "the sampling resolves no frequency up to the maximum from the zero point (the spectral "
+          "window stays above half height there); give a higher maximum or a minimum frequency";
+      return out;
+    }
   }
   out.frequency.resize(out.originalAmplitude.size());
   for (std::size_t k = 0; k < out.frequency.size(); ++k)
