@@ -1,5 +1,6 @@
 #include "commands/frequencies.h"
 
+#include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -55,6 +56,35 @@ double sinusoidResidualSquares(std::span<const double> time, std::span<const dou
     fit += det3(mk) / d * r[k];
   }
   return syy - fit;
+}
+
+// The floating-mean least-squares fit of sinusoids at the frequencies fs
+// to y (time about tMean): the residual sum of squares, and the cosine and
+// sine coefficients of each (in *coefficients, when given).
+double sinusoidsResidualSquares(std::span<const double> time, std::span<const double> y,
+                                std::span<const double> fs, double tMean,
+                                std::vector<double>* coefficients = nullptr) {
+  const auto p = static_cast<Eigen::Index>(1 + 2 * fs.size());
+  Eigen::MatrixXd g = Eigen::MatrixXd::Zero(p, p);
+  Eigen::VectorXd r = Eigen::VectorXd::Zero(p), row(p);
+  double syy = 0.0;
+  for (std::size_t j = 0; j < time.size(); ++j) {
+    row[0] = 1.0;
+    for (std::size_t k = 0; k < fs.size(); ++k) {
+      const double arg = 2.0 * M_PI * fs[k] * (time[j] - tMean);
+      row[static_cast<Eigen::Index>(1 + 2 * k)] = std::cos(arg);
+      row[static_cast<Eigen::Index>(2 + 2 * k)] = std::sin(arg);
+    }
+    g.selfadjointView<Eigen::Lower>().rankUpdate(row);
+    r += y[j] * row;
+    syy += y[j] * y[j];
+  }
+  const Eigen::LDLT<Eigen::MatrixXd> ldlt(g.selfadjointView<Eigen::Lower>());
+  if (ldlt.info() != Eigen::Success) return syy;
+  const Eigen::VectorXd beta = ldlt.solve(r);
+  if (!beta.allFinite()) return syy;
+  if (coefficients) coefficients->assign(beta.data() + 1, beta.data() + p);
+  return syy - beta.dot(r);
 }
 
 // The frequency up to which the spectral window's central peak reaches at
@@ -169,8 +199,9 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
   const AmplitudeSpectrumCalculator spectra(time, out.grid);
   out.originalAmplitude = spectra.amplitude(value);
   out.window = spectra.window();
+  const double centralExtent = centralWindowExtent(out.window, out.grid.step);
   if (!(options.minFrequency > 0.0)) {
-    minF = std::max(minF, centralWindowExtent(out.window, out.grid.step));
+    minF = std::max(minF, centralExtent);
     firstK = static_cast<std::size_t>(std::ceil(minF / out.grid.step));
     if (firstK + 1 >= static_cast<std::size_t>(out.grid.count)) {
       out.message =
@@ -397,8 +428,8 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
   }
   // With every term in, each is moved to a better-fitting alias where there
   // is one (a term found early may have taken an alias while later terms
-  // were still unfitted; two terms about an alias offset apart can only be
-  // untangled one at a time), repeated while a pass moves any term.
+  // were still unfitted), then close pairs together, repeated while a pass
+  // moves any term.
   if (!aliases.empty() && !table.terms.empty() && !rc.cancelled()) {
     double squares = sumSquares(residual);
     bool moved = false;
@@ -429,6 +460,61 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
           movedThisPass = moved = true;
         }
       }
+      // Two terms closer than the window's central peak (not resolved
+      // within a season) may each sit an alias off, on either side of the
+      // truth: a local minimum that no move of one term leaves. Their alias
+      // offsets within the central peak are tried together, screened by
+      // the linear fit of two sinusoids to the data less the other terms.
+      std::vector<double> offsets = {0.0};
+      for (double d : aliases)
+        if (d < centralExtent) offsets.push_back(d), offsets.push_back(-d);
+      for (std::size_t a = 0; offsets.size() > 1 && a < table.terms.size(); ++a)
+        for (std::size_t b = a + 1; b < table.terms.size(); ++b) {
+          const FrequencyTerm &ta = table.terms[a], &tb = table.terms[b];
+          if (!ta.enabled || !tb.enabled || ta.fixedToCombination || tb.fixedToCombination ||
+              !(std::fabs(ta.frequency - tb.frequency) < centralExtent))
+            continue;
+          std::vector<double> partial = residual;
+          for (std::size_t j = 0; j < n; ++j)
+            for (const FrequencyTerm* t : {&ta, &tb})
+              partial[j] +=
+                  t->amplitude *
+                  std::sin(2.0 * M_PI * (t->frequency * (time[j] - table.epoch) + t->phase));
+          const double pair0[2] = {ta.frequency, tb.frequency};
+          double bestSquares = sinusoidsResidualSquares(time, partial, pair0, tMean);
+          double bestA = ta.frequency, bestB = tb.frequency;
+          for (double da : offsets)
+            for (double db : offsets) {
+              const double pair[2] = {ta.frequency + da, tb.frequency + db};
+              if (pair[0] < minF || pair[1] < minF || std::fabs(pair[0] - pair[1]) < resolution)
+                continue;
+              const double ss = sinusoidsResidualSquares(time, partial, pair, tMean);
+              if (ss < bestSquares) bestSquares = ss, bestA = pair[0], bestB = pair[1];
+            }
+          if (bestA == ta.frequency && bestB == tb.frequency) continue;
+          std::vector<double> c;
+          const double pair[2] = {bestA, bestB};
+          sinusoidsResidualSquares(time, partial, pair, tMean, &c);
+          FrequencyTable other = table;
+          for (int q = 0; q < 2; ++q) {
+            FrequencyTerm& t = other.terms[q == 0 ? a : b];
+            const double fq = pair[q], cq = c[2 * static_cast<std::size_t>(q)],
+                         sq = c[2 * static_cast<std::size_t>(q) + 1];
+            t.frequency = fq;
+            t.amplitude = std::hypot(cq, sq);
+            t.phase = std::atan2(cq, sq) / (2.0 * M_PI) - fq * (tMean - other.epoch);
+            t.phase -= std::floor(t.phase);
+          }
+          MultiSineFitResult otherFit = fitFrequencyTable(time, value, error, other, options.fit);
+          if (!otherFit.converged) continue;
+          const double otherSquares = sumSquares(otherFit.residual);
+          if (otherSquares < squares) {
+            table = std::move(other);
+            residual = std::move(otherFit.residual);
+            squares = otherSquares;
+            movedThisPass = moved = true;
+          }
+        }
       if (!movedThisPass) break;
     }
     if (moved) spectrum = spectra.amplitude(residual);
