@@ -1,5 +1,6 @@
 #include "commands/frequencies.h"
 
+#include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -23,6 +24,119 @@ void refreshSnrAndLabels(FrequencyTable& table, std::span<const double> residual
   }
   const double tol = options.combinationTolerance > 0.0 ? options.combinationTolerance : resolution;
   labelCombinations(table, tol);
+}
+
+// The residual sum of squares of the floating-mean sinusoid at f fitted to
+// y by least squares (3 x 3 normal equations about the mean time tMean).
+double sinusoidResidualSquares(std::span<const double> time, std::span<const double> y, double f,
+                               double tMean) {
+  double s1 = 0, sc = 0, ss = 0, scc = 0, sss = 0, scs = 0, sy = 0, syc = 0, sys = 0, syy = 0;
+  for (std::size_t j = 0; j < time.size(); ++j) {
+    const double arg = 2.0 * M_PI * f * (time[j] - tMean);
+    const double c = std::cos(arg), s = std::sin(arg), v = y[j];
+    s1 += 1, sc += c, ss += s, scc += c * c, sss += s * s, scs += c * s;
+    sy += v, syc += v * c, sys += v * s, syy += v * v;
+  }
+  // Solve [s1 sc ss; sc scc scs; ss scs sss] beta = [sy syc sys] by Cramer's
+  // rule (the system is 3 x 3 and symmetric).
+  const double m[3][3] = {{s1, sc, ss}, {sc, scc, scs}, {ss, scs, sss}};
+  const double r[3] = {sy, syc, sys};
+  auto det3 = [](const double a[3][3]) {
+    return a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
+           a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+           a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+  };
+  const double d = det3(m);
+  if (!(std::fabs(d) > 1e-12 * s1 * s1 * s1)) return syy - sy * sy / s1;  // degenerate: the mean
+  double fit = 0.0;
+  for (int k = 0; k < 3; ++k) {
+    double mk[3][3];
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) mk[i][j] = j == k ? r[i] : m[i][j];
+    fit += det3(mk) / d * r[k];
+  }
+  return syy - fit;
+}
+
+// The floating-mean least-squares fit of sinusoids at the frequencies fs
+// to y (time about tMean): the residual sum of squares, and the cosine and
+// sine coefficients of each (in *coefficients, when given).
+double sinusoidsResidualSquares(std::span<const double> time, std::span<const double> y,
+                                std::span<const double> fs, double tMean,
+                                std::vector<double>* coefficients = nullptr) {
+  const auto p = static_cast<Eigen::Index>(1 + 2 * fs.size());
+  Eigen::MatrixXd g = Eigen::MatrixXd::Zero(p, p);
+  Eigen::VectorXd r = Eigen::VectorXd::Zero(p), row(p);
+  double syy = 0.0;
+  for (std::size_t j = 0; j < time.size(); ++j) {
+    row[0] = 1.0;
+    for (std::size_t k = 0; k < fs.size(); ++k) {
+      const double arg = 2.0 * M_PI * fs[k] * (time[j] - tMean);
+      row[static_cast<Eigen::Index>(1 + 2 * k)] = std::cos(arg);
+      row[static_cast<Eigen::Index>(2 + 2 * k)] = std::sin(arg);
+    }
+    g.selfadjointView<Eigen::Lower>().rankUpdate(row);
+    r += y[j] * row;
+    syy += y[j] * y[j];
+  }
+  const Eigen::LDLT<Eigen::MatrixXd> ldlt(g.selfadjointView<Eigen::Lower>());
+  if (ldlt.info() != Eigen::Success) return syy;
+  const Eigen::VectorXd beta = ldlt.solve(r);
+  if (!beta.allFinite()) return syy;
+  if (coefficients) coefficients->assign(beta.data() + 1, beta.data() + p);
+  return syy - beta.dot(r);
+}
+
+// The frequency up to which the spectral window's central peak reaches at
+// least half its height, with the fringes that seasons a year apart (or
+// nights a day apart) put on it: the last grid frequency with |W| >= 1/2
+// before the first local maximum of |W| below 1/2. A sinusoid there is not
+// resolved from the zero point at half maximum, the usual measure of a
+// peak's resolution: for contiguous data this is about 0.6/T, within 1/T,
+// for two seasons of 25 nights about 0.6/25 d, whatever the years between.
+double centralWindowExtent(std::span<const double> window, double step) {
+  std::size_t last = 0;
+  for (std::size_t k = 1; k + 1 < window.size(); ++k) {
+    if (window[k] >= 0.5) last = k;
+    const bool peak = window[k] >= window[k - 1] && window[k] > window[k + 1];
+    if (peak && window[k] < 0.5) break;
+  }
+  return static_cast<double>(last) * step;
+}
+
+// The offsets of the spectral window's alias peaks: the local maxima of
+// |W| beyond its main lobe (1 / T) that reach half the main peak, highest
+// first, at most kMaxAliasOffsets. A peak at f leaks into f +- offset
+// almost as strongly where the window is high there (yearly and daily
+// aliases of ground-based seasons), so that leakage of the other terms or
+// the noise may move the spectrum's highest point onto an alias; lower
+// window peaks would take leakage of more than half the true amplitude.
+constexpr std::size_t kMaxAliasOffsets = 16;
+std::vector<double> aliasOffsets(std::span<const double> window, double step, double resolution) {
+  std::vector<std::pair<double, double>> peaks;  // (height, offset)
+  const auto first = static_cast<std::size_t>(std::ceil(resolution / step)) + 1;
+  for (std::size_t k = std::max<std::size_t>(first, 1); k + 1 < window.size(); ++k)
+    if (window[k] >= 0.5 && window[k] >= window[k - 1] && window[k] > window[k + 1])
+      peaks.emplace_back(window[k], static_cast<double>(k) * step);
+  std::sort(peaks.begin(), peaks.end(), [](const auto& a, const auto& b) {
+    return a.first > b.first || (a.first == b.first && a.second < b.second);
+  });
+  std::vector<double> out;
+  for (std::size_t k = 0; k < std::min(peaks.size(), kMaxAliasOffsets); ++k)
+    out.push_back(peaks[k].second);
+  return out;
+}
+
+// How much noisier the amplitude of term k is than that of a sinusoid
+// orthogonal to everything else in the fit: the least-squares error over
+// the white-noise value of Montgomery & O'Donoghue, at least 1. A term
+// nearly degenerate with the zero point (a frequency whose cycles the
+// sampling does not separate from a constant, such as one cycle a year over
+// two seasons a year apart) or with another term has a large factor.
+constexpr double kUnresolvedInflation = 2.0;
+double amplitudeInflation(const FrequencyTerm& t) {
+  if (!(t.amplitudeError > 0.0) || !(t.amplitudeErrorMO > 0.0)) return 1.0;
+  return std::max(1.0, t.amplitudeError / t.amplitudeErrorMO);
 }
 
 }  // namespace
@@ -76,8 +190,8 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
     out.message = "the frequency grid is empty (maximum frequency below the resolution 1/T)";
     return out;
   }
-  const double minF = options.minFrequency > 0.0 ? options.minFrequency : resolution;
-  const auto firstK = static_cast<std::size_t>(std::ceil(minF / out.grid.step));
+  double minF = options.minFrequency > 0.0 ? options.minFrequency : resolution;
+  auto firstK = static_cast<std::size_t>(std::ceil(minF / out.grid.step));
   if (firstK >= static_cast<std::size_t>(out.grid.count)) {
     out.message = "the minimum frequency lies above the maximum frequency";
     return out;
@@ -85,6 +199,17 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
   const AmplitudeSpectrumCalculator spectra(time, out.grid);
   out.originalAmplitude = spectra.amplitude(value);
   out.window = spectra.window();
+  const double centralExtent = centralWindowExtent(out.window, out.grid.step);
+  if (!(options.minFrequency > 0.0)) {
+    minF = std::max(minF, centralExtent);
+    firstK = static_cast<std::size_t>(std::ceil(minF / out.grid.step));
+    if (firstK + 1 >= static_cast<std::size_t>(out.grid.count)) {
+      out.message =
+          "the sampling resolves no frequency up to the maximum from the zero point (the spectral "
+          "window stays above half height there); give a higher maximum or a minimum frequency";
+      return out;
+    }
+  }
   out.frequency.resize(out.originalAmplitude.size());
   for (std::size_t k = 0; k < out.frequency.size(); ++k)
     out.frequency[k] = static_cast<double>(k) * out.grid.step;
@@ -118,6 +243,48 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
       table.terms.empty() ? out.originalAmplitude : spectra.amplitude(residual);
   out.ok = true;
   const int maxCount = std::max(options.maxCount, 0);
+  double tMean = 0.0;
+  for (double t : time) tMean += t;
+  tMean /= static_cast<double>(n);
+  const std::vector<double> aliases = aliasOffsets(out.window, out.grid.step, resolution);
+  // Peaks whose term proved unresolved (see below), by grid index: their
+  // main lobe (1/T either side) is not taken again.
+  std::vector<char> unresolved(spectrum.size(), 0);
+  const auto lobe = static_cast<std::size_t>(std::ceil(resolution / out.grid.step));
+  int skipped = 0;
+  auto sumSquares = [](const std::vector<double>& r) {
+    double ss = 0.0;
+    for (double x : r) ss += x * x;
+    return ss;
+  };
+  // The alias of term k's frequency (k.frequency +- an alias offset, each
+  // at its best point within 1/(2T)) where one sinusoid fitted to the data
+  // less the other terms leaves the smallest residual sum of squares, if
+  // that is smaller than at the term's own frequency; 0 otherwise.
+  auto betterAlias = [&](const FrequencyTable& t, const std::vector<double>& fitResidual,
+                         std::size_t k) {
+    if (aliases.empty()) return 0.0;
+    const FrequencyTerm& term = t.terms[k];
+    if (!term.enabled || term.fixedToCombination) return 0.0;
+    std::vector<double> partial = fitResidual;
+    for (std::size_t j = 0; j < n; ++j)
+      partial[j] += term.amplitude *
+                    std::sin(2.0 * M_PI * (term.frequency * (time[j] - t.epoch) + term.phase));
+    double bestSquares = sinusoidResidualSquares(time, partial, term.frequency, tMean);
+    double bestF = 0.0;
+    const auto halfWidth = static_cast<int>(std::ceil(0.5 * static_cast<double>(lobe)));
+    for (double d : aliases)
+      for (double sign : {-1.0, 1.0}) {
+        const double centre = term.frequency + sign * d;
+        for (int j = -halfWidth; j <= halfWidth; ++j) {
+          const double fa = centre + j * out.grid.step;
+          if (fa < minF || fa > out.grid.maxFrequency) continue;
+          const double ss = sinusoidResidualSquares(time, partial, fa, tMean);
+          if (ss < bestSquares) bestSquares = ss, bestF = fa;
+        }
+      }
+    return bestF;
+  };
   for (;;) {
     if (rc.cancelled()) {
       out.stopReason = "cancelled";
@@ -127,31 +294,71 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
       out.stopReason = "reached the maximum count of " + std::to_string(maxCount);
       break;
     }
-    // The highest residual peak (the first of equal ones).
-    std::size_t best = firstK;
+    // The highest residual peak (the first of equal ones) not found
+    // unresolved before.
+    std::size_t best = spectrum.size();
     for (std::size_t k = firstK; k < spectrum.size(); ++k)
-      if (spectrum[k] > spectrum[best]) best = k;
+      if (!unresolved[k] && (best == spectrum.size() || spectrum[k] > spectrum[best])) best = k;
+    if (best == spectrum.size()) {
+      out.stopReason = "every residual peak left is unresolved";
+      break;
+    }
     const double f = out.frequency[best];
-    // The new term from the residuals at the peak, the others as fitted.
-    const SinusoidAt s = amplitudeAt(time, residual, f);
-    FrequencyTable trial = table;
-    FrequencyTerm term;
-    term.frequency = f;
-    term.amplitude = s.amplitude;
-    // a cos + b sin about the mean time == A sin(2 pi (f (t - mean) + phi)).
-    double tMean = 0.0;
-    for (double t : time) tMean += t;
-    tMean /= static_cast<double>(n);
-    const double phaseAtMean = std::atan2(s.cosine, s.sine) / (2.0 * M_PI);
-    if (trial.terms.empty()) trial.epoch = tMean;
-    term.phase = phaseAtMean - f * (tMean - trial.epoch);
-    term.phase -= std::floor(term.phase);
-    trial.terms.push_back(term);
+    // The new term from the residuals at frequency fNew, the others as fitted.
+    auto withTerm = [&](double fNew) {
+      const SinusoidAt s = amplitudeAt(time, residual, fNew);
+      FrequencyTable extended = table;
+      FrequencyTerm term;
+      term.frequency = fNew;
+      term.amplitude = s.amplitude;
+      // a cos + b sin about the mean time == A sin(2 pi (f (t - mean) + phi)).
+      const double phaseAtMean = std::atan2(s.cosine, s.sine) / (2.0 * M_PI);
+      if (extended.terms.empty()) extended.epoch = tMean;
+      term.phase = phaseAtMean - fNew * (tMean - extended.epoch);
+      term.phase -= std::floor(term.phase);
+      extended.terms.push_back(term);
+      return extended;
+    };
+    FrequencyTable trial = withTerm(f);
+    // The peak taken and its amplitude before the fit, for the step's record.
+    double takenF = f, takenA = trial.terms.back().amplitude;
+    // Passes over the peak at `best`: its main lobe is not taken again.
+    auto passOver = [&]() {
+      const std::size_t lo = best > lobe ? best - lobe : 0;
+      for (std::size_t k = lo; k <= std::min(best + lobe, unresolved.size() - 1); ++k)
+        unresolved[k] = 1;
+      return ++skipped <= maxCount;
+    };
     MultiSineFitResult fit = fitFrequencyTable(time, value, error, trial, options.fit);
     if (!fit.converged) {
+      // A candidate that cannot be fitted with the others (a singular
+      // system: a sinusoid next to the Nyquist frequency of a regular
+      // cadence, or one the terms already in the table account for) is not
+      // resolved; the peaks below it may be.
+      if (passOver()) continue;
       out.stopReason = "the fit with " + std::to_string(trial.terms.size()) +
                        " frequencies failed: " + fit.message;
       break;
+    }
+    // Aliases: where the spectral window is high away from 0, the highest
+    // point of the spectrum may be an alias of the term's frequency rather
+    // than the frequency itself (leakage of the other terms and the noise
+    // tip the balance), and the fit then stays in that alias's local
+    // minimum. The new term's frequency is compared with its aliases by the
+    // residual sum of squares of one sinusoid fitted to the data less the
+    // other terms, each alias at its best point within 1/(2T); the best
+    // alias replaces it when the simultaneous fit there has the smaller
+    // residual sum of squares, the least-squares criterion itself.
+    if (const double bestF = betterAlias(trial, fit.residual, trial.terms.size() - 1);
+        bestF > 0.0) {
+      FrequencyTable other = withTerm(bestF);
+      const double otherA = other.terms.back().amplitude;
+      MultiSineFitResult otherFit = fitFrequencyTable(time, value, error, other, options.fit);
+      if (otherFit.converged && sumSquares(otherFit.residual) < sumSquares(fit.residual)) {
+        trial = std::move(other);
+        fit = std::move(otherFit);
+        takenF = bestF, takenA = otherA;
+      }
     }
     // S/N against the noise of the residuals once the peak is prewhitened
     // (the peak's own window pattern would otherwise count as noise).
@@ -160,12 +367,39 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
     const double noise =
         meanAmplitudeNear(trialSpectrum, out.grid.step, added.frequency, options.noiseWindow);
     const double snr = noise > 0.0 ? added.amplitude / noise : 0.0;
-    if (!(snr >= options.snrLimit)) {
-      char buf[200];
-      std::snprintf(buf, sizeof buf,
-                    "the highest residual peak (%.6f c/d, amplitude %.4g) has S/N %.2f, below "
-                    "%.2f",
-                    added.frequency, added.amplitude, snr, options.snrLimit);
+    // The noise of the spectrum is that of an amplitude orthogonal to the
+    // rest of the model; a term whose amplitude is k times as uncertain
+    // needs k times the limit. A candidate that fails and is not resolved
+    // from the zero point or another term (k above 2: a variance inflation
+    // factor above 4, where regression diagnostics take a coefficient to be
+    // confounded with the others, O'Brien 2007, Qual. Quant. 41, 673) says
+    // nothing of the peaks below it, whose amplitudes are not inflated: it
+    // is passed over, its main lobe not taken again, and the cascade goes
+    // on. At most maxCount are passed over, each costing one fit. A
+    // resolved candidate that fails ends the cascade.
+    const double inflation = amplitudeInflation(added);
+    const double effective = snr / inflation;
+    if (!(effective >= options.snrLimit) && inflation > kUnresolvedInflation) {
+      if (!passOver()) {
+        out.stopReason = "more than " + std::to_string(maxCount) +
+                         " residual peaks were unresolved from the zero point or other terms";
+        break;
+      }
+      continue;
+    }
+    if (!(effective >= options.snrLimit)) {
+      char buf[300];
+      if (snr >= options.snrLimit)
+        std::snprintf(buf, sizeof buf,
+                      "the highest residual peak (%.6f c/d, amplitude %.4g) has S/N %.2f, below "
+                      "%.2f times %.2f, the factor by which its amplitude error exceeds the "
+                      "white-noise value",
+                      added.frequency, added.amplitude, snr, options.snrLimit, inflation);
+      else
+        std::snprintf(buf, sizeof buf,
+                      "the highest residual peak (%.6f c/d, amplitude %.4g) has S/N %.2f, below "
+                      "%.2f",
+                      added.frequency, added.amplitude, snr, options.snrLimit);
       out.stopReason = buf;
       break;
     }
@@ -185,12 +419,105 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
     residual = std::move(fit.residual);
     spectrum = std::move(trialSpectrum);
     PrewhiteningStep step;
-    step.frequency = f;
-    step.amplitude = s.amplitude;
+    step.frequency = takenF;
+    step.amplitude = takenA;
     step.snr = snr;
     if (options.keepResidualSpectra) step.residualAmplitude = spectrum;
     out.steps.push_back(std::move(step));
     rc.report(static_cast<double>(table.terms.size()) / std::max(maxCount, 1));
+  }
+  // With every term in, each is moved to a better-fitting alias where there
+  // is one (a term found early may have taken an alias while later terms
+  // were still unfitted), then close pairs together, repeated while a pass
+  // moves any term.
+  if (!aliases.empty() && !table.terms.empty() && !rc.cancelled()) {
+    double squares = sumSquares(residual);
+    bool moved = false;
+    for (std::size_t pass = 0; pass < table.terms.size(); ++pass) {
+      bool movedThisPass = false;
+      for (std::size_t k = 0; k < table.terms.size(); ++k) {
+        const double bestF = betterAlias(table, residual, k);
+        if (!(bestF > 0.0)) continue;
+        FrequencyTable other = table;
+        FrequencyTerm& term = other.terms[k];
+        std::vector<double> partial = residual;
+        for (std::size_t j = 0; j < n; ++j)
+          partial[j] +=
+              term.amplitude *
+              std::sin(2.0 * M_PI * (term.frequency * (time[j] - table.epoch) + term.phase));
+        const SinusoidAt s = amplitudeAt(time, partial, bestF);
+        term.frequency = bestF;
+        term.amplitude = s.amplitude;
+        term.phase = std::atan2(s.cosine, s.sine) / (2.0 * M_PI) - bestF * (tMean - other.epoch);
+        term.phase -= std::floor(term.phase);
+        MultiSineFitResult otherFit = fitFrequencyTable(time, value, error, other, options.fit);
+        if (!otherFit.converged) continue;
+        const double otherSquares = sumSquares(otherFit.residual);
+        if (otherSquares < squares) {
+          table = std::move(other);
+          residual = std::move(otherFit.residual);
+          squares = otherSquares;
+          movedThisPass = moved = true;
+        }
+      }
+      // Two terms closer than the window's central peak (not resolved
+      // within a season) may each sit an alias off, on either side of the
+      // truth: a local minimum that no move of one term leaves. Their alias
+      // offsets within the central peak are tried together, screened by
+      // the linear fit of two sinusoids to the data less the other terms.
+      std::vector<double> offsets = {0.0};
+      for (double d : aliases)
+        if (d < centralExtent) offsets.push_back(d), offsets.push_back(-d);
+      for (std::size_t a = 0; offsets.size() > 1 && a < table.terms.size(); ++a)
+        for (std::size_t b = a + 1; b < table.terms.size(); ++b) {
+          const FrequencyTerm &ta = table.terms[a], &tb = table.terms[b];
+          if (!ta.enabled || !tb.enabled || ta.fixedToCombination || tb.fixedToCombination ||
+              !(std::fabs(ta.frequency - tb.frequency) < centralExtent))
+            continue;
+          std::vector<double> partial = residual;
+          for (std::size_t j = 0; j < n; ++j)
+            for (const FrequencyTerm* t : {&ta, &tb})
+              partial[j] +=
+                  t->amplitude *
+                  std::sin(2.0 * M_PI * (t->frequency * (time[j] - table.epoch) + t->phase));
+          const double pair0[2] = {ta.frequency, tb.frequency};
+          double bestSquares = sinusoidsResidualSquares(time, partial, pair0, tMean);
+          double bestA = ta.frequency, bestB = tb.frequency;
+          for (double da : offsets)
+            for (double db : offsets) {
+              const double pair[2] = {ta.frequency + da, tb.frequency + db};
+              if (pair[0] < minF || pair[1] < minF || std::fabs(pair[0] - pair[1]) < resolution)
+                continue;
+              const double ss = sinusoidsResidualSquares(time, partial, pair, tMean);
+              if (ss < bestSquares) bestSquares = ss, bestA = pair[0], bestB = pair[1];
+            }
+          if (bestA == ta.frequency && bestB == tb.frequency) continue;
+          std::vector<double> c;
+          const double pair[2] = {bestA, bestB};
+          sinusoidsResidualSquares(time, partial, pair, tMean, &c);
+          FrequencyTable other = table;
+          for (int q = 0; q < 2; ++q) {
+            FrequencyTerm& t = other.terms[q == 0 ? a : b];
+            const double fq = pair[q], cq = c[2 * static_cast<std::size_t>(q)],
+                         sq = c[2 * static_cast<std::size_t>(q) + 1];
+            t.frequency = fq;
+            t.amplitude = std::hypot(cq, sq);
+            t.phase = std::atan2(cq, sq) / (2.0 * M_PI) - fq * (tMean - other.epoch);
+            t.phase -= std::floor(t.phase);
+          }
+          MultiSineFitResult otherFit = fitFrequencyTable(time, value, error, other, options.fit);
+          if (!otherFit.converged) continue;
+          const double otherSquares = sumSquares(otherFit.residual);
+          if (otherSquares < squares) {
+            table = std::move(other);
+            residual = std::move(otherFit.residual);
+            squares = otherSquares;
+            movedThisPass = moved = true;
+          }
+        }
+      if (!movedThisPass) break;
+    }
+    if (moved) spectrum = spectra.amplitude(residual);
   }
   refreshSnrAndLabels(table, spectrum, out.grid.step, options, resolution);
   if (table.terms.empty()) {

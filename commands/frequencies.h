@@ -11,6 +11,14 @@
 // wide by default), the noise taken from the residuals with the peak
 // prewhitened: a candidate is kept when its fitted amplitude reaches the limit
 // there; the S/N of the final table uses the final residuals.
+//
+// Two rules keep the sampling's own patterns out of the table. A candidate
+// whose least-squares amplitude error exceeds the white-noise value k times
+// (it is not resolved from the zero point or another term) needs k times
+// the limit, and when it fails only for that its peak is passed over and
+// the cascade goes on. And where the spectral window has alias peaks of at
+// least half its height (ground-based seasons and nights), a new term is
+// moved to the alias of its frequency that fits the data better.
 #pragma once
 
 #include <span>
@@ -47,7 +55,7 @@ struct PrewhiteningOptions {
 };
 
 struct PrewhiteningStep {
-  double frequency = 0.0;  // the peak taken (cycles per day, grid value)
+  double frequency = 0.0;  // the peak taken (cycles per day; a grid value, or its alias)
   double amplitude = 0.0;
   double snr = 0.0;                       // in the spectrum it was found in
   std::vector<double> residualAmplitude;  // after the fit, when kept

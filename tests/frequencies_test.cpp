@@ -8,6 +8,8 @@
 #include <cmath>
 #include <random>
 
+#include "core/observation_file.h"
+#include "core/workspace.h"
 #include "support/generators.h"
 #include "support/test_support.h"
 
@@ -123,21 +125,72 @@ void checkRecovered(const Series& s, const std::vector<Truth>& truth, double sig
   }
 }
 
-// Disabled: fails today. On the seasonal sampling the cascade takes
-// near-zero frequencies of huge amplitude (unconstrained across the yearly
-// gap), and the close pair 1.2/T apart is fitted off by several sigma.
-TEST(Frequencies, DISABLED_RecoversAMultiPeriodicStarFromSpaceAndGroundSampling) {
+TEST(Frequencies, RecoversAMultiPeriodicStarFromSpaceSampling) {
   const double sigma = 0.004;
-  {
-    const auto time = spaceSampling();
-    const auto truth = pulsator(27.0);
-    checkRecovered(makeMultiSine(11, time, truth, 0.0, sigma), truth, sigma, 40.0);
+  const auto time = spaceSampling();
+  const auto truth = pulsator(27.0);
+  checkRecovered(makeMultiSine(11, time, truth, 0.0, sigma), truth, sigma, 40.0);
+}
+
+// Disabled: fails on the close pair alone, which this sampling cannot
+// resolve. Its separation 1.2/T (0.0031 c/d over 389 days) is about one
+// cycle a year, the alias spacing of two seasons a year apart: with the
+// first member at its frequency, the second fits as well one cycle a year
+// off (17.8871 for 17.8843 c/d, a residual sum of squares of 0.0397 at
+// noise level: 2550 points of sigma 0.004 give 0.041), with another
+// amplitude, and a peak of S/N 4.3 is left over and taken. Every other
+// term is recovered.
+TEST(Frequencies, DISABLED_RecoversAMultiPeriodicStarFromGroundSampling) {
+  const double sigma = 0.004;
+  const auto time = groundSampling();
+  const auto truth = pulsator(time.back() - time.front());
+  checkRecovered(makeMultiSine(12, time, truth, 0.0, sigma), truth, sigma, 40.0);
+}
+
+// Two seasons a year apart: no term where the sampling cannot tell a
+// sinusoid from the zero point (the window's central peak with its yearly
+// fringes, nor its alias at one cycle a sidereal day), and each mode at its
+// own frequency rather than a yearly alias of it.
+TEST(Frequencies, SeasonalSamplingKeepsTheZeroPointsAliasesOutAndFindsTheTrueAliases) {
+  const double sigma = 0.004;
+  const auto time = groundSampling();
+  const std::vector<Truth> truth = {
+      {11.2341, 0.020, 0.11}, {13.5873, 0.015, 0.62}, {7.3102, 0.012, 0.35}, {9.4467, 0.004, 0.05}};
+  for (std::uint64_t seed : {12u, 13u, 14u}) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const Series s = makeMultiSine(seed, time, truth, 0.0, sigma);
+    PrewhiteningOptions o;
+    o.maxFrequency = 40.0;
+    const PrewhiteningResult r = prewhiten(s.time, s.value, s.error, o);
+    ASSERT_TRUE(r.ok) << r.message;
+    for (const auto& k : r.table.terms) {
+      EXPECT_GT(k.frequency, 0.02) << "a term at " << k.frequency;
+      EXPECT_GT(std::abs(k.frequency - std::round(k.frequency)), 0.02)
+          << "a term at " << k.frequency;
+    }
+    ASSERT_GE(r.table.terms.size(), truth.size());
+    for (std::size_t i = 0; i < truth.size(); ++i) {
+      const auto& k = r.table.terms[i];
+      EXPECT_LT(std::abs(k.frequency - truth[i].f), 3 * k.frequencyError) << truth[i].f;
+    }
   }
-  {
-    const auto time = groundSampling();
-    const auto truth = pulsator(time.back() - time.front());
-    checkRecovered(makeMultiSine(12, time, truth, 0.0, sigma), truth, sigma, 40.0);
-  }
+}
+
+// A Kepler short-cadence light curve (1-minute cadence, up to its Nyquist
+// frequency of 734 c/d): a candidate whose fit is singular is passed over,
+// not the end of the cascade with an empty table.
+TEST(Frequencies, ASingularCandidateIsPassedOver) {
+  Workspace ws;
+  const auto path =
+      test::testDataDir() / "formats/kepler_fits/kplr010666592-2009131110544_slc.fits";
+  ASSERT_TRUE(loadObservations(ws, path.string()).ok);
+  const LightCurve& lc = ws.lightCurve;
+  PrewhiteningOptions o;
+  o.maxCount = 3;
+  const PrewhiteningResult r = prewhiten(lc.time, lc.value, lc.error, o);
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_EQ(r.stopReason.find("failed"), std::string::npos) << r.stopReason;
+  EXPECT_NE(r.stopReason.find("S/N"), std::string::npos) << r.stopReason;
 }
 
 TEST(Frequencies, AmplitudeSpectrumMatchesDirectSumsAndFindsTheSinusoid) {
@@ -186,11 +239,13 @@ TEST(Frequencies, ErrorsAreCalibratedByMonteCarlo) {
   }
 }
 
-// Disabled: fails today with 3 of 40 noise runs above S/N 4 (7.5 %), far
-// above the Rayleigh expectation; not yet understood.
-TEST(Frequencies, DISABLED_PureNoiseRarelyGivesAPeakAboveTheLimit) {
+// The share of pure-noise light curves in which the cascade takes anything
+// at S/N 4: at most 5 %. 200 runs measure a share near 5 % to about 1.5 %
+// (binomial); 40 runs could not (3 of them are 7.5 %, while 2 are
+// expected at a 3.5 % share).
+TEST(Frequencies, PureNoiseRarelyGivesAPeakAboveTheLimit) {
   int spurious = 0;
-  const int runs = 40;
+  const int runs = 200;
   for (int run = 0; run < runs; ++run) {
     const Series s = makeMultiSine(500 + run, spaceSampling(), {}, 0.0, 0.01);
     PrewhiteningOptions o;
@@ -200,6 +255,7 @@ TEST(Frequencies, DISABLED_PureNoiseRarelyGivesAPeakAboveTheLimit) {
     spurious += !r.table.terms.empty();
   }
   EXPECT_LE(spurious, runs / 20);
+  RecordProperty("spurious_runs", spurious);
 }
 
 TEST(Frequencies, FitKeepsAFixedCombinationAndSaysWhyItCannotFit) {

@@ -51,6 +51,7 @@
 #include "edit/transformations.h"
 #include "ui/chart_view.h"
 #include "ui/dialogs.h"
+#include "ui/frequency_dock.h"
 #include "ui/import_dialog.h"
 #include "ui/peak_list_dialog.h"
 
@@ -342,6 +343,12 @@ MainWindow::MainWindow(WindowHooks hooks, QWidget* parent)
   sides->setStretchFactor(1, 0);
   margins->addWidget(sides);
   setCentralWidget(central);
+  // Multi-frequency analysis, hidden until View > Frequency analysis; its
+  // jobs run as the searches do.
+  frequencyDock_ = new FrequencyDock(
+      ws_, [this](const auto& job) { return runSearch(job); }, this);
+  addDockWidget(Qt::BottomDockWidgetArea, frequencyDock_);
+  frequencyDock_->hide();
   buildMenus();
   buildStatusBar();
   // The charts take the focus when clicked, and the light curve has it at
@@ -519,6 +526,7 @@ void MainWindow::buildMenus() {
       add(view, QStringLiteral("Residuals in phase diagram"), K(), &MainWindow::onShowResiduals);
   showResiduals_->setCheckable(true);
   showResiduals_->setChecked(store.value(QStringLiteral("showResiduals"), false).toBool());
+  view->addAction(frequencyDock_->toggleViewAction());
   view->addSeparator();
   add(view, QStringLiteral("Reset zoom"), K(Qt::CTRL | Qt::Key_0), &MainWindow::onResetZoom);
 

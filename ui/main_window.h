@@ -32,6 +32,7 @@ namespace fazorn::ui {
 class AboutBox;
 class AddingForm;
 class ChartView;
+class FrequencyDock;
 class HelpForm;
 
 // The answer to "unsaved changes" before opening another file or leaving.
@@ -140,6 +141,8 @@ class MainWindow : public QMainWindow {
   AboutBox* aboutBox() const { return about_; }
   HelpForm* helpForm() const { return help_; }
   AddingForm* addingForm() const { return adding_; }
+  // The frequency table and amplitude spectra (View > Frequency analysis).
+  FrequencyDock* frequencyDock() const { return frequencyDock_; }
 
  public slots:
   // One slot a command, named by what it does; each says its menu caption
@@ -308,6 +311,7 @@ class MainWindow : public QMainWindow {
   AboutBox* about_ = nullptr;
   HelpForm* help_ = nullptr;
   AddingForm* adding_ = nullptr;
+  FrequencyDock* frequencyDock_ = nullptr;
 };
 
 }  // namespace fazorn::ui

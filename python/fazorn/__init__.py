@@ -50,12 +50,15 @@ __all__ = [
     "analyse_file",
     "analyse_files",
     "significance",
+    "frequencies",
+    "frequencies_file",
     "option_names",
     "to_table",
     "Observations",
     "Periodogram",
     "AnalysisResult",
     "SignificanceResult",
+    "FrequencyTable",
 ]
 
 # How many peaks Periodogram.peaks lists when the analysis does not name them.
@@ -718,3 +721,261 @@ def significance(
     if not name:
         d["file"] = None
     return SignificanceResult(d.items())
+
+
+
+# ---- multi-frequency analysis ---------------------------------------------------
+
+# The columns of a frequency table, in the order of the keys of each entry of
+# "frequencies" in ``fazorn-cli frequencies --json`` (after "name").
+_FREQUENCY_COLUMNS = (
+    "frequency",
+    "amplitude",
+    "phase",
+    "sigma_frequency",
+    "sigma_amplitude",
+    "sigma_phase",
+    "mo_sigma_frequency",
+    "mo_sigma_amplitude",
+    "mo_sigma_phase",
+    "snr",
+)
+_FREQUENCY_HEADER = ("points", "time_span", "epoch", "zero_point", "residual_rms", "max_frequency", "stop_reason")
+
+
+def _json_number(x):
+    """A float, or None where the command line writes null (not finite)."""
+    x = float(x)
+    return x if np.isfinite(x) else None
+
+
+class FrequencyTable:
+    """The frequency table of a prewhitening cascade, as :func:`frequencies` returns it.
+
+    The model is ``zero_point + sum A_i sin(2 pi (f_i (t - epoch) + phi_i))``
+    with f in cycles per day, A in the units of the values and phi in cycles.
+
+    Attributes
+    ----------
+    frequency, amplitude, phase : numpy.ndarray
+        One entry per term f1, f2, ... in the order they were found.
+    sigma_frequency, sigma_amplitude, sigma_phase : numpy.ndarray
+        1-sigma errors from the least-squares covariance.
+    mo_sigma_frequency, mo_sigma_amplitude, mo_sigma_phase : numpy.ndarray
+        The analytic errors of Montgomery & O'Donoghue (1999) for white noise.
+    snr : numpy.ndarray
+        Amplitude over the mean residual amplitude within noise_window / 2.
+    relation : list of str or None
+        The harmonic or combination each term lies within 1/T of ("2f1",
+        "f1+f2"), or None; ``label`` is the same list.
+    names : list of str
+        "f1", "f2", ...
+    points, time_span, epoch, zero_point, residual_rms, max_frequency, stop_reason
+        As the keys of ``fazorn-cli frequencies --json``.
+    grid, spectrum, window, residual_spectrum : numpy.ndarray
+        The frequency grid (c/d), the amplitude spectrum of the data, the
+        spectral window and the amplitude spectrum of the final residuals.
+    residual : numpy.ndarray
+        The data minus the model, per point.
+    text : str
+        The table as the plain text file the window saves and reads.
+    notes : list of str
+        Reading notes (for :func:`frequencies_file`).
+    file : str or None
+        The file analysed, when one was.
+    error : str or None
+        Why the analysis failed (only from :mod:`fazorn.dask` with
+        ``errors="record"``); the table is then empty.
+    """
+
+    def __init__(self, d, file=None, error=None):
+        self._d = dict(d)
+        self.file = file
+        self.error = error
+        self.notes = list(self._d.pop("notes", []))
+
+    @classmethod
+    def _failed(cls, file, error):
+        empty = {c: np.empty(0) for c in _FREQUENCY_COLUMNS}
+        d = dict(empty, relation=[], points=0, time_span=0.0, epoch=0.0, zero_point=0.0,
+                 residual_rms=0.0, max_frequency=0.0, stop_reason="", text="",
+                 grid=np.empty(0), spectrum=np.empty(0), window=np.empty(0),
+                 residual_spectrum=np.empty(0), residual=np.empty(0))
+        return cls(d, file=file, error=error)
+
+    def __getattr__(self, name):
+        d = self.__dict__.get("_d")
+        if d is not None and name in d:
+            return d[name]
+        raise AttributeError(name)
+
+    def __getstate__(self):
+        return self.__dict__
+
+    def __setstate__(self, state):
+        self.__dict__.update(state)
+
+    @property
+    def label(self):
+        return self.relation
+
+    @property
+    def names(self):
+        return [f"f{k + 1}" for k in range(len(self))]
+
+    def __len__(self):
+        return len(self._d["frequency"])
+
+    def to_dict(self):
+        """The object of ``fazorn-cli frequencies --json`` for this table
+        (``file`` first when a file was analysed; numbers as Python floats)."""
+        out = {} if self.file is None else {"file": self.file}
+        for k in _FREQUENCY_HEADER:
+            v = self._d[k]
+            out[k] = v if isinstance(v, (str, int)) else _json_number(v)
+        out["frequencies"] = self.rows()
+        return out
+
+    def rows(self):
+        """One dict per term with the keys of the JSON entries."""
+        rows = []
+        for k in range(len(self)):
+            row = {"name": f"f{k + 1}"}
+            for c in _FREQUENCY_COLUMNS:
+                row[c] = _json_number(self._d[c][k])
+            row["relation"] = self._d["relation"][k]
+            rows.append(row)
+        return rows
+
+    def to_pandas(self):
+        """The terms as a pandas DataFrame (columns name, the numbers, relation)."""
+        import pandas as pd
+
+        columns = ["name", *_FREQUENCY_COLUMNS, "relation"]
+        return pd.DataFrame.from_records(self.rows(), columns=columns)
+
+    def model(self, t):
+        """The fitted model at times `t` (days)."""
+        t = _as_array(t, "t")
+        y = np.full_like(t, float(self.zero_point))
+        for f, a, p in zip(self.frequency, self.amplitude, self.phase):
+            y += a * np.sin(2 * np.pi * (f * (t - self.epoch) + p))
+        return y
+
+    def __repr__(self):
+        where = "" if self.file is None else f"file={self.file!r}, "
+        if self.error:
+            return f"FrequencyTable({where}error={self.error!r})"
+        freqs = ", ".join(f"{f:.6g}" for f in self.frequency[:5]) + (", ..." if len(self) > 5 else "")
+        return f"FrequencyTable({where}{len(self)} frequencies [{freqs}] c/d, stop_reason={self.stop_reason!r})"
+
+
+def _frequency_settings(snr, noise_window, max_count, max_frequency, min_frequency, weights, stop_at_errors):
+    def number(name, v, default):
+        if v is None:
+            return default
+        if isinstance(v, bool) or not isinstance(v, (int, float, np.integer, np.floating)):
+            raise ValueError(f"{name} needs a number, not {v!r}")
+        return float(v)
+
+    if isinstance(max_count, bool) or not isinstance(max_count, (int, np.integer)):
+        raise ValueError(f"max_count needs a whole number, not {max_count!r}")
+    return (
+        number("snr", snr, 4.0),
+        number("noise_window", noise_window, 2.0),
+        int(max_count),
+        number("max_frequency", max_frequency, 0.0),
+        number("min_frequency", min_frequency, 0.0),
+        bool(weights),
+        bool(stop_at_errors),
+    )
+
+
+_FREQUENCIES_DOC = """
+    snr : float, optional
+        The signal-to-noise limit (default 4): the cascade stops at the first
+        residual peak whose amplitude, once fitted, is below snr times the
+        mean residual amplitude around it.
+    noise_window : float, optional
+        Full width of that noise window, cycles per day (default 2).
+    max_count : int, optional
+        The most frequencies in the table (default 50).
+    max_frequency : float, optional
+        Highest frequency searched, c/d; None: the Nyquist frequency of the
+        median sampling interval.
+    min_frequency : float, optional
+        Lowest frequency searched, c/d; None: the resolution 1/T.
+    weights : bool, optional
+        Fit with weights 1/dy^2 (default: every point equally, as the
+        spectrum counts them).
+    stop_at_errors : bool, optional
+        Stop once the residuals are below the stated errors."""
+
+
+def frequencies(t, y, dy=None, *, snr=4.0, noise_window=2.0, max_count=50, max_frequency=None,
+                min_frequency=None, weights=False, stop_at_errors=False):
+    """Prewhitening: the frequency table of a multi-periodic light curve.
+
+    Computes what ``fazorn-cli frequencies`` computes on the same
+    observations and settings: the highest peak of the residual amplitude
+    spectrum is added, all frequencies, amplitudes and phases are fitted
+    together, and so on until the next peak's S/N is below the limit.
+
+    Parameters
+    ----------
+    t, y : array_like
+        Times (days) and values, 1-D.
+    dy : array_like, optional
+        Errors of the values (None for errors of 1); used only with weights.%s
+
+    Returns
+    -------
+    FrequencyTable
+        Arrays of frequency, amplitude, phase, their errors, S/N and the
+        combination labels; ``to_pandas()`` gives a DataFrame.
+
+    Raises
+    ------
+    ValueError
+        Bad settings, or a light curve that cannot be analysed (too few
+        points, no time span, a value that is not a number).
+    """
+    t, y, dy = _light_curve(t, y, dy)
+    settings = _frequency_settings(snr, noise_window, max_count, max_frequency, min_frequency, weights, stop_at_errors)
+    return FrequencyTable(_fazorn.frequencies(t, y, dy, *settings))
+
+
+frequencies.__doc__ = frequencies.__doc__ % _FREQUENCIES_DOC
+
+
+def frequencies_file(path, *, snr=4.0, noise_window=2.0, max_count=50, max_frequency=None,
+                     min_frequency=None, weights=False, stop_at_errors=False, columns=None,
+                     band=None, values=None):
+    """Read a file and prewhiten it, as ``fazorn-cli frequencies FILE`` does.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The observation file.%s
+    columns, band, values : optional
+        How to read a table, as for :func:`analyse_file`.
+
+    Returns
+    -------
+    FrequencyTable
+        As :func:`frequencies`, with ``file`` and the reading ``notes``.
+
+    Raises
+    ------
+    FileNotFoundError, OSError
+        The file cannot be read.
+    ValueError
+        The light curve cannot be analysed.
+    """
+    path = _path(path)
+    settings = _frequency_settings(snr, noise_window, max_count, max_frequency, min_frequency, weights, stop_at_errors)
+    import_options = {k: v for k, v in (("columns", columns), ("band", band), ("values", values)) if v is not None}
+    return FrequencyTable(_fazorn.frequencies_file(path, import_options, *settings), file=path)
+
+
+frequencies_file.__doc__ = frequencies_file.__doc__ % _FREQUENCIES_DOC

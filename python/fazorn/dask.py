@@ -51,7 +51,7 @@ import pandas as pd
 import fazorn
 from fazorn import _fazorn
 
-__all__ = ["analyse_files", "analyse_frame", "NoWorkersError"]
+__all__ = ["analyse_files", "analyse_frame", "frequencies_files", "NoWorkersError"]
 
 # Upper bound of light curves per task: keeps a task short enough that a
 # lost worker costs little and progress stays visible on huge inputs.
@@ -514,3 +514,84 @@ def analyse_frame(
     for row in rows:
         del row[_ORDER]
     return _as(_table(rows, first=id), as_table)
+
+
+
+# ---- multi-frequency analysis ---------------------------------------------------
+
+_FREQUENCY_SETTINGS = (
+    "snr",
+    "noise_window",
+    "max_count",
+    "max_frequency",
+    "min_frequency",
+    "weights",
+    "stop_at_errors",
+    "columns",
+    "band",
+    "values",
+)
+
+
+def _frequencies_file_chunk(paths, settings):
+    rows = []
+    for path in paths:
+        try:
+            table = fazorn.frequencies_file(path, **settings)
+        except (OSError, ValueError) as e:
+            rows.append({"file": path, "name": None, "error": str(e) or "failed"})
+            continue
+        header = {k: v for k, v in table.to_dict().items() if k not in ("file", "frequencies")}
+        terms = table.rows()
+        # A file whose cascade found nothing keeps one row, so that every
+        # file of the input is in the table.
+        for term in terms or [{"name": None}]:
+            rows.append({"file": path, **term, **header, "error": None})
+    return rows
+
+
+def frequencies_files(paths, client=None, *, chunk_size=None, worker_timeout=_WORKER_TIMEOUT, **settings):
+    """The prewhitening cascade of many observation files on a Dask cluster,
+    as ``fazorn-cli frequencies FILE...``.
+
+    Parameters
+    ----------
+    paths : iterable of str or os.PathLike
+        The files, readable by the workers under the same names.
+    client : distributed.Client, optional
+        The cluster; None for Dask's default scheduler.
+    chunk_size : int, optional
+        Files per task, as for :func:`analyse_files`.
+    worker_timeout : float or None, optional
+        Seconds to wait while the cluster has no workers (default 60).
+    **settings
+        The settings of :func:`fazorn.frequencies_file` (snr, noise_window,
+        max_count, max_frequency, min_frequency, weights, stop_at_errors,
+        columns, band, values).
+
+    Returns
+    -------
+    pandas.DataFrame
+        One row per frequency of each file, files in the order of `paths`
+        and frequencies in table order: ``file``, the keys of each entry of
+        "frequencies" in ``fazorn-cli frequencies --json`` (name, frequency,
+        amplitude, phase, the errors, snr, relation), the file's points,
+        time_span, epoch, zero_point, residual_rms, max_frequency and
+        stop_reason, and ``error``. A file without any frequency has one row
+        with name None; a file that could not be analysed has one row with
+        its message in ``error``.
+    """
+    unknown = set(settings) - set(_FREQUENCY_SETTINGS)
+    if unknown:
+        raise TypeError(f"unknown settings: {', '.join(sorted(unknown))} (settings: {', '.join(_FREQUENCY_SETTINGS)})")
+    worker_timeout = _check_worker_timeout(worker_timeout)
+    paths = [fazorn._path(p) for p in paths]
+    columns = ["file", "name", *fazorn._FREQUENCY_COLUMNS, "relation", *fazorn._FREQUENCY_HEADER, "error"]
+    if not paths:
+        return pd.DataFrame(columns=columns)
+    client, plan, follower = _start(client, worker_timeout)
+    pieces = [paths[a:b] for a, b in _chunks(len(paths), plan.slots, chunk_size)]
+    parts = _run(client, follower, worker_timeout, _frequencies_file_chunk, pieces, settings)
+    table = pd.DataFrame.from_records([row for part in parts for row in part], columns=columns)
+    table.index = pd.RangeIndex(len(table))
+    return table

@@ -1,6 +1,7 @@
 // The compiled half of the Python package: light curves in and out as
 // contiguous float64 numpy arrays, the end-to-end analysis of
-// batch/analysis_report.h, and the randomisation test. The pure-Python
+// batch/analysis_report.h, the randomisation test and the prewhitening
+// cascade of fazorn-cli frequencies. The pure-Python
 // package (python/fazorn) checks and converts the arguments and carries the
 // documentation; this module trusts that the arrays are 1-D float64 of equal
 // length and reports everything else the way the command line does.
@@ -29,6 +30,7 @@
 
 #include "batch/analysis_options.h"
 #include "batch/analysis_report.h"
+#include "commands/frequencies.h"
 #include "commands/significance.h"
 #include "core/file_names.h"
 #include "core/observation_file.h"
@@ -551,6 +553,122 @@ py::dict significance(const Array& t, const Array& y, const Array& dy, const std
   return d;
 }
 
+// ---- frequencies: the prewhitening cascade ----------------------------------
+
+// The cascade's settings from the keywords of fazorn.frequencies, checked
+// as fazorn-cli frequencies checks its options.
+PrewhiteningOptions prewhiteningOptions(double snr, double noiseWindow, long maxCount,
+                                        double maxFrequency, double minFrequency, bool weights,
+                                        bool stopAtErrors) {
+  for (const auto& [name, x] : {std::pair{"snr", snr}, std::pair{"max_frequency", maxFrequency},
+                                std::pair{"min_frequency", minFrequency}})
+    if (!std::isfinite(x) || x < 0.0)
+      throw py::value_error(std::string(name) + " needs a number >= 0");
+  if (!std::isfinite(noiseWindow) || !(noiseWindow > 0.0))
+    throw py::value_error("noise_window needs a number > 0 (cycles per day)");
+  if (maxCount < 0 || maxCount > 10000) throw py::value_error("max_count needs a count 0..10000");
+  PrewhiteningOptions o;
+  o.snrLimit = snr;
+  o.noiseWindow = noiseWindow;
+  o.maxCount = static_cast<int>(maxCount);
+  o.maxFrequency = maxFrequency;
+  o.minFrequency = minFrequency;
+  o.fit.useWeights = weights;
+  o.stopAtStatedErrors = stopAtErrors;
+  return o;
+}
+
+// The table and spectra as Python objects: a dict with the command line's
+// JSON keys for the table's header, the terms as columns (numpy arrays and
+// a list of relations) and the grid, spectra and residuals as arrays.
+py::dict frequenciesToPython(PrewhiteningResult&& r) {
+  const FrequencyTable& t = r.table;
+  const std::size_t k = t.terms.size();
+  std::vector<double> f(k), a(k), ph(k), sf(k), sa(k), sp(k), mf(k), ma(k), mp(k), snr(k);
+  py::list relation;
+  for (std::size_t i = 0; i < k; ++i) {
+    const FrequencyTerm& x = t.terms[i];
+    f[i] = x.frequency, a[i] = x.amplitude, ph[i] = x.phase;
+    sf[i] = x.frequencyError, sa[i] = x.amplitudeError, sp[i] = x.phaseError;
+    mf[i] = x.frequencyErrorMO, ma[i] = x.amplitudeErrorMO, mp[i] = x.phaseErrorMO;
+    snr[i] = x.snr;
+    if (x.combination.valid())
+      relation.append(combinationText(x.combination));
+    else
+      relation.append(py::none());
+  }
+  py::dict d;
+  d["points"] = t.points;
+  d["time_span"] = t.timeSpan;
+  d["epoch"] = t.epoch;
+  d["zero_point"] = t.zeroPoint;
+  d["residual_rms"] = t.residualRms;
+  d["max_frequency"] = r.grid.maxFrequency;
+  d["stop_reason"] = r.stopReason;
+  d["frequency"] = toNumpy(std::move(f));
+  d["amplitude"] = toNumpy(std::move(a));
+  d["phase"] = toNumpy(std::move(ph));
+  d["sigma_frequency"] = toNumpy(std::move(sf));
+  d["sigma_amplitude"] = toNumpy(std::move(sa));
+  d["sigma_phase"] = toNumpy(std::move(sp));
+  d["mo_sigma_frequency"] = toNumpy(std::move(mf));
+  d["mo_sigma_amplitude"] = toNumpy(std::move(ma));
+  d["mo_sigma_phase"] = toNumpy(std::move(mp));
+  d["snr"] = toNumpy(std::move(snr));
+  d["relation"] = relation;
+  d["text"] = formatFrequencyTable(t);
+  d["grid"] = toNumpy(std::move(r.frequency));
+  d["spectrum"] = toNumpy(std::move(r.originalAmplitude));
+  d["window"] = toNumpy(std::move(r.window));
+  d["residual_spectrum"] = toNumpy(std::move(r.residualAmplitude));
+  d["residual"] = toNumpy(std::move(r.residual));
+  return d;
+}
+
+// frequencies(t, y, dy, snr, noise_window, max_count, max_frequency,
+//             min_frequency, weights, stop_at_errors) -> dict
+py::dict frequenciesOfArrays(const Array& t, const Array& y, const Array& dy, double snr,
+                             double noiseWindow, long maxCount, double maxFrequency,
+                             double minFrequency, bool weights, bool stopAtErrors) {
+  const PrewhiteningOptions options = prewhiteningOptions(snr, noiseWindow, maxCount, maxFrequency,
+                                                          minFrequency, weights, stopAtErrors);
+  Curve c = curveOf(t, y, dy, "");
+  PrewhiteningResult r;
+  runInterruptibly(runControl(1),
+                   [&](const RunControl& rc) { r = prewhiten(c.t, c.y, c.dy, options, {}, rc); });
+  if (!r.ok) throw py::value_error(r.message);
+  return frequenciesToPython(std::move(r));
+}
+
+// frequencies_file(path, import options dict, ...) -> dict, the file read
+// as fazorn-cli frequencies reads it (its reading notes under "notes").
+py::dict frequenciesOfFile(const std::string& path, const py::dict& import, double snr,
+                           double noiseWindow, long maxCount, double maxFrequency,
+                           double minFrequency, bool weights, bool stopAtErrors) {
+  const PrewhiteningOptions options = prewhiteningOptions(snr, noiseWindow, maxCount, maxFrequency,
+                                                          minFrequency, weights, stopAtErrors);
+  const AnalysisRequest request = requestOf(import);
+  PrewhiteningResult r;
+  Outcome loaded;
+  runInterruptibly(runControl(1), [&](const RunControl& rc) {
+    Workspace ws;
+    loaded = loadObservations(ws, path, request.import);
+    if (!loaded.ok) return;
+    const LightCurve& lc = ws.lightCurve;
+    r = prewhiten(lc.time, lc.value, lc.error, options, {}, rc);
+  });
+  if (!loaded.ok) {
+    std::vector<std::string> lines;
+    if (loaded.message) lines.push_back(loaded.message->text);
+    lines.insert(lines.end(), loaded.notes.begin(), loaded.notes.end());
+    raiseFileError(path, path + ": " + joinLines(lines));
+  }
+  if (!r.ok) throw py::value_error(path + ": " + r.message);
+  py::dict d = frequenciesToPython(std::move(r));
+  d["notes"] = py::cast(loaded.notes);
+  return d;
+}
+
 }  // namespace
 }  // namespace fazorn::python
 
@@ -569,4 +687,10 @@ PYBIND11_MODULE(_fazorn, m) {
         py::arg("method"), py::arg("randomize"), py::arg("iterations"), py::arg("seed"),
         py::arg("output"), py::arg("settings"), py::arg("threads"));
   m.def("option_names", &keywordNames);
+  m.def("frequencies", &frequenciesOfArrays, py::arg("t"), py::arg("y"), py::arg("dy"),
+        py::arg("snr"), py::arg("noise_window"), py::arg("max_count"), py::arg("max_frequency"),
+        py::arg("min_frequency"), py::arg("weights"), py::arg("stop_at_errors"));
+  m.def("frequencies_file", &frequenciesOfFile, py::arg("path"), py::arg("import_options"),
+        py::arg("snr"), py::arg("noise_window"), py::arg("max_count"), py::arg("max_frequency"),
+        py::arg("min_frequency"), py::arg("weights"), py::arg("stop_at_errors"));
 }
