@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/table_import.h"
@@ -35,6 +36,23 @@ struct ColumnPlan {
   // another scale than standard ones, so they count as a band of their own.
   int bandQualifier = -1;
   std::vector<int> flags;  // a row with any non-zero (or true) flag is left out
+  // Bit-mask flags: a row is left out when its integer flag has any of the
+  // bits of the mask (DASCH AFLAGS, where some bits are only information).
+  std::vector<std::pair<int, unsigned long long>> maskedFlags;
+  // AAVSO's validation flag: "D" (discrepant) rows are left out.
+  int validation = -1;
+  // AAVSO Extended Format: the star's name; each star is a series of its own
+  // (with its filter: "V1023 HER/V").
+  int star = -1;
+  // WISE/NEOWISE tables hold one band per group of columns (w1mpro,
+  // w1sigmpro ... w4mpro): each row gives up to four observations. `band`
+  // and `value` then name the first group's columns.
+  struct BandGroup {
+    std::string name;  // "W1"
+    int value = -1, error = -1;
+  };
+  std::vector<BandGroup> bandGroups;
+  int photQual = -1, ccFlags = -1, qualFrame = -1;  // WISE per-band letters and frame score
   bool valueIsMagnitude = false;
   bool errorsOfOne = false;  // no error column: every error is 1
   std::string survey;        // "ZTF light curve", ... (empty for a generic table)
@@ -54,6 +72,8 @@ enum class LeftOut {
   Unreadable,     // a field that is not a number
   MissingColumn,  // fewer fields than the chosen columns need
   ZeroFluxGap,    // flux of exactly 0, the gap marker of early mission files
+  Discrepant,     // AAVSO validation flag D
+  CutShort,       // the last row, cut short (fewer fields, or its last number cut)
   Count
 };
 
