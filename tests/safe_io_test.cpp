@@ -255,6 +255,18 @@ TEST(Compressed, Bzip2CopiesReadAsTheirOriginals) {
     const fs::path copy = dir / (original.filename().string() + ".bz2");
     test::writeText(copy, packed);
     const Workspace compressed = expectSameObservations(original, copy);
+    // On a pipe, recognised by its first bytes: the same reading.
+    std::string fromFile, fromPipe, err;
+    ASSERT_EQ(test::runCli("info --json '" + original.string() + "'", &fromFile, &err), 0) << err;
+    ASSERT_EQ(test::runCliPiped("cat '" + copy.string() + "'", "info --json -", &fromPipe, &err), 0)
+        << err;
+    EXPECT_EQ(fromPipe.substr(fromPipe.find("\"points\"")),
+              fromFile.substr(fromFile.find("\"points\"")));
+    // Cut short on a pipe: an error, never a silent part.
+    EXPECT_EQ(test::runCliPiped(
+                  "head -c " + std::to_string(packed.size() / 2) + " '" + copy.string() + "'",
+                  "info -", &fromPipe, &err),
+              1);
     // Cut short: refused or fewer points, never a crash.
     test::writeText(dir / ("cut-" + copy.filename().string()), packed.substr(0, packed.size() / 2));
     Workspace cut;
