@@ -908,6 +908,29 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
         "read and discrepant (D) rows, if any, are kept; download it comma-delimited to have them "
         "left out.");
   }
+  // An AAVSO Extended report states its date type in a "#DATE=" line: JD
+  // and HJD are read as they are, an Excel serial date is not a Julian date.
+  auto key = [](const std::string& c) {
+    std::string k = table::lowerCase(c);
+    std::erase(k, ' ');
+    return k;
+  };
+  const bool extended = std::any_of(comments.begin(), comments.end(), [&](const std::string& c) {
+    return key(c) == "#type=extended";
+  });
+  for (const auto& c : comments) {
+    if (!extended || !key(c).starts_with("#date=")) continue;
+    const std::string type = key(c).substr(6);
+    if (type != "jd" && type != "hjd") {
+      out.failed = true;
+      out.failure = "the report's dates are of type \"" + c.substr(c.find('=') + 1) +
+                    "\" (its #DATE line), not Julian dates; write the report with #DATE=JD";
+      return out;
+    }
+    out.notes.push_back(std::string("Times are ") +
+                        (type == "jd" ? "Julian dates" : "heliocentric Julian dates") +
+                        " (the report's #DATE line).");
+  }
   TextFeed feed(source, content, firstRow, sep, bounds, firstRow == 1 ? names.size() : 0);
   return readRows(out, names, {}, what, separatorName(sep), sep == Separator::Semicolon, options,
                   options, feed);

@@ -640,6 +640,22 @@ TEST(AavsoFiles, DiscrepantRowsStarsAndHeaderlessTabsAreHandled) {
   t = importTable(report, options);
   EXPECT_TRUE(t.failed);
   EXPECT_NE(t.failure.find("V1021 HER/V"), std::string::npos) << t.failure;
+  // Excel dates are not Julian dates: refused; differential magnitudes apart.
+  const std::string extended =
+      "#TYPE=EXTENDED\n#DATE=EXCEL\n#NAME,DATE,MAG,MERR,FILT,TRANS,MTYPE\n"
+      "X CYG,41234.5,10.1,0.01,V,NO,STD\nX CYG,41234.6,10.2,na,V,NO,STD\n"
+      "X CYG,41234.7,0.3,0.01,V,NO,DIF\n";
+  t = importTableText(extended, {});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("not Julian dates"), std::string::npos) << t.failure;
+  std::string jd = extended;
+  jd.replace(jd.find("EXCEL"), 5, "JD");
+  t = importTableText(jd, {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 1u);  // the row without an error left out, DIF apart
+  EXPECT_NE(t.summary.find("band X CYG/V (2 of 3 rows; other bands X CYG/V (DIF) 1"),
+            std::string::npos)
+      << t.summary;
   // WISE: another band by name.
   options.band = "w2";
   t = importTable((formats() / "wise/WISE_AllSky_SingleExposure_L1bs_SDSSJ0100.tbl").string(),
