@@ -331,12 +331,21 @@ RowCollector::Band& RowCollector::bandNamed(std::string_view name) {
   return bands_[last_ = bands_.size() - 1];
 }
 
+bool RowCollector::matchesBand(const std::string& name, bool exactly) const {
+  const std::string lower = lowerCase(name);
+  const std::string wanted = lowerCase(options_.band);
+  if (lower == wanted) return true;
+  return !exactly && lower.size() > wanted.size() && lower.compare(0, wanted.size(), wanted) == 0 &&
+         lower[wanted.size()] == '/';
+}
+
 bool RowCollector::add(double time, double value, double error, std::string_view band) {
   ++rowsSeen_;
   Band& b = bandNamed(band);
   ++b.usable;
-  // With a band given, the others are only counted.
-  if (!options_.band.empty() && lowerCase(b.name) != lowerCase(options_.band)) return true;
+  // With a band given, the others are only counted. A star's name alone
+  // ("V1021 HER") keeps each of its series ("V1021 HER/V", "V1021 HER/I").
+  if (!options_.band.empty() && !matchesBand(b.name, false)) return true;
   if (options_.maxObservations > 0 && stored_ >= options_.maxObservations) {
     overLimit_ = true;
     return false;
@@ -380,7 +389,12 @@ void RowCollector::finish(TableImport& out, const std::string& what,
   Band* chosen = nullptr;
   if (!options_.band.empty()) {
     for (auto& b : bands_)
-      if (lowerCase(b.name) == lowerCase(options_.band)) chosen = &b;
+      if (matchesBand(b.name, true)) chosen = &b;
+    // A star named without its filter: its largest series.
+    if (chosen == nullptr)
+      for (auto& b : bands_)
+        if (matchesBand(b.name, false) && (chosen == nullptr || b.usable > chosen->usable))
+          chosen = &b;
     if (chosen == nullptr) {
       std::string list;
       for (const auto& b : bands_) list += (list.empty() ? "" : ", ") + b.name;

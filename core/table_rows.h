@@ -102,6 +102,9 @@ class RowCollector {
     std::vector<double> time, value, error;
   };
   Band& bandNamed(std::string_view name);
+  // Whether a series is the band the options name: the same name (any
+  // case) or, unless `exactly`, a star's series "STAR/FILTER" for "STAR".
+  bool matchesBand(const std::string& name, bool exactly) const;
 
   const ImportOptions& options_;
   std::vector<Band> bands_;

@@ -636,7 +636,13 @@ TEST(AavsoFiles, DiscrepantRowsStarsAndHeaderlessTabsAreHandled) {
   t = importTable(report, options);
   ASSERT_FALSE(t.failed) << t.failure;
   EXPECT_EQ(t.time.size(), 23u);
+  // The star alone: its largest series (V 23, I 8).
   options.band = "V1021 HER";
+  t = importTable(report, options);
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 23u);
+  EXPECT_NE(t.summary.find("band V1021 HER/V ("), std::string::npos) << t.summary;
+  options.band = "V1021";
   t = importTable(report, options);
   EXPECT_TRUE(t.failed);
   EXPECT_NE(t.failure.find("V1021 HER/V"), std::string::npos) << t.failure;
