@@ -377,9 +377,10 @@ class TextFeed : public RowFeed {
     // A blank-delimited AAVSO download has rows of varying length; only its
     // first fields are read, which the count of fields checks.
     if (sep_ == Separator::SingleBlank) return false;
-    // White-space tables may leave an empty last column out: fewer fields
-    // count as cut only where the file also ends inside the row.
-    const bool delimited = sep_ != Separator::Whitespace;
+    // White-space and fixed-width tables may leave empty last columns out
+    // (trailing blanks trimmed): fewer fields count as cut only where the
+    // file also ends inside the row.
+    const bool delimited = sep_ != Separator::Whitespace && sep_ != Separator::FixedWidth;
     if (reference > 0 && n < reference && (delimited || unterminated)) return true;
     if (!unterminated || !havePrevious_ || n != previousFields_ || n == 0) return false;
     const int before = decimals(previousLast_);
@@ -799,7 +800,7 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
   }
   Separator sep = Separator::Whitespace;
   std::vector<std::size_t> bounds;
-  std::vector<std::string> names;
+  std::vector<std::string> names, units;
   std::size_t firstRow = 0;  // index into `content` of the first data row
   std::string what;
   std::vector<std::string> fields;
@@ -817,6 +818,17 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
         bounds.push_back(i + 1);
       }
       prev = i;
+    }
+    // The third "|" line gives the units, between the same boundaries.
+    if (ipacHeader.size() >= 3) {
+      const std::string& u = ipacHeader[2];
+      std::size_t start = h.find('|');
+      for (std::size_t b : bounds) {
+        const std::size_t from = std::min(start + 1, u.size());
+        const std::size_t to = std::min(b - 1, u.size());
+        units.emplace_back(trimmed(std::string_view(u).substr(from, to > from ? to - from : 0)));
+        start = b - 1;
+      }
     }
     sep = Separator::FixedWidth;
     what = "IPAC table";
@@ -932,7 +944,7 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
                         " (the report's #DATE line).");
   }
   TextFeed feed(source, content, firstRow, sep, bounds, firstRow == 1 ? names.size() : 0);
-  return readRows(out, names, {}, what, separatorName(sep), sep == Separator::Semicolon, options,
+  return readRows(out, names, units, what, separatorName(sep), sep == Separator::Semicolon, options,
                   options, feed);
 }
 

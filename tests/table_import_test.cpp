@@ -538,13 +538,18 @@ TEST(TableEnds, ALastRowCutShortIsLeftOutWithANote) {
   t = importTableText("# time mag err\n1.5 12.10 0.011\n2.5 12.20 0.012\n3.5 12.3", {});
   EXPECT_EQ(t.time.size(), 2u);
   EXPECT_NE(t.summary.find("cut short"), std::string::npos) << t.summary;
-  // An IPAC table cut inside its last row.
+  // A delimited table's short last row is cut even with its line end.
+  t = importTableText("time,mag,err\n1.5,12.10,0.01\n2.5,12.20,0.01\n3.5,12.3\n", {});
+  EXPECT_EQ(t.time.size(), 2u);
+  EXPECT_NE(t.summary.find("cut short"), std::string::npos) << t.summary;
+  // An IPAC table cut inside its last row; its unit line gives the value's unit.
   const std::string ipac =
-      "|mjd       |mag   |magerr|\n|double    |double|double|\n"
+      "|mjd       |mag   |magerr|\n|double    |double|double|\n|d         |mag   |mag   |\n"
       " 55000.1    14.1   0.05  \n 55001.1    14.2   0.05  \n 55002.1    14";
   t = importTableText(ipac, {});
   ASSERT_FALSE(t.failed) << t.failure;
   EXPECT_EQ(t.time.size(), 2u);
+  EXPECT_EQ(t.valueUnit, "mag");
   EXPECT_NE(t.summary.find("cut short"), std::string::npos) << t.summary;
 }
 
