@@ -340,7 +340,7 @@ class TextFeed : public RowFeed {
     haveAhead_ = raw(ahead_, aheadLine_);
     splitLine(current_, sep_, bounds_, fields, n);
     const bool last = !haveAhead_ && !source_.tooLong() && !source_.readError();
-    if (last && cutShort(fields, n)) return CutShort;
+    if (last && cutShort(fields, n, line)) return CutShort;
     previousFields_ = n;
     previousLast_ = n > 0 ? fields[n - 1] : std::string();
     havePrevious_ = true;
@@ -353,23 +353,19 @@ class TextFeed : public RowFeed {
       line = content_[index_].first;
       number = content_[index_].second;
       ++index_;
-      endsWithRow_ = true;
       return true;
     }
     while (source_.next(line)) {
       const std::string_view t = trimmed(line);
-      if (t.empty() || isCommentLine(t)) {
-        endsWithRow_ = false;
-        continue;
-      }
+      if (t.empty() || isCommentLine(t)) continue;
       number = source_.lineNumber();
-      endsWithRow_ = true;
       return true;
     }
     return false;
   }
-  bool cutShort(const std::vector<std::string>& fields, std::size_t n) const {
-    const bool unterminated = endsWithRow_ && source_.lastLineUnterminated();
+  bool cutShort(const std::vector<std::string>& fields, std::size_t n, long line) const {
+    // The row is the file's last line, and that line has no line end.
+    const bool unterminated = line == source_.lineNumber() && source_.lastLineUnterminated();
     // The row before must itself be whole (as many fields as the header):
     // in a ragged table a short last row is only one more short row.
     const std::size_t reference = havePrevious_ ? previousFields_ : headerFields_;
@@ -395,7 +391,7 @@ class TextFeed : public RowFeed {
   Separator sep_;
   const std::vector<std::size_t>& bounds_;
   std::size_t headerFields_;
-  bool primed_ = false, haveAhead_ = false, havePrevious_ = false, endsWithRow_ = false;
+  bool primed_ = false, haveAhead_ = false, havePrevious_ = false;
   std::string ahead_, current_, previousLast_;
   long aheadLine_ = 0;
   std::size_t previousFields_ = 0;
