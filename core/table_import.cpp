@@ -218,12 +218,20 @@ void splitLine(std::string_view line, Separator sep, const std::vector<std::size
         }
       }
     }
+    // The rest of the field is appended at once (this loop runs for every
+    // field of every row).
     if (sep == Separator::Whitespace) {
-      while (i < n && !isBlank(line[i])) f += line[i++];
+      std::size_t j = i;
+      while (j < n && !isBlank(line[j])) ++j;
+      f.append(line.data() + i, j - i);
+      i = j;
       while (i < n && isBlank(line[i])) ++i;
       if (i >= n) return;
     } else {
-      while (i < n && line[i] != delimiter) f += line[i++];
+      const std::size_t end = line.find(delimiter, i);
+      const std::size_t j = end == std::string_view::npos ? n : end;
+      f.append(line.data() + i, j - i);
+      i = j;
       if (i >= n) return;
       ++i;  // past the delimiter: a field follows, possibly empty
     }
