@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <memory>
 
 #include "core/fits_table.h"
@@ -28,6 +29,8 @@ namespace {
 // file that is not a table (or is damaged), and reading ends with a message.
 constexpr std::size_t kLongestLine = 1 << 20;
 constexpr std::size_t kPreviewRows = 20;
+// A row without an error (std::nan("") would parse a string on every row).
+constexpr double kNoError = std::numeric_limits<double>::quiet_NaN();
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -503,14 +506,14 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
       rows.leaveOut(LeftOut::NotFinite, lineNumber);
       return;
     }
-    double e = std::nan("");
+    double e = kNoError;
     if (errorColumn >= 0) {
       const std::string& ef = fields[static_cast<std::size_t>(errorColumn)];
       if (!isMissing(ef) && !number(ef, e)) {
         rows.leaveOut(LeftOut::Unreadable, lineNumber);
         return;
       }
-      if (std::isinf(e)) e = std::nan("");
+      if (std::isinf(e)) e = kNoError;
     } else if (plan.fluxOverError >= 0) {
       double snr;
       if (number(fields[static_cast<std::size_t>(plan.fluxOverError)], snr) && snr > 0)
