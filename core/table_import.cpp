@@ -310,6 +310,8 @@ class RowFeed {
   virtual Kind next(std::vector<std::string>& fields, std::size_t& n, long& line) = 0;
   // Why reading stopped before the end (empty when it did not).
   virtual std::string failure() const { return {}; }
+  // What the reader should know of the rows (sections read together).
+  virtual std::vector<std::string> notes() const { return {}; }
 };
 
 // Digits after the decimal point of a number written in decimals; -1 for
@@ -332,13 +334,22 @@ class TextFeed : public RowFeed {
  public:
   TextFeed(LineSource& source, const std::vector<std::pair<std::string, long>>& content,
            std::size_t first, Separator sep, const std::vector<std::size_t>& bounds,
-           std::size_t headerFields)
+           std::size_t headerFields, const std::vector<std::string>& names)
       : source_(source),
         content_(content),
         index_(first),
         sep_(sep),
         bounds_(bounds),
-        headerFields_(headerFields) {}
+        headerFields_(headerFields),
+        names_(names) {}
+
+  std::string failure() const override { return failure_; }
+  std::vector<std::string> notes() const override {
+    if (sections_ < 2) return {};
+    return {std::to_string(sections_) +
+            " data sets (\"#dataset=\" sections, each from its own field) are read together; "
+            "their zero points may differ slightly."};
+  }
 
   Kind next(std::vector<std::string>& fields, std::size_t& n, long& line) override {
     if (!primed_) {
@@ -368,12 +379,42 @@ class TextFeed : public RowFeed {
     }
     while (source_.next(line)) {
       const std::string_view t = trimmed(line);
-      if (t.empty() || isCommentLine(t)) continue;
+      if (!t.empty() && isCommentLine(t)) {
+        if (!failure_.empty()) return false;
+        checkHeader(t, source_.lineNumber());
+        if (!failure_.empty()) return false;
+        continue;
+      }
+      if (t.empty()) continue;
       number = source_.lineNumber();
       return true;
     }
     return false;
   }
+
+ public:
+  // A commented line of names further down (a new section, as ASAS-3
+  // writes one per data set): the same columns read on; other columns, or
+  // the same in another order, would put values under the wrong names.
+  void checkHeader(std::string_view comment, long number) {
+    if (!failure_.empty()) return;
+    if (comment.starts_with("#dataset=") || comment.starts_with("#dataset ="))
+      sections_ = sections_ == 0 ? 2 : sections_ + 1;
+    while (!comment.empty() && (comment[0] == '#' || comment[0] == '%' || comment[0] == ';'))
+      comment.remove_prefix(1);
+    std::vector<std::string> words;
+    std::size_t m = 0;
+    splitLine(comment, Separator::Whitespace, {}, words, m);
+    if (m != names_.size() || m < 2 || anyNumber(words, m)) return;
+    bool same = true;
+    for (std::size_t i = 0; i < m && same; ++i)
+      same = table::normalizedName(words[i]) == table::normalizedName(names_[i]);
+    if (same) return;
+    failure_ = "the columns change at line " + std::to_string(number) + " (a new header line: \"" +
+               std::string(trimmed(comment)) + "\"); split the file where they change";
+  }
+
+ private:
   bool cutShort(const std::vector<std::string>& fields, std::size_t n, long line) const {
     // The row is the file's last line, and that line has no line end.
     const bool unterminated = line == source_.lineNumber() && source_.lastLineUnterminated();
@@ -402,6 +443,9 @@ class TextFeed : public RowFeed {
   Separator sep_;
   const std::vector<std::size_t>& bounds_;
   std::size_t headerFields_;
+  const std::vector<std::string>& names_;
+  std::string failure_;
+  int sections_ = 0;
   bool primed_ = false, haveAhead_ = false, havePrevious_ = false;
   std::string ahead_, current_, previousLast_;
   long aheadLine_ = 0;
@@ -464,7 +508,7 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
 
   RowCollector rows(options);
   int widest = std::max({plan.time, plan.value, plan.error, plan.band, plan.fluxOverError,
-                         plan.star, plan.validation});
+                         plan.star, plan.validation, plan.grade});
   for (const auto& g : plan.bandGroups) widest = std::max({widest, g.value, g.error});
   const std::size_t need = static_cast<std::size_t>(std::max(widest, 0)) + 1;
 
@@ -519,7 +563,8 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
       if (number(fields[static_cast<std::size_t>(plan.fluxOverError)], snr) && snr > 0)
         e = 2.5 / std::log(10.0) / snr;
     }
-    if (plan.valueIsMagnitude && (std::fabs(v) >= 99.0 || (!std::isnan(e) && e >= 99.0))) {
+    if (plan.valueIsMagnitude &&
+        (std::fabs(v) >= plan.markerAbove || (!std::isnan(e) && e >= plan.markerAbove))) {
       rows.leaveOut(LeftOut::Marker, lineNumber);
       return;
     }
@@ -560,6 +605,10 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
         return;
       }
     }
+    if (plan.grade >= 0 && trimmed(fields[static_cast<std::size_t>(plan.grade)]) == "D") {
+      rows.leaveOut(LeftOut::Flagged, lineNumber);
+      return;
+    }
     if (plan.validation >= 0 && trimmed(fields[static_cast<std::size_t>(plan.validation)]) == "D") {
       rows.leaveOut(LeftOut::Discrepant, lineNumber);
       return;
@@ -595,7 +644,7 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
                             frame == 0.0;
       for (std::size_t b = 0; b < plan.bandGroups.size() && !stopped; ++b) {
         const auto& g = plan.bandGroups[b];
-        const std::size_t k = static_cast<std::size_t>(g.name[1] - '1');
+        const std::size_t k = plan.photQual >= 0 ? static_cast<std::size_t>(g.name[1] - '1') : 0;
         const char q = letter(plan.photQual, k);
         const char cc = letter(plan.ccFlags, k);
         if (badFrame || (cc != ' ' && cc != '0')) {
@@ -654,6 +703,7 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
   out.notes.clear();
   rows.finish(out, what, names, plan);
   out.notes.insert(out.notes.begin(), notes.begin(), notes.end());
+  for (auto& note : feed.notes()) out.notes.push_back(std::move(note));
   return out;
 }
 
@@ -766,6 +816,7 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
   std::vector<std::string> ipacHeader;
   bool ipac = false;
   std::vector<std::pair<std::string, long>> content;  // the first content lines
+  std::vector<std::pair<std::string, long>> between;  // comment lines among them
   bool bomChecked = false;
   while (content.size() < 3 && source.next(line)) {
     if (!bomChecked) {
@@ -787,7 +838,10 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
       comments.emplace_back(t);
       continue;
     }
-    if (!content.empty() && isCommentLine(t)) continue;
+    if (!content.empty() && isCommentLine(t)) {
+      between.emplace_back(t, source.lineNumber());
+      continue;
+    }
     content.emplace_back(line, source.lineNumber());
   }
   if (source.tooLong()) {
@@ -950,7 +1004,8 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
                         (type == "jd" ? "Julian dates" : "heliocentric Julian dates") +
                         " (the report's #DATE line).");
   }
-  TextFeed feed(source, content, firstRow, sep, bounds, firstRow == 1 ? names.size() : 0);
+  TextFeed feed(source, content, firstRow, sep, bounds, firstRow == 1 ? names.size() : 0, names);
+  for (const auto& [comment, number] : between) feed.checkHeader(comment, number);
   return readRows(out, names, units, what, separatorName(sep), sep == Separator::Semicolon, options,
                   options, feed);
 }

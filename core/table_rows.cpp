@@ -169,6 +169,24 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     plan.time = findColumn(names, {"date"});
     plan.value = findColumn(names, {"mag"});
     plan.error = findColumn(names, {"merr"});
+  } else if (has("hjd") && has("mag_0") && has("mer_0") && has("grade")) {
+    // ASAS-3 (Pojmanski 2002): HJD − 2450000, magnitudes MAG_0..MAG_4 in
+    // apertures of 2 to 6 pixels with their errors MER_0..MER_4, and a GRADE
+    // letter per row: A best, B mean, C as A or B with an aperture not
+    // measured (29.999), D worst ("probably useless").
+    plan.survey = "ASAS-3 light curve";
+    plan.time = findColumn(names, {"hjd"});
+    for (int k = 0; k <= 4; ++k) {
+      const int v = findColumn(names, {"mag_" + std::to_string(k)});
+      if (v >= 0)
+        plan.bandGroups.push_back(
+            {"MAG_" + std::to_string(k), v, findColumn(names, {"mer_" + std::to_string(k)})});
+    }
+    plan.value = plan.bandGroups.front().value;
+    plan.error = plan.bandGroups.front().error;
+    plan.bestByScatter = true;
+    plan.grade = findColumn(names, {"grade"});
+    plan.markerAbove = 29.999;  // ASAS-3's "not measured"
   } else if (plan.survey == "DASCH light curve") {
     // DASCH's magnitude-dependent calibrated magnitude and its local error
     // (the columns its light-curve pages plot).
@@ -387,6 +405,7 @@ void RowCollector::finish(TableImport& out, const std::string& what,
     return;
   }
   Band* chosen = nullptr;
+  std::string scatterNote;
   if (!options_.band.empty()) {
     for (auto& b : bands_)
       if (matchesBand(b.name, true)) chosen = &b;
@@ -405,6 +424,30 @@ void RowCollector::finish(TableImport& out, const std::string& what,
   } else {
     for (auto& b : bands_)
       if (chosen == nullptr || b.usable > chosen->usable) chosen = &b;  // ties: the first seen
+    if (plan.bestByScatter && chosen != nullptr) {
+      // Apertures of one star: the least scatter (standard deviation of
+      // the magnitudes) among those with at least half the largest's rows;
+      // a star's variability is the same in each, the noise is not.
+      const std::size_t most = chosen->time.size();
+      double best = 0;
+      bool found = false;
+      for (auto& b : bands_) {
+        const std::size_t m = b.value.size();
+        if (m < 2 || 2 * m < most) continue;
+        double mean = 0, squares = 0;
+        for (double x : b.value) mean += x;
+        mean /= static_cast<double>(m);
+        for (double x : b.value) squares += (x - mean) * (x - mean);
+        const double scatter = std::sqrt(squares / static_cast<double>(m - 1));
+        if (!found || scatter < best) {
+          found = true;
+          best = scatter;
+          chosen = &b;
+        }
+      }
+      scatterNote = "Aperture " + chosen->name + " read: the least scatter (" +
+                    std::to_string(best) + " mag) of the apertures.";
+    }
   }
 
   // A time column that counts from 0 or 1 in steps of 1 over ten rows or
@@ -423,10 +466,18 @@ void RowCollector::finish(TableImport& out, const std::string& what,
       return;
     }
   }
+  if (!scatterNote.empty()) out.notes.push_back(scatterNote);
+  // Column groups (WISE bands, ASAS-3 apertures): the chosen group's columns.
+  int valueColumn = plan.value, errorColumn = plan.error;
+  for (const auto& g : plan.bandGroups)
+    if (chosen != nullptr && g.name == chosen->name) {
+      valueColumn = g.value;
+      errorColumn = g.error;
+    }
   std::string summary = what + ": time=" + names[static_cast<std::size_t>(plan.time)] +
-                        ", value=" + names[static_cast<std::size_t>(plan.value)];
-  if (plan.error >= 0)
-    summary += ", error=" + names[static_cast<std::size_t>(plan.error)];
+                        ", value=" + names[static_cast<std::size_t>(valueColumn)];
+  if (errorColumn >= 0)
+    summary += ", error=" + names[static_cast<std::size_t>(errorColumn)];
   else if (plan.fluxOverError >= 0)
     summary += ", error from " + names[static_cast<std::size_t>(plan.fluxOverError)];
   else

@@ -53,6 +53,11 @@ struct ColumnPlan {
   };
   std::vector<BandGroup> bandGroups;
   int photQual = -1, ccFlags = -1, qualFrame = -1;  // WISE per-band letters and frame score
+  // ASAS-3: the groups are the five apertures of one star (MAG_0/MER_0 ...);
+  // the one with the least scatter is read unless --band names another.
+  bool bestByScatter = false;
+  int grade = -1;             // ASAS-3 GRADE: D ("worst data, probably useless") left out
+  double markerAbove = 99.0;  // magnitudes at or above this are missing-value markers
   bool valueIsMagnitude = false;
   bool errorsOfOne = false;  // no error column: every error is 1
   std::string survey;        // "ZTF light curve", ... (empty for a generic table)

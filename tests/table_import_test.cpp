@@ -678,3 +678,61 @@ TEST(AavsoFiles, DiscrepantRowsStarsAndHeaderlessTabsAreHandled) {
 
 }  // namespace
 }  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+// ASAS-3 light curves in the layout its catalogue documents: five apertures,
+// a grade per row, one header per data set.
+TEST(Asas3Files, TheQuietestApertureIsReadAndDataSetsMustAgree) {
+  std::string text =
+      "#ndata= 2\n#dataset= 1 ; 1 F1944-08_325\n#desig= 195229+0100.3\n"
+      "#     HJD      MAG_4  MAG_0  MAG_1  MAG_2  MAG_3    MER_4 MER_0 MER_1 MER_2 MER_3 GRADE "
+      "FRAME\n";
+  // MAG_2 varies least; MAG_0 is noisy; the D row and a 29.999 are left out.
+  const char* rows[] = {
+      "   2140.58808  5.114  5.720  5.352  5.216  5.130    0.039 0.057 0.036 0.032 0.036  A 30163",
+      "   2141.58808  5.154  5.620  5.392  5.218  5.170    0.039 0.057 0.036 0.032 0.036  A 30164",
+      "   2142.58808  5.094  5.820  5.312  5.214 29.999    0.039 0.057 0.036 0.032 0.036  C 30165",
+      "   2143.58808  7.114  7.720  7.352  7.216  7.130    0.039 0.057 0.036 0.032 0.036  D 30166",
+  };
+  for (const char* r : rows) text += std::string(r) + "\n";
+  TableImport t = importTableText(text, {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_NE(t.summary.find("ASAS-3 light curve"), std::string::npos) << t.summary;
+  EXPECT_NE(t.summary.find("value=MAG_2, error=MER_2; band MAG_2 (3 of"), std::string::npos)
+      << t.summary;
+  EXPECT_EQ(t.time.size(), 3u);
+  EXPECT_NE(t.summary.find("with missing-value markers"), std::string::npos) << t.summary;
+  // Another aperture by name.
+  ImportOptions options;
+  options.band = "mag_3";
+  t = importTableText(text, options);
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 2u);  // its 29.999 left out
+  // A second data set in the same column order is read on, with a note.
+  const std::string same =
+      text + "#dataset= 2 ; 1 F1944-10_325\n" +
+      text.substr(text.find("#     HJD"),
+                  text.find('\n', text.find("#     HJD")) - text.find("#     HJD") + 1) +
+      std::string(rows[0]).replace(3, 4, "2150") + "\n";
+  t = importTableText(same, {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 4u);
+  bool noted = false;
+  for (const auto& n : t.notes) noted |= n.find("2 data sets") != std::string::npos;
+  EXPECT_TRUE(noted);
+  // One in another order would put magnitudes under the wrong aperture: refused.
+  const std::string other =
+      text +
+      "#dataset= 2 ; 1 F1944-10_325\n"
+      "#     HJD      MAG_2  MAG_0  MAG_1  MAG_4  MAG_3    MER_2 MER_0 MER_1 MER_4 MER_3 GRADE "
+      "FRAME\n" +
+      rows[0] + "\n";
+  t = importTableText(other, {});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("the columns change at line 10"), std::string::npos) << t.failure;
+}
+
+}  // namespace
+}  // namespace fazorn
