@@ -407,9 +407,15 @@ class TextFeed : public RowFeed {
     splitLine(comment, Separator::Whitespace, {}, words, m);
     if (m != names_.size() || m < 2 || anyNumber(words, m)) return;
     bool same = true;
-    for (std::size_t i = 0; i < m && same; ++i)
-      same = table::normalizedName(words[i]) == table::normalizedName(names_[i]);
-    if (same) return;
+    std::size_t shared = 0;
+    for (std::size_t i = 0; i < m; ++i) {
+      const std::string w = table::normalizedName(words[i]);
+      same = same && w == table::normalizedName(names_[i]);
+      for (const auto& name : names_) shared += table::normalizedName(name) == w ? 1 : 0;
+    }
+    // A remark of as many words as there are columns ("# new night") is not
+    // a header: at least half of its words must be the table's names.
+    if (same || shared < std::max<std::size_t>(2, (m + 1) / 2)) return;
     failure_ = "the columns change at line " + std::to_string(number) + " (a new header line: \"" +
                std::string(trimmed(comment)) + "\"); split the file where they change";
   }

@@ -732,6 +732,10 @@ TEST(Asas3Files, TheQuietestApertureIsReadAndDataSetsMustAgree) {
   t = importTableText(other, {});
   EXPECT_TRUE(t.failed);
   EXPECT_NE(t.failure.find("the columns change at line 10"), std::string::npos) << t.failure;
+  // A remark of as many words as columns is no header.
+  t = importTableText("# time mag\n1.5 12.1\n# new night\n2.5 12.2\n3.5 12.3\n", {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 3u);
 }
 
 }  // namespace
