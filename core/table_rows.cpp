@@ -467,7 +467,9 @@ void RowCollector::finish(TableImport& out, const std::string& what,
     }
   }
   if (!scatterNote.empty()) out.notes.push_back(scatterNote);
-  // Column groups (WISE bands, ASAS-3 apertures): the chosen group's columns.
+  // Column groups (WISE bands, ASAS-3 apertures): the chosen group's columns;
+  // each row holds one measurement per group, and the counts are of those.
+  const bool groups = !plan.bandGroups.empty();
   int valueColumn = plan.value, errorColumn = plan.error;
   for (const auto& g : plan.bandGroups)
     if (chosen != nullptr && g.name == chosen->name) {
@@ -485,7 +487,8 @@ void RowCollector::finish(TableImport& out, const std::string& what,
   if ((plan.band >= 0 || plan.star >= 0 || !plan.bandGroups.empty()) && chosen != nullptr) {
     out.chosenBand = chosen->name;
     summary += "; band " + (chosen->name.empty() ? std::string("(none)") : chosen->name) + " (" +
-               std::to_string(chosen->usable) + " of " + std::to_string(rowsSeen_) + " rows";
+               std::to_string(chosen->usable) + " of " + std::to_string(rowsSeen_) +
+               (groups ? " measurements" : " rows");
     if (bands_.size() > 1) {
       summary += "; other bands ";
       bool firstOther = true;
@@ -521,7 +524,10 @@ void RowCollector::finish(TableImport& out, const std::string& what,
   static_assert(std::size(kWhy) == static_cast<std::size_t>(LeftOut::Count));
   for (int k = 0; k < static_cast<int>(LeftOut::Count); ++k) {
     if (leftOut_[k] == 0) continue;
-    summary += "; " + count(leftOut_[k], "row ", "rows ") + kWhy[k] + " left out";
+    summary += "; " +
+               (groups ? count(leftOut_[k], "measurement ", "measurements ")
+                       : count(leftOut_[k], "row ", "rows ")) +
+               kWhy[k] + " left out";
     if (static_cast<LeftOut>(k) == LeftOut::CutShort)
       summary += " (line " + std::to_string(firstLine_[k]) + ")";
     if (static_cast<LeftOut>(k) == LeftOut::Unreadable ||
