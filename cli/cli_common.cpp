@@ -94,7 +94,8 @@ const char* const kImportOptionsHelp =
     "  --columns TIME,VALUE[,ERROR]   the columns to read, by name or 1-based\n"
     "               number (without ERROR every error is 1)\n"
     "  --band NAME  the photometric band to read (default: the band with the\n"
-    "               most observations)\n"
+    "               most observations); W1..W4 in WISE tables, STAR/FILTER\n"
+    "               (\"V1021 HER/V\") or STAR in AAVSO Extended reports\n"
     "  --values mag|flux   magnitudes or fluxes (default: from the value\n"
     "               column's unit and name; plain files are magnitudes)\n";
 

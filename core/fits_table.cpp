@@ -170,6 +170,13 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
         (std::find(normalized.begin(), normalized.end(), "pdcsap_flux") != normalized.end() ||
          std::find(normalized.begin(), normalized.end(), "sap_flux") != normalized.end());
     problem = table::planColumns(names, normalized, options, plan);
+    // Band groups (WISE), bit masks (DASCH), AAVSO flags and star names are
+    // applied by the text reader only; a FITS copy of such a table would be
+    // read without them.
+    if (problem.empty() && (!plan.bandGroups.empty() || !plan.maskedFlags.empty() ||
+                            plan.validation >= 0 || plan.star >= 0))
+      problem = "a " + plan.survey +
+                " table is read from its text form (IPAC, CSV or VOTable), not from FITS";
     if (problem.empty()) {
       if (missionTable) {
         mission = telescope == "TESS"     ? "TESS"

@@ -18,11 +18,11 @@ bool isCompressedStart(std::string_view bytes);
 // false when reading failed (errno set).
 bool readHead(std::FILE* file, std::string& head, std::size_t bytes);
 
-// Opens `path` ("-": standard input) for reading through zlib: a gzip
-// stream is decompressed (a bzip2 file too, through libbz2, when `path` is
-// a regular file), anything else passes unchanged. The FILE* is
-// read-only and not seekable; fclose releases it (standard input itself
-// stays open). nullptr with errno set when the file cannot be opened.
+// Opens `path` ("-": standard input) for reading, decompressing a gzip or
+// bzip2 stream (recognised by its first bytes, on disk and on pipes alike);
+// anything else passes unchanged. The FILE* is read-only and not seekable;
+// fclose releases it (standard input itself stays open). nullptr with errno
+// set when the file cannot be opened.
 std::FILE* openDecompressing(const std::string& path);
 
 }  // namespace fazorn

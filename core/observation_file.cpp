@@ -432,7 +432,9 @@ void useTextExtension(FileNameParts& parts) {
   }
   std::string ext;
   for (char c : parts.extension) ext += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  for (const char* binary : {".fits", ".fit", ".fts", ".csv", ".tsv", ".tbl"})
+  // Derived files are blank-separated text: never named as CSV, FITS, IPAC
+  // or VOTable (XML) files.
+  for (const char* binary : {".fits", ".fit", ".fts", ".csv", ".tsv", ".tbl", ".xml", ".vot"})
     if (ext == binary) parts.extension = ".dat";
 }
 

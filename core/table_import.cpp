@@ -8,12 +8,14 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <memory>
 
 #include "core/fits_table.h"
 #include "core/input_stream.h"
 #include "core/observation_file.h"
 #include "core/table_rows.h"
+#include "core/votable.h"
 
 namespace fazorn {
 
@@ -27,6 +29,8 @@ namespace {
 // file that is not a table (or is damaged), and reading ends with a message.
 constexpr std::size_t kLongestLine = 1 << 20;
 constexpr std::size_t kPreviewRows = 20;
+// A row without an error (std::nan("") would parse a string on every row).
+constexpr double kNoError = std::numeric_limits<double>::quiet_NaN();
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -65,6 +69,7 @@ class LineSource {
       if (pos_ >= size() && !refill()) {
         if (!any) return false;
         ++lineNumber_;
+        unterminated_ = true;  // the text ended inside this line
         return true;
       }
       const char* data = memory_ ? text_.data() : buffer_.get();
@@ -96,6 +101,8 @@ class LineSource {
   long lineNumber() const { return lineNumber_; }
   bool tooLong() const { return tooLong_; }
   bool readError() const { return readError_; }
+  // The last line given had no line end: the text ended inside it.
+  bool lastLineUnterminated() const { return unterminated_; }
 
  private:
   std::size_t size() const { return memory_ ? text_.size() : filled_; }
@@ -130,10 +137,13 @@ class LineSource {
   std::unique_ptr<char[]> buffer_;
   std::size_t filled_ = 0, pos_ = 0;
   bool atEnd_ = false, pendingCr_ = false, tooLong_ = false, readError_ = false;
+  bool unterminated_ = false;
   long lineNumber_ = 0;
 };
 
-enum class Separator { Whitespace, Comma, Semicolon, Tab, FixedWidth };
+// SingleBlank: every single blank separates (an empty field is two blanks in
+// a row), as in AAVSO downloads saved blank-delimited.
+enum class Separator { Whitespace, Comma, Semicolon, Tab, FixedWidth, SingleBlank };
 
 const char* separatorName(Separator s) {
   switch (s) {
@@ -145,6 +155,8 @@ const char* separatorName(Separator s) {
       return "tab";
     case Separator::FixedWidth:
       return "fixed-width";
+    case Separator::SingleBlank:
+      return "single-blank";
     case Separator::Whitespace:
       break;
   }
@@ -171,6 +183,15 @@ void splitLine(std::string_view line, Separator sep, const std::vector<std::size
       start = b;
     }
     return;
+  }
+  if (sep == Separator::SingleBlank) {
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t blank = line.find(' ', start);
+      field() = line.substr(start, blank == std::string_view::npos ? line.npos : blank - start);
+      if (blank == std::string_view::npos) return;
+      start = blank + 1;
+    }
   }
   const char delimiter = sep == Separator::Comma ? ',' : sep == Separator::Semicolon ? ';' : '\t';
   std::size_t i = 0;
@@ -200,12 +221,20 @@ void splitLine(std::string_view line, Separator sep, const std::vector<std::size
         }
       }
     }
+    // The rest of the field is appended at once (this loop runs for every
+    // field of every row).
     if (sep == Separator::Whitespace) {
-      while (i < n && !isBlank(line[i])) f += line[i++];
+      std::size_t j = i;
+      while (j < n && !isBlank(line[j])) ++j;
+      f.append(line.data() + i, j - i);
+      i = j;
       while (i < n && isBlank(line[i])) ++i;
       if (i >= n) return;
     } else {
-      while (i < n && line[i] != delimiter) f += line[i++];
+      const std::size_t end = line.find(delimiter, i);
+      const std::size_t j = end == std::string_view::npos ? n : end;
+      f.append(line.data() + i, j - i);
+      i = j;
       if (i >= n) return;
       ++i;  // past the delimiter: a field follows, possibly empty
     }
@@ -271,6 +300,516 @@ Separator chooseSeparator(std::string_view first, std::string_view second) {
   return Separator::Whitespace;
 }
 
+// Where the row stage takes its rows from.
+class RowFeed {
+ public:
+  enum Kind { End, Row, CutShort };
+  virtual ~RowFeed() = default;
+  // The next row's fields in fields[0..n) and its line (or row) number;
+  // CutShort: the last row, cut short, which is counted and left out.
+  virtual Kind next(std::vector<std::string>& fields, std::size_t& n, long& line) = 0;
+  // Why reading stopped before the end (empty when it did not).
+  virtual std::string failure() const { return {}; }
+  // What the reader should know of the rows (sections read together).
+  virtual std::vector<std::string> notes() const { return {}; }
+};
+
+// Digits after the decimal point of a number written in decimals; -1 for
+// anything else.
+int decimals(std::string_view field) {
+  field = trimmed(field);
+  double x;
+  if (!fieldNumber(field, x) || field.find_first_of("eExXnN") != std::string_view::npos) return -1;
+  const std::size_t point = field.find('.');
+  return point == std::string_view::npos ? 0 : static_cast<int>(field.size() - point - 1);
+}
+
+// The rows of a text table: the content lines the preamble took, then the
+// rest of the source, without blank and comment lines. One row is held back
+// so that the last row can be judged: a file cut short (a download broken
+// off, a copy that ran out of room) ends in a row with fewer fields than
+// the row before it, or, when the file does not end with a line end, in a
+// number with fewer decimals than the same column of the row before.
+class TextFeed : public RowFeed {
+ public:
+  TextFeed(LineSource& source, const std::vector<std::pair<std::string, long>>& content,
+           std::size_t first, Separator sep, const std::vector<std::size_t>& bounds,
+           std::size_t headerFields, const std::vector<std::string>& names)
+      : source_(source),
+        content_(content),
+        index_(first),
+        sep_(sep),
+        bounds_(bounds),
+        headerFields_(headerFields),
+        names_(names) {}
+
+  std::string failure() const override { return failure_; }
+  std::vector<std::string> notes() const override {
+    if (sections_ < 2) return {};
+    return {std::to_string(sections_) +
+            " data sets (\"#dataset=\" sections, each from its own field) are read together; "
+            "their zero points may differ slightly."};
+  }
+
+  Kind next(std::vector<std::string>& fields, std::size_t& n, long& line) override {
+    if (!primed_) {
+      primed_ = true;
+      haveAhead_ = raw(ahead_, aheadLine_);
+    }
+    if (!haveAhead_) return End;
+    current_.swap(ahead_);
+    line = aheadLine_;
+    haveAhead_ = raw(ahead_, aheadLine_);
+    splitLine(current_, sep_, bounds_, fields, n);
+    const bool last = !haveAhead_ && !source_.tooLong() && !source_.readError();
+    if (last && cutShort(fields, n, line)) return CutShort;
+    previousFields_ = n;
+    previousLast_ = n > 0 ? fields[n - 1] : std::string();
+    havePrevious_ = true;
+    return Row;
+  }
+
+ private:
+  bool raw(std::string& line, long& number) {
+    while (index_ < content_.size()) {
+      line = content_[index_].first;
+      number = content_[index_].second;
+      ++index_;
+      return true;
+    }
+    while (source_.next(line)) {
+      const std::string_view t = trimmed(line);
+      if (!t.empty() && isCommentLine(t)) {
+        if (!failure_.empty()) return false;
+        checkHeader(t, source_.lineNumber());
+        if (!failure_.empty()) return false;
+        continue;
+      }
+      if (t.empty()) continue;
+      number = source_.lineNumber();
+      return true;
+    }
+    return false;
+  }
+
+ public:
+  // A commented line of names further down (a new section, as ASAS-3
+  // writes one per data set): the same columns read on; other columns, or
+  // the same in another order, would put values under the wrong names.
+  void checkHeader(std::string_view comment, long number) {
+    if (!failure_.empty()) return;
+    if (comment.starts_with("#dataset=") || comment.starts_with("#dataset ="))
+      sections_ = sections_ == 0 ? 2 : sections_ + 1;
+    while (!comment.empty() && (comment[0] == '#' || comment[0] == '%' || comment[0] == ';'))
+      comment.remove_prefix(1);
+    std::vector<std::string> words;
+    std::size_t m = 0;
+    splitLine(comment, Separator::Whitespace, {}, words, m);
+    if (m != names_.size() || m < 2 || anyNumber(words, m)) return;
+    bool same = true;
+    std::size_t shared = 0;
+    for (std::size_t i = 0; i < m; ++i) {
+      const std::string w = table::normalizedName(words[i]);
+      same = same && w == table::normalizedName(names_[i]);
+      for (const auto& name : names_) shared += table::normalizedName(name) == w ? 1 : 0;
+    }
+    // A remark of as many words as there are columns ("# new night") is not
+    // a header: at least half of its words must be the table's names.
+    if (same || shared < std::max<std::size_t>(2, (m + 1) / 2)) return;
+    failure_ = "the columns change at line " + std::to_string(number) + " (a new header line: \"" +
+               std::string(trimmed(comment)) + "\"); split the file where they change";
+  }
+
+ private:
+  bool cutShort(const std::vector<std::string>& fields, std::size_t n, long line) const {
+    // The row is the file's last line, and that line has no line end.
+    const bool unterminated = line == source_.lineNumber() && source_.lastLineUnterminated();
+    // The row before must itself be whole (as many fields as the header):
+    // in a ragged table a short last row is only one more short row.
+    const std::size_t reference = havePrevious_ ? previousFields_ : headerFields_;
+    if (havePrevious_ && previousFields_ < headerFields_) return false;
+    // A blank-delimited AAVSO download has rows of varying length; only its
+    // first fields are read, which the count of fields checks.
+    if (sep_ == Separator::SingleBlank) return false;
+    // White-space and fixed-width tables may leave empty last columns out
+    // (trailing blanks trimmed): fewer fields count as cut only where the
+    // file also ends inside the row.
+    const bool delimited = sep_ != Separator::Whitespace && sep_ != Separator::FixedWidth;
+    if (reference > 0 && n < reference && (delimited || unterminated)) return true;
+    if (!unterminated || !havePrevious_ || n != previousFields_ || n == 0) return false;
+    const int before = decimals(previousLast_);
+    const int now = decimals(fields[n - 1]);
+    if (before > 0 && trimmed(fields[n - 1]).empty()) return true;
+    return before > 0 && now >= 0 && now < before;
+  }
+
+  LineSource& source_;
+  const std::vector<std::pair<std::string, long>>& content_;
+  std::size_t index_;
+  Separator sep_;
+  const std::vector<std::size_t>& bounds_;
+  std::size_t headerFields_;
+  const std::vector<std::string>& names_;
+  std::string failure_;
+  int sections_ = 0;
+  bool primed_ = false, haveAhead_ = false, havePrevious_ = false;
+  std::string ahead_, current_, previousLast_;
+  long aheadLine_ = 0;
+  std::size_t previousFields_ = 0;
+};
+
+// The rows of a VOTable, already parsed.
+class CellFeed : public RowFeed {
+ public:
+  explicit CellFeed(const std::vector<std::vector<std::string>>& rows) : rows_(rows) {}
+  Kind next(std::vector<std::string>& fields, std::size_t& n, long& line) override {
+    if (index_ >= rows_.size()) return End;
+    const auto& row = rows_[index_++];
+    if (fields.size() < row.size()) fields.resize(row.size());
+    std::copy(row.begin(), row.end(), fields.begin());
+    n = row.size();
+    line = static_cast<long>(index_);
+    return Row;
+  }
+
+ private:
+  const std::vector<std::vector<std::string>>& rows_;
+  std::size_t index_ = 0;
+};
+
+bool isMissing(std::string_view f) {
+  f = trimmed(f);
+  return f.empty() || f == "null" || f == "NULL" || f == "--" || f == "NA" || f == "N/A" ||
+         f == "None" || f == "na" || f == "NaN" || f == "nan";
+}
+
+// The row stage shared by the text and VOTable readers: plans the columns
+// from the names (with `planOptions`, which may carry columns chosen from a
+// VOTable's UCDs) and collects the rows. `units` (may be empty) are the
+// columns' units as the file states them.
+TableImport readRows(TableImport& out, const std::vector<std::string>& names,
+                     const std::vector<std::string>& units, std::string what, const char* layout,
+                     bool decimalComma, const ImportOptions& options,
+                     const ImportOptions& planOptions, RowFeed& feed) {
+  out.columnNames = names;
+  std::vector<std::string> normalized;
+  for (const auto& name : names) normalized.push_back(table::normalizedName(name));
+  {
+    std::string key = std::string(layout) + ":";
+    for (const auto& name : normalized) key += name + "|";
+    out.layoutKey = key;
+  }
+
+  ColumnPlan plan;
+  const std::string problem = table::planColumns(names, normalized, planOptions, plan);
+  out.timeColumn = plan.time;
+  out.valueColumn = plan.value;
+  out.errorColumn = plan.error;
+  out.bandColumn = plan.band;
+  if (plan.value >= 0 && static_cast<std::size_t>(plan.value) < units.size())
+    out.valueUnit = units[static_cast<std::size_t>(plan.value)];
+  if (!plan.survey.empty()) what = plan.survey + " (" + what + ")";
+  if (std::string_view(layout) == "tab" || std::string_view(layout) == "semicolon")
+    what += ", " + std::string(layout) + "-separated";
+
+  RowCollector rows(options);
+  int widest = std::max({plan.time, plan.value, plan.error, plan.band, plan.fluxOverError,
+                         plan.star, plan.validation, plan.grade});
+  for (const auto& g : plan.bandGroups) widest = std::max({widest, g.value, g.error});
+  const std::size_t need = static_cast<std::size_t>(std::max(widest, 0)) + 1;
+
+  auto number = [&](const std::string& f, double& x) {
+    if (fieldNumber(f, x)) return true;
+    if (decimalComma && f.find(',') != std::string::npos && f.find('.') == std::string::npos) {
+      std::string g = f;
+      for (char& c : g)
+        if (c == ',') c = '.';
+      return fieldNumber(g, x);
+    }
+    return false;
+  };
+
+  std::vector<std::string> fields;
+  std::size_t n = 0;
+  bool stopped = false;
+  std::string seriesName;
+  // One observation of the row: its value and error columns, into `series`.
+  // Returns false when the observation limit is reached.
+  auto observe = [&](double t, int valueColumn, int errorColumn, std::string_view series,
+                     long lineNumber) {
+    const std::string& vf = fields[static_cast<std::size_t>(valueColumn)];
+    const std::string_view vt = trimmed(vf);
+    if (!vt.empty() && (vt[0] == '<' || vt[0] == '>')) {
+      rows.leaveOut(LeftOut::Limit, lineNumber);
+      return;
+    }
+    double v;
+    if (isMissing(vf)) {
+      rows.leaveOut(LeftOut::NotFinite, lineNumber);
+      return;
+    }
+    if (!number(vf, v)) {
+      rows.leaveOut(LeftOut::Unreadable, lineNumber);
+      return;
+    }
+    if (!std::isfinite(v)) {
+      rows.leaveOut(LeftOut::NotFinite, lineNumber);
+      return;
+    }
+    double e = kNoError;
+    if (errorColumn >= 0) {
+      const std::string& ef = fields[static_cast<std::size_t>(errorColumn)];
+      if (!isMissing(ef) && !number(ef, e)) {
+        rows.leaveOut(LeftOut::Unreadable, lineNumber);
+        return;
+      }
+      if (std::isinf(e)) e = kNoError;
+    } else if (plan.fluxOverError >= 0) {
+      double snr;
+      if (number(fields[static_cast<std::size_t>(plan.fluxOverError)], snr) && snr > 0)
+        e = 2.5 / std::log(10.0) / snr;
+    }
+    if (plan.valueIsMagnitude &&
+        (std::fabs(v) >= plan.markerAbove || (!std::isnan(e) && e >= plan.markerAbove))) {
+      rows.leaveOut(LeftOut::Marker, lineNumber);
+      return;
+    }
+    if (!rows.add(t, v, e, series)) stopped = true;
+  };
+
+  auto processRow = [&](long lineNumber) {
+    if (out.previewRows.size() < kPreviewRows)
+      out.previewRows.emplace_back(fields.begin(), fields.begin() + static_cast<long>(n));
+    if (!problem.empty()) return;
+    if (n < need) {
+      rows.leaveOut(LeftOut::MissingColumn, lineNumber);
+      return;
+    }
+    for (int f : plan.flags) {
+      if (static_cast<std::size_t>(f) >= n) continue;
+      const std::string_view s = trimmed(fields[static_cast<std::size_t>(f)]);
+      double x;
+      // A flag that is neither a number nor a truth value ("56,57", a ZTF
+      // processing status holding two codes) is set; an empty or null flag is not.
+      const bool isFalse = s.empty() || s == "null" || s == "NULL" || s == "false" ||
+                           s == "False" || s == "FALSE" || s == "F";
+      const bool set = fieldNumber(s, x) ? x != 0.0 : !isFalse;
+      if (set) {
+        rows.leaveOut(LeftOut::Flagged, lineNumber);
+        return;
+      }
+    }
+    for (const auto& [f, mask] : plan.maskedFlags) {
+      if (static_cast<std::size_t>(f) >= n) continue;
+      double x;
+      if (!fieldNumber(fields[static_cast<std::size_t>(f)], x)) continue;  // empty: no flag
+      // Integer flags of up to 63 bits; a negative or fractional one is not a mask.
+      const bool set = !(x >= 0 && x < 9.2e18 && x == std::floor(x)) ||
+                       (static_cast<unsigned long long>(x) & mask) != 0;
+      if (set) {
+        rows.leaveOut(LeftOut::Flagged, lineNumber);
+        return;
+      }
+    }
+    if (plan.grade >= 0 && trimmed(fields[static_cast<std::size_t>(plan.grade)]) == "D") {
+      rows.leaveOut(LeftOut::Flagged, lineNumber);
+      return;
+    }
+    if (plan.validation >= 0 && trimmed(fields[static_cast<std::size_t>(plan.validation)]) == "D") {
+      rows.leaveOut(LeftOut::Discrepant, lineNumber);
+      return;
+    }
+    const std::string& tf = fields[static_cast<std::size_t>(plan.time)];
+    double t;
+    if (isMissing(tf)) {
+      rows.leaveOut(LeftOut::NotFinite, lineNumber);
+      return;
+    }
+    if (!number(tf, t)) {
+      rows.leaveOut(LeftOut::Unreadable, lineNumber);
+      return;
+    }
+    if (!std::isfinite(t)) {
+      rows.leaveOut(LeftOut::NotFinite, lineNumber);
+      return;
+    }
+    if (!plan.bandGroups.empty()) {
+      // WISE: per band, ph_qual U is an upper limit and X or Z no measurement
+      // (A, B and C are detections); a cc_flags letter other than 0 marks an
+      // artefact (diffraction spike, persistence, halo, ghost); qual_frame 0
+      // a frame of poor quality (WISE Explanatory Supplement, sections on the
+      // source tables' columns).
+      auto letter = [&](int column, std::size_t k) {
+        if (column < 0 || static_cast<std::size_t>(column) >= n) return ' ';
+        const std::string_view s = trimmed(fields[static_cast<std::size_t>(column)]);
+        return k < s.size() ? s[k] : ' ';
+      };
+      double frame;
+      const bool badFrame = plan.qualFrame >= 0 && static_cast<std::size_t>(plan.qualFrame) < n &&
+                            fieldNumber(fields[static_cast<std::size_t>(plan.qualFrame)], frame) &&
+                            frame == 0.0;
+      for (std::size_t b = 0; b < plan.bandGroups.size() && !stopped; ++b) {
+        const auto& g = plan.bandGroups[b];
+        const std::size_t k = plan.photQual >= 0 ? static_cast<std::size_t>(g.name[1] - '1') : 0;
+        const char q = letter(plan.photQual, k);
+        const char cc = letter(plan.ccFlags, k);
+        if (badFrame || (cc != ' ' && cc != '0')) {
+          rows.leaveOut(LeftOut::Flagged, lineNumber);
+        } else if (q == 'U') {
+          rows.leaveOut(LeftOut::Limit, lineNumber);
+        } else if (q == 'X' || q == 'Z') {
+          rows.leaveOut(LeftOut::NotFinite, lineNumber);
+        } else {
+          observe(t, g.value, g.error, g.name, lineNumber);
+        }
+      }
+      return;
+    }
+    std::string_view band;
+    if (plan.band >= 0) band = trimmed(fields[static_cast<std::size_t>(plan.band)]);
+    if (plan.star >= 0) {
+      seriesName.assign(trimmed(fields[static_cast<std::size_t>(plan.star)]));
+      seriesName.append("/").append(band);
+      band = seriesName;
+    }
+    if (plan.bandQualifier >= 0 && static_cast<std::size_t>(plan.bandQualifier) < n) {
+      const std::string_view q = trimmed(fields[static_cast<std::size_t>(plan.bandQualifier)]);
+      if (!q.empty() && q != "STD") {
+        std::string qualified(band);
+        qualified.append(" (").append(q).append(")");
+        seriesName = std::move(qualified);
+        band = seriesName;
+      }
+    }
+    observe(t, plan.value, plan.error, band, lineNumber);
+  };
+
+  long lineNumber = 0;
+  while (!stopped && (problem.empty() || out.previewRows.size() < kPreviewRows)) {
+    const RowFeed::Kind kind = feed.next(fields, n, lineNumber);
+    if (kind == RowFeed::End) break;
+    if (kind == RowFeed::CutShort) {
+      if (problem.empty()) rows.leaveOut(LeftOut::CutShort, lineNumber);
+      continue;
+    }
+    processRow(lineNumber);
+  }
+  if (const std::string why = feed.failure(); !why.empty()) {
+    out.failed = true;
+    out.failure = why;
+    return out;
+  }
+  if (!problem.empty()) {
+    out.failed = true;
+    out.failure = problem;
+    out.summary = what;
+    return out;
+  }
+  std::vector<std::string> notes = std::move(out.notes);
+  out.notes.clear();
+  rows.finish(out, what, names, plan);
+  out.notes.insert(out.notes.begin(), notes.begin(), notes.end());
+  for (auto& note : feed.notes()) out.notes.push_back(std::move(note));
+  return out;
+}
+
+// A VOTable: the first table's FIELDs name the columns; their UCDs and units
+// are the evidence where the names say nothing the column rules know.
+TableImport readVoTableText(std::string_view text, const ImportOptions& options) {
+  TableImport out;
+  out.opened = true;
+  out.kind = FileKind::TextTable;
+  const std::size_t limit = options.maxObservations > 0 ? options.maxObservations : 0;
+  const votable::Table vt = votable::parse(text, limit);
+  if (!vt.ok) {
+    out.failed = true;
+    out.failure = "VOTable: " + vt.failure;
+    return out;
+  }
+  std::vector<std::string> names, units;
+  for (const auto& f : vt.fields) {
+    names.push_back(f.name);
+    units.push_back(f.unit);
+  }
+  ImportOptions planOptions = options;
+  if (options.columns.empty()) {
+    std::vector<std::string> normalized;
+    for (const auto& name : names) normalized.push_back(table::normalizedName(name));
+    ColumnPlan trial;
+    if (!table::planColumns(names, normalized, options, trial).empty()) {
+      // The UCDs: a time epoch in days (JD, MJD or d; not a year), the main
+      // magnitude or flux (meta.main, else the only one), and the error of
+      // that quantity (stat.error or stat.stdev).
+      auto ucdHas = [&](std::size_t i, const char* word) {
+        return table::lowerCase(vt.fields[i].ucd).find(word) != std::string::npos;
+      };
+      auto pickOne = [&](auto&& fits) {
+        std::vector<std::size_t> found, main;
+        for (std::size_t i = 0; i < vt.fields.size(); ++i)
+          if (fits(i)) {
+            found.push_back(i);
+            if (ucdHas(i, "meta.main")) main.push_back(i);
+          }
+        if (main.size() == 1) return static_cast<int>(main[0]);
+        return found.size() == 1 ? static_cast<int>(found[0]) : -1;
+      };
+      const int time = pickOne([&](std::size_t i) {
+        const std::string u = table::lowerCase(vt.fields[i].unit);
+        return ucdHas(i, "time.epoch") && (u == "jd" || u == "mjd" || u == "d" || u == "day");
+      });
+      bool flux = false;
+      int value = pickOne([&](std::size_t i) {
+        return ucdHas(i, "phot.mag") && !ucdHas(i, "stat.") && !ucdHas(i, "limit");
+      });
+      if (value < 0) {
+        value =
+            pickOne([&](std::size_t i) { return ucdHas(i, "phot.flux") && !ucdHas(i, "stat."); });
+        flux = value >= 0;
+      }
+      const int error = pickOne([&](std::size_t i) {
+        return (ucdHas(i, "stat.error") || ucdHas(i, "stat.stdev")) &&
+               ucdHas(i, flux ? "phot.flux" : "phot.mag");
+      });
+      if (time >= 0 && value >= 0 && time != value) {
+        planOptions.columns = {names[static_cast<std::size_t>(time)],
+                               names[static_cast<std::size_t>(value)]};
+        if (error >= 0 && error != time && error != value)
+          planOptions.columns.push_back(names[static_cast<std::size_t>(error)]);
+        out.notes.push_back("Columns chosen by their VOTable UCDs: " +
+                            vt.fields[static_cast<std::size_t>(time)].ucd + ", " +
+                            vt.fields[static_cast<std::size_t>(value)].ucd + ".");
+      }
+    }
+  }
+  if (vt.tables > 1)
+    out.notes.push_back("The VOTable holds " + std::to_string(vt.tables) +
+                        " tables; the first was read.");
+  CellFeed feed(vt.rows);
+  return readRows(out, names, units, "VOTable", "votable", false, options, planOptions, feed);
+}
+
+// The whole of a stream (a VOTable is parsed at once), after `head`.
+bool readAll(std::FILE* file, std::string& text) {
+  constexpr std::size_t kLargest = std::size_t{1} << 30;
+  std::vector<char> block(1 << 16);
+  for (std::size_t n; (n = std::fread(block.data(), 1, block.size(), file)) > 0;) {
+    if (text.size() + n > kLargest) return false;
+    text.append(block.data(), n);
+  }
+  return std::ferror(file) == 0;
+}
+
+TableImport readVoTableStream(std::FILE* file, std::string text, const ImportOptions& options) {
+  if (!readAll(file, text)) {
+    TableImport out;
+    out.opened = true;
+    out.failed = true;
+    out.failure = "the VOTable could not be read to its end (or is larger than 1 GB)";
+    return out;
+  }
+  return readVoTableText(text, options);
+}
+
 TableImport readTextTable(LineSource& source, const ImportOptions& options) {
   TableImport out;
   out.opened = true;
@@ -283,6 +822,7 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
   std::vector<std::string> ipacHeader;
   bool ipac = false;
   std::vector<std::pair<std::string, long>> content;  // the first content lines
+  std::vector<std::pair<std::string, long>> between;  // comment lines among them
   bool bomChecked = false;
   while (content.size() < 3 && source.next(line)) {
     if (!bomChecked) {
@@ -304,7 +844,10 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
       comments.emplace_back(t);
       continue;
     }
-    if (!content.empty() && isCommentLine(t)) continue;
+    if (!content.empty() && isCommentLine(t)) {
+      between.emplace_back(t, source.lineNumber());
+      continue;
+    }
     content.emplace_back(line, source.lineNumber());
   }
   if (source.tooLong()) {
@@ -324,7 +867,7 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
   }
   Separator sep = Separator::Whitespace;
   std::vector<std::size_t> bounds;
-  std::vector<std::string> names;
+  std::vector<std::string> names, units;
   std::size_t firstRow = 0;  // index into `content` of the first data row
   std::string what;
   std::vector<std::string> fields;
@@ -343,6 +886,17 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
       }
       prev = i;
     }
+    // The third "|" line gives the units, between the same boundaries.
+    if (ipacHeader.size() >= 3) {
+      const std::string& u = ipacHeader[2];
+      std::size_t start = h.find('|');
+      for (std::size_t b : bounds) {
+        const std::size_t from = std::min(start + 1, u.size());
+        const std::size_t to = std::min(b - 1, u.size());
+        units.emplace_back(trimmed(std::string_view(u).substr(from, to > from ? to - from : 0)));
+        start = b - 1;
+      }
+    }
     sep = Separator::FixedWidth;
     what = "IPAC table";
   } else if (!content.empty()) {
@@ -350,7 +904,8 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
     const std::string second = content.size() > 1 ? content[1].first : std::string();
     sep = chooseSeparator(first, second);
     splitLine(first, sep, {}, fields, n);
-    if (!anyNumber(fields, n)) {
+    // AAVSO's names hold numbers ("Comp Star 1") but are a header all the same.
+    if (!anyNumber(fields, n) || trimmed(first).starts_with("JD Magnitude Uncertainty")) {
       names.assign(fields.begin(), fields.begin() + static_cast<long>(n));
       std::vector<std::string> rowFields;
       std::size_t rowCount = 0;
@@ -392,12 +947,14 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
           what = "Table with a commented header";
         }
       }
-      if (names.empty() && sep == Separator::Comma && n >= 20 && n <= 23) {
+      if (names.empty() && (sep == Separator::Comma || sep == Separator::Tab) && n >= 20 &&
+          n <= 23) {
         double jd = 0;
         if (fieldNumber(fields[0], jd) && jd > 2300000.0 && jd < 2600000.0) {
           names = headerlessAavsoNames();
           names.resize(n);
-          what = "CSV without header in the AAVSO download layout";
+          what = std::string(sep == Separator::Comma ? "CSV" : "Table") +
+                 " without header in the AAVSO download layout";
         }
       }
       if (names.empty()) {
@@ -412,149 +969,51 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
                                             : "the file holds no table";
     return out;
   }
-  out.columnNames = names;
-  std::vector<std::string> normalized;
-  for (const auto& name : names) normalized.push_back(table::normalizedName(name));
-  {
-    std::string key = std::string(separatorName(sep)) + ":";
-    for (const auto& name : normalized) key += name + "|";
-    out.layoutKey = key;
+  if (sep == Separator::Whitespace && names.size() >= 5 && names[0] == "JD" &&
+      names[1] == "Magnitude" && names[2] == "Uncertainty" && names[3] == "HQuncertainty" &&
+      names[4] == "Band" && content.size() > 1 &&
+      content[0].first.find('\t') == std::string::npos) {
+    // The AAVSO download saved with a single blank as delimiter: its names
+    // ("Observer Code") and fields (Comments, Star Name) hold blanks, so only
+    // the fields before the first of them stand where AAVSO's documented
+    // column order puts them: JD, Magnitude, Uncertainty, HQuncertainty, Band.
+    // An empty field is two blanks in a row, so the rows split at each blank.
+    sep = Separator::SingleBlank;
+    names.resize(5);
+    what = "AAVSO download, blank-delimited";
+    out.notes.push_back(
+        "This AAVSO download is blank-delimited: only JD, Magnitude, Uncertainty and Band can be "
+        "placed (its Comments and Star Name fields hold blanks), so its validation flags cannot be "
+        "read and discrepant (D) rows, if any, are kept; download it comma-delimited to have them "
+        "left out.");
   }
-
-  ColumnPlan plan;
-  const std::string problem = table::planColumns(names, normalized, options, plan);
-  out.timeColumn = plan.time;
-  out.valueColumn = plan.value;
-  out.errorColumn = plan.error;
-  out.bandColumn = plan.band;
-  if (!plan.survey.empty()) what = plan.survey + " (" + what + ")";
-  if (sep != Separator::Whitespace && sep != Separator::FixedWidth && sep != Separator::Comma)
-    what += ", " + std::string(separatorName(sep)) + "-separated";
-
-  RowCollector rows(options);
-  const std::size_t need = static_cast<std::size_t>(std::max({plan.time, plan.value, plan.error,
-                                                              plan.band, plan.fluxOverError})) +
-                           1;
-  const bool decimalComma = sep == Separator::Semicolon;
-
-  auto number = [&](const std::string& f, double& x) {
-    if (fieldNumber(f, x)) return true;
-    if (decimalComma && f.find(',') != std::string::npos && f.find('.') == std::string::npos) {
-      std::string g = f;
-      for (char& c : g)
-        if (c == ',') c = '.';
-      return fieldNumber(g, x);
-    }
-    return false;
+  // An AAVSO Extended report states its date type in a "#DATE=" line: JD
+  // and HJD are read as they are, an Excel serial date is not a Julian date.
+  auto key = [](const std::string& c) {
+    std::string k = table::lowerCase(c);
+    std::erase(k, ' ');
+    return k;
   };
-  auto isMissing = [](std::string_view f) {
-    f = trimmed(f);
-    return f.empty() || f == "null" || f == "NULL" || f == "--" || f == "NA" || f == "N/A" ||
-           f == "None" || f == "na";
-  };
-
-  bool stopped = false;
-  std::string qualified;
-  auto processRow = [&](const std::string& text, long lineNumber) {
-    splitLine(text, sep, bounds, fields, n);
-    if (out.previewRows.size() < kPreviewRows)
-      out.previewRows.emplace_back(fields.begin(), fields.begin() + static_cast<long>(n));
-    if (!problem.empty()) return;
-    if (n < need) {
-      rows.leaveOut(LeftOut::MissingColumn, lineNumber);
-      return;
+  const bool extended = std::any_of(comments.begin(), comments.end(), [&](const std::string& c) {
+    return key(c) == "#type=extended";
+  });
+  for (const auto& c : comments) {
+    if (!extended || !key(c).starts_with("#date=")) continue;
+    const std::string type = key(c).substr(6);
+    if (type != "jd" && type != "hjd") {
+      out.failed = true;
+      out.failure = "the report's dates are of type \"" + c.substr(c.find('=') + 1) +
+                    "\" (its #DATE line), not Julian dates; write the report with #DATE=JD";
+      return out;
     }
-    for (int f : plan.flags) {
-      if (static_cast<std::size_t>(f) >= n) continue;
-      const std::string_view s = trimmed(fields[static_cast<std::size_t>(f)]);
-      double x;
-      // A flag that is neither a number nor a truth value ("56,57", a ZTF
-      // processing status holding two codes) is set; an empty or null flag is not.
-      const bool isFalse = s.empty() || s == "null" || s == "NULL" || s == "false" ||
-                           s == "False" || s == "FALSE" || s == "F";
-      const bool set = fieldNumber(s, x) ? x != 0.0 : !isFalse;
-      if (set) {
-        rows.leaveOut(LeftOut::Flagged, lineNumber);
-        return;
-      }
-    }
-    const std::string& tf = fields[static_cast<std::size_t>(plan.time)];
-    const std::string& vf = fields[static_cast<std::size_t>(plan.value)];
-    const std::string_view vt = trimmed(vf);
-    if (!vt.empty() && (vt[0] == '<' || vt[0] == '>')) {
-      rows.leaveOut(LeftOut::Limit, lineNumber);
-      return;
-    }
-    double t, v;
-    if (isMissing(tf) || isMissing(vf)) {
-      rows.leaveOut(LeftOut::NotFinite, lineNumber);
-      return;
-    }
-    if (!number(tf, t) || !number(vf, v)) {
-      rows.leaveOut(LeftOut::Unreadable, lineNumber);
-      return;
-    }
-    if (!std::isfinite(t) || !std::isfinite(v)) {
-      rows.leaveOut(LeftOut::NotFinite, lineNumber);
-      return;
-    }
-    double e = std::nan("");
-    if (plan.error >= 0) {
-      const std::string& ef = fields[static_cast<std::size_t>(plan.error)];
-      if (!isMissing(ef) && !number(ef, e)) {
-        rows.leaveOut(LeftOut::Unreadable, lineNumber);
-        return;
-      }
-      if (std::isinf(e)) e = std::nan("");
-    } else if (plan.fluxOverError >= 0) {
-      double snr;
-      if (number(fields[static_cast<std::size_t>(plan.fluxOverError)], snr) && snr > 0)
-        e = 2.5 / std::log(10.0) / snr;
-    }
-    if (plan.valueIsMagnitude && (std::fabs(v) >= 99.0 || (!std::isnan(e) && e >= 99.0))) {
-      rows.leaveOut(LeftOut::Marker, lineNumber);
-      return;
-    }
-    std::string_view band;
-    if (plan.band >= 0) band = trimmed(fields[static_cast<std::size_t>(plan.band)]);
-    if (plan.bandQualifier >= 0 && static_cast<std::size_t>(plan.bandQualifier) < n) {
-      const std::string_view q = trimmed(fields[static_cast<std::size_t>(plan.bandQualifier)]);
-      if (!q.empty() && q != "STD") {
-        qualified.assign(band);
-        qualified.append(" (").append(q).append(")");
-        band = qualified;
-      }
-    }
-    if (!rows.add(t, v, e, band)) stopped = true;
-  };
-
-  for (std::size_t i = firstRow; i < content.size() && !stopped; ++i)
-    processRow(content[i].first, content[i].second);
-  while (!stopped && (problem.empty() || out.previewRows.size() < kPreviewRows) &&
-         source.next(line)) {
-    const std::string_view t = trimmed(line);
-    if (t.empty() || isCommentLine(t)) continue;
-    processRow(line, source.lineNumber());
+    out.notes.push_back(std::string("Times are ") +
+                        (type == "jd" ? "Julian dates" : "heliocentric Julian dates") +
+                        " (the report's #DATE line).");
   }
-  if (source.tooLong()) {
-    out.failed = true;
-    out.failure = "line " + std::to_string(source.lineNumber() + 1) +
-                  " is longer than 1 MB; this is not a light-curve table";
-    return out;
-  }
-  if (source.readError()) {
-    out.failed = true;
-    out.failure = "the file could not be read to its end";
-    return out;
-  }
-  if (!problem.empty()) {
-    out.failed = true;
-    out.failure = problem;
-    out.summary = what;
-    return out;
-  }
-  rows.finish(out, what, names, plan);
-  return out;
+  TextFeed feed(source, content, firstRow, sep, bounds, firstRow == 1 ? names.size() : 0, names);
+  for (const auto& [comment, number] : between) feed.checkHeader(comment, number);
+  return readRows(out, names, units, what, separatorName(sep), sep == Separator::Semicolon, options,
+                  options, feed);
 }
 
 }  // namespace
@@ -607,11 +1066,25 @@ FileSniff sniffObservationText(std::string_view start) {
       return s;
     }
     std::size_t n = 0;
+    // Twenty or more tab-separated fields holding words: an AAVSO download
+    // (tab-delimited, perhaps without its header), never plain numbers.
+    if (t.find('\t') != std::string_view::npos && countFields(t, Separator::Tab) >= 20) {
+      splitLine(t, Separator::Tab, {}, fields, n);
+      double x;
+      bool words = false;
+      for (std::size_t i = 0; i < n && !words; ++i)
+        words = !trimmed(fields[i]).empty() && !fieldNumber(fields[i], x);
+      if (words) {
+        s.kind = FileKind::TextTable;
+        return s;
+      }
+    }
     splitLine(t, Separator::Whitespace, {}, fields, n);
     std::size_t numbers = 0;
     double x;
     for (std::size_t i = 0; i < n; ++i) numbers += fieldNumber(fields[i], x) ? 1 : 0;
-    if (first && numbers == 0) {
+    // A header line; the AAVSO download's names hold numbers ("Comp Star 1").
+    if (first && (numbers == 0 || t.starts_with("JD Magnitude Uncertainty"))) {
       s.kind = FileKind::TextTable;  // a header line
       return s;
     }
@@ -684,6 +1157,7 @@ TableImport fitsRefused(std::string why) {
 
 TableImport importTableText(std::string_view text, const ImportOptions& options) {
   if (text.substr(0, 9) == "SIMPLE  =") return fitsRefused("FITS files are read from disk only");
+  if (votable::looksLikeVoTable(text)) return readVoTableText(text, options);
   LineSource source(text);
   return readTextTable(source, options);
 }
@@ -716,8 +1190,18 @@ TableImport importTable(const std::string& path, const ImportOptions& options) {
     out.openError = std::strerror(errno);
     return out;
   }
-  LineSource source(f);
-  TableImport out = readTextTable(source, options);
+  std::string head;
+  if (!readHead(f, head, 4096)) {
+    TableImport out;
+    out.openError = std::strerror(errno);
+    std::fclose(f);
+    return out;
+  }
+  TableImport out =
+      votable::looksLikeVoTable(head) ? readVoTableStream(f, std::move(head), options) : [&] {
+        LineSource source(f, std::move(head));
+        return readTextTable(source, options);
+      }();
   std::fclose(f);
   return out;
 }
@@ -748,6 +1232,7 @@ TableImport importTableStream(std::FILE* file, std::string head, const ImportOpt
     ::unlink(copy.c_str());
     return out;
   }
+  if (votable::looksLikeVoTable(head)) return readVoTableStream(file, std::move(head), options);
   LineSource source(file, std::move(head));
   return readTextTable(source, options);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
+#include <iterator>
 #include <numeric>
 
 namespace fazorn::table {
@@ -135,19 +136,20 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   else if (has("jd") && has("mag_err") && has("limit") && has("asas_sn_id"))
     plan.survey = "ASAS-SN Sky Patrol light curve";
   else if (has("jd") && has("magnitude") && has("band") &&
-           (has("observer code") || has("observer_code")))
+           (has("observer code") || has("observer_code") || has("hquncertainty")))
     plan.survey = "AAVSO observations";
   else if (has("source_id") && has("transit_id") && has("band") && has("flux_over_error"))
     plan.survey = "Gaia epoch photometry";
   else if (has("masterid") && has("mag") && has("magerr") && has("mjd"))
     plan.survey = "Catalina light curve";
 
+  else if (has("aflags") && has("magcal_magdep") && has("exposuredate"))
+    plan.survey = "DASCH light curve";
   // The AAVSO Extended Format (an observer's submission file) holds every star
-  // of a night in one table, told apart only by NAME: read as one series it
-  // would mix stars.
-  if (has("name") && has("date") && has("filt") && has("mtype") && options.columns.empty())
-    return "an AAVSO Extended Format report mixes the stars of a night (column NAME); split it "
-           "by star before reading it";
+  // of a night in one table, told apart only by NAME: each star and filter is
+  // a series of its own, as bands are.
+  const bool aavsoExtended = has("name") && has("date") && has("filt") && has("mtype");
+  if (aavsoExtended) plan.survey = "AAVSO Extended Format report";
   if (!options.columns.empty()) {
     if (options.columns.size() < 2 || options.columns.size() > 3)
       return "give two or three columns (time, value and optionally error)";
@@ -161,12 +163,58 @@ std::string planColumns(const std::vector<std::string>& displayNames,
         return "no column \"" + options.columns[k] + "\" (the columns are " + list + ")";
       }
     }
+  } else if (aavsoExtended) {
+    // The columns the AAVSO Extended Format defines: DATE (JD, HJD or Excel
+    // date, as its #DATE line says), MAG, MERR ("na" when not known).
+    plan.time = findColumn(names, {"date"});
+    plan.value = findColumn(names, {"mag"});
+    plan.error = findColumn(names, {"merr"});
+  } else if (has("hjd") && has("mag_0") && has("mer_0") && has("grade")) {
+    // ASAS-3 (Pojmanski 2002): HJD − 2450000, magnitudes MAG_0..MAG_4 in
+    // apertures of 2 to 6 pixels with their errors MER_0..MER_4, and a GRADE
+    // letter per row: A best, B mean, C as A or B with an aperture not
+    // measured (29.999), D worst ("probably useless").
+    plan.survey = "ASAS-3 light curve";
+    plan.time = findColumn(names, {"hjd"});
+    for (int k = 0; k <= 4; ++k) {
+      const int v = findColumn(names, {"mag_" + std::to_string(k)});
+      if (v >= 0)
+        plan.bandGroups.push_back(
+            {"MAG_" + std::to_string(k), v, findColumn(names, {"mer_" + std::to_string(k)})});
+    }
+    plan.value = plan.bandGroups.front().value;
+    plan.error = plan.bandGroups.front().error;
+    plan.bestByScatter = true;
+    plan.grade = findColumn(names, {"grade"});
+    plan.markerAbove = 29.999;  // ASAS-3's "not measured"
+  } else if (plan.survey == "DASCH light curve") {
+    // DASCH's magnitude-dependent calibrated magnitude and its local error
+    // (the columns its light-curve pages plot).
+    plan.time = findColumn(names, {"exposuredate"});
+    plan.value = findColumn(names, {"magcal_magdep"});
+    plan.error = findColumn(names, {"magcal_local_rms"});
   } else {
     plan.time = findColumn(names, usualTimeNames());
     // AAVSO downloads carry an HJD column that observers rarely fill.
     if (plan.survey == "AAVSO observations") plan.time = findColumn(names, {"jd"});
     plan.value = findColumn(names, usualValueNames());
-    if (plan.value >= 0) {
+    // WISE and NEOWISE single-exposure tables: each band is a group of
+    // columns (w1mpro, w1sigmpro; ... w4mpro), read as bands.
+    if (plan.value < 0 && plan.time >= 0 && has("w1mpro")) {
+      for (int b = 1; b <= 4; ++b) {
+        const std::string w = "w" + std::to_string(b);
+        const int v = findColumn(names, {w + "mpro"});
+        if (v < 0) continue;
+        plan.bandGroups.push_back({"W" + std::to_string(b), v, findColumn(names, {w + "sigmpro"})});
+      }
+      plan.value = plan.bandGroups.front().value;
+      plan.error = plan.bandGroups.front().error;
+      plan.survey = "WISE single-exposure photometry";
+      plan.photQual = findColumn(names, {"ph_qual"});
+      plan.ccFlags = findColumn(names, {"cc_flags"});
+      plan.qualFrame = findColumn(names, {"qual_frame"});
+    }
+    if (plan.value >= 0 && plan.bandGroups.empty()) {
       // The error that belongs to the value column comes first.
       const std::string& v = names[static_cast<std::size_t>(plan.value)];
       plan.error = findColumn(names, {v + "_err", v + "err", v + "_error", "e_" + v, v + "_e",
@@ -251,16 +299,41 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   }
   if (plan.survey == "AAVSO observations" && plan.band >= 0)
     plan.bandQualifier = findColumn(names, {"measurement method"});
+  // AAVSO's validation flags: D marks an observation its validators found
+  // discrepant (the AAVSO data download's "Validation Flag" documentation);
+  // Z (prevalidated), V (validated), U and T are kept.
+  if (plan.survey == "AAVSO observations") plan.validation = findColumn(names, {"validation flag"});
+  if (aavsoExtended) {
+    plan.star = findColumn(names, {"name"});
+    // MTYPE STD is standardised; DIF (differential) magnitudes are on another
+    // scale and are a series of their own, as the download's DIFF method.
+    plan.bandQualifier = findColumn(names, {"mtype"});
+  }
+  // DASCH AFLAGS: the warnings the DASCH team's own client rejects by
+  // default (daschlab's standard rejections): high background (bit 7, 1-based),
+  // large isophotal RMS (12), large local-smoothing RMS (13), too close to the
+  // limiting magnitude (14), unmeasured bin drad (16). The other bits (plate
+  // quality, blends) are left to the user.
+  if (plan.survey == "DASCH light curve") {
+    const int c = findColumn(names, {"aflags"});
+    constexpr unsigned long long kRejected =
+        (1ull << 6) | (1ull << 11) | (1ull << 12) | (1ull << 13) | (1ull << 15);
+    if (c >= 0) plan.maskedFlags.emplace_back(c, kRejected);
+  }
   // Documented rejection flags, 0 = good: K2SC outlier flags (mflags), K2SFF
   // thruster firings (MOVING), PATHOS data quality, ZTF forced-photometry
   // processing status and science-image info bits.
   for (const char* f :
        {"catflags", "quality", "sap_quality", "rejected_by_photometry", "rejected_by_variability",
         "mflags", "moving", "dquality", "procstatus", "infobitssci"}) {
+    // DASCH's "quality" describes the plate (patrol camera, narrow field...),
+    // mostly not a fault; its AFLAGS are applied above instead.
+    if (plan.survey == "DASCH light curve" && std::string_view(f) == "quality") continue;
     const int c = findColumn(names, {f});
     if (c >= 0 && c != plan.time && c != plan.value && c != plan.error) plan.flags.push_back(c);
   }
-  if (!options.band.empty() && plan.band < 0) return "the file has no band column";
+  if (!options.band.empty() && plan.band < 0 && plan.bandGroups.empty() && plan.star < 0)
+    return "the file has no band column";
   return {};
 }
 
@@ -276,12 +349,21 @@ RowCollector::Band& RowCollector::bandNamed(std::string_view name) {
   return bands_[last_ = bands_.size() - 1];
 }
 
+bool RowCollector::matchesBand(const std::string& name, bool exactly) const {
+  const std::string lower = lowerCase(name);
+  const std::string wanted = lowerCase(options_.band);
+  if (lower == wanted) return true;
+  return !exactly && lower.size() > wanted.size() && lower.compare(0, wanted.size(), wanted) == 0 &&
+         lower[wanted.size()] == '/';
+}
+
 bool RowCollector::add(double time, double value, double error, std::string_view band) {
   ++rowsSeen_;
   Band& b = bandNamed(band);
   ++b.usable;
-  // With a band given, the others are only counted.
-  if (!options_.band.empty() && lowerCase(b.name) != lowerCase(options_.band)) return true;
+  // With a band given, the others are only counted. A star's name alone
+  // ("V1021 HER") keeps each of its series ("V1021 HER/V", "V1021 HER/I").
+  if (!options_.band.empty() && !matchesBand(b.name, false)) return true;
   if (options_.maxObservations > 0 && stored_ >= options_.maxObservations) {
     overLimit_ = true;
     return false;
@@ -316,14 +398,22 @@ void RowCollector::finish(TableImport& out, const std::string& what,
     return;
   }
   if (tooManyBands_) {
+    const int column = plan.band >= 0 ? plan.band : plan.star;
     fail("more than " + std::to_string(kMostBands) + " different values in the band column \"" +
-         names[static_cast<std::size_t>(plan.band)] + "\"; choose the columns");
+         (column >= 0 ? names[static_cast<std::size_t>(column)] : std::string()) +
+         "\"; choose the columns");
     return;
   }
   Band* chosen = nullptr;
+  std::string scatterNote;
   if (!options_.band.empty()) {
     for (auto& b : bands_)
-      if (lowerCase(b.name) == lowerCase(options_.band)) chosen = &b;
+      if (matchesBand(b.name, true)) chosen = &b;
+    // A star named without its filter: its largest series.
+    if (chosen == nullptr)
+      for (auto& b : bands_)
+        if (matchesBand(b.name, false) && (chosen == nullptr || b.usable > chosen->usable))
+          chosen = &b;
     if (chosen == nullptr) {
       std::string list;
       for (const auto& b : bands_) list += (list.empty() ? "" : ", ") + b.name;
@@ -334,6 +424,30 @@ void RowCollector::finish(TableImport& out, const std::string& what,
   } else {
     for (auto& b : bands_)
       if (chosen == nullptr || b.usable > chosen->usable) chosen = &b;  // ties: the first seen
+    if (plan.bestByScatter && chosen != nullptr) {
+      // Apertures of one star: the least scatter (standard deviation of
+      // the magnitudes) among those with at least half the largest's rows;
+      // a star's variability is the same in each, the noise is not.
+      const std::size_t most = chosen->time.size();
+      double best = 0;
+      bool found = false;
+      for (auto& b : bands_) {
+        const std::size_t m = b.value.size();
+        if (m < 2 || 2 * m < most) continue;
+        double mean = 0, squares = 0;
+        for (double x : b.value) mean += x;
+        mean /= static_cast<double>(m);
+        for (double x : b.value) squares += (x - mean) * (x - mean);
+        const double scatter = std::sqrt(squares / static_cast<double>(m - 1));
+        if (!found || scatter < best) {
+          found = true;
+          best = scatter;
+          chosen = &b;
+        }
+      }
+      scatterNote = "Aperture " + chosen->name + " read: the least scatter (" +
+                    std::to_string(best) + " mag) of the apertures.";
+    }
   }
 
   // A time column that counts from 0 or 1 in steps of 1 over ten rows or
@@ -352,23 +466,42 @@ void RowCollector::finish(TableImport& out, const std::string& what,
       return;
     }
   }
+  if (!scatterNote.empty()) out.notes.push_back(scatterNote);
+  // Column groups (WISE bands, ASAS-3 apertures): the chosen group's columns;
+  // each row holds one measurement per group, and the counts are of those.
+  const bool groups = !plan.bandGroups.empty();
+  int valueColumn = plan.value, errorColumn = plan.error;
+  for (const auto& g : plan.bandGroups)
+    if (chosen != nullptr && g.name == chosen->name) {
+      valueColumn = g.value;
+      errorColumn = g.error;
+    }
   std::string summary = what + ": time=" + names[static_cast<std::size_t>(plan.time)] +
-                        ", value=" + names[static_cast<std::size_t>(plan.value)];
-  if (plan.error >= 0)
-    summary += ", error=" + names[static_cast<std::size_t>(plan.error)];
+                        ", value=" + names[static_cast<std::size_t>(valueColumn)];
+  if (errorColumn >= 0)
+    summary += ", error=" + names[static_cast<std::size_t>(errorColumn)];
   else if (plan.fluxOverError >= 0)
     summary += ", error from " + names[static_cast<std::size_t>(plan.fluxOverError)];
   else
     summary += ", no error column";
-  if (plan.band >= 0 && chosen != nullptr) {
+  if ((plan.band >= 0 || plan.star >= 0 || !plan.bandGroups.empty()) && chosen != nullptr) {
     out.chosenBand = chosen->name;
     summary += "; band " + (chosen->name.empty() ? std::string("(none)") : chosen->name) + " (" +
-               std::to_string(chosen->usable) + " of " + std::to_string(rowsSeen_) + " rows";
+               std::to_string(chosen->usable) + " of " + std::to_string(rowsSeen_) +
+               (groups ? " measurements" : " rows");
     if (bands_.size() > 1) {
       summary += "; other bands ";
       bool firstOther = true;
+      // An observer's report can hold a hundred star-and-filter series: the
+      // first few are named, the rest counted.
+      constexpr std::size_t kNamed = 20;
+      std::size_t named = 0;
       for (const auto& b : bands_) {
         if (&b == chosen) continue;
+        if (named++ == kNamed) {
+          summary += " and " + std::to_string(bands_.size() - 1 - kNamed) + " more";
+          break;
+        }
         summary += (firstOther ? "" : ", ") + (b.name.empty() ? std::string("(none)") : b.name) +
                    " " + std::to_string(b.usable);
         firstOther = false;
@@ -378,13 +511,25 @@ void RowCollector::finish(TableImport& out, const std::string& what,
     summary += ")";
   }
   static const char* const kWhy[] = {
-      "with quality or rejection flags",    "with upper limits (\"<\" or \">\")",
-      "with missing-value markers (99.99)", "with an empty, null or non-finite time or value",
-      "with a field that is not a number",  "with too few fields",
-      "with a flux of 0 (gap markers)"};
+      "with quality or rejection flags",
+      "with upper limits (\"<\" or \">\")",
+      "with missing-value markers (99.99)",
+      "with an empty, null or non-finite time or value",
+      "with a field that is not a number",
+      "with too few fields",
+      "with a flux of 0 (gap markers)",
+      "with the AAVSO validation flag D (discrepant)",
+      "cut short at the end of the file (fewer fields than the row before, or its last number "
+      "cut off)"};
+  static_assert(std::size(kWhy) == static_cast<std::size_t>(LeftOut::Count));
   for (int k = 0; k < static_cast<int>(LeftOut::Count); ++k) {
     if (leftOut_[k] == 0) continue;
-    summary += "; " + count(leftOut_[k], "row ", "rows ") + kWhy[k] + " left out";
+    summary += "; " +
+               (groups ? count(leftOut_[k], "measurement ", "measurements ")
+                       : count(leftOut_[k], "row ", "rows ")) +
+               kWhy[k] + " left out";
+    if (static_cast<LeftOut>(k) == LeftOut::CutShort)
+      summary += " (line " + std::to_string(firstLine_[k]) + ")";
     if (static_cast<LeftOut>(k) == LeftOut::Unreadable ||
         static_cast<LeftOut>(k) == LeftOut::MissingColumn)
       summary += " (first at line " + std::to_string(firstLine_[k]) + ")";

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/table_import.h"
@@ -35,6 +36,28 @@ struct ColumnPlan {
   // another scale than standard ones, so they count as a band of their own.
   int bandQualifier = -1;
   std::vector<int> flags;  // a row with any non-zero (or true) flag is left out
+  // Bit-mask flags: a row is left out when its integer flag has any of the
+  // bits of the mask (DASCH AFLAGS, where some bits are only information).
+  std::vector<std::pair<int, unsigned long long>> maskedFlags;
+  // AAVSO's validation flag: "D" (discrepant) rows are left out.
+  int validation = -1;
+  // AAVSO Extended Format: the star's name; each star is a series of its own
+  // (with its filter: "V1023 HER/V").
+  int star = -1;
+  // WISE/NEOWISE tables hold one band per group of columns (w1mpro,
+  // w1sigmpro ... w4mpro): each row gives up to four observations. `band`
+  // and `value` then name the first group's columns.
+  struct BandGroup {
+    std::string name;  // "W1"
+    int value = -1, error = -1;
+  };
+  std::vector<BandGroup> bandGroups;
+  int photQual = -1, ccFlags = -1, qualFrame = -1;  // WISE per-band letters and frame score
+  // ASAS-3: the groups are the five apertures of one star (MAG_0/MER_0 ...);
+  // the one with the least scatter is read unless --band names another.
+  bool bestByScatter = false;
+  int grade = -1;             // ASAS-3 GRADE: D ("worst data, probably useless") left out
+  double markerAbove = 99.0;  // magnitudes at or above this are missing-value markers
   bool valueIsMagnitude = false;
   bool errorsOfOne = false;  // no error column: every error is 1
   std::string survey;        // "ZTF light curve", ... (empty for a generic table)
@@ -54,6 +77,8 @@ enum class LeftOut {
   Unreadable,     // a field that is not a number
   MissingColumn,  // fewer fields than the chosen columns need
   ZeroFluxGap,    // flux of exactly 0, the gap marker of early mission files
+  Discrepant,     // AAVSO validation flag D
+  CutShort,       // the last row, cut short (fewer fields, or its last number cut)
   Count
 };
 
@@ -82,6 +107,9 @@ class RowCollector {
     std::vector<double> time, value, error;
   };
   Band& bandNamed(std::string_view name);
+  // Whether a series is the band the options name: the same name (any
+  // case) or, unless `exactly`, a star's series "STAR/FILTER" for "STAR".
+  bool matchesBand(const std::string& name, bool exactly) const;
 
   const ImportOptions& options_;
   std::vector<Band> bands_;

@@ -214,7 +214,8 @@ TEST(Compressed, GzipCopiesReadAsTheirOriginals) {
   const fs::path formats = test::testDataDir() / "formats";
   const std::vector<fs::path> originals = {
       test::examplesDir() / "V1269_Cen.dat", formats / "text/sdss_s82_rrlyr_4984662.csv",
-      formats / "gaia_dr3/EPOCH_PHOTOMETRY-Gaia DR3 1985008784705347456.fits"};
+      formats / "gaia_dr3/EPOCH_PHOTOMETRY-Gaia DR3 1985008784705347456.fits",
+      formats / "dasch/plotshort_APASS_J140747.9-394543.xml"};
   for (const fs::path& original : originals) {
     const fs::path copy = dir / (original.filename().string() + ".gz");
     {
@@ -227,6 +228,13 @@ TEST(Compressed, GzipCopiesReadAsTheirOriginals) {
     }
     const Workspace compressed = expectSameObservations(original, copy);
     EXPECT_FALSE(compressed.files.dataFileRewritable);  // never written back compressed
+    // Standard input: the gzip magic read off the stream, the same reading.
+    std::string fromFile, fromPipe, err;
+    ASSERT_EQ(test::runCli("info --json '" + original.string() + "'", &fromFile, &err), 0) << err;
+    ASSERT_EQ(test::runCliPiped("cat '" + copy.string() + "'", "info --json -", &fromPipe, &err), 0)
+        << err;
+    EXPECT_EQ(fromPipe.substr(fromPipe.find("\"points\"")),
+              fromFile.substr(fromFile.find("\"points\"")));
     EXPECT_NE(derivedFilePath(compressed.files, suffix::period).find("-period.dat"),
               std::string::npos);
   }
@@ -255,6 +263,18 @@ TEST(Compressed, Bzip2CopiesReadAsTheirOriginals) {
     const fs::path copy = dir / (original.filename().string() + ".bz2");
     test::writeText(copy, packed);
     const Workspace compressed = expectSameObservations(original, copy);
+    // On a pipe, recognised by its first bytes: the same reading.
+    std::string fromFile, fromPipe, err;
+    ASSERT_EQ(test::runCli("info --json '" + original.string() + "'", &fromFile, &err), 0) << err;
+    ASSERT_EQ(test::runCliPiped("cat '" + copy.string() + "'", "info --json -", &fromPipe, &err), 0)
+        << err;
+    EXPECT_EQ(fromPipe.substr(fromPipe.find("\"points\"")),
+              fromFile.substr(fromFile.find("\"points\"")));
+    // Cut short on a pipe: an error, never a silent part.
+    EXPECT_EQ(test::runCliPiped(
+                  "head -c " + std::to_string(packed.size() / 2) + " '" + copy.string() + "'",
+                  "info -", &fromPipe, &err),
+              1);
     // Cut short: refused or fewer points, never a crash.
     test::writeText(dir / ("cut-" + copy.filename().string()), packed.substr(0, packed.size() / 2));
     Workspace cut;

@@ -2,6 +2,7 @@
 // small tables that each hold one of the things such files do.
 #include "core/table_import.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -455,13 +456,24 @@ INSTANTIATE_TEST_SUITE_P(
                     "time=JD_TT, value=KELT_Instrumental Mag_Detrended, error=KELT_Mag_err", ""},
         ArchiveFile{"brite/betaPic-BRITE-R-2015.dat", 44236, "", ""},
         ArchiveFile{"ogle/OGLE-LMC-CEP-1354.dat", 1238, "", ""},
-        // Refused, naming the candidates and the option.
-        ArchiveFile{"wise/WISE_AllSky_SingleExposure_L1bs_SDSSJ0100.tbl", -1,
-                    "value candidates: w1mpro, w2mpro, w3mpro, w4mpro), e.g. --columns mjd,w1mpro",
+        // WISE: each band's columns (w1mpro/w1sigmpro ...) are a band; upper
+        // limits (ph_qual U) left out.
+        ArchiveFile{
+            "wise/WISE_AllSky_SingleExposure_L1bs_SDSSJ0100.tbl", 19,
+            "time=mjd, value=w1mpro, error=w1sigmpro; band W1 (19 of 76 measurements; other bands "
+            "W2 19, W3 4, W4 1 not read)",
+            "W1"},
+        // AAVSO Extended: 34 stars of a night, one series per star and filter.
+        ArchiveFile{"aavso/AAVSOreport-20170504.txt", 90, "time=DATE, value=MAG, error=MERR",
+                    "V1023 HER/V"},
+        // DASCH VOTable: magcal_magdep, AFLAGS as DASCH's own client applies them.
+        ArchiveFile{"dasch/plotshort_APASS_J140747.9-394543.xml", 602,
+                    "DASCH light curve (VOTable): time=ExposureDate, value=magcal_magdep, "
+                    "error=magcal_local_rms",
                     ""},
-        ArchiveFile{"aavso/AAVSOreport-20170504.txt", -1, "mixes the stars of a night", ""},
-        ArchiveFile{"dasch/plotshort_APASS_J140747.9-394543.xml", -1, "VOTable", ""},
-        ArchiveFile{"aavso/aavsodata_J_2017_11_11.txt", -1, "\"JD\", which is not a number", ""}));
+        // Blank-delimited AAVSO download: the first five fields by AAVSO's order.
+        ArchiveFile{"aavso/aavsodata_J_2017_11_11.txt", 4206,
+                    "time=JD, value=Magnitude, error=Uncertainty", "V"}));
 
 TEST(TableGuesses, AHeaderOfUnknownNamesOrACounterIsNeverReadAsTime) {
   // Named columns no usual name matches: refused, not read by position.
@@ -493,6 +505,239 @@ TEST(TableGuesses, AHeaderOfUnknownNamesOrACounterIsNeverReadAsTime) {
       ImportOptions{});
   ASSERT_FALSE(t.failed) << t.failure;
   EXPECT_EQ(t.time.size(), 2u);
+}
+
+}  // namespace
+}  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+TEST(TableEnds, ALastRowCutShortIsLeftOutWithANote) {
+  // Fewer fields than the row before: a download broken off.
+  TableImport t = importTableText("time,mag,err\n1.5,12.10,0.01\n2.5,12.20,0.01\n3.5,12.3", {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 2u);
+  EXPECT_NE(t.summary.find("1 row cut short at the end of the file"), std::string::npos)
+      << t.summary;
+  EXPECT_NE(t.summary.find("(line 4)"), std::string::npos) << t.summary;
+  // The same fields, but the last number cut (no line end after it).
+  t = importTableText("time,mag,err\n1.5,12.10,0.011\n2.5,12.20,0.012\n3.5,12.30,0.0", {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 2u);
+  EXPECT_NE(t.summary.find("cut short"), std::string::npos) << t.summary;
+  // A whole last row without a line end is read (many archive files end so).
+  t = importTableText("time,mag,err\n1.5,12.10,0.011\n2.5,12.20,0.012\n3.5,12.30,0.013", {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 3u);
+  EXPECT_EQ(t.summary.find("cut short"), std::string::npos) << t.summary;
+  // White-space columns: a short last row counts as cut only when the file
+  // ends inside it.
+  t = importTableText("# time mag err\n1.5 12.10 0.011\n2.5 12.20 0.012\n3.5 12.30\n", {});
+  EXPECT_EQ(t.time.size(), 2u);
+  EXPECT_EQ(t.summary.find("cut short"), std::string::npos) << t.summary;
+  t = importTableText("# time mag err\n1.5 12.10 0.011\n2.5 12.20 0.012\n3.5 12.3", {});
+  EXPECT_EQ(t.time.size(), 2u);
+  EXPECT_NE(t.summary.find("cut short"), std::string::npos) << t.summary;
+  // A delimited table's short last row is cut even with its line end.
+  t = importTableText("time,mag,err\n1.5,12.10,0.01\n2.5,12.20,0.01\n3.5,12.3\n", {});
+  EXPECT_EQ(t.time.size(), 2u);
+  EXPECT_NE(t.summary.find("cut short"), std::string::npos) << t.summary;
+  // An IPAC table cut inside its last row; its unit line gives the value's unit.
+  const std::string ipac =
+      "|mjd       |mag   |magerr|\n|double    |double|double|\n|d         |mag   |mag   |\n"
+      " 55000.1    14.1   0.05  \n 55001.1    14.2   0.05  \n 55002.1    14";
+  t = importTableText(ipac, {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 2u);
+  EXPECT_EQ(t.valueUnit, "mag");
+  EXPECT_NE(t.summary.find("cut short"), std::string::npos) << t.summary;
+}
+
+TEST(VoTables, TableDataReadByNamesOrUcdsAndTheRestRefused) {
+  const std::string head =
+      "<?xml version=\"1.0\"?>\n<VOTABLE version=\"1.3\"><RESOURCE><TABLE>"
+      "<FIELD name=\"obs_time\" ucd=\"time.epoch\" unit=\"d\" datatype=\"double\"/>"
+      "<FIELD name=\"yr\" ucd=\"time.epoch\" unit=\"yr\" datatype=\"double\"/>"
+      "<FIELD name=\"b_cal\" ucd=\"phot.mag;em.opt.B\" unit=\"mag\" datatype=\"double\">"
+      "<VALUES null=\"-99\"/></FIELD>"
+      "<FIELD name=\"b_rms\" ucd=\"stat.error;phot.mag\" unit=\"mag\" datatype=\"double\"/>"
+      "<FIELD name=\"note\" datatype=\"char\" arraysize=\"*\"/>"
+      "<DATA><TABLEDATA>\n";
+  const std::string rows =
+      "<TR><TD>2450000.5</TD><TD>1995.8</TD><TD>13.1</TD><TD>0.1</TD><TD>a &amp; b</TD></TR>\n"
+      "<TR><TD>2450001.5</TD><TD>1995.8</TD><TD>-99</TD><TD>0.1</TD><TD/></TR>\n"
+      "<!-- a comment --><TR><TD>2450002.5</TD><TD>1995.8</TD><TD><![CDATA[13.3]]></TD>"
+      "<TD>0.2</TD><TD>&#x3c;x&gt;</TD></TR>\n";
+  const std::string tail = "</TABLEDATA></DATA></TABLE></RESOURCE></VOTABLE>\n";
+  TableImport t = importTableText(head + rows + tail, {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  // Time by its unit of days (not the year), magnitude and error by UCD; the
+  // declared null marker is a missing value.
+  EXPECT_NE(t.summary.find("time=obs_time, value=b_cal, error=b_rms"), std::string::npos)
+      << t.summary;
+  EXPECT_EQ(t.time.size(), 2u);
+  ASSERT_EQ(t.value.size(), 2u);
+  EXPECT_DOUBLE_EQ(t.value[1], 13.3);
+  EXPECT_EQ(t.previewRows.at(0).at(4), "a & b");
+  EXPECT_EQ(t.previewRows.at(2).at(4), "<x>");
+  // Cut short: refused, not half read.
+  t = importTableText(head + rows, {});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("cut short"), std::string::npos) << t.failure;
+  t = importTableText(head + "<TR><TD>2450000.5</TD><TD>19", {});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("cut short"), std::string::npos) << t.failure;
+  // Binary serialisations are refused with the reason.
+  t = importTableText(head.substr(0, head.find("<TABLEDATA>")) +
+                          "<BINARY2><STREAM encoding=\"base64\">AAAA</STREAM></BINARY2>" + tail,
+                      {});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("BINARY2 serialisation, which is not read"), std::string::npos)
+      << t.failure;
+  // Two magnitudes and no main one: refused with the candidates.
+  std::string two = head;
+  two.insert(two.find("<DATA>"),
+             "<FIELD name=\"v_cal\" ucd=\"phot.mag;em.opt.V\" unit=\"mag\" datatype=\"double\"/>");
+  t = importTableText(two + tail, {});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("choose the columns"), std::string::npos) << t.failure;
+}
+
+TEST(AavsoFiles, DiscrepantRowsStarsAndHeaderlessTabsAreHandled) {
+  const std::string header =
+      "JD,Magnitude,Uncertainty,HQuncertainty,Band,Observer Code,Comment Code(s),Comp Star 1,"
+      "Comp Star 2,Charts,Comments,Transfomed,Airmass,Validation Flag,Cmag,Kmag,HJD,Star Name,"
+      "Observer Affiliation,Measurement Method,Grouping Method,ADS Reference,Digitizer\n";
+  auto row = [](const char* jd, const char* mag, const char* flag) {
+    return std::string(jd) + "," + mag + ",0.01,,V,ABC,,,,,,0,," + flag +
+           ",,,,X Cyg,AAVSO,STD,,,\n";
+  };
+  TableImport t = importTableText(header + row("2459000.1", "10.1", "Z") +
+                                      row("2459000.2", "10.2", "D") + row("2459000.3", "10.3", "V"),
+                                  {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 2u);
+  EXPECT_NE(t.summary.find("1 row with the AAVSO validation flag D (discrepant) left out"),
+            std::string::npos)
+      << t.summary;
+  // The tab-delimited download without a header: the AAVSO column order,
+  // never plain numbers.
+  std::string tabs;
+  for (const char* jd : {"2459000.1", "2459000.2", "2459000.3"}) {
+    std::string r = row(jd, "10.1", "Z");
+    std::replace(r.begin(), r.end(), ',', '\t');
+    tabs += r;
+  }
+  EXPECT_EQ(sniffObservationText(tabs).kind, FileKind::TextTable);
+  t = importTableText(tabs, {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 3u);
+  EXPECT_NE(t.summary.find("AAVSO download layout"), std::string::npos) << t.summary;
+  EXPECT_NE(t.summary.find("band V ("), std::string::npos) << t.summary;
+  // An Extended report: a star and filter chosen with --band, the others listed.
+  const auto report = (formats() / "aavso/AAVSOreport-20170504.txt").string();
+  ImportOptions options;
+  options.band = "v1021 her/v";
+  t = importTable(report, options);
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 23u);
+  // The star alone: its largest series (V 23, I 8).
+  options.band = "V1021 HER";
+  t = importTable(report, options);
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 23u);
+  EXPECT_NE(t.summary.find("band V1021 HER/V ("), std::string::npos) << t.summary;
+  options.band = "V1021";
+  t = importTable(report, options);
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("V1021 HER/V"), std::string::npos) << t.failure;
+  // Excel dates are not Julian dates: refused; differential magnitudes apart.
+  const std::string extended =
+      "#TYPE=EXTENDED\n#DATE=EXCEL\n#NAME,DATE,MAG,MERR,FILT,TRANS,MTYPE\n"
+      "X CYG,41234.5,10.1,0.01,V,NO,STD\nX CYG,41234.6,10.2,na,V,NO,STD\n"
+      "X CYG,41234.7,0.3,0.01,V,NO,DIF\n";
+  t = importTableText(extended, {});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("not Julian dates"), std::string::npos) << t.failure;
+  std::string jd = extended;
+  jd.replace(jd.find("EXCEL"), 5, "JD");
+  t = importTableText(jd, {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 1u);  // the row without an error left out, DIF apart
+  EXPECT_NE(t.summary.find("band X CYG/V (2 of 3 rows; other bands X CYG/V (DIF) 1"),
+            std::string::npos)
+      << t.summary;
+  // WISE: another band by name.
+  options.band = "w2";
+  t = importTable((formats() / "wise/WISE_AllSky_SingleExposure_L1bs_SDSSJ0100.tbl").string(),
+                  options);
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 19u);
+  EXPECT_NE(t.summary.find("band W2 ("), std::string::npos) << t.summary;
+}
+
+}  // namespace
+}  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+// ASAS-3 light curves in the layout its catalogue documents: five apertures,
+// a grade per row, one header per data set.
+TEST(Asas3Files, TheQuietestApertureIsReadAndDataSetsMustAgree) {
+  std::string text =
+      "#ndata= 2\n#dataset= 1 ; 1 F1944-08_325\n#desig= 195229+0100.3\n"
+      "#     HJD      MAG_4  MAG_0  MAG_1  MAG_2  MAG_3    MER_4 MER_0 MER_1 MER_2 MER_3 GRADE "
+      "FRAME\n";
+  // MAG_2 varies least; MAG_0 is noisy; the D row and a 29.999 are left out.
+  const char* rows[] = {
+      "   2140.58808  5.114  5.720  5.352  5.216  5.130    0.039 0.057 0.036 0.032 0.036  A 30163",
+      "   2141.58808  5.154  5.620  5.392  5.218  5.170    0.039 0.057 0.036 0.032 0.036  A 30164",
+      "   2142.58808  5.094  5.820  5.312  5.214 29.999    0.039 0.057 0.036 0.032 0.036  C 30165",
+      "   2143.58808  7.114  7.720  7.352  7.216  7.130    0.039 0.057 0.036 0.032 0.036  D 30166",
+  };
+  for (const char* r : rows) text += std::string(r) + "\n";
+  TableImport t = importTableText(text, {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_NE(t.summary.find("ASAS-3 light curve"), std::string::npos) << t.summary;
+  EXPECT_NE(t.summary.find("value=MAG_2, error=MER_2; band MAG_2 (3 of 16 measurements"),
+            std::string::npos)
+      << t.summary;
+  EXPECT_EQ(t.time.size(), 3u);
+  EXPECT_NE(t.summary.find("with missing-value markers"), std::string::npos) << t.summary;
+  // Another aperture by name.
+  ImportOptions options;
+  options.band = "mag_3";
+  t = importTableText(text, options);
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 2u);  // its 29.999 left out
+  // A second data set in the same column order is read on, with a note.
+  const std::string same =
+      text + "#dataset= 2 ; 1 F1944-10_325\n" +
+      text.substr(text.find("#     HJD"),
+                  text.find('\n', text.find("#     HJD")) - text.find("#     HJD") + 1) +
+      std::string(rows[0]).replace(3, 4, "2150") + "\n";
+  t = importTableText(same, {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 4u);
+  bool noted = false;
+  for (const auto& n : t.notes) noted |= n.find("2 data sets") != std::string::npos;
+  EXPECT_TRUE(noted);
+  // One in another order would put magnitudes under the wrong aperture: refused.
+  const std::string other =
+      text +
+      "#dataset= 2 ; 1 F1944-10_325\n"
+      "#     HJD      MAG_2  MAG_0  MAG_1  MAG_4  MAG_3    MER_2 MER_0 MER_1 MER_4 MER_3 GRADE "
+      "FRAME\n" +
+      rows[0] + "\n";
+  t = importTableText(other, {});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("the columns change at line 10"), std::string::npos) << t.failure;
+  // A remark of as many words as columns is no header.
+  t = importTableText("# time mag\n1.5 12.1\n# new night\n2.5 12.2\n3.5 12.3\n", {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 3u);
 }
 
 }  // namespace

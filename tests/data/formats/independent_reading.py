@@ -7,6 +7,7 @@ markers, NaN rows, gap markers, bands. It shares no code with the reader.
 
     /usr/bin/python3 independent_reading.py > expected_readings.txt
 """
+import collections
 import csv
 import math
 import numpy as np
@@ -129,3 +130,34 @@ count("catalina", len([r for r in rows if r["Mag"] and r["MJD"]]))
 count("kelt", len(np.loadtxt("kelt/KELT-KS25C041156_J1406_TFA.txt", skiprows=1)))
 count("brite", len(np.loadtxt("brite/betaPic-BRITE-R-2015.dat")))
 count("ogle", len(np.loadtxt("ogle/OGLE-LMC-CEP-1354.dat")))
+
+# DASCH VOTable (read with astropy's VOTable parser): the AFLAGS bits the
+# DASCH team's client rejects by default (1-based bits 7, 12, 13, 14, 16).
+from astropy.io.votable import parse_single_table
+d = parse_single_table("dasch/plotshort_APASS_J140747.9-394543.xml").array
+bad = (1 << 6) | (1 << 11) | (1 << 12) | (1 << 13) | (1 << 15)
+count("dasch", int((np.isfinite(d["magcal_magdep"]) & ((d["AFLAGS"] & bad) == 0)).sum()))
+
+# WISE L1b: per band, ph_qual A/B/C (U is an upper limit, X/Z no
+# measurement), cc_flags letter 0, qual_frame > 0.
+w = ascii.read("wise/WISE_AllSky_SingleExposure_L1bs_SDSSJ0100.tbl", format="ipac")
+counts = {f"W{b}": sum(1 for r in w if r["ph_qual"][b - 1] in "ABC" and r["cc_flags"][b - 1] == "0"
+                        and r["qual_frame"] > 0 and not np.ma.is_masked(r[f"w{b}mpro"]))
+          for b in range(1, 5)}
+count("wise", max(counts.values()), f" band=W1 counts={counts}")
+
+# AAVSO Extended report: one series per star and filter (MTYPE STD).
+lines = [l for l in open("aavso/AAVSOreport-20170504.txt") if l.strip()]
+header = [l for l in lines if l.startswith("#NAME,")][0][1:].strip().split(",")
+rows = [dict(zip(header, next(csv.reader([l])))) for l in lines if not l.startswith("#")]
+series = collections.Counter((r["NAME"].strip(), r["FILT"].strip()) for r in rows
+                             if r["MTYPE"].strip() == "STD" and not r["MAG"].strip().startswith("<"))
+(star, filt), n = series.most_common(1)[0]
+count("aavso/extended", n, f" series={star}/{filt} of {len(series)}")
+
+# AAVSO blank-delimited download: split at each single blank; only the
+# first five fields stand where AAVSO's column order puts them.
+rows = [l.split(" ") for l in open("aavso/aavsodata_J_2017_11_11.txt", newline="").read().split("\r\n")[1:]
+        if l.strip()]
+counts = collections.Counter(r[4] for r in rows if r[0] and r[1] and r[2])
+count("aavso/blank", max(counts.values()), f" band=V counts={dict(counts)}")
