@@ -182,19 +182,7 @@ class NonuniformTransform {
     for (std::size_t j = 0; j < n; ++j) {
       const Point& p = points_[j];
       const Complex cj = c[j] * p.shift;
-      // Grid points m0 + l, l = -msp + 1 .. msp: the kernel at distance
-      // d - l h is e1 e2^l e3[|l|].
-      double up = p.e1;
-      for (int l = 0; l <= msp_; ++l) {
-        kernel[msp_ - 1 + l] = up * e3_[static_cast<std::size_t>(l)];
-        up *= p.e2;
-      }
-      const double inverse = 1.0 / p.e2;
-      double down = p.e1 * inverse;
-      for (int l = 1; l < msp_; ++l) {
-        kernel[msp_ - 1 - l] = down * e3_[static_cast<std::size_t>(l)];
-        down *= inverse;
-      }
+      fillKernel(p, kernel);
       const std::int64_t first = p.m0 - msp_ + 1;
       if (first >= 0 && first + width <= grid_) {
         Complex* g = f + first;
@@ -206,8 +194,99 @@ class NonuniformTransform {
         }
       }
     }
+    finish(f, out);
+  }
+
+  // Two transforms in one spreading pass: out[k] = sum_j c[j] exp(i k x[j])
+  // and outScaled[k] = sum_j c[j] factor[j] exp(i k x[j]), each as apply()
+  // computes it. The kernel of each point is evaluated once for both grids,
+  // which halves the spreading cost of a pair of transforms on the same
+  // points (the Lomb-Scargle sums and their time-weighted companions).
+  void applyPair(std::span<const Complex> c, std::span<const double> factor, std::span<Complex> out,
+                 std::span<Complex> outScaled, Work& work, Work& workScaled) const {
+    if (modes_ == 0) return;
+    transformPair(c, factor, work, workScaled);
+    extract(work.data(), out);
+    extract(workScaled.data(), outScaled);
+  }
+
+  // applyPair without taking the modes out: the grids hold the transforms,
+  // and mode(work, k) reads mode k of one of them. Saves two arrays of the
+  // modes' size where the caller reads each mode once.
+  void transformPair(std::span<const Complex> c, std::span<const double> factor, Work& work,
+                     Work& workScaled) const {
+    if (modes_ == 0) return;
+    Complex* f = work.data();
+    Complex* fs = workScaled.data();
+    std::fill(f, f + grid_, Complex(0.0));
+    std::fill(fs, fs + grid_, Complex(0.0));
+    const std::size_t n = std::min(std::min(c.size(), factor.size()), points_.size());
+    const int width = 2 * msp_;
+    double kernel[48];
+    for (std::size_t j = 0; j < n; ++j) {
+      const Point& p = points_[j];
+      const Complex cj = c[j] * p.shift;
+      const Complex sj = cj * factor[j];
+      fillKernel(p, kernel);
+      const std::int64_t first = p.m0 - msp_ + 1;
+      if (first >= 0 && first + width <= grid_) {
+        Complex* g = f + first;
+        Complex* gs = fs + first;
+        for (int q = 0; q < width; ++q) {
+          g[q] += cj * kernel[q];
+          gs[q] += sj * kernel[q];
+        }
+      } else {
+        for (int q = 0; q < width; ++q) {
+          const std::int64_t m = ((first + q) % grid_ + grid_) % grid_;
+          f[m] += cj * kernel[q];
+          fs[m] += sj * kernel[q];
+        }
+      }
+    }
+    fftw_execute_dft(plan_, reinterpret_cast<fftw_complex*>(f), reinterpret_cast<fftw_complex*>(f));
+    fftw_execute_dft(plan_, reinterpret_cast<fftw_complex*>(fs),
+                     reinterpret_cast<fftw_complex*>(fs));
+  }
+
+  // Mode k (0 <= k < modes) of a grid that transformPair filled.
+  Complex mode(const Work& work, std::int64_t k) const {
+    const std::int64_t centred = k - half_;
+    const std::int64_t m = centred < 0 ? centred + grid_ : centred;
+    return work.data()[m] * deconvolution_[static_cast<std::size_t>(k)];
+  }
+
+ private:
+  struct Point {
+    std::int64_t m0;  // the grid point at or below the angle
+    double e1, e2;    // the fast gridding factors of its offset
+    Complex shift;    // the centring phasor exp(i K/2 x)
+  };
+
+  // The kernel at the grid points m0 + l, l = -msp + 1 .. msp, of a point:
+  // at distance d - l h it is e1 e2^l e3[|l|].
+  void fillKernel(const Point& p, double* kernel) const {
+    double up = p.e1;
+    for (int l = 0; l <= msp_; ++l) {
+      kernel[msp_ - 1 + l] = up * e3_[static_cast<std::size_t>(l)];
+      up *= p.e2;
+    }
+    const double inverse = 1.0 / p.e2;
+    double down = p.e1 * inverse;
+    for (int l = 1; l < msp_; ++l) {
+      kernel[msp_ - 1 - l] = down * e3_[static_cast<std::size_t>(l)];
+      down *= inverse;
+    }
+  }
+
+  // Transforms the spread grid f in place and takes the modes out of it.
+  void finish(Complex* f, std::span<Complex> out) const {
     auto* data = reinterpret_cast<fftw_complex*>(f);
     fftw_execute_dft(plan_, data, data);
+    extract(f, out);
+  }
+  // The modes out of a transformed grid.
+  void extract(const Complex* f, std::span<Complex> out) const {
     const std::int64_t count =
         std::min<std::int64_t>(modes_, static_cast<std::int64_t>(out.size()));
     for (std::int64_t k = 0; k < count; ++k) {
@@ -217,12 +296,6 @@ class NonuniformTransform {
     }
   }
 
- private:
-  struct Point {
-    std::int64_t m0;  // the grid point at or below the angle
-    double e1, e2;    // the fast gridding factors of its offset
-    Complex shift;    // the centring phasor exp(i K/2 x)
-  };
   std::int64_t modes_ = 0, half_ = 0, grid_ = 0;
   int msp_ = 2;
   std::vector<double> e3_, deconvolution_;

@@ -152,9 +152,12 @@ TEST(LombScargle, FourierRouteMatchesDirectSumsAtEveryFrequency) {
     int points;
     double period, amplitude, span, offset, ofac, hifac;
   };
-  for (const Case& c : {Case{"Typical", 1, 700, 1.37, 0.2, 300.0, 0.0, 4.0, 1.0},
-                        Case{"JulianDatesMultiYear", 2, 500, 3.3, 0.1, 2500.0, 2455000.0, 4.0, 3.0},
-                        Case{"PureNoise", 3, 600, 1.0, 0.0, 100.0, 0.0, 8.0, 2.0}}) {
+  for (const Case& c :
+       {Case{"Typical", 1, 700, 1.37, 0.2, 300.0, 0.0, 4.0, 1.0},
+        Case{"JulianDatesMultiYear", 2, 500, 3.3, 0.1, 2500.0, 2455000.0, 4.0, 3.0},
+        Case{"PureNoise", 3, 600, 1.0, 0.0, 100.0, 0.0, 8.0, 2.0},
+        // Fewer frequencies than points: the wider spreading grid.
+        Case{"MorePointsThanFrequencies", 4, 2000, 2.1, 0.2, 200.0, 0.0, 4.0, 0.1}}) {
     const test::Series s =
         test::makeSineSeries(c.seed, c.points, c.period, c.amplitude, 0.1, c.span, 12.0, c.offset);
     LombScargleOptions options{c.ofac, c.hifac, -1, SearchRoute::Fast};

@@ -97,6 +97,55 @@ TEST(NonuniformFft, PlannedTransformServesManyStrengthsWithinTheTolerance) {
   }
 }
 
+// The paired transform (one spreading pass for c and for c times a real
+// factor) gives what two separate transforms give: the plain sums bit for
+// bit, the scaled ones within the tolerance (they multiply in another order);
+// the modes read one by one from the grids are those taken out at once.
+// Points near 0 wrap around the grid.
+TEST(NonuniformFft, PairedTransformEqualsTwoSeparateOnes) {
+  std::mt19937_64 rng(9);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  const std::size_t n = 257;
+  const std::int64_t modes = 640;
+  std::vector<double> x(n), factor(n);
+  for (std::size_t j = 0; j < n; ++j) {
+    x[j] = j < 4 ? 1e-9 * j : 25.0 * (u(rng) + 1.0);  // a few at the grid's seam
+    factor[j] = 300.0 * u(rng);
+  }
+  std::vector<Complex> c(n), scaled(n);
+  for (std::size_t j = 0; j < n; ++j) {
+    c[j] = Complex(u(rng), u(rng));
+    scaled[j] = c[j] * factor[j];
+  }
+  for (double oversampling : {1.5, 2.0}) {
+    const NonuniformTransform transform(x, modes, 1e-12, oversampling);
+    NonuniformTransform::Work a = transform.makeWork(), b = transform.makeWork();
+    std::vector<Complex> plain(modes), timed(modes), pairPlain(modes), pairTimed(modes);
+    transform.apply(c, plain, a);
+    transform.apply(scaled, timed, a);
+    transform.applyPair(c, factor, pairPlain, pairTimed, a, b);
+    EXPECT_EQ(pairPlain, plain) << oversampling;
+    double scaledTotal = 0.0, scaledWorst = 0.0;
+    for (const Complex& v : scaled) scaledTotal += std::abs(v);
+    for (std::size_t k = 0; k < timed.size(); ++k)
+      scaledWorst = std::max(scaledWorst, std::abs(pairTimed[k] - timed[k]));
+    // Rounding differences, magnified by the deconvolution at the edge modes.
+    EXPECT_LE(scaledWorst, 1e-12 * scaledTotal) << oversampling;
+    transform.transformPair(c, factor, a, b);
+    for (std::int64_t k = 0; k < modes; ++k) {
+      ASSERT_EQ(transform.mode(a, k), plain[static_cast<std::size_t>(k)]) << k;
+      ASSERT_EQ(transform.mode(b, k), pairTimed[static_cast<std::size_t>(k)]) << k;
+    }
+    // And the sums themselves are right.
+    const auto expected = directSums(x, c, static_cast<std::size_t>(modes));
+    double worst = 0.0, total = 0.0;
+    for (const Complex& v : c) total += std::abs(v);
+    for (std::size_t k = 0; k < expected.size(); ++k)
+      worst = std::max(worst, std::abs(pairPlain[k] - expected[k]));
+    EXPECT_LE(worst, 1e-11 * total) << oversampling;
+  }
+}
+
 TEST(NonuniformFft, KernelWidensAsTheToleranceTightens) {
   int previous = 0;
   for (double tolerance : {1e-2, 1e-4, 1e-8, 1e-12, 1e-15}) {
