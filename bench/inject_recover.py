@@ -252,6 +252,7 @@ def main():
     for c in cases:
         r = results.get(c["file"])
         c["found"] = r["period"] if r and r.get("period") else 0.0
+        c["error"] = r.get("period_error") or 0.0 if r else 0.0
         c["fazorn_ok"] = ok(c["found"], c["period"])
     have_astropy = False
     if not args.no_astropy:
@@ -295,6 +296,17 @@ def main():
             continue
         print(f"{key:8s} {n:7d} {d:6d}  {share(f, d)}  {share(a, d, have_astropy)}    "
               f"{di:5d}  {share(fi, di)}  {share(ai, di, have_astropy)}")
+    # Whether the period errors are honest: the share of recovered periods
+    # within 1 and 2 of their errors of the truth (68 % and 95 % expected).
+    z = [abs(c["found"] - c["period"]) / c["error"]
+         for c in cases if c["fazorn_ok"] and c["error"] > 0]
+    if z:
+        z = np.array(z)
+        rel = np.median([c["error"] / c["period"] for c in cases
+                         if c["fazorn_ok"] and c["error"] > 0])
+        print(f"period errors: {100 * np.mean(z < 1):.1f} % within 1 sigma, "
+              f"{100 * np.mean(z < 2):.1f} % within 2 sigma (of {len(z)} recovered), "
+              f"median error / period {rel:.3g}")
     misses = [c for c in cases if c["fap"] < 1e-3 and not c["fazorn_ok"]]
     by = collections.Counter()
     for c in misses:

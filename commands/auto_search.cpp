@@ -508,6 +508,22 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
     }
     frequency = adopted;
     r.alias = d;
+    // The adopted frequency refined last on the series whose harmonics the
+    // criterion chose for it (a sawtooth or a narrow eclipse needs more than
+    // the statistic's own), with the least-squares uncertainty of that
+    // series. Box-shaped transits keep the box statistic's refinement.
+    if (options.refine && engine != SearchEngine::AovTransit && !r.candidates.empty() &&
+        r.timeSpan > 0) {
+      const int h = r.candidates.front().harmonics;
+      const RefinedPeak p =
+          refineFourierPeak(view, frequency, h, 0.5 / (h * r.timeSpan), usesWeights(engine));
+      if (p.frequency > 0 && p.frequencyError > 0 &&
+          std::abs(p.frequency - frequency) < 0.5 * r.peakWidth) {
+        frequency = p.frequency;
+        frequencyError = p.frequencyError;
+        r.candidates.front().period = 1 / frequency;
+      }
+    }
   }
   std::optional<double> periodError;  // the grid search's own when the grid's peak stands
   if (options.refine)

@@ -488,6 +488,61 @@ double sharpDipPValue(const LightCurveView& lc, double frequency, bool useWeight
   return t > 0 ? 0.5 * twoSided : 1.0 - 0.5 * twoSided;
 }
 
+RefinedPeak refineFourierPeak(const LightCurveView& lc, double frequency, int harmonics,
+                              double halfWidth, bool useWeights) {
+  RefinedPeak out;
+  const std::size_t n = lc.time.size();
+  const auto parameters = static_cast<std::size_t>(2 * harmonics + 2);
+  if (harmonics < 1 || n <= parameters + 1 || !(halfWidth > 0) || !(frequency > halfWidth))
+    return out;
+  std::vector<int> orders;
+  for (int h = 1; h <= harmonics; ++h) orders.push_back(h);
+  auto rss = [&](double f) {
+    const double r = fourierResidual(lc, f, orders, useWeights);
+    return r < 0 ? std::numeric_limits<double>::infinity() : r;
+  };
+  constexpr int kHalf = 8;
+  const double fine = halfWidth / kHalf;
+  int best = kHalf;
+  double bestRss = std::numeric_limits<double>::infinity();
+  for (int j = 0; j <= 2 * kHalf; ++j) {
+    const double r = rss(frequency + (j - kHalf) * fine);
+    if (r < bestRss) bestRss = r, best = j;
+  }
+  if (!std::isfinite(bestRss)) return out;
+  double a = frequency + (best - kHalf - 1) * fine, b = frequency + (best - kHalf + 1) * fine;
+  const double g = 0.5 * (std::sqrt(5.0) - 1.0);
+  double x1 = b - g * (b - a), x2 = a + g * (b - a);
+  double r1 = rss(x1), r2 = rss(x2);
+  const double tolerance = std::max(halfWidth * 1e-7, std::abs(frequency) * 1e-15);
+  for (int it = 0; it < 200 && b - a > tolerance; ++it) {
+    if (r1 <= r2) {
+      b = x2, x2 = x1, r2 = r1;
+      x1 = b - g * (b - a);
+      r1 = rss(x1);
+    } else {
+      a = x1, x1 = x2, r1 = r2;
+      x2 = a + g * (b - a);
+      r2 = rss(x2);
+    }
+  }
+  out.frequency = r1 <= r2 ? x1 : x2;
+  out.power = std::min(r1, r2);
+  if (bestRss < out.power) {
+    out.frequency = frequency + (best - kHalf) * fine;
+    out.power = bestRss;
+  }
+  // chi^2 = RSS / sigma^2 with sigma^2 = RSS_min / dof rises by 1 over the
+  // one-sigma interval: sigma_f^2 = 2 RSS_min / (dof RSS'').
+  const double h = 0.02 * halfWidth;
+  const double curvature =
+      (rss(out.frequency + h) - 2 * out.power + rss(out.frequency - h)) / (h * h);
+  const double dof = static_cast<double>(n - parameters);
+  if (curvature > 0 && std::isfinite(curvature) && out.power > 0)
+    out.frequencyError = std::sqrt(2.0 * out.power / (dof * curvature));
+  return out;
+}
+
 int criterionHarmonics(std::size_t n) {
   const auto byPoints = static_cast<int>((static_cast<double>(n) / 5.0 - 2.0) / 2.0);
   return std::clamp(byPoints, 0, 15);

@@ -36,6 +36,16 @@ struct RefinedPeak {
 RefinedPeak refinePeak(const PeriodStatistic& statistic, double frequency, double step,
                        double peakWidth);
 
+// Refines `frequency` to the least-squares frequency of a Fourier series of
+// `harmonics` harmonics: the smallest residual sum of squares on a local
+// scan of 17 points over +-halfWidth, then a golden-section search between
+// the neighbours of the best one. The uncertainty is from the curvature of
+// the residual sum of squares, scaled by the residual variance (errors known
+// up to a common scale). The peak's `power` is the residual sum of squares.
+// An empty peak (frequency 0) when the series cannot be fitted.
+RefinedPeak refineFourierPeak(const LightCurveView& lc, double frequency, int harmonics,
+                              double halfWidth, bool useWeights);
+
 // The one-sigma frequency uncertainty at a maximum of the statistic.
 double frequencyUncertainty(const PeriodStatistic& statistic, double frequency, double peakWidth);
 
