@@ -280,6 +280,12 @@ std::string planColumns(const std::vector<std::string>& displayNames,
       }
     }
   }
+  // An archive's layout recognised by some of its names whose time or
+  // value column is missing (a cut or edited header).
+  if (plan.time < 0 || plan.value < 0)
+    return std::string("no ") + (plan.time < 0 ? "time" : "value") + " column for this " +
+           (plan.survey.empty() ? std::string("table") : plan.survey) +
+           candidateHint(displayNames, names, plan);
   if (plan.time == plan.value) return "the time and value columns must differ";
   const std::string& valueName = names[static_cast<std::size_t>(plan.value)];
   plan.valueIsMagnitude = valueName.find("mag") != std::string::npos;

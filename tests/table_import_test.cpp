@@ -247,6 +247,16 @@ TEST(TextTables, MalformedTablesFailWithTheReason) {
     EXPECT_TRUE(t.time.empty()) << c.text;
     EXPECT_NE(t.failure.find(c.reason), std::string::npos) << c.text << "\n" << t.failure;
   }
+  // Found by fuzzing: a header in which an archive's layout was recognised
+  // while its value column was missing indexed the column names at -1.
+  const unsigned char fuzzed[] = {0x3b, 0x3b, 0x54, 0x41, 0x42, 0x34, 0x30, 0x35, 0x36, 0x44,
+                                  0x3e, 0x31, 0x32, 0x2e, 0x31, 0x3c, 0x0b, 0x10, 0x20, 0x22,
+                                  0x22, 0x22, 0x22, 0x22, 0x22, 0x22, 0x22, 0x14, 0x40, 0x01,
+                                  0x00, 0x60, 0x40, 0x00, 0x58, 0x3b, 0x99, 0x50, 0x28, 0x2b};
+  const TableImport f = importTableText(
+      std::string_view(reinterpret_cast<const char*>(fuzzed), sizeof fuzzed), ImportOptions{});
+  EXPECT_TRUE(f.failed);
+  EXPECT_TRUE(f.time.empty());
   // A line of several megabytes is not a table.
   std::string huge = "time,mag,err\n" + std::string(3 << 20, '7') + "\n";
   TableImport t = importTableText(huge, ImportOptions{});
