@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <string_view>
 
 #include "commands/analysis.h"
@@ -206,6 +207,7 @@ struct Judged {
   double frequencyError = 0.0;
   FourierFit fit;
   const char* why = "peak";
+  std::size_t ofPeak = 0;  // the grid peak it is or is an alias of, highest 0
 };
 
 // The candidates of the alias step: the independent peaks of the grid (each
@@ -219,6 +221,7 @@ std::vector<Judged> judgeCandidates(const LightCurveView& view, const PeriodStat
                                     double minFrequency, double maxFrequency, bool useWeights) {
   std::vector<Judged> out;
   const int hMax = criterionHarmonics(view.time.size());
+  std::size_t current = 0;  // the peak whose aliases are being judged
   auto judge = [&](const RefinedPeak& p, const char* why) {
     if (!(p.frequency >= minFrequency * (1 - 1e-12) && p.frequency <= maxFrequency * (1 + 1e-12)))
       return;
@@ -229,10 +232,12 @@ std::vector<Judged> judgeCandidates(const LightCurveView& view, const PeriodStat
     j.frequencyError = p.frequencyError;
     j.fit = fitFourierSeries(view, p.frequency, hMax, useWeights);
     j.why = why;
+    j.ofPeak = current;
     out.push_back(std::move(j));
   };
   constexpr double kYear = 365.25;  // days: the yearly alias of seasonal sampling
   for (std::size_t i = 0; i < r.peaks.size(); ++i) {
+    current = i;
     const RefinedPeak peak =
         i == 0 ? top : refinePeak(statistic, r.peaks[i].frequency, r.step, r.peakWidth);
     judge(peak, "peak");
@@ -461,6 +466,20 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
             return true;
         return false;
       };
+      // The peak's own daily and yearly aliases are the same signal seen
+      // through the sampling: the data can barely tell them apart, so the
+      // prior decides as much as the fit. With a prior uniform in log period
+      // (the scale-invariant prior of a period about which nothing is known)
+      // -2 ln posterior is the criterion plus 2 ln f: a 0.98 c/d peak that is
+      // the alias of 0.02 c/d needs 2 ln 49 = 7.8 better a fit to stand.
+      // As for any other candidate, only strong evidence replaces the peak.
+      auto posterior = [](const Judged& j) { return j.fit.bic + 2.0 * std::log(j.frequency); };
+      const Judged* top = chosen;
+      for (const Judged& j : judged)
+        if (j.ofPeak == 0 && std::strcmp(j.why, "peak") != 0 && !related(j.frequency) &&
+            std::isfinite(j.fit.bic) && posterior(j) < posterior(*chosen) &&
+            posterior(j) < posterior(*top) - kCloseCriterion)
+          chosen = &j;
       const Judged* best = chosen;
       for (const Judged& j : judged)
         if (!related(j.frequency) && j.fit.bic < best->fit.bic) best = &j;
