@@ -497,8 +497,21 @@ RefinedPeak refineFourierPeak(const LightCurveView& lc, double frequency, int ha
     return out;
   std::vector<int> orders;
   for (int h = 1; h <= harmonics; ++h) orders.push_back(h);
+  // Values about their weighted mean: the residual sum of squares is the
+  // difference of two sums, and about a magnitude's zero point it would
+  // keep only a few digits more than the flat minimum needs.
+  double sw = 0.0, swy = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double w = useWeights ? lc.weight[i] : 1.0;
+    sw += w;
+    swy += w * lc.value[i];
+  }
+  if (!(sw > 0)) return out;
+  std::vector<double> centred(lc.value.begin(), lc.value.end());
+  for (double& v : centred) v -= swy / sw;
+  const LightCurveView about{lc.time, centred, lc.weight};
   auto rss = [&](double f) {
-    const double r = fourierResidual(lc, f, orders, useWeights);
+    const double r = fourierResidual(about, f, orders, useWeights);
     return r < 0 ? std::numeric_limits<double>::infinity() : r;
   };
   constexpr int kHalf = 8;
