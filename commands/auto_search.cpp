@@ -474,11 +474,11 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
       // the alias of 0.02 c/d needs 2 ln 49 = 7.8 better a fit to stand.
       // As for any other candidate, only strong evidence replaces the peak.
       auto posterior = [](const Judged& j) { return j.fit.bic + 2.0 * std::log(j.frequency); };
-      const Judged* top = chosen;
+      const Judged* highest = chosen;
       for (const Judged& j : judged)
         if (j.ofPeak == 0 && std::strcmp(j.why, "peak") != 0 && !related(j.frequency) &&
             std::isfinite(j.fit.bic) && posterior(j) < posterior(*chosen) &&
-            posterior(j) < posterior(*top) - kCloseCriterion)
+            posterior(j) < posterior(*highest) - kCloseCriterion)
           chosen = &j;
       const Judged* best = chosen;
       for (const Judged& j : judged)
