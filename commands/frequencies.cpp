@@ -433,6 +433,18 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
   if (!aliases.empty() && !table.terms.empty() && !rc.cancelled()) {
     double squares = sumSquares(residual);
     bool moved = false;
+    // `other` takes the table's place when its simultaneous fit converges
+    // to smaller residuals.
+    auto keepIfBetter = [&](FrequencyTable& other) {
+      MultiSineFitResult otherFit = fitFrequencyTable(time, value, error, other, options.fit);
+      if (!otherFit.converged) return false;
+      const double otherSquares = sumSquares(otherFit.residual);
+      if (!(otherSquares < squares)) return false;
+      table = std::move(other);
+      residual = std::move(otherFit.residual);
+      squares = otherSquares;
+      return true;
+    };
     for (std::size_t pass = 0; pass < table.terms.size(); ++pass) {
       bool movedThisPass = false;
       for (std::size_t k = 0; k < table.terms.size(); ++k) {
@@ -450,15 +462,7 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
         term.amplitude = s.amplitude;
         term.phase = std::atan2(s.cosine, s.sine) / (2.0 * M_PI) - bestF * (tMean - other.epoch);
         term.phase -= std::floor(term.phase);
-        MultiSineFitResult otherFit = fitFrequencyTable(time, value, error, other, options.fit);
-        if (!otherFit.converged) continue;
-        const double otherSquares = sumSquares(otherFit.residual);
-        if (otherSquares < squares) {
-          table = std::move(other);
-          residual = std::move(otherFit.residual);
-          squares = otherSquares;
-          movedThisPass = moved = true;
-        }
+        if (keepIfBetter(other)) movedThisPass = moved = true;
       }
       // Two terms closer than the window's central peak (not resolved
       // within a season) may each sit an alias off, on either side of the
@@ -505,15 +509,7 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
             t.phase = std::atan2(cq, sq) / (2.0 * M_PI) - fq * (tMean - other.epoch);
             t.phase -= std::floor(t.phase);
           }
-          MultiSineFitResult otherFit = fitFrequencyTable(time, value, error, other, options.fit);
-          if (!otherFit.converged) continue;
-          const double otherSquares = sumSquares(otherFit.residual);
-          if (otherSquares < squares) {
-            table = std::move(other);
-            residual = std::move(otherFit.residual);
-            squares = otherSquares;
-            movedThisPass = moved = true;
-          }
+          if (keepIfBetter(other)) movedThisPass = moved = true;
         }
       if (!movedThisPass) break;
     }

@@ -431,18 +431,7 @@ void FrequencyDock::onImproveAll() {
     return Outcome{};
   });
   if (!ok) return;
-  table_ = std::move(*fitted);
-  // The steps of an earlier cascade stay viewable while the grid is the same.
-  spectra->steps = std::move(spectra_.steps);
-  spectra->stepFrequency = std::move(spectra_.stepFrequency);
-  if (spectra->frequency.size() != spectra_.frequency.size()) {
-    spectra->steps.clear();
-    spectra->stepFrequency.clear();
-  }
-  spectra_ = std::move(*spectra);
-  refreshSpectrumChoices();
-  refreshTable();
-  showSpectrum(spectrumCount() - 1);
+  adopt(std::move(*fitted), std::move(*spectra));
   setStatus(QStringLiteral("Fitted %1 frequencies together, residual rms %2.")
                 .arg(table_.terms.size())
                 .arg(table_.residualRms, 0, 'g', 5));
@@ -510,17 +499,7 @@ void FrequencyDock::onAdd() {
     return Outcome{};
   });
   if (!ok) return;
-  table_ = std::move(*extended);
-  spectra->steps = std::move(spectra_.steps);
-  spectra->stepFrequency = std::move(spectra_.stepFrequency);
-  if (spectra->frequency.size() != spectra_.frequency.size()) {
-    spectra->steps.clear();
-    spectra->stepFrequency.clear();
-  }
-  spectra_ = std::move(*spectra);
-  refreshSpectrumChoices();
-  refreshTable();
-  showSpectrum(spectrumCount() - 1);
+  adopt(std::move(*extended), std::move(*spectra));
   const FrequencyTerm& added = table_.terms.back();
   setStatus(QStringLiteral("Added f%1 at %2 c/d (amplitude %3); \"Improve all\" fits it.")
                 .arg(table_.terms.size())
@@ -572,6 +551,22 @@ void FrequencyDock::onLoad() {
                            "observations.")
                 .arg(table_.terms.size())
                 .arg(path));
+}
+
+}  // namespace fazorn::ui
+
+namespace fazorn::ui {
+
+void FrequencyDock::adopt(FrequencyTable table, Spectra spectra) {
+  table_ = std::move(table);
+  if (spectra.frequency.size() == spectra_.frequency.size()) {
+    spectra.steps = std::move(spectra_.steps);
+    spectra.stepFrequency = std::move(spectra_.stepFrequency);
+  }
+  spectra_ = std::move(spectra);
+  refreshSpectrumChoices();
+  refreshTable();
+  showSpectrum(spectrumCount() - 1);
 }
 
 }  // namespace fazorn::ui

@@ -106,6 +106,10 @@ class FrequencyDock : public QDockWidget {
     std::vector<double> stepFrequency;
   };
 
+  // Takes a job's table and spectra: the steps of an earlier cascade stay
+  // viewable while the grid is the same; the table and the views follow.
+  void adopt(FrequencyTable table, Spectra spectra);
+
   const Workspace& ws_;
   Runner runner_;
   FileChooser chooseFile_;
