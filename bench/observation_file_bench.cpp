@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/observation_file.h"
+#include "core/table_import.h"
 #include "core/workspace.h"
 
 namespace {
@@ -70,5 +71,30 @@ void BM_LoadCsvTable(benchmark::State& state) {
                                                      benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_LoadCsvTable)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// The two readers alone, without the statistics and the Workspace that a
+// load adds to both (a sort of the times that takes most of a load's time
+// and would hide the readers' own difference).
+void BM_ReadPlainOnly(benchmark::State& state) {
+  const std::string path = makeFile(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    auto read = fazorn::readObservations(path);
+    if (read.time.size() != static_cast<std::size_t>(state.range(0)))
+      state.SkipWithError("plain file not read in full");
+    benchmark::DoNotOptimize(read.time.data());
+  }
+}
+BENCHMARK(BM_ReadPlainOnly)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+void BM_ReadCsvOnly(benchmark::State& state) {
+  const std::string path = makeCsv(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    auto read = fazorn::importTable(path, {});
+    if (read.time.size() != static_cast<std::size_t>(state.range(0)))
+      state.SkipWithError("CSV not read in full");
+    benchmark::DoNotOptimize(read.time.data());
+  }
+}
+BENCHMARK(BM_ReadCsvOnly)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
