@@ -81,8 +81,7 @@ class LineSource {
         }
       }
       const std::size_t n = size();
-      std::size_t i = pos_;
-      while (i < n && data[i] != '\n' && data[i] != '\r') ++i;
+      const std::size_t i = lineEnd(data, n);
       line.append(data + pos_, i - pos_);
       any = true;
       if (line.size() > kLongestLine) {
@@ -106,6 +105,21 @@ class LineSource {
 
  private:
   std::size_t size() const { return memory_ ? text_.size() : filled_; }
+  // The first LF or CR at or after pos_ (n when none). Where each of them
+  // was last found is kept: searching with memchr from every line start
+  // would rescan a file of CR line ends to its next LF on every line.
+  std::size_t lineEnd(const char* data, std::size_t n) {
+    auto next = [&](std::size_t& cached, char c) {
+      if (cached < pos_ || cached == kUnknown) {
+        const void* at = std::memchr(data + pos_, c, n - pos_);
+        cached = at ? static_cast<std::size_t>(static_cast<const char*>(at) - data) : n;
+      }
+      return cached;
+    };
+    return std::min(next(nextLf_, '\n'), next(nextCr_, '\r'));
+  }
+  static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
+  std::size_t nextLf_ = kUnknown, nextCr_ = kUnknown;
   bool refill() {
     if (memory_ || atEnd_) return false;
     if (!head_.empty()) {
@@ -114,6 +128,7 @@ class LineSource {
       std::memcpy(buffer_.get(), head_.data(), head_.size());
       filled_ = head_.size();
       pos_ = 0;
+      nextLf_ = nextCr_ = kUnknown;
       head_.clear();
       head_.shrink_to_fit();
       return true;
@@ -121,6 +136,7 @@ class LineSource {
     if (!buffer_) buffer_.reset(new char[kBlock]);
     filled_ = std::fread(buffer_.get(), 1, kBlock, file_);
     pos_ = 0;
+    nextLf_ = nextCr_ = kUnknown;
     if (filled_ == 0) {
       readError_ = std::ferror(file_) != 0;
       atEnd_ = true;
@@ -487,10 +503,14 @@ bool isMissing(std::string_view f) {
 // from the names (with `planOptions`, which may carry columns chosen from a
 // VOTable's UCDs) and collects the rows. `units` (may be empty) are the
 // columns' units as the file states them.
+// `nulls` (may be empty) holds each column's declared null marker (empty:
+// none declared): such a time or value leaves its row out under a count of
+// its own, such an error counts as no error, such a flag as not set.
 TableImport readRows(TableImport& out, const std::vector<std::string>& names,
                      const std::vector<std::string>& units, std::string what, const char* layout,
                      bool decimalComma, const ImportOptions& options,
-                     const ImportOptions& planOptions, RowFeed& feed) {
+                     const ImportOptions& planOptions, RowFeed& feed,
+                     const std::vector<std::string>& nulls = {}) {
   out.columnNames = names;
   std::vector<std::string> normalized;
   for (const auto& name : names) normalized.push_back(table::normalizedName(name));
@@ -501,7 +521,34 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
   }
 
   ColumnPlan plan;
-  const std::string problem = table::planColumns(names, normalized, planOptions, plan);
+  std::string problem = table::planColumns(names, normalized, planOptions, plan);
+  // The time column's stated unit (IPAC unit line, VOTable unit): periods
+  // are in days, so seconds, minutes and hours are converted (with a note);
+  // years are refused rather than read as days.
+  double timeScale = 1.0;
+  if (problem.empty() && plan.time >= 0 && static_cast<std::size_t>(plan.time) < units.size()) {
+    std::string unit = table::lowerCase(trimmed(units[static_cast<std::size_t>(plan.time)]));
+    std::erase(unit, ' ');
+    const std::string& column = names[static_cast<std::size_t>(plan.time)];
+    struct Scale {
+      const char* unit;
+      double days;
+    };
+    static const Scale kScales[] = {
+        {"s", 1.0 / 86400.0},       {"sec", 1.0 / 86400.0}, {"second", 1.0 / 86400.0},
+        {"seconds", 1.0 / 86400.0}, {"min", 1.0 / 1440.0},  {"minute", 1.0 / 1440.0},
+        {"minutes", 1.0 / 1440.0},  {"h", 1.0 / 24.0},      {"hr", 1.0 / 24.0},
+        {"hour", 1.0 / 24.0},       {"hours", 1.0 / 24.0}};
+    for (const Scale& k : kScales)
+      if (unit == k.unit) timeScale = k.days;
+    if (timeScale != 1.0)
+      out.notes.push_back("The time column \"" + column + "\" is in " + unit +
+                          " (its stated unit): converted to days.");
+    if (unit == "yr" || unit == "year" || unit == "years" || unit == "a")
+      problem = "the time column \"" + column +
+                "\" is in years (its stated unit), not days; choose a time column in days with "
+                "--columns TIME,VALUE[,ERROR]";
+  }
   out.timeColumn = plan.time;
   out.valueColumn = plan.value;
   out.errorColumn = plan.error;
@@ -513,8 +560,9 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
     what += ", " + std::string(layout) + "-separated";
 
   RowCollector rows(options);
-  int widest = std::max({plan.time, plan.value, plan.error, plan.band, plan.fluxOverError,
-                         plan.star, plan.validation, plan.grade});
+  int widest =
+      std::max({plan.time, plan.value, plan.error, plan.band, plan.fluxOverError, plan.star,
+                plan.validation, plan.grade, plan.goodLetterColumn, plan.positiveFlux});
   for (const auto& g : plan.bandGroups) widest = std::max({widest, g.value, g.error});
   const std::size_t need = static_cast<std::size_t>(std::max(widest, 0)) + 1;
 
@@ -533,23 +581,32 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
   std::size_t n = 0;
   bool stopped = false;
   std::string seriesName;
+  const bool anyNull =
+      std::any_of(nulls.begin(), nulls.end(), [](const std::string& m) { return !m.empty(); });
+  auto isNull = [&](int column) {
+    const auto c = static_cast<std::size_t>(column);
+    return anyNull && c < nulls.size() && !nulls[c].empty() && c < n &&
+           trimmed(fields[c]) == nulls[c];
+  };
   // One observation of the row: its value and error columns, into `series`.
   // Returns false when the observation limit is reached.
   auto observe = [&](double t, int valueColumn, int errorColumn, std::string_view series,
                      long lineNumber) {
     const std::string& vf = fields[static_cast<std::size_t>(valueColumn)];
+    if (isNull(valueColumn)) {
+      rows.leaveOut(LeftOut::NullMarker, lineNumber);
+      return;
+    }
     const std::string_view vt = trimmed(vf);
     if (!vt.empty() && (vt[0] == '<' || vt[0] == '>')) {
       rows.leaveOut(LeftOut::Limit, lineNumber);
       return;
     }
+    // The number first: the missing-value words are looked for only in a
+    // field that is not one ("nan" is both, and not finite either way).
     double v;
-    if (isMissing(vf)) {
-      rows.leaveOut(LeftOut::NotFinite, lineNumber);
-      return;
-    }
     if (!number(vf, v)) {
-      rows.leaveOut(LeftOut::Unreadable, lineNumber);
+      rows.leaveOut(isMissing(vf) ? LeftOut::NotFinite : LeftOut::Unreadable, lineNumber);
       return;
     }
     if (!std::isfinite(v)) {
@@ -559,9 +616,12 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
     double e = kNoError;
     if (errorColumn >= 0) {
       const std::string& ef = fields[static_cast<std::size_t>(errorColumn)];
-      if (!isMissing(ef) && !number(ef, e)) {
-        rows.leaveOut(LeftOut::Unreadable, lineNumber);
-        return;
+      if (!isNull(errorColumn) && !number(ef, e)) {
+        if (!isMissing(ef)) {
+          rows.leaveOut(LeftOut::Unreadable, lineNumber);
+          return;
+        }
+        e = kNoError;
       }
       if (std::isinf(e)) e = kNoError;
     } else if (plan.fluxOverError >= 0) {
@@ -574,7 +634,7 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
       rows.leaveOut(LeftOut::Marker, lineNumber);
       return;
     }
-    if (!rows.add(t, v, e, series)) stopped = true;
+    if (!rows.add(t * timeScale, v, e, series)) stopped = true;
   };
 
   auto processRow = [&](long lineNumber) {
@@ -586,7 +646,7 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
       return;
     }
     for (int f : plan.flags) {
-      if (static_cast<std::size_t>(f) >= n) continue;
+      if (static_cast<std::size_t>(f) >= n || isNull(f)) continue;
       const std::string_view s = trimmed(fields[static_cast<std::size_t>(f)]);
       double x;
       // A flag that is neither a number nor a truth value ("56,57", a ZTF
@@ -615,18 +675,33 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
       rows.leaveOut(LeftOut::Flagged, lineNumber);
       return;
     }
+    if (plan.goodLetterColumn >= 0) {
+      const std::string_view q = trimmed(fields[static_cast<std::size_t>(plan.goodLetterColumn)]);
+      if (q.size() != 1 || q[0] != plan.goodLetter) {
+        rows.leaveOut(LeftOut::Flagged, lineNumber);
+        return;
+      }
+    }
+    if (plan.positiveFlux >= 0) {
+      double flux;
+      const std::string& ff = fields[static_cast<std::size_t>(plan.positiveFlux)];
+      if (number(ff, flux) && !(flux > 0)) {
+        rows.leaveOut(LeftOut::NotPositive, lineNumber);
+        return;
+      }
+    }
     if (plan.validation >= 0 && trimmed(fields[static_cast<std::size_t>(plan.validation)]) == "D") {
       rows.leaveOut(LeftOut::Discrepant, lineNumber);
       return;
     }
     const std::string& tf = fields[static_cast<std::size_t>(plan.time)];
     double t;
-    if (isMissing(tf)) {
-      rows.leaveOut(LeftOut::NotFinite, lineNumber);
+    if (isNull(plan.time)) {
+      rows.leaveOut(LeftOut::NullMarker, lineNumber);
       return;
     }
     if (!number(tf, t)) {
-      rows.leaveOut(LeftOut::Unreadable, lineNumber);
+      rows.leaveOut(isMissing(tf) ? LeftOut::NotFinite : LeftOut::Unreadable, lineNumber);
       return;
     }
     if (!std::isfinite(t)) {
@@ -867,7 +942,7 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
   }
   Separator sep = Separator::Whitespace;
   std::vector<std::size_t> bounds;
-  std::vector<std::string> names, units;
+  std::vector<std::string> names, units, nulls;
   std::size_t firstRow = 0;  // index into `content` of the first data row
   std::string what;
   std::vector<std::string> fields;
@@ -895,6 +970,21 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
         const std::size_t to = std::min(b - 1, u.size());
         units.emplace_back(trimmed(std::string_view(u).substr(from, to > from ? to - from : 0)));
         start = b - 1;
+      }
+    }
+    // The fourth "|" line gives each column's null marker; IRSA's
+    // description of the IPAC table format makes "null" the default.
+    for (std::size_t k = 0; k < bounds.size(); ++k) nulls.emplace_back("null");
+    if (ipacHeader.size() >= 4) {
+      const std::string& m = ipacHeader[3];
+      std::size_t start = h.find('|');
+      for (std::size_t k = 0; k < bounds.size(); ++k) {
+        const std::size_t from = std::min(start + 1, m.size());
+        const std::size_t to = std::min(bounds[k] - 1, m.size());
+        const std::string_view marker =
+            trimmed(std::string_view(m).substr(from, to > from ? to - from : 0));
+        if (!marker.empty()) nulls[k] = std::string(marker);
+        start = bounds[k] - 1;
       }
     }
     sep = Separator::FixedWidth;
@@ -1013,7 +1103,7 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
   TextFeed feed(source, content, firstRow, sep, bounds, firstRow == 1 ? names.size() : 0, names);
   for (const auto& [comment, number] : between) feed.checkHeader(comment, number);
   return readRows(out, names, units, what, separatorName(sep), sep == Separator::Semicolon, options,
-                  options, feed);
+                  options, feed, nulls);
 }
 
 }  // namespace

@@ -119,5 +119,7 @@ const std::vector<std::string>& usualErrorNames();
 // nmgy) or a flux name (FLUX, FCOR, DETFLUX, forcediffimflux, uJy) gives
 // Flux. Anything else is taken as magnitudes, as plain files always were.
 ValueKind valueKindOf(const std::string& columnName, const std::string& unit);
+// The same without the default: empty when neither unit nor name says.
+std::optional<ValueKind> valueKindEvidence(const std::string& columnName, const std::string& unit);
 
 }  // namespace fazorn

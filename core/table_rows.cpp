@@ -292,13 +292,28 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   if (plan.error < 0 && plan.survey == "Gaia epoch photometry" && plan.valueIsMagnitude)
     plan.fluxOverError = findColumn(names, {"flux_over_error"});
   plan.errorsOfOne = plan.error < 0 && plan.fluxOverError < 0;
-  plan.band = findColumn(names, {"band", "filter", "filtercode", "passband", "filt", "bandpass"});
+  // ZTF alert and broker exports number their filters in "fid" (1 g, 2 r,
+  // 3 i); ASAS-SN Sky Patrol v2 names its filter (V, g) "phot_filter".
+  plan.band = findColumn(names, {"band", "filter", "filtercode", "passband", "filt", "bandpass",
+                                 "phot_filter", "fid"});
+  // Sky Patrol v2 marks each measurement G (good) or B (bad) in "quality".
+  if (plan.survey == "ASAS-SN Sky Patrol light curve") {
+    plan.goodLetterColumn = findColumn(names, {"quality"});
+    plan.goodLetter = 'G';
+  }
   // ATLAS forced photometry (MJD m dm uJy duJy F err ...): the filter is "F"
   // and "err" is a flag (non-zero: the fit failed), not an error.
   const bool atlas = has("ujy") && has("dujy");
   if (plan.band < 0 && atlas) plan.band = findColumn(names, {"f"});
   if (atlas && plan.error >= 0 && names[static_cast<std::size_t>(plan.error)] == "err")
     plan.error = findColumn(names, {"dm"});
+  // ATLAS's m is the AB magnitude of the uJy flux, which forced photometry
+  // gives also where it is 0 or negative: no magnitude exists there (the
+  // value then written is not one), so such rows are left out.
+  if (atlas && options.columns.empty() && names[static_cast<std::size_t>(plan.value)] == "m") {
+    plan.positiveFlux = findColumn(names, {"ujy"});
+    plan.valueIsMagnitude = true;
+  }
   if (atlas) {
     const int c = findColumn(names, {"err"});
     if (c >= 0 && c != plan.error) plan.flags.push_back(c);
@@ -335,6 +350,7 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     // DASCH's "quality" describes the plate (patrol camera, narrow field...),
     // mostly not a fault; its AFLAGS are applied above instead.
     if (plan.survey == "DASCH light curve" && std::string_view(f) == "quality") continue;
+    if (plan.goodLetterColumn >= 0 && std::string_view(f) == "quality") continue;
     const int c = findColumn(names, {f});
     if (c >= 0 && c != plan.time && c != plan.value && c != plan.error) plan.flags.push_back(c);
   }
@@ -472,6 +488,28 @@ void RowCollector::finish(TableImport& out, const std::string& what,
       return;
     }
   }
+  // An error column of whole numbers only, most of them 0, beside values
+  // that are not whole is a flag or a code (ATLAS's "err" is the fit's error
+  // code), not an uncertainty: read as errors, its zeros would weigh their
+  // points infinitely. (A column of ones is a statement of equal weights.)
+  int flagLike = plan.error;
+  for (const auto& g : plan.bandGroups)
+    if (chosen != nullptr && g.name == chosen->name) flagLike = g.error;
+  if (options_.columns.empty() && chosen != nullptr && flagLike >= 0 &&
+      chosen->error.size() >= 10) {
+    auto whole = [](double x) { return std::isnan(x) || x == std::floor(x); };
+    const auto& e = chosen->error;
+    const auto zeros = static_cast<std::size_t>(std::count(e.begin(), e.end(), 0.0));
+    const bool errorsWhole = std::all_of(e.begin(), e.end(), whole) && 2 * zeros >= e.size();
+    const bool valuesWhole = std::all_of(chosen->value.begin(), chosen->value.end(), whole);
+    if (errorsWhole && !valuesWhole) {
+      fail("the error column \"" + names[static_cast<std::size_t>(flagLike)] +
+           "\" holds only whole numbers beside fractional values: a flag or a count, not an "
+           "uncertainty; choose the columns with --columns TIME,VALUE[,ERROR] (two columns give "
+           "errors of 1)");
+      return;
+    }
+  }
   if (!scatterNote.empty()) out.notes.push_back(scatterNote);
   // Column groups (WISE bands, ASAS-3 apertures): the chosen group's columns;
   // each row holds one measurement per group, and the counts are of those.
@@ -526,7 +564,9 @@ void RowCollector::finish(TableImport& out, const std::string& what,
       "with a flux of 0 (gap markers)",
       "with the AAVSO validation flag D (discrepant)",
       "cut short at the end of the file (fewer fields than the row before, or its last number "
-      "cut off)"};
+      "cut off)",
+      "with the table's null marker as time or value",
+      "with a flux of 0 or below (no magnitude)"};
   static_assert(std::size(kWhy) == static_cast<std::size_t>(LeftOut::Count));
   for (int k = 0; k < static_cast<int>(LeftOut::Count); ++k) {
     if (leftOut_[k] == 0) continue;
@@ -621,7 +661,10 @@ const std::vector<std::string>& usualValueNames() {
       "rel_flux", "norm_flux", "fluxes", "brightness", "value", "y",
       // K2SFF corrected flux, K2 DETFLUX, PATHOS PSF flux (its authors' advice),
       // ZTF forced-photometry difference flux (DN).
-      "fcor", "detflux", "psf_flux_cor", "forcediffimflux"};
+      "fcor", "detflux", "psf_flux_cor", "forcediffimflux",
+      // TESS FFI products: the corrected flux of eleanor (CORR_FLUX) and of
+      // the TASOC pipeline (FLUX_CORR), each as its documentation advises.
+      "corr_flux", "flux_corr"};
   return names;
 }
 const std::vector<std::string>& usualErrorNames() {
@@ -639,6 +682,10 @@ const std::vector<std::string>& usualErrorNames() {
 namespace fazorn {
 
 ValueKind valueKindOf(const std::string& columnName, const std::string& unit) {
+  return valueKindEvidence(columnName, unit).value_or(ValueKind::Magnitude);
+}
+
+std::optional<ValueKind> valueKindEvidence(const std::string& columnName, const std::string& unit) {
   auto contains = [](const std::string& s, const char* part) {
     return s.find(part) != std::string::npos;
   };
@@ -668,7 +715,7 @@ ValueKind valueKindOf(const std::string& columnName, const std::string& unit) {
     if (name.rfind(prefix, 0) == 0) return ValueKind::Magnitude;
   for (const char* fluxName : {"flux", "fcor", "ujy", "mjy", "counts"})
     if (contains(name, fluxName)) return ValueKind::Flux;
-  return ValueKind::Magnitude;
+  return std::nullopt;
 }
 
 }  // namespace fazorn

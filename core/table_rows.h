@@ -39,6 +39,13 @@ struct ColumnPlan {
   // Bit-mask flags: a row is left out when its integer flag has any of the
   // bits of the mask (DASCH AFLAGS, where some bits are only information).
   std::vector<std::pair<int, unsigned long long>> maskedFlags;
+  // A quality letter of which only one value is good: ASAS-SN Sky Patrol's
+  // "quality" (G good, B bad). Any other letter leaves the row out.
+  int goodLetterColumn = -1;
+  char goodLetter = 'G';
+  // ATLAS forced photometry: its magnitude m stands for a flux in uJy that
+  // may be negative or zero (no magnitude then); such rows are left out.
+  int positiveFlux = -1;
   // AAVSO's validation flag: "D" (discrepant) rows are left out.
   int validation = -1;
   // AAVSO Extended Format: the star's name; each star is a series of its own
@@ -79,6 +86,8 @@ enum class LeftOut {
   ZeroFluxGap,    // flux of exactly 0, the gap marker of early mission files
   Discrepant,     // AAVSO validation flag D
   CutShort,       // the last row, cut short (fewer fields, or its last number cut)
+  NullMarker,     // the table's declared null value (an IPAC header's null line)
+  NotPositive,    // a flux of 0 or below behind a magnitude (ATLAS)
   Count
 };
 

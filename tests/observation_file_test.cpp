@@ -301,3 +301,176 @@ TEST(ObservationReading, EndlessInputStopsAtItsFirstByte) {
 
 }  // namespace
 }  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+// Built from IRSA's description of the IPAC table format (names, types,
+// units and null values in four "|" lines), not from an archive file.
+TEST(TableNullMarkers, IpacNullLineAndItsDefaultLeaveRowsOutWithACount) {
+  const std::string head =
+      "\\fixlen = T\n"
+      "|mjd        |mag    |magerr |flag |\n"
+      "|double     |double |double |int  |\n"
+      "|d          |mag    |mag    |     |\n";
+  const std::string declared = head + "|-999       |-99.0  |-1     |-9   |\n";
+  const std::string rows =
+      " 55000.10    14.10   0.05    0    \n"
+      " -999        14.20   0.05    0    \n"  // time null
+      " 55002.10    -99.0   0.05    0    \n"  // value null
+      " 55003.10    14.30   -1      0    \n"  // error null: no error, row kept
+      " 55004.10    14.40   0.05    -9   \n"  // flag null: not set
+      " 55005.10    14.50   0.06    0    \n";
+  TableImport t = importTableText(declared + rows, {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  // The null error is no error; one row of four without one is left out.
+  EXPECT_EQ(t.time.size(), 3u);
+  EXPECT_NE(t.summary.find("2 rows with the table's null marker as time or value left out"),
+            std::string::npos)
+      << t.summary;
+  for (double v : t.value) EXPECT_GT(v, 0.0);
+  // Without a null line, "null" is the marker.
+  const std::string fallback =
+      head +
+      " 55000.10    14.10   0.05    0    \n null        14.20   0.05    0    \n"
+      " 55002.10    null    0.05    0    \n 55003.10    14.30   0.05    0    \n";
+  t = importTableText(fallback, {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 2u);
+  EXPECT_NE(t.summary.find("2 rows with the table's null marker"), std::string::npos) << t.summary;
+  // A declared marker is only that column's: -999 elsewhere is a number.
+  t = importTableText(
+      head + "|-999       |null   |null   |null |\n" +
+          " 55000.10    14.10   0.05    0    \n 55001.10    -999    0.05    0    \n",
+      {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 1u);  // -999 is a 99 marker for a magnitude all the same
+  EXPECT_EQ(t.summary.find("null marker"), std::string::npos) << t.summary;
+}
+
+}  // namespace
+}  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+// Built from ASAS-SN Sky Patrol v2's documented columns (its client's light
+// curve table), not from a downloaded file: "quality" G good, B bad, and the
+// filter in "phot_filter".
+TEST(ArchiveLayouts, SkyPatrolQualityLettersAndItsFilterColumn) {
+  const std::string csv =
+      "asas_sn_id,jd,flux,flux_err,mag,mag_err,limit,fwhm,image_id,camera,quality,phot_filter\n"
+      "12,2458000.1,24.3,0.09,12.93,0.004,17.2,1.4,a1,bi,G,V\n"
+      "12,2458001.1,24.1,0.09,12.95,0.004,17.2,1.4,a2,bi,G,V\n"
+      "12,2459000.1,20.3,0.09,13.13,0.004,17.9,1.4,a3,bE,G,g\n"
+      "12,2459001.1,20.1,0.09,13.15,0.004,17.9,1.4,a4,bE,B,g\n"
+      "12,2459002.1,20.2,0.09,13.14,0.004,17.9,1.4,a5,bE,G,g\n"
+      "12,2459003.1,20.0,0.09,13.16,0.004,17.9,1.4,a6,bE,G,g\n";
+  TableImport t = importTableText(csv, {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.chosenBand, "g");
+  EXPECT_EQ(t.time.size(), 3u);
+  EXPECT_NE(t.summary.find("1 row with quality or rejection flags left out"), std::string::npos)
+      << t.summary;
+  ImportOptions v;
+  v.band = "V";
+  t = importTableText(csv, v);
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 2u);
+  // ZTF broker exports number their filters in "fid": never mixed.
+  t = importTableText("jd,mag,magerr,fid\n1.5,15.1,0.02,1\n2.5,15.3,0.02,2\n3.5,15.2,0.02,1\n", {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.chosenBand, "1");
+  EXPECT_EQ(t.time.size(), 2u);
+}
+
+// Built from the ATLAS forced-photometry server's description of its output
+// (MJD m dm uJy duJy F err ...), not from a downloaded file: m is the AB
+// magnitude of uJy, which can be 0 or negative (no magnitude then), and err
+// is the fit's error code.
+TEST(ArchiveLayouts, AtlasServerRowsWithoutAPositiveFluxAreLeftOut) {
+  const std::string head =
+      "###MJD          m      dm   uJy   duJy F err chi/N     RA        Dec        x        y     "
+      "maj  min   phi  apfit mag5sig Sky   Obs\n";
+  const std::string rows =
+      "59000.10  17.10  0.05  530  25 o  0  1.1 10.0 -5.0 100 100 2.1 2.0 0 -0.4 19.5 18.0 a\n"
+      "59000.20 -18.20  0.30 -190  50 o  0  1.0 10.0 -5.0 100 100 2.1 2.0 0 -0.4 19.5 18.0 b\n"
+      "59000.30  17.20  0.05  480  25 o  0  1.0 10.0 -5.0 100 100 2.1 2.0 0 -0.4 19.5 18.0 c\n"
+      "59000.40  17.30  0.05  440  25 o 17  9.0 10.0 -5.0 100 100 2.1 2.0 0 -0.4 19.5 18.0 d\n"
+      "59000.50  17.00  0.05  580  25 c  0  1.0 10.0 -5.0 100 100 2.1 2.0 0 -0.4 19.5 18.0 e\n";
+  TableImport t = importTableText(head + rows, {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.chosenBand, "o");
+  ASSERT_EQ(t.value.size(), 2u);
+  for (double m : t.value) EXPECT_GT(m, 0.0);
+  EXPECT_NE(t.summary.find("error=dm"), std::string::npos) << t.summary;
+  EXPECT_NE(t.summary.find("1 row with a flux of 0 or below (no magnitude) left out"),
+            std::string::npos)
+      << t.summary;
+  EXPECT_NE(t.summary.find("1 row with quality or rejection flags left out"), std::string::npos)
+      << t.summary;
+}
+
+// The time column's stated unit: seconds become days, years are refused.
+TEST(ArchiveLayouts, TimeUnitsOtherThanDays) {
+  const std::string names = "|time       |mag    |magerr |\n|double     |double |double |\n";
+  const std::string rows =
+      " 86400.0     14.10   0.05   \n 172800.0    14.20   0.05   \n 259200.0    14.30   0.05   \n";
+  TableImport t = importTableText(names + "|s          |mag    |mag    |\n" + rows, {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  ASSERT_EQ(t.time.size(), 3u);
+  EXPECT_DOUBLE_EQ(t.time[0], 1.0);
+  EXPECT_DOUBLE_EQ(t.time[2], 3.0);
+  ASSERT_FALSE(t.notes.empty());
+  EXPECT_NE(t.notes.front().find("converted to days"), std::string::npos) << t.notes.front();
+  t = importTableText(names + "|d          |mag    |mag    |\n" + rows, {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_DOUBLE_EQ(t.time[0], 86400.0);
+  t = importTableText(names + "|yr         |mag    |mag    |\n" + rows, {});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("in years"), std::string::npos) << t.failure;
+}
+
+// An "error" of whole numbers, mostly 0, beside fractional magnitudes is a
+// flag: refused with the option to give, never read as infinite weights.
+TEST(ArchiveLayouts, AnErrorColumnOfFlagsIsRefused) {
+  std::string flags = "mjd,mag,err\n", ones = "mjd,mag,err\n";
+  for (int i = 0; i < 12; ++i) {
+    const std::string row = std::to_string(55000 + i) + ".5," + std::to_string(14 + i % 3) + ".25,";
+    flags += row + (i == 5 ? "3" : "0") + "\n";
+    ones += row + "1\n";
+  }
+  TableImport t = importTableText(flags, {});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("\"err\" holds only whole numbers"), std::string::npos) << t.failure;
+  EXPECT_NE(t.failure.find("--columns"), std::string::npos) << t.failure;
+  ImportOptions chosen;
+  chosen.columns = {"mjd", "mag"};
+  t = importTableText(flags, chosen);
+  EXPECT_FALSE(t.failed) << t.failure;
+  // Errors of 1 throughout say equal weights: read.
+  t = importTableText(ones, {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_EQ(t.time.size(), 12u);
+}
+
+// Values that neither unit nor name describes are magnitudes unless they are
+// too large for any magnitude.
+TEST(ArchiveLayouts, UnnamedValuesTooLargeForMagnitudesAreFluxes) {
+  TempDir dir;
+  writeText(dir / "counts.csv", "time,value,err\n1.5,52000,200\n2.5,51000,200\n3.5,53000,210\n");
+  writeText(dir / "small.csv", "time,value,err\n1.5,12.1,0.02\n2.5,12.2,0.02\n3.5,12.3,0.02\n");
+  Workspace ws;
+  Outcome out = loadObservations(ws, (dir / "counts.csv").string(), ImportOptions{});
+  ASSERT_TRUE(out.ok);
+  EXPECT_EQ(ws.lightCurve.valueKind, ValueKind::Flux);
+  ImportOptions mag;
+  mag.valueKind = ValueKind::Magnitude;
+  ASSERT_TRUE(loadObservations(ws, (dir / "counts.csv").string(), mag).ok);
+  EXPECT_EQ(ws.lightCurve.valueKind, ValueKind::Magnitude);
+  ASSERT_TRUE(loadObservations(ws, (dir / "small.csv").string(), ImportOptions{}).ok);
+  EXPECT_EQ(ws.lightCurve.valueKind, ValueKind::Magnitude);
+}
+
+}  // namespace
+}  // namespace fazorn
