@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -179,23 +180,25 @@ const char* separatorName(Separator s) {
   return "white-space";
 }
 
-// Splits a line into fields. Quoted fields ("a, b") keep their separators;
-// a doubled quote or a backslash before a quote stands for the quote.
-// Fixed-width rows are cut at the boundaries of an IPAC header.
-void splitLine(std::string_view line, Separator sep, const std::vector<std::size_t>& bounds,
-               std::vector<std::string>& fields, std::size_t& count) {
+// Splits a line into fields, as views of the line. Quoted fields ("a, b")
+// keep their separators; a doubled quote or a backslash before a quote
+// stands for the quote. A quoted field is built in `store` (a deque: its
+// strings stay where they are as it grows), every other field is a view of
+// `line` itself: no row copies its fields. Fixed-width rows are cut at the
+// boundaries of an IPAC header.
+void splitViews(std::string_view line, Separator sep, const std::vector<std::size_t>& bounds,
+                std::vector<std::string_view>& fields, std::size_t& count,
+                std::deque<std::string>& store) {
   count = 0;
-  auto field = [&]() -> std::string& {
+  auto put = [&](std::string_view f) {
     if (count == fields.size()) fields.emplace_back();
-    std::string& f = fields[count++];
-    f.clear();
-    return f;
+    fields[count++] = f;
   };
   if (sep == Separator::FixedWidth) {
     std::size_t start = 0;
     for (std::size_t b : bounds) {
       if (start >= line.size()) break;
-      field() = trimmed(line.substr(start, b - start));
+      put(trimmed(line.substr(start, b - start)));
       start = b;
     }
     return;
@@ -204,7 +207,7 @@ void splitLine(std::string_view line, Separator sep, const std::vector<std::size
     std::size_t start = 0;
     for (;;) {
       const std::size_t blank = line.find(' ', start);
-      field() = line.substr(start, blank == std::string_view::npos ? line.npos : blank - start);
+      put(line.substr(start, blank == std::string_view::npos ? line.npos : blank - start));
       if (blank == std::string_view::npos) return;
       start = blank + 1;
     }
@@ -217,10 +220,12 @@ void splitLine(std::string_view line, Separator sep, const std::vector<std::size
     if (i >= n) return;
   }
   for (;;) {
-    std::string& f = field();
     if (sep != Separator::Whitespace)
       while (i < n && line[i] == ' ') ++i;
+    std::string* built = nullptr;
     if (i < n && line[i] == '"') {
+      built = &store.emplace_back();
+      std::string& f = *built;
       ++i;
       while (i < n) {
         if (line[i] == '\\' && i + 1 < n && line[i + 1] == '"') {
@@ -237,24 +242,39 @@ void splitLine(std::string_view line, Separator sep, const std::vector<std::size
         }
       }
     }
-    // The rest of the field is appended at once (this loop runs for every
-    // field of every row).
+    // The rest of the field (all of it, unquoted).
+    std::size_t j = i;
     if (sep == Separator::Whitespace) {
-      std::size_t j = i;
       while (j < n && !isBlank(line[j])) ++j;
-      f.append(line.data() + i, j - i);
-      i = j;
+    } else {
+      const std::size_t end = line.find(delimiter, i);
+      j = end == std::string_view::npos ? n : end;
+    }
+    if (built != nullptr) {
+      built->append(line.data() + i, j - i);
+      put(*built);
+    } else {
+      put(line.substr(i, j - i));
+    }
+    i = j;
+    if (sep == Separator::Whitespace) {
       while (i < n && isBlank(line[i])) ++i;
       if (i >= n) return;
     } else {
-      const std::size_t end = line.find(delimiter, i);
-      const std::size_t j = end == std::string_view::npos ? n : end;
-      f.append(line.data() + i, j - i);
-      i = j;
       if (i >= n) return;
       ++i;  // past the delimiter: a field follows, possibly empty
     }
   }
+}
+
+// The same into strings of their own (header lines, the sniff).
+void splitLine(std::string_view line, Separator sep, const std::vector<std::size_t>& bounds,
+               std::vector<std::string>& fields, std::size_t& count) {
+  std::vector<std::string_view> views;
+  std::deque<std::string> store;
+  splitViews(line, sep, bounds, views, count, store);
+  if (fields.size() < count) fields.resize(count);
+  for (std::size_t k = 0; k < count; ++k) fields[k].assign(views[k]);
 }
 
 std::size_t countFields(std::string_view line, Separator sep) {
@@ -322,8 +342,9 @@ class RowFeed {
   enum Kind { End, Row, CutShort };
   virtual ~RowFeed() = default;
   // The next row's fields in fields[0..n) and its line (or row) number;
-  // CutShort: the last row, cut short, which is counted and left out.
-  virtual Kind next(std::vector<std::string>& fields, std::size_t& n, long& line) = 0;
+  // CutShort: the last row, cut short, which is counted and left out. The
+  // fields are views that stay valid until the next call.
+  virtual Kind next(std::vector<std::string_view>& fields, std::size_t& n, long& line) = 0;
   // Why reading stopped before the end (empty when it did not).
   virtual std::string failure() const { return {}; }
   // What the reader should know of the rows (sections read together).
@@ -367,7 +388,8 @@ class TextFeed : public RowFeed {
             "their zero points may differ slightly."};
   }
 
-  Kind next(std::vector<std::string>& fields, std::size_t& n, long& line) override {
+  Kind next(std::vector<std::string_view>& fields, std::size_t& n, long& line) override {
+    store_.clear();
     if (!primed_) {
       primed_ = true;
       haveAhead_ = raw(ahead_, aheadLine_);
@@ -376,11 +398,11 @@ class TextFeed : public RowFeed {
     current_.swap(ahead_);
     line = aheadLine_;
     haveAhead_ = raw(ahead_, aheadLine_);
-    splitLine(current_, sep_, bounds_, fields, n);
+    splitViews(current_, sep_, bounds_, fields, n, store_);
     const bool last = !haveAhead_ && !source_.tooLong() && !source_.readError();
     if (last && cutShort(fields, n, line)) return CutShort;
     previousFields_ = n;
-    previousLast_ = n > 0 ? fields[n - 1] : std::string();
+    previousLast_.assign(n > 0 ? fields[n - 1] : std::string_view());
     havePrevious_ = true;
     return Row;
   }
@@ -437,7 +459,7 @@ class TextFeed : public RowFeed {
   }
 
  private:
-  bool cutShort(const std::vector<std::string>& fields, std::size_t n, long line) const {
+  bool cutShort(const std::vector<std::string_view>& fields, std::size_t n, long line) const {
     // The row is the file's last line, and that line has no line end.
     const bool unterminated = line == source_.lineNumber() && source_.lastLineUnterminated();
     // The row before must itself be whole (as many fields as the header):
@@ -470,6 +492,7 @@ class TextFeed : public RowFeed {
   int sections_ = 0;
   bool primed_ = false, haveAhead_ = false, havePrevious_ = false;
   std::string ahead_, current_, previousLast_;
+  std::deque<std::string> store_;  // the current row's quoted fields
   long aheadLine_ = 0;
   std::size_t previousFields_ = 0;
 };
@@ -478,7 +501,7 @@ class TextFeed : public RowFeed {
 class CellFeed : public RowFeed {
  public:
   explicit CellFeed(const std::vector<std::vector<std::string>>& rows) : rows_(rows) {}
-  Kind next(std::vector<std::string>& fields, std::size_t& n, long& line) override {
+  Kind next(std::vector<std::string_view>& fields, std::size_t& n, long& line) override {
     if (index_ >= rows_.size()) return End;
     const auto& row = rows_[index_++];
     if (fields.size() < row.size()) fields.resize(row.size());
@@ -566,10 +589,10 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
   for (const auto& g : plan.bandGroups) widest = std::max({widest, g.value, g.error});
   const std::size_t need = static_cast<std::size_t>(std::max(widest, 0)) + 1;
 
-  auto number = [&](const std::string& f, double& x) {
+  auto number = [&](std::string_view f, double& x) {
     if (fieldNumber(f, x)) return true;
     if (decimalComma && f.find(',') != std::string::npos && f.find('.') == std::string::npos) {
-      std::string g = f;
+      std::string g(f);
       for (char& c : g)
         if (c == ',') c = '.';
       return fieldNumber(g, x);
@@ -577,7 +600,7 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
     return false;
   };
 
-  std::vector<std::string> fields;
+  std::vector<std::string_view> fields;
   std::size_t n = 0;
   bool stopped = false;
   std::string seriesName;
@@ -592,7 +615,7 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
   // Returns false when the observation limit is reached.
   auto observe = [&](double t, int valueColumn, int errorColumn, std::string_view series,
                      long lineNumber) {
-    const std::string& vf = fields[static_cast<std::size_t>(valueColumn)];
+    const std::string_view vf = fields[static_cast<std::size_t>(valueColumn)];
     if (isNull(valueColumn)) {
       rows.leaveOut(LeftOut::NullMarker, lineNumber);
       return;
@@ -615,7 +638,7 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
     }
     double e = kNoError;
     if (errorColumn >= 0) {
-      const std::string& ef = fields[static_cast<std::size_t>(errorColumn)];
+      const std::string_view ef = fields[static_cast<std::size_t>(errorColumn)];
       if (!isNull(errorColumn) && !number(ef, e)) {
         if (!isMissing(ef)) {
           rows.leaveOut(LeftOut::Unreadable, lineNumber);
@@ -684,7 +707,7 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
     }
     if (plan.positiveFlux >= 0) {
       double flux;
-      const std::string& ff = fields[static_cast<std::size_t>(plan.positiveFlux)];
+      const std::string_view ff = fields[static_cast<std::size_t>(plan.positiveFlux)];
       if (number(ff, flux) && !(flux > 0)) {
         rows.leaveOut(LeftOut::NotPositive, lineNumber);
         return;
@@ -694,7 +717,7 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
       rows.leaveOut(LeftOut::Discrepant, lineNumber);
       return;
     }
-    const std::string& tf = fields[static_cast<std::size_t>(plan.time)];
+    const std::string_view tf = fields[static_cast<std::size_t>(plan.time)];
     double t;
     if (isNull(plan.time)) {
       rows.leaveOut(LeftOut::NullMarker, lineNumber);
