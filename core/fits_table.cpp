@@ -138,6 +138,7 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
   // The first table with a time and a value column.
   std::vector<std::string> names, normalized;
   ColumnPlan plan;
+  double timeScale = 1.0;  // days per unit of the time column
   std::string mission;
   std::string extension;
   std::string problem = "the FITS file holds no table";
@@ -173,10 +174,19 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
     // Band groups (WISE), bit masks (DASCH), AAVSO flags and star names are
     // applied by the text reader only; a FITS copy of such a table would be
     // read without them.
-    if (problem.empty() && (!plan.bandGroups.empty() || !plan.maskedFlags.empty() ||
-                            plan.validation >= 0 || plan.star >= 0))
+    if (problem.empty() &&
+        (!plan.bandGroups.empty() || !plan.maskedFlags.empty() || plan.validation >= 0 ||
+         plan.star >= 0 || plan.goodLetterColumn >= 0 || plan.positiveFlux >= 0))
       problem = "a " + plan.survey +
                 " table is read from its text form (IPAC, CSV or VOTable), not from FITS";
+    // Times stated in seconds, minutes or hours become days; years are refused.
+    if (problem.empty()) {
+      const std::string unit = stringKey(f, ("TUNIT" + std::to_string(plan.time + 1)).c_str());
+      timeScale = table::daysPerTimeUnit(unit);
+      if (timeScale == 0.0)
+        problem = "the time column \"" + names[static_cast<std::size_t>(plan.time)] + "\" is in " +
+                  unit + " (its TUNIT), not days; choose a time column in days with --columns";
+    }
     if (problem.empty()) {
       if (missionTable) {
         mission = telescope == "TESS"     ? "TESS"
@@ -335,7 +345,8 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
           rows.leaveOut(LeftOut::Flagged, line);
           continue;
         }
-        const double ti = t[static_cast<std::size_t>(i)], vi = v[static_cast<std::size_t>(i)];
+        const double ti = t[static_cast<std::size_t>(i)] * timeScale,
+                     vi = v[static_cast<std::size_t>(i)];
         if (!std::isfinite(ti) || !std::isfinite(vi)) {
           rows.leaveOut(LeftOut::NotFinite, line);
           continue;
@@ -400,6 +411,10 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
   if (!out.failed) {
     out.notes.push_back(
         timeSystemNote(f, mission, names[static_cast<std::size_t>(plan.time)], plan.time));
+    if (timeScale != 1.0)
+      out.notes.push_back("The times were stated in " +
+                          stringKey(f, ("TUNIT" + std::to_string(plan.time + 1)).c_str()) +
+                          " (TUNIT): converted to days.");
     if (!plan.valueIsMagnitude)
       out.notes.push_back(
           "Values are fluxes as stored; \"Flux to mag\" (convert --to-mag) gives magnitudes.");

@@ -550,27 +550,16 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
   // years are refused rather than read as days.
   double timeScale = 1.0;
   if (problem.empty() && plan.time >= 0 && static_cast<std::size_t>(plan.time) < units.size()) {
-    std::string unit = table::lowerCase(trimmed(units[static_cast<std::size_t>(plan.time)]));
-    std::erase(unit, ' ');
+    const std::string& unit = units[static_cast<std::size_t>(plan.time)];
     const std::string& column = names[static_cast<std::size_t>(plan.time)];
-    struct Scale {
-      const char* unit;
-      double days;
-    };
-    static const Scale kScales[] = {
-        {"s", 1.0 / 86400.0},       {"sec", 1.0 / 86400.0}, {"second", 1.0 / 86400.0},
-        {"seconds", 1.0 / 86400.0}, {"min", 1.0 / 1440.0},  {"minute", 1.0 / 1440.0},
-        {"minutes", 1.0 / 1440.0},  {"h", 1.0 / 24.0},      {"hr", 1.0 / 24.0},
-        {"hour", 1.0 / 24.0},       {"hours", 1.0 / 24.0}};
-    for (const Scale& k : kScales)
-      if (unit == k.unit) timeScale = k.days;
-    if (timeScale != 1.0)
-      out.notes.push_back("The time column \"" + column + "\" is in " + unit +
-                          " (its stated unit): converted to days.");
-    if (unit == "yr" || unit == "year" || unit == "years" || unit == "a")
-      problem = "the time column \"" + column +
-                "\" is in years (its stated unit), not days; choose a time column in days with "
+    timeScale = table::daysPerTimeUnit(unit);
+    if (timeScale == 0.0)
+      problem = "the time column \"" + column + "\" is in " + std::string(trimmed(unit)) +
+                " (its stated unit), not days; choose a time column in days with "
                 "--columns TIME,VALUE[,ERROR]";
+    else if (timeScale != 1.0)
+      out.notes.push_back("The time column \"" + column + "\" is in " + std::string(trimmed(unit)) +
+                          " (its stated unit): converted to days.");
   }
   out.timeColumn = plan.time;
   out.valueColumn = plan.value;

@@ -110,6 +110,20 @@ int findColumn(const std::vector<std::string>& names, const std::vector<std::str
   return -1;
 }
 
+double daysPerTimeUnit(std::string_view unit) {
+  std::string u = lowerCase(unit);
+  std::erase(u, ' ');
+  for (const char* s : {"s", "sec", "second", "seconds"})
+    if (u == s) return 1.0 / 86400.0;
+  for (const char* m : {"min", "minute", "minutes"})
+    if (u == m) return 1.0 / 1440.0;
+  for (const char* h : {"h", "hr", "hour", "hours"})
+    if (u == h) return 1.0 / 24.0;
+  for (const char* y : {"yr", "year", "years", "a"})
+    if (u == y) return 0.0;
+  return 1.0;
+}
+
 int resolveUserColumn(const std::vector<std::string>& normalized, std::string_view given) {
   const std::string name = normalizedName(given);
   for (std::size_t i = 0; i < normalized.size(); ++i)

@@ -23,6 +23,13 @@ std::string normalizedName(std::string_view name);
 // normalized), or -1.
 int findColumn(const std::vector<std::string>& names, const std::vector<std::string>& wanted);
 
+// Days in one unit of a time column's stated unit (FITS TUNITn, IPAC unit
+// line, VOTable unit): 1/86400 for seconds, 1/1440 for minutes, 1/24 for
+// hours, 0 for years (refused: a year is not a fixed number of days in every
+// convention), and 1 for days and for every other text (Julian-date names,
+// "BJD - 2457000, days", none at all).
+double daysPerTimeUnit(std::string_view unit);
+
 // Resolves a user's column ("mag" or "2") against the names; -1 when absent.
 int resolveUserColumn(const std::vector<std::string>& normalized, std::string_view given);
 

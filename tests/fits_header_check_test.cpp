@@ -222,5 +222,27 @@ TEST(FitsHeaderCheck, TrailingBytesAfterTheLastUnitAreNotAnExtension) {
   EXPECT_EQ(check.hdus[1].rowBytes, 24);
 }
 
+// The time column's TUNIT: seconds become days (with a note), years are
+// refused rather than read as days.
+TEST(FitsTimeUnits, SecondsBecomeDaysAndYearsAreRefused) {
+  FitsBuilder b;
+  b.set("TUNIT1", quoted("s"));
+  TableImport t = importBytes(b.bytes());
+  ASSERT_FALSE(t.failed) << t.failure;
+  ASSERT_EQ(t.time.size(), 5u);
+  EXPECT_DOUBLE_EQ(t.time[1], (2450000.0 + 0.37) / 86400.0);
+  bool noted = false;
+  for (const auto& n : t.notes) noted = noted || n.find("converted to days") != std::string::npos;
+  EXPECT_TRUE(noted);
+  b.set("TUNIT1", quoted("d"));
+  t = importBytes(b.bytes());
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_DOUBLE_EQ(t.time[1], 2450000.37);
+  b.set("TUNIT1", quoted("yr"));
+  t = importBytes(b.bytes());
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("not days"), std::string::npos) << t.failure;
+}
+
 }  // namespace
 }  // namespace fazorn

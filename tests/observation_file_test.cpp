@@ -428,7 +428,7 @@ TEST(ArchiveLayouts, TimeUnitsOtherThanDays) {
   EXPECT_DOUBLE_EQ(t.time[0], 86400.0);
   t = importTableText(names + "|yr         |mag    |mag    |\n" + rows, {});
   EXPECT_TRUE(t.failed);
-  EXPECT_NE(t.failure.find("in years"), std::string::npos) << t.failure;
+  EXPECT_NE(t.failure.find("is in yr (its stated unit), not days"), std::string::npos) << t.failure;
 }
 
 // An "error" of whole numbers, mostly 0, beside fractional magnitudes is a
