@@ -4,6 +4,7 @@
 #include <cmath>
 #include <initializer_list>
 #include <iterator>
+#include <limits>
 #include <numeric>
 
 namespace fazorn::table {
@@ -11,6 +12,7 @@ namespace fazorn::table {
 namespace {
 
 constexpr std::size_t kMostBands = 256;
+constexpr double kNoErrorHere = std::numeric_limits<double>::quiet_NaN();
 
 bool contains(const std::vector<std::string>& names, std::string_view name) {
   return std::find(names.begin(), names.end(), name) != names.end();
@@ -516,7 +518,13 @@ void RowCollector::finish(TableImport& out, const std::string& what,
     const auto zeros = static_cast<std::size_t>(std::count(e.begin(), e.end(), 0.0));
     const bool errorsWhole = std::all_of(e.begin(), e.end(), whole) && 2 * zeros >= e.size();
     const bool valuesWhole = std::all_of(chosen->value.begin(), chosen->value.end(), whole);
-    if (errorsWhole && !valuesWhole) {
+    const bool allZero = std::all_of(e.begin(), e.end(), [](double x) { return !(x != 0.0); });
+    if (errorsWhole && !valuesWhole && allZero) {
+      // Nothing but zeros (and blanks): no uncertainty was given at all.
+      std::fill(chosen->error.begin(), chosen->error.end(), kNoErrorHere);
+      out.notes.push_back("Every error in \"" + names[static_cast<std::size_t>(flagLike)] +
+                          "\" is 0: read as no error.");
+    } else if (errorsWhole && !valuesWhole) {
       fail("the error column \"" + names[static_cast<std::size_t>(flagLike)] +
            "\" holds only whole numbers beside fractional values: a flag or a count, not an "
            "uncertainty; choose the columns with --columns TIME,VALUE[,ERROR] (two columns give "

@@ -448,6 +448,14 @@ TEST(ArchiveLayouts, AnErrorColumnOfFlagsIsRefused) {
   chosen.columns = {"mjd", "mag"};
   t = importTableText(flags, chosen);
   EXPECT_FALSE(t.failed) << t.failure;
+  // Nothing but zeros: no error given (equal weights), with a note.
+  std::string zeros = "mjd,mag,err\n";
+  for (int i = 0; i < 12; ++i)
+    zeros += std::to_string(55000 + i) + ".5," + std::to_string(14 + i % 3) + ".25,0\n";
+  t = importTableText(zeros, {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  ASSERT_EQ(t.error.size(), 12u);
+  EXPECT_EQ(t.error[0], 1.0);
   // Errors of 1 throughout say equal weights: read.
   t = importTableText(ones, {});
   ASSERT_FALSE(t.failed) << t.failure;
