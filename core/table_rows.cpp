@@ -504,6 +504,20 @@ void RowCollector::finish(TableImport& out, const std::string& what,
       return;
     }
   }
+  // Times beyond ten million are not days in any Julian-date system (a JD
+  // is about 2.46 million today, MJD and offset dates are smaller): such a
+  // column counts seconds (Unix or mission seconds) or something else.
+  if (options_.columns.empty() && chosen != nullptr && !chosen->time.empty()) {
+    const auto [low, high] = std::minmax_element(chosen->time.begin(), chosen->time.end());
+    const double largest = std::max(std::fabs(*low), std::fabs(*high));
+    if (largest > 1e7) {
+      fail("the time column \"" + names[static_cast<std::size_t>(plan.time)] +
+           "\" holds values up to " + std::to_string(largest) +
+           ", which are not days in any Julian-date system (seconds?); convert them to days or "
+           "choose the columns with --columns TIME,VALUE[,ERROR]");
+      return;
+    }
+  }
   // An error column of whole numbers only, most of them 0, beside values
   // that are not whole is a flag or a code (ATLAS's "err" is the fit's error
   // code), not an uncertainty: read as errors, its zeros would weigh their

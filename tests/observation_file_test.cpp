@@ -426,6 +426,10 @@ TEST(ArchiveLayouts, TimeUnitsOtherThanDays) {
   t = importTableText(names + "|d          |mag    |mag    |\n" + rows, {});
   ASSERT_FALSE(t.failed) << t.failure;
   EXPECT_DOUBLE_EQ(t.time[0], 86400.0);
+  // Without a unit, values no Julian date reaches are refused (Unix seconds).
+  t = importTableText("time,mag,err\n1700000000,14.1,0.05\n1700000060,14.2,0.05\n", {});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("not days in any Julian-date system"), std::string::npos) << t.failure;
   t = importTableText(names + "|yr         |mag    |mag    |\n" + rows, {});
   EXPECT_TRUE(t.failed);
   EXPECT_NE(t.failure.find("is in yr (its stated unit), not days"), std::string::npos) << t.failure;
