@@ -27,6 +27,15 @@ class PeriodStatistic {
   // grid route use it).
   virtual std::vector<double> powers(double first, double step, int count,
                                      const RunControl& rc) const;
+  // Powers for choosing where a coarse pass puts its fine grid: by default
+  // the same as powers(); an engine may give close approximations that cost
+  // less on long light curves.
+  virtual std::vector<double> candidatePowers(double first, double step, int count,
+                                              const RunControl& rc) const {
+    return powers(first, step, count, rc);
+  }
+  // Whether candidatePowers only approximates powers() on a grid of this step.
+  virtual bool approximateCandidates(double /*step*/) const { return false; }
   // Fraction of the (weighted) sum of squares the model explains at a power.
   virtual double explainedFraction(double power) const { return power; }
   // Free parameters of the model besides the frequency (for the residual
