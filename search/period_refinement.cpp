@@ -182,6 +182,17 @@ class TransitStatistic : public PeriodStatistic {
     r.power.resize(static_cast<std::size_t>(count), 0.0);
     return std::move(r.power);
   }
+  // Off the exact route, the light curve prepared once for all windows and
+  // only the highest power of them all recomputed exactly.
+  std::vector<double> windowPowers(const std::vector<FrequencyGrid>& windows,
+                                   const RunControl& rc) const override {
+    if (route_ == SearchRoute::Exact) return PeriodStatistic::windowPowers(windows, rc);
+    TransitOptions o;
+    o.binFactor = binFactor_;
+    o.binSets = 5;
+    o.route = route_;
+    return computeTransitWindows({time_, value_, weight_}, o, windows, rc);
+  }
   bool approximateCandidates(double step) const override {
     if (route_ == SearchRoute::Exact || time_.empty()) return false;
     const auto [lo, hi] = std::minmax_element(time_.begin(), time_.end());

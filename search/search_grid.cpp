@@ -210,6 +210,11 @@ GridSearchResult searchGrid(const PeriodStatistic& statistic, const GridSearchOp
     std::size_t ci = 0;
     RunControl fineRc = rc;
     fineRc.progress = nullptr;
+    std::vector<FrequencyGrid> fineWindows;
+    for (const auto& [a, e] : merged)
+      fineWindows.push_back({fineFrequency(a), step, static_cast<std::int32_t>(e - a)});
+    const std::vector<double> fine = statistic.windowPowers(fineWindows, fineRc);
+    std::size_t at = 0;  // the window's first power in fine
     for (const auto& [a, e] : merged) {
       const double fa = fineFrequency(a), fe = fineFrequency(e - 1);
       for (; ci < coarse.size() && coarseFrequency[ci] < fa; ++ci) {
@@ -218,11 +223,11 @@ GridSearchResult searchGrid(const PeriodStatistic& statistic, const GridSearchOp
       }
       for (; ci < coarse.size() && coarseFrequency[ci] <= fe; ++ci) {
       }
-      const std::vector<double> fine = statistic.powers(fa, step, static_cast<int>(e - a), fineRc);
       for (std::int64_t k = a; k < e; ++k) {
         r.frequency.push_back(fineFrequency(k));
-        r.power.push_back(fine[static_cast<std::size_t>(k - a)]);
+        r.power.push_back(fine[at + static_cast<std::size_t>(k - a)]);
       }
+      at += static_cast<std::size_t>(e - a);
     }
     for (; ci < coarse.size(); ++ci) {
       r.frequency.push_back(coarseFrequency[ci]);

@@ -84,6 +84,16 @@ TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitO
 // result is computeTransitPeriodogram's. Independent of the thread count.
 TransitResult computeTransitCandidates(const LightCurveView& lc, const TransitOptions& options,
                                        const RunControl& rc);
+// The powers over several windows of one grid (ascending, disjoint),
+// concatenated, window w at w.minFrequency + k w.step: the light curve
+// prepared once, and on the fast route only the frequencies within 1e-10
+// of the highest power of all windows recomputed exactly (where one
+// computeTransitPeriodogram per window recomputes each window's top).
+// options.grid is not used.
+std::vector<double> computeTransitWindows(const LightCurveView& lc, const TransitOptions& options,
+                                          const std::vector<FrequencyGrid>& windows,
+                                          const RunControl& rc);
+
 // Whether computeTransitCandidates folds segments (rather than computing the
 // periodogram) for n points over timeSpan days on a grid of this step.
 bool transitCandidatesFold(std::size_t n, int binFactor, int binSets, double step, double timeSpan);
