@@ -15,6 +15,9 @@ faster):
    --threads 1` against astropy's `BoxLeastSquares.power` on the same period
    grid, with durations covering AoVtr's box (5 % of the period for the
    default 2 harmonics) over the period range; both must find the transit.
+   fazorn searches that grid coarse to fine (a pass at a third of a box's
+   peak width from folded segments, then the grid itself around the 64
+   highest peaks); BLS computes every period of it.
 
     bench/speed_vs_astropy.py [--cli build/release/fazorn-cli] [--large] [--skip-auto]
 

@@ -168,6 +168,36 @@ class TransitStatistic : public PeriodStatistic {
     r.power.resize(static_cast<std::size_t>(count), 0.0);
     return std::move(r.power);
   }
+  // Off the exact route, the segments' folds (close to the powers, about
+  // sqrt(n) instead of n work per frequency on long light curves).
+  std::vector<double> candidatePowers(double first, double step, int count,
+                                      const RunControl& rc) const override {
+    if (route_ == SearchRoute::Exact || count <= 0) return powers(first, step, count, rc);
+    TransitOptions o;
+    o.grid = FrequencyGrid{first, step, count};
+    o.binFactor = binFactor_;
+    o.binSets = 5;
+    o.route = route_;
+    TransitResult r = computeTransitCandidates({time_, value_, weight_}, o, rc);
+    r.power.resize(static_cast<std::size_t>(count), 0.0);
+    return std::move(r.power);
+  }
+  // Off the exact route, the light curve prepared once for all windows and
+  // only the highest power of them all recomputed exactly.
+  std::vector<double> windowPowers(const std::vector<FrequencyGrid>& windows,
+                                   const RunControl& rc) const override {
+    if (route_ == SearchRoute::Exact) return PeriodStatistic::windowPowers(windows, rc);
+    TransitOptions o;
+    o.binFactor = binFactor_;
+    o.binSets = 5;
+    o.route = route_;
+    return computeTransitWindows({time_, value_, weight_}, o, windows, rc);
+  }
+  bool approximateCandidates(double step) const override {
+    if (route_ == SearchRoute::Exact || time_.empty()) return false;
+    const auto [lo, hi] = std::minmax_element(time_.begin(), time_.end());
+    return transitCandidatesFold(time_.size(), binFactor_, 5, step, *hi - *lo);
+  }
   int linearParameters() const override { return 2; }
   std::size_t pointCount() const override { return time_.size(); }
 

@@ -150,7 +150,12 @@ GridSearchResult searchGrid(const PeriodStatistic& statistic, const GridSearchOp
           : 0;
   auto fineFrequency = [&](std::int64_t k) { return fmin + static_cast<double>(k) * step; };
 
-  if (r.fineCount <= kDirectFineCount || coarseStep < 2.0 * step || coarseCount < 16) {
+  // Approximate candidates cost so much less than the powers (AoVtr's folds
+  // on long light curves) that the coarse pass pays on any grid it can
+  // thin out.
+  const bool approximate = coarseStep > 0 && statistic.approximateCandidates(coarseStep);
+  if ((r.fineCount <= kDirectFineCount && !approximate) || coarseStep < 2.0 * step ||
+      coarseCount < 16) {
     r.power = statistic.powers(fmin, step, static_cast<int>(r.fineCount), rc);
     if (rc.cancelled()) {
       r.status = SearchStatus::Cancelled;
@@ -170,7 +175,8 @@ GridSearchResult searchGrid(const PeriodStatistic& statistic, const GridSearchOp
     const int cn = static_cast<int>(std::floor((options.maxFrequency - coarseFirst) / coarseStep));
     RunControl coarseRc = rc;
     coarseRc.progress = [&rc](double f) { rc.report(0.9 * f); };
-    const std::vector<double> coarse = statistic.powers(coarseFirst, coarseStep, cn, coarseRc);
+    const std::vector<double> coarse =
+        statistic.candidatePowers(coarseFirst, coarseStep, cn, coarseRc);
     if (rc.cancelled()) {
       r.status = SearchStatus::Cancelled;
       return r;
@@ -181,14 +187,17 @@ GridSearchResult searchGrid(const PeriodStatistic& statistic, const GridSearchOp
     const std::vector<Peak> candidates =
         independentPeaks(coarseFrequency, coarse, 0.0, static_cast<int>(kCandidates));
     // Fine windows of +- one coarse step around each candidate, as ranges of
-    // fine indices, merged where they overlap.
+    // fine indices, merged where they overlap. Approximate coarse powers
+    // may put a flat-topped peak's coarse maximum a step beside the exact
+    // one: their windows reach two coarse steps.
+    const double reach = (approximate ? 2.0 : 1.0) * coarseStep;
     std::map<std::int64_t, std::int64_t> windows;
     for (const Peak& c : candidates) {
       const auto a = std::max<std::int64_t>(
-          0, static_cast<std::int64_t>(std::ceil((c.frequency - coarseStep - fmin) / step)));
+          0, static_cast<std::int64_t>(std::ceil((c.frequency - reach - fmin) / step)));
       const auto e = std::min<std::int64_t>(
           r.fineCount,
-          static_cast<std::int64_t>(std::floor((c.frequency + coarseStep - fmin) / step)) + 1);
+          static_cast<std::int64_t>(std::floor((c.frequency + reach - fmin) / step)) + 1);
       if (e > a) windows[a] = std::max(windows[a], e);
     }
     std::vector<std::pair<std::int64_t, std::int64_t>> merged;
@@ -201,6 +210,11 @@ GridSearchResult searchGrid(const PeriodStatistic& statistic, const GridSearchOp
     std::size_t ci = 0;
     RunControl fineRc = rc;
     fineRc.progress = nullptr;
+    std::vector<FrequencyGrid> fineWindows;
+    for (const auto& [a, e] : merged)
+      fineWindows.push_back({fineFrequency(a), step, static_cast<std::int32_t>(e - a)});
+    const std::vector<double> fine = statistic.windowPowers(fineWindows, fineRc);
+    std::size_t at = 0;  // the window's first power in fine
     for (const auto& [a, e] : merged) {
       const double fa = fineFrequency(a), fe = fineFrequency(e - 1);
       for (; ci < coarse.size() && coarseFrequency[ci] < fa; ++ci) {
@@ -209,11 +223,11 @@ GridSearchResult searchGrid(const PeriodStatistic& statistic, const GridSearchOp
       }
       for (; ci < coarse.size() && coarseFrequency[ci] <= fe; ++ci) {
       }
-      const std::vector<double> fine = statistic.powers(fa, step, static_cast<int>(e - a), fineRc);
       for (std::int64_t k = a; k < e; ++k) {
         r.frequency.push_back(fineFrequency(k));
-        r.power.push_back(fine[static_cast<std::size_t>(k - a)]);
+        r.power.push_back(fine[at + static_cast<std::size_t>(k - a)]);
       }
+      at += static_cast<std::size_t>(e - a);
     }
     for (; ci < coarse.size(); ++ci) {
       r.frequency.push_back(coarseFrequency[ci]);

@@ -117,7 +117,10 @@ struct GridSearchResult {
 // a sinusoid; at least 68 % for the second harmonic of a multiharmonic
 // fit), and the fine grid is computed around the 64 highest coarse maxima;
 // the true maximum lies among them unless more than 64 maxima come within
-// that fraction of it. Independent of the thread count.
+// that fraction of it. The coarse pass takes the statistic's
+// candidatePowers (for AoVtr off the exact route, the segments' folds,
+// close to the powers; the periodogram keeps them outside the fine
+// windows). Independent of the thread count.
 GridSearchResult searchGrid(const PeriodStatistic& statistic, const GridSearchOptions& options,
                             const RunControl& rc);
 

@@ -69,6 +69,35 @@ using TransitResult = SearchResult;
 TransitResult computeTransitPeriodogram(const LightCurveView& lc, const TransitOptions& options,
                                         const RunControl& rc);
 
+// Powers for choosing the candidates of a coarse pass, where a periodogram
+// over a long light curve would cost more than the candidates need. The
+// light curve is cut into K segments of equal length L; each is folded once
+// per reference frequency (spaced 2 / (B L), B phase bins), and the profile
+// at a trial frequency f is the sum of the segments' profiles at their
+// nearest reference, each shifted by (f - reference) times its middle time.
+// Phases err by at most 1.5 bins (half a bin from the reference, half from
+// rounding the shift, the bin's own width), a bin being 1 / 2.5 of a group
+// or less, and the groups' edges are interpolated within bins: powers near,
+// not equal to, the periodogram's. K balances folding against combining
+// (work about sqrt(n) per frequency instead of n). When that would not save
+// work (short light curves, coarse grids), or the grid starts below 0, the
+// result is computeTransitPeriodogram's. Independent of the thread count.
+TransitResult computeTransitCandidates(const LightCurveView& lc, const TransitOptions& options,
+                                       const RunControl& rc);
+// The powers over several windows of one grid (ascending, disjoint),
+// concatenated, window w at w.minFrequency + k w.step: the light curve
+// prepared once, and on the fast route only the frequencies within 1e-10
+// of the highest power of all windows recomputed exactly (where one
+// computeTransitPeriodogram per window recomputes each window's top).
+// options.grid is not used.
+std::vector<double> computeTransitWindows(const LightCurveView& lc, const TransitOptions& options,
+                                          const std::vector<FrequencyGrid>& windows,
+                                          const RunControl& rc);
+
+// Whether computeTransitCandidates folds segments (rather than computing the
+// periodogram) for n points over timeSpan days on a grid of this step.
+bool transitCandidatesFold(std::size_t n, int binFactor, int binSets, double step, double timeSpan);
+
 // Stable ascending sort of index[0..n-1] by key[index[i]] (a natural merge
 // sort: ascending runs are found and merged pairwise; equal keys keep their
 // order). `sortedKey` receives the keys in that order; the two scratch

@@ -343,3 +343,78 @@ TEST(TransitPeriodogram, FastRouteAgreesWithTheExactRouteOnRealStars) {
 
 }  // namespace
 }  // namespace fazorn
+
+#include "search/period_statistic.h"
+#include "search/search_grid.h"
+
+namespace fazorn {
+namespace {
+
+// A long light curve on a coarse pass's step (a third of the box's peak
+// width d / T): the segments' folds come close to the periodogram, put
+// their highest peak where it has its own, and do not depend on the thread
+// count; a short one, or a grid below 0, gets the periodogram itself.
+TEST(TransitCandidates, CloseToThePeriodogramOnLongCurvesThePeriodogramOtherwise) {
+  const double period = 3.3, span = 300.0;
+  Transit t = makeTransit(21, 20000, period, span);
+  std::mt19937_64 rng(22);
+  std::uniform_real_distribution<double> u(0.5, 2.0);
+  for (double& w : t.weight) w *= u(rng);
+  const double step = transitDutyCycle(2) / (3.0 * span);
+  TransitOptions options{{0.2, step, 7200}, 2, 5};
+  options.route = SearchRoute::Fast;
+  RunControl one, two;
+  two.threads = 2;
+  const TransitResult exact = computeTransitPeriodogram(t.view(), options, two);
+  const TransitResult folded = computeTransitCandidates(t.view(), options, one);
+  ASSERT_EQ(folded.status, SearchStatus::Ok);
+  EXPECT_EQ(computeTransitCandidates(t.view(), options, two).power, folded.power);
+  ASSERT_EQ(folded.power.size(), exact.power.size());
+  double worst = 0.0;
+  for (std::size_t j = 0; j < exact.power.size(); ++j)
+    worst = std::max(worst, std::abs(folded.power[j] - exact.power[j]));
+  // Folded, not the periodogram's arithmetic; phases off by about a bin
+  // (1 / 256 of the cycle) move the powers by a small part of the peak.
+  EXPECT_GT(worst, 0.0);
+  EXPECT_LT(worst, 0.1 * exact.maxPower);
+  EXPECT_LE(std::abs(folded.bestIndex - exact.bestIndex), 1);
+  EXPECT_NEAR(1.0 / folded.bestFrequency, period, 2.0 * step * period * period);
+
+  const Transit shortCurve = makeTransit(23, 500, period, span);
+  EXPECT_EQ(computeTransitCandidates(shortCurve.view(), options, one).power,
+            computeTransitPeriodogram(shortCurve.view(), options, one).power);
+  options.grid = {-0.1, step, 300};
+  EXPECT_EQ(computeTransitCandidates(t.view(), options, one).power,
+            computeTransitPeriodogram(t.view(), options, one).power);
+}
+
+// The search over the fine grid d / (10 T) with its coarse pass: off the
+// exact route the coarse pass folds segments, and the fine grid around its
+// candidates finds the exact route's frequency.
+TEST(TransitCandidates, CoarseToFineSearchFindsTheExactRoutesPeak) {
+  const double period = 3.3, span = 300.0;
+  const Transit t = makeTransit(24, 8000, period, span);
+  GridSearchOptions g;
+  g.engine = SearchEngine::AovTransit;
+  g.minFrequency = 0.1;
+  g.maxFrequency = 2.0;
+  g.peakWidth = peakWidth(SearchEngine::AovTransit, timeSpanOf(t.time), 2);
+  g.step = g.peakWidth / 10.0;
+  RunControl rc;
+  rc.threads = 2;
+  const auto exactStat = makePeriodStatistic(SearchEngine::AovTransit, t.view(), 2);
+  const auto fastStat =
+      makePeriodStatistic(SearchEngine::AovTransit, t.view(), 2, SearchRoute::Fast);
+  const GridSearchResult exact = searchGrid(*exactStat, g, rc);
+  const GridSearchResult fast = searchGrid(*fastStat, g, rc);
+  ASSERT_EQ(exact.status, SearchStatus::Ok);
+  ASSERT_EQ(fast.status, SearchStatus::Ok);
+  EXPECT_GT(exact.fineCount, 60000);  // large enough for the coarse pass
+  EXPECT_EQ(fast.bestFrequency, exact.bestFrequency);
+  EXPECT_EQ(fast.maxPower, exact.maxPower);
+  // Within the peak's width of the true period (the noise moves the top).
+  EXPECT_NEAR(1.0 / fast.bestFrequency, period, g.peakWidth * period * period);
+}
+
+}  // namespace
+}  // namespace fazorn
