@@ -257,6 +257,10 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
   std::vector<char> unresolved(spectrum.size(), 0);
   const auto lobe = static_cast<std::size_t>(std::ceil(resolution / out.grid.step));
   int skipped = 0;
+  // Peaks that fell below the S/N limit since the last term was taken (their
+  // main lobes), and the first such peak's account.
+  std::vector<char> below(spectrum.size(), 0);
+  std::string belowLimit;
   auto sumSquares = [](const std::vector<double>& r) {
     double ss = 0.0;
     for (double x : r) ss += x * x;
@@ -302,10 +306,38 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
     // The highest residual peak (the first of equal ones) not found
     // unresolved before.
     std::size_t best = spectrum.size();
-    for (std::size_t k = firstK; k < spectrum.size(); ++k)
-      if (!unresolved[k] && (best == spectrum.size() || spectrum[k] > spectrum[best])) best = k;
+    if (belowLimit.empty()) {
+      for (std::size_t k = firstK; k < spectrum.size(); ++k)
+        if (!unresolved[k] && (best == spectrum.size() || spectrum[k] > spectrum[best])) best = k;
+    } else {
+      // The highest peak fell below the limit against the noise around it.
+      // Where that noise is high (red noise, daily systematics near 1 c/d
+      // in ground-based surveys), a lower peak elsewhere may stand well
+      // above its own noise: the peak of the highest S/N in the spectrum as
+      // it is (its noise still holding its own window pattern, so that the
+      // fitted S/N can only be higher) is tried next when it reaches the
+      // limit, else the cascade ends.
+      std::vector<double> prefix(spectrum.size() + 1, 0.0);
+      for (std::size_t k = 0; k < spectrum.size(); ++k) prefix[k + 1] = prefix[k] + spectrum[k];
+      const double half = 0.5 * options.noiseWindow;
+      const auto last = static_cast<double>(spectrum.size() - 1);
+      double bestSnr = options.snrLimit;
+      for (std::size_t k = std::max<std::size_t>(firstK, 1); k + 1 < spectrum.size(); ++k) {
+        if (unresolved[k] || below[k] || spectrum[k] < spectrum[k - 1] ||
+            spectrum[k] < spectrum[k + 1])
+          continue;
+        const double fk = static_cast<double>(k) * out.grid.step;
+        const double lo = std::clamp(std::ceil((fk - half) / out.grid.step), 1.0, last);
+        const double hi = std::clamp(std::floor((fk + half) / out.grid.step), 0.0, last);
+        if (hi < lo) continue;
+        const double noise =
+            (prefix[static_cast<std::size_t>(hi) + 1] - prefix[static_cast<std::size_t>(lo)]) /
+            (hi - lo + 1.0);
+        if (noise > 0.0 && spectrum[k] / noise >= bestSnr) bestSnr = spectrum[k] / noise, best = k;
+      }
+    }
     if (best == spectrum.size()) {
-      out.stopReason = "every residual peak left is unresolved";
+      out.stopReason = belowLimit.empty() ? "every residual peak left is unresolved" : belowLimit;
       break;
     }
     const double f = out.frequency[best];
@@ -405,8 +437,16 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
                       "the highest residual peak (%.6f c/d, amplitude %.4g) has S/N %.2f, below "
                       "%.2f",
                       added.frequency, added.amplitude, snr, options.snrLimit);
-      out.stopReason = buf;
-      break;
+      // Passed over like an unresolved peak; the first such reason ends the
+      // cascade when no peak elsewhere reaches the limit.
+      if (belowLimit.empty()) belowLimit = buf;
+      const std::size_t lo = best > lobe ? best - lobe : 0;
+      for (std::size_t k = lo; k <= std::min(best + lobe, below.size() - 1); ++k) below[k] = 1;
+      if (++skipped > maxCount) {
+        out.stopReason = belowLimit;
+        break;
+      }
+      continue;
     }
     if (errorVariance > 0.0) {
       double ss = 0.0;
@@ -421,6 +461,12 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
       }
     }
     table = std::move(trial);
+    // A new term changes the residuals: a peak below the limit before is
+    // a candidate again.
+    if (!belowLimit.empty()) {
+      belowLimit.clear();
+      std::fill(below.begin(), below.end(), 0);
+    }
     residual = std::move(fit.residual);
     spectrum = std::move(trialSpectrum);
     PrewhiteningStep step;

@@ -202,6 +202,31 @@ TEST(Frequencies, ASingularCandidateIsPassedOver) {
   EXPECT_NE(r.stopReason.find("S/N"), std::string::npos) << r.stopReason;
 }
 
+// A forest of low-frequency variation (red noise, or the daily systematics
+// of a ground-based survey) holds the highest peak, below S/N 4 against its
+// own high surroundings: a weaker sinusoid far above the flat noise
+// elsewhere is still taken, rather than an empty table.
+TEST(Frequencies, APeakBelowTheLimitInLoudNoiseDoesNotHideAQuietPeakAboveIt) {
+  Series s = makeMultiSine(21, spaceSampling(), {{9.0, 0.008, 0.3}}, 0.0, 0.005);
+  std::mt19937_64 rng(22);
+  std::uniform_real_distribution<double> uf(0.3, 1.7), up(0.0, 1.0);
+  for (int k = 0; k < 200; ++k) {
+    const double f = uf(rng), phi = up(rng);
+    for (std::size_t j = 0; j < s.time.size(); ++j)
+      s.value[j] += 0.01 * std::sin(2 * M_PI * (f * s.time[j] + phi));
+  }
+  PrewhiteningOptions o;
+  o.maxFrequency = 20.0;
+  const PrewhiteningResult r = prewhiten(s.time, s.value, s.error, o);
+  ASSERT_TRUE(r.ok) << r.message;
+  ASSERT_FALSE(r.table.terms.empty()) << r.stopReason;
+  const auto& t = r.table.terms[0];
+  EXPECT_NEAR(t.frequency, 9.0, 3 * t.frequencyError);
+  EXPECT_NEAR(t.amplitude, 0.008, 3 * t.amplitudeError);
+  for (const auto& k : r.table.terms) EXPECT_GE(k.snr, o.snrLimit) << k.frequency;
+  EXPECT_NE(r.stopReason.find("S/N"), std::string::npos) << r.stopReason;
+}
+
 TEST(Frequencies, AmplitudeSpectrumMatchesDirectSumsAndFindsTheSinusoid) {
   const Series s = makeMultiSine(3, spaceSampling(), {{5.5, 0.1, 0.2}}, 0.0, 0.01);
   const auto grid = amplitudeSpectrumGrid(s.time, 20.0);
