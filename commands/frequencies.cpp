@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace fazorn {
 
@@ -112,6 +113,10 @@ double centralWindowExtent(std::span<const double> window, double step) {
 // the noise may move the spectrum's highest point onto an alias; lower
 // window peaks would take leakage of more than half the true amplitude.
 constexpr std::size_t kMaxAliasOffsets = 16;
+// How many of a close pair's alias combinations, best by the linear fit at
+// their offset frequencies, are fitted with free frequencies (a cost bound:
+// the linear ranking is off only by the half grid step of the offsets).
+constexpr std::size_t kPolishedPairs = 6;
 std::vector<double> aliasOffsets(std::span<const double> window, double step, double resolution) {
   std::vector<std::pair<double, double>> peaks;  // (height, offset)
   const auto first = static_cast<std::size_t>(std::ceil(resolution / step)) + 1;
@@ -252,6 +257,10 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
   std::vector<char> unresolved(spectrum.size(), 0);
   const auto lobe = static_cast<std::size_t>(std::ceil(resolution / out.grid.step));
   int skipped = 0;
+  // Peaks that fell below the S/N limit since the last term was taken (their
+  // main lobes), and the first such peak's account.
+  std::vector<char> below(spectrum.size(), 0);
+  std::string belowLimit;
   auto sumSquares = [](const std::vector<double>& r) {
     double ss = 0.0;
     for (double x : r) ss += x * x;
@@ -297,10 +306,38 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
     // The highest residual peak (the first of equal ones) not found
     // unresolved before.
     std::size_t best = spectrum.size();
-    for (std::size_t k = firstK; k < spectrum.size(); ++k)
-      if (!unresolved[k] && (best == spectrum.size() || spectrum[k] > spectrum[best])) best = k;
+    if (belowLimit.empty()) {
+      for (std::size_t k = firstK; k < spectrum.size(); ++k)
+        if (!unresolved[k] && (best == spectrum.size() || spectrum[k] > spectrum[best])) best = k;
+    } else {
+      // The highest peak fell below the limit against the noise around it.
+      // Where that noise is high (red noise, daily systematics near 1 c/d
+      // in ground-based surveys), a lower peak elsewhere may stand well
+      // above its own noise: the peak of the highest S/N in the spectrum as
+      // it is (its noise still holding its own window pattern, so that the
+      // fitted S/N can only be higher) is tried next when it reaches the
+      // limit, else the cascade ends.
+      std::vector<double> prefix(spectrum.size() + 1, 0.0);
+      for (std::size_t k = 0; k < spectrum.size(); ++k) prefix[k + 1] = prefix[k] + spectrum[k];
+      const double half = 0.5 * options.noiseWindow;
+      const auto last = static_cast<double>(spectrum.size() - 1);
+      double bestSnr = options.snrLimit;
+      for (std::size_t k = std::max<std::size_t>(firstK, 1); k + 1 < spectrum.size(); ++k) {
+        if (unresolved[k] || below[k] || spectrum[k] < spectrum[k - 1] ||
+            spectrum[k] < spectrum[k + 1])
+          continue;
+        const double fk = static_cast<double>(k) * out.grid.step;
+        const double lo = std::clamp(std::ceil((fk - half) / out.grid.step), 1.0, last);
+        const double hi = std::clamp(std::floor((fk + half) / out.grid.step), 0.0, last);
+        if (hi < lo) continue;
+        const double noise =
+            (prefix[static_cast<std::size_t>(hi) + 1] - prefix[static_cast<std::size_t>(lo)]) /
+            (hi - lo + 1.0);
+        if (noise > 0.0 && spectrum[k] / noise >= bestSnr) bestSnr = spectrum[k] / noise, best = k;
+      }
+    }
     if (best == spectrum.size()) {
-      out.stopReason = "every residual peak left is unresolved";
+      out.stopReason = belowLimit.empty() ? "every residual peak left is unresolved" : belowLimit;
       break;
     }
     const double f = out.frequency[best];
@@ -400,8 +437,16 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
                       "the highest residual peak (%.6f c/d, amplitude %.4g) has S/N %.2f, below "
                       "%.2f",
                       added.frequency, added.amplitude, snr, options.snrLimit);
-      out.stopReason = buf;
-      break;
+      // Passed over like an unresolved peak; the first such reason ends the
+      // cascade when no peak elsewhere reaches the limit.
+      if (belowLimit.empty()) belowLimit = buf;
+      const std::size_t lo = best > lobe ? best - lobe : 0;
+      for (std::size_t k = lo; k <= std::min(best + lobe, below.size() - 1); ++k) below[k] = 1;
+      if (++skipped > maxCount) {
+        out.stopReason = belowLimit;
+        break;
+      }
+      continue;
     }
     if (errorVariance > 0.0) {
       double ss = 0.0;
@@ -416,6 +461,12 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
       }
     }
     table = std::move(trial);
+    // A new term changes the residuals: a peak below the limit before is
+    // a candidate again.
+    if (!belowLimit.empty()) {
+      belowLimit.clear();
+      std::fill(below.begin(), below.end(), 0);
+    }
     residual = std::move(fit.residual);
     spectrum = std::move(trialSpectrum);
     PrewhiteningStep step;
@@ -484,30 +535,71 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
               partial[j] +=
                   t->amplitude *
                   std::sin(2.0 * M_PI * (t->frequency * (time[j] - table.epoch) + t->phase));
-          const double pair0[2] = {ta.frequency, tb.frequency};
-          double bestSquares = sinusoidsResidualSquares(time, partial, pair0, tMean);
-          double bestA = ta.frequency, bestB = tb.frequency;
+          // Each combination of offsets is fitted to that difference as
+          // two sinusoids whose frequencies are free too: a linear fit at
+          // the offset frequencies themselves (grid multiples, up to half a
+          // step from where the fringe of a season's cycles lies) loses more
+          // over the span than the few units of chi^2 that tell a close
+          // pair's aliases apart, so that it kept a pair at its alias while
+          // the truth fitted better.
+          auto pairFit = [&](double fa, double fb, FrequencyTable& two) {
+            const double pair[2] = {fa, fb};
+            std::vector<double> c;
+            sinusoidsResidualSquares(time, partial, pair, tMean, &c);
+            if (c.size() < 4) return std::numeric_limits<double>::infinity();
+            two = FrequencyTable{};
+            two.epoch = table.epoch;
+            for (int q = 0; q < 2; ++q) {
+              FrequencyTerm t;
+              const double cq = c[2 * static_cast<std::size_t>(q)],
+                           sq = c[2 * static_cast<std::size_t>(q) + 1];
+              t.frequency = pair[q];
+              t.amplitude = std::hypot(cq, sq);
+              t.phase = std::atan2(cq, sq) / (2.0 * M_PI) - pair[q] * (tMean - two.epoch);
+              t.phase -= std::floor(t.phase);
+              two.terms.push_back(t);
+            }
+            const MultiSineFitResult f2 = fitFrequencyTable(time, partial, {}, two, options.fit);
+            if (!f2.converged ||
+                !(std::fabs(two.terms[0].frequency - two.terms[1].frequency) >= resolution))
+              return std::numeric_limits<double>::infinity();
+            return sumSquares(f2.residual);
+          };
+          // The linear fits at the offset frequencies rank the combinations;
+          // the few best (kPolishedPairs) are fitted with free frequencies.
+          std::vector<std::pair<double, std::pair<double, double>>> ranked;
           for (double da : offsets)
             for (double db : offsets) {
+              if (da == 0.0 && db == 0.0) continue;
               const double pair[2] = {ta.frequency + da, tb.frequency + db};
               if (pair[0] < minF || pair[1] < minF || std::fabs(pair[0] - pair[1]) < resolution)
                 continue;
-              const double ss = sinusoidsResidualSquares(time, partial, pair, tMean);
-              if (ss < bestSquares) bestSquares = ss, bestA = pair[0], bestB = pair[1];
+              ranked.push_back(
+                  {sinusoidsResidualSquares(time, partial, pair, tMean), {pair[0], pair[1]}});
             }
-          if (bestA == ta.frequency && bestB == tb.frequency) continue;
-          std::vector<double> c;
-          const double pair[2] = {bestA, bestB};
-          sinusoidsResidualSquares(time, partial, pair, tMean, &c);
+          const std::size_t polished = std::min(ranked.size(), kPolishedPairs);
+          std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(polished),
+                            ranked.end());
+          FrequencyTable bestPair;
+          double bestSquares = pairFit(ta.frequency, tb.frequency, bestPair);
+          bool found = false;
+          for (std::size_t q = 0; q < polished; ++q) {
+            FrequencyTable two;
+            const double ss = pairFit(ranked[q].second.first, ranked[q].second.second, two);
+            // A pair that returns to the current frequencies is no move.
+            if (ss < bestSquares &&
+                (std::fabs(two.terms[0].frequency - ta.frequency) > 0.5 * resolution ||
+                 std::fabs(two.terms[1].frequency - tb.frequency) > 0.5 * resolution))
+              bestSquares = ss, bestPair = std::move(two), found = true;
+          }
+          if (!found) continue;
           FrequencyTable other = table;
           for (int q = 0; q < 2; ++q) {
             FrequencyTerm& t = other.terms[q == 0 ? a : b];
-            const double fq = pair[q], cq = c[2 * static_cast<std::size_t>(q)],
-                         sq = c[2 * static_cast<std::size_t>(q) + 1];
-            t.frequency = fq;
-            t.amplitude = std::hypot(cq, sq);
-            t.phase = std::atan2(cq, sq) / (2.0 * M_PI) - fq * (tMean - other.epoch);
-            t.phase -= std::floor(t.phase);
+            const FrequencyTerm& fitted = bestPair.terms[static_cast<std::size_t>(q)];
+            t.frequency = fitted.frequency;
+            t.amplitude = fitted.amplitude;
+            t.phase = fitted.phase;
           }
           if (keepIfBetter(other)) movedThisPass = moved = true;
         }

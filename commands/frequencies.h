@@ -3,7 +3,9 @@
 // peak of the residuals' amplitude spectrum, adds it to the table, fits all
 // terms together ("Improve all") and subtracts the model from the data,
 // until the next peak's signal-to-noise ratio falls below the limit or the
-// table holds the most frequencies asked for.
+// table holds the most frequencies asked for. When the highest peak falls
+// below the limit against loud surroundings, the peak of the highest S/N
+// elsewhere is tried before the cascade ends.
 //
 // The S/N of a peak is its amplitude over the mean amplitude of the
 // residual spectrum in a window centred on it (Breger et al. 1993, who found
@@ -18,7 +20,9 @@
 // the limit, and when it fails only for that its peak is passed over and
 // the cascade goes on. And where the spectral window has alias peaks of at
 // least half its height (ground-based seasons and nights), a new term is
-// moved to the alias of its frequency that fits the data better.
+// moved to the alias of its frequency that fits the data better; two terms
+// closer than the window's central peak are moved together, each pair of
+// alias offsets judged by a fit of the two with their frequencies free.
 #pragma once
 
 #include <span>
