@@ -21,22 +21,22 @@ else
   fazorn_install_packages clang libclang-rt-14-dev
 fi
 
-echo "== formatting (clang-format, .clang-format)"
+echo "== formatting (clang-format, .clang-format)  [$SECONDS s]"
 git -C "$FAZORN_ROOT" ls-files -z '*.cpp' '*.h' | (cd "$FAZORN_ROOT" && xargs -0 clang-format --dry-run -Werror)
 
-echo "== release build (warnings as errors) and tests"
+echo "== release build (warnings as errors) and tests  [$SECONDS s]"
 fazorn_build release -DCMAKE_BUILD_TYPE=Release -DFAZORN_WARNINGS_AS_ERRORS=ON
 (cd "$FAZORN_ROOT/build/release" &&
  QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)")
 
-echo "== Python module tests (pytest)"
+echo "== Python module tests (pytest)  [$SECONDS s]"
 fazorn_pytest release
 [ $quick -eq 1 ] && exit 0
 
-echo "== clang-tidy on the sources the last commit changed"
+echo "== clang-tidy on the sources the last commit changed  [$SECONDS s]"
 "$FAZORN_ROOT/scripts/tidy.sh"
 
-echo "== sanitizer build and tests (clang: ASan + UBSan, leaks checked)"
+echo "== sanitizer build and tests (clang: ASan + UBSan, leaks checked)  [$SECONDS s]"
 # -O1 with line tables only: the optimisation the sanitizers are made for,
 # and stack traces with file and line at a fraction of full debug
 # information's compile and link time.
@@ -50,6 +50,7 @@ CC=clang CXX=clang++ fazorn_build sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo \
  LSAN_OPTIONS="suppressions=$FAZORN_ROOT/scripts/lsan.supp:print_suppressions=0" \
  ctest --output-on-failure -j "$(nproc)")
 
-echo "== fuzzing (${FAZORN_FUZZ_SECONDS:-60} s per harness)"
+echo "== fuzzing (${FAZORN_FUZZ_SECONDS:-60} s per harness)  [$SECONDS s]"
 FAZORN_FUZZ_BUILD="$FAZORN_ROOT/build/sanitize" \
   "$FAZORN_ROOT/scripts/fuzz.sh" "${FAZORN_FUZZ_SECONDS:-60}"
+echo "== done  [$SECONDS s]"
