@@ -154,6 +154,20 @@ AliasDecision decideAlias(const LightCurve& lc, const PeriodStatistic& statistic
     if (!equalHalves && statistic.power(2 * frequency) >= 0.5 * statistic.power(frequency)) {
       atHalf = classifyAt(lc, 0.5 / frequency);
       betterShape = atHalf.bestScore < atFound.bestScore;
+      // The templates judge shape only where the light curve leaves the
+      // choice open: not against strong evidence of the criterion for P
+      // when the series at P fits as well as the error bars say (a noisy
+      // sinusoid's power at 2 f reaches half its power at f, and the
+      // templates then fit the flatter fold on P/2 "better"). A star whose
+      // cycles differ fits any longer fold better, so there, as for the
+      // doubling below, the criterion is not trusted.
+      if (betterShape) {
+        const int hFit = criterionHarmonics(n);
+        const FourierFit atP = fitFourierSeries(view, frequency, hFit, useWeights);
+        betterShape = !(atP.bic < fitFourierSeries(view, 2 * frequency, hFit, useWeights).bic -
+                                      kCloseCriterion &&
+                        fitsItsErrorBars(lc, atP, useWeights));
+      }
     }
     if (equalHalves || betterShape) {
       base = 2 * frequency;
@@ -255,6 +269,48 @@ std::vector<Judged> judgeCandidates(const LightCurveView& view, const PeriodStat
       for (double d : {-1.0 / kYear, 1.0 / kYear}) alias(d, "yearly alias");
   }
   return out;
+}
+
+// -2 ln of the posterior of a candidate: the criterion plus 2 ln f, from a
+// prior uniform in log period (the scale-invariant prior of a period about
+// which nothing is known).
+double posteriorOf(const FourierFit& fit, double frequency) {
+  return fit.bic + 2.0 * std::log(frequency);
+}
+
+// The daily (|f +- 1|, |f +- 2| c/d) and yearly (|f +- 1/365.25| c/d)
+// aliases of a frequency that the P/2P step moved: the same signal seen
+// through the sampling, which were not among the candidates of the grid's
+// peak (the aliases of 2 f are not twice the aliases of f). The one of
+// smallest posterior when it beats f's by strong evidence, else none.
+std::optional<Judged> strongerAlias(const LightCurveView& view, const PeriodStatistic& statistic,
+                                    const SearchReport& r, double frequency, double minFrequency,
+                                    double maxFrequency, bool useWeights) {
+  const int hMax = criterionHarmonics(view.time.size());
+  const FourierFit own = fitFourierSeries(view, frequency, hMax, useWeights);
+  if (!std::isfinite(own.bic)) return std::nullopt;
+  std::optional<Judged> best;
+  double bestPosterior = posteriorOf(own, frequency) - kCloseCriterion;
+  auto consider = [&](double offset, const char* why) {
+    const double f0 = std::abs(frequency + offset);
+    if (!(f0 >= minFrequency && f0 <= maxFrequency)) return;
+    const RefinedPeak p = refinePeak(statistic, f0, r.step, r.peakWidth);
+    if (!(p.frequency > 0) || std::abs(p.frequency - frequency) < r.peakWidth) return;
+    FourierFit fit = fitFourierSeries(view, p.frequency, hMax, useWeights);
+    if (!std::isfinite(fit.bic) || !(posteriorOf(fit, p.frequency) < bestPosterior)) return;
+    bestPosterior = posteriorOf(fit, p.frequency);
+    Judged j;
+    j.frequency = p.frequency;
+    j.frequencyError = p.frequencyError;
+    j.fit = std::move(fit);
+    j.why = why;
+    best = std::move(j);
+  };
+  for (double d : {-1.0, 1.0, -2.0, 2.0}) consider(d, "daily alias");
+  constexpr double kYear = 365.25;
+  if (1.0 / kYear > r.peakWidth)
+    for (double d : {-1.0 / kYear, 1.0 / kYear}) consider(d, "yearly alias");
+  return best;
 }
 
 Candidate candidateOf(const FourierFit& fit, const char* why) {
@@ -473,17 +529,23 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
       // -2 ln posterior is the criterion plus 2 ln f: a 0.98 c/d peak that is
       // the alias of 0.02 c/d needs 2 ln 49 = 7.8 better a fit to stand.
       // As for any other candidate, only strong evidence replaces the peak.
-      auto posterior = [](const Judged& j) { return j.fit.bic + 2.0 * std::log(j.frequency); };
+      auto posterior = [](const Judged& j) { return posteriorOf(j.fit, j.frequency); };
       const Judged* highest = chosen;
       for (const Judged& j : judged)
         if (j.ofPeak == 0 && std::strcmp(j.why, "peak") != 0 && !related(j.frequency) &&
             std::isfinite(j.fit.bic) && posterior(j) < posterior(*chosen) &&
             posterior(j) < posterior(*highest) - kCloseCriterion)
           chosen = &j;
+      // Any other candidate (another grid peak, or an alias of one) is
+      // weighed by the same posterior: the prior in log period is not a
+      // property of aliases alone, and a grid peak that is in fact the
+      // daily alias of another (one cycle a day apart within the peak's
+      // width) would otherwise escape it.
       const Judged* best = chosen;
       for (const Judged& j : judged)
-        if (!related(j.frequency) && j.fit.bic < best->fit.bic) best = &j;
-      if (best->fit.bic < chosen->fit.bic - kCloseCriterion) chosen = best;
+        if (!related(j.frequency) && std::isfinite(j.fit.bic) && posterior(j) < posterior(*best))
+          best = &j;
+      if (posterior(*best) < posterior(*chosen) - kCloseCriterion) chosen = best;
       frequency = chosen->frequency;
       frequencyError = chosen->frequencyError;
     }
@@ -499,6 +561,19 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
       if (j.frequency == frequency) whyAdopted = j.why;
     if (d == AliasDecision::Doubled) whyAdopted = "double";
     if (d == AliasDecision::Halved) whyAdopted = "half";
+    if (d != AliasDecision::None) {
+      const std::optional<Judged> alias =
+          strongerAlias(view, *statistic, r, adopted, minFrequency,
+                        std::max(maxFrequency, frequency), usesWeights(engine));
+      if (alias) {
+        const int hMax = criterionHarmonics(view.time.size());
+        adopted = alias->frequency;
+        whyAdopted = alias->why;
+        evidence.atAdopted = alias->fit;
+        evidence.atHalf = fitFourierSeries(view, 2 * adopted, hMax, usesWeights(engine));
+        evidence.atDouble = fitFourierSeries(view, adopted / 2, hMax, usesWeights(engine));
+      }
+    }
     r.candidates.push_back(candidateOf(evidence.atAdopted, whyAdopted));
     std::vector<Candidate> others;
     others.push_back(candidateOf(evidence.atHalf, "half"));
