@@ -7,6 +7,7 @@
 
 #include "core/numeric_kit.h"
 #include "core/parallel_for.h"
+#include "search/amplitude_spectrum.h"
 #include "search/frequency_grid.h"
 #include "search/nonuniform_fft.h"
 #include "search/work_pool.h"
@@ -194,6 +195,96 @@ bool fourierPowers(std::span<const double> time, const std::vector<double>& yy, 
       });
 }
 
+// The points of a floating-mean periodogram: the times about xave, the
+// weights and the weighted values about their weighted mean.
+struct WeightedPoints {
+  std::vector<double> t, w, wy;
+  double weightSum = 0.0;
+  double scatter = 0.0;  // sum w (y - ybar)^2
+};
+
+// The weights checked (empty: all 1); an empty message when usable.
+std::string weightedPoints(std::span<const double> time, std::span<const double> value,
+                           std::span<const double> weight, double xave, WeightedPoints& p) {
+  const std::size_t n = std::min(time.size(), value.size());
+  if (!weight.empty() && weight.size() < n) return "There is not one weight a point.";
+  p.t.resize(n);
+  p.w.resize(n);
+  p.wy.resize(n);
+  double sumW = 0.0, sumWy = 0.0;
+  for (std::size_t j = 0; j < n; ++j) {
+    const double w = weight.empty() ? 1.0 : weight[j];
+    if (!(w > 0) || !std::isfinite(w)) return "The weights must be positive and finite.";
+    p.t[j] = time[j] - xave;
+    p.w[j] = w;
+    sumW += w;
+    sumWy += w * value[j];
+  }
+  const double mean = sumWy / sumW;
+  double scatter = 0.0;
+  for (std::size_t j = 0; j < n; ++j) {
+    const double d = value[j] - mean;
+    p.wy[j] = p.w[j] * d;
+    scatter += p.w[j] * d * d;
+  }
+  p.weightSum = sumW;
+  p.scatter = scatter;
+  if (!(scatter > 0) || !std::isfinite(scatter) || !std::isfinite(sumW))
+    return "The values do not vary.";
+  return {};
+}
+
+// The scaled power from the sums (see LombScargleOptions::floatingMean).
+inline double floatingMeanPower(std::complex<double> sy, std::complex<double> s1,
+                                std::complex<double> s2, const WeightedPoints& p) {
+  const SinusoidAt fit = floatingMeanSinusoid(sy, s1, s2, p.weightSum);
+  const double reduction = fit.cosine * sy.real() + fit.sine * sy.imag();
+  return 0.5 * static_cast<double>(p.t.size() - 1) * std::max(0.0, reduction) / p.scatter;
+}
+
+double floatingMeanDirect(const WeightedPoints& p, double frequency) {
+  const double omega = 2.0 * M_PI * frequency;
+  std::complex<double> sy, s1, s2;
+  for (std::size_t j = 0; j < p.t.size(); ++j) {
+    const double a = omega * p.t[j];
+    const std::complex<double> e(std::cos(a), std::sin(a));
+    sy += p.wy[j] * e;
+    s1 += p.w[j] * e;
+    s2 += p.w[j] * (e * e);
+  }
+  return floatingMeanPower(sy, s1, s2, p);
+}
+
+bool floatingMeanPowers(const WeightedPoints& p, double step, bool fourier,
+                        const std::vector<double>& frequency, std::vector<double>& power,
+                        const RunControl& rc) {
+  const auto count = static_cast<std::int64_t>(frequency.size());
+  if (!fourier) {
+    return parallelFor(
+        count, kCheckEvery, rc, [] { return 0; },
+        [&](int, std::int64_t first, std::int64_t last) {
+          for (std::int64_t k = first; k < last; ++k) {
+            const auto q = static_cast<std::size_t>(k);
+            power[q] = floatingMeanDirect(p, frequency[q]);
+          }
+        });
+  }
+  // S2 = sum w exp(2 i omega t), S1 = sum w exp(i omega t), Sy = sum w (y -
+  // ybar) exp(i omega t).
+  GridSums sums(p.t, frequency.front(), step, count, {{2, &p.w}, {1, &p.w}, {1, &p.wy}});
+  WorkMeter meter(rc, 5 + count);
+  if (!sums.run(meter)) return false;
+  return parallelFor(
+      count, 4096, meter, [] { return 0; },
+      [&](int, std::int64_t first, std::int64_t last) {
+        for (std::int64_t k = first; k < last; ++k) {
+          const auto q = static_cast<std::size_t>(k);
+          power[q] = floatingMeanPower(sums.at(2, k, frequency[q]), sums.at(1, k, frequency[q]),
+                                       sums.at(0, k, frequency[q]), p);
+        }
+      });
+}
+
 }  // namespace
 
 double lombScarglePowerAt(std::span<const double> time, std::span<const double> value,
@@ -217,6 +308,17 @@ double lombScarglePowerAt(std::span<const double> time, std::span<const double> 
     yc += y * c, ys += y * s, cc += c * c, ss += s * s;
   }
   return 0.5 * (yc * yc / cc + (ss > 0 ? ys * ys / ss : 0.0)) / variance;
+}
+
+double lombScargleFloatingMeanPowerAt(std::span<const double> time, std::span<const double> value,
+                                      std::span<const double> weight, double frequency) {
+  const std::size_t n = std::min(time.size(), value.size());
+  if (n < 2) return 0.0;
+  const auto [lo, hi] = std::minmax_element(time.begin(), time.begin() + static_cast<long>(n));
+  WeightedPoints p;
+  if (!weightedPoints(time.first(n), value.first(n), weight, 0.5 * (*lo + *hi), p).empty())
+    return 0.0;
+  return floatingMeanDirect(p, frequency);
 }
 
 bool lombScargleFourierRouteIsCheaper(std::size_t n, std::int64_t count) {
@@ -362,6 +464,14 @@ LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
                                                 std::span<const double> value,
                                                 const LombScargleOptions& options,
                                                 const RunControl& rc) {
+  return computeLombScarglePeriodogram(time, value, {}, options, rc);
+}
+
+LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
+                                                std::span<const double> value,
+                                                std::span<const double> weight,
+                                                const LombScargleOptions& options,
+                                                const RunControl& rc) {
   LombScargleResult r;
   const std::size_t n = std::min(time.size(), value.size());
   if (n < 2) {
@@ -411,7 +521,26 @@ LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
     }
   }
 
-  if (fourier) {
+  if (options.floatingMean) {
+    WeightedPoints p;
+    r.message = weightedPoints(time.first(n), value.first(n), weight, xave, p);
+    if (!r.message.empty()) return r;
+    r.route = fourier ? SearchRoute::Fast : SearchRoute::Exact;
+    if (!floatingMeanPowers(p, step, fourier, r.frequency, r.power, rc)) {
+      r.status = SearchStatus::Cancelled;
+      r.message = "Cancelled.";
+      return r;
+    }
+    if (fourier) {
+      const double highest = *std::max_element(r.power.begin(), r.power.end());
+      std::size_t recomputed = 0;
+      for (std::size_t k = 0; k < r.power.size() && recomputed < kMaxCandidates; ++k) {
+        if (!(r.power[k] >= highest - kCandidateMargin)) continue;
+        r.power[k] = floatingMeanDirect(p, r.frequency[k]);
+        ++recomputed;
+      }
+    }
+  } else if (fourier) {
     r.route = SearchRoute::Fast;
     if (!fourierPowers(time.first(n), yy, xave, av.variance, step, r.frequency, r.power, rc)) {
       r.status = SearchStatus::Cancelled;
