@@ -37,8 +37,10 @@ struct LombScargleOptions {
   // (1 / error^2). Its power is the weighted chi^2 reduction over that of the
   // constant, scaled by (n - 1) / 2 as the classical power is, so that the
   // false-alarm formula and the classical figures of equal weights and a
-  // well-sampled sinusoid agree. Exact: direct sums at every frequency;
-  // Fast: the Fourier route (within 1e-8 of the direct sums).
+  // well-sampled sinusoid agree. Exact: direct sums at every frequency (n
+  // sines and cosines each, slow on large grids); Fast: the Fourier route
+  // (within 1e-8 of the direct sums, the peak recomputed by them); Auto: as
+  // for the classical power.
   bool floatingMean = false;
 };
 
