@@ -41,7 +41,7 @@ std::string storeFlag(AnalysisRequest& r, const OptionValue& v) {
   return {};
 }
 
-constexpr std::array<AnalysisOption, 17> kOptions{{
+constexpr std::array<AnalysisOption, 18> kOptions{{
     {"method", OptionKind::Choice, "aov|aovtr|ls", "", "", storeMethod},
     {"min-period", OptionKind::Number, "", "", "",
      [](AnalysisRequest& r, const OptionValue& v) {
@@ -149,6 +149,13 @@ constexpr std::array<AnalysisOption, 17> kOptions{{
          return "must be mag or flux, not " + quotedText(v.text);
        return std::string();
      }},
+    {"floating-mean", OptionKind::Flag, "", "--floating-mean",
+     "Lomb-Scargle with the mean fitted at every frequency\n"
+     "               and the points weighted by 1 / error^2 (the generalised\n"
+     "               periodogram, its power scaled as the classical one); not\n"
+     "               with --auto, --refine or --resolve-alias; JSON then has the\n"
+     "               key floating_mean",
+     storeFlag<&AnalysisRequest::floatingMean>},
 }};
 
 }  // namespace
@@ -224,6 +231,14 @@ RequestCheck checkAnalysisRequest(const AnalysisRequest& request) {
   RequestCheck out;
   if (!request.method || request.givenPeriod > 0.0) return out;
   const SearchEngine engine = *request.method;
+  if (request.floatingMean && engine != SearchEngine::LombScargle) {
+    out.refusal = "--floating-mean is an option of the Lomb-Scargle search (--method ls)";
+    return out;
+  }
+  if (request.floatingMean && (request.autoResolution || request.refine || request.resolveAlias)) {
+    out.refusal = "--floating-mean is not available with --auto, --refine or --resolve-alias";
+    return out;
+  }
   SearchSettings settings = request.settings;
   // A grid from the data has no step of its own to check.
   if (request.autoResolution && !(settings.resolution > 0))

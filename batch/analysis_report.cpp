@@ -74,7 +74,9 @@ Outcome runMethod(const AnalysisRequest& request, Workspace& ws, const RunContro
   if (!request.method) return analyseAtPeriod(ws, request.givenPeriod);
   const SearchEngine engine = *request.method;
   if (!request.autoResolution && !request.refine && !request.resolveAlias) {
-    const Outcome out = analyseWith(engine, ws, rc, routeOf(request));
+    const Outcome out = request.floatingMean && engine == SearchEngine::LombScargle
+                            ? analyseLombScargleOnRoute(ws, rc, routeOf(request), true)
+                            : analyseWith(engine, ws, rc, routeOf(request));
     if (out.ok) report = reportForStoredSearch(ws, engine);
     return out;
   }
@@ -265,6 +267,7 @@ AnalysisResult analyseWorkspace(Workspace& ws, const std::string& name,
   addReportKeys(r, searchReport, request.method);
   if (const SearchRoute route = routeOf(request); route != SearchRoute::Exact)
     r.add("route", route == SearchRoute::Fast ? "fast" : "auto");
+  if (request.floatingMean) r.add("floating_mean", true);
   addModelKeys(r, ws);
   if (!periodogramFile.empty()) r.add("periodogram_file", periodogramFile);
   if (!phasedFile.empty()) r.add("phased_file", phasedFile);

@@ -82,7 +82,10 @@ struct AnalysisRequest {
   bool maxPeriodGiven = false;
   bool refine = false;        // refined period and its 1-sigma error
   bool resolveAlias = false;  // P, 2P or P/2 from the light curve
-  ImportOptions import;       // how a table or FITS file is read (--columns, --band)
+  // Lomb-Scargle with the mean fitted at every frequency and the points
+  // weighted by 1 / error^2 (the command's own search only).
+  bool floatingMean = false;
+  ImportOptions import;  // how a table or FITS file is read (--columns, --band)
 };
 
 struct AnalysisResult {

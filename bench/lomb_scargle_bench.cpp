@@ -59,11 +59,16 @@ void BM_LombScargleFourier(benchmark::State& state) {
   state.counters["frequencies"] = static_cast<double>(count);
 }
 BENCHMARK(BM_LombScargleFourier)
+    ->Args({1000, 10000, 1})
+    ->Args({1000, 1000000, 1})
     ->Args({10000, 16666, 1})
     ->Args({10000, 199981, 1})
     ->Args({100000, 16666, 1})
     ->Args({100000, 199981, 1})
     ->Args({100000, 199981, 2})
+    ->Args({100000, 1000000, 1})
+    ->Args({1000000, 10000, 1})
+    ->Args({1000000, 1000000, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

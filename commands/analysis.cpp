@@ -166,7 +166,8 @@ Outcome analyseLombScargle(Workspace& ws, const RunControl& rc) {
   return analyseLombScargleOnRoute(ws, rc, SearchRoute::Exact);
 }
 
-Outcome analyseLombScargleOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route) {
+Outcome analyseLombScargleOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route,
+                                  bool floatingMean) {
   const SearchSettings& s = ws.settings;
   const SettingsCheck check = checkSearchSettings(s, SearchEngine::LombScargle, &ws.lightCurve);
   if (!check.ok()) return refusedSearch(check.refusal);
@@ -174,8 +175,11 @@ Outcome analyseLombScargleOnRoute(Workspace& ws, const RunControl& rc, SearchRou
   const auto n = static_cast<std::size_t>(lc.pointCount);
   LombScargleOptions options = check.lombScargle;
   options.route = route;
-  LombScargleResult r = computeLombScarglePeriodogram(std::span(lc.time.data(), n),
-                                                      std::span(lc.value.data(), n), options, rc);
+  options.floatingMean = floatingMean;
+  const std::span<const double> weight =
+      floatingMean ? std::span<const double>(lc.weight.data(), n) : std::span<const double>();
+  LombScargleResult r = computeLombScarglePeriodogram(
+      std::span(lc.time.data(), n), std::span(lc.value.data(), n), weight, options, rc);
   if (r.status == SearchStatus::Cancelled) return cancelledSearch();
   if (r.status != SearchStatus::Ok) return refusedSearch(noPeriod(r.message));
 

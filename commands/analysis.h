@@ -42,7 +42,10 @@ Outcome analyseAovTransitOnRoute(Workspace& ws, const RunControl& rc, SearchRout
 Outcome analyseLombScargle(Workspace& ws, const RunControl& rc);
 // The same on a chosen route: Exact gives the command's numbers (the
 // published recurrence); Fast and Auto may take the Fourier route.
-Outcome analyseLombScargleOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route);
+// floatingMean: the generalised periodogram, the points weighted by the
+// light curve's weights.
+Outcome analyseLombScargleOnRoute(Workspace& ws, const RunControl& rc, SearchRoute route,
+                                  bool floatingMean = false);
 
 // Provisional phases relative to time 0 at ws.bestFrequency, in
 // [-0.5, 0.5], with the values beside them (ws.phased set); the model chain

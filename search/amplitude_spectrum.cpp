@@ -19,11 +19,10 @@ double meanOf(std::span<const double> v) {
   return v.empty() ? 0.0 : s / static_cast<double>(v.size());
 }
 
-// The floating-mean sinusoid from the sums over the points at angle
-// omega t: sy = sum (y - ybar) e^{i w t}, s1 = sum e^{i w t},
-// s2 = sum e^{2 i w t}.
-SinusoidAt solve(std::complex<double> sy, std::complex<double> s1, std::complex<double> s2,
-                 double n) {
+}  // namespace
+
+SinusoidAt floatingMeanSinusoid(std::complex<double> sy, std::complex<double> s1,
+                                std::complex<double> s2, double n) {
   const double cc = 0.5 * (n + s2.real()) - s1.real() * s1.real() / n;
   const double ss = 0.5 * (n - s2.real()) - s1.imag() * s1.imag() / n;
   const double cs = 0.5 * s2.imag() - s1.real() * s1.imag() / n;
@@ -38,8 +37,6 @@ SinusoidAt solve(std::complex<double> sy, std::complex<double> s1, std::complex<
   r.amplitude = std::hypot(r.cosine, r.sine);
   return r;
 }
-
-}  // namespace
 
 double medianSamplingInterval(std::span<const double> time) {
   std::vector<double> t(time.begin(), time.end());
@@ -113,7 +110,7 @@ std::vector<double> AmplitudeSpectrumCalculator::amplitude(std::span<const doubl
   std::vector<double> out(d.count);
   const double dn = static_cast<double>(d.n);
   for (std::size_t k = 0; k < d.count; ++k)
-    out[k] = solve(sy[k], d.s12[k], d.s12[2 * k], dn).amplitude;
+    out[k] = floatingMeanSinusoid(sy[k], d.s12[k], d.s12[2 * k], dn).amplitude;
   return out;
 }
 
@@ -154,7 +151,7 @@ SinusoidAt amplitudeAt(std::span<const double> time, std::span<const double> val
     s1 += e;
     s2 += e * e;
   }
-  return solve(sy, s1, s2, static_cast<double>(n));
+  return floatingMeanSinusoid(sy, s1, s2, static_cast<double>(n));
 }
 
 }  // namespace fazorn

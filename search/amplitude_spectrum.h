@@ -15,6 +15,7 @@
 // O(N + K log K) instead of O(N K).
 #pragma once
 
+#include <complex>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -94,5 +95,14 @@ struct SinusoidAt {
 };
 SinusoidAt amplitudeAt(std::span<const double> time, std::span<const double> value,
                        double frequency);
+
+// The floating-mean sinusoid at one angular frequency omega from the sums over
+// the points: sy = sum w (y - ybar) e^{i omega t} (ybar the weighted mean),
+// s1 = sum w e^{i omega t}, s2 = sum w e^{2 i omega t}, weightSum = sum w
+// (all weights 1: the number of points). The amplitude is 0 where the
+// sinusoid is (nearly) a constant over the sampling. The reduction of the
+// weighted chi^2 by the fit is cosine Re sy + sine Im sy.
+SinusoidAt floatingMeanSinusoid(std::complex<double> sy, std::complex<double> s1,
+                                std::complex<double> s2, double weightSum);
 
 }  // namespace fazorn

@@ -7,6 +7,7 @@
 
 #include "core/numeric_kit.h"
 #include "core/parallel_for.h"
+#include "search/amplitude_spectrum.h"
 #include "search/frequency_grid.h"
 #include "search/nonuniform_fft.h"
 #include "search/work_pool.h"
@@ -81,62 +82,205 @@ double lombScargleFourierOversampling(std::size_t n, std::int64_t count) {
   return static_cast<double>(count) >= static_cast<double>(n) ? 1.5 : kNufftOversampling;
 }
 
+// The sums over the points of strength_j exp(i h omega_k (t_j - xave)) for
+// every frequency of the grid, for a few strength vectors, each at harmonic
+// h = 1 or 2: one transform per harmonic (its points' kernels shared by the
+// strengths at that harmonic), and for each strength a pair of grids, the
+// plain sums and their time-weighted companions for the drift.
+class GridSums {
+ public:
+  struct Job {
+    int harmonic;                         // 1 or 2
+    const std::vector<double>* strength;  // nullptr: every strength 1
+  };
+
+  // t: the times about xave; f0, step: the grid; count frequencies.
+  GridSums(const std::vector<double>& t, double f0, double step, std::int64_t count,
+           std::vector<Job> jobs)
+      : t_(t), f0_(f0), step_(step), count_(count), jobs_(std::move(jobs)) {}
+
+  // Spreads and transforms; false when cancelled.
+  bool run(WorkMeter& meter) {
+    using Complex = std::complex<double>;
+    const std::size_t n = t_.size();
+    const double twoPi = 2.0 * M_PI;
+    // Where the grid is much longer than the light curve the FFTs dominate:
+    // a grid oversampled 1.5 times instead of 2 makes them smaller, for a
+    // kernel 5 points wider.
+    const double oversampling = lombScargleFourierOversampling(n, count_);
+    transforms_.resize(2);
+    const bool built = parallelFor(
+        2, 1, meter, [] { return 0; },
+        [&](int, std::int64_t task, std::int64_t) {
+          const double harmonic = task == 0 ? 1.0 : 2.0;
+          std::vector<double> x(n);
+          for (std::size_t j = 0; j < n; ++j) x[j] = harmonic * (twoPi * step_ * t_[j]);
+          transforms_[static_cast<std::size_t>(task)] = std::make_unique<NonuniformTransform>(
+              x, count_, kFourierTolerance, oversampling, false, true);
+        });
+    if (!built) return false;
+    // The phasor exp(i theta_j) of each point at harmonic 1, with the
+    // transform's centring shift folded in: theta = omega_0 t + centre x.
+    // Harmonic 2 takes its square, exp(2 i theta), whose angle is exactly
+    // what that transform needs (the same centre, twice the angles): one
+    // sine and cosine a point for every strength at both harmonics.
+    const auto centre = static_cast<double>(transforms_[0]->centre());
+    phasor_.resize(n);
+    for (std::size_t j = 0; j < n; ++j) {
+      const double a = twoPi * f0_ * t_[j] + centre * (twoPi * step_ * t_[j]);
+      phasor_[j] = Complex(std::cos(a), std::sin(a));
+    }
+    grids_.resize(2 * jobs_.size());
+    return parallelFor(
+        static_cast<std::int64_t>(jobs_.size()), 1, meter, [] { return 0; },
+        [&](int, std::int64_t task, std::int64_t) {
+          const auto q = static_cast<std::size_t>(task);
+          const Job& job = jobs_[q];
+          const NonuniformTransform& transform = *transforms_[job.harmonic == 1 ? 0 : 1];
+          std::vector<Complex> c(n);
+          for (std::size_t j = 0; j < n; ++j) {
+            const Complex e = job.harmonic == 1 ? phasor_[j] : phasor_[j] * phasor_[j];
+            c[j] = job.strength ? (*job.strength)[j] * e : e;
+          }
+          grids_[2 * q] = transform.makeWork();
+          grids_[2 * q + 1] = transform.makeWork();
+          transform.transformPair(c, t_, grids_[2 * q], grids_[2 * q + 1]);
+        });
+  }
+
+  // Sum `job` at frequency k, whose accumulated value exceeds f0 + k step by
+  // the drift: to first order exp(i h 2 pi drift t) = 1 + i h 2 pi drift t.
+  std::complex<double> at(std::size_t job, std::int64_t k, double frequency) const {
+    const double drift = 2.0 * M_PI * ((frequency - f0_) - static_cast<double>(k) * step_);
+    const int h = jobs_[job].harmonic;
+    const NonuniformTransform& transform = *transforms_[h == 1 ? 0 : 1];
+    return transform.mode(grids_[2 * job], k) +
+           std::complex<double>(0.0, h * drift) * transform.mode(grids_[2 * job + 1], k);
+  }
+
+ private:
+  const std::vector<double>& t_;
+  double f0_, step_;
+  std::int64_t count_;
+  std::vector<Job> jobs_;
+  std::vector<std::unique_ptr<NonuniformTransform>> transforms_;
+  std::vector<std::complex<double>> phasor_;
+  std::vector<NonuniformTransform::Work> grids_;
+};
+
 bool fourierPowers(std::span<const double> time, const std::vector<double>& yy, double xave,
                    double variance, double step, std::vector<double>& frequency,
                    std::vector<double>& power, const RunControl& rc) {
   using Complex = std::complex<double>;
   const std::size_t n = yy.size();
   const auto count = static_cast<std::int64_t>(frequency.size());
-  const double twoPi = 2.0 * M_PI;
-  const double f0 = frequency.front();
   std::vector<double> t(n);
   for (std::size_t j = 0; j < n; ++j) t[j] = time[j] - xave;
-  // Two transforms, (harmonic 2, strength 1) and (harmonic 1, strength y),
-  // each spread once for its plain and its time-weighted sums: grids[0..1]
-  // hold Z2 and its t-weighted companion, grids[2..3] Zy and its companion.
-  // Where the grid is much longer than the light curve the FFTs dominate:
-  // a grid oversampled 1.5 times instead of 2 makes them smaller, for a
-  // kernel 5 points wider.
-  const double oversampling = lombScargleFourierOversampling(n, count);
-  std::vector<std::unique_ptr<NonuniformTransform>> transforms(2);
-  std::vector<NonuniformTransform::Work> grids(4);
-  WorkMeter meter(rc, 2 + count);
-  const bool transformed = parallelFor(
-      2, 1, meter, [] { return 0; },
-      [&](int, std::int64_t task, std::int64_t) {
-        const double harmonic = task == 0 ? 2.0 : 1.0;
-        std::vector<double> x(n);
-        std::vector<Complex> c(n);
-        for (std::size_t j = 0; j < n; ++j) {
-          const double a = harmonic * (twoPi * f0 * t[j]);
-          const double strength = task == 0 ? 1.0 : yy[j];
-          x[j] = harmonic * (twoPi * step * t[j]);
-          c[j] = Complex(strength * std::cos(a), strength * std::sin(a));
-        }
-        const auto q = static_cast<std::size_t>(task);
-        transforms[q] =
-            std::make_unique<NonuniformTransform>(x, count, kFourierTolerance, oversampling);
-        grids[2 * q] = transforms[q]->makeWork();
-        grids[2 * q + 1] = transforms[q]->makeWork();
-        transforms[q]->transformPair(c, t, grids[2 * q], grids[2 * q + 1]);
-      });
-  if (!transformed) return false;
+  // Z2 = sum exp(2 i omega t) and Zy = sum y exp(i omega t).
+  GridSums sums(t, frequency.front(), step, count, {{2, nullptr}, {1, &yy}});
+  WorkMeter meter(rc, 4 + count);
+  if (!sums.run(meter)) return false;
   const double half = 0.5 * static_cast<double>(n);
-  const NonuniformTransform& doubled = *transforms[0];
-  const NonuniformTransform& single = *transforms[1];
   return parallelFor(
       count, 4096, meter, [] { return 0; },
       [&](int, std::int64_t first, std::int64_t last) {
         for (std::int64_t k = first; k < last; ++k) {
           const auto q = static_cast<std::size_t>(k);
-          const double drift = twoPi * ((frequency[q] - f0) - static_cast<double>(k) * step);
-          const Complex z2 =
-              doubled.mode(grids[0], k) + Complex(0.0, 2.0 * drift) * doubled.mode(grids[1], k);
-          const Complex zy =
-              single.mode(grids[2], k) + Complex(0.0, drift) * single.mode(grids[3], k);
+          const Complex z2 = sums.at(0, k, frequency[q]);
+          const Complex zy = sums.at(1, k, frequency[q]);
           // |Z2| without hypot's guard against overflow, which |Z2| <= n
           // never needs.
           power[q] = powerFromSums(z2, zy, half, variance, std::sqrt(std::norm(z2)));
+        }
+      });
+}
+
+// The points of a floating-mean periodogram: the times about xave, the
+// weights and the weighted values about their weighted mean.
+struct WeightedPoints {
+  std::vector<double> t, w, wy;
+  double weightSum = 0.0;
+  double scatter = 0.0;  // sum w (y - ybar)^2
+};
+
+// The weights checked (empty: all 1); an empty message when usable.
+std::string weightedPoints(std::span<const double> time, std::span<const double> value,
+                           std::span<const double> weight, double xave, WeightedPoints& p) {
+  const std::size_t n = std::min(time.size(), value.size());
+  if (!weight.empty() && weight.size() < n) return "There is not one weight a point.";
+  p.t.resize(n);
+  p.w.resize(n);
+  p.wy.resize(n);
+  double sumW = 0.0, sumWy = 0.0;
+  for (std::size_t j = 0; j < n; ++j) {
+    const double w = weight.empty() ? 1.0 : weight[j];
+    if (!(w > 0) || !std::isfinite(w)) return "The weights must be positive and finite.";
+    p.t[j] = time[j] - xave;
+    p.w[j] = w;
+    sumW += w;
+    sumWy += w * value[j];
+  }
+  const double mean = sumWy / sumW;
+  double scatter = 0.0;
+  for (std::size_t j = 0; j < n; ++j) {
+    const double d = value[j] - mean;
+    p.wy[j] = p.w[j] * d;
+    scatter += p.w[j] * d * d;
+  }
+  p.weightSum = sumW;
+  p.scatter = scatter;
+  if (!(scatter > 0) || !std::isfinite(scatter) || !std::isfinite(sumW))
+    return "The values do not vary.";
+  return {};
+}
+
+// The scaled power from the sums (see LombScargleOptions::floatingMean).
+inline double floatingMeanPower(std::complex<double> sy, std::complex<double> s1,
+                                std::complex<double> s2, const WeightedPoints& p) {
+  const SinusoidAt fit = floatingMeanSinusoid(sy, s1, s2, p.weightSum);
+  const double reduction = fit.cosine * sy.real() + fit.sine * sy.imag();
+  return 0.5 * static_cast<double>(p.t.size() - 1) * std::max(0.0, reduction) / p.scatter;
+}
+
+double floatingMeanDirect(const WeightedPoints& p, double frequency) {
+  const double omega = 2.0 * M_PI * frequency;
+  std::complex<double> sy, s1, s2;
+  for (std::size_t j = 0; j < p.t.size(); ++j) {
+    const double a = omega * p.t[j];
+    const std::complex<double> e(std::cos(a), std::sin(a));
+    sy += p.wy[j] * e;
+    s1 += p.w[j] * e;
+    s2 += p.w[j] * (e * e);
+  }
+  return floatingMeanPower(sy, s1, s2, p);
+}
+
+bool floatingMeanPowers(const WeightedPoints& p, double step, bool fourier,
+                        const std::vector<double>& frequency, std::vector<double>& power,
+                        const RunControl& rc) {
+  const auto count = static_cast<std::int64_t>(frequency.size());
+  if (!fourier) {
+    return parallelFor(
+        count, kCheckEvery, rc, [] { return 0; },
+        [&](int, std::int64_t first, std::int64_t last) {
+          for (std::int64_t k = first; k < last; ++k) {
+            const auto q = static_cast<std::size_t>(k);
+            power[q] = floatingMeanDirect(p, frequency[q]);
+          }
+        });
+  }
+  // S2 = sum w exp(2 i omega t), S1 = sum w exp(i omega t), Sy = sum w (y -
+  // ybar) exp(i omega t).
+  GridSums sums(p.t, frequency.front(), step, count, {{2, &p.w}, {1, &p.w}, {1, &p.wy}});
+  WorkMeter meter(rc, 5 + count);
+  if (!sums.run(meter)) return false;
+  return parallelFor(
+      count, 4096, meter, [] { return 0; },
+      [&](int, std::int64_t first, std::int64_t last) {
+        for (std::int64_t k = first; k < last; ++k) {
+          const auto q = static_cast<std::size_t>(k);
+          power[q] = floatingMeanPower(sums.at(2, k, frequency[q]), sums.at(1, k, frequency[q]),
+                                       sums.at(0, k, frequency[q]), p);
         }
       });
 }
@@ -164,6 +308,17 @@ double lombScarglePowerAt(std::span<const double> time, std::span<const double> 
     yc += y * c, ys += y * s, cc += c * c, ss += s * s;
   }
   return 0.5 * (yc * yc / cc + (ss > 0 ? ys * ys / ss : 0.0)) / variance;
+}
+
+double lombScargleFloatingMeanPowerAt(std::span<const double> time, std::span<const double> value,
+                                      std::span<const double> weight, double frequency) {
+  const std::size_t n = std::min(time.size(), value.size());
+  if (n < 2) return 0.0;
+  const auto [lo, hi] = std::minmax_element(time.begin(), time.begin() + static_cast<long>(n));
+  WeightedPoints p;
+  if (!weightedPoints(time.first(n), value.first(n), weight, 0.5 * (*lo + *hi), p).empty())
+    return 0.0;
+  return floatingMeanDirect(p, frequency);
 }
 
 bool lombScargleFourierRouteIsCheaper(std::size_t n, std::int64_t count) {
@@ -309,6 +464,14 @@ LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
                                                 std::span<const double> value,
                                                 const LombScargleOptions& options,
                                                 const RunControl& rc) {
+  return computeLombScarglePeriodogram(time, value, {}, options, rc);
+}
+
+LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
+                                                std::span<const double> value,
+                                                std::span<const double> weight,
+                                                const LombScargleOptions& options,
+                                                const RunControl& rc) {
   LombScargleResult r;
   const std::size_t n = std::min(time.size(), value.size());
   if (n < 2) {
@@ -358,7 +521,26 @@ LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
     }
   }
 
-  if (fourier) {
+  if (options.floatingMean) {
+    WeightedPoints p;
+    r.message = weightedPoints(time.first(n), value.first(n), weight, xave, p);
+    if (!r.message.empty()) return r;
+    r.route = fourier ? SearchRoute::Fast : SearchRoute::Exact;
+    if (!floatingMeanPowers(p, step, fourier, r.frequency, r.power, rc)) {
+      r.status = SearchStatus::Cancelled;
+      r.message = "Cancelled.";
+      return r;
+    }
+    if (fourier) {
+      const double highest = *std::max_element(r.power.begin(), r.power.end());
+      std::size_t recomputed = 0;
+      for (std::size_t k = 0; k < r.power.size() && recomputed < kMaxCandidates; ++k) {
+        if (!(r.power[k] >= highest - kCandidateMargin)) continue;
+        r.power[k] = floatingMeanDirect(p, r.frequency[k]);
+        ++recomputed;
+      }
+    }
+  } else if (fourier) {
     r.route = SearchRoute::Fast;
     if (!fourierPowers(time.first(n), yy, xave, av.variance, step, r.frequency, r.power, rc)) {
       r.status = SearchStatus::Cancelled;

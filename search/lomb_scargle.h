@@ -32,6 +32,16 @@ struct LombScargleOptions {
   // recurrence itself misses by up to about 1e-4, its single-precision
   // steps), the peak recomputed by direct sums. Auto: Fast where cheaper.
   SearchRoute route = SearchRoute::Exact;
+  // The generalised periodogram (Zechmeister & Kuerster 2009): the mean is
+  // fitted with the sinusoid at every frequency and the points are weighted
+  // (1 / error^2). Its power is the weighted chi^2 reduction over that of the
+  // constant, scaled by (n - 1) / 2 as the classical power is, so that the
+  // false-alarm formula and the classical figures of equal weights and a
+  // well-sampled sinusoid agree. Exact: direct sums at every frequency (n
+  // sines and cosines each, slow on large grids); Fast: the Fourier route
+  // (within 1e-8 of the direct sums, the peak recomputed by them); Auto: as
+  // for the classical power.
+  bool floatingMean = false;
 };
 
 struct LombScargleResult {
@@ -58,6 +68,19 @@ LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
                                                 std::span<const double> value,
                                                 const LombScargleOptions& options,
                                                 const RunControl& rc);
+
+// The same with weights for the floating mean (one per point, finite and
+// positive; empty: all 1). The classical periodogram ignores them.
+LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
+                                                std::span<const double> value,
+                                                std::span<const double> weight,
+                                                const LombScargleOptions& options,
+                                                const RunControl& rc);
+
+// The floating-mean power at one frequency (cycles per day) by direct sums
+// with exact sines and cosines; weights as above.
+double lombScargleFloatingMeanPowerAt(std::span<const double> time, std::span<const double> value,
+                                      std::span<const double> weight, double frequency);
 
 // The options of the "Lomb-Scarge" command for a period range and a light
 // curve of n points over timeSpan days: oversampling 1 / (T minFrequency)

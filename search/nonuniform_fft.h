@@ -111,8 +111,12 @@ class NonuniformTransform {
   // Points at the angles x (radians; only x mod 2 pi matters), `modes`
   // output frequencies, relative tolerance, and the grid's oversampling
   // (1.5 or more). `powersOfTwoAndThree` restricts the grid to 2^a 3^b points.
+  // `callerShifts`: the caller multiplies every strength by the centring
+  // phasor exp(i centre() x) itself (folded into a phasor it computes anyway,
+  // one sine and cosine a point instead of two); the transform then skips it.
   NonuniformTransform(std::span<const double> x, std::int64_t modes, double tolerance,
-                      double oversampling = kNufftOversampling, bool powersOfTwoAndThree = false)
+                      double oversampling = kNufftOversampling, bool powersOfTwoAndThree = false,
+                      bool callerShifts = false)
       : modes_(std::max<std::int64_t>(modes, 0)) {
     if (modes_ == 0) return;
     const double minOversampling = std::max(oversampling, 1.5);
@@ -141,10 +145,11 @@ class NonuniformTransform {
       auto m0 = static_cast<std::int64_t>(std::floor(xr / h));
       const double d = xr - static_cast<double>(m0) * h;  // [0, h)
       if (m0 >= grid_) m0 -= grid_;                       // xr rounded up to 2 pi
-      // The centring shift exp(i half x).
+      // The centring shift exp(i half x); a product by exactly 1 where the
+      // caller applies it.
       const double shift = static_cast<double>(half_) * xr;
       points_[j] = {m0, std::exp(-d * d / (4 * tau)), std::exp(d * h / (2 * tau)),
-                    Complex(std::cos(shift), std::sin(shift))};
+                    callerShifts ? Complex(1.0) : Complex(std::cos(shift), std::sin(shift))};
     }
     // sum_j c_j exp(i k x_j) = sqrt(pi / tau) exp(k^2 tau) / grid * G[k].
     const double scale = std::sqrt(M_PI / tau) / static_cast<double>(grid_);
@@ -167,6 +172,8 @@ class NonuniformTransform {
   NonuniformTransform& operator=(const NonuniformTransform&) = delete;
 
   std::int64_t modes() const { return modes_; }
+  // The centring offset K / 2: mode k is computed as k - centre().
+  std::int64_t centre() const { return half_; }
   std::int64_t gridSize() const { return grid_; }
   std::size_t points() const { return points_.size(); }
   Work makeWork() const { return Work(std::max<std::int64_t>(grid_, 1)); }

@@ -112,6 +112,26 @@ TEST(CliAnalyse, RouteOptionKeepsTheExactPeakAndIsReported) {
   EXPECT_NE(err.find("--route must be exact, fast or auto"), std::string::npos) << err;
 }
 
+// --floating-mean: reported, the same peak on both routes (the Fourier route
+// recomputes it by the direct sums the exact route uses everywhere), and
+// refused where it does not apply.
+TEST(CliAnalyse, FloatingMeanIsReportedAndRefusedOutsideThePlainLombScargle) {
+  TempDir dir;
+  test::writeSeries(dir / "a.dat", test::makeSineSeries(2, 1500, 0.73, 0.3, 0.05, 300.0));
+  const std::string base = "analyse --json --method ls --floating-mean " + quoted(dir / "a.dat");
+  std::string exact, fast, err;
+  ASSERT_EQ(runCli(base, &exact, &err), 0) << err;
+  ASSERT_EQ(runCli(base + " --route fast", &fast, &err), 0) << err;
+  EXPECT_NE(exact.find("\"floating_mean\": true"), std::string::npos) << exact;
+  EXPECT_EQ(jsonNumber(fast, "best_frequency"), jsonNumber(exact, "best_frequency"));
+  EXPECT_EQ(jsonNumber(fast, "max_power"), jsonNumber(exact, "max_power"));
+  EXPECT_NEAR(jsonNumber(exact, "period"), 0.73, 0.01);
+  EXPECT_EQ(runCli("analyse --method aov --floating-mean " + quoted(dir / "a.dat"), &fast, &err),
+            2);
+  EXPECT_EQ(runCli(base + " --auto", &fast, &err), 2);
+  EXPECT_NE(err.find("--floating-mean"), std::string::npos) << err;
+}
+
 TEST(CliAnalyse, GivenPeriodClassifiesCataloguedStarsWithoutASearch) {
   // A classical Cepheid and a contact binary of the bundled examples at their
   // catalogued periods.

@@ -183,6 +183,100 @@ TEST(LombScargle, FourierRouteMatchesDirectSumsAtEveryFrequency) {
   EXPECT_TRUE(lombScargleFourierRouteIsCheaper(10000, 16666));
 }
 
+// The generalised periodogram written out on its own: the weighted least
+// squares of c + a cos + b sin by its 3 x 3 normal equations (Cramer's rule),
+// against the constant alone, scaled by (n - 1) / 2.
+double floatingMeanPower(const test::Series& s, const std::vector<double>& w, double frequency) {
+  const std::size_t n = s.time.size();
+  const double omega = 2.0 * std::acos(-1.0) * frequency;
+  const double t0 = s.time[n / 2];
+  // The values about their plain mean, against cancellation in the sums.
+  double mean = 0;
+  for (double y : s.value) mean += y / static_cast<double>(n);
+  double m[3][3] = {}, v[3] = {}, yy = 0, sw = 0, swy = 0;
+  for (std::size_t j = 0; j < n; ++j) {
+    const double y = s.value[j] - mean;
+    const double f[3] = {1.0, std::cos(omega * (s.time[j] - t0)),
+                         std::sin(omega * (s.time[j] - t0))};
+    for (int a = 0; a < 3; ++a) {
+      v[a] += w[j] * f[a] * y;
+      for (int b = 0; b < 3; ++b) m[a][b] += w[j] * f[a] * f[b];
+    }
+    yy += w[j] * y * y, sw += w[j], swy += w[j] * y;
+  }
+  auto det = [](const double(&q)[3][3]) {
+    return q[0][0] * (q[1][1] * q[2][2] - q[1][2] * q[2][1]) -
+           q[0][1] * (q[1][0] * q[2][2] - q[1][2] * q[2][0]) +
+           q[0][2] * (q[1][0] * q[2][1] - q[1][1] * q[2][0]);
+  };
+  const double d = det(m);
+  double fit = 0;  // sum of coefficient times right-hand side: the explained part
+  for (int a = 0; a < 3; ++a) {
+    double q[3][3];
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 3; ++c) q[r][c] = c == a ? v[r] : m[r][c];
+    fit += det(q) / d * v[a];
+  }
+  const double constant = swy * swy / sw;
+  return 0.5 * static_cast<double>(n - 1) * (fit - constant) / (yy - constant);
+}
+
+TEST(LombScargle, FloatingMeanMatchesWeightedLeastSquaresOnBothRoutes) {
+  // Clumped sampling (a third of each cycle of 7 d left out) with a large
+  // mean: where the fitted mean matters.
+  test::Series s = test::makeSineSeries(9, 600, 2.7, 0.3, 0.1, 400.0, 15.0, 2455000.0);
+  test::Series kept;
+  std::mt19937_64 rng(4);
+  std::uniform_real_distribution<double> errors(0.02, 0.2);
+  std::vector<double> w;
+  for (std::size_t j = 0; j < s.time.size(); ++j) {
+    if (std::fmod(s.time[j], 7.0) < 2.3) continue;
+    kept.time.push_back(s.time[j]);
+    kept.value.push_back(s.value[j]);
+    const double e = errors(rng);
+    w.push_back(1.0 / (e * e));
+  }
+  for (bool weighted : {false, true}) {
+    const std::vector<double> weights = weighted ? w : std::vector<double>(w.size(), 1.0);
+    LombScargleOptions options{4.0, 1.5, -1, SearchRoute::Fast, true};
+    RunControl rc;
+    rc.threads = 2;
+    const LombScargleResult fast =
+        computeLombScarglePeriodogram(kept.time, kept.value, weights, options, rc);
+    options.route = SearchRoute::Exact;
+    const LombScargleResult exact =
+        computeLombScarglePeriodogram(kept.time, kept.value, weights, options, rc);
+    ASSERT_EQ(fast.status, SearchStatus::Ok);
+    ASSERT_EQ(exact.status, SearchStatus::Ok);
+    EXPECT_EQ(fast.route, SearchRoute::Fast);
+    EXPECT_EQ(exact.route, SearchRoute::Exact);
+    std::vector<double> direct(fast.frequency.size());
+    for (std::size_t k = 0; k < direct.size(); ++k)
+      direct[k] = floatingMeanPower(kept, weights, fast.frequency[k]);
+    // Relative where the power exceeds 1: the reference's own rounding
+    // grows with the power.
+    for (std::size_t k = 0; k < direct.size(); ++k) {
+      const double scale = std::max(1.0, direct[k]);
+      EXPECT_NEAR(fast.power[k], direct[k], kFourierRouteTolerance * scale) << weighted << k;
+      EXPECT_NEAR(exact.power[k], direct[k], kFourierRouteTolerance * scale) << weighted << k;
+    }
+    EXPECT_NEAR(1.0 / fast.frequency[static_cast<std::size_t>(fast.peakIndex)], 2.7, 0.01);
+    EXPECT_EQ(fast.peakIndex, exact.peakIndex);
+  }
+  // The classical route is untouched by the option's weights, and bad weights
+  // are refused rather than used.
+  const LombScargleOptions classical{4.0, 1.5};
+  EXPECT_EQ(computeLombScarglePeriodogram(kept.time, kept.value, w, classical, {}).power,
+            computeLombScarglePeriodogram(kept.time, kept.value, classical, {}).power);
+  std::vector<double> bad = w;
+  bad[3] = 0.0;
+  const LombScargleOptions floating{4.0, 1.5, -1, SearchRoute::Fast, true};
+  const LombScargleResult refused =
+      computeLombScarglePeriodogram(kept.time, kept.value, bad, floating, {});
+  EXPECT_EQ(refused.status, SearchStatus::NoPeak);
+  EXPECT_FALSE(refused.message.empty());
+}
+
 // Light curves on shared times (the randomisation runs): the frequencies
 // are exact products where the engine accumulates them, which moves a power
 // by the drift of the accumulated frequency times the span.
