@@ -199,12 +199,35 @@ Outcome addAsTemplate(Workspace& ws, const std::string& path) {
   const bool normalisable =
       ws.amplitude > 0.0 && std::isfinite(ws.amplitude) && ws.magAtMaximumValid;
   const std::size_t n = std::min(ws.phase.size(), ws.phasedValue.size());
+  // A flux light curve keeps fluxes in its phase diagram while the amplitude
+  // and the magnitude at maximum of the last model chain are magnitudes
+  // against modelReferenceFlux: the phased fluxes are put on that same scale
+  // (points with flux 0 or less have no magnitude and are left out, as the
+  // chain left them out). Without a chain of this kind there is no scale to
+  // put them on, and a template of raw fluxes would be upside down and out
+  // of range for every classification: refused.
+  const bool flux = ws.lightCurve.valueKind == ValueKind::Flux;
+  const double reference = ws.modelReferenceFlux;
+  if (flux && !(reference > 0.0 && std::isfinite(reference))) {
+    Outcome out;
+    out.ok = false;
+    out.failure = Failure::Input;
+    out.message = informationBox(
+        "This light curve is in fluxes: run \"Analyse\" or \"Get statistics\" first, so "
+        "that the template can be made from its magnitudes.");
+    return out;
+  }
   // Sums and means in single precision, as the template files have always
   // been written.
   std::array<float, kTemplateNodes> sum{};
   std::array<int, kTemplateNodes> count{};
   forEachNodeWindow(std::span(ws.phase).first(n), [&](std::size_t i, int k) {
-    sum[k] += static_cast<float>(ws.phasedValue[i]);
+    double value = ws.phasedValue[i];
+    if (flux) {
+      if (!(value > 0.0) || !std::isfinite(value)) return;
+      value = relativeMagnitude(value, reference);
+    }
+    sum[k] += static_cast<float>(value);
     ++count[k];
   });
   const std::string failure = writeWholeFile(path, [&](TextFileWriter& file) {

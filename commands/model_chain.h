@@ -38,7 +38,10 @@ Outcome getStatistics(Workspace& ws);
 
 // "Add as a template": the normalised phased curve, 100 lines "%6.4f\n"
 // (-1 for empty nodes), to `path` ("template.dat" in the working directory
-// by default). Tells the user when the file cannot be created.
+// by default). Tells the user when the file cannot be created. A flux light
+// curve is written from the magnitudes of its positive fluxes against the
+// last model chain's reference flux, as the chain modelled it; refused when
+// no chain has set that reference.
 Outcome addAsTemplate(Workspace& ws, const std::string& path = "template.dat");
 
 }  // namespace fazorn

@@ -10,10 +10,12 @@
 #include <deque>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <memory>
 
 #include "core/fits_table.h"
 #include "core/input_stream.h"
+#include "core/number_format.h"
 #include "core/observation_file.h"
 #include "core/table_rows.h"
 #include "core/votable.h"
@@ -522,6 +524,45 @@ bool isMissing(std::string_view f) {
          f == "None" || f == "na" || f == "NaN" || f == "nan";
 }
 
+// ZTF forced photometry's reference-image columns (0-based), when the value
+// is its PSF difference flux with its own uncertainty and the user did not
+// ask for fluxes.
+struct ZtfReference {
+  bool active = false;
+  std::size_t zeroPoint = 0, refMag = 0, refDistance = 0;
+};
+
+// The nearest reference-image source counts as the star when it lies within
+// one ZTF pixel (1.01 arcsec) of the requested position: the service looks
+// for it out to 5 arcsec, where it may be a neighbour whose flux is not the
+// star's.
+constexpr double kZtfSameSourceArcsec = 1.01;
+// The signal-to-noise ratio below which the documentation takes an epoch for
+// a non-detection (its SNT = 3).
+constexpr double kZtfDetectionSnr = 3.0;
+// 2.5 / ln 10: a relative flux error of 1 is this many magnitudes.
+constexpr double kMagPerRelativeFlux = 1.0857362047581294;
+
+ZtfReference ztfReferenceColumns(const std::vector<std::string>& normalized, const ColumnPlan& plan,
+                                 const ImportOptions& options) {
+  ZtfReference r;
+  if (options.valueKind == ValueKind::Flux || plan.value < 0 || plan.error < 0 ||
+      !plan.bandGroups.empty())
+    return r;
+  if (normalized[static_cast<std::size_t>(plan.value)] != "forcediffimflux" ||
+      normalized[static_cast<std::size_t>(plan.error)] != "forcediffimfluxunc")
+    return r;
+  const int zp = table::findColumn(normalized, {"zpdiff"});
+  const int mag = table::findColumn(normalized, {"nearestrefmag"});
+  const int distance = table::findColumn(normalized, {"dnearestrefsrc"});
+  if (zp < 0 || mag < 0 || distance < 0) return r;
+  r.active = true;
+  r.zeroPoint = static_cast<std::size_t>(zp);
+  r.refMag = static_cast<std::size_t>(mag);
+  r.refDistance = static_cast<std::size_t>(distance);
+  return r;
+}
+
 // The row stage shared by the text and VOTable readers: plans the columns
 // from the names (with `planOptions`, which may carry columns chosen from a
 // VOTable's UCDs) and collects the rows. `units` (may be empty) are the
@@ -572,6 +613,30 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
     what += ", " + std::string(layout) + "-separated";
 
   RowCollector rows(options);
+  // ZTF forced photometry gives difference fluxes (DN against the reference
+  // image), negative wherever the star is fainter than in the reference. For
+  // a variable star the service's documentation ("Generating absolute-
+  // photometry lightcurves for variable sources") adds the flux of the
+  // reference-image source at the position, 10^(0.4 (zpdiff - nearestrefmag)),
+  // and takes zpdiff - 2.5 log10 of the total. The epochs are read both ways;
+  // the magnitudes are kept when every usable row of the chosen band has its
+  // reference source (else the difference fluxes, as before, with a note).
+  const ZtfReference ztf =
+      problem.empty() ? ztfReferenceColumns(normalized, plan, options) : ZtfReference{};
+  ImportOptions totalsOptions = options;  // its band is set to the chosen one at the end
+  RowCollector totals(totalsOptions);
+  // Per band: the rows without their reference source, and the largest
+  // distance of a source too far away to be the star (0: none was).
+  struct Unreferenced {
+    std::size_t rows = 0;
+    double farthest = 0.0;
+  };
+  std::map<std::string, Unreferenced, std::less<>> unreferenced;
+  std::size_t belowDetection = 0;
+  auto leaveOut = [&](LeftOut why, long line) {
+    rows.leaveOut(why, line);
+    if (ztf.active) totals.leaveOut(why, line);
+  };
   int widest =
       std::max({plan.time, plan.value, plan.error, plan.band, plan.fluxOverError, plan.star,
                 plan.validation, plan.grade, plan.goodLetterColumn, plan.positiveFlux});
@@ -606,23 +671,23 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
                      long lineNumber) {
     const std::string_view vf = fields[static_cast<std::size_t>(valueColumn)];
     if (isNull(valueColumn)) {
-      rows.leaveOut(LeftOut::NullMarker, lineNumber);
+      leaveOut(LeftOut::NullMarker, lineNumber);
       return;
     }
     const std::string_view vt = trimmed(vf);
     if (!vt.empty() && (vt[0] == '<' || vt[0] == '>')) {
-      rows.leaveOut(LeftOut::Limit, lineNumber);
+      leaveOut(LeftOut::Limit, lineNumber);
       return;
     }
     // The number first: the missing-value words are looked for only in a
     // field that is not one ("nan" is both, and not finite either way).
     double v;
     if (!number(vf, v)) {
-      rows.leaveOut(isMissing(vf) ? LeftOut::NotFinite : LeftOut::Unreadable, lineNumber);
+      leaveOut(isMissing(vf) ? LeftOut::NotFinite : LeftOut::Unreadable, lineNumber);
       return;
     }
     if (!std::isfinite(v)) {
-      rows.leaveOut(LeftOut::NotFinite, lineNumber);
+      leaveOut(LeftOut::NotFinite, lineNumber);
       return;
     }
     double e = kNoError;
@@ -630,7 +695,7 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
       const std::string_view ef = fields[static_cast<std::size_t>(errorColumn)];
       if (!isNull(errorColumn) && !number(ef, e)) {
         if (!isMissing(ef)) {
-          rows.leaveOut(LeftOut::Unreadable, lineNumber);
+          leaveOut(LeftOut::Unreadable, lineNumber);
           return;
         }
         e = kNoError;
@@ -643,10 +708,39 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
     }
     if (plan.valueIsMagnitude &&
         (std::fabs(v) >= plan.markerAbove || (!std::isnan(e) && e >= plan.markerAbove))) {
-      rows.leaveOut(LeftOut::Marker, lineNumber);
+      leaveOut(LeftOut::Marker, lineNumber);
       return;
     }
     if (!rows.add(t * timeScale, v, e, series)) stopped = true;
+    if (ztf.active && valueColumn == plan.value) {
+      // A short row lacks the columns: no reference then.
+      auto cell = [&](std::size_t c, double& x) { return c < n && number(fields[c], x); };
+      double zp, refMag, distance;
+      const bool referenced = cell(ztf.zeroPoint, zp) && cell(ztf.refMag, refMag) &&
+                              cell(ztf.refDistance, distance) && std::isfinite(zp) &&
+                              std::isfinite(refMag) && distance >= 0.0 &&
+                              distance <= kZtfSameSourceArcsec;
+      if (!referenced) {
+        Unreferenced& u = unreferenced[std::string(series)];
+        ++u.rows;
+        if (cell(ztf.refDistance, distance) && distance > kZtfSameSourceArcsec)
+          u.farthest = std::max(u.farthest, distance);
+      } else {
+        const double total = v + std::pow(10.0, 0.4 * (zp - refMag));
+        // The error of an epoch stays that of its difference flux: the
+        // reference flux's own uncertainty (nearestrefmagunc) is one offset
+        // shared by every epoch of that reference image, not scatter between
+        // epochs, and adding it would only flatten the weights.
+        const double totalErr = e;
+        if (!std::isfinite(totalErr) || !(total > kZtfDetectionSnr * totalErr)) {
+          ++belowDetection;
+          totals.leaveOut(LeftOut::Limit, lineNumber);
+        } else if (!totals.add(t * timeScale, zp - 2.5 * std::log10(total),
+                               kMagPerRelativeFlux * totalErr / total, series)) {
+          stopped = true;
+        }
+      }
+    }
   };
 
   auto processRow = [&](long lineNumber) {
@@ -654,7 +748,7 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
       out.previewRows.emplace_back(fields.begin(), fields.begin() + static_cast<long>(n));
     if (!problem.empty()) return;
     if (n < need) {
-      rows.leaveOut(LeftOut::MissingColumn, lineNumber);
+      leaveOut(LeftOut::MissingColumn, lineNumber);
       return;
     }
     for (int f : plan.flags) {
@@ -667,7 +761,7 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
                            s == "False" || s == "FALSE" || s == "F";
       const bool set = fieldNumber(s, x) ? x != 0.0 : !isFalse;
       if (set) {
-        rows.leaveOut(LeftOut::Flagged, lineNumber);
+        leaveOut(LeftOut::Flagged, lineNumber);
         return;
       }
     }
@@ -679,18 +773,18 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
       const bool set = !(x >= 0 && x < 9.2e18 && x == std::floor(x)) ||
                        (static_cast<unsigned long long>(x) & mask) != 0;
       if (set) {
-        rows.leaveOut(LeftOut::Flagged, lineNumber);
+        leaveOut(LeftOut::Flagged, lineNumber);
         return;
       }
     }
     if (plan.grade >= 0 && trimmed(fields[static_cast<std::size_t>(plan.grade)]) == "D") {
-      rows.leaveOut(LeftOut::Flagged, lineNumber);
+      leaveOut(LeftOut::Flagged, lineNumber);
       return;
     }
     if (plan.goodLetterColumn >= 0) {
       const std::string_view q = trimmed(fields[static_cast<std::size_t>(plan.goodLetterColumn)]);
       if (q.size() != 1 || q[0] != plan.goodLetter) {
-        rows.leaveOut(LeftOut::Flagged, lineNumber);
+        leaveOut(LeftOut::Flagged, lineNumber);
         return;
       }
     }
@@ -698,26 +792,26 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
       double flux;
       const std::string_view ff = fields[static_cast<std::size_t>(plan.positiveFlux)];
       if (number(ff, flux) && !(flux > 0)) {
-        rows.leaveOut(LeftOut::NotPositive, lineNumber);
+        leaveOut(LeftOut::NotPositive, lineNumber);
         return;
       }
     }
     if (plan.validation >= 0 && trimmed(fields[static_cast<std::size_t>(plan.validation)]) == "D") {
-      rows.leaveOut(LeftOut::Discrepant, lineNumber);
+      leaveOut(LeftOut::Discrepant, lineNumber);
       return;
     }
     const std::string_view tf = fields[static_cast<std::size_t>(plan.time)];
     double t;
     if (isNull(plan.time)) {
-      rows.leaveOut(LeftOut::NullMarker, lineNumber);
+      leaveOut(LeftOut::NullMarker, lineNumber);
       return;
     }
     if (!number(tf, t)) {
-      rows.leaveOut(isMissing(tf) ? LeftOut::NotFinite : LeftOut::Unreadable, lineNumber);
+      leaveOut(isMissing(tf) ? LeftOut::NotFinite : LeftOut::Unreadable, lineNumber);
       return;
     }
     if (!std::isfinite(t)) {
-      rows.leaveOut(LeftOut::NotFinite, lineNumber);
+      leaveOut(LeftOut::NotFinite, lineNumber);
       return;
     }
     if (!plan.bandGroups.empty()) {
@@ -741,11 +835,11 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
         const char q = letter(plan.photQual, k);
         const char cc = letter(plan.ccFlags, k);
         if (badFrame || (cc != ' ' && cc != '0')) {
-          rows.leaveOut(LeftOut::Flagged, lineNumber);
+          leaveOut(LeftOut::Flagged, lineNumber);
         } else if (q == 'U') {
-          rows.leaveOut(LeftOut::Limit, lineNumber);
+          leaveOut(LeftOut::Limit, lineNumber);
         } else if (q == 'X' || q == 'Z') {
-          rows.leaveOut(LeftOut::NotFinite, lineNumber);
+          leaveOut(LeftOut::NotFinite, lineNumber);
         } else {
           observe(t, g.value, g.error, g.name, lineNumber);
         }
@@ -776,7 +870,7 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
     const RowFeed::Kind kind = feed.next(fields, n, lineNumber);
     if (kind == RowFeed::End) break;
     if (kind == RowFeed::CutShort) {
-      if (problem.empty()) rows.leaveOut(LeftOut::CutShort, lineNumber);
+      if (problem.empty()) leaveOut(LeftOut::CutShort, lineNumber);
       continue;
     }
     processRow(lineNumber);
@@ -794,8 +888,49 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
   }
   std::vector<std::string> notes = std::move(out.notes);
   out.notes.clear();
+  TableImport magnitudes = ztf.active ? out : TableImport{};
   rows.finish(out, what, names, plan);
+  std::string ztfNote;
+  if (ztf.active && !out.failed) {
+    const auto missing = unreferenced.find(out.chosenBand);
+    const Unreferenced lacking = missing == unreferenced.end() ? Unreferenced{} : missing->second;
+    if (lacking.rows == 0) {
+      totalsOptions.band = out.chosenBand;
+      totals.finish(magnitudes, what, names, plan);
+      if (!magnitudes.failed) {
+        out = std::move(magnitudes);
+        out.valueUnit = "mag";
+        ztfNote =
+            "ZTF forced photometry: magnitudes zpdiff - 2.5 log10(forcediffimflux + "
+            "reference flux), the reference flux 10^(0.4 (zpdiff - nearestrefmag)) of the "
+            "reference-image source at the position, as the service documents for "
+            "variable stars (--values flux keeps the difference fluxes)";
+        if (belowDetection > 0)
+          ztfNote += "; " + std::to_string(belowDetection) +
+                     " epochs of every band with a total signal-to-noise ratio below 3 are "
+                     "limits, not measurements";
+        ztfNote += ".";
+      }
+    }
+    if (ztfNote.empty()) {
+      std::size_t usable = 0;
+      for (const auto& [name, count] : out.bands)
+        if (name == out.chosenBand) usable = count;
+      ztfNote =
+          "ZTF forced photometry: the values are difference fluxes (DN against the "
+          "reference image), negative where the star is fainter than there, and are not "
+          "made magnitudes: " +
+          std::to_string(lacking.rows) + " of the " + std::to_string(usable) + " rows of band " +
+          out.chosenBand +
+          (lacking.farthest > 0.0
+               ? " have their nearest reference-image source up to " +
+                     formatPrintf("%.1f", lacking.farthest) + " arcsec away, not at the position"
+               : " have no reference-image source (nearestrefmag) at the position") +
+          ". The model leaves out the fluxes of 0 or below.";
+    }
+  }
   out.notes.insert(out.notes.begin(), notes.begin(), notes.end());
+  if (!ztfNote.empty()) out.notes.push_back(std::move(ztfNote));
   for (auto& note : feed.notes()) out.notes.push_back(std::move(note));
   return out;
 }

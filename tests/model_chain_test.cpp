@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <sstream>
 
 #include "commands/auto_search.h"
@@ -177,6 +178,53 @@ TEST(FluxModelChain, ModelsMagnitudesOfTheFluxesAndKeepsTheFluxes) {
   EXPECT_FALSE(typeAdmitted(dark));
   ASSERT_FALSE(out.notes.empty());
   EXPECT_NE(out.notes.back().find("600 points"), std::string::npos);
+}
+
+// "Add as a template" of a flux light curve: the template of its magnitudes
+// (what the chain modelled), never of raw fluxes against magnitude extremes;
+// without a chain there is no magnitude scale and it is refused.
+TEST(FluxModelChain, AddAsTemplateWritesTheTemplateOfTheMagnitudes) {
+  const test::Series s = test::makeSineSeries(22, 500, 0.55, 0.4, 0.01, 60.0);
+  test::Series flux = s;
+  for (double& v : flux.value) v = 5000.0 * std::pow(10.0, -0.4 * v);
+  flux.value[7] = -2.0;  // no magnitude: left out of the template as of the model
+  std::vector<double> positive;
+  for (double v : flux.value)
+    if (v > 0) positive.push_back(v);
+  std::nth_element(positive.begin(), positive.begin() + positive.size() / 2, positive.end());
+  const double median = positive[positive.size() / 2];
+  test::Series mags;
+  for (std::size_t i = 0; i < flux.value.size(); ++i) {
+    if (!(flux.value[i] > 0)) continue;
+    mags.time.push_back(flux.time[i]);
+    mags.value.push_back(-2.5 * std::log10(flux.value[i] / median));
+    mags.error.push_back(flux.error[i]);
+  }
+  test::TempDir dir;
+  Workspace f = loaded(flux, 0.55);
+  f.lightCurve.valueKind = ValueKind::Flux;
+  const std::string beforeChain = (dir / "before.dat").string();
+  const Outcome refusedOut = addAsTemplate(f, beforeChain);
+  EXPECT_FALSE(refusedOut.ok);
+  ASSERT_TRUE(refusedOut.message.has_value());
+  EXPECT_NE(refusedOut.message->text.find("fluxes"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(beforeChain));
+
+  Workspace m = loaded(mags, 0.55);
+  ASSERT_TRUE(analyseAtPeriod(f, 0.55).ok);
+  ASSERT_TRUE(analyseAtPeriod(m, 0.55).ok);
+  ASSERT_TRUE(addAsTemplate(f, (dir / "flux.dat").string()).ok);
+  ASSERT_TRUE(addAsTemplate(m, (dir / "mag.dat").string()).ok);
+  const std::string fromFlux = test::readText(dir / "flux.dat");
+  EXPECT_EQ(fromFlux, test::readText(dir / "mag.dat"));
+  // A real curve: nodes between 0 (faintest) and 1 (brightest), not the
+  // empty or out-of-range nodes of raw fluxes.
+  const std::vector<std::string> l = lines(fromFlux);
+  ASSERT_EQ(l.size(), 100u);
+  for (const std::string& node : l) {
+    EXPECT_GT(std::stod(node), -0.2) << node;
+    EXPECT_LT(std::stod(node), 1.2) << node;
+  }
 }
 
 TEST(FluxModelChain, ValueKindFromUnitAndName) {

@@ -750,5 +750,59 @@ TEST(Asas3Files, TheQuietestApertureIsReadAndDataSetsMustAgree) {
   EXPECT_EQ(t.time.size(), 3u);
 }
 
+// ZTF forced photometry: difference fluxes become magnitudes only where the
+// reference-image source is the star itself (within a pixel); the supernova
+// file's nearest reference source lies 4.2" away (its host), so its
+// difference fluxes are kept, with the reason in a note.
+TEST(ZtfForcedPhotometry, MagnitudesFromTheReferenceFluxOnlyWhenItIsTheStars) {
+  auto joined = [](const std::vector<std::string>& notes) {
+    std::string all;
+    for (const auto& n : notes) all += n + "\n";
+    return all;
+  };
+  const std::filesystem::path file =
+      test::testDataDir() / "formats" / "ztf_forced" / "forcedphotometry_req00381185_lc.txt";
+  const TableImport diff = importTable(file.string(), ImportOptions{});
+  ASSERT_FALSE(diff.failed) << diff.failure;
+  ASSERT_EQ(diff.time.size(), 37u);
+  EXPECT_TRUE(diff.valueUnit.empty());
+  const std::string diffNotes = joined(diff.notes);
+  EXPECT_NE(diffNotes.find("37 of the 37 rows of band ZTF_r have their nearest reference-image "
+                           "source up to 4.2 arcsec away"),
+            std::string::npos)
+      << diffNotes;
+  EXPECT_LT(*std::min_element(diff.value.begin(), diff.value.end()), 0.0);
+
+  // The same epochs with the reference source at the position.
+  std::string text = test::readText(file);
+  for (const char* far : {" 4.15908237810507 ", " 4.46915202766077 "})
+    for (std::size_t at; (at = text.find(far)) != std::string::npos;)
+      text.replace(at, std::string(far).size(), " 0.3 ");
+  const TableImport mags = importTableText(text, ImportOptions{});
+  ASSERT_FALSE(mags.failed) << mags.failure;
+  EXPECT_EQ(mags.valueUnit, "mag");
+  ASSERT_EQ(mags.time, diff.time);
+  // The first ZTF_r row: zpdiff 25.8942, forcediffimflux -5.08152769614852
+  // (unc 65.5812783501285), nearestrefmag 16.2050003051758.
+  const double total = -5.08152769614852 + std::pow(10.0, 0.4 * (25.8942 - 16.2050003051758));
+  EXPECT_NEAR(mags.value[0], 25.8942 - 2.5 * std::log10(total), 1e-12);
+  EXPECT_NEAR(mags.error[0], 2.5 / std::log(10.0) * 65.5812783501285 / total, 1e-12);
+  EXPECT_NE(joined(mags.notes).find("nearestrefmag"), std::string::npos);
+
+  // Loaded: magnitudes; asked for fluxes: the difference fluxes as before.
+  test::TempDir dir;
+  test::writeText(dir / "ref.txt", text);
+  Workspace ws;
+  ASSERT_TRUE(loadObservations(ws, (dir / "ref.txt").string()).ok);
+  EXPECT_EQ(ws.lightCurve.valueKind, ValueKind::Magnitude);
+  ImportOptions flux;
+  flux.valueKind = ValueKind::Flux;
+  const TableImport kept = importTableText(text, flux);
+  EXPECT_EQ(kept.value, diff.value);
+  Workspace original;
+  ASSERT_TRUE(loadObservations(original, file.string()).ok);
+  EXPECT_EQ(original.lightCurve.valueKind, ValueKind::Flux);
+}
+
 }  // namespace
 }  // namespace fazorn

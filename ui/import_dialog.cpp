@@ -11,6 +11,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 
 namespace fazorn::ui {
 
@@ -30,10 +32,45 @@ void fillColumns(QComboBox* box, const std::vector<std::string>& names, int chos
   box->setCurrentIndex(chosen < 0 ? 0 : chosen + (withNone ? 1 : 0));
 }
 
+// The load's own rule for values without a unit or a telling name: no star
+// is fainter than about magnitude 30 in any survey, so a median above 40 is a
+// flux (core/observation_file.cpp decides the same way on the rows it read).
+constexpr double kLargestMedianMagnitude = 40.0;
+
+ValueKind kindOfMedian(std::vector<double> values) {
+  if (values.empty()) return ValueKind::Magnitude;
+  const auto mid = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), mid, values.end());
+  return *mid > kLargestMedianMagnitude ? ValueKind::Flux : ValueKind::Magnitude;
+}
+
+const char* kindKey(ValueKind kind) { return kind == ValueKind::Flux ? "flux" : "mag"; }
+
 }  // namespace
 
-ImportDialog::ImportDialog(const QString& path, const TableImport& preview, QWidget* parent)
-    : QDialog(parent), preview_(preview) {
+ValueKind guessedValueKind(const TableImport& preview, int column) {
+  if (column < 0 || static_cast<std::size_t>(column) >= preview.columnNames.size())
+    return ValueKind::Magnitude;
+  const bool ownColumn = column == preview.valueColumn;
+  const std::string& name = preview.columnNames[static_cast<std::size_t>(column)];
+  if (const auto stated = valueKindEvidence(name, ownColumn ? preview.valueUnit : std::string()))
+    return *stated;
+  if (ownColumn && !preview.failed) return kindOfMedian(preview.value);
+  std::vector<double> values;
+  for (const auto& row : preview.previewRows) {
+    if (static_cast<std::size_t>(column) >= row.size()) continue;
+    const std::string& cell = row[static_cast<std::size_t>(column)];
+    double v = 0.0;
+    const auto [end, ec] = std::from_chars(cell.data(), cell.data() + cell.size(), v);
+    if (ec == std::errc() && end == cell.data() + cell.size() && std::isfinite(v))
+      values.push_back(v);
+  }
+  return kindOfMedian(std::move(values));
+}
+
+ImportDialog::ImportDialog(const QString& path, const TableImport& preview, QWidget* parent,
+                           std::optional<ValueKind> valueKind)
+    : QDialog(parent), preview_(preview), chosenKind_(valueKind) {
   setWindowTitle(QStringLiteral("Import ") + QFileInfo(path).fileName());
   auto* layout = new QVBoxLayout(this);
 
@@ -68,10 +105,23 @@ ImportDialog::ImportDialog(const QString& path, const TableImport& preview, QWid
   if (chosen != preview.bands.end())
     bandBox->setCurrentIndex(static_cast<int>(chosen - preview.bands.begin()));
   bandBox->setEnabled(preview.bandColumn >= 0 && preview.bands.size() > 1);
+  valueKindBox = new QComboBox(this);
+  valueKindBox->addItem(QStringLiteral("Magnitudes"), QStringLiteral("mag"));
+  valueKindBox->addItem(QStringLiteral("Fluxes"), QStringLiteral("flux"));
+  valueKindBox->setToolTip(
+      QStringLiteral("Fluxes are modelled and classified as magnitudes of the flux against "
+                     "its median; the observations stay as read."));
+  guessedKind_ = guessedValueKind(preview, preview.valueColumn);
+  valueKindBox->setCurrentIndex(chosenKind_.value_or(guessedKind_) == ValueKind::Flux ? 1 : 0);
+  // Only a pick by the user counts as a choice; the box follows the value
+  // column until then.
+  connect(valueKindBox, &QComboBox::activated, this, [this] { kindTouched_ = true; });
+  connect(valueBox, &QComboBox::currentIndexChanged, this, &ImportDialog::followValueColumn);
   form->addRow(QStringLiteral("Time:"), timeBox);
   form->addRow(QStringLiteral("Value:"), valueBox);
   form->addRow(QStringLiteral("Error:"), errorBox);
   form->addRow(QStringLiteral("Band:"), bandBox);
+  form->addRow(QStringLiteral("Values are:"), valueKindBox);
   layout->addLayout(form);
 
   summary = new QLabel(this);
@@ -99,7 +149,23 @@ ImportOptions ImportDialog::options() const {
   }
   if (preview_.bandColumn >= 0 && bandBox->currentIndex() >= 0)
     o.band = bandBox->currentData().toString().toStdString();
+  // A remembered kind stays a choice; otherwise only a kind that differs
+  // from the load's own guess (or one the user picked) is passed on, so that
+  // a kept guess loads exactly as "Open Data" did without the box.
+  const ValueKind kind = shownKind();
+  if (chosenKind_ || kindTouched_ || kind != guessedKind_) o.valueKind = kind;
   return o;
+}
+
+ValueKind ImportDialog::shownKind() const {
+  return valueKindBox->currentData().toString() == QStringLiteral("flux") ? ValueKind::Flux
+                                                                          : ValueKind::Magnitude;
+}
+
+void ImportDialog::followValueColumn(int column) {
+  guessedKind_ = guessedValueKind(preview_, column);
+  if (!chosenKind_ && !kindTouched_)
+    valueKindBox->setCurrentIndex(guessedKind_ == ValueKind::Flux ? 1 : 0);
 }
 
 ImportOptions rememberedImportChoice(const std::string& layoutKey) {
@@ -110,6 +176,9 @@ ImportOptions rememberedImportChoice(const std::string& layoutKey) {
   for (const QString& c : store.value(QStringLiteral("columns")).toStringList())
     o.columns.push_back(c.toStdString());
   o.band = store.value(QStringLiteral("band")).toString().toStdString();
+  const QString kind = store.value(QStringLiteral("values")).toString();
+  if (kind == QLatin1String(kindKey(ValueKind::Flux))) o.valueKind = ValueKind::Flux;
+  if (kind == QLatin1String(kindKey(ValueKind::Magnitude))) o.valueKind = ValueKind::Magnitude;
   return o;
 }
 
@@ -121,6 +190,9 @@ void rememberImportChoice(const std::string& layoutKey, const ImportOptions& opt
   for (const auto& c : options.columns) columns << qs(c);
   store.setValue(QStringLiteral("columns"), columns);
   store.setValue(QStringLiteral("band"), qs(options.band));
+  // Empty: the kind is guessed again for each file of the layout.
+  store.setValue(QStringLiteral("values"),
+                 options.valueKind ? QString::fromLatin1(kindKey(*options.valueKind)) : QString());
 }
 
 std::optional<ImportOptions> chooseImportOptions(QWidget* parent, const QString& path,
@@ -140,7 +212,7 @@ std::optional<ImportOptions> chooseImportOptions(QWidget* parent, const QString&
     TableImport again = importTable(file, remembered);
     if (!again.failed) preview = std::move(again);
   }
-  ImportDialog dialog(path, preview, parent);
+  ImportDialog dialog(path, preview, parent, remembered.valueKind);
   if (exec(dialog) != QDialog::Accepted) return std::nullopt;
   ImportOptions chosen = dialog.options();
   if (chosen.columns.empty() && !remembered.columns.empty() && !preview.failed)
