@@ -553,9 +553,8 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
   if (options.resolveAlias) {
     double adopted = frequency;
     AliasEvidence evidence;
-    const AliasDecision d =
-        decideAlias(lc, *statistic, frequency, std::max(maxFrequency, frequency),
-                    usesWeights(engine), &adopted, &evidence);
+    AliasDecision d = decideAlias(lc, *statistic, frequency, std::max(maxFrequency, frequency),
+                                  usesWeights(engine), &adopted, &evidence);
     const char* whyAdopted = "peak";
     for (const Judged& j : judged)
       if (j.frequency == frequency) whyAdopted = j.why;
@@ -570,6 +569,37 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
         adopted = alias->frequency;
         whyAdopted = alias->why;
         evidence.atAdopted = alias->fit;
+        evidence.atHalf = fitFourierSeries(view, 2 * adopted, hMax, usesWeights(engine));
+        evidence.atDouble = fitFourierSeries(view, adopted / 2, hMax, usesWeights(engine));
+      }
+      // The moved period faces the comparison the peak faced: a candidate
+      // that is no harmonic or subharmonic of it (k up to 6, as above) and
+      // beats it by strong evidence in the posterior takes its place, and
+      // the move is undone (the data preferred neither P/2 nor 2P of the
+      // peak to that candidate).
+      auto related = [&](double f) {
+        for (int k = 1; k <= 6; ++k)
+          if (std::abs(f - k * adopted) < 0.5 * r.peakWidth ||
+              std::abs(k * f - adopted) < 0.5 * r.peakWidth)
+            return true;
+        return false;
+      };
+      const Judged* better = nullptr;
+      double bound = posteriorOf(evidence.atAdopted, adopted) - kCloseCriterion;
+      if (std::isfinite(bound))
+        for (const Judged& j : judged)
+          if (!related(j.frequency) && std::isfinite(j.fit.bic) &&
+              posteriorOf(j.fit, j.frequency) < bound) {
+            better = &j;
+            bound = posteriorOf(j.fit, j.frequency);
+          }
+      if (better != nullptr) {
+        const int hMax = criterionHarmonics(view.time.size());
+        adopted = better->frequency;
+        frequencyError = better->frequencyError;
+        whyAdopted = better->why;
+        d = AliasDecision::None;
+        evidence.atAdopted = better->fit;
         evidence.atHalf = fitFourierSeries(view, 2 * adopted, hMax, usesWeights(engine));
         evidence.atDouble = fitFourierSeries(view, adopted / 2, hMax, usesWeights(engine));
       }

@@ -482,6 +482,22 @@ TEST(CandidateRule, SparseLongPeriodSinusoidsStayAtTheirPeriod) {
   EXPECT_EQ(halved, 0);
 }
 
+// A sinusoid injected into the 59 nights of a survey star (tests/data/inject):
+// its grid peak is the daily alias of the truth, the P/2P step doubles that
+// alias, and the doubled period must then face the candidates the peak
+// faced (the truth fits better by 8 in the criterion).
+TEST(CandidateRule, AMovedPeriodFacesTheOtherCandidates) {
+  Workspace ws;
+  ASSERT_TRUE(
+      loadObservations(ws, (test::testDataDir() / "inject" / "sinusoid-1.69498d-sdss.dat").string())
+          .ok);
+  RunControl rc;
+  SearchReport report;
+  ASSERT_TRUE(analyseAutoSearch(ws, autoSearchOptions(SearchEngine::Aov), rc, &report).ok);
+  EXPECT_NEAR(ws.period / 1.69498, 1.0, test::kPeriodFound);
+  EXPECT_EQ(report.alias, AliasDecision::None);
+}
+
 // Without the new options the search is the command's own, to the last
 // digit; the report is computed beside it.
 TEST(ExtendedSearch, WithoutOptionsTheCommandsKeepTheirFigures) {
