@@ -459,7 +459,11 @@ TEST(CandidateRule, SparseLongPeriodSinusoidsStayAtTheirPeriod) {
   RunControl rc;
   rc.threads = 2;
   int right = 0, halved = 0;
+#ifdef FAZORN_UNDER_ASAN
+  const int cases = 8;  // the sanitizer build checks the code paths, not the share
+#else
   const int cases = 24;
+#endif
   for (int k = 0; k < cases; ++k) {
     std::mt19937_64 rng(900 + static_cast<std::uint64_t>(k));
     std::uniform_real_distribution<double> u(0.0, 1.0);
@@ -478,7 +482,9 @@ TEST(CandidateRule, SparseLongPeriodSinusoidsStayAtTheirPeriod) {
   std::printf("  %d of %d at the period, %d at half of it\n", right, cases, halved);
   // Two thirds: the rest are yearly aliases and peaks lost in the noise of
   // nine-year sampling at three error bars (the rules before found 13).
-  EXPECT_GE(right, 15);
+  if (cases == 24) {
+    EXPECT_GE(right, 15);
+  }
   EXPECT_EQ(halved, 0);
 }
 
@@ -615,7 +621,7 @@ TEST(ExtendedSearch, FindsTheCataloguedPeriodsOfTheRealStars) {
   for (const Star& s : stars) development += test::inDevelopmentPart(s.file);
   ASSERT_EQ(development, 135);  // the split the reported figures refer to
 #ifdef FAZORN_UNDER_ASAN
-  std::size_t stride = 9;
+  std::size_t stride = 11;  // 25 stars: the code paths, under the sanitizers
 #else
   std::size_t stride = 1;
 #endif
