@@ -561,17 +561,20 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
     if (d == AliasDecision::Doubled) whyAdopted = "double";
     if (d == AliasDecision::Halved) whyAdopted = "half";
     if (d != AliasDecision::None) {
+      // A candidate in the moved period's place, with the fits at its half
+      // and double for the report.
+      auto adopt = [&](const Judged& j) {
+        const int hMax = criterionHarmonics(view.time.size());
+        adopted = j.frequency;
+        whyAdopted = j.why;
+        evidence.atAdopted = j.fit;
+        evidence.atHalf = fitFourierSeries(view, 2 * adopted, hMax, usesWeights(engine));
+        evidence.atDouble = fitFourierSeries(view, adopted / 2, hMax, usesWeights(engine));
+      };
       const std::optional<Judged> alias =
           strongerAlias(view, *statistic, r, adopted, minFrequency,
                         std::max(maxFrequency, frequency), usesWeights(engine));
-      if (alias) {
-        const int hMax = criterionHarmonics(view.time.size());
-        adopted = alias->frequency;
-        whyAdopted = alias->why;
-        evidence.atAdopted = alias->fit;
-        evidence.atHalf = fitFourierSeries(view, 2 * adopted, hMax, usesWeights(engine));
-        evidence.atDouble = fitFourierSeries(view, adopted / 2, hMax, usesWeights(engine));
-      }
+      if (alias) adopt(*alias);
       // The moved period faces the comparison the peak faced: a candidate
       // that is no harmonic or subharmonic of it (k up to 6, as above) and
       // beats it by strong evidence in the posterior takes its place, and
@@ -594,14 +597,9 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
             bound = posteriorOf(j.fit, j.frequency);
           }
       if (better != nullptr) {
-        const int hMax = criterionHarmonics(view.time.size());
-        adopted = better->frequency;
+        adopt(*better);
         frequencyError = better->frequencyError;
-        whyAdopted = better->why;
         d = AliasDecision::None;
-        evidence.atAdopted = better->fit;
-        evidence.atHalf = fitFourierSeries(view, 2 * adopted, hMax, usesWeights(engine));
-        evidence.atDouble = fitFourierSeries(view, adopted / 2, hMax, usesWeights(engine));
       }
     }
     r.candidates.push_back(candidateOf(evidence.atAdopted, whyAdopted));
