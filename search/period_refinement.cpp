@@ -159,12 +159,8 @@ class TransitStatistic : public PeriodStatistic {
   std::vector<double> powers(double first, double step, int count,
                              const RunControl& rc) const override {
     if (count <= 0) return {};
-    TransitOptions o;
-    o.grid = FrequencyGrid{first, step, count};
-    o.binFactor = binFactor_;
-    o.binSets = 5;
-    o.route = route_;
-    TransitResult r = computeTransitPeriodogram({time_, value_, weight_}, o, rc);
+    TransitResult r = computeTransitPeriodogram({time_, value_, weight_},
+                                                options(FrequencyGrid{first, step, count}), rc);
     r.power.resize(static_cast<std::size_t>(count), 0.0);
     return std::move(r.power);
   }
@@ -173,12 +169,8 @@ class TransitStatistic : public PeriodStatistic {
   std::vector<double> candidatePowers(double first, double step, int count,
                                       const RunControl& rc) const override {
     if (route_ == SearchRoute::Exact || count <= 0) return powers(first, step, count, rc);
-    TransitOptions o;
-    o.grid = FrequencyGrid{first, step, count};
-    o.binFactor = binFactor_;
-    o.binSets = 5;
-    o.route = route_;
-    TransitResult r = computeTransitCandidates({time_, value_, weight_}, o, rc);
+    TransitResult r = computeTransitCandidates({time_, value_, weight_},
+                                               options(FrequencyGrid{first, step, count}), rc);
     r.power.resize(static_cast<std::size_t>(count), 0.0);
     return std::move(r.power);
   }
@@ -187,21 +179,27 @@ class TransitStatistic : public PeriodStatistic {
   std::vector<double> windowPowers(const std::vector<FrequencyGrid>& windows,
                                    const RunControl& rc) const override {
     if (route_ == SearchRoute::Exact) return PeriodStatistic::windowPowers(windows, rc);
-    TransitOptions o;
-    o.binFactor = binFactor_;
-    o.binSets = 5;
-    o.route = route_;
-    return computeTransitWindows({time_, value_, weight_}, o, windows, rc);
+    return computeTransitWindows({time_, value_, weight_}, options({}), windows, rc);
   }
   bool approximateCandidates(double step) const override {
     if (route_ == SearchRoute::Exact || time_.empty()) return false;
     const auto [lo, hi] = std::minmax_element(time_.begin(), time_.end());
-    return transitCandidatesFold(time_.size(), binFactor_, 5, step, *hi - *lo);
+    return transitCandidatesFold(time_.size(), binFactor_, kBinSets, step, *hi - *lo);
   }
   int linearParameters() const override { return 2; }
   std::size_t pointCount() const override { return time_.size(); }
 
  private:
+  static constexpr int kBinSets = 5;  // shifted bin sets of the search
+  // The search's options on a grid: every route and pass uses the same bins.
+  TransitOptions options(const FrequencyGrid& grid) const {
+    TransitOptions o;
+    o.grid = grid;
+    o.binFactor = binFactor_;
+    o.binSets = kBinSets;
+    o.route = route_;
+    return o;
+  }
   std::vector<double> time_, value_, weight_;
   int binFactor_ = 2;
   SearchRoute route_;
