@@ -113,6 +113,23 @@ bool fitsItsErrorBars(const LightCurve& lc, const FourierFit& fit, bool useWeigh
   return 0.5 * std::erfc(z / std::sqrt(2.0)) > 1e-3;
 }
 
+// The series at a frequency of the grid, refitted at the frequency that
+// fits it best within half the grid's resolution for its harmonics (1 / (2 H
+// T), T the time span): the grid's step leaves a phase drift over the
+// observations that a narrow eclipse's many harmonics show as misfit and as
+// a change from the first half of the observations to the second. The grid
+// frequency's series when the refinement fails or leaves that range.
+FourierFit fitAtItsBest(const LightCurveView& view, double frequency, int hMax, bool useWeights) {
+  FourierFit fit = fitFourierSeries(view, frequency, hMax, useWeights);
+  const double span = timeSpanOf(view.time);
+  if (fit.harmonics < 1 || !(span > 0)) return fit;
+  const double halfWidth = 0.5 / (fit.harmonics * span);
+  const RefinedPeak p = refineFourierPeak(view, frequency, fit.harmonics, halfWidth, useWeights);
+  if (!(p.frequency > 0) || std::abs(p.frequency - frequency) > halfWidth) return fit;
+  FourierFit refined = fitFourierSeries(view, p.frequency, hMax, useWeights);
+  return refined.bic < fit.bic ? refined : fit;
+}
+
 // What the alias step found, for the report.
 struct AliasEvidence {
   FourierFit atAdopted, atHalf, atDouble;
@@ -194,9 +211,11 @@ AliasDecision decideAlias(const LightCurve& lc, const PeriodStatistic& statistic
       // points in each dip): the series at 2P' wins by strong evidence, and
       // fits as well as the error bars say (a star whose cycles differ fits
       // any longer fold better, so the criterion is trusted only where the
-      // strictly periodic model is adequate).
-      doubled = fitTwice.bic < fitBase.bic - kCloseCriterion &&
-                fitsItsErrorBars(lc, fitTwice, useWeights);
+      // strictly periodic model is adequate). Both series at their own best
+      // frequency, since a narrow eclipse misfits at the grid's.
+      const FourierFit bestTwice = fitAtItsBest(view, base / 2, hMax, useWeights);
+      doubled = bestTwice.bic < fitAtItsBest(view, base, hMax, useWeights).bic - kCloseCriterion &&
+                fitsItsErrorBars(lc, bestTwice, useWeights);
       if (!doubled) {
         const TypeAt twice = classifyAt(lc, 2 / base);
         doubled = twice.bestEclipsing && twice.eclipsingScore < atBase.bestScore;

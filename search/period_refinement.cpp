@@ -736,7 +736,7 @@ FoldedShape foldedShape(const LightCurveView& lc, const FourierFit& fit) {
                      curve[static_cast<std::size_t>((dip - x + kNodes) % kNodes)];
     antisymmetric += d * d;
   }
-  if (variance > 0) out.asymmetry = antisymmetric / (kNodes / 2 - 1) / (2.0 * variance);
+  if (variance > 0) out.asymmetry = antisymmetric / (kNodes / 2.0 - 1.0) / (2.0 * variance);
   const double depth = curve[static_cast<std::size_t>(dip)] - median;
   if (depth == 0.0) return out;
   // Cycles counted from the dip, so that each dip lies inside one cycle.

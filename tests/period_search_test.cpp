@@ -504,6 +504,21 @@ TEST(CandidateRule, AMovedPeriodFacesTheOtherCandidates) {
   EXPECT_EQ(report.alias, AliasDecision::None);
 }
 
+// An Algol with unequal eclipses on a sparse survey cadence: over eight
+// years the grid's frequency drifts by a fair part of an eclipse's width, so
+// the doubled period's series must be judged at its own best frequency.
+TEST(CandidateRule, UnequalEclipsesJudgedAtTheirOwnBestFrequency) {
+  Workspace ws;
+  ASSERT_TRUE(
+      loadObservations(ws, (test::testDataDir() / "inject" / "algol-10.1956d-css.dat").string())
+          .ok);
+  RunControl rc;
+  SearchReport report;
+  ASSERT_TRUE(analyseAutoSearch(ws, autoSearchOptions(SearchEngine::Aov), rc, &report).ok);
+  EXPECT_NEAR(ws.period / 10.1956, 1.0, test::kPeriodFound);
+  EXPECT_EQ(report.alias, AliasDecision::Doubled);
+}
+
 // Without the new options the search is the command's own, to the last
 // digit; the report is computed beside it.
 TEST(ExtendedSearch, WithoutOptionsTheCommandsKeepTheirFigures) {
