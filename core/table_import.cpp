@@ -338,20 +338,7 @@ Separator chooseSeparator(std::string_view first, std::string_view second) {
   return Separator::Whitespace;
 }
 
-// Where the row stage takes its rows from.
-class RowFeed {
- public:
-  enum Kind { End, Row, CutShort };
-  virtual ~RowFeed() = default;
-  // The next row's fields in fields[0..n) and its line (or row) number;
-  // CutShort: the last row, cut short, which is counted and left out. The
-  // fields are views that stay valid until the next call.
-  virtual Kind next(std::vector<std::string_view>& fields, std::size_t& n, long& line) = 0;
-  // Why reading stopped before the end (empty when it did not).
-  virtual std::string failure() const { return {}; }
-  // What the reader should know of the rows (sections read together).
-  virtual std::vector<std::string> notes() const { return {}; }
-};
+using table::RowFeed;
 
 // Digits after the decimal point of a number written in decimals; -1 for
 // anything else.
@@ -524,6 +511,12 @@ bool isMissing(std::string_view f) {
          f == "None" || f == "na" || f == "NaN" || f == "nan";
 }
 
+// A quality letter that passes: one character, one of `good`.
+bool goodLetter(std::string_view cell, std::string_view good) {
+  cell = trimmed(cell);
+  return cell.size() == 1 && good.find(cell[0]) != std::string_view::npos;
+}
+
 // ZTF forced photometry's reference-image columns (0-based), when the value
 // is its PSF difference flux with its own uncertainty and the user did not
 // ask for fluxes.
@@ -563,18 +556,15 @@ ZtfReference ztfReferenceColumns(const std::vector<std::string>& normalized, con
   return r;
 }
 
-// The row stage shared by the text and VOTable readers: plans the columns
-// from the names (with `planOptions`, which may carry columns chosen from a
-// VOTable's UCDs) and collects the rows. `units` (may be empty) are the
-// columns' units as the file states them.
-// `nulls` (may be empty) holds each column's declared null marker (empty:
-// none declared): such a time or value leaves its row out under a count of
-// its own, such an error counts as no error, such a flag as not set.
+}  // namespace
+
+namespace table {
+
 TableImport readRows(TableImport& out, const std::vector<std::string>& names,
                      const std::vector<std::string>& units, std::string what, const char* layout,
                      bool decimalComma, const ImportOptions& options,
                      const ImportOptions& planOptions, RowFeed& feed,
-                     const std::vector<std::string>& nulls = {}) {
+                     const std::vector<std::string>& nulls, PlanExtras extras) {
   out.columnNames = names;
   std::vector<std::string> normalized;
   for (const auto& name : names) normalized.push_back(table::normalizedName(name));
@@ -586,6 +576,7 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
 
   ColumnPlan plan;
   std::string problem = table::planColumns(names, normalized, planOptions, plan);
+  plan.zeroValueIsGap = extras.zeroValueIsGap;
   // The time column's stated unit (IPAC unit line, VOTable unit): periods
   // are in days, so seconds, minutes and hours are converted (with a note);
   // years are refused rather than read as days.
@@ -637,10 +628,10 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
     rows.leaveOut(why, line);
     if (ztf.active) totals.leaveOut(why, line);
   };
-  int widest =
-      std::max({plan.time, plan.value, plan.error, plan.band, plan.fluxOverError, plan.star,
-                plan.validation, plan.grade, plan.goodLetterColumn, plan.positiveFlux});
-  for (const auto& g : plan.bandGroups) widest = std::max({widest, g.value, g.error});
+  int widest = std::max({plan.time, plan.value, plan.error, plan.band, plan.fluxOverError,
+                         plan.star, plan.validation, plan.grade, plan.positiveFlux});
+  for (const auto& g : plan.bandGroups) widest = std::max({widest, g.value, g.error, g.flag});
+  for (const auto& l : plan.letterFlags) widest = std::max(widest, l.column);
   const std::size_t need = static_cast<std::size_t>(std::max(widest, 0)) + 1;
 
   auto number = [&](std::string_view f, double& x) {
@@ -688,6 +679,10 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
     }
     if (!std::isfinite(v)) {
       leaveOut(LeftOut::NotFinite, lineNumber);
+      return;
+    }
+    if (plan.zeroValueIsGap && v == 0.0) {
+      leaveOut(LeftOut::ZeroFluxGap, lineNumber);
       return;
     }
     double e = kNoError;
@@ -781,9 +776,8 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
       leaveOut(LeftOut::Flagged, lineNumber);
       return;
     }
-    if (plan.goodLetterColumn >= 0) {
-      const std::string_view q = trimmed(fields[static_cast<std::size_t>(plan.goodLetterColumn)]);
-      if (q.size() != 1 || q[0] != plan.goodLetter) {
+    for (const auto& l : plan.letterFlags) {
+      if (!goodLetter(fields[static_cast<std::size_t>(l.column)], l.good)) {
         leaveOut(LeftOut::Flagged, lineNumber);
         return;
       }
@@ -834,7 +828,8 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
         const std::size_t k = plan.photQual >= 0 ? static_cast<std::size_t>(g.name[1] - '1') : 0;
         const char q = letter(plan.photQual, k);
         const char cc = letter(plan.ccFlags, k);
-        if (badFrame || (cc != ' ' && cc != '0')) {
+        if (badFrame || (cc != ' ' && cc != '0') ||
+            (g.flag >= 0 && !goodLetter(fields[static_cast<std::size_t>(g.flag)], g.flagGood))) {
           leaveOut(LeftOut::Flagged, lineNumber);
         } else if (q == 'U') {
           leaveOut(LeftOut::Limit, lineNumber);
@@ -934,6 +929,12 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
   for (auto& note : feed.notes()) out.notes.push_back(std::move(note));
   return out;
 }
+
+}  // namespace table
+
+namespace {
+
+using table::readRows;
 
 // A VOTable: the first table's FIELDs name the columns; their UCDs and units
 // are the evidence where the names say nothing the column rules know.

@@ -165,6 +165,8 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   // of a night in one table, told apart only by NAME: each star and filter is
   // a series of its own, as bands are.
   const bool aavsoExtended = has("name") && has("date") && has("filt") && has("mtype");
+  const bool cdips = has("tmid_bjd") && has("irm1") && has("irq1");
+  if (cdips) plan.survey = "CDIPS light curve";
   if (aavsoExtended) plan.survey = "AAVSO Extended Format report";
   if (!options.columns.empty()) {
     if (options.columns.size() < 2 || options.columns.size() > 3)
@@ -195,14 +197,32 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     for (int k = 0; k <= 4; ++k) {
       const int v = findColumn(names, {"mag_" + std::to_string(k)});
       if (v >= 0)
-        plan.bandGroups.push_back(
-            {"MAG_" + std::to_string(k), v, findColumn(names, {"mer_" + std::to_string(k)})});
+        plan.bandGroups.push_back({"MAG_" + std::to_string(k), v,
+                                   findColumn(names, {"mer_" + std::to_string(k)}), -1, ""});
     }
     plan.value = plan.bandGroups.front().value;
     plan.error = plan.bandGroups.front().error;
     plan.bestByScatter = true;
     plan.grade = findColumn(names, {"grade"});
     plan.markerAbove = 29.999;  // ASAS-3's "not measured"
+  } else if (cdips) {
+    // CDIPS (Bouma et al. 2019): three apertures, each with its
+    // instrumental magnitude IRMn, its error IREn and its quality letter IRQn
+    // ("0" or G good, X bad, as the product's column descriptions say);
+    // TFAn and PCAn are the same magnitudes trend-filtered, without errors,
+    // and may take out a star's own variability, so the raw magnitudes are
+    // read. Time is TMID_BJD, the exposure's mid-time as a full BJD (TDB).
+    plan.time = findColumn(names, {"tmid_bjd"});
+    for (int k = 1; k <= 3; ++k) {
+      const std::string n = std::to_string(k);
+      const int v = findColumn(names, {"irm" + n});
+      if (v >= 0)
+        plan.bandGroups.push_back(
+            {"IRM" + n, v, findColumn(names, {"ire" + n}), findColumn(names, {"irq" + n}), "G0"});
+    }
+    plan.value = plan.bandGroups.front().value;
+    plan.error = plan.bandGroups.front().error;
+    plan.bestByScatter = true;
   } else if (plan.survey == "DASCH light curve") {
     // DASCH's magnitude-dependent calibrated magnitude and its local error
     // (the columns its light-curve pages plot).
@@ -221,7 +241,8 @@ std::string planColumns(const std::vector<std::string>& displayNames,
         const std::string w = "w" + std::to_string(b);
         const int v = findColumn(names, {w + "mpro"});
         if (v < 0) continue;
-        plan.bandGroups.push_back({"W" + std::to_string(b), v, findColumn(names, {w + "sigmpro"})});
+        plan.bandGroups.push_back(
+            {"W" + std::to_string(b), v, findColumn(names, {w + "sigmpro"}), -1, ""});
       }
       plan.value = plan.bandGroups.front().value;
       plan.error = plan.bandGroups.front().error;
@@ -296,6 +317,15 @@ std::string planColumns(const std::vector<std::string>& displayNames,
       }
     }
   }
+  // CDIPS columns chosen by the user (TFA2, PCA3 ...): the quality letter of
+  // that aperture still applies.
+  if (cdips && plan.bandGroups.empty() && plan.value >= 0) {
+    const std::string& v = names[static_cast<std::size_t>(plan.value)];
+    if (!v.empty() && v.back() >= '1' && v.back() <= '3') {
+      const int q = findColumn(names, {std::string("irq") + v.back()});
+      if (q >= 0) plan.letterFlags.push_back({q, "G0"});
+    }
+  }
   // An archive's layout recognised by some of its names whose time or
   // value column is missing (a cut or edited header).
   if (plan.time < 0 || plan.value < 0)
@@ -313,9 +343,10 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   plan.band = findColumn(names, {"band", "filter", "filtercode", "passband", "filt", "bandpass",
                                  "phot_filter", "fid"});
   // Sky Patrol v2 marks each measurement G (good) or B (bad) in "quality".
+  int skyPatrolQuality = -1;
   if (plan.survey == "ASAS-SN Sky Patrol light curve") {
-    plan.goodLetterColumn = findColumn(names, {"quality"});
-    plan.goodLetter = 'G';
+    skyPatrolQuality = findColumn(names, {"quality"});
+    if (skyPatrolQuality >= 0) plan.letterFlags.push_back({skyPatrolQuality, "G"});
   }
   // ATLAS forced photometry (MJD m dm uJy duJy F err ...): the filter is "F"
   // and "err" is a flag (non-zero: the fit failed), not an error.
@@ -366,7 +397,7 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     // DASCH's "quality" describes the plate (patrol camera, narrow field...),
     // mostly not a fault; its AFLAGS are applied above instead.
     if (plan.survey == "DASCH light curve" && std::string_view(f) == "quality") continue;
-    if (plan.goodLetterColumn >= 0 && std::string_view(f) == "quality") continue;
+    if (skyPatrolQuality >= 0 && std::string_view(f) == "quality") continue;
     const int c = findColumn(names, {f});
     if (c >= 0 && c != plan.time && c != plan.value && c != plan.error) plan.flags.push_back(c);
   }
