@@ -552,8 +552,16 @@ Outcome loadInto(Workspace& ws, const std::string& path, const ImportOptions& op
     ws.files.dataFileRewritable = true;
     return out;
   }
-  const bool table =
-      sniff.kind != FileKind::Plain || !options.columns.empty() || options.forceTable;
+  // Lines of four, five, seven ... numbers each (OGLE's EWS phot.dat: HJD,
+  // magnitude, error, seeing, sky) are no groups of three: read three at a
+  // time they would mix columns across lines. They are read as a table of
+  // numbered columns, the first three being time, value and error. Lines of
+  // six or nine numbers may be two or three observations a line and are
+  // left to the plain reader.
+  const bool columnsPerLine =
+      sniff.uniformNumbersPerLine > 3 && sniff.uniformNumbersPerLine % 3 != 0;
+  const bool table = sniff.kind != FileKind::Plain || !options.columns.empty() ||
+                     options.forceTable || columnsPerLine;
   if (!table) {
     if (!options.band.empty()) {
       Outcome out;
@@ -630,6 +638,10 @@ Outcome loadInto(Workspace& ws, const std::string& path, const ImportOptions& op
   useTextExtension(ws.files);
   out.addNote(pointsNote(n));
   out.addNote(t.summary + ".");
+  if (columnsPerLine && options.columns.empty())
+    out.addNote("Every line holds " + std::to_string(sniff.uniformNumbersPerLine) +
+                " numbers: columns 1, 2 and 3 were read as time, value and error (--columns "
+                "chooses others).");
   for (auto& note : t.notes) out.addNote(std::move(note));
   addValueNotes(out, zeroErrors, nonFinite);
   out.redraw.lightCurve = true;

@@ -75,6 +75,16 @@ struct ColumnPlan {
   };
   std::vector<BandGroup> bandGroups;
   int photQual = -1, ccFlags = -1, qualFrame = -1;  // WISE per-band letters and frame score
+  // WISE/NEOWISE frame quality: qi_fact 0 (poor image quality), saa_sep
+  // below 0 (inside the South Atlantic Anomaly), moon_masked 1 for the band.
+  int imageQuality = -1, saaSeparation = -1, moonMasked = -1;
+  // A column whose true value (1, T, true) marks the value as a limit, not
+  // a measurement (AAVSO's fainterThan).
+  int limitFlag = -1;
+  // Columns that must hold one value for a row to be read (DoPHOT's Type 1).
+  std::vector<std::pair<int, double>> requiredValues;
+  // An ATLAS exposure name whose last letter is the filter (-1: none).
+  int exposureName = -1;
   // ASAS-3: the groups are the five apertures of one star (MAG_0/MER_0 ...);
   // the one with the least scatter is read unless --band names another.
   bool bestByScatter = false;
