@@ -810,6 +810,26 @@ const std::vector<std::string>& usualErrorNames() {
 
 namespace fazorn {
 
+ValueKindGuess guessValueKind(const std::string& columnName, const std::string& unit,
+                              const std::vector<double>& values) {
+  ValueKindGuess guess;
+  if (const auto stated = valueKindEvidence(columnName, unit)) {
+    guess.kind = *stated;
+    return guess;
+  }
+  std::vector<double> finite;
+  finite.reserve(values.size());
+  for (double v : values)
+    if (std::isfinite(v)) finite.push_back(v);
+  if (finite.empty()) return guess;
+  const auto mid = finite.begin() + static_cast<std::ptrdiff_t>(finite.size() / 2);
+  std::nth_element(finite.begin(), mid, finite.end());
+  guess.fromValues = true;
+  guess.median = *mid;
+  guess.kind = guess.median > kLargestMedianMagnitude ? ValueKind::Flux : ValueKind::Magnitude;
+  return guess;
+}
+
 ValueKind valueKindOf(const std::string& columnName, const std::string& unit) {
   return valueKindEvidence(columnName, unit).value_or(ValueKind::Magnitude);
 }
