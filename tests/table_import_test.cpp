@@ -905,3 +905,41 @@ INSTANTIATE_TEST_SUITE_P(FormatsSynthetic, SyntheticProducts,
 
 }  // namespace
 }  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+// K2SFF holds one table per aperture with the same columns: the first
+// (BESTAPER) is read, --band names another by its EXTNAME, and a name that
+// is neither a table nor a band lists the tables.
+TEST(FitsTables, AnotherTableOfTheSameColumnsIsChosenByName) {
+  const std::string k2sff =
+      (formats() / "k2_hlsp/hlsp_k2sff_k2_lightcurve_246199087-c12_kepler_v1_llc.fits").string();
+  const TableImport best = importTable(k2sff, ImportOptions{});
+  ASSERT_FALSE(best.failed) << best.failure;
+  EXPECT_NE(best.summary.find("FITS table BESTAPER: time=T, value=FCOR"), std::string::npos)
+      << best.summary;
+  std::string notes;
+  for (const auto& n : best.notes) notes += n + "\n";
+  EXPECT_NE(notes.find("21 tables of these columns (BESTAPER, CIRC_APER0"), std::string::npos)
+      << notes;
+
+  ImportOptions aperture;
+  aperture.band = "circ_aper3";
+  const TableImport third = importTable(k2sff, aperture);
+  ASSERT_FALSE(third.failed) << third.failure;
+  EXPECT_NE(third.summary.find("FITS table CIRC_APER3"), std::string::npos) << third.summary;
+  EXPECT_EQ(third.time, best.time);  // the same cadences, another aperture's fluxes
+  EXPECT_NE(third.value, best.value);
+
+  ImportOptions unknown;
+  unknown.band = "CIRC_APER10";
+  const TableImport none = importTable(k2sff, unknown);
+  EXPECT_TRUE(none.failed);
+  EXPECT_NE(none.failure.find("no band column and no table \"CIRC_APER10\""), std::string::npos)
+      << none.failure;
+  EXPECT_NE(none.failure.find("PRF_APER9"), std::string::npos) << none.failure;
+}
+
+}  // namespace
+}  // namespace fazorn
