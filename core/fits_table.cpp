@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/fits_header_check.h"
@@ -105,8 +106,11 @@ struct ColumnInfo {
 // and bit columns, which hold no single number per row, are empty cells.
 class FitsRowFeed : public table::RowFeed {
  public:
-  FitsRowFeed(fitsfile* f, LONGLONG rows, const std::vector<ColumnInfo>& columns)
-      : f_(f), rows_(rows), columns_(columns), cells_(columns.size()) {
+  // `used` marks the columns the row stage reads; the others are given for
+  // the first rows only (the import dialog's preview) and left empty after.
+  FitsRowFeed(fitsfile* f, LONGLONG rows, const std::vector<ColumnInfo>& columns,
+              std::vector<bool> used)
+      : f_(f), rows_(rows), columns_(columns), used_(std::move(used)), cells_(columns.size()) {
     for (const ColumnInfo& c : columns_) {
       Column& k = data_.emplace_back();
       // A string column's repeat is its width in characters (one string per
@@ -130,10 +134,13 @@ class FitsRowFeed : public table::RowFeed {
     if (row_ >= chunkFirst_ + chunkRows_ && !loadChunk()) return End;
     const std::size_t i = static_cast<std::size_t>(row_ - chunkFirst_);
     if (fields.size() < columns_.size()) fields.resize(columns_.size());
+    const bool preview = row_ < kPreviewRows;
     for (std::size_t c = 0; c < columns_.size(); ++c) {
       const Column& k = data_[c];
       std::string& cell = cells_[c];
       cell.clear();
+      fields[c] = cell;
+      if (!preview && !used_[c]) continue;
       switch (k.kind) {
         case Column::Skip:
           break;
@@ -175,10 +182,13 @@ class FitsRowFeed : public table::RowFeed {
 
   bool loadChunk() {
     chunkFirst_ = row_;
-    chunkRows_ = std::min<LONGLONG>(kChunkRows, rows_ - row_);
+    // The first chunk holds the preview rows (every column read), the
+    // others only the columns used.
+    chunkRows_ = std::min<LONGLONG>(row_ == 0 ? kPreviewRows : kChunkRows, rows_ - row_);
     const long n = static_cast<long>(chunkRows_);
     int status = 0;
     for (std::size_t c = 0; c < columns_.size() && status == 0; ++c) {
+      if (row_ > 0 && !used_[c]) continue;
       Column& k = data_[c];
       const int column = static_cast<int>(c) + 1;
       int anyNull = 0;
@@ -213,9 +223,12 @@ class FitsRowFeed : public table::RowFeed {
     return true;
   }
 
+  // The import dialog's preview rows (the row stage keeps as many).
+  static constexpr LONGLONG kPreviewRows = 20;
   fitsfile* f_;
   LONGLONG rows_;
   const std::vector<ColumnInfo>& columns_;
+  std::vector<bool> used_;
   std::vector<Column> data_;
   std::vector<std::string> cells_;
   LONGLONG row_ = 0, chunkFirst_ = 0, chunkRows_ = 0;
@@ -431,8 +444,18 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
 
   // PDCSAP fluxes first; when a mission file has none usable, its SAP fluxes.
   ImportOptions planOptions = rowOptions;
+  // The columns the rows are read from: the plan's, the ZTF reference
+  // columns the row stage looks up by name, and the SAP fluxes a mission
+  // file may fall back on.
+  std::vector<bool> used(names.size(), false);
+  for (int c : table::columnsOfPlan(plan)) used[static_cast<std::size_t>(c)] = true;
+  for (const char* n : {"zpdiff", "nearestrefmag", "nearestrefmagunc", "dnearestrefsrc", "sap_flux",
+                        "sap_flux_err"}) {
+    const int c = table::findColumn(normalized, {n});
+    if (c >= 0) used[static_cast<std::size_t>(c)] = true;
+  }
   for (int attempt = 0; attempt < 2; ++attempt) {
-    FitsRowFeed feed(f, rowCount, columns);
+    FitsRowFeed feed(f, rowCount, columns, used);
     TableImport attemptOut = out;
     attemptOut = table::readRows(attemptOut, names, units, what, "fits", false, rowOptions,
                                  planOptions, feed, {}, extras);

@@ -460,6 +460,24 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   return {};
 }
 
+std::vector<int> columnsOfPlan(const ColumnPlan& plan) {
+  std::vector<int> used = {plan.time,         plan.value,         plan.error,
+                           plan.band,         plan.fluxOverError, plan.bandQualifier,
+                           plan.positiveFlux, plan.validation,    plan.star,
+                           plan.photQual,     plan.ccFlags,       plan.qualFrame,
+                           plan.imageQuality, plan.saaSeparation, plan.moonMasked,
+                           plan.grade,        plan.limitFlag,     plan.exposureName};
+  used.insert(used.end(), plan.flags.begin(), plan.flags.end());
+  for (const auto& [column, mask] : plan.maskedFlags) used.push_back(column);
+  for (const auto& l : plan.letterFlags) used.push_back(l.column);
+  for (const auto& [column, value] : plan.requiredValues) used.push_back(column);
+  for (const auto& g : plan.bandGroups) used.insert(used.end(), {g.value, g.error, g.flag});
+  used.erase(std::remove(used.begin(), used.end(), -1), used.end());
+  std::sort(used.begin(), used.end());
+  used.erase(std::unique(used.begin(), used.end()), used.end());
+  return used;
+}
+
 RowCollector::Band& RowCollector::bandNamed(std::string_view name) {
   if (last_ < bands_.size() && bands_[last_].name == name) return bands_[last_];
   for (std::size_t i = 0; i < bands_.size(); ++i)

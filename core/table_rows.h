@@ -98,6 +98,10 @@ struct ColumnPlan {
   std::string survey;        // "ZTF light curve", ... (empty for a generic table)
 };
 
+// Every column a plan reads (0-based, without repeats), for readers that
+// can skip the others (FITS).
+std::vector<int> columnsOfPlan(const ColumnPlan& plan);
+
 // Fills the plan from the column names (normalized) and the user's options.
 // Returns an empty text on success, else the reason for the user.
 std::string planColumns(const std::vector<std::string>& displayNames,
