@@ -95,7 +95,9 @@ const char* const kImportOptionsHelp =
     "               number (without ERROR every error is 1)\n"
     "  --band NAME  the photometric band to read (default: the band with the\n"
     "               most observations); W1..W4 in WISE tables, STAR/FILTER\n"
-    "               (\"V1021 HER/V\") or STAR in AAVSO Extended reports\n"
+    "               (\"V1021 HER/V\") or STAR in AAVSO Extended reports, an\n"
+    "               aperture (MAG_2 in ASAS-3, IRM2 in CDIPS), or a FITS table\n"
+    "               by its EXTNAME (CIRC_APER3 in K2SFF, SAP in K2SC)\n"
     "  --values mag|flux   magnitudes or fluxes (default: from the value\n"
     "               column's unit and name; plain files are magnitudes)\n";
 

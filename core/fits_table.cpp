@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "core/fits_header_check.h"
 #include "core/table_rows.h"
@@ -21,7 +24,6 @@ using table::RowCollector;
 namespace {
 
 constexpr long kChunkRows = 8192;
-constexpr std::size_t kPreviewRows = 20;
 // Text columns wider than this are neither previewed nor taken as bands
 // (a band or filter name is a few characters; a header may claim any width).
 constexpr long kMaxTextWidth = 70;
@@ -96,6 +98,155 @@ struct ColumnInfo {
   long width = 0;
 };
 
+// The rows of one FITS table as text cells, in chunks, for the row stage
+// the text readers share: numbers in their shortest exact decimal form (a
+// single-precision column converts exactly, as it did read as double),
+// logical values as T or F, strings without their padding. A null integer
+// or logical is an empty cell (no flag, no value), a NaN float "nan"; vector
+// and bit columns, which hold no single number per row, are empty cells.
+class FitsRowFeed : public table::RowFeed {
+ public:
+  // `used` marks the columns the row stage reads; the others are given for
+  // the first rows only (the import dialog's preview) and left empty after.
+  FitsRowFeed(fitsfile* f, LONGLONG rows, const std::vector<ColumnInfo>& columns,
+              std::vector<bool> used)
+      : f_(f), rows_(rows), columns_(columns), used_(std::move(used)), cells_(columns.size()) {
+    for (const ColumnInfo& c : columns_) {
+      Column& k = data_.emplace_back();
+      // A string column's repeat is its width in characters (one string per
+      // row when they agree); other columns hold one value when it is 1.
+      if (c.type == TSTRING)
+        k.kind = c.width >= 1 && c.width <= kMaxTextWidth && c.repeat == c.width ? Column::Text
+                                                                                 : Column::Skip;
+      else if (c.repeat != 1 || c.type == TBIT || c.type <= 0)
+        k.kind = Column::Skip;
+      else if (c.type == TLOGICAL)
+        k.kind = Column::Logical;
+      else
+        k.kind = c.type == TFLOAT || c.type == TDOUBLE ? Column::Float : Column::Integer;
+    }
+  }
+
+  std::string failure() const override { return failure_; }
+
+  Kind next(std::vector<std::string_view>& fields, std::size_t& n, long& line) override {
+    if (row_ >= rows_ || !failure_.empty()) return End;
+    if (row_ >= chunkFirst_ + chunkRows_ && !loadChunk()) return End;
+    const std::size_t i = static_cast<std::size_t>(row_ - chunkFirst_);
+    if (fields.size() < columns_.size()) fields.resize(columns_.size());
+    const bool preview = row_ < kPreviewRows;
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      const Column& k = data_[c];
+      std::string& cell = cells_[c];
+      cell.clear();
+      fields[c] = cell;
+      if (!preview && !used_[c]) continue;
+      switch (k.kind) {
+        case Column::Skip:
+          break;
+        case Column::Text:
+          cell = k.text[i];
+          while (!cell.empty() && cell.back() == ' ') cell.pop_back();
+          break;
+        case Column::Logical:
+          if (k.logical[i] != 0) cell = k.logical[i] == 1 ? "T" : "F";
+          break;
+        case Column::Integer:
+        case Column::Float: {
+          const double x = k.number[i];
+          if (std::isnan(x)) {
+            if (k.kind == Column::Float) cell = "nan";
+          } else {
+            char buffer[32];
+            const auto r = std::to_chars(buffer, buffer + sizeof buffer, x);
+            cell.assign(buffer, r.ptr);
+          }
+          break;
+        }
+      }
+      fields[c] = cell;
+    }
+    n = columns_.size();
+    line = static_cast<long>(row_ + 1);
+    ++row_;
+    return Row;
+  }
+
+ private:
+  struct Column {
+    enum Kind { Skip, Text, Logical, Integer, Float } kind = Skip;
+    std::vector<double> number;
+    std::vector<char> logical;
+    std::vector<std::string> text;
+  };
+
+  bool loadChunk() {
+    chunkFirst_ = row_;
+    // The first chunk holds the preview rows (every column read), the
+    // others only the columns used.
+    chunkRows_ = std::min<LONGLONG>(row_ == 0 ? kPreviewRows : kChunkRows, rows_ - row_);
+    const long n = static_cast<long>(chunkRows_);
+    int status = 0;
+    for (std::size_t c = 0; c < columns_.size() && status == 0; ++c) {
+      if (row_ > 0 && !used_[c]) continue;
+      Column& k = data_[c];
+      const int column = static_cast<int>(c) + 1;
+      int anyNull = 0;
+      if (k.kind == Column::Integer || k.kind == Column::Float) {
+        k.number.resize(static_cast<std::size_t>(n));
+        double nan = std::nan("");
+        fits_read_col(f_, TDOUBLE, column, chunkFirst_ + 1, 1, n, &nan, k.number.data(), &anyNull,
+                      &status);
+      } else if (k.kind == Column::Logical) {
+        // cfitsio gives 1 (T), 0 (F) and the null value for undefined ones.
+        k.logical.resize(static_cast<std::size_t>(n));
+        std::vector<char> raw(static_cast<std::size_t>(n));
+        char nullValue = 2;
+        fits_read_col(f_, TLOGICAL, column, chunkFirst_ + 1, 1, n, &nullValue, raw.data(), &anyNull,
+                      &status);
+        for (std::size_t r = 0; r < raw.size(); ++r)
+          k.logical[r] = raw[r] == 2 ? 0 : raw[r] != 0 ? 1 : 2;
+      } else if (k.kind == Column::Text) {
+        const std::size_t stride = static_cast<std::size_t>(columns_[c].width) + 1;
+        std::vector<char> storage(stride * static_cast<std::size_t>(n), '\0');
+        std::vector<char*> pointers(static_cast<std::size_t>(n));
+        for (std::size_t r = 0; r < pointers.size(); ++r) pointers[r] = storage.data() + r * stride;
+        fits_read_col_str(f_, column, chunkFirst_ + 1, 1, n, const_cast<char*>(""), pointers.data(),
+                          &anyNull, &status);
+        k.text.assign(pointers.begin(), pointers.end());
+      }
+    }
+    if (status != 0) {
+      failure_ = "the FITS file is damaged or truncated (" + errorText(status) + ")";
+      return false;
+    }
+    return true;
+  }
+
+  // The import dialog's preview rows (the row stage keeps as many).
+  static constexpr LONGLONG kPreviewRows = 20;
+  fitsfile* f_;
+  LONGLONG rows_;
+  const std::vector<ColumnInfo>& columns_;
+  std::vector<bool> used_;
+  std::vector<Column> data_;
+  std::vector<std::string> cells_;
+  LONGLONG row_ = 0, chunkFirst_ = 0, chunkRows_ = 0;
+  std::string failure_;
+};
+
+bool sameName(const std::string& a, const std::string& b) {
+  return table::lowerCase(a) == table::lowerCase(b);
+}
+
+// Names for a message: the first 24, then how many more.
+std::string joined(const std::vector<std::string>& names) {
+  std::string list;
+  for (std::size_t i = 0; i < names.size() && i < 24; ++i) list += (i ? ", " : "") + names[i];
+  if (names.size() > 24) list += " and " + std::to_string(names.size() - 24) + " more";
+  return list;
+}
+
 }  // namespace
 
 TableImport importFitsTable(const std::string& path, const ImportOptions& options) {
@@ -135,16 +286,15 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
   fitsfile* f = file.get();
   std::string telescope = stringKey(f, "TELESCOP");
 
-  // The first table with a time and a value column.
-  std::vector<std::string> names, normalized;
-  ColumnPlan plan;
-  double timeScale = 1.0;  // days per unit of the time column
-  std::string mission;
-  std::string extension;
-  std::string problem = "the FITS file holds no table";
-  bool found = false;
+  // The tables the check has seen (cfitsio is never moved past them), with
+  // their names and columns.
+  struct TableHdu {
+    int number = 0;
+    std::string extension;
+    std::vector<std::string> names, normalized;
+  };
+  std::vector<TableHdu> tables;
   for (const FitsHduSummary& hdu : check.hdus) {
-    // Only the tables the check has seen; cfitsio is never moved past them.
     if (!hdu.table) continue;
     int type = 0;
     status = 0;
@@ -154,270 +304,195 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
       return out;
     }
     if (type != BINARY_TBL && type != ASCII_TBL) continue;
+    TableHdu t;
+    t.number = hdu.number;
+    t.extension = stringKey(f, "EXTNAME");
     int columns = 0;
     fits_get_num_cols(f, &columns, &status);
-    names.clear();
-    normalized.clear();
     for (int c = 1; c <= columns; ++c) {
       std::string name = stringKey(f, ("TTYPE" + std::to_string(c)).c_str());
       if (name.empty()) name = std::to_string(c);
-      names.push_back(name);
-      normalized.push_back(table::normalizedName(name));
+      t.normalized.push_back(table::normalizedName(name));
+      t.names.push_back(std::move(name));
     }
     if (telescope.empty()) telescope = stringKey(f, "TELESCOP");
+    tables.push_back(std::move(t));
+  }
+
+  // Products with one table per aperture or per kind of correction (K2SFF:
+  // BESTAPER, CIRC_APER0..9, PRF_APER0..9; K2SC: PDC, SAP) read the first
+  // unless --band names another table by its EXTNAME.
+  ImportOptions rowOptions = options;
+  const TableHdu* named = nullptr;
+  if (!options.band.empty())
+    for (const TableHdu& t : tables)
+      if (!t.extension.empty() && sameName(t.extension, options.band)) named = &t;
+  if (named != nullptr) rowOptions.band.clear();
+
+  // The first table with a time and a value column.
+  ColumnPlan plan;
+  const TableHdu* chosen = nullptr;
+  std::string problem = "the FITS file holds no table";
+  for (const TableHdu& t : tables) {
+    if (named != nullptr && &t != named) continue;
     plan = ColumnPlan{};
-    const bool missionTable =
-        std::find(normalized.begin(), normalized.end(), "time") != normalized.end() &&
-        (std::find(normalized.begin(), normalized.end(), "pdcsap_flux") != normalized.end() ||
-         std::find(normalized.begin(), normalized.end(), "sap_flux") != normalized.end());
-    problem = table::planColumns(names, normalized, options, plan);
-    // Band groups (WISE), bit masks (DASCH), AAVSO flags and star names are
-    // applied by the text reader only; a FITS copy of such a table would be
-    // read without them.
-    if (problem.empty() &&
-        (!plan.bandGroups.empty() || !plan.maskedFlags.empty() || plan.validation >= 0 ||
-         plan.star >= 0 || plan.goodLetterColumn >= 0 || plan.positiveFlux >= 0))
-      problem = "a " + plan.survey +
-                " table is read from its text form (IPAC, CSV or VOTable), not from FITS";
-    // Times stated in seconds, minutes or hours become days; years are refused.
+    problem = table::planColumns(t.names, t.normalized, rowOptions, plan);
     if (problem.empty()) {
-      const std::string unit = stringKey(f, ("TUNIT" + std::to_string(plan.time + 1)).c_str());
-      timeScale = table::daysPerTimeUnit(unit);
-      if (timeScale == 0.0)
-        problem = "the time column \"" + names[static_cast<std::size_t>(plan.time)] + "\" is in " +
-                  unit + " (its TUNIT), not days; choose a time column in days with --columns";
-    }
-    if (problem.empty()) {
-      if (missionTable) {
-        mission = telescope == "TESS"     ? "TESS"
-                  : telescope == "K2"     ? "K2"
-                  : telescope == "Kepler" ? "Kepler"
-                                          : "mission";
-        plan.survey.clear();
-      }
-      extension = stringKey(f, "EXTNAME");
-      found = true;
+      chosen = &t;
       break;
     }
   }
-  if (!found) {
+  if (chosen == nullptr) {
     out.failed = true;
     out.failure = problem;
-    out.columnNames = names;
+    if (!options.band.empty() && problem == "the file has no band column") {
+      std::vector<std::string> extensions;
+      for (const TableHdu& t : tables)
+        if (!t.extension.empty()) extensions.push_back(t.extension);
+      out.failure =
+          "no band column and no table \"" + options.band + "\" in the file" +
+          (extensions.empty() ? std::string() : " (its tables are " + joined(extensions) + ")");
+    }
+    if (!tables.empty()) out.columnNames = tables.back().names;
     return out;
   }
-  out.columnNames = names;
-  out.timeColumn = plan.time;
-  out.valueColumn = plan.value;
-  out.errorColumn = plan.error;
-  out.bandColumn = plan.band;
-  {
-    std::string key = "fits:";
-    for (const auto& n : normalized) key += n + "|";
-    out.layoutKey = key;
-  }
+  const std::vector<std::string>& names = chosen->names;
+  const std::vector<std::string>& normalized = chosen->normalized;
+  int type = 0;
+  status = 0;
+  fits_movabs_hdu(f, chosen->number, &type, &status);
+  const std::string& extension = chosen->extension;
+
+  // Other tables of the same columns: the choice is named in the notes.
+  std::vector<std::string> sameLayout;
+  for (const TableHdu& t : tables)
+    if (t.normalized == normalized)
+      sameLayout.push_back(t.extension.empty() ? "HDU " + std::to_string(t.number - 1)
+                                               : t.extension);
+
+  auto hasColumn = [&](const char* n) {
+    return std::find(normalized.begin(), normalized.end(), n) != normalized.end();
+  };
+  const bool missionTable =
+      hasColumn("time") && (hasColumn("pdcsap_flux") || hasColumn("sap_flux"));
+  std::string mission;
+  if (missionTable)
+    mission = telescope == "TESS"     ? "TESS"
+              : telescope == "K2"     ? "K2"
+              : telescope == "Kepler" ? "Kepler"
+                                      : "mission";
 
   LONGLONG rowCount = 0;
   fits_get_num_rowsll(f, &rowCount, &status);
-  auto info = [&](int column) {
-    ColumnInfo ci;
+  std::vector<ColumnInfo> columns(names.size());
+  std::vector<std::string> units(names.size());
+  for (std::size_t c = 0; c < names.size(); ++c) {
     int s = 0;
-    fits_get_coltype(f, column + 1, &ci.type, &ci.repeat, &ci.width, &s);
-    return ci;
+    fits_get_coltype(f, static_cast<int>(c) + 1, &columns[c].type, &columns[c].repeat,
+                     &columns[c].width, &s);
+    units[c] = stringKey(f, ("TUNIT" + std::to_string(c + 1)).c_str());
+  }
+  fits_clear_errmsg();
+  auto scalarNumber = [&](int c) {
+    const ColumnInfo& ci = columns[static_cast<std::size_t>(c)];
+    return ci.repeat == 1 && ci.type != TSTRING && ci.type != TLOGICAL && ci.type != TBIT;
   };
-  for (int c : {plan.time, plan.value, plan.error, plan.fluxOverError}) {
-    if (c < 0) continue;
-    const ColumnInfo ci = info(c);
-    if (ci.repeat != 1 || ci.type == TSTRING || ci.type == TLOGICAL) {
-      out.failed = true;
-      out.failure =
-          "column \"" + names[static_cast<std::size_t>(c)] + "\" does not hold one number per row";
-      return out;
-    }
+  std::vector<int> numeric = {plan.time, plan.value, plan.error, plan.fluxOverError};
+  for (const auto& g : plan.bandGroups) numeric.insert(numeric.end(), {g.value, g.error});
+  for (int c : numeric) {
+    if (c < 0 || scalarNumber(c)) continue;
+    out.failed = true;
+    out.failure =
+        "column \"" + names[static_cast<std::size_t>(c)] + "\" does not hold one number per row";
+    out.columnNames = names;
+    return out;
   }
   for (int c : plan.flags) {
-    const ColumnInfo ci = info(c);
+    const ColumnInfo& ci = columns[static_cast<std::size_t>(c)];
     if (ci.repeat != 1 || ci.type == TSTRING) {
       out.failed = true;
       out.failure = "flag column \"" + names[static_cast<std::size_t>(c)] +
                     "\" does not hold one flag per row";
+      out.columnNames = names;
       return out;
     }
   }
   if (plan.band >= 0) {
-    const ColumnInfo ci = info(plan.band);
+    const ColumnInfo& ci = columns[static_cast<std::size_t>(plan.band)];
     if (ci.type == TSTRING ? ci.width > kMaxTextWidth : ci.repeat != 1) {
       out.failed = true;
       out.failure = "band column \"" + names[static_cast<std::size_t>(plan.band)] +
                     "\" does not hold one band name per row";
+      out.columnNames = names;
       return out;
     }
   }
 
-  // The first rows as text, for the import dialog. Numbers are formatted
-  // here rather than by cfitsio, whose text follows the header's TDISPn and
-  // may be wider than any buffer given to it; text columns are read into
-  // buffers of their own width.
-  {
-    const long previewRows = static_cast<long>(std::min<LONGLONG>(rowCount, kPreviewRows));
-    out.previewRows.assign(static_cast<std::size_t>(previewRows),
-                           std::vector<std::string>(names.size()));
-    for (std::size_t c = 0; c < names.size() && previewRows > 0; ++c) {
-      const ColumnInfo ci = info(static_cast<int>(c));
-      int s = 0, anyNull = 0;
-      if (ci.type == TSTRING) {
-        if (ci.width < 1 || ci.width > kMaxTextWidth) continue;
-        const std::size_t stride = static_cast<std::size_t>(ci.width) + 1;
-        std::vector<char> storage(stride * kPreviewRows, '\0');
-        char* pointers[kPreviewRows];
-        for (std::size_t r = 0; r < kPreviewRows; ++r) pointers[r] = storage.data() + r * stride;
-        if (fits_read_col_str(f, static_cast<int>(c) + 1, 1, 1, previewRows, const_cast<char*>(""),
-                              pointers, &anyNull, &s) == 0)
-          for (long r = 0; r < previewRows; ++r)
-            out.previewRows[static_cast<std::size_t>(r)][c] = pointers[static_cast<std::size_t>(r)];
-      } else if (ci.repeat == 1 && ci.type > 0 && ci.type != TLOGICAL && ci.type != TBIT) {
-        double values[kPreviewRows];
-        double nan = std::nan("");
-        if (fits_read_col(f, TDOUBLE, static_cast<int>(c) + 1, 1, 1, previewRows, &nan, values,
-                          &anyNull, &s) == 0)
-          for (long r = 0; r < previewRows; ++r)
-            out.previewRows[static_cast<std::size_t>(r)][c] =
-                std::isnan(values[r]) ? std::string() : formatNumber(values[r]);
-      }
-      fits_clear_errmsg();
-    }
+  std::string what;
+  if (!mission.empty()) {
+    what = (mission == "mission" ? std::string("Mission") : mission) + " light curve (FITS";
+    const std::string mode = stringKey(f, "OBSMODE");
+    if (!mode.empty()) what += ", " + mode;
+    if (!extension.empty()) what += ", table " + extension;
+    what += ")";
+  } else {
+    what = sameLayout.size() > 1 && !extension.empty() ? "FITS table " + extension : "FITS table";
   }
+  // Early TESS data-alert files mark gap cadences with a flux of 0.
+  table::PlanExtras extras;
+  extras.zeroValueIsGap = !mission.empty();
 
   // PDCSAP fluxes first; when a mission file has none usable, its SAP fluxes.
+  ImportOptions planOptions = rowOptions;
+  // The columns the rows are read from: the plan's, the ZTF reference
+  // columns the row stage looks up by name, and the SAP fluxes a mission
+  // file may fall back on.
+  std::vector<bool> used(names.size(), false);
+  for (int c : table::columnsOfPlan(plan)) used[static_cast<std::size_t>(c)] = true;
+  for (const char* n : {"zpdiff", "nearestrefmag", "nearestrefmagunc", "dnearestrefsrc", "sap_flux",
+                        "sap_flux_err"}) {
+    const int c = table::findColumn(normalized, {n});
+    if (c >= 0) used[static_cast<std::size_t>(c)] = true;
+  }
   for (int attempt = 0; attempt < 2; ++attempt) {
-    RowCollector rows(options);
-    std::vector<double> t(kChunkRows), v(kChunkRows), e(kChunkRows), snr(kChunkRows);
-    std::vector<std::vector<double>> flagValues(plan.flags.size(), std::vector<double>(kChunkRows));
-    std::vector<std::vector<char>> flagLogicals(plan.flags.size(), std::vector<char>(kChunkRows));
-    std::vector<bool> flagIsLogical;
-    for (int c : plan.flags) flagIsLogical.push_back(info(c).type == TLOGICAL);
-    long bandWidth = plan.band >= 0 ? std::max(1L, info(plan.band).width) : 1;
-    const bool bandIsString = plan.band >= 0 && info(plan.band).type == TSTRING;
-    std::vector<char> bandStorage(
-        bandIsString ? static_cast<std::size_t>(kChunkRows * (bandWidth + 1)) : 0);
-    std::vector<char*> bandPointers(bandIsString ? kChunkRows : 0);
-    for (long r = 0; bandIsString && r < kChunkRows; ++r)
-      bandPointers[static_cast<std::size_t>(r)] = bandStorage.data() + r * (bandWidth + 1);
-    std::vector<double> bandNumbers(plan.band >= 0 && !bandIsString ? kChunkRows : 0);
-    double nan = std::nan("");
-    bool stopped = false;
-    status = 0;
-    for (LONGLONG first = 1; first <= rowCount && !stopped && status == 0; first += kChunkRows) {
-      const long n = static_cast<long>(std::min<LONGLONG>(kChunkRows, rowCount - first + 1));
-      int anyNull = 0;
-      fits_read_col(f, TDOUBLE, plan.time + 1, first, 1, n, &nan, t.data(), &anyNull, &status);
-      fits_read_col(f, TDOUBLE, plan.value + 1, first, 1, n, &nan, v.data(), &anyNull, &status);
-      if (plan.error >= 0)
-        fits_read_col(f, TDOUBLE, plan.error + 1, first, 1, n, &nan, e.data(), &anyNull, &status);
-      if (plan.fluxOverError >= 0)
-        fits_read_col(f, TDOUBLE, plan.fluxOverError + 1, first, 1, n, &nan, snr.data(), &anyNull,
-                      &status);
-      for (std::size_t k = 0; k < plan.flags.size(); ++k) {
-        if (flagIsLogical[k]) {
-          char nullFlag = 0;
-          fits_read_col(f, TLOGICAL, plan.flags[k] + 1, first, 1, n, &nullFlag,
-                        flagLogicals[k].data(), &anyNull, &status);
-        } else {
-          double zero = 0;
-          fits_read_col(f, TDOUBLE, plan.flags[k] + 1, first, 1, n, &zero, flagValues[k].data(),
-                        &anyNull, &status);
-        }
-      }
-      if (bandIsString)
-        fits_read_col_str(f, plan.band + 1, first, 1, n, const_cast<char*>(""), bandPointers.data(),
-                          &anyNull, &status);
-      else if (plan.band >= 0)
-        fits_read_col(f, TDOUBLE, plan.band + 1, first, 1, n, &nan, bandNumbers.data(), &anyNull,
-                      &status);
-      if (status != 0) break;
-      for (long i = 0; i < n && !stopped; ++i) {
-        const long line = static_cast<long>(first) + i;
-        bool flagged = false;
-        for (std::size_t k = 0; k < plan.flags.size() && !flagged; ++k)
-          flagged = flagIsLogical[k] ? flagLogicals[k][static_cast<std::size_t>(i)] != 0
-                                     : flagValues[k][static_cast<std::size_t>(i)] != 0.0;
-        if (flagged) {
-          rows.leaveOut(LeftOut::Flagged, line);
-          continue;
-        }
-        const double ti = t[static_cast<std::size_t>(i)] * timeScale,
-                     vi = v[static_cast<std::size_t>(i)];
-        if (!std::isfinite(ti) || !std::isfinite(vi)) {
-          rows.leaveOut(LeftOut::NotFinite, line);
-          continue;
-        }
-        if (!mission.empty() && vi == 0.0) {
-          rows.leaveOut(LeftOut::ZeroFluxGap, line);
-          continue;
-        }
-        double ei = plan.error >= 0 ? e[static_cast<std::size_t>(i)] : nan;
-        if (plan.fluxOverError >= 0) {
-          const double s = snr[static_cast<std::size_t>(i)];
-          ei = s > 0 ? 2.5 / std::log(10.0) / s : nan;
-        }
-        if (std::isinf(ei)) ei = nan;
-        if (plan.valueIsMagnitude && (std::fabs(vi) >= 99.0 || (!std::isnan(ei) && ei >= 99.0))) {
-          rows.leaveOut(LeftOut::Marker, line);
-          continue;
-        }
-        std::string band;
-        if (bandIsString) {
-          band = bandPointers[static_cast<std::size_t>(i)];
-          while (!band.empty() && band.back() == ' ') band.pop_back();
-        } else if (plan.band >= 0) {
-          band = formatNumber(bandNumbers[static_cast<std::size_t>(i)]);
-        }
-        if (!rows.add(ti, vi, ei, band)) stopped = true;
-      }
-    }
-    if (status != 0) {
-      out.failed = true;
-      out.failure = "the FITS file is damaged or truncated (" + errorText(status) + ")";
-      return out;
-    }
-    std::string what;
-    if (!mission.empty()) {
-      what = (mission == "mission" ? std::string("Mission") : mission) + " light curve (FITS";
-      const std::string mode = stringKey(f, "OBSMODE");
-      if (!mode.empty()) what += ", " + mode;
-      if (!extension.empty()) what += ", table " + extension;
-      what += ")";
-    } else {
-      what = (plan.survey.empty() ? std::string("FITS table") : plan.survey + " (FITS table)");
-    }
+    FitsRowFeed feed(f, rowCount, columns, used);
     TableImport attemptOut = out;
-    rows.finish(attemptOut, what, names, plan);
+    attemptOut = table::readRows(attemptOut, names, units, what, "fits", false, rowOptions,
+                                 planOptions, feed, {}, extras);
     const int sap = table::findColumn(normalized, {"sap_flux"});
     if (attempt == 0 && attemptOut.failed && !mission.empty() && options.columns.empty() &&
-        normalized[static_cast<std::size_t>(plan.value)] == "pdcsap_flux" && sap >= 0) {
-      plan.value = sap;
-      plan.error = table::findColumn(normalized, {"sap_flux_err"});
-      plan.errorsOfOne = plan.error < 0;
+        normalized[static_cast<std::size_t>(plan.value)] == "pdcsap_flux" && sap >= 0 &&
+        attemptOut.failure.rfind("no observation could be read", 0) == 0) {
+      planOptions.columns = {names[static_cast<std::size_t>(plan.time)],
+                             names[static_cast<std::size_t>(sap)]};
+      const int sapError = table::findColumn(normalized, {"sap_flux_err"});
+      if (sapError >= 0) planOptions.columns.push_back(names[static_cast<std::size_t>(sapError)]);
       out.notes.push_back("No usable PDCSAP_FLUX: the SAP_FLUX column was read instead.");
       continue;
     }
     out = std::move(attemptOut);
     break;
   }
-  out.valueColumn = plan.value;
-  out.errorColumn = plan.error;
-  if (plan.value >= 0)
-    out.valueUnit = stringKey(f, ("TUNIT" + std::to_string(plan.value + 1)).c_str());
+  out.kind = FileKind::Fits;
   if (!out.failed) {
-    out.notes.push_back(
-        timeSystemNote(f, mission, names[static_cast<std::size_t>(plan.time)], plan.time));
-    if (timeScale != 1.0)
-      out.notes.push_back("The times were stated in " +
-                          stringKey(f, ("TUNIT" + std::to_string(plan.time + 1)).c_str()) +
-                          " (TUNIT): converted to days.");
-    if (!plan.valueIsMagnitude)
+    if (plan.time >= 0)
+      out.notes.push_back(
+          timeSystemNote(f, mission, names[static_cast<std::size_t>(plan.time)], plan.time));
+    if (sameLayout.size() > 1) {
+      out.notes.push_back("The file holds " + std::to_string(sameLayout.size()) +
+                          " tables of these columns (" + joined(sameLayout) + "); table " +
+                          (extension.empty()
+                               ? std::string("HDU ") + std::to_string(chosen->number - 1)
+                               : extension) +
+                          " was read (--band NAME reads another).");
+    }
+    if (out.valueColumn >= 0 && valueKindOf(names[static_cast<std::size_t>(out.valueColumn)],
+                                            out.valueUnit) == ValueKind::Flux)
       out.notes.push_back(
           "Values are fluxes as stored; \"Flux to mag\" (convert --to-mag) gives magnitudes.");
+  } else if (out.failure.rfind("no band \"", 0) == 0 && sameLayout.size() > 1) {
+    out.failure = "no table or band \"" + options.band + "\" in the file (its tables of these " +
+                  "columns are " + joined(sameLayout) + ")";
   }
   return out;
 }

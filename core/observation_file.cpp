@@ -552,8 +552,16 @@ Outcome loadInto(Workspace& ws, const std::string& path, const ImportOptions& op
     ws.files.dataFileRewritable = true;
     return out;
   }
-  const bool table =
-      sniff.kind != FileKind::Plain || !options.columns.empty() || options.forceTable;
+  // Lines of four, five, seven ... numbers each (OGLE's EWS phot.dat: HJD,
+  // magnitude, error, seeing, sky) are no groups of three: read three at a
+  // time they would mix columns across lines. They are read as a table of
+  // numbered columns, the first three being time, value and error. Lines of
+  // six or nine numbers may be two or three observations a line and are
+  // left to the plain reader.
+  const bool columnsPerLine =
+      sniff.uniformNumbersPerLine > 3 && sniff.uniformNumbersPerLine % 3 != 0;
+  const bool table = sniff.kind != FileKind::Plain || !options.columns.empty() ||
+                     options.forceTable || columnsPerLine;
   if (!table) {
     if (!options.band.empty()) {
       Outcome out;
@@ -609,27 +617,20 @@ Outcome loadInto(Workspace& ws, const std::string& path, const ImportOptions& op
       t.valueColumn >= 0 && static_cast<std::size_t>(t.valueColumn) < t.columnNames.size()
           ? t.columnNames[static_cast<std::size_t>(t.valueColumn)]
           : std::string();
-  const std::optional<ValueKind> stated = valueKindEvidence(valueName, t.valueUnit);
-  ws.lightCurve.valueKind = options.valueKind.value_or(stated.value_or(ValueKind::Magnitude));
-  if (!options.valueKind && !stated && n > 0) {
-    // Neither unit nor name says what the values are. No star is fainter
-    // than about magnitude 30 in any survey (and markers such as 99.99 are
-    // rare rows), so a median above 40 is a flux, never a magnitude.
-    std::vector<double> sorted(ws.lightCurve.value.begin(), ws.lightCurve.value.begin() + n);
-    std::nth_element(sorted.begin(), sorted.begin() + n / 2, sorted.end());
-    const double median = sorted[n / 2];
-    if (median > 40.0) {
-      ws.lightCurve.valueKind = ValueKind::Flux;
-      t.notes.push_back(
-          "The column \"" + valueName + "\" has no unit and its values (median " +
-          formatPrintf("%g", median) +
-          ") are too large for magnitudes: read as fluxes (--values mag reads them as "
-          "magnitudes).");
-    }
-  }
+  const ValueKindGuess guess = guessValueKind(valueName, t.valueUnit, ws.lightCurve.value);
+  ws.lightCurve.valueKind = options.valueKind.value_or(guess.kind);
+  if (!options.valueKind && guess.fromValues && guess.kind == ValueKind::Flux)
+    t.notes.push_back("The column \"" + valueName + "\" has no unit and its values (median " +
+                      formatPrintf("%g", guess.median) +
+                      ") are too large for magnitudes: read as fluxes (--values mag reads them as "
+                      "magnitudes).");
   useTextExtension(ws.files);
   out.addNote(pointsNote(n));
   out.addNote(t.summary + ".");
+  if (columnsPerLine && options.columns.empty())
+    out.addNote("Every line holds " + std::to_string(sniff.uniformNumbersPerLine) +
+                " numbers: columns 1, 2 and 3 were read as time, value and error (--columns "
+                "chooses others).");
   for (auto& note : t.notes) out.addNote(std::move(note));
   addValueNotes(out, zeroErrors, nonFinite);
   out.redraw.lightCurve = true;

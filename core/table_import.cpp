@@ -317,7 +317,8 @@ const std::vector<std::string>& headerlessAavsoNames() {
                                                  "Measurement Method",
                                                  "Grouping Method",
                                                  "ADS Reference",
-                                                 "Digitizer"};
+                                                 "Digitizer",
+                                                 "Credit"};
   return names;
 }
 
@@ -338,20 +339,7 @@ Separator chooseSeparator(std::string_view first, std::string_view second) {
   return Separator::Whitespace;
 }
 
-// Where the row stage takes its rows from.
-class RowFeed {
- public:
-  enum Kind { End, Row, CutShort };
-  virtual ~RowFeed() = default;
-  // The next row's fields in fields[0..n) and its line (or row) number;
-  // CutShort: the last row, cut short, which is counted and left out. The
-  // fields are views that stay valid until the next call.
-  virtual Kind next(std::vector<std::string_view>& fields, std::size_t& n, long& line) = 0;
-  // Why reading stopped before the end (empty when it did not).
-  virtual std::string failure() const { return {}; }
-  // What the reader should know of the rows (sections read together).
-  virtual std::vector<std::string> notes() const { return {}; }
-};
+using table::RowFeed;
 
 // Digits after the decimal point of a number written in decimals; -1 for
 // anything else.
@@ -524,12 +512,39 @@ bool isMissing(std::string_view f) {
          f == "None" || f == "na" || f == "NaN" || f == "nan";
 }
 
+// The filter letter that ends an ATLAS exposure name: two digits of the
+// unit, a letter, the five digits of the night's MJD, a letter, the four
+// digits of the exposure and the filter ("02a59836o0498o", perhaps followed
+// by a file extension). Empty for anything else.
+std::string_view atlasFilterOf(std::string_view name) {
+  name = trimmed(name);
+  const std::size_t dot = name.find('.');
+  if (dot != std::string_view::npos) name = name.substr(0, dot);
+  if (name.size() != 14) return {};
+  auto digits = [&](std::size_t from, std::size_t count) {
+    for (std::size_t i = from; i < from + count; ++i)
+      if (name[i] < '0' || name[i] > '9') return false;
+    return true;
+  };
+  auto letter = [&](std::size_t i) { return name[i] >= 'a' && name[i] <= 'z'; };
+  if (!digits(0, 2) || !letter(2) || !digits(3, 5) || !letter(8) || !digits(9, 4) || !letter(13))
+    return {};
+  return name.substr(13, 1);
+}
+
+// A quality letter that passes: one character, one of `good`.
+bool goodLetter(std::string_view cell, std::string_view good) {
+  cell = trimmed(cell);
+  return cell.size() == 1 && good.find(cell[0]) != std::string_view::npos;
+}
+
 // ZTF forced photometry's reference-image columns (0-based), when the value
 // is its PSF difference flux with its own uncertainty and the user did not
 // ask for fluxes.
 struct ZtfReference {
   bool active = false;
   std::size_t zeroPoint = 0, refMag = 0, refDistance = 0;
+  int refMagError = -1;  // nearestrefmagunc (-1: not in the table)
 };
 
 // The nearest reference-image source counts as the star when it lies within
@@ -560,21 +575,19 @@ ZtfReference ztfReferenceColumns(const std::vector<std::string>& normalized, con
   r.zeroPoint = static_cast<std::size_t>(zp);
   r.refMag = static_cast<std::size_t>(mag);
   r.refDistance = static_cast<std::size_t>(distance);
+  r.refMagError = table::findColumn(normalized, {"nearestrefmagunc"});
   return r;
 }
 
-// The row stage shared by the text and VOTable readers: plans the columns
-// from the names (with `planOptions`, which may carry columns chosen from a
-// VOTable's UCDs) and collects the rows. `units` (may be empty) are the
-// columns' units as the file states them.
-// `nulls` (may be empty) holds each column's declared null marker (empty:
-// none declared): such a time or value leaves its row out under a count of
-// its own, such an error counts as no error, such a flag as not set.
+}  // namespace
+
+namespace table {
+
 TableImport readRows(TableImport& out, const std::vector<std::string>& names,
                      const std::vector<std::string>& units, std::string what, const char* layout,
                      bool decimalComma, const ImportOptions& options,
                      const ImportOptions& planOptions, RowFeed& feed,
-                     const std::vector<std::string>& nulls = {}) {
+                     const std::vector<std::string>& nulls, PlanExtras extras) {
   out.columnNames = names;
   std::vector<std::string> normalized;
   for (const auto& name : names) normalized.push_back(table::normalizedName(name));
@@ -586,6 +599,7 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
 
   ColumnPlan plan;
   std::string problem = table::planColumns(names, normalized, planOptions, plan);
+  plan.zeroValueIsGap = extras.zeroValueIsGap;
   // The time column's stated unit (IPAC unit line, VOTable unit): periods
   // are in days, so seconds, minutes and hours are converted (with a note);
   // years are refused rather than read as days.
@@ -633,14 +647,18 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
   };
   std::map<std::string, Unreferenced, std::less<>> unreferenced;
   std::size_t belowDetection = 0;
+  // Epochs whose reference flux uncertainty exceeded their difference flux's.
+  std::size_t referenceErrorsTooLarge = 0;
   auto leaveOut = [&](LeftOut why, long line) {
     rows.leaveOut(why, line);
     if (ztf.active) totals.leaveOut(why, line);
   };
-  int widest =
-      std::max({plan.time, plan.value, plan.error, plan.band, plan.fluxOverError, plan.star,
-                plan.validation, plan.grade, plan.goodLetterColumn, plan.positiveFlux});
-  for (const auto& g : plan.bandGroups) widest = std::max({widest, g.value, g.error});
+  int widest = std::max({plan.time, plan.value, plan.error, plan.band, plan.fluxOverError,
+                         plan.star, plan.validation, plan.grade, plan.positiveFlux});
+  for (const auto& g : plan.bandGroups) widest = std::max({widest, g.value, g.error, g.flag});
+  for (const auto& l : plan.letterFlags) widest = std::max(widest, l.column);
+  for (const auto& r : plan.requiredValues) widest = std::max(widest, r.first);
+  widest = std::max({widest, plan.limitFlag, plan.exposureName});
   const std::size_t need = static_cast<std::size_t>(std::max(widest, 0)) + 1;
 
   auto number = [&](std::string_view f, double& x) {
@@ -690,6 +708,10 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
       leaveOut(LeftOut::NotFinite, lineNumber);
       return;
     }
+    if (plan.zeroValueIsGap && v == 0.0) {
+      leaveOut(LeftOut::ZeroFluxGap, lineNumber);
+      return;
+    }
     double e = kNoError;
     if (errorColumn >= 0) {
       const std::string_view ef = fields[static_cast<std::size_t>(errorColumn)];
@@ -726,12 +748,27 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
         if (cell(ztf.refDistance, distance) && distance > kZtfSameSourceArcsec)
           u.farthest = std::max(u.farthest, distance);
       } else {
-        const double total = v + std::pow(10.0, 0.4 * (zp - refMag));
-        // The error of an epoch stays that of its difference flux: the
-        // reference flux's own uncertainty (nearestrefmagunc) is one offset
-        // shared by every epoch of that reference image, not scatter between
-        // epochs, and adding it would only flatten the weights.
-        const double totalErr = e;
+        const double refFlux = std::pow(10.0, 0.4 * (zp - refMag));
+        const double total = v + refFlux;
+        // The service's documentation (section "Generating absolute-
+        // photometry lightcurves for variable sources"): the reference
+        // flux's uncertainty nearestrefmagunc * refFlux / 1.0857 is taken
+        // out of the difference flux's in quadrature, since
+        // forcediffimfluxunc already holds the reference image's noise that
+        // the reference flux brings back. Where that would leave no
+        // variance (an inconsistent reference uncertainty) the difference
+        // flux's own uncertainty is kept, and counted.
+        double totalErr = e;
+        double refMagError;
+        if (ztf.refMagError >= 0 && cell(static_cast<std::size_t>(ztf.refMagError), refMagError) &&
+            std::isfinite(refMagError) && refMagError > 0.0 && std::isfinite(e)) {
+          const double refFluxError = refMagError * refFlux / kMagPerRelativeFlux;
+          const double variance = e * e - refFluxError * refFluxError;
+          if (variance > 0.0)
+            totalErr = std::sqrt(variance);
+          else
+            ++referenceErrorsTooLarge;
+        }
         if (!std::isfinite(totalErr) || !(total > kZtfDetectionSnr * totalErr)) {
           ++belowDetection;
           totals.leaveOut(LeftOut::Limit, lineNumber);
@@ -781,9 +818,8 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
       leaveOut(LeftOut::Flagged, lineNumber);
       return;
     }
-    if (plan.goodLetterColumn >= 0) {
-      const std::string_view q = trimmed(fields[static_cast<std::size_t>(plan.goodLetterColumn)]);
-      if (q.size() != 1 || q[0] != plan.goodLetter) {
+    for (const auto& l : plan.letterFlags) {
+      if (!goodLetter(fields[static_cast<std::size_t>(l.column)], l.good)) {
         leaveOut(LeftOut::Flagged, lineNumber);
         return;
       }
@@ -799,6 +835,24 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
     if (plan.validation >= 0 && trimmed(fields[static_cast<std::size_t>(plan.validation)]) == "D") {
       leaveOut(LeftOut::Discrepant, lineNumber);
       return;
+    }
+    for (const auto& [column, wanted] : plan.requiredValues) {
+      double x;
+      if (!fieldNumber(fields[static_cast<std::size_t>(column)], x) || x != wanted) {
+        leaveOut(LeftOut::Flagged, lineNumber);
+        return;
+      }
+    }
+    if (plan.limitFlag >= 0) {
+      const std::string_view l = trimmed(fields[static_cast<std::size_t>(plan.limitFlag)]);
+      double x;
+      const bool limit = fieldNumber(l, x) ? x != 0.0
+                                           : l == "T" || l == "t" || l == "true" || l == "True" ||
+                                                 l == "TRUE" || l == "yes";
+      if (limit) {
+        leaveOut(LeftOut::Limit, lineNumber);
+        return;
+      }
     }
     const std::string_view tf = fields[static_cast<std::size_t>(plan.time)];
     double t;
@@ -825,16 +879,27 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
         const std::string_view s = trimmed(fields[static_cast<std::size_t>(column)]);
         return k < s.size() ? s[k] : ' ';
       };
-      double frame;
-      const bool badFrame = plan.qualFrame >= 0 && static_cast<std::size_t>(plan.qualFrame) < n &&
-                            fieldNumber(fields[static_cast<std::size_t>(plan.qualFrame)], frame) &&
-                            frame == 0.0;
+      auto numberAt = [&](int column, double& x) {
+        return column >= 0 && static_cast<std::size_t>(column) < n &&
+               fieldNumber(fields[static_cast<std::size_t>(column)], x);
+      };
+      // qual_frame 0 and qi_fact 0 are frames of poor quality, a negative
+      // saa_sep a frame inside the South Atlantic Anomaly (NEOWISE
+      // Explanatory Supplement, the single-exposure source table's columns).
+      double frame, quality, saa;
+      const bool badFrame = (numberAt(plan.qualFrame, frame) && frame == 0.0) ||
+                            (numberAt(plan.imageQuality, quality) && quality == 0.0) ||
+                            (numberAt(plan.saaSeparation, saa) && saa < 0.0);
       for (std::size_t b = 0; b < plan.bandGroups.size() && !stopped; ++b) {
         const auto& g = plan.bandGroups[b];
-        const std::size_t k = plan.photQual >= 0 ? static_cast<std::size_t>(g.name[1] - '1') : 0;
+        // The band's letter in the per-band flag strings: W1 the first.
+        const std::size_t k =
+            g.name.size() == 2 && g.name[0] == 'W' ? static_cast<std::size_t>(g.name[1] - '1') : 0;
         const char q = letter(plan.photQual, k);
         const char cc = letter(plan.ccFlags, k);
-        if (badFrame || (cc != ' ' && cc != '0')) {
+        const char moon = letter(plan.moonMasked, k);
+        if (badFrame || (cc != ' ' && cc != '0') || moon == '1' ||
+            (g.flag >= 0 && !goodLetter(fields[static_cast<std::size_t>(g.flag)], g.flagGood))) {
           leaveOut(LeftOut::Flagged, lineNumber);
         } else if (q == 'U') {
           leaveOut(LeftOut::Limit, lineNumber);
@@ -848,6 +913,8 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
     }
     std::string_view band;
     if (plan.band >= 0) band = trimmed(fields[static_cast<std::size_t>(plan.band)]);
+    if (plan.exposureName >= 0)
+      band = atlasFilterOf(fields[static_cast<std::size_t>(plan.exposureName)]);
     if (plan.star >= 0) {
       seriesName.assign(trimmed(fields[static_cast<std::size_t>(plan.star)]));
       seriesName.append("/").append(band);
@@ -904,7 +971,13 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
             "ZTF forced photometry: magnitudes zpdiff - 2.5 log10(forcediffimflux + "
             "reference flux), the reference flux 10^(0.4 (zpdiff - nearestrefmag)) of the "
             "reference-image source at the position, as the service documents for "
-            "variable stars (--values flux keeps the difference fluxes)";
+            "variable stars (--values flux keeps the difference fluxes); the errors "
+            "sqrt(forcediffimfluxunc^2 - reference flux uncertainty^2), the reference flux "
+            "uncertainty nearestrefmagunc times the reference flux / 1.0857, as documented";
+        if (referenceErrorsTooLarge > 0)
+          ztfNote += " (" + std::to_string(referenceErrorsTooLarge) +
+                     " epochs of every band whose reference uncertainty exceeds theirs keep "
+                     "forcediffimfluxunc)";
         if (belowDetection > 0)
           ztfNote += "; " + std::to_string(belowDetection) +
                      " epochs of every band with a total signal-to-noise ratio below 3 are "
@@ -934,6 +1007,12 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
   for (auto& note : feed.notes()) out.notes.push_back(std::move(note));
   return out;
 }
+
+}  // namespace table
+
+namespace {
+
+using table::readRows;
 
 // A VOTable: the first table's FIELDs name the columns; their UCDs and units
 // are the evidence where the names say nothing the column rules know.
@@ -1185,7 +1264,7 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
         }
       }
       if (names.empty() && (sep == Separator::Comma || sep == Separator::Tab) && n >= 20 &&
-          n <= 23) {
+          n <= headerlessAavsoNames().size()) {
         double jd = 0;
         if (fieldNumber(fields[0], jd) && jd > 2300000.0 && jd < 2600000.0) {
           names = headerlessAavsoNames();

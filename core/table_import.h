@@ -122,4 +122,19 @@ ValueKind valueKindOf(const std::string& columnName, const std::string& unit);
 // The same without the default: empty when neither unit nor name says.
 std::optional<ValueKind> valueKindEvidence(const std::string& columnName, const std::string& unit);
 
+// No star is fainter than about magnitude 30 in any survey (and markers such
+// as 99.99 are rare rows), so values whose median exceeds this are fluxes.
+inline constexpr double kLargestMedianMagnitude = 40.0;
+
+// What the values of a column are, as the load and the import dialog decide
+// it: the unit and name first (valueKindEvidence), else the median of the
+// finite values (fluxes above kLargestMedianMagnitude, else magnitudes).
+struct ValueKindGuess {
+  ValueKind kind = ValueKind::Magnitude;
+  bool fromValues = false;  // neither unit nor name said: the median decided
+  double median = 0.0;      // of the finite values, when fromValues
+};
+ValueKindGuess guessValueKind(const std::string& columnName, const std::string& unit,
+                              const std::vector<double>& values);
+
 }  // namespace fazorn

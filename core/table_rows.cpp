@@ -149,7 +149,11 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     plan.survey = "ZTF light curve";
   else if (has("hjd") && has("ut date") && has("camera") && has("mag_err"))
     plan.survey = "ASAS-SN light curve";
-  else if (has("jd") && has("mag_err") && has("limit") && has("asas_sn_id"))
+  // Sky Patrol v2 as its Python client writes it (asas_sn_id, camera or cam,
+  // quality and phot_filter in its later versions).
+  else if (has("jd") && has("mag_err") && has("limit") && has("fwhm") &&
+           (has("asas_sn_id") || has("quality") || has("phot_filter") || has("camera") ||
+            has("cam")))
     plan.survey = "ASAS-SN Sky Patrol light curve";
   else if (has("jd") && has("magnitude") && has("band") &&
            (has("observer code") || has("observer_code") || has("hquncertainty")))
@@ -161,10 +165,21 @@ std::string planColumns(const std::vector<std::string>& displayNames,
 
   else if (has("aflags") && has("magcal_magdep") && has("exposuredate"))
     plan.survey = "DASCH light curve";
+  // AAVSO's observation exports through its web services (VSX): camel-case
+  // names, the validation flag valFlag and a fainterThan column (1: the
+  // magnitude is a "fainter than" limit).
+  else if (has("jd") && has("mag") && has("band") && (has("valflag") || has("fainterthan")))
+    plan.survey = "AAVSO observations";
+  // ATLAS's per-exposure catalogues (.dph) keep DoPHOT's column layout (RA,
+  // Dec, m, idx, Type, xtsk, ytsk, fitmag, dfitmag, ...).
+  else if (has("m") && has("type") && has("fitmag") && has("dfitmag"))
+    plan.survey = "ATLAS DoPHOT-layout photometry";
   // The AAVSO Extended Format (an observer's submission file) holds every star
   // of a night in one table, told apart only by NAME: each star and filter is
   // a series of its own, as bands are.
   const bool aavsoExtended = has("name") && has("date") && has("filt") && has("mtype");
+  const bool cdips = has("tmid_bjd") && has("irm1") && has("irq1");
+  if (cdips) plan.survey = "CDIPS light curve";
   if (aavsoExtended) plan.survey = "AAVSO Extended Format report";
   if (!options.columns.empty()) {
     if (options.columns.size() < 2 || options.columns.size() > 3)
@@ -195,14 +210,44 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     for (int k = 0; k <= 4; ++k) {
       const int v = findColumn(names, {"mag_" + std::to_string(k)});
       if (v >= 0)
-        plan.bandGroups.push_back(
-            {"MAG_" + std::to_string(k), v, findColumn(names, {"mer_" + std::to_string(k)})});
+        plan.bandGroups.push_back({"MAG_" + std::to_string(k), v,
+                                   findColumn(names, {"mer_" + std::to_string(k)}), -1, ""});
     }
     plan.value = plan.bandGroups.front().value;
     plan.error = plan.bandGroups.front().error;
     plan.bestByScatter = true;
     plan.grade = findColumn(names, {"grade"});
     plan.markerAbove = 29.999;  // ASAS-3's "not measured"
+  } else if (cdips) {
+    // CDIPS (Bouma et al. 2019): three apertures, each with its
+    // instrumental magnitude IRMn, its error IREn and its quality letter IRQn
+    // ("0" or G good, X bad, as the product's column descriptions say);
+    // TFAn and PCAn are the same magnitudes trend-filtered, without errors,
+    // and may take out a star's own variability, so the raw magnitudes are
+    // read. Time is TMID_BJD, the exposure's mid-time as a full BJD (TDB).
+    plan.time = findColumn(names, {"tmid_bjd"});
+    for (int k = 1; k <= 3; ++k) {
+      const std::string n = std::to_string(k);
+      const int v = findColumn(names, {"irm" + n});
+      if (v >= 0)
+        plan.bandGroups.push_back(
+            {"IRM" + n, v, findColumn(names, {"ire" + n}), findColumn(names, {"irq" + n}), "G0"});
+    }
+    plan.value = plan.bandGroups.front().value;
+    plan.error = plan.bandGroups.front().error;
+    plan.bestByScatter = true;
+  } else if (plan.survey == "ATLAS DoPHOT-layout photometry") {
+    // m is the calibrated magnitude of the fit whose error is dfitmag (m is
+    // fitmag plus the exposure's zero point). One exposure's catalogue holds
+    // many stars and no time: only rows of one star gathered from many
+    // exposures, with their MJD, make a light curve.
+    plan.time = findColumn(names, {"mjd", "mjd_obs", "jd", "hjd", "bjd"});
+    plan.value = findColumn(names, {"m"});
+    plan.error = findColumn(names, {"dfitmag", "dm"});
+    if (plan.time < 0)
+      return "this is an ATLAS per-exposure catalogue (DoPHOT layout: RA, Dec, m, Type, fitmag, "
+             "...) of one exposure: it holds many stars and no time column; gather one star's "
+             "rows from many exposures with their MJD (a column named MJD) to make a light curve";
   } else if (plan.survey == "DASCH light curve") {
     // DASCH's magnitude-dependent calibrated magnitude and its local error
     // (the columns its light-curve pages plot).
@@ -216,19 +261,27 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     plan.value = findColumn(names, usualValueNames());
     // WISE and NEOWISE single-exposure tables: each band is a group of
     // columns (w1mpro, w1sigmpro; ... w4mpro), read as bands.
-    if (plan.value < 0 && plan.time >= 0 && has("w1mpro")) {
+    // The AllWISE Multiepoch Photometry table names them w1mpro_ep,
+    // w1sigmpro_ep ... (its per-epoch profile-fit magnitudes).
+    const char* const wiseSuffix = has("w1mpro") ? "" : has("w1mpro_ep") ? "_ep" : nullptr;
+    if (plan.value < 0 && plan.time >= 0 && wiseSuffix != nullptr) {
       for (int b = 1; b <= 4; ++b) {
         const std::string w = "w" + std::to_string(b);
-        const int v = findColumn(names, {w + "mpro"});
+        const int v = findColumn(names, {w + "mpro" + wiseSuffix});
         if (v < 0) continue;
-        plan.bandGroups.push_back({"W" + std::to_string(b), v, findColumn(names, {w + "sigmpro"})});
+        plan.bandGroups.push_back(
+            {"W" + std::to_string(b), v, findColumn(names, {w + "sigmpro" + wiseSuffix}), -1, ""});
       }
       plan.value = plan.bandGroups.front().value;
       plan.error = plan.bandGroups.front().error;
-      plan.survey = "WISE single-exposure photometry";
+      plan.survey =
+          *wiseSuffix ? "AllWISE multiepoch photometry" : "WISE single-exposure photometry";
       plan.photQual = findColumn(names, {"ph_qual"});
       plan.ccFlags = findColumn(names, {"cc_flags"});
       plan.qualFrame = findColumn(names, {"qual_frame"});
+      plan.imageQuality = findColumn(names, {"qi_fact"});
+      plan.saaSeparation = findColumn(names, {"saa_sep"});
+      plan.moonMasked = findColumn(names, {"moon_masked"});
     }
     if (plan.value >= 0 && plan.bandGroups.empty()) {
       // The error that belongs to the value column comes first.
@@ -296,6 +349,15 @@ std::string planColumns(const std::vector<std::string>& displayNames,
       }
     }
   }
+  // CDIPS columns chosen by the user (TFA2, PCA3 ...): the quality letter of
+  // that aperture still applies.
+  if (cdips && plan.bandGroups.empty() && plan.value >= 0) {
+    const std::string& v = names[static_cast<std::size_t>(plan.value)];
+    if (!v.empty() && v.back() >= '1' && v.back() <= '3') {
+      const int q = findColumn(names, {std::string("irq") + v.back()});
+      if (q >= 0) plan.letterFlags.push_back({q, "G0"});
+    }
+  }
   // An archive's layout recognised by some of its names whose time or
   // value column is missing (a cut or edited header).
   if (plan.time < 0 || plan.value < 0)
@@ -313,9 +375,10 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   plan.band = findColumn(names, {"band", "filter", "filtercode", "passband", "filt", "bandpass",
                                  "phot_filter", "fid"});
   // Sky Patrol v2 marks each measurement G (good) or B (bad) in "quality".
+  int skyPatrolQuality = -1;
   if (plan.survey == "ASAS-SN Sky Patrol light curve") {
-    plan.goodLetterColumn = findColumn(names, {"quality"});
-    plan.goodLetter = 'G';
+    skyPatrolQuality = findColumn(names, {"quality"});
+    if (skyPatrolQuality >= 0) plan.letterFlags.push_back({skyPatrolQuality, "G"});
   }
   // ATLAS forced photometry (MJD m dm uJy duJy F err ...): the filter is "F"
   // and "err" is a flag (non-zero: the fit failed), not an error.
@@ -339,7 +402,25 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   // AAVSO's validation flags: D marks an observation its validators found
   // discrepant (the AAVSO data download's "Validation Flag" documentation);
   // Z (prevalidated), V (validated), U and T are kept.
-  if (plan.survey == "AAVSO observations") plan.validation = findColumn(names, {"validation flag"});
+  if (plan.survey == "AAVSO observations") {
+    plan.validation = findColumn(names, {"validation flag", "valflag"});
+    plan.limitFlag = findColumn(names, {"fainterthan"});
+    if (plan.bandQualifier < 0 && plan.band >= 0) plan.bandQualifier = findColumn(names, {"mtype"});
+  }
+  // DoPHOT's object type: 1 is a star whose fit succeeded ("perfect star");
+  // the other types (extended, blended pair, failed or too faint to fit,
+  // obliterated) give no trustworthy magnitude (Schechter, Mateo & Saha 1993).
+  if (plan.survey == "ATLAS DoPHOT-layout photometry") {
+    const int type = findColumn(names, {"type"});
+    if (type >= 0) plan.requiredValues.push_back({type, 1.0});
+    plan.markerAbove = 99.0;
+    plan.valueIsMagnitude = true;
+  }
+  // ATLAS exposure names (Obs, expname: "02a59836o0498o" = unit 02a, MJD
+  // 59836, exposure 0498, filter o) end with the filter letter: the band
+  // when the table has no filter column.
+  if (plan.band < 0 && plan.bandGroups.empty() && plan.star < 0)
+    plan.exposureName = findColumn(names, {"obs", "expname", "exposure"});
   if (aavsoExtended) {
     plan.star = findColumn(names, {"name"});
     // MTYPE STD is standardised; DIF (differential) magnitudes are on another
@@ -362,17 +443,39 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   // processing status and science-image info bits.
   for (const char* f :
        {"catflags", "quality", "sap_quality", "rejected_by_photometry", "rejected_by_variability",
-        "mflags", "moving", "dquality", "procstatus", "infobitssci"}) {
+        "mflags", "moving", "dquality", "procstatus", "infobitssci",
+        // EVEREST (version 1) outliers masked in its fit; TGLC's TESS and
+        // own quality flags.
+        "outlier", "tess_flags", "tglc_flags"}) {
     // DASCH's "quality" describes the plate (patrol camera, narrow field...),
     // mostly not a fault; its AFLAGS are applied above instead.
     if (plan.survey == "DASCH light curve" && std::string_view(f) == "quality") continue;
-    if (plan.goodLetterColumn >= 0 && std::string_view(f) == "quality") continue;
+    if (skyPatrolQuality >= 0 && std::string_view(f) == "quality") continue;
     const int c = findColumn(names, {f});
     if (c >= 0 && c != plan.time && c != plan.value && c != plan.error) plan.flags.push_back(c);
   }
-  if (!options.band.empty() && plan.band < 0 && plan.bandGroups.empty() && plan.star < 0)
+  if (!options.band.empty() && plan.band < 0 && plan.bandGroups.empty() && plan.star < 0 &&
+      plan.exposureName < 0)
     return "the file has no band column";
   return {};
+}
+
+std::vector<int> columnsOfPlan(const ColumnPlan& plan) {
+  std::vector<int> used = {plan.time,         plan.value,         plan.error,
+                           plan.band,         plan.fluxOverError, plan.bandQualifier,
+                           plan.positiveFlux, plan.validation,    plan.star,
+                           plan.photQual,     plan.ccFlags,       plan.qualFrame,
+                           plan.imageQuality, plan.saaSeparation, plan.moonMasked,
+                           plan.grade,        plan.limitFlag,     plan.exposureName};
+  used.insert(used.end(), plan.flags.begin(), plan.flags.end());
+  for (const auto& [column, mask] : plan.maskedFlags) used.push_back(column);
+  for (const auto& l : plan.letterFlags) used.push_back(l.column);
+  for (const auto& [column, value] : plan.requiredValues) used.push_back(column);
+  for (const auto& g : plan.bandGroups) used.insert(used.end(), {g.value, g.error, g.flag});
+  used.erase(std::remove(used.begin(), used.end(), -1), used.end());
+  std::sort(used.begin(), used.end());
+  used.erase(std::unique(used.begin(), used.end()), used.end());
+  return used;
 }
 
 RowCollector::Band& RowCollector::bandNamed(std::string_view name) {
@@ -564,7 +667,8 @@ void RowCollector::finish(TableImport& out, const std::string& what,
     summary += ", error from " + names[static_cast<std::size_t>(plan.fluxOverError)];
   else
     summary += ", no error column";
-  if ((plan.band >= 0 || plan.star >= 0 || !plan.bandGroups.empty()) && chosen != nullptr) {
+  if ((plan.band >= 0 || plan.star >= 0 || plan.exposureName >= 0 || !plan.bandGroups.empty()) &&
+      chosen != nullptr) {
     out.chosenBand = chosen->name;
     summary += "; band " + (chosen->name.empty() ? std::string("(none)") : chosen->name) + " (" +
                std::to_string(chosen->usable) + " of " + std::to_string(rowsSeen_) +
@@ -687,8 +791,10 @@ const std::vector<std::string>& usualTimeNames() {
   static const std::vector<std::string> names = {
       "bjd", "bjd_tdb", "hjd", "btjd", "bkjd", "time", "jd", "mjd", "obsjd", "obsmjd", "hmjd",
       "jd_obs", "mjd_obs", "date_obs_jd", "t", "epoch", "times", "x",
-      // KELT (TT scale), DASCH plates, TESS full-frame-image products.
-      "jd_tt", "exposuredate", "tmid_bjd"};
+      // KELT (TT scale), DASCH plates, TESS full-frame-image products,
+      // the detrended table of the K2 POLAR product (BJD - 2400000; its
+      // FILTIME table holds fluxes filtered of the star's own variability).
+      "jd_tt", "exposuredate", "tmid_bjd", "dettime"};
   return names;
 }
 const std::vector<std::string>& usualValueNames() {
@@ -700,7 +806,9 @@ const std::vector<std::string>& usualValueNames() {
       "fcor", "detflux", "psf_flux_cor", "forcediffimflux",
       // TESS FFI products: the corrected flux of eleanor (CORR_FLUX) and of
       // the TASOC pipeline (FLUX_CORR), each as its documentation advises.
-      "corr_flux", "flux_corr"};
+      "corr_flux", "flux_corr",
+      // TGLC's calibrated PSF flux (the product's advised light curve).
+      "cal_psf_flux"};
   return names;
 }
 const std::vector<std::string>& usualErrorNames() {
@@ -709,13 +817,36 @@ const std::vector<std::string>& usualErrorNames() {
       "sig", "uncertainty", "merr", "dmag", "flux_err", "fluxerr", "flux_error", "e_flux",
       "pdcsap_flux_err", "sap_flux_err", "psfmagerr", "dy", "yerr", "sigma_y",
       // ATLAS: dm is the magnitude error ("err" there is an error flag).
-      "dm"};
+      "dm",
+      // AAVSO's web-service exports; QLP's only flux uncertainty (of its
+      // detrended flux, on the same normalised scale as SAP_FLUX).
+      "uncert", "kspsap_flux_err"};
   return names;
 }
 
 }  // namespace fazorn
 
 namespace fazorn {
+
+ValueKindGuess guessValueKind(const std::string& columnName, const std::string& unit,
+                              const std::vector<double>& values) {
+  ValueKindGuess guess;
+  if (const auto stated = valueKindEvidence(columnName, unit)) {
+    guess.kind = *stated;
+    return guess;
+  }
+  std::vector<double> finite;
+  finite.reserve(values.size());
+  for (double v : values)
+    if (std::isfinite(v)) finite.push_back(v);
+  if (finite.empty()) return guess;
+  const auto mid = finite.begin() + static_cast<std::ptrdiff_t>(finite.size() / 2);
+  std::nth_element(finite.begin(), mid, finite.end());
+  guess.fromValues = true;
+  guess.median = *mid;
+  guess.kind = guess.median > kLargestMedianMagnitude ? ValueKind::Flux : ValueKind::Magnitude;
+  return guess;
+}
 
 ValueKind valueKindOf(const std::string& columnName, const std::string& unit) {
   return valueKindEvidence(columnName, unit).value_or(ValueKind::Magnitude);

@@ -46,10 +46,14 @@ struct ColumnPlan {
   // Bit-mask flags: a row is left out when its integer flag has any of the
   // bits of the mask (DASCH AFLAGS, where some bits are only information).
   std::vector<std::pair<int, unsigned long long>> maskedFlags;
-  // A quality letter of which only one value is good: ASAS-SN Sky Patrol's
-  // "quality" (G good, B bad). Any other letter leaves the row out.
-  int goodLetterColumn = -1;
-  char goodLetter = 'G';
+  // Quality letters of which only some values are good: ASAS-SN Sky
+  // Patrol's "quality" (G good, B bad), CDIPS's IRQn ("0" or G good, X bad).
+  // A row whose cell is not one of the good letters is left out.
+  struct LetterFlag {
+    int column = -1;
+    std::string good;  // the letters that pass, e.g. "G" or "G0"
+  };
+  std::vector<LetterFlag> letterFlags;
   // ATLAS forced photometry: its magnitude m stands for a flux in uJy that
   // may be negative or zero (no magnitude then); such rows are left out.
   int positiveFlux = -1;
@@ -64,18 +68,39 @@ struct ColumnPlan {
   struct BandGroup {
     std::string name;  // "W1"
     int value = -1, error = -1;
+    // A quality letter of this group alone (CDIPS's IRQn per aperture), with
+    // the letters that pass; -1: none.
+    int flag = -1;
+    std::string flagGood;
   };
   std::vector<BandGroup> bandGroups;
   int photQual = -1, ccFlags = -1, qualFrame = -1;  // WISE per-band letters and frame score
+  // WISE/NEOWISE frame quality: qi_fact 0 (poor image quality), saa_sep
+  // below 0 (inside the South Atlantic Anomaly), moon_masked 1 for the band.
+  int imageQuality = -1, saaSeparation = -1, moonMasked = -1;
+  // A column whose true value (1, T, true) marks the value as a limit, not
+  // a measurement (AAVSO's fainterThan).
+  int limitFlag = -1;
+  // Columns that must hold one value for a row to be read (DoPHOT's Type 1).
+  std::vector<std::pair<int, double>> requiredValues;
+  // An ATLAS exposure name whose last letter is the filter (-1: none).
+  int exposureName = -1;
   // ASAS-3: the groups are the five apertures of one star (MAG_0/MER_0 ...);
   // the one with the least scatter is read unless --band names another.
   bool bestByScatter = false;
   int grade = -1;             // ASAS-3 GRADE: D ("worst data, probably useless") left out
   double markerAbove = 99.0;  // magnitudes at or above this are missing-value markers
   bool valueIsMagnitude = false;
+  // Early TESS data-alert light curves mark gap cadences with a flux of
+  // exactly 0 instead of NaN: such rows are gaps, not observations.
+  bool zeroValueIsGap = false;
   bool errorsOfOne = false;  // no error column: every error is 1
   std::string survey;        // "ZTF light curve", ... (empty for a generic table)
 };
+
+// Every column a plan reads (0-based, without repeats), for readers that
+// can skip the others (FITS).
+std::vector<int> columnsOfPlan(const ColumnPlan& plan);
 
 // Fills the plan from the column names (normalized) and the user's options.
 // Returns an empty text on success, else the reason for the user.
@@ -137,5 +162,41 @@ class RowCollector {
   std::size_t leftOut_[static_cast<int>(LeftOut::Count)] = {};
   long firstLine_[static_cast<int>(LeftOut::Count)] = {};
 };
+
+// Where the row stage takes its rows from: text lines, VOTable cells or
+// FITS table rows, each given as text fields.
+class RowFeed {
+ public:
+  enum Kind { End, Row, CutShort };
+  virtual ~RowFeed() = default;
+  // The next row's fields in fields[0..n) and its line (or row) number;
+  // CutShort: the last row, cut short, which is counted and left out. The
+  // fields are views that stay valid until the next call.
+  virtual Kind next(std::vector<std::string_view>& fields, std::size_t& n, long& line) = 0;
+  // Why reading stopped before the end (empty when it did not).
+  virtual std::string failure() const { return {}; }
+  // What the reader should know of the rows (sections read together).
+  virtual std::vector<std::string> notes() const { return {}; }
+};
+
+// What a reader adds to the plan the names give (the FITS reader: gap
+// markers of mission files).
+struct PlanExtras {
+  bool zeroValueIsGap = false;
+};
+
+// The row stage shared by the text, VOTable and FITS readers: plans the
+// columns from the names (with `planOptions`, which may carry columns chosen
+// from a VOTable's UCDs) and collects the rows into `out`. `units` (may be
+// empty) are the columns' units as the file states them; `nulls` (may be
+// empty) each column's declared null marker (empty: none declared): such a
+// time or value leaves its row out under a count of its own, such an error
+// counts as no error, such a flag as not set. `what` starts the summary,
+// `layout` names the file's layout in the import dialog's key.
+TableImport readRows(TableImport& out, const std::vector<std::string>& names,
+                     const std::vector<std::string>& units, std::string what, const char* layout,
+                     bool decimalComma, const ImportOptions& options,
+                     const ImportOptions& planOptions, RowFeed& feed,
+                     const std::vector<std::string>& nulls = {}, PlanExtras extras = {});
 
 }  // namespace fazorn::table

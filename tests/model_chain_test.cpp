@@ -251,6 +251,19 @@ TEST(FluxModelChain, ValueKindFromUnitAndName) {
       {"m", "", ValueKind::Magnitude},
   };
   for (const Case& c : cases) EXPECT_EQ(valueKindOf(c.name, c.unit), c.kind) << c.name;
+
+  // Neither unit nor name: the median of the finite values decides, the one
+  // rule the load and the import dialog share.
+  const double nan = std::nan("");
+  const ValueKindGuess fluxes = guessValueKind("col3", "", {41.0, nan, 1e4, 3.0, 45.0});
+  EXPECT_TRUE(fluxes.fromValues);
+  EXPECT_EQ(fluxes.kind, ValueKind::Flux);
+  EXPECT_EQ(fluxes.median, 45.0);  // of 3, 41, 45, 10000: the upper middle one
+  EXPECT_EQ(guessValueKind("col3", "", {12.1, 99.99, 12.3}).kind, ValueKind::Magnitude);
+  const ValueKindGuess named = guessValueKind("mag", "", {1e5, 2e5});
+  EXPECT_FALSE(named.fromValues);
+  EXPECT_EQ(named.kind, ValueKind::Magnitude);
+  EXPECT_EQ(guessValueKind("col3", "", {nan}).kind, ValueKind::Magnitude);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "core/derived_files.h"
@@ -337,10 +338,20 @@ TEST(LoadTables, PlainFilesReadExactlyAsBeforeAndTablesReportTheirReader) {
   options.columns = {"1", "2", "3"};
   ASSERT_TRUE(loadObservations(four, (dir / "four.dat").string(), options).ok);
   EXPECT_EQ(four.lightCurve.value, (std::vector<double>{10.5, 10.7}));
+  // Without columns as well: four numbers a line are no groups of three
+  // (read three at a time they would mix lines), so the first three columns
+  // are time, value and error, and the file is not written over.
   Workspace stream;
   const Outcome streamed = loadObservations(stream, (dir / "four.dat").string());
   EXPECT_NE(allNotes(streamed).find("Every line holds 4 numbers"), std::string::npos);
-  EXPECT_TRUE(stream.files.dataFileRewritable);  // as ever (its original is kept on saving)
+  EXPECT_EQ(stream.lightCurve.value, (std::vector<double>{10.5, 10.7}));
+  EXPECT_FALSE(stream.files.dataFileRewritable);
+  // Six a line may be two observations a line: the plain reader's, as ever.
+  writeText(dir / "six.dat", "1 10.5 0.1 2 10.7 0.2\n3 10.6 0.1 4 10.4 0.2\n");
+  Workspace six;
+  ASSERT_TRUE(loadObservations(six, (dir / "six.dat").string()).ok);
+  EXPECT_EQ(six.lightCurve.pointCount, 4);
+  EXPECT_TRUE(six.files.dataFileRewritable);
 }
 
 TEST(LoadTables, FailedTablesLeaveTheLightCurveAsItWas) {
@@ -802,6 +813,132 @@ TEST(ZtfForcedPhotometry, MagnitudesFromTheReferenceFluxOnlyWhenItIsTheStars) {
   Workspace original;
   ASSERT_TRUE(loadObservations(original, file.string()).ok);
   EXPECT_EQ(original.lightCurve.valueKind, ValueKind::Flux);
+}
+
+}  // namespace
+}  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+// The synthetic archive products of formats-synthetic/: layouts their
+// archives document that no genuine file here shows. The expected figures
+// come from make_synthetic.py, which knows how each row was made.
+struct SyntheticFile {
+  std::string path, options, band, phrase;
+  int points = 0;             // -1: the file must be refused with `phrase`
+  std::vector<double> first;  // the first observation (time, value, error), when given
+};
+
+void PrintTo(const SyntheticFile& f, std::ostream* os) { *os << f.path << " " << f.options; }
+
+std::vector<SyntheticFile> syntheticFiles() {
+  std::vector<SyntheticFile> files;
+  std::ifstream in(test::testDataDir() / "formats-synthetic" / "expected_readings.txt");
+  auto trim = [](std::string s) {
+    while (!s.empty() && s.front() == ' ') s.erase(s.begin());
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s;
+  };
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> f;
+    for (std::size_t start = 0;;) {
+      const std::size_t bar = line.find('|', start);
+      f.push_back(trim(line.substr(start, bar == std::string::npos ? bar : bar - start)));
+      if (bar == std::string::npos) break;
+      start = bar + 1;
+    }
+    if (f.size() != 6) continue;
+    SyntheticFile s{f[0], f[1] == "-" ? "" : f[1], f[3] == "-" ? "" : f[3],
+                    f[4], std::stoi(f[2]),         {}};
+    if (f[5] != "-") {
+      std::stringstream values(f[5]);
+      for (std::string v; std::getline(values, v, ',');) s.first.push_back(std::stod(v));
+    }
+    files.push_back(std::move(s));
+  }
+  return files;
+}
+
+class SyntheticProducts : public ::testing::TestWithParam<SyntheticFile> {};
+
+TEST_P(SyntheticProducts, ReadWithTheExpectedCountPerBandOrRefused) {
+  const SyntheticFile& f = GetParam();
+  ImportOptions options;
+  if (f.options.rfind("band:", 0) == 0) options.band = f.options.substr(5);
+  if (f.options.rfind("columns:", 0) == 0) {
+    std::stringstream names(f.options.substr(8));
+    for (std::string c; std::getline(names, c, ',');) options.columns.push_back(c);
+  }
+  Workspace ws;
+  LoadDetails details;
+  const Outcome out = loadObservations(
+      ws, (test::testDataDir() / "formats-synthetic" / f.path).string(), options, &details);
+  const std::string notes = allNotes(out);
+  if (f.points < 0) {
+    EXPECT_FALSE(out.ok) << notes;
+    EXPECT_NE(notes.find(f.phrase), std::string::npos) << notes;
+    return;
+  }
+  ASSERT_TRUE(out.ok) << notes;
+  EXPECT_EQ(ws.lightCurve.pointCount, f.points) << notes;
+  if (f.phrase == "plain") {
+    EXPECT_EQ(details.reader, FileKind::Plain);
+  } else {
+    EXPECT_NE(notes.find(f.phrase), std::string::npos) << notes;
+  }
+  if (!f.band.empty()) {
+    EXPECT_NE(details.summary.find("band " + f.band + " ("), std::string::npos) << details.summary;
+  }
+  if (f.first.size() == 3) {
+    // Written by the generator with full precision; computed there in the
+    // same order of operations, so a few ulps at most.
+    EXPECT_DOUBLE_EQ(ws.lightCurve.time.front(), f.first[0]);
+    EXPECT_NEAR(ws.lightCurve.value.front(), f.first[1], 1e-12);
+    EXPECT_NEAR(ws.lightCurve.error.front(), f.first[2], 1e-12);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(FormatsSynthetic, SyntheticProducts,
+                         ::testing::ValuesIn(syntheticFiles()));
+
+}  // namespace
+}  // namespace fazorn
+
+namespace fazorn {
+namespace {
+
+// K2SFF holds one table per aperture with the same columns: the first
+// (BESTAPER) is read, --band names another by its EXTNAME, and a name that
+// is neither a table nor a band lists the tables.
+TEST(FitsTables, AnotherTableOfTheSameColumnsIsChosenByName) {
+  const std::string k2sff =
+      (formats() / "k2_hlsp/hlsp_k2sff_k2_lightcurve_246199087-c12_kepler_v1_llc.fits").string();
+  const TableImport best = importTable(k2sff, ImportOptions{});
+  ASSERT_FALSE(best.failed) << best.failure;
+  EXPECT_NE(best.summary.find("FITS table BESTAPER: time=T, value=FCOR"), std::string::npos)
+      << best.summary;
+  std::string notes;
+  for (const auto& n : best.notes) notes += n + "\n";
+  EXPECT_NE(notes.find("21 tables of these columns (BESTAPER, CIRC_APER0"), std::string::npos)
+      << notes;
+
+  ImportOptions aperture;
+  aperture.band = "circ_aper3";
+  const TableImport third = importTable(k2sff, aperture);
+  ASSERT_FALSE(third.failed) << third.failure;
+  EXPECT_NE(third.summary.find("FITS table CIRC_APER3"), std::string::npos) << third.summary;
+  EXPECT_EQ(third.time, best.time);  // the same cadences, another aperture's fluxes
+  EXPECT_NE(third.value, best.value);
+
+  ImportOptions unknown;
+  unknown.band = "CIRC_APER10";
+  const TableImport none = importTable(k2sff, unknown);
+  EXPECT_TRUE(none.failed);
+  EXPECT_NE(none.failure.find("no band column and no table \"CIRC_APER10\""), std::string::npos)
+      << none.failure;
+  EXPECT_NE(none.failure.find("PRF_APER9"), std::string::npos) << none.failure;
 }
 
 }  // namespace

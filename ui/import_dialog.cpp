@@ -32,18 +32,6 @@ void fillColumns(QComboBox* box, const std::vector<std::string>& names, int chos
   box->setCurrentIndex(chosen < 0 ? 0 : chosen + (withNone ? 1 : 0));
 }
 
-// The load's own rule for values without a unit or a telling name: no star
-// is fainter than about magnitude 30 in any survey, so a median above 40 is a
-// flux (core/observation_file.cpp decides the same way on the rows it read).
-constexpr double kLargestMedianMagnitude = 40.0;
-
-ValueKind kindOfMedian(std::vector<double> values) {
-  if (values.empty()) return ValueKind::Magnitude;
-  const auto mid = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-  std::nth_element(values.begin(), mid, values.end());
-  return *mid > kLargestMedianMagnitude ? ValueKind::Flux : ValueKind::Magnitude;
-}
-
 const char* kindKey(ValueKind kind) { return kind == ValueKind::Flux ? "flux" : "mag"; }
 
 }  // namespace
@@ -53,19 +41,19 @@ ValueKind guessedValueKind(const TableImport& preview, int column) {
     return ValueKind::Magnitude;
   const bool ownColumn = column == preview.valueColumn;
   const std::string& name = preview.columnNames[static_cast<std::size_t>(column)];
-  if (const auto stated = valueKindEvidence(name, ownColumn ? preview.valueUnit : std::string()))
-    return *stated;
-  if (ownColumn && !preview.failed) return kindOfMedian(preview.value);
+  const std::string unit = ownColumn ? preview.valueUnit : std::string();
+  // The load's own rule (core/table_import.h): on the rows read for the
+  // chosen column, on the preview's cells for another.
+  if (ownColumn && !preview.failed) return guessValueKind(name, unit, preview.value).kind;
   std::vector<double> values;
   for (const auto& row : preview.previewRows) {
     if (static_cast<std::size_t>(column) >= row.size()) continue;
     const std::string& cell = row[static_cast<std::size_t>(column)];
     double v = 0.0;
     const auto [end, ec] = std::from_chars(cell.data(), cell.data() + cell.size(), v);
-    if (ec == std::errc() && end == cell.data() + cell.size() && std::isfinite(v))
-      values.push_back(v);
+    if (ec == std::errc() && end == cell.data() + cell.size()) values.push_back(v);
   }
-  return kindOfMedian(std::move(values));
+  return guessValueKind(name, unit, values).kind;
 }
 
 ImportDialog::ImportDialog(const QString& path, const TableImport& preview, QWidget* parent,
