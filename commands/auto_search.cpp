@@ -526,7 +526,7 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
     judged = judgeCandidates(view, *statistic, r, top, minFrequency,
                              std::max(maxFrequency, frequency), usesWeights(engine));
     // The grid's highest peak stands unless another candidate beats it by
-    // strong evidence (kCloseCriterion). A harmonic or subharmonic of the
+    // positive evidence (kPositiveEvidence). A harmonic or subharmonic of the
     // peak (k f or f / k, k up to 6) is not weighed here: P against 2P is the
     // question of the alias step below, which weighs it with the shape (the
     // irregular cycles of a real star always fit better with more cycles
@@ -547,13 +547,13 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
       // (the scale-invariant prior of a period about which nothing is known)
       // -2 ln posterior is the criterion plus 2 ln f: a 0.98 c/d peak that is
       // the alias of 0.02 c/d needs 2 ln 49 = 7.8 better a fit to stand.
-      // As for any other candidate, only strong evidence replaces the peak.
+      // As for any other candidate, positive evidence replaces the peak.
       auto posterior = [](const Judged& j) { return posteriorOf(j.fit, j.frequency); };
       const Judged* highest = chosen;
       for (const Judged& j : judged)
         if (j.ofPeak == 0 && std::strcmp(j.why, "peak") != 0 && !related(j.frequency) &&
             std::isfinite(j.fit.bic) && posterior(j) < posterior(*chosen) &&
-            posterior(j) < posterior(*highest) - kCloseCriterion)
+            posterior(j) < posterior(*highest) - kPositiveEvidence)
           chosen = &j;
       // Any other candidate (another grid peak, or an alias of one) is
       // weighed by the same posterior: the prior in log period is not a
@@ -564,7 +564,7 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
       for (const Judged& j : judged)
         if (!related(j.frequency) && std::isfinite(j.fit.bic) && posterior(j) < posterior(*best))
           best = &j;
-      if (posterior(*best) < posterior(*chosen) - kCloseCriterion) chosen = best;
+      if (posterior(*best) < posterior(*chosen) - kPositiveEvidence) chosen = best;
       frequency = chosen->frequency;
       frequencyError = chosen->frequencyError;
     }

@@ -51,6 +51,13 @@ struct Candidate {
 // the scale of Kass & Raftery (1995, J. Am. Stat. Assoc. 90, 773): 2 to 6
 // positive, 6 to 10 strong, above 10 very strong.
 inline constexpr double kCloseCriterion = 6.0;
+// The evidence that takes a candidate in the place of the grid's highest
+// peak: "positive" on the same scale (2 ln B above 2). Both are scores of
+// the same kind of model on the same points, so the better posterior is
+// taken once the data say more than "not worth more than a bare mention";
+// P/2 and 2P, where irregular cycles always favour the longer fold, keep
+// asking strong evidence.
+inline constexpr double kPositiveEvidence = 2.0;
 
 // What a search adds to the Workspace's results.
 struct SearchReport {
