@@ -40,7 +40,7 @@ struct PrewhiteningOptions {
   double snrLimit = 4.0;
   double noiseWindow = 2.0;   // cycles per day, full width of the noise window
   int maxCount = 50;          // most terms in the table
-  double maxFrequency = 0.0;  // cycles per day; <= 0: Nyquist of the median sampling
+  double maxFrequency = 0.0;  // cycles per day; <= 0: samplingNyquistFrequency of the times
   // Peaks below this are not taken; <= 0: the resolution 1/T, below which a
   // frequency is not resolved from a trend over the data.
   double minFrequency = 0.0;

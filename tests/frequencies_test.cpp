@@ -243,6 +243,69 @@ TEST(Frequencies, AmplitudeSpectrumMatchesDirectSumsAndFindsTheSinusoid) {
   EXPECT_NEAR(amplitudeSpectrumGrid(s.time, 0.0).maxFrequency, 72.0, grid.step);
 }
 
+// A scanning satellite's sampling: visits 10 to 40 days apart, each of three
+// to six scans 128 min apart, each scan seeing the star in both fields of
+// view (20.6 min apart, the Hipparcos pattern) or in one of them. The
+// median interval is then the 107-min step from one scan to the next,
+// whose Nyquist frequency, 6.7 c/d, would show a 14.9 c/d mode only as an
+// alias.
+std::vector<double> scanningSampling(std::uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> gap(10.0, 40.0), u(0.0, 1.0);
+  std::uniform_int_distribution<int> scans(3, 6);
+  const double fov = 20.6 / 1440.0;
+  std::vector<double> t;
+  for (double visit = 0.0; visit < 1100.0; visit += gap(rng)) {
+    const int k = scans(rng);
+    for (int s = 0; s < k; ++s) {
+      const double start = visit + s * 128.0 / 1440.0;
+      if (u(rng) < 0.5) {
+        t.push_back(start);
+        t.push_back(start + fov);
+      } else {
+        t.push_back(u(rng) < 0.5 ? start : start + fov);
+      }
+    }
+  }
+  return t;
+}
+
+TEST(Frequencies, DefaultMaximumIsTheNyquistFrequencyOfTheRepeatedInterval) {
+  // The scanning pattern: 1 / (2 x 20.6 min), and the mode at its frequency.
+  const auto scanning = scanningSampling(31);
+  EXPECT_NEAR(medianSamplingInterval(scanning) * 1440.0, 107.4, 0.1);
+  EXPECT_NEAR(samplingNyquistFrequency(scanning), 0.5 / (20.6 / 1440.0), 1e-6);
+  const Series s = makeMultiSine(32, scanning, {{14.8856, 0.15, 0.2}}, 0.0, 0.02);
+  const PrewhiteningResult r = prewhiten(s.time, s.value, s.error, PrewhiteningOptions{});
+  ASSERT_TRUE(r.ok) << r.message;
+  ASSERT_FALSE(r.table.terms.empty()) << r.stopReason;
+  EXPECT_NEAR(r.table.terms[0].frequency, 14.8856, 3 * r.table.terms[0].frequencyError);
+
+  // A regular cadence with gaps: its own Nyquist frequency, as the median
+  // gives it; intervals of random length: the median's (no pattern).
+  const auto space = spaceSampling();
+  EXPECT_NEAR(samplingNyquistFrequency(space), 72.0, 1e-9);
+  std::vector<double> random;
+  std::mt19937_64 rng(33);
+  std::exponential_distribution<double> wait(10.0);
+  for (double x = 0.0; random.size() < 2000; x += wait(rng)) random.push_back(x);
+  EXPECT_EQ(repeatedSamplingInterval(random), 0.0);
+  EXPECT_DOUBLE_EQ(samplingNyquistFrequency(random), 0.5 / medianSamplingInterval(random));
+
+  // The real Hipparcos delta Scuti star ZZ Mic: its 14.8856 c/d mode (the
+  // catalogue's frequency, from a Lomb-Scargle fit of the same data) first,
+  // above the median interval's 6.7 c/d.
+  Workspace ws;
+  ASSERT_TRUE(
+      loadObservations(ws, (test::realDataDir() / "DSCT/ZZ_Mic_HIP103684.dat").string()).ok);
+  const LightCurve& lc = ws.lightCurve;
+  const PrewhiteningResult zz = prewhiten(lc.time, lc.value, lc.error, PrewhiteningOptions{});
+  ASSERT_TRUE(zz.ok) << zz.message;
+  ASSERT_FALSE(zz.table.terms.empty()) << zz.stopReason;
+  EXPECT_GT(zz.grid.maxFrequency, 30.0);
+  EXPECT_NEAR(zz.table.terms[0].frequency, 14.88558646, 3 * zz.table.terms[0].frequencyError);
+}
+
 TEST(Frequencies, ErrorsAreCalibratedByMonteCarlo) {
   // 200 noise realisations of two sinusoids; the fraction of fits whose truth
   // lies within 2 sigma should be near 95 %.

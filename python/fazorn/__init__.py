@@ -902,7 +902,9 @@ _FREQUENCIES_DOC = """
         The most frequencies in the table (default 50).
     max_frequency : float, optional
         Highest frequency searched, c/d; None: the Nyquist frequency of the
-        median sampling interval.
+        median sampling interval, or of a shorter interval that a quarter of
+        the intervals repeat within 1 % (a scanning satellite's fields of
+        view).
     min_frequency : float, optional
         Lowest frequency searched, c/d; None: the resolution 1/T.
     weights : bool, optional
