@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "commands/harmonic_series.h"
+
 namespace fazorn {
 
 namespace {
@@ -252,6 +254,11 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
   for (double t : time) tMean += t;
   tMean /= static_cast<double>(n);
   const std::vector<double> aliases = aliasOffsets(out.window, out.grid.step, resolution);
+  HarmonicSeriesOptions series;
+  series.tolerance = options.combinationTolerance > 0.0 ? options.combinationTolerance : resolution;
+  series.maxFrequency = out.grid.maxFrequency;
+  series.maxCount = maxCount;
+  series.fit = options.fit;
   // Peaks whose term proved unresolved (see below), by grid index: their
   // main lobe (1/T either side) is not taken again.
   std::vector<char> unresolved(spectrum.size(), 0);
@@ -469,6 +476,11 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
     }
     residual = std::move(fit.residual);
     spectrum = std::move(trialSpectrum);
+    if (options.harmonicSeries) {
+      const bool joined = joinHarmonicSeries(time, value, error, table, residual, series);
+      const bool extended = extendHarmonicSeries(time, value, error, table, residual, series);
+      if (joined || extended) spectrum = spectra.amplitude(residual);
+    }
     PrewhiteningStep step;
     step.frequency = takenF;
     step.amplitude = takenA;

@@ -306,6 +306,90 @@ TEST(Frequencies, DefaultMaximumIsTheNyquistFrequencyOfTheRepeatedInterval) {
   EXPECT_NEAR(zz.table.terms[0].frequency, 14.88558646, 3 * zz.table.terms[0].frequencyError);
 }
 
+// A detached eclipsing binary in magnitudes: Gaussian dips of the given
+// depths at phases 0 and 0.5, `width` their rms in phase.
+Series makeEclipsingBinary(std::uint64_t seed, const std::vector<double>& time, double period,
+                           double primary, double secondary, double width, double sigma) {
+  std::mt19937_64 rng(seed);
+  std::normal_distribution<double> noise(0.0, sigma);
+  Series s;
+  s.time = time;
+  for (double t : time) {
+    const double phase = t / period - std::floor(t / period);
+    double y = 10.0;
+    for (double centre : {0.0, 0.5, 1.0}) {
+      const double d = (phase - centre) / width;
+      y += (centre == 0.5 ? secondary : primary) * std::exp(-0.5 * d * d);
+    }
+    s.value.push_back(y + noise(rng));
+    s.error.push_back(sigma);
+  }
+  return s;
+}
+
+// Nearly equal minima put the comb's highest tooth at 2/P: the cascade
+// takes it first and 1/P only later, and then names 1/P f1 and every tooth
+// n f1, held there, rather than "f1+f5" for 3/P. With the series off every
+// tooth is a free frequency of its own.
+TEST(Frequencies, AnEclipsingBinarysHarmonicsAreOneSeriesOfItsOrbitalFrequency) {
+  const double period = 2.4, sigma = 0.002;
+  const Series s = makeEclipsingBinary(41, spaceSampling(), period, 0.30, 0.27, 0.02, sigma);
+  PrewhiteningOptions o;
+  o.maxFrequency = 40.0;
+  const PrewhiteningResult r = prewhiten(s.time, s.value, s.error, o);
+  ASSERT_TRUE(r.ok) << r.message;
+  ASSERT_GE(r.steps.size(), 2u);
+  EXPECT_NEAR(r.steps[0].frequency, 2.0 / period, 0.5 / 27.0);
+  const FrequencyTable& t = r.table;
+  ASSERT_GE(t.terms.size(), 10u) << r.stopReason;
+  EXPECT_NEAR(t.terms[0].frequency, 1.0 / period, 3 * t.terms[0].frequencyError);
+  EXPECT_FALSE(t.terms[0].fixedToCombination);
+  std::vector<int> harmonics;
+  for (std::size_t k = 1; k < t.terms.size(); ++k) {
+    const FrequencyTerm& h = t.terms[k];
+    SCOPED_TRACE("f" + std::to_string(k + 1) + " " + std::to_string(h.frequency));
+    EXPECT_TRUE(h.fixedToCombination);
+    EXPECT_EQ(h.combination.i, 0);
+    EXPECT_EQ(h.combination.j, -1);
+    EXPECT_EQ(combinationText(h.combination), std::to_string(h.combination.n) + "f1");
+    harmonics.push_back(h.combination.n);
+  }
+  // The comb without gaps from 2/P up: the odd harmonics of the nearly
+  // equal minima, each far below the limit, came in with their group.
+  std::sort(harmonics.begin(), harmonics.end());
+  for (std::size_t q = 0; q < harmonics.size(); ++q) EXPECT_EQ(harmonics[q], int(q) + 2);
+  // The comb is the eclipses: what is left is the noise.
+  EXPECT_LT(t.residualRms, 1.1 * sigma);
+
+  o.harmonicSeries = false;
+  const PrewhiteningResult free = prewhiten(s.time, s.value, s.error, o);
+  ASSERT_TRUE(free.ok);
+  for (const auto& k : free.table.terms) EXPECT_FALSE(k.fixedToCombination);
+}
+
+// A mode within 1/T of twice another, but resolved from it by its errors
+// (0.4/T off at S/N above 50), keeps its own frequency: the relation is
+// refused by the F test. A sinusoid gains no harmonics from the noise.
+TEST(Frequencies, AResolvedModeNearAHarmonicStaysFreeAndASinusoidGainsNoHarmonics) {
+  const double span = 27.0, f1 = 5.3127, f2 = 2 * f1 + 0.4 / span;
+  const Series s =
+      makeMultiSine(43, spaceSampling(), {{f1, 0.05, 0.2}, {f2, 0.02, 0.7}}, 0.0, 0.004);
+  PrewhiteningOptions o;
+  o.maxFrequency = 40.0;
+  const PrewhiteningResult r = prewhiten(s.time, s.value, s.error, o);
+  ASSERT_TRUE(r.ok) << r.message;
+  ASSERT_EQ(r.table.terms.size(), 2u) << r.stopReason;
+  const FrequencyTerm& second = r.table.terms[1];
+  EXPECT_FALSE(second.fixedToCombination);
+  EXPECT_NEAR(second.frequency, f2, 3 * second.frequencyError);
+  EXPECT_EQ(combinationText(second.combination), "2f1");  // labelled, not held
+
+  const Series sine = makeMultiSine(44, spaceSampling(), {{f1, 0.05, 0.2}}, 0.0, 0.004);
+  const PrewhiteningResult one = prewhiten(sine.time, sine.value, sine.error, o);
+  ASSERT_TRUE(one.ok);
+  EXPECT_EQ(one.table.terms.size(), 1u);
+}
+
 TEST(Frequencies, ErrorsAreCalibratedByMonteCarlo) {
   // 200 noise realisations of two sinusoids; the fraction of fits whose truth
   // lies within 2 sigma should be near 95 %.
@@ -412,6 +496,15 @@ TEST(Frequencies, TableTextRoundTripsAndRelationsRenumberOnRemoval) {
   EXPECT_FALSE(parseFrequencyTable("f1 1 2 3\n", &error));
   EXPECT_FALSE(
       parseFrequencyTable("f1 1 1 0 0 0 0 0 0 0 0 1 2f5\n", &error));  // relation to a missing term
+
+  // Moving a term keeps every relation on the same terms.
+  FrequencyTable moved = t;
+  moved.move(3, 0);  // 2f1 (held) becomes the first term
+  EXPECT_EQ(moved.terms[0].frequency, 6.0);
+  EXPECT_EQ(combinationText(moved.terms[0].combination), "2f2");
+  EXPECT_EQ(combinationText(moved.terms[3].combination), "f2+f3");
+  moved.move(0, 3);
+  EXPECT_EQ(formatFrequencyTable(moved), formatFrequencyTable(t));
 
   FrequencyTable r = t;
   r.remove(1);  // f2 goes: f1+f2 loses its relation, 2f1 keeps it
