@@ -489,6 +489,22 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
     out.steps.push_back(std::move(step));
     rc.report(static_cast<double>(table.terms.size()) / std::max(maxCount, 1));
   }
+  // A series whose teeth the data do not hold at exact multiples is
+  // dissolved (harmonic_series.h).
+  if (options.harmonicSeries && !rc.cancelled()) {
+    auto snrOf = [&](const FrequencyTable& t, std::span<const double> r) {
+      const std::vector<double> a = spectra.amplitude(r);
+      std::vector<double> snr;
+      for (const auto& term : t.terms) {
+        const double noise =
+            meanAmplitudeNear(a, out.grid.step, term.frequency, options.noiseWindow);
+        snr.push_back(noise > 0.0 ? term.amplitude / noise : 0.0);
+      }
+      return snr;
+    };
+    if (settleHarmonicSeries(time, value, error, table, residual, series, options.snrLimit, snrOf))
+      spectrum = spectra.amplitude(residual);
+  }
   // With every term in, each is moved to a better-fitting alias where there
   // is one (a term found early may have taken an alias while later terms
   // were still unfitted), then close pairs together, repeated while a pass

@@ -214,8 +214,11 @@ bool extendHarmonicSeries(std::span<const double> time, std::span<const double> 
       // not significant on their own (the Wald test of the two parameters,
       // chi^2 with 2 degrees of freedom: P = exp(-(A / sigma_A)^2 / 2))
       // are noise beyond the comb's end and are dropped, so that the comb
-      // ends at its last significant tooth. When no added harmonic is
-      // significant alone, the group is kept whole and the comb ends there.
+      // ends at its last significant tooth; harmonics below it that are not
+      // significant alone stay (the odd ones of nearly equal eclipses).
+      // When no added harmonic is significant alone, the group is not
+      // added: many weak teeth together are what leakage of a changing
+      // period or of aliases leaves at the harmonics too.
       auto significantAlone = [&](const FrequencyTerm& t) {
         if (!(t.amplitudeError > 0.0)) return false;
         const double z = t.amplitude / t.amplitudeError;
@@ -229,7 +232,9 @@ bool extendHarmonicSeries(std::span<const double> time, std::span<const double> 
       while (keep > 0 && !significantAlone(group.table.terms[added[keep - 1].second])) --keep;
       if (keep == 0) {
         done[static_cast<std::size_t>(b)] = 1;
-      } else if (keep < added.size()) {
+        continue;
+      }
+      if (keep < added.size()) {
         FrequencyTable trimmed = group.table;
         std::vector<std::size_t> drop;
         for (std::size_t q = keep; q < added.size(); ++q) drop.push_back(added[q].second);
@@ -250,6 +255,48 @@ bool extendHarmonicSeries(std::span<const double> time, std::span<const double> 
       done.resize(table.terms.size(), 0);
       changed = grown = true;
     }
+  }
+  return changed;
+}
+
+bool settleHarmonicSeries(std::span<const double> time, std::span<const double> value,
+                          std::span<const double> error, FrequencyTable& table,
+                          std::vector<double>& residual, const HarmonicSeriesOptions& options,
+                          double snrLimit, const TermSnr& snrOf) {
+  bool changed = false;
+  for (int b = 0; b < static_cast<int>(table.terms.size()); ++b) {
+    if (!isBase(table.terms[static_cast<std::size_t>(b)]) || highestHarmonic(table, b) < 2)
+      continue;
+    // Only the members that would stand as independent frequencies are
+    // freed for the test: a weak tooth set free drifts to the highest noise
+    // peak within its reach, a gain that the one parameter the F test
+    // counts for it does not account for.
+    const std::vector<double> snr = snrOf(table, residual);
+    FrequencyTable freed = table;
+    bool any = false;
+    for (std::size_t k = 0; k < freed.terms.size(); ++k)
+      if (isHarmonicOf(freed.terms[k], b) && k < snr.size() && snr[k] >= snrLimit)
+        freed.terms[k].fixedToCombination = false, any = true;
+    Fitted free;
+    if (!any || !fitCandidate(time, value, error, options, freed, free) ||
+        fTestOfModels(fittedSquares(residual, error, options.fit), parameterCount(table),
+                      free.squares, parameterCount(free.table),
+                      time.size()) >= options.significance)
+      continue;
+    // Dissolved: the strong members stay as free terms, the weak ones,
+    // which only the series admitted, go.
+    FrequencyTable kept = free.table;
+    for (std::size_t k = kept.terms.size(); k-- > 0;)
+      if (isHarmonicOf(kept.terms[k], b)) kept.remove(k);
+    if (kept.terms.size() < free.table.terms.size()) {
+      Fitted refit;
+      if (!fitCandidate(time, value, error, options, kept, refit)) continue;
+      free = std::move(refit);
+    }
+    table = std::move(free.table);
+    residual = std::move(free.residual);
+    changed = true;
+    b = -1;  // the indices changed: look at every base again
   }
   return changed;
 }

@@ -17,6 +17,7 @@
 // already in the table are taken by the F test.
 #pragma once
 
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -74,5 +75,23 @@ bool joinHarmonicSeries(std::span<const double> time, std::span<const double> va
 bool extendHarmonicSeries(std::span<const double> time, std::span<const double> value,
                           std::span<const double> error, FrequencyTable& table,
                           std::vector<double>& residual, const HarmonicSeriesOptions& options);
+
+// The S/N of each term of `table` given the fit's residuals (as the
+// cascade computes it: amplitude over the mean residual amplitude near the
+// frequency).
+using TermSnr =
+    std::function<std::vector<double>(const FrequencyTable&, std::span<const double> residual)>;
+
+// Once the cascade has ended, each series is compared with its members
+// free: where the F test rejects the held harmonics at the significance
+// level (a period that changed over the data, aliases of sparse seasons:
+// the teeth are then not at exact multiples), the series is dissolved. Its
+// members become free terms again and those below the S/N limit, which
+// only the series admitted, are dropped, so that every term left meets the
+// rule for independent frequencies. Returns whether the table changed.
+bool settleHarmonicSeries(std::span<const double> time, std::span<const double> value,
+                          std::span<const double> error, FrequencyTable& table,
+                          std::vector<double>& residual, const HarmonicSeriesOptions& options,
+                          double snrLimit, const TermSnr& snrOf);
 
 }  // namespace fazorn
