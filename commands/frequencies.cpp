@@ -477,9 +477,12 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
     residual = std::move(fit.residual);
     spectrum = std::move(trialSpectrum);
     if (options.harmonicSeries) {
-      const bool joined = joinHarmonicSeries(time, value, error, table, residual, series);
-      const bool extended = extendHarmonicSeries(time, value, error, table, residual, series);
-      if (joined || extended) spectrum = spectra.amplitude(residual);
+      // A series is extended when a term joined it (its reach grew, or it
+      // was made); a group refused before is not fitted again each step.
+      if (joinHarmonicSeries(time, value, error, table, residual, series)) {
+        extendHarmonicSeries(time, value, error, table, residual, series);
+        spectrum = spectra.amplitude(residual);
+      }
     }
     PrewhiteningStep step;
     step.frequency = takenF;

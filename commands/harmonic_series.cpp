@@ -58,6 +58,20 @@ int multipleOf(double f, double base, double tolerance, int reach) {
   return std::fabs(f - n * base) <= tolerance ? static_cast<int>(n) : 0;
 }
 
+// Whether the free fit's errors refuse f_member = n f_base outright: the
+// Wald test of f_member - n f_base = 0 (chi^2 with one degree of freedom,
+// the two errors taken as independent), asymptotically the same test of
+// the same restriction as the F test of the held fit, which it spares
+// where the relation cannot pass (a mode resolved from the harmonic).
+bool relationRefused(const FrequencyTerm& member, const FrequencyTerm& base, int n,
+                     double significance) {
+  const double d = member.frequency - n * base.frequency;
+  const double variance = member.frequencyError * member.frequencyError +
+                          n * n * base.frequencyError * base.frequencyError;
+  if (!(variance > 0.0) || !std::isfinite(variance)) return false;
+  return std::erfc(std::sqrt(0.5 * d * d / variance)) < significance;
+}
+
 struct Fitted {
   FrequencyTable table;
   std::vector<double> residual;
@@ -109,7 +123,8 @@ bool joinHarmonicSeries(std::span<const double> time, std::span<const double> va
     if (!isBase(t)) continue;
     const int reach = std::max(kFirstHarmonicReach, 2 * highestHarmonic(table, b));
     const int n = multipleOf(f, t.frequency, options.tolerance, reach);
-    if (n > 0 && std::fabs(f - n * t.frequency) < offset)
+    if (n > 0 && std::fabs(f - n * t.frequency) < offset &&
+        !relationRefused(added, t, n, options.significance))
       base = b, multiple = n, offset = std::fabs(f - n * t.frequency);
   }
   if (base >= 0) {
@@ -132,7 +147,7 @@ bool joinHarmonicSeries(std::span<const double> time, std::span<const double> va
                                         (other.combination.i == i || other.combination.j == i));
       if (parentOfPair) continue;
       const int n = multipleOf(t.frequency, f, options.tolerance, kFirstHarmonicReach);
-      if (n == 0) continue;
+      if (n == 0 || relationRefused(t, added, n, options.significance)) continue;
       factor[static_cast<std::size_t>(i)] = n;
       first = std::min(first, i);
     }
