@@ -120,9 +120,9 @@ void FrequencyTable::move(std::size_t from, std::size_t to) {
     c.i = renumber(c.i);
     c.j = renumber(c.j);
   }
-  FrequencyTerm moved = std::move(terms[from]);
+  const FrequencyTerm moved = terms[from];
   terms.erase(terms.begin() + static_cast<std::ptrdiff_t>(from));
-  terms.insert(terms.begin() + static_cast<std::ptrdiff_t>(to), std::move(moved));
+  terms.insert(terms.begin() + static_cast<std::ptrdiff_t>(to), moved);
 }
 
 void labelCombinations(FrequencyTable& table, double tolerance, int maxHarmonic, int maxOrder) {
