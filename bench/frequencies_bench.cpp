@@ -1,5 +1,7 @@
 // Prewhitening 30 frequencies of a 20,000-point space light curve (2-minute
-// cadence, 27.8 days, frequencies up to 80 c/d).
+// cadence, 27.8 days, frequencies up to 80 c/d), with the harmonic series
+// (argument 1) and with every term free (argument 0); and the default
+// maximum frequency's sampling rule on a million times.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -23,11 +25,25 @@ void BM_Prewhiten30Of20000(benchmark::State& state) {
   fazorn::PrewhiteningOptions o;
   o.maxCount = 30;
   o.maxFrequency = 80.0;
+  o.harmonicSeries = state.range(0) != 0;
   for (auto _ : state) {
     auto r = fazorn::prewhiten(t, y, e, o);
     benchmark::DoNotOptimize(r.table.terms.size());
   }
 }
-BENCHMARK(BM_Prewhiten30Of20000)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_Prewhiten30Of20000)->Arg(1)->Arg(0)->Unit(benchmark::kSecond)->Iterations(1);
+
+// A million times of a 20-second cadence with gaps, shuffled (the rule sorts
+// them and their intervals).
+void BM_SamplingNyquistFrequency(benchmark::State& state) {
+  std::vector<double> t;
+  for (double x = 0.0; t.size() < 1'000'000; x += 20.0 / 86400.0)
+    if (std::fmod(x, 13.7) < 12.0) t.push_back(x);
+  std::shuffle(t.begin(), t.end(), std::mt19937_64(2));
+  for (auto _ : state) benchmark::DoNotOptimize(fazorn::samplingNyquistFrequency(t));
+  state.counters["points_per_s"] = benchmark::Counter(
+      static_cast<double>(t.size()), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_SamplingNyquistFrequency)->Unit(benchmark::kMillisecond);
 
 }  // namespace

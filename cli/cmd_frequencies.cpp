@@ -13,18 +13,26 @@ namespace fazorn::cli {
 
 const char* const kFrequenciesHelp =
     "  frequencies [--snr S] [--noise-window W] [--max-count N] [--max-frequency F]\n"
-    "              [--min-frequency F] [--weights] [--stop-at-errors] [--json]\n"
-    "              [--residuals FILE] FILE...\n"
+    "              [--min-frequency F] [--weights] [--stop-at-errors]\n"
+    "              [--free-harmonics] [--json] [--residuals FILE] FILE...\n"
     "      Prewhitening: takes the highest peak of the residual amplitude\n"
     "      spectrum, fits all frequencies, amplitudes and phases together and\n"
     "      repeats until the next peak's S/N (amplitude over the mean residual\n"
     "      amplitude within W/2 of it) is below S (default 4, W 2 c/d) or N\n"
     "      frequencies are found (default 50). F in cycles/day; the maximum\n"
-    "      defaults to the Nyquist frequency of the median sampling interval,\n"
-    "      the minimum to 1/T. Model: zero point + sum A sin(2 pi (f (t -\n"
-    "      epoch) + phi)), phi in cycles. Errors: least squares (sigma) and\n"
-    "      Montgomery & O'Donoghue 1999 (mo_sigma). Harmonics and combinations\n"
-    "      within 1/T of n fi +- m fj are labelled. --weights fits with\n"
+    "      defaults to the Nyquist frequency of the median sampling interval\n"
+    "      or of a shorter interval that a quarter of the intervals repeat\n"
+    "      within 1 % (a scanning satellite's fields of view), the minimum to\n"
+    "      1/T. Model: zero point + sum A sin(2 pi (f (t - epoch) + phi)),\n"
+    "      phi in cycles. Errors: least squares (sigma) and Montgomery &\n"
+    "      O'Donoghue 1999 (mo_sigma). Harmonics and combinations\n"
+    "      within 1/T of n fi +- m fj are labelled; a harmonic n f of a\n"
+    "      frequency in the table is held at n f (relation \"=nf1\" in the\n"
+    "      text, key fixed in JSON) unless an F test at 0.1 % refuses it, f is\n"
+    "      named before its multiples, and the missing harmonics up to twice\n"
+    "      the highest are added as a group when an F test at 0.1 % finds\n"
+    "      them significant (an eclipsing binary's comb); --free-harmonics\n"
+    "      keeps every frequency free instead. --weights fits with\n"
     "      1/error^2. --stop-at-errors ends once the residuals are below the\n"
     "      stated errors. --residuals writes time, residual, error (one FILE).\n"
     "      --json   one object per file and line: file, points, time_span,\n"
@@ -32,7 +40,7 @@ const char* const kFrequenciesHelp =
     "               (a list of objects: name, frequency, amplitude, phase,\n"
     "               sigma_frequency, sigma_amplitude, sigma_phase,\n"
     "               mo_sigma_frequency, mo_sigma_amplitude, mo_sigma_phase,\n"
-    "               snr, relation)\n";
+    "               snr, relation, fixed)\n";
 
 namespace {
 
@@ -57,6 +65,7 @@ std::string tableJson(const std::string& file, const PrewhiteningResult& r) {
       o.add("relation", combinationText(f.combination));
     else
       o.addNull("relation");
+    o.add("fixed", f.fixedToCombination && f.combination.valid());
     if (k) list += ",";
     list += o.str();
   }
@@ -85,9 +94,12 @@ void printTable(const std::string& file, const PrewhiteningResult& r) {
               "amplitude", "sigma", "phase", "sigma", "S/N", "relation");
   for (std::size_t k = 0; k < t.terms.size(); ++k) {
     const auto& f = t.terms[k];
+    std::string relation;
+    if (f.combination.valid())
+      relation = (f.fixedToCombination ? "=" : "") + combinationText(f.combination);
     std::printf("  f%-4zu %14.8f %10.2e %12.6g %10.2e %8.5f %10.2e %6.1f  %s\n", k + 1, f.frequency,
                 f.frequencyError, f.amplitude, f.amplitudeError, f.phase, f.phaseError, f.snr,
-                f.combination.valid() ? combinationText(f.combination).c_str() : "");
+                relation.c_str());
   }
   std::printf("  Stopped: %s\n", r.stopReason.c_str());
 }
@@ -116,6 +128,8 @@ int runFrequencies(const Args& args) {
       json = true;
     } else if (!optionsEnded && a == "--stop-at-errors") {
       options.stopAtStatedErrors = true;
+    } else if (!optionsEnded && a == "--free-harmonics") {
+      options.harmonicSeries = false;
     } else if (!optionsEnded && a == "--weights") {
       options.fit.useWeights = true;
     } else if (!optionsEnded && (a == "--snr" || a == "--noise-window" || a == "--max-frequency" ||

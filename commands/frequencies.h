@@ -14,6 +14,12 @@
 // prewhitened: a candidate is kept when its fitted amplitude reaches the limit
 // there; the S/N of the final table uses the final residuals.
 //
+// A term within 1/T of a harmonic n f of a term in the table is held at
+// n f, and a term whose multiples are in the table becomes their base and
+// is named before them (an eclipsing binary found at 2f first reads f1,
+// 2f1, 4f1, ... once f is found); the missing harmonics of a base are added
+// in groups when an F test finds them significant (harmonic_series.h).
+//
 // Two rules keep the sampling's own patterns out of the table. A candidate
 // whose least-squares amplitude error exceeds the white-noise value k times
 // (it is not resolved from the zero point or another term) needs k times
@@ -40,7 +46,7 @@ struct PrewhiteningOptions {
   double snrLimit = 4.0;
   double noiseWindow = 2.0;   // cycles per day, full width of the noise window
   int maxCount = 50;          // most terms in the table
-  double maxFrequency = 0.0;  // cycles per day; <= 0: Nyquist of the median sampling
+  double maxFrequency = 0.0;  // cycles per day; <= 0: samplingNyquistFrequency of the times
   // Peaks below this are not taken; <= 0: the resolution 1/T, below which a
   // frequency is not resolved from a trend over the data.
   double minFrequency = 0.0;
@@ -55,6 +61,10 @@ struct PrewhiteningOptions {
   // terms fit the noise. Off by default, as archive errors are often
   // overestimated.
   bool stopAtStatedErrors = false;
+  // Harmonics of a frequency in the table held at n f, the base named
+  // first, and combs extended by groups of harmonics judged by an F test
+  // (commands/harmonic_series.h); false: every term free, as found.
+  bool harmonicSeries = true;
   MultiSineFitOptions fit;
 };
 

@@ -103,6 +103,28 @@ void FrequencyTable::remove(std::size_t k) {
   }
 }
 
+void FrequencyTable::move(std::size_t from, std::size_t to) {
+  if (from >= terms.size() || to >= terms.size() || from == to) return;
+  const int f = static_cast<int>(from), t = static_cast<int>(to);
+  // The new index of the term at old index i.
+  auto renumber = [&](int i) {
+    if (i < 0) return i;
+    if (i == f) return t;
+    if (f < t && i > f && i <= t) return i - 1;
+    if (t < f && i >= t && i < f) return i + 1;
+    return i;
+  };
+  for (auto& term : terms) {
+    Combination& c = term.combination;
+    if (!c.valid()) continue;
+    c.i = renumber(c.i);
+    c.j = renumber(c.j);
+  }
+  const FrequencyTerm moved = terms[from];
+  terms.erase(terms.begin() + static_cast<std::ptrdiff_t>(from));
+  terms.insert(terms.begin() + static_cast<std::ptrdiff_t>(to), moved);
+}
+
 void labelCombinations(FrequencyTable& table, double tolerance, int maxHarmonic, int maxOrder) {
   auto& terms = table.terms;
   for (std::size_t k = 0; k < terms.size(); ++k) {

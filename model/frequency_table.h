@@ -63,6 +63,9 @@ struct FrequencyTable {
   // Removes term k, renumbering every relation; a term related to the
   // removed one loses its relation (and its fixing).
   void remove(std::size_t k);
+  // Moves term `from` to position `to` (the terms between shift by one),
+  // renumbering every relation so that each still names the same terms.
+  void move(std::size_t from, std::size_t to);
 };
 
 // Labels every term whose frequency is within `tolerance` (cycles per day;

@@ -38,17 +38,50 @@ SinusoidAt floatingMeanSinusoid(std::complex<double> sy, std::complex<double> s1
   return r;
 }
 
-double medianSamplingInterval(std::span<const double> time) {
+namespace {
+
+// The positive intervals between consecutive times, sorted.
+std::vector<double> sortedIntervals(std::span<const double> time) {
   std::vector<double> t(time.begin(), time.end());
   std::sort(t.begin(), t.end());
   std::vector<double> dt;
   dt.reserve(t.size());
   for (std::size_t i = 1; i < t.size(); ++i)
     if (t[i] > t[i - 1]) dt.push_back(t[i] - t[i - 1]);
+  std::sort(dt.begin(), dt.end());
+  return dt;
+}
+
+double repeatedInterval(const std::vector<double>& dt) {
+  const auto need =
+      static_cast<std::size_t>(std::ceil(kRepeatedIntervalShare * static_cast<double>(dt.size())));
+  std::size_t end = 0;
+  for (std::size_t i = 0; i < dt.size() && need > 0; ++i) {
+    const double limit = dt[i] * (1.0 + kRepeatedIntervalTolerance);
+    end = std::max(end, i);
+    while (end < dt.size() && dt[end] <= limit) ++end;
+    if (end - i >= need) return dt[end - 1];
+  }
+  return 0.0;
+}
+
+}  // namespace
+
+double medianSamplingInterval(std::span<const double> time) {
+  const std::vector<double> dt = sortedIntervals(time);
+  return dt.empty() ? 0.0 : dt[dt.size() / 2];
+}
+
+double repeatedSamplingInterval(std::span<const double> time) {
+  return repeatedInterval(sortedIntervals(time));
+}
+
+double samplingNyquistFrequency(std::span<const double> time) {
+  const std::vector<double> dt = sortedIntervals(time);
   if (dt.empty()) return 0.0;
-  const auto mid = dt.begin() + static_cast<std::ptrdiff_t>(dt.size() / 2);
-  std::nth_element(dt.begin(), mid, dt.end());
-  return *mid;
+  double d = dt[dt.size() / 2];
+  if (const double r = repeatedInterval(dt); r > 0.0) d = std::min(d, r);
+  return 0.5 / d;
 }
 
 AmplitudeSpectrumGrid amplitudeSpectrumGrid(std::span<const double> time, double maxFrequency,
@@ -60,9 +93,8 @@ AmplitudeSpectrumGrid amplitudeSpectrumGrid(std::span<const double> time, double
   if (!(span > 0.0) || !std::isfinite(span)) return g;
   if (!(oversampling > 0.0)) oversampling = kAmplitudeSpectrumOversampling;
   if (!(maxFrequency > 0.0) || !std::isfinite(maxFrequency)) {
-    const double dt = medianSamplingInterval(time);
-    if (!(dt > 0.0)) return g;
-    maxFrequency = 0.5 / dt;
+    maxFrequency = samplingNyquistFrequency(time);
+    if (!(maxFrequency > 0.0)) return g;
   }
   g.step = 1.0 / (oversampling * span);
   const double count = std::floor(maxFrequency / g.step) + 1.0;

@@ -36,11 +36,9 @@ struct AmplitudeSpectrumGrid {
 };
 
 // The grid for times spanning `timeSpan` days: step 1 / (oversampling T) and
-// frequencies up to maxFrequency; maxFrequency <= 0 takes the Nyquist
-// frequency of the median sampling interval, 1 / (2 median dt), the highest
-// frequency the bulk of the sampling pins down. The count is capped at
-// `maxCount` (the grid is then shortened). Empty (count 0) without two
-// distinct times.
+// frequencies up to maxFrequency; maxFrequency <= 0 takes
+// samplingNyquistFrequency(time). The count is capped at `maxCount` (the
+// grid is then shortened). Empty (count 0) without two distinct times.
 AmplitudeSpectrumGrid amplitudeSpectrumGrid(std::span<const double> time, double maxFrequency,
                                             double oversampling = kAmplitudeSpectrumOversampling,
                                             std::int64_t maxCount = 20'000'000);
@@ -48,6 +46,36 @@ AmplitudeSpectrumGrid amplitudeSpectrumGrid(std::span<const double> time, double
 // The median interval between consecutive (sorted) times; 0 with fewer than
 // two distinct times.
 double medianSamplingInterval(std::span<const double> time);
+
+// The shortest interval between consecutive (sorted) times that the
+// sampling repeats: the longest member of the first group, from the
+// shortest intervals up, of intervals equal within
+// kRepeatedIntervalTolerance that holds at least kRepeatedIntervalShare of
+// all intervals; 0 when no group does.
+inline constexpr double kRepeatedIntervalTolerance = 0.01;
+inline constexpr double kRepeatedIntervalShare = 0.25;
+double repeatedSamplingInterval(std::span<const double> time);
+
+// The highest frequency (cycles per day) the sampling pins down without a
+// mirror: 1 / (2 d) for the shorter of the median interval and the
+// repeated interval d. For uneven sampling no interval bounds the
+// frequencies that can be found (the Nyquist frequency of times t_i = t_0 +
+// n_i p is 1 / (2 p), p their greatest common divisor, far above any
+// interval's; Eyer & Bartholdi 1999, A&AS 135, 1), and the median
+// interval's "pseudo-Nyquist" frequency is no limit either (VanderPlas
+// 2018, ApJS 236, 16, section 4.1); but pairs of points a repeated interval
+// d apart cannot tell f from 1/d - f, so that above 1 / (2 d) the sampling's
+// own pattern mirrors every peak. A regular cadence with gaps gives its
+// Nyquist frequency either way; a scanning satellite (two fields of view
+// 20.6 min apart on Hipparcos, 106.5 min on Gaia, visits weeks apart) gives
+// the Nyquist frequency of its field-of-view interval where the median,
+// the interval between scans, gives a few cycles a day. The tolerance and
+// share tell a pattern from chance: intervals of a random (Poisson)
+// sampling put at most 0.01 / e, 0.4 %, of themselves within 1 % of any
+// value, and a quarter admits a pattern of up to about four intervals (the
+// two of a scanning satellite, a night's few exposures). O(N log N): a sort
+// of the times and of their intervals. 0 without two distinct times.
+double samplingNyquistFrequency(std::span<const double> time);
 
 struct AmplitudeSpectrum {
   std::vector<double> frequency;  // cycles per day

@@ -124,7 +124,8 @@ FrequencyDock::FrequencyDock(const Workspace& ws, Runner runner, QWidget* parent
                       QStringLiteral("The most frequencies in the table"));
   w_.maxFrequency = field(QStringLiteral("Max frequency:"), QString(),
                           QStringLiteral("Highest frequency searched (c/d); empty: the Nyquist "
-                                         "frequency of the median sampling interval"));
+                                         "frequency of the median sampling interval, or of a "
+                                         "shorter one that a quarter of the intervals repeat"));
   settings->addStretch(1);
   v->addLayout(settings);
 

@@ -768,6 +768,9 @@ class FrequencyTable:
     relation : list of str or None
         The harmonic or combination each term lies within 1/T of ("2f1",
         "f1+f2"), or None; ``label`` is the same list.
+    fixed : list of bool
+        Whether the term's frequency is held at its relation (a harmonic n f
+        of a frequency in the table) rather than fitted freely.
     names : list of str
         "f1", "f2", ...
     points, time_span, epoch, zero_point, residual_rms, max_frequency, stop_reason
@@ -797,7 +800,7 @@ class FrequencyTable:
     @classmethod
     def _failed(cls, file, error):
         empty = {c: np.empty(0) for c in _FREQUENCY_COLUMNS}
-        d = dict(empty, relation=[], points=0, time_span=0.0, epoch=0.0, zero_point=0.0,
+        d = dict(empty, relation=[], fixed=[], points=0, time_span=0.0, epoch=0.0, zero_point=0.0,
                  residual_rms=0.0, max_frequency=0.0, stop_reason="", text="",
                  grid=np.empty(0), spectrum=np.empty(0), window=np.empty(0),
                  residual_spectrum=np.empty(0), residual=np.empty(0))
@@ -844,14 +847,15 @@ class FrequencyTable:
             for c in _FREQUENCY_COLUMNS:
                 row[c] = _json_number(self._d[c][k])
             row["relation"] = self._d["relation"][k]
+            row["fixed"] = bool(self._d["fixed"][k])
             rows.append(row)
         return rows
 
     def to_pandas(self):
-        """The terms as a pandas DataFrame (columns name, the numbers, relation)."""
+        """The terms as a pandas DataFrame (columns name, the numbers, relation, fixed)."""
         import pandas as pd
 
-        columns = ["name", *_FREQUENCY_COLUMNS, "relation"]
+        columns = ["name", *_FREQUENCY_COLUMNS, "relation", "fixed"]
         return pd.DataFrame.from_records(self.rows(), columns=columns)
 
     def model(self, t):
@@ -870,7 +874,8 @@ class FrequencyTable:
         return f"FrequencyTable({where}{len(self)} frequencies [{freqs}] c/d, stop_reason={self.stop_reason!r})"
 
 
-def _frequency_settings(snr, noise_window, max_count, max_frequency, min_frequency, weights, stop_at_errors):
+def _frequency_settings(snr, noise_window, max_count, max_frequency, min_frequency, weights, stop_at_errors,
+                        free_harmonics):
     def number(name, v, default):
         if v is None:
             return default
@@ -888,6 +893,7 @@ def _frequency_settings(snr, noise_window, max_count, max_frequency, min_frequen
         number("min_frequency", min_frequency, 0.0),
         bool(weights),
         bool(stop_at_errors),
+        bool(free_harmonics),
     )
 
 
@@ -902,18 +908,25 @@ _FREQUENCIES_DOC = """
         The most frequencies in the table (default 50).
     max_frequency : float, optional
         Highest frequency searched, c/d; None: the Nyquist frequency of the
-        median sampling interval.
+        median sampling interval, or of a shorter interval that a quarter of
+        the intervals repeat within 1 % (a scanning satellite's fields of
+        view).
     min_frequency : float, optional
         Lowest frequency searched, c/d; None: the resolution 1/T.
     weights : bool, optional
         Fit with weights 1/dy^2 (default: every point equally, as the
         spectrum counts them).
     stop_at_errors : bool, optional
-        Stop once the residuals are below the stated errors."""
+        Stop once the residuals are below the stated errors.
+    free_harmonics : bool, optional
+        Keep every frequency free (default: a harmonic n f of a frequency in
+        the table is held at n f, f named before its multiples, and the
+        missing harmonics up to twice the highest added as a group when an
+        F test at 0.1 % finds them significant)."""
 
 
 def frequencies(t, y, dy=None, *, snr=4.0, noise_window=2.0, max_count=50, max_frequency=None,
-                min_frequency=None, weights=False, stop_at_errors=False):
+                min_frequency=None, weights=False, stop_at_errors=False, free_harmonics=False):
     """Prewhitening: the frequency table of a multi-periodic light curve.
 
     Computes what ``fazorn-cli frequencies`` computes on the same
@@ -941,7 +954,8 @@ def frequencies(t, y, dy=None, *, snr=4.0, noise_window=2.0, max_count=50, max_f
         points, no time span, a value that is not a number).
     """
     t, y, dy = _light_curve(t, y, dy)
-    settings = _frequency_settings(snr, noise_window, max_count, max_frequency, min_frequency, weights, stop_at_errors)
+    settings = _frequency_settings(snr, noise_window, max_count, max_frequency, min_frequency, weights, stop_at_errors,
+                                   free_harmonics)
     return FrequencyTable(_fazorn.frequencies(t, y, dy, *settings))
 
 
@@ -949,8 +963,8 @@ frequencies.__doc__ = frequencies.__doc__ % _FREQUENCIES_DOC
 
 
 def frequencies_file(path, *, snr=4.0, noise_window=2.0, max_count=50, max_frequency=None,
-                     min_frequency=None, weights=False, stop_at_errors=False, columns=None,
-                     band=None, values=None):
+                     min_frequency=None, weights=False, stop_at_errors=False, free_harmonics=False,
+                     columns=None, band=None, values=None):
     """Read a file and prewhiten it, as ``fazorn-cli frequencies FILE`` does.
 
     Parameters
@@ -973,7 +987,8 @@ def frequencies_file(path, *, snr=4.0, noise_window=2.0, max_count=50, max_frequ
         The light curve cannot be analysed.
     """
     path = _path(path)
-    settings = _frequency_settings(snr, noise_window, max_count, max_frequency, min_frequency, weights, stop_at_errors)
+    settings = _frequency_settings(snr, noise_window, max_count, max_frequency, min_frequency, weights, stop_at_errors,
+                                   free_harmonics)
     import_options = {k: v for k, v in (("columns", columns), ("band", band), ("values", values)) if v is not None}
     return FrequencyTable(_fazorn.frequencies_file(path, import_options, *settings), file=path)
 

@@ -559,7 +559,7 @@ py::dict significance(const Array& t, const Array& y, const Array& dy, const std
 // as fazorn-cli frequencies checks its options.
 PrewhiteningOptions prewhiteningOptions(double snr, double noiseWindow, long maxCount,
                                         double maxFrequency, double minFrequency, bool weights,
-                                        bool stopAtErrors) {
+                                        bool stopAtErrors, bool freeHarmonics) {
   for (const auto& [name, x] : {std::pair{"snr", snr}, std::pair{"max_frequency", maxFrequency},
                                 std::pair{"min_frequency", minFrequency}})
     if (!std::isfinite(x) || x < 0.0)
@@ -575,6 +575,7 @@ PrewhiteningOptions prewhiteningOptions(double snr, double noiseWindow, long max
   o.minFrequency = minFrequency;
   o.fit.useWeights = weights;
   o.stopAtStatedErrors = stopAtErrors;
+  o.harmonicSeries = !freeHarmonics;
   return o;
 }
 
@@ -585,7 +586,7 @@ py::dict frequenciesToPython(PrewhiteningResult&& r) {
   const FrequencyTable& t = r.table;
   const std::size_t k = t.terms.size();
   std::vector<double> f(k), a(k), ph(k), sf(k), sa(k), sp(k), mf(k), ma(k), mp(k), snr(k);
-  py::list relation;
+  py::list relation, fixed;
   for (std::size_t i = 0; i < k; ++i) {
     const FrequencyTerm& x = t.terms[i];
     f[i] = x.frequency, a[i] = x.amplitude, ph[i] = x.phase;
@@ -596,6 +597,7 @@ py::dict frequenciesToPython(PrewhiteningResult&& r) {
       relation.append(combinationText(x.combination));
     else
       relation.append(py::none());
+    fixed.append(x.fixedToCombination && x.combination.valid());
   }
   py::dict d;
   d["points"] = t.points;
@@ -616,6 +618,7 @@ py::dict frequenciesToPython(PrewhiteningResult&& r) {
   d["mo_sigma_phase"] = toNumpy(std::move(mp));
   d["snr"] = toNumpy(std::move(snr));
   d["relation"] = relation;
+  d["fixed"] = fixed;
   d["text"] = formatFrequencyTable(t);
   d["grid"] = toNumpy(std::move(r.frequency));
   d["spectrum"] = toNumpy(std::move(r.originalAmplitude));
@@ -626,12 +629,13 @@ py::dict frequenciesToPython(PrewhiteningResult&& r) {
 }
 
 // frequencies(t, y, dy, snr, noise_window, max_count, max_frequency,
-//             min_frequency, weights, stop_at_errors) -> dict
+//             min_frequency, weights, stop_at_errors, free_harmonics) -> dict
 py::dict frequenciesOfArrays(const Array& t, const Array& y, const Array& dy, double snr,
                              double noiseWindow, long maxCount, double maxFrequency,
-                             double minFrequency, bool weights, bool stopAtErrors) {
-  const PrewhiteningOptions options = prewhiteningOptions(snr, noiseWindow, maxCount, maxFrequency,
-                                                          minFrequency, weights, stopAtErrors);
+                             double minFrequency, bool weights, bool stopAtErrors,
+                             bool freeHarmonics) {
+  const PrewhiteningOptions options = prewhiteningOptions(
+      snr, noiseWindow, maxCount, maxFrequency, minFrequency, weights, stopAtErrors, freeHarmonics);
   Curve c = curveOf(t, y, dy, "");
   PrewhiteningResult r;
   runInterruptibly(runControl(1),
@@ -644,9 +648,10 @@ py::dict frequenciesOfArrays(const Array& t, const Array& y, const Array& dy, do
 // as fazorn-cli frequencies reads it (its reading notes under "notes").
 py::dict frequenciesOfFile(const std::string& path, const py::dict& import, double snr,
                            double noiseWindow, long maxCount, double maxFrequency,
-                           double minFrequency, bool weights, bool stopAtErrors) {
-  const PrewhiteningOptions options = prewhiteningOptions(snr, noiseWindow, maxCount, maxFrequency,
-                                                          minFrequency, weights, stopAtErrors);
+                           double minFrequency, bool weights, bool stopAtErrors,
+                           bool freeHarmonics) {
+  const PrewhiteningOptions options = prewhiteningOptions(
+      snr, noiseWindow, maxCount, maxFrequency, minFrequency, weights, stopAtErrors, freeHarmonics);
   const AnalysisRequest request = requestOf(import);
   PrewhiteningResult r;
   Outcome loaded;
@@ -689,8 +694,10 @@ PYBIND11_MODULE(_fazorn, m) {
   m.def("option_names", &keywordNames);
   m.def("frequencies", &frequenciesOfArrays, py::arg("t"), py::arg("y"), py::arg("dy"),
         py::arg("snr"), py::arg("noise_window"), py::arg("max_count"), py::arg("max_frequency"),
-        py::arg("min_frequency"), py::arg("weights"), py::arg("stop_at_errors"));
+        py::arg("min_frequency"), py::arg("weights"), py::arg("stop_at_errors"),
+        py::arg("free_harmonics"));
   m.def("frequencies_file", &frequenciesOfFile, py::arg("path"), py::arg("import_options"),
         py::arg("snr"), py::arg("noise_window"), py::arg("max_count"), py::arg("max_frequency"),
-        py::arg("min_frequency"), py::arg("weights"), py::arg("stop_at_errors"));
+        py::arg("min_frequency"), py::arg("weights"), py::arg("stop_at_errors"),
+        py::arg("free_harmonics"));
 }

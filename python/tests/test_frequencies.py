@@ -59,7 +59,7 @@ def test_a_table_becomes_a_dataframe_and_survives_pickling():
     assert len(table) == 2 and "maximum count of 2" in table.stop_reason
     frame = table.to_pandas()
     assert isinstance(frame, pd.DataFrame)
-    assert list(frame.columns) == ["name", *fazorn._FREQUENCY_COLUMNS, "relation"]
+    assert list(frame.columns) == ["name", *fazorn._FREQUENCY_COLUMNS, "relation", "fixed"]
     np.testing.assert_array_equal(frame["frequency"].to_numpy(), table.frequency)
     again = pickle.loads(pickle.dumps(table))
     assert again.to_dict() == table.to_dict()
@@ -119,3 +119,18 @@ def test_dask_gives_the_command_line_tables_in_input_order():
     assert len(missing) == 1 and "nonexistent" in missing["error"].iloc[0]
     with pytest.raises(TypeError, match="unknown settings"):
         fazorn.dask.frequencies_files(files, method="aov")
+
+
+def test_an_eclipsing_binarys_harmonics_are_held_at_its_orbital_frequency():
+    # Nearly equal Gaussian dips: 2/P is the comb's highest tooth.
+    t = np.arange(0.0, 27.0, 10.0 / 1440.0)
+    phase = (t / 2.4) % 1.0
+    y = 10.0 + sum(d * np.exp(-0.5 * ((phase - c) / 0.02) ** 2) for c, d in ((0, 0.3), (0.5, 0.27), (1, 0.3)))
+    y += np.random.default_rng(5).normal(0.0, 0.002, t.size)
+    table = fazorn.frequencies(t, y, max_frequency=40)
+    assert abs(table.frequency[0] - 1 / 2.4) < 3 * table.sigma_frequency[0]
+    assert not table.fixed[0] and all(table.fixed[1:])
+    assert all(r.endswith("f1") and "+" not in r for r in table.relation[1:])
+    assert table.rows()[1]["fixed"] is True
+    free = fazorn.frequencies(t, y, max_frequency=40, free_harmonics=True)
+    assert not any(free.fixed)

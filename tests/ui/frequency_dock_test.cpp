@@ -114,9 +114,10 @@ class FrequencyDockTest : public QObject {
       QVERIFY2(std::fabs(t.terms[k].frequency - f) < 4 * t.terms[k].frequencyError,
                qPrintable(QStringLiteral("%1 vs %2").arg(t.terms[k].frequency).arg(f)));
     }
-    // The harmonic is labelled, in the table as in the model.
+    // The harmonic is held at twice its base, in the table as in the model.
     const int harmonic = nearest(t, 2 * kF1);
-    QCOMPARE(ui.table->item(harmonic, 9)->text(), QStringLiteral("2f%1").arg(nearest(t, kF1) + 1));
+    QCOMPARE(ui.table->item(harmonic, 9)->text(), QStringLiteral("=2f%1").arg(nearest(t, kF1) + 1));
+    QVERIFY(t.terms[harmonic].fixedToCombination);
     QVERIFY(ui.status->text().contains(QStringLiteral("below 4")));
 
     // Data, window, one residual spectrum per step and the final residuals.
