@@ -63,10 +63,12 @@ BENCHMARK(BM_LombScargleFourier)
     ->Args({1000, 1000000, 1})
     ->Args({10000, 16666, 1})
     ->Args({10000, 199981, 1})
+    ->Args({100000, 10000, 1})
     ->Args({100000, 16666, 1})
     ->Args({100000, 199981, 1})
     ->Args({100000, 199981, 2})
     ->Args({100000, 1000000, 1})
+    ->Args({300000, 10000, 1})
     ->Args({1000000, 10000, 1})
     ->Args({1000000, 1000000, 1})
     ->Unit(benchmark::kMillisecond)
@@ -99,7 +101,7 @@ void BM_LombScargleFourierSums(benchmark::State& state) {
 BENCHMARK(BM_LombScargleFourierSums)
     ->ArgsProduct({{1000, 10000, 30000, 100000, 300000, 1000000},
                    {3000, 10000, 30000, 100000},
-                   {1, 2},
+                   {0, 1, 2},
                    {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
