@@ -65,9 +65,10 @@ constexpr double kSpreadPointNs = 25.0;    // a point's kernel factors, per harm
 constexpr double kSpreadTapNs = 1.0;       // a kernel value into both grids, per strength
 constexpr double kFftPointLogNs = 0.8;     // an FFT of N points costs this N log2 N
 constexpr double kModeNs = 5.0;            // a mode out of both grids, per strength
-constexpr double kMomentPointNs = 5.0;     // a point's cell and powers, per harmonic
+constexpr double kMomentPointNs = 5.0;     // a point's cell and basis, per harmonic
 constexpr double kMomentTermNs = 0.6;      // a point's term into a grid of moments
-constexpr double kMomentModeTermNs = 0.7;  // a term of the series at a mode
+constexpr double kMomentModeTermNs = 0.7;  // a term of the series at a mode, per strength
+constexpr double kMomentModeNs = 25.0;     // a mode's Bessel coefficients, once
 // A byte of fresh memory: zeroed and its page mapped on first touch (about
 // 1 us a 4 KiB page on common hardware; this machine's virtualised page
 // faults take ten times that).
@@ -130,12 +131,14 @@ double spreadingCost(double n, double count, double jobs, double harmonics) {
 
 // Moments (moment_transform.h) on `cells` cells: `pointTerms` terms added
 // a point (all strengths), `columns` terms a cell; the points' cells and
-// powers once per harmonic, the FFTs of every column and the series of
-// every column at every mode, and the grids' memory.
+// basis values once per harmonic, the FFTs of every column, the
+// coefficients of every mode and the series of every column there, and the
+// grids' memory.
 double momentCost(double n, double count, double harmonics, double cells, double pointTerms,
                   double columns) {
   return harmonics * n * kMomentPointNs + n * pointTerms * kMomentTermNs +
-         columns * cells * std::log2(cells) * kFftPointLogNs + count * columns * kMomentModeTermNs +
+         columns * cells * std::log2(cells) * kFftPointLogNs +
+         count * (kMomentModeNs + columns * kMomentModeTermNs) +
          16.0 * cells * columns * kFreshByteNs;
 }
 
@@ -260,20 +263,29 @@ class GridSums {
     return moments_ ? runMoments(meter) : runSpreading(meter);
   }
 
-  // Sum `job` at frequency k, whose accumulated value exceeds f0 + k step by
-  // the drift: to first order exp(i h 2 pi drift t) = 1 + i h 2 pi drift t.
-  std::complex<double> at(std::size_t job, std::int64_t k, double frequency) const {
-    const double drift = driftAt(k, frequency);
-    const int h = jobs_[job].harmonic;
-    if (moments_) {
-      const MomentTransform& transform = *moment_[h - 1];
-      const MomentTransform::Grid& grid = momentGrids_[static_cast<std::size_t>(h - 1)];
-      return transform.mode(grid, series_[2 * job], k) +
-             std::complex<double>(0.0, h * drift) * transform.mode(grid, series_[2 * job + 1], k);
+  // The sums of every job at frequency k (out[job]), whose accumulated
+  // value exceeds f0 + k step by the drift: to first order exp(i h 2 pi
+  // drift t) = 1 + i h 2 pi drift t.
+  void at(std::int64_t k, double frequency, std::complex<double>* out) const {
+    const std::complex<double> drift(0.0, driftAt(k, frequency));
+    double coefficient[kMaxMomentTerms];
+    // Both harmonics' grids have the same cells: the same coefficients at k.
+    if (moments_)
+      moment_[0]->coefficients(k, std::max(plan_.terms[0], plan_.terms[1]), coefficient);
+    for (std::size_t job = 0; job < jobs_.size(); ++job) {
+      const int h = jobs_[job].harmonic;
+      if (moments_) {
+        const MomentTransform& transform = *moment_[h - 1];
+        const MomentTransform::Grid& grid = momentGrids_[static_cast<std::size_t>(h - 1)];
+        out[job] = transform.mode(grid, series_[2 * job], k, coefficient) +
+                   static_cast<double>(h) * drift *
+                       transform.mode(grid, series_[2 * job + 1], k, coefficient);
+      } else {
+        const NonuniformTransform& transform = *transforms_[h == 1 ? 0 : 1];
+        out[job] = transform.mode(grids_[2 * job], k) +
+                   static_cast<double>(h) * drift * transform.mode(grids_[2 * job + 1], k);
+      }
     }
-    const NonuniformTransform& transform = *transforms_[h == 1 ? 0 : 1];
-    return transform.mode(grids_[2 * job], k) +
-           std::complex<double>(0.0, h * drift) * transform.mode(grids_[2 * job + 1], k);
   }
 
  private:
@@ -318,7 +330,7 @@ class GridSums {
         });
   }
 
-  // One task per harmonic: the cells and powers of every point once, every
+  // One task per harmonic: the cell and basis of every point once, every
   // strength at that harmonic and its companion added from them, in the
   // points' order (the same sums on any number of threads).
   bool runMoments(WorkMeter& meter) {
@@ -351,22 +363,23 @@ class GridSums {
           for (std::size_t q = 0; q < jobs_.size(); ++q)
             if (jobs_[q].harmonic == h) mine.push_back(q);
           const bool derived = plan_.derived[i];
-          double power[kMaxMomentTerms];
+          double basis[kMaxMomentTerms];
           for (std::size_t j = 0; j < n; ++j) {
             const MomentTransform::Cell cell = transform.locate(h * cellsPerDay * t_[j]);
-            MomentTransform::powers(cell.delta, power);
+            MomentTransform::basis(cell.delta, basis);
             std::complex<double>* region = transform.region(grid, cell);
             for (std::size_t q : mine) {
               const std::complex<double> c = strengthOf(jobs_[q], j);
-              transform.add(region, series_[2 * q], power, c);
-              if (!derived) transform.add(region, series_[2 * q + 1], power, c * t_[j]);
+              transform.add(region, series_[2 * q], basis, c);
+              if (!derived) transform.add(region, series_[2 * q + 1], basis, c * t_[j]);
             }
           }
           if (derived) {
             // A point of cell m at angle v = r + delta / 2 cells (r the
             // cell's unwrapped index, the same for all its points when the
-            // angles span less than a turn) has t = v / (h cellsPerDay):
-            // sum c t delta^p = (r mu_p + mu_{p+1} / 2) / (h cellsPerDay).
+            // angles span less than a turn) has t = v / (h cellsPerDay), and
+            // delta T_p = (T_p+1 + T_|p-1|) / 2, so sum c t T_p =
+            // (r mu_p + (mu_p+1 + mu_|p-1|) / 4) / (h cellsPerDay).
             const double perCell = 1.0 / (h * cellsPerDay);
             const MomentTransform::Cell lowest = transform.locate(h * cellsPerDay * first_);
             const double start =
@@ -380,11 +393,10 @@ class GridSums {
               for (std::size_t q : mine) {
                 const MomentTransform::Series& sums = series_[2 * q];
                 const MomentTransform::Series& companion = series_[2 * q + 1];
+                auto mu = [&](int p) { return cell[(sums.column + p) * cells]; };
                 for (int p = 0; p < companion.terms; ++p)
                   cell[(companion.column + p) * cells] =
-                      (r * cell[(sums.column + p) * cells] +
-                       0.5 * cell[(sums.column + p + 1) * cells]) *
-                      perCell;
+                      (r * mu(p) + 0.25 * (mu(p + 1) + mu(p == 0 ? 1 : p - 1))) * perCell;
               }
             }
           }
@@ -427,8 +439,9 @@ bool fourierPowers(std::span<const double> time, const std::vector<double>& yy, 
       [&](int, std::int64_t first, std::int64_t last) {
         for (std::int64_t k = first; k < last; ++k) {
           const auto q = static_cast<std::size_t>(k);
-          const Complex z2 = sums.at(0, k, frequency[q]);
-          const Complex zy = sums.at(1, k, frequency[q]);
+          Complex z[2];
+          sums.at(k, frequency[q], z);
+          const Complex z2 = z[0], zy = z[1];
           // |Z2| without hypot's guard against overflow, which |Z2| <= n
           // never needs.
           power[q] = powerFromSums(z2, zy, half, variance, std::sqrt(std::norm(z2)));
@@ -521,8 +534,9 @@ bool floatingMeanPowers(const WeightedPoints& p, double step, bool fourier,
       [&](int, std::int64_t first, std::int64_t last) {
         for (std::int64_t k = first; k < last; ++k) {
           const auto q = static_cast<std::size_t>(k);
-          power[q] = floatingMeanPower(sums.at(2, k, frequency[q]), sums.at(1, k, frequency[q]),
-                                       sums.at(0, k, frequency[q]), p);
+          std::complex<double> z[3];
+          sums.at(k, frequency[q], z);
+          power[q] = floatingMeanPower(z[2], z[1], z[0], p);
         }
       });
 }

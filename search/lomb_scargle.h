@@ -17,7 +17,7 @@
 namespace fazorn {
 
 // The sums of the Fourier route: Spreading, Gaussian gridding onto an
-// oversampled grid (nonuniform_fft.h); Moments, the points' Taylor moments
+// oversampled grid (nonuniform_fft.h); Moments, the points' Chebyshev moments
 // in cells (moment_transform.h), cheaper where the points outnumber the
 // frequencies; Auto, whichever the estimated cost finds cheaper. Both are
 // within the route's 1e-8 of the direct sums.

@@ -1,25 +1,28 @@
 // Sums of complex exponentials over many points for a uniform grid of
-// modes, from the points' Taylor moments in cells: the counterpart of
+// modes, from the points' Chebyshev moments in cells: the counterpart of
 // NonuniformTransform (nonuniform_fft.h) where the points far outnumber the
 // modes.
 //
 //   F[k] = sum_j c_j exp(i (k - centre) x_j),   k = 0 .. K - 1,
 //
 // The circle is cut into M cells of width g = 2 pi / M. A point at
-// x = m g + delta g / 2 (m its nearest cell centre, -1 <= delta <= 1) has
-//   exp(i k' x) = exp(i k' m g) sum_p (i k' g / 2)^p delta^p / p!,
-// so with the moments mu_p[m] = sum over the cell's points of c_j delta_j^p,
-//   F[k] = sum_p (i k' g / 2)^p / p! * DFT(mu_p)[k' mod M],   k' = k - centre.
+// x = m g + delta g / 2 (m its nearest cell centre, -1 <= delta <= 1) has,
+// by the Jacobi-Anger expansion in the Chebyshev polynomials T_p,
+//   exp(i k' x) = exp(i k' m g) sum_p e_p i^p J_p(k' g / 2) T_p(delta)
+// (e_0 = 1, e_p = 2 after), so with the moments mu_p[m] = sum over the
+// cell's points of c_j T_p(delta_j),
+//   F[k] = sum_p e_p i^p J_p(k' g / 2) DFT(mu_p)[k' mod M],   k' = k - centre.
 // The DFTs are exact for every integer k' (no kernel, no aliasing, no
 // deconvolution); the only error is the series cut after P terms, at most
-// a^P / P! e^a sum |c_j| with a = pi K / (2 M) the largest |k' g / 2|.
+// 2 (a/2)^P / P! e^(a/2) sum |c_j| (as |J_p(x)| <= (|x|/2)^p / p!, |T_p| <=
+// 1) with a = pi K / (2 M) the largest |k' g / 2|: 15 terms for 1e-13 at
+// M = K, where a Taylor series in delta needs 20.
 //
 // Each point costs P complex multiply-adds (no exponential, no stored state),
 // against 2 Msp kernel values and as many grid updates of the Gaussian
 // spreading, which also keeps 40 bytes a point; in exchange the grid costs P
 // FFTs of M points and P operations a mode. Cheaper where points outnumber
-// modes; momentCost() and NonuniformTransform's cost in lomb_scargle.cpp pick
-// the route.
+// modes; the Lomb-Scargle engine's cost model picks the route.
 #pragma once
 
 #include <fftw3.h>
@@ -30,7 +33,6 @@
 #include <cstdint>
 #include <mutex>
 #include <new>
-#include <span>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -39,22 +41,53 @@
 
 namespace fazorn {
 
-// The most terms a transform takes (enough for 1e-16 at a = pi / 2).
+// The most terms a transform takes (enough for 1e-17 at a = pi / 2).
 inline constexpr int kMaxMomentTerms = 24;
 
-// The fewest series terms P with a^P / P! e^a <= tolerance (the cut
-// series' bound), for the reach a = pi K / (2 M) of the largest mode; 0 when
-// even the whole sum is within the tolerance (tolerance >= e^a). At most
-// kMaxMomentTerms, which meets 1e-16 up to a = pi / 2 (M >= K), the
-// longest reach the engines use.
+// The fewest series terms P with 2 (a/2)^P / P! e^(a/2) <= tolerance (the
+// cut series' bound), for the reach a = pi K / (2 M) of the largest mode; 0
+// when even the whole sum is within the tolerance (tolerance >= 1). At most
+// kMaxMomentTerms, which meets 1e-17 up to a = pi / 2 (M >= K), the longest
+// reach the engines use.
 inline int momentTerms(double reach, double tolerance) {
-  if (!(tolerance < std::exp(reach))) return 0;
-  double bound = std::exp(reach);  // a^p / p! e^a at p = 0
+  if (!(tolerance < 1.0)) return 0;
+  const double half = 0.5 * std::abs(reach);
+  double bound = 2.0 * std::exp(half);  // 2 (a/2)^p / p! e^(a/2) at p = 0
   for (int p = 1; p <= kMaxMomentTerms; ++p) {
-    bound *= reach / p;
+    bound *= half / p;
     if (bound <= tolerance) return p;
   }
   return kMaxMomentTerms;
+}
+
+// J_p(x) for p = 0 .. count - 1 (count <= kMaxMomentTerms, |x| <= pi / 2):
+// the two highest orders from their power series, the others by the
+// backward recurrence J_{p-1} = (2p / x) J_p - J_{p+1}, stable downwards
+// (J_p is the recurrence's minimal solution as p grows).
+inline void besselJ(double x, int count, double* out) {
+  if (count <= 0) return;
+  if (x == 0.0) {
+    out[0] = 1.0;
+    for (int p = 1; p < count; ++p) out[p] = 0.0;
+    return;
+  }
+  const double half = 0.5 * x, quarter = -half * half;
+  // J_p(x) = (x/2)^p / p! sum_m (-x^2/4)^m / (m! (p+1) ... (p+m)).
+  auto series = [&](int p) {
+    double lead = 1.0;
+    for (int q = 1; q <= p; ++q) lead *= half / q;
+    double term = 1.0, sum = 1.0;
+    for (int m = 1; m < 40; ++m) {
+      term *= quarter / (m * static_cast<double>(p + m));
+      sum += term;
+      if (std::abs(term) < 1e-17 * std::abs(sum)) break;
+    }
+    return lead * sum;
+  };
+  out[count - 1] = series(count - 1);
+  if (count == 1) return;
+  out[count - 2] = series(count - 2);
+  for (int p = count - 2; p >= 1; --p) out[p - 1] = (2.0 * p / x) * out[p] - out[p + 1];
 }
 
 class MomentTransform {
@@ -67,11 +100,11 @@ class MomentTransform {
   class Grid {
    public:
     Grid() = default;
-    explicit Grid(std::int64_t size, bool zero = true)
+    explicit Grid(std::int64_t size)
         : data_(reinterpret_cast<Complex*>(fftw_alloc_complex(static_cast<std::size_t>(size)))),
           size_(size) {
       if (!data_) throw std::bad_alloc();
-      if (zero) std::fill(data_, data_ + size_, Complex(0.0));
+      std::fill(data_, data_ + size_, Complex(0.0));
     }
     ~Grid() { fftw_free(data_); }
     Grid(Grid&& o) noexcept : data_(o.data_), size_(o.size_) { o.data_ = nullptr, o.size_ = 0; }
@@ -109,9 +142,7 @@ class MomentTransform {
       : modes_(std::max<std::int64_t>(modes, 0)),
         half_(modes_ / 2),
         cells_(std::max<std::int64_t>(cells, 1)),
-        width_(std::max(width, 0)) {
-    for (int p = 1; p < kMaxMomentTerms; ++p) inverse_[p] = 1.0 / p;
-  }
+        width_(std::max(width, 0)) {}
 
   std::int64_t modes() const { return modes_; }
   std::int64_t centre() const { return half_; }
@@ -137,43 +168,43 @@ class MomentTransform {
     return {m, delta};
   }
 
-  // delta^p for p = 0 .. kMaxMomentTerms - 1, shared by every series of a
-  // point. All of them, straight-line from delta^8 and delta^16: no power
-  // waits on more than five products, and no loop depends on the count.
-  static void powers(double delta, double* out) {
+  // T_p(delta) for p = 0 .. kMaxMomentTerms - 1, shared by every series of
+  // a point. Straight-line from T_m+n = 2 T_m T_n - T_|m-n| through T_2,
+  // T_4, T_8 and T_16, so that no value waits on more than a few products
+  // (the three-term recurrence would chain all of them); each within a few
+  // ulps for |delta| <= 1.
+  static void basis(double delta, double* out) {
     static_assert(kMaxMomentTerms == 24);
     out[0] = 1.0;
     out[1] = delta;
-    out[2] = delta * delta;
-    out[3] = out[2] * delta;
-    out[4] = out[2] * out[2];
-    out[5] = out[4] * delta;
-    out[6] = out[4] * out[2];
-    out[7] = out[4] * out[3];
-    const double eighth = out[4] * out[4], sixteenth = eighth * eighth;
-    for (int r = 0; r < 8; ++r) {
-      out[8 + r] = eighth * out[r];
-      out[16 + r] = sixteenth * out[r];
-    }
+    out[2] = 2.0 * delta * delta - 1.0;
+    out[3] = 2.0 * out[2] * delta - delta;
+    out[4] = 2.0 * out[2] * out[2] - 1.0;
+    out[5] = 2.0 * out[4] * delta - out[3];
+    out[6] = 2.0 * out[4] * out[2] - out[2];
+    out[7] = 2.0 * out[4] * out[3] - delta;
+    out[8] = 2.0 * out[4] * out[4] - 1.0;
+    for (int r = 1; r <= 8; ++r) out[8 + r] = 2.0 * out[8] * out[r] - out[8 - r];
+    for (int r = 1; r <= 7; ++r) out[16 + r] = 2.0 * out[16] * out[r] - out[16 - r];
   }
 
   // The point's moments in a grid: add() its strengths to them.
   Complex* region(const Grid& grid, const Cell& cell) const { return grid.data() + cell.index; }
 
-  // Adds strength c of a point to a series, with the powers of its offset.
-  void add(Complex* region, const Series& series, const double* power, Complex c) const {
+  // Adds strength c of a point to a series, with the basis at its offset.
+  void add(Complex* region, const Series& series, const double* basis, Complex c) const {
     Complex* column = region + series.column * cells_;
 #if defined(__SSE2__)
-    // The complex strength as one register times each power: the same
-    // products and sums as below, one instruction each.
+    // The complex strength as one register times each basis value: the
+    // same products and sums as below, one instruction each.
     const __m128d strength = _mm_set_pd(c.imag(), c.real());
     for (int p = 0; p < series.terms; ++p) {
       auto* mu = reinterpret_cast<double*>(column + p * cells_);
-      const __m128d term = _mm_mul_pd(strength, _mm_set1_pd(power[p]));
+      const __m128d term = _mm_mul_pd(strength, _mm_set1_pd(basis[p]));
       _mm_storeu_pd(mu, _mm_add_pd(_mm_loadu_pd(mu), term));
     }
 #else
-    for (int p = 0; p < series.terms; ++p) column[p * cells_] += c * power[p];
+    for (int p = 0; p < series.terms; ++p) column[p * cells_] += c * basis[p];
 #endif
   }
 
@@ -194,27 +225,32 @@ class MomentTransform {
     fftw_destroy_plan(plan);
   }
 
-  // Mode k (0 <= k < modes) of a series of transformed moments.
-  Complex mode(const Grid& spectra, const Series& series, std::int64_t k) const {
-    if (series.terms == 0) return 0.0;
-    const std::int64_t centred = k - half_;
-    std::int64_t m = centred % cells_;
+  // The series' real coefficients e_p J_p(k' g / 2) of mode k for p = 0 ..
+  // terms - 1 (the most terms of the series read at that mode; the factor
+  // i^p is mode()'s): one set for every series of every grid on these cells.
+  void coefficients(std::int64_t k, int terms, double* out) const {
+    const auto centred = static_cast<double>(k - half_);
+    besselJ(centred * M_PI / static_cast<double>(cells_), terms, out);
+    for (int p = 1; p < terms; ++p) out[p] *= 2.0;
+  }
+
+  // Mode k (0 <= k < modes) of a series of transformed moments, with the
+  // coefficients of that mode (at least the series' terms of them).
+  Complex mode(const Grid& spectra, const Series& series, std::int64_t k,
+               const double* coefficient) const {
+    std::int64_t m = (k - half_) % cells_;
     if (m < 0) m += cells_;
     const Complex* f = spectra.data() + series.column * cells_ + m;
-    // Horner in z = i k' g / 2: acc = f_{p - 1} + acc z / p.
-    const double w = static_cast<double>(centred) * M_PI / static_cast<double>(cells_);
-    Complex acc = f[(series.terms - 1) * cells_];
-    for (int p = series.terms - 1; p >= 1; --p) {
-      const double s = w * inverse_[p];
-      acc = f[(p - 1) * cells_] + Complex(-acc.imag() * s, acc.real() * s);
-    }
-    return acc;
+    // sum_p i^p c_p f_p from the sums over p = 0, 1, 2, 3 modulo 4.
+    Complex by[4] = {0.0, 0.0, 0.0, 0.0};
+    for (int p = 0; p < series.terms; ++p) by[p % 4] += coefficient[p] * f[p * cells_];
+    const Complex odd = by[1] - by[3];
+    return by[0] - by[2] + Complex(-odd.imag(), odd.real());
   }
 
  private:
   std::int64_t modes_ = 0, half_ = 0, cells_ = 1;
   int width_ = 0;
-  double inverse_[kMaxMomentTerms] = {};
 };
 
 }  // namespace fazorn
