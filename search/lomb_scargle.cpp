@@ -59,9 +59,11 @@ constexpr std::size_t kMaxCandidates = 4096;
 
 // The cost model's unit costs (see spreadingCost and momentCost), in
 // nanoseconds on one thread of the 2-core development machine, fitted to
-// BM_LombScargleFourierSums (10^3 to 10^6 points on 3e3 to 1e5
-// frequencies), where the model picks the faster kind in every case.
-constexpr double kSpreadPointNs = 25.0;    // a point's kernel factors, per harmonic
+// timings of both kinds from 10^3 to 10^6 points on 3e3 to 1e5 frequencies:
+// the model picks the faster kind in every case but two, where the two
+// differ by a tenth.
+constexpr double kSpreadFixedNs = 1e6;     // the transforms' plans and grids
+constexpr double kSpreadPointNs = 60.0;    // a point's kernel factors, per harmonic
 constexpr double kSpreadTapNs = 1.0;       // a kernel value into both grids, per strength
 constexpr double kFftPointLogNs = 0.8;     // an FFT of N points costs this N log2 N
 constexpr double kModeNs = 5.0;            // a mode out of both grids, per strength
@@ -124,7 +126,7 @@ double spreadingCost(double n, double count, double jobs, double harmonics) {
       lombScargleFourierOversampling(static_cast<std::size_t>(n), static_cast<std::int64_t>(count));
   const double width = 2.0 * nufftHalfWidth(kFourierTolerance, r);
   const double grid = r * count;
-  return harmonics * n * kSpreadPointNs + jobs * n * width * kSpreadTapNs +
+  return kSpreadFixedNs + harmonics * n * kSpreadPointNs + jobs * n * width * kSpreadTapNs +
          jobs * 2.0 * grid * std::log2(grid) * kFftPointLogNs + jobs * count * kModeNs +
          spreadingBytes(n, count, jobs, harmonics) * kFreshByteNs;
 }
