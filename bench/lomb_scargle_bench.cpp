@@ -63,12 +63,46 @@ BENCHMARK(BM_LombScargleFourier)
     ->Args({1000, 1000000, 1})
     ->Args({10000, 16666, 1})
     ->Args({10000, 199981, 1})
+    ->Args({100000, 10000, 1})
     ->Args({100000, 16666, 1})
     ->Args({100000, 199981, 1})
     ->Args({100000, 199981, 2})
     ->Args({100000, 1000000, 1})
+    ->Args({300000, 10000, 1})
     ->Args({1000000, 10000, 1})
     ->Args({1000000, 1000000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The Fourier route's two kinds of sums on the same grids, one thread: args
+// points, frequencies, sums (1 spreading, 2 moments, 0 the automatic
+// choice), floating mean (0 or 1, with equal weights). What the cost model
+// of the automatic choice was fitted to.
+void BM_LombScargleFourierSums(benchmark::State& state) {
+  const auto n = static_cast<int>(state.range(0));
+  const auto s = test::makeSineSeries(42, n, 0.7, 0.3, 0.1, 1000.0);
+  LombScargleOptions options;
+  options.oversampling = 4.0;
+  options.highFrequencyFactor =
+      (static_cast<double>(state.range(1)) + 0.5) / (0.5 * options.oversampling * n);
+  options.route = SearchRoute::Fast;
+  options.fourierSums = static_cast<FourierSums>(state.range(2));
+  options.floatingMean = state.range(3) != 0;
+  RunControl rc;
+  rc.threads = 1;
+  FourierSums used = FourierSums::Auto;
+  for (auto _ : state) {
+    LombScargleResult r = computeLombScarglePeriodogram(s.time, s.value, options, rc);
+    used = r.fourierSums;
+    benchmark::DoNotOptimize(r.power.data());
+  }
+  state.counters["moments"] = used == FourierSums::Moments ? 1 : 0;
+}
+BENCHMARK(BM_LombScargleFourierSums)
+    ->ArgsProduct({{1000, 10000, 30000, 100000, 300000, 1000000},
+                   {3000, 10000, 30000, 100000},
+                   {0, 1, 2},
+                   {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

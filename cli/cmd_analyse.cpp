@@ -251,7 +251,7 @@ int runAnalysis(const char* command, const Args& args, AnalyseOptions options) {
     if (const std::string refusal = checkPictureOptions(options.pictures); !refusal.empty())
       return usageError(name + ": " + refusal);
     picturePathList = picturePaths(files, options.pictures);
-    writer = ui::makeStarPictureWriter();
+    writer = makePictureWriter();
     if (!writer) return usageError(name + ": the pictures cannot be drawn in this build");
   }
 

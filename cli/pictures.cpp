@@ -1,5 +1,6 @@
 #include "cli/pictures.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +10,12 @@
 
 #include "cli/cli_common.h"
 #include "core/number_format.h"
+
+#ifdef FAZORN_HAVE_CHARTS
+#include <dlfcn.h>
+
+#include "ui/picture_module.h"
+#endif
 
 namespace fazorn::cli {
 
@@ -65,7 +72,87 @@ void readPeaks(const std::string& json, ui::StarPictureText& out) {
   }
 }
 
+#ifdef FAZORN_HAVE_CHARTS
+// The picture module, loaded once and kept for the life of the process (the
+// writer's jobs and destructor are its code).
+struct LoadedModule {
+  const ui::PictureModule* module = nullptr;
+  std::string error;  // why it is not loaded
+};
+
+// Where the module may be: beside the program (the build tree, or a copy of
+// both in one folder), then where `install` puts it relative to bin/. The
+// program's own path through /proc/self/exe, with symbolic links resolved,
+// so that a link to fazorn-cli elsewhere finds the module of the real one.
+std::vector<std::filesystem::path> pictureModuleCandidates() {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec || self.empty()) return {};
+  const std::filesystem::path dir = self.parent_path();
+  return {dir / ui::kPictureModuleFile,
+          (dir / FAZORN_PICTURE_MODULE_FROM_BIN / ui::kPictureModuleFile).lexically_normal()};
+}
+
+LoadedModule loadPictureModule() {
+  LoadedModule r;
+  const std::vector<std::filesystem::path> candidates = pictureModuleCandidates();
+  if (candidates.empty()) {
+    r.error = std::string("cannot find the picture module ") + ui::kPictureModuleFile +
+              ": the path of this fazorn-cli is unknown (/proc/self/exe)";
+    return r;
+  }
+  std::error_code ec;
+  const auto found = std::find_if(candidates.begin(), candidates.end(),
+                                  [&](const auto& p) { return std::filesystem::exists(p, ec); });
+  if (found == candidates.end()) {
+    r.error = std::string("the pictures are drawn by the module ") + ui::kPictureModuleFile +
+              ", which is not installed with this fazorn-cli (looked for " +
+              candidates.front().string() + " and " + candidates.back().string() + ")";
+    return r;
+  }
+  const std::string path = found->string();
+  // RTLD_NOW: a library the module lacks is reported here, not at a later
+  // call; RTLD_LOCAL: its symbols stay its own.
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* why = dlerror();
+    r.error = "cannot load the picture module " + path + ": " + (why ? why : "unknown error");
+    return r;
+  }
+  auto entry = reinterpret_cast<ui::PictureModuleEntry>(dlsym(handle, ui::kPictureModuleEntry));
+  const ui::PictureModule* module = entry != nullptr ? entry() : nullptr;
+  if (module == nullptr) {
+    dlclose(handle);
+    r.error = path + " is not a picture module of fazorn-cli";
+    return r;
+  }
+  if (module->buildKey == nullptr || module->buildKey != ui::pictureModuleBuildKey()) {
+    const std::string theirs = module->buildKey ? module->buildKey : "none";
+    dlclose(handle);
+    r.error = "the picture module " + path + " belongs to another build (" + theirs +
+              ", this fazorn-cli: " + ui::pictureModuleBuildKey() +
+              "); install the program and the module together";
+    return r;
+  }
+  r.module = module;
+  return r;
+}
+
+const LoadedModule& pictureModule() {
+  static const LoadedModule loaded = loadPictureModule();
+  return loaded;
+}
+#endif
+
 }  // namespace
+
+std::unique_ptr<ui::StarPictureWriter> makePictureWriter() {
+#ifdef FAZORN_HAVE_CHARTS
+  if (const LoadedModule& loaded = pictureModule(); loaded.module != nullptr)
+    return loaded.module->makeWriter();
+#endif
+  return nullptr;
+}
 
 std::optional<int> takePictureOption(const char* command, const std::vector<std::string>& args,
                                      std::size_t& i, PictureOptions& options) {
@@ -105,7 +192,9 @@ std::string checkPictureOptions(PictureOptions& options) {
   return "this fazorn-cli was built without Qt 6 Widgets and QCustomPlot, which draw the "
          "pictures";
 #else
-  if (!ui::pictureFormatAvailable(options.format))
+  const LoadedModule& loaded = pictureModule();
+  if (loaded.module == nullptr) return loaded.error;
+  if (!loaded.module->formatAvailable(options.format))
     return "this fazorn-cli was built without the Qt SVG module: no SVG pictures (png and pdf "
            "work)";
   if (options.dir.empty()) return "the picture directory must not be empty";
@@ -166,12 +255,3 @@ ui::StarPictureText pictureText(const std::string& file, const AnalysisResult& r
 }
 
 }  // namespace fazorn::cli
-
-#ifndef FAZORN_HAVE_CHARTS
-// Without Qt the picture commands refuse in checkPictureOptions; these keep
-// the program linking.
-namespace fazorn::ui {
-bool pictureFormatAvailable(PictureFormat) { return false; }
-std::unique_ptr<StarPictureWriter> makeStarPictureWriter() { return nullptr; }
-}  // namespace fazorn::ui
-#endif

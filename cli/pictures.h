@@ -1,10 +1,13 @@
 // Pictures of analysed stars for `plot` and `analyse --plot`: the options,
 // the file names and the text over the charts. The drawing itself is the
-// window's chart code (ui/chart_export.h), linked when the program is built
-// with Qt; without it these commands refuse with a message.
+// window's chart code (ui/chart_export.h) in the module fazorn-pictures.so
+// (ui/picture_module.h), built with the program when Qt is found and loaded
+// by checkPictureOptions; without Qt, or without the module, these commands
+// refuse with a message.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,9 +39,14 @@ inline constexpr int kLargestPictureSide = 8000;
 std::optional<int> takePictureOption(const char* command, const std::vector<std::string>& args,
                                      std::size_t& i, PictureOptions& options);
 
-// Checks the options once before any file (the directory exists or is made,
-// the format can be written, Qt is linked): "" or the refusal.
+// Checks the options once before any file (the picture module loads, the
+// format can be written, the directory exists or is made): "" or the
+// refusal.
 std::string checkPictureOptions(PictureOptions& options);
+
+// A writer from the module that checkPictureOptions loaded (it starts Qt);
+// null when it did not load.
+std::unique_ptr<ui::StarPictureWriter> makePictureWriter();
 
 // One picture path per file, in DIR: the file's name without its suffix
 // (and without a .gz or .bz2 before it; "stdin" for "-") plus the format's

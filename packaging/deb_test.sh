@@ -1,8 +1,9 @@
 #!/bin/bash
 # The Debian package of an existing build: cpack writes
-# fazorn_<version>_amd64.deb, which must hold the window, the command line,
-# the desktop entry, the man page and the completion, and unpack (dpkg -x)
-# into a scratch root where the unpacked command line runs.
+# fazorn_<version>_amd64.deb, which must hold the window, the command line
+# and its pictures' module, the desktop entry, the man page and the
+# completion, and unpack (dpkg -x) into a scratch root where the unpacked
+# command line runs.
 # Usage: deb_test.sh BUILD_DIR VERSION. Exit 77 (skipped) without the tools.
 set -euo pipefail
 build="$1" version="$2"
@@ -25,6 +26,8 @@ for f in ./usr/bin/fazorn ./usr/bin/fazorn-cli ./usr/share/applications/fazorn.d
   grep -q " $f\$" "$scratch/files" || { echo "the package lacks $f"; cat "$scratch/files"; exit 1; }
 done
 grep -q "/dist-packages/fazorn/__init__.py\$" "$scratch/files" || { echo "the package lacks the Python module"; exit 1; }
+# The pictures' module, which fazorn-cli loads only for `plot`.
+grep -q "/lib/fazorn/fazorn-pictures.so\$" "$scratch/files" || { echo "the package lacks the pictures' module"; exit 1; }
 # The dependencies come from the libraries linked (Qt, QCustomPlot, FFTW, cfitsio).
 depends="$(dpkg-deb -f "$deb" Depends)"
 for p in libqcustomplot libfftw3 libcfitsio python3-numpy; do
@@ -32,6 +35,10 @@ for p in libqcustomplot libfftw3 libcfitsio python3-numpy; do
 done
 dpkg -x "$deb" "$scratch/root"
 "$scratch/root/usr/bin/fazorn-cli" --version | grep -q "fazorn-cli $version"
+# It starts without the Qt libraries (glibc's loader lists what it maps).
+if LD_DEBUG=libs "$scratch/root/usr/bin/fazorn-cli" --version 2>&1 >/dev/null | grep -q "libQt6"; then
+  echo "the unpacked fazorn-cli loads Qt at start"; exit 1
+fi
 zcat -f "$scratch/root/usr/share/man/man1/fazorn-cli.1"* | grep -q "analyse"
 zcat -f "$scratch/root/usr/share/man/man1/fazorn-cli.1"* | grep -q "three charts"
 # The unpacked command line draws a star's picture without a display.

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <limits>
 #include <utility>
 
 #include "core/numeric_kit.h"
 #include "core/parallel_for.h"
 #include "search/amplitude_spectrum.h"
 #include "search/frequency_grid.h"
+#include "search/moment_transform.h"
 #include "search/nonuniform_fft.h"
 #include "search/work_pool.h"
 
@@ -55,6 +57,28 @@ constexpr double kFourierTolerance = 1e-13;
 constexpr double kCandidateMargin = 1e-6;
 constexpr std::size_t kMaxCandidates = 4096;
 
+// The cost model's unit costs (see spreadingCost and momentCost), in
+// nanoseconds on one thread of the 2-core development machine, fitted to
+// timings of both kinds from 10^3 to 10^6 points on 3e3 to 1e5 frequencies:
+// the model picks the faster kind in every case but two, where the two
+// differ by a tenth.
+constexpr double kSpreadFixedNs = 1e6;     // the transforms' plans and grids
+constexpr double kSpreadPointNs = 60.0;    // a point's kernel factors, per harmonic
+constexpr double kSpreadTapNs = 1.0;       // a kernel value into both grids, per strength
+constexpr double kFftPointLogNs = 0.8;     // an FFT of N points costs this N log2 N
+constexpr double kModeNs = 5.0;            // a mode out of both grids, per strength
+constexpr double kMomentPointNs = 5.0;     // a point's cell and basis, per harmonic
+constexpr double kMomentTermNs = 0.6;      // a point's term into a grid of moments
+constexpr double kMomentModeTermNs = 0.7;  // a term of the series at a mode, per strength
+constexpr double kMomentModeNs = 25.0;     // a mode's Bessel coefficients, once
+// A byte of fresh memory: zeroed and its page mapped on first touch (about
+// 1 us a 4 KiB page on common hardware; this machine's virtualised page
+// faults take ten times that).
+constexpr double kFreshByteNs = 0.25;
+// Auto takes the moments only while their grids stay below this (bytes),
+// or below what the spreading keeps.
+constexpr double kMomentMemoryBytes = 64e6;
+
 // The normalised power from Z2 = sum exp(2 i omega t) and Zy = sum y
 // exp(i omega t) (half = n / 2): with tan(2 omega tau) = Im Z2 / Re Z2, see
 // above.
@@ -82,11 +106,102 @@ double lombScargleFourierOversampling(std::size_t n, std::int64_t count) {
   return static_cast<double>(count) >= static_cast<double>(n) ? 1.5 : kNufftOversampling;
 }
 
+// The estimated costs of the two kinds of sums, in nanoseconds of one
+// thread (see the unit costs above; only their ratio matters). `jobs`
+// strength vectors over `harmonics` distinct harmonics, each with its drift
+// companion.
+//
+// Spreading: per harmonic, the points' kernel factors (two exponentials a
+// point, 40 bytes kept); per strength, its n strengths, the kernel of 2 Msp
+// values and two grids of 2 Msp updates a point, and two FFTs of the
+// oversampled grid.
+double spreadingBytes(double n, double count, double jobs, double harmonics) {
+  const double r =
+      lombScargleFourierOversampling(static_cast<std::size_t>(n), static_cast<std::int64_t>(count));
+  return harmonics * n * 40.0 + jobs * (16.0 * n + 2.0 * 16.0 * r * count);
+}
+
+double spreadingCost(double n, double count, double jobs, double harmonics) {
+  const double r =
+      lombScargleFourierOversampling(static_cast<std::size_t>(n), static_cast<std::int64_t>(count));
+  const double width = 2.0 * nufftHalfWidth(kFourierTolerance, r);
+  const double grid = r * count;
+  return kSpreadFixedNs + harmonics * n * kSpreadPointNs + jobs * n * width * kSpreadTapNs +
+         jobs * 2.0 * grid * std::log2(grid) * kFftPointLogNs + jobs * count * kModeNs +
+         spreadingBytes(n, count, jobs, harmonics) * kFreshByteNs;
+}
+
+// Moments (moment_transform.h) on `cells` cells: `pointTerms` terms added
+// a point (all strengths), `columns` terms a cell; the points' cells and
+// basis values once per harmonic, the FFTs of every column, the
+// coefficients of every mode and the series of every column there, and the
+// grids' memory.
+double momentCost(double n, double count, double harmonics, double cells, double pointTerms,
+                  double columns) {
+  return harmonics * n * kMomentPointNs + n * pointTerms * kMomentTermNs +
+         columns * cells * std::log2(cells) * kFftPointLogNs +
+         count * (kMomentModeNs + columns * kMomentModeTermNs) +
+         16.0 * cells * columns * kFreshByteNs;
+}
+
+// The moment route's cells for K modes: the cheapest of K, 2K, 4K and 8K
+// (FFT-friendly sizes), with the terms each needs. More cells make the
+// series shorter (the reach a = pi K / 2M smaller) and the FFTs longer.
+struct MomentPlan {
+  std::int64_t cells = 0;
+  int terms[2] = {0, 0};       // per harmonic 1, 2: the sums' terms
+  int driftTerms[2] = {0, 0};  // and their time-weighted companions' terms
+  // Per harmonic: the companions follow from the sums' moments (the
+  // points' angles at that harmonic span less than a turn), no terms of
+  // their own a point.
+  bool derived[2] = {false, false};
+  double cost = 0.0;
+  double bytes = 0.0;  // the grids of moments of all strengths
+};
+
+// The companions' terms: the grid's largest drift from f0 + k step (cycles
+// per day, the repeated additions' rounding) times 2 pi h |t| (|t| <=
+// maxTime days) multiplies their error. `turns`: the span of the points'
+// angles at harmonic 1 in turns (step times the time span).
+MomentPlan momentPlan(double n, std::int64_t count, const std::vector<int>& jobHarmonics,
+                      double drift, double maxTime, double turns) {
+  MomentPlan best;
+  best.cost = std::numeric_limits<double>::infinity();
+  for (std::int64_t factor : {1, 2, 4, 8}) {
+    MomentPlan p;
+    p.cells = nufft_detail::smoothSize(factor * count);
+    const auto cells = static_cast<double>(p.cells);
+    const double reach = M_PI * static_cast<double>(count) / (2.0 * cells);
+    double pointTerms = 0.0, columns = 0.0, harmonics = 0.0;
+    for (int h = 1; h <= 2; ++h) {
+      const auto jobs =
+          static_cast<double>(std::count(jobHarmonics.begin(), jobHarmonics.end(), h));
+      if (jobs == 0) continue;
+      harmonics += 1.0;
+      const auto i = static_cast<std::size_t>(h - 1);
+      const double amplified = 2.0 * M_PI * h * drift * maxTime;
+      p.driftTerms[i] = amplified > 0 ? momentTerms(reach, kFourierTolerance / amplified) : 0;
+      // A derived companion's term p needs the sums' term p + 1; two cells
+      // of margin for the rounding of the points' cells.
+      p.derived[i] = h * turns * cells + 2.0 < cells;
+      p.terms[i] = std::max(momentTerms(reach, kFourierTolerance),
+                            p.derived[i] && p.driftTerms[i] > 0 ? p.driftTerms[i] + 1 : 0);
+      pointTerms += jobs * (p.terms[i] + (p.derived[i] ? 0 : p.driftTerms[i]));
+      columns += jobs * (p.terms[i] + p.driftTerms[i]);
+    }
+    p.cost = momentCost(n, static_cast<double>(count), harmonics, cells, pointTerms, columns);
+    p.bytes = 16.0 * cells * columns;
+    if (p.cost < best.cost) best = p;
+  }
+  return best;
+}
+
 // The sums over the points of strength_j exp(i h omega_k (t_j - xave)) for
 // every frequency of the grid, for a few strength vectors, each at harmonic
-// h = 1 or 2: one transform per harmonic (its points' kernels shared by the
-// strengths at that harmonic), and for each strength a pair of grids, the
-// plain sums and their time-weighted companions for the drift.
+// h = 1 or 2, with the time-weighted companions that take the grid's drift
+// from exact multiples of the step. By Gaussian spreading (one transform per
+// harmonic, its points' kernels shared by the strengths at that harmonic)
+// or by the points' moments in cells, whichever costs less.
 class GridSums {
  public:
   struct Job {
@@ -94,19 +209,102 @@ class GridSums {
     const std::vector<double>* strength;  // nullptr: every strength 1
   };
 
-  // t: the times about xave; f0, step: the grid; count frequencies.
-  GridSums(const std::vector<double>& t, double f0, double step, std::int64_t count,
-           std::vector<Job> jobs)
-      : t_(t), f0_(f0), step_(step), count_(count), jobs_(std::move(jobs)) {}
+  // t: the times about xave; frequency: the grid (accumulated), step its
+  // step.
+  GridSums(const std::vector<double>& t, const std::vector<double>& frequency, double step,
+           FourierSums sums, std::vector<Job> jobs)
+      : t_(t),
+        f0_(frequency.front()),
+        step_(step),
+        count_(static_cast<std::int64_t>(frequency.size())),
+        jobs_(std::move(jobs)) {
+    std::vector<int> harmonics;
+    for (const Job& job : jobs_) harmonics.push_back(job.harmonic);
+    double drift = 0.0, maxTime = 0.0, first = 0.0, last = 0.0;
+    for (std::int64_t k = 0; k < count_; ++k)
+      drift = std::max(drift, std::abs(driftAt(k, frequency[static_cast<std::size_t>(k)])));
+    for (double v : t_) {
+      maxTime = std::max(maxTime, std::abs(v));
+      first = std::min(first, v);
+      last = std::max(last, v);
+    }
+    first_ = first;
+    const auto n = static_cast<double>(t_.size());
+    plan_ = momentPlan(n, count_, harmonics, drift / (2.0 * M_PI), maxTime, step_ * (last - first));
+    const double distinct = std::count(harmonics.begin(), harmonics.end(), 1) > 0 &&
+                                    std::count(harmonics.begin(), harmonics.end(), 2) > 0
+                                ? 2.0
+                                : 1.0;
+    const auto count = static_cast<double>(count_);
+    const auto jobCount = static_cast<double>(jobs_.size());
+    moments_ = sums == FourierSums::Moments ||
+               (sums == FourierSums::Auto &&
+                plan_.bytes <=
+                    std::max(kMomentMemoryBytes, spreadingBytes(n, count, jobCount, distinct)) &&
+                plan_.cost < spreadingCost(n, count, jobCount, distinct));
+  }
 
-  // Spreads and transforms; false when cancelled.
+  FourierSums used() const { return moments_ ? FourierSums::Moments : FourierSums::Spreading; }
+
+  // Sums and transforms; false when cancelled.
   bool run(WorkMeter& meter) {
+    // The phasor exp(i theta_j) of each point at harmonic 1, with the
+    // transforms' centring shift folded in: theta = omega_0 t + centre x.
+    // Harmonic 2 takes its square, exp(2 i theta), whose angle is exactly
+    // what that transform needs (the same centre, twice the angles): one
+    // sine and cosine a point for every strength at both harmonics.
+    // The transforms' centre K / 2, an integer mode.
+    const std::int64_t centreMode = count_ / 2;
+    const auto centre = static_cast<double>(centreMode);
+    const double twoPi = 2.0 * M_PI;
+    phasor_.resize(t_.size());
+    for (std::size_t j = 0; j < t_.size(); ++j) {
+      const double a = twoPi * f0_ * t_[j] + centre * (twoPi * step_ * t_[j]);
+      phasor_[j] = std::complex<double>(std::cos(a), std::sin(a));
+    }
+    return moments_ ? runMoments(meter) : runSpreading(meter);
+  }
+
+  // The sums of every job at frequency k (out[job]), whose accumulated
+  // value exceeds f0 + k step by the drift: to first order exp(i h 2 pi
+  // drift t) = 1 + i h 2 pi drift t.
+  void at(std::int64_t k, double frequency, std::complex<double>* out) const {
+    const std::complex<double> drift(0.0, driftAt(k, frequency));
+    double coefficient[kMaxMomentTerms];
+    // Both harmonics' grids have the same cells: the same coefficients at k.
+    if (moments_)
+      moment_[0]->coefficients(k, std::max(plan_.terms[0], plan_.terms[1]), coefficient);
+    for (std::size_t job = 0; job < jobs_.size(); ++job) {
+      const int h = jobs_[job].harmonic;
+      if (moments_) {
+        const MomentTransform& transform = *moment_[h - 1];
+        const MomentTransform::Grid& grid = momentGrids_[static_cast<std::size_t>(h - 1)];
+        out[job] = transform.mode(grid, series_[2 * job], k, coefficient) +
+                   static_cast<double>(h) * drift *
+                       transform.mode(grid, series_[2 * job + 1], k, coefficient);
+      } else {
+        const NonuniformTransform& transform = *transforms_[h == 1 ? 0 : 1];
+        out[job] = transform.mode(grids_[2 * job], k) +
+                   static_cast<double>(h) * drift * transform.mode(grids_[2 * job + 1], k);
+      }
+    }
+  }
+
+ private:
+  // 2 pi ((frequency - f0) - k step), radians per day.
+  double driftAt(std::int64_t k, double frequency) const {
+    return 2.0 * M_PI * ((frequency - f0_) - static_cast<double>(k) * step_);
+  }
+
+  std::complex<double> strengthOf(const Job& job, std::size_t j) const {
+    const std::complex<double> e = job.harmonic == 1 ? phasor_[j] : phasor_[j] * phasor_[j];
+    return job.strength ? (*job.strength)[j] * e : e;
+  }
+
+  bool runSpreading(WorkMeter& meter) {
     using Complex = std::complex<double>;
     const std::size_t n = t_.size();
     const double twoPi = 2.0 * M_PI;
-    // Where the grid is much longer than the light curve the FFTs dominate:
-    // a grid oversampled 1.5 times instead of 2 makes them smaller, for a
-    // kernel 5 points wider.
     const double oversampling = lombScargleFourierOversampling(n, count_);
     transforms_.resize(2);
     const bool built = parallelFor(
@@ -119,17 +317,6 @@ class GridSums {
               x, count_, kFourierTolerance, oversampling, false, true);
         });
     if (!built) return false;
-    // The phasor exp(i theta_j) of each point at harmonic 1, with the
-    // transform's centring shift folded in: theta = omega_0 t + centre x.
-    // Harmonic 2 takes its square, exp(2 i theta), whose angle is exactly
-    // what that transform needs (the same centre, twice the angles): one
-    // sine and cosine a point for every strength at both harmonics.
-    const auto centre = static_cast<double>(transforms_[0]->centre());
-    phasor_.resize(n);
-    for (std::size_t j = 0; j < n; ++j) {
-      const double a = twoPi * f0_ * t_[j] + centre * (twoPi * step_ * t_[j]);
-      phasor_[j] = Complex(std::cos(a), std::sin(a));
-    }
     grids_.resize(2 * jobs_.size());
     return parallelFor(
         static_cast<std::int64_t>(jobs_.size()), 1, meter, [] { return 0; },
@@ -138,46 +325,114 @@ class GridSums {
           const Job& job = jobs_[q];
           const NonuniformTransform& transform = *transforms_[job.harmonic == 1 ? 0 : 1];
           std::vector<Complex> c(n);
-          for (std::size_t j = 0; j < n; ++j) {
-            const Complex e = job.harmonic == 1 ? phasor_[j] : phasor_[j] * phasor_[j];
-            c[j] = job.strength ? (*job.strength)[j] * e : e;
-          }
+          for (std::size_t j = 0; j < n; ++j) c[j] = strengthOf(job, j);
           grids_[2 * q] = transform.makeWork();
           grids_[2 * q + 1] = transform.makeWork();
           transform.transformPair(c, t_, grids_[2 * q], grids_[2 * q + 1]);
         });
   }
 
-  // Sum `job` at frequency k, whose accumulated value exceeds f0 + k step by
-  // the drift: to first order exp(i h 2 pi drift t) = 1 + i h 2 pi drift t.
-  std::complex<double> at(std::size_t job, std::int64_t k, double frequency) const {
-    const double drift = 2.0 * M_PI * ((frequency - f0_) - static_cast<double>(k) * step_);
-    const int h = jobs_[job].harmonic;
-    const NonuniformTransform& transform = *transforms_[h == 1 ? 0 : 1];
-    return transform.mode(grids_[2 * job], k) +
-           std::complex<double>(0.0, h * drift) * transform.mode(grids_[2 * job + 1], k);
+  // One task per harmonic: the cell and basis of every point once, every
+  // strength at that harmonic and its companion added from them, in the
+  // points' order (the same sums on any number of threads).
+  bool runMoments(WorkMeter& meter) {
+    const std::size_t n = t_.size();
+    // Each job's sums and companion as two series of its harmonic's grid.
+    series_.resize(2 * jobs_.size());
+    int width[2] = {0, 0};
+    for (std::size_t q = 0; q < jobs_.size(); ++q) {
+      const auto i = static_cast<std::size_t>(jobs_[q].harmonic - 1);
+      series_[2 * q] = {width[i], plan_.terms[i]};
+      width[i] += plan_.terms[i];
+      series_[2 * q + 1] = {width[i], plan_.driftTerms[i]};
+      width[i] += plan_.driftTerms[i];
+    }
+    for (std::size_t i = 0; i < 2; ++i) {
+      moment_[i] = std::make_unique<MomentTransform>(count_, plan_.cells, width[i]);
+      momentGrids_[i] = width[i] > 0 ? moment_[i]->makeGrid() : MomentTransform::Grid();
+    }
+    // The angle h 2 pi step t in cells of 2 pi / M.
+    const double cellsPerDay = step_ * static_cast<double>(plan_.cells);
+    return parallelFor(
+        2, 1, meter, [] { return 0; },
+        [&](int, std::int64_t task, std::int64_t) {
+          const int h = static_cast<int>(task) + 1;
+          const auto i = static_cast<std::size_t>(task);
+          if (width[i] == 0) return;
+          const MomentTransform& transform = *moment_[i];
+          MomentTransform::Grid& grid = momentGrids_[i];
+          std::vector<std::size_t> mine;
+          for (std::size_t q = 0; q < jobs_.size(); ++q)
+            if (jobs_[q].harmonic == h) mine.push_back(q);
+          const bool derived = plan_.derived[i];
+          double basis[kMaxMomentTerms];
+          for (std::size_t j = 0; j < n; ++j) {
+            const MomentTransform::Cell cell = transform.locate(h * cellsPerDay * t_[j]);
+            MomentTransform::basis(cell.delta, basis);
+            std::complex<double>* region = transform.region(grid, cell);
+            for (std::size_t q : mine) {
+              const std::complex<double> c = strengthOf(jobs_[q], j);
+              transform.add(region, series_[2 * q], basis, c);
+              if (!derived) transform.add(region, series_[2 * q + 1], basis, c * t_[j]);
+            }
+          }
+          if (derived) {
+            // A point of cell m at angle v = r + delta / 2 cells (r the
+            // cell's unwrapped index, the same for all its points when the
+            // angles span less than a turn) has t = v / (h cellsPerDay), and
+            // delta T_p = (T_p+1 + T_|p-1|) / 2, so sum c t T_p =
+            // (r mu_p + (mu_p+1 + mu_|p-1|) / 4) / (h cellsPerDay).
+            const double perCell = 1.0 / (h * cellsPerDay);
+            const MomentTransform::Cell lowest = transform.locate(h * cellsPerDay * first_);
+            const double start =
+                std::floor(h * cellsPerDay * first_ + 0.5) - static_cast<double>(lowest.index);
+            const std::int64_t cells = transform.cells();
+            for (std::int64_t m = 0; m < cells; ++m) {
+              // The unwrapped index: start + m, or one turn on below the
+              // lowest point's cell.
+              const double r = start + static_cast<double>(m < lowest.index ? m + cells : m);
+              std::complex<double>* cell = grid.data() + m;
+              for (std::size_t q : mine) {
+                const MomentTransform::Series& sums = series_[2 * q];
+                const MomentTransform::Series& companion = series_[2 * q + 1];
+                auto mu = [&](int p) { return cell[(sums.column + p) * cells]; };
+                for (int p = 0; p < companion.terms; ++p)
+                  cell[(companion.column + p) * cells] =
+                      (r * mu(p) + 0.25 * (mu(p + 1) + mu(p == 0 ? 1 : p - 1))) * perCell;
+              }
+            }
+          }
+          transform.transform(grid);
+        });
   }
 
- private:
   const std::vector<double>& t_;
+  double first_ = 0.0;  // the earliest time about xave
   double f0_, step_;
   std::int64_t count_;
   std::vector<Job> jobs_;
-  std::vector<std::unique_ptr<NonuniformTransform>> transforms_;
+  MomentPlan plan_;
+  bool moments_ = false;
   std::vector<std::complex<double>> phasor_;
+  std::vector<std::unique_ptr<NonuniformTransform>> transforms_;
   std::vector<NonuniformTransform::Work> grids_;
+  // Per harmonic 1, 2: the moments of all its series; two series a job.
+  std::unique_ptr<MomentTransform> moment_[2];
+  MomentTransform::Grid momentGrids_[2];
+  std::vector<MomentTransform::Series> series_;
 };
 
 bool fourierPowers(std::span<const double> time, const std::vector<double>& yy, double xave,
                    double variance, double step, std::vector<double>& frequency,
-                   std::vector<double>& power, const RunControl& rc) {
+                   std::vector<double>& power, FourierSums& route, const RunControl& rc) {
   using Complex = std::complex<double>;
   const std::size_t n = yy.size();
   const auto count = static_cast<std::int64_t>(frequency.size());
   std::vector<double> t(n);
   for (std::size_t j = 0; j < n; ++j) t[j] = time[j] - xave;
   // Z2 = sum exp(2 i omega t) and Zy = sum y exp(i omega t).
-  GridSums sums(t, frequency.front(), step, count, {{2, nullptr}, {1, &yy}});
+  GridSums sums(t, frequency, step, route, {{2, nullptr}, {1, &yy}});
+  route = sums.used();
   WorkMeter meter(rc, 4 + count);
   if (!sums.run(meter)) return false;
   const double half = 0.5 * static_cast<double>(n);
@@ -186,8 +441,9 @@ bool fourierPowers(std::span<const double> time, const std::vector<double>& yy, 
       [&](int, std::int64_t first, std::int64_t last) {
         for (std::int64_t k = first; k < last; ++k) {
           const auto q = static_cast<std::size_t>(k);
-          const Complex z2 = sums.at(0, k, frequency[q]);
-          const Complex zy = sums.at(1, k, frequency[q]);
+          Complex z[2];
+          sums.at(k, frequency[q], z);
+          const Complex z2 = z[0], zy = z[1];
           // |Z2| without hypot's guard against overflow, which |Z2| <= n
           // never needs.
           power[q] = powerFromSums(z2, zy, half, variance, std::sqrt(std::norm(z2)));
@@ -257,7 +513,7 @@ double floatingMeanDirect(const WeightedPoints& p, double frequency) {
 
 bool floatingMeanPowers(const WeightedPoints& p, double step, bool fourier,
                         const std::vector<double>& frequency, std::vector<double>& power,
-                        const RunControl& rc) {
+                        FourierSums& route, const RunControl& rc) {
   const auto count = static_cast<std::int64_t>(frequency.size());
   if (!fourier) {
     return parallelFor(
@@ -271,7 +527,8 @@ bool floatingMeanPowers(const WeightedPoints& p, double step, bool fourier,
   }
   // S2 = sum w exp(2 i omega t), S1 = sum w exp(i omega t), Sy = sum w (y -
   // ybar) exp(i omega t).
-  GridSums sums(p.t, frequency.front(), step, count, {{2, &p.w}, {1, &p.w}, {1, &p.wy}});
+  GridSums sums(p.t, frequency, step, route, {{2, &p.w}, {1, &p.w}, {1, &p.wy}});
+  route = sums.used();
   WorkMeter meter(rc, 5 + count);
   if (!sums.run(meter)) return false;
   return parallelFor(
@@ -279,8 +536,9 @@ bool floatingMeanPowers(const WeightedPoints& p, double step, bool fourier,
       [&](int, std::int64_t first, std::int64_t last) {
         for (std::int64_t k = first; k < last; ++k) {
           const auto q = static_cast<std::size_t>(k);
-          power[q] = floatingMeanPower(sums.at(2, k, frequency[q]), sums.at(1, k, frequency[q]),
-                                       sums.at(0, k, frequency[q]), p);
+          std::complex<double> z[3];
+          sums.at(k, frequency[q], z);
+          power[q] = floatingMeanPower(z[2], z[1], z[0], p);
         }
       });
 }
@@ -526,12 +784,14 @@ LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
     r.message = weightedPoints(time.first(n), value.first(n), weight, xave, p);
     if (!r.message.empty()) return r;
     r.route = fourier ? SearchRoute::Fast : SearchRoute::Exact;
-    if (!floatingMeanPowers(p, step, fourier, r.frequency, r.power, rc)) {
+    FourierSums sums = options.fourierSums;
+    if (!floatingMeanPowers(p, step, fourier, r.frequency, r.power, sums, rc)) {
       r.status = SearchStatus::Cancelled;
       r.message = "Cancelled.";
       return r;
     }
     if (fourier) {
+      r.fourierSums = sums;
       const double highest = *std::max_element(r.power.begin(), r.power.end());
       std::size_t recomputed = 0;
       for (std::size_t k = 0; k < r.power.size() && recomputed < kMaxCandidates; ++k) {
@@ -542,11 +802,14 @@ LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
     }
   } else if (fourier) {
     r.route = SearchRoute::Fast;
-    if (!fourierPowers(time.first(n), yy, xave, av.variance, step, r.frequency, r.power, rc)) {
+    FourierSums sums = options.fourierSums;
+    if (!fourierPowers(time.first(n), yy, xave, av.variance, step, r.frequency, r.power, sums,
+                       rc)) {
       r.status = SearchStatus::Cancelled;
       r.message = "Cancelled.";
       return r;
     }
+    r.fourierSums = sums;
     const double highest = *std::max_element(r.power.begin(), r.power.end());
     std::size_t recomputed = 0;
     for (std::size_t k = 0; k < r.power.size() && recomputed < kMaxCandidates; ++k) {

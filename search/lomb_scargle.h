@@ -16,6 +16,13 @@
 
 namespace fazorn {
 
+// The sums of the Fourier route: Spreading, Gaussian gridding onto an
+// oversampled grid (nonuniform_fft.h); Moments, the points' Chebyshev moments
+// in cells (moment_transform.h), cheaper where the points outnumber the
+// frequencies; Auto, whichever the estimated cost finds cheaper. Both are
+// within the route's 1e-8 of the direct sums.
+enum class FourierSums { Auto, Spreading, Moments };
+
 struct LombScargleOptions {
   // ofac: the grid step is 1 / (T * oversampling), T the time span in days.
   double oversampling = 4.0;
@@ -42,6 +49,8 @@ struct LombScargleOptions {
   // (within 1e-8 of the direct sums, the peak recomputed by them); Auto: as
   // for the classical power.
   bool floatingMean = false;
+  // The Fourier route's sums (Auto: by estimated cost).
+  FourierSums fourierSums = FourierSums::Auto;
 };
 
 struct LombScargleResult {
@@ -54,6 +63,8 @@ struct LombScargleResult {
   // Probability that pure noise gives a peak this high somewhere on the grid.
   double falseAlarmProbability = 1.0;
   SearchRoute route = SearchRoute::Exact;  // the route taken (never Auto)
+  // The sums the Fourier route took (Auto on the exact route).
+  FourierSums fourierSums = FourierSums::Auto;
 };
 
 // nout = trunc(0.5 oversampling highFrequencyFactor n) frequencies

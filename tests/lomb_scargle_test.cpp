@@ -277,6 +277,76 @@ TEST(LombScargle, FloatingMeanMatchesWeightedLeastSquaresOnBothRoutes) {
   EXPECT_FALSE(refused.message.empty());
 }
 
+// Both kinds of sums of the Fourier route, the Gaussian spreading and the
+// moments in cells, on light curves of many more points than frequencies
+// (where the automatic choice takes the moments) and the reverse, for the
+// classical and the floating-mean power. Within the route's tolerance of
+// the direct sums, relative where the power exceeds 1 (the references' own
+// rounding grows with the power); the same bits on 1 and 2 threads.
+TEST(LombScargle, FourierSumsOfBothKindsMatchDirectSums) {
+  struct Case {
+    const char* name;
+    std::uint64_t seed;
+    int points;
+    double period, amplitude, noise, span, offset, ofac, hifac;
+    FourierSums automatic;  // what Auto is expected to take
+  };
+  for (const Case& c : {
+           // A strong signal (peak power about 2000) over 8 years of Julian dates.
+           Case{"ManyPointsStrongSignal", 11, 20000, 0.61, 0.3, 0.1, 3000.0, 2455000.0, 4.0, 0.02,
+                FourierSums::Moments},
+           Case{"ManyPointsNoise", 12, 16000, 1.0, 0.0, 0.1, 200.0, 0.0, 6.0, 0.03,
+                FourierSums::Moments},
+           // Oversampling below 1 (as for a wide period range): the points'
+           // angles wrap around the circle more than once at both harmonics.
+           Case{"ManyPointsWrappedAngles", 14, 12000, 0.37, 0.2, 0.1, 500.0, 2450000.0, 0.7, 0.1,
+                FourierSums::Moments},
+           Case{"FewPointsManyFrequencies", 13, 300, 2.3, 0.2, 0.1, 300.0, 2450000.0, 8.0, 10.0,
+                FourierSums::Spreading},
+       }) {
+    const test::Series s = test::makeSineSeries(c.seed, c.points, c.period, c.amplitude, c.noise,
+                                                c.span, 12.0, c.offset);
+    std::vector<double> w(s.time.size());
+    std::mt19937_64 rng(c.seed);
+    std::uniform_real_distribution<double> errors(0.05, 0.2);
+    for (double& x : w) x = 1.0 / std::pow(errors(rng), 2);
+    for (bool floating : {false, true}) {
+      LombScargleOptions options{c.ofac, c.hifac, -1, SearchRoute::Fast, floating};
+      std::vector<double> direct;
+      std::vector<double> automatic;
+      for (FourierSums sums : {FourierSums::Spreading, FourierSums::Moments, FourierSums::Auto}) {
+        options.fourierSums = sums;
+        RunControl rc;
+        rc.threads = 1;
+        const LombScargleResult one =
+            computeLombScarglePeriodogram(s.time, s.value, w, options, rc);
+        rc.threads = 2;
+        const LombScargleResult two =
+            computeLombScarglePeriodogram(s.time, s.value, w, options, rc);
+        ASSERT_EQ(one.status, SearchStatus::Ok) << c.name;
+        EXPECT_EQ(one.power, two.power) << c.name;
+        if (sums == FourierSums::Auto) {
+          EXPECT_EQ(one.fourierSums, c.automatic) << c.name << floating;
+          continue;
+        }
+        EXPECT_EQ(one.fourierSums, sums) << c.name;
+        if (direct.empty()) {
+          direct.resize(one.frequency.size());
+          for (std::size_t k = 0; k < direct.size(); ++k)
+            direct[k] = floating ? floatingMeanPower(s, w, one.frequency[k])
+                                 : classicalPower(s, one.frequency[k]);
+        }
+        double worst = 0.0;
+        for (std::size_t k = 0; k < direct.size(); ++k)
+          worst = std::max(worst, std::abs(one.power[k] - direct[k]) / std::max(1.0, direct[k]));
+        EXPECT_LE(worst, kFourierRouteTolerance) << c.name << " floating " << floating;
+        const auto peak = std::max_element(direct.begin(), direct.end()) - direct.begin();
+        EXPECT_EQ(one.peakIndex, peak) << c.name;
+      }
+    }
+  }
+}
+
 // Light curves on shared times (the randomisation runs): the frequencies
 // are exact products where the engine accumulates them, which moves a power
 // by the drift of the accumulated frequency times the span.

@@ -19,15 +19,19 @@ struct Run {
   QString out, err;
 };
 
-Run runCli(const QStringList& args) {
+// `program`: another copy of fazorn-cli; `variable`=`value` added to the
+// environment when given.
+Run runCli(const QStringList& args, const QString& program = kCli, const QString& variable = {},
+           const QString& value = {}) {
   QProcess p;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  if (!variable.isEmpty()) env.insert(variable, value);
   // No display: the command must draw without one.
   env.remove(QStringLiteral("DISPLAY"));
   env.remove(QStringLiteral("WAYLAND_DISPLAY"));
   env.remove(QStringLiteral("QT_QPA_PLATFORM"));
   p.setProcessEnvironment(env);
-  p.start(kCli, args);
+  p.start(program, args);
   Run r;
   if (!p.waitForFinished(300000)) return r;
   r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
@@ -87,6 +91,7 @@ class CliPlotTest : public QObject {
   void picturesDoNotDependOnTheThreadCount();
   void analyseWritesThePictureBesideUnchangedFigures();
   void refusesWhatItCannotDraw();
+  void startsWithoutQtAndLoadsThePicturesModuleOnlyToDraw();
 };
 
 void CliPlotTest::pngOfTheRequestedSizeWithTheChartsDrawnAndBadFilesReported() {
@@ -244,6 +249,48 @@ void CliPlotTest::refusesWhatItCannotDraw() {
                         dir.filePath(QStringLiteral("file/sub")), kCepheid});
   QCOMPARE(r.status, 2);
   QVERIFY2(r.err.contains(QStringLiteral("cannot make the picture directory")), qPrintable(r.err));
+}
+
+// The drawing lives in fazorn-pictures.so beside the program: other commands
+// map no Qt library, and a copy of the program without the module (or with
+// a file of that name that is no module) refuses pictures with the reason
+// and still analyses.
+void CliPlotTest::startsWithoutQtAndLoadsThePicturesModuleOnlyToDraw() {
+  // glibc's loader lists every library it looks for under LD_DEBUG=libs.
+  const auto librariesOf = [](const QStringList& args) {
+    return runCli(args, kCli, QStringLiteral("LD_DEBUG"), QStringLiteral("libs")).err;
+  };
+  const QString started = librariesOf({QStringLiteral("--version")});
+  if (started.contains(QStringLiteral("find library="))) {
+    QVERIFY2(!started.contains(QStringLiteral("libQt6")), qPrintable(started));
+    QTemporaryDir pictures;
+    QVERIFY(pictures.isValid());
+    const QString drawing =
+        librariesOf({QStringLiteral("plot"), QStringLiteral("--out"), pictures.path(), kCepheid});
+    QVERIFY(drawing.contains(QStringLiteral("fazorn-pictures.so")));
+    QVERIFY(drawing.contains(QStringLiteral("libQt6Widgets")));
+  }
+
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const QString copy = dir.filePath(QStringLiteral("fazorn-cli"));
+  QVERIFY(QFile::copy(kCli, copy));
+  const QStringList plot{QStringLiteral("plot"), QStringLiteral("--out"),
+                         dir.filePath(QStringLiteral("pictures")), kCepheid};
+  Run r = runCli(plot, copy);
+  QCOMPARE(r.status, 2);
+  QVERIFY(r.out.isEmpty());
+  QVERIFY2(r.err.contains(QStringLiteral("fazorn-pictures.so, which is not installed")),
+           qPrintable(r.err));
+  QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("pictures"))));
+  const Run analysed = runCli({QStringLiteral("analyse"), kCepheid}, copy);
+  QVERIFY2(analysed.status == 0 && analysed.out.contains(QStringLiteral("Period")),
+           qPrintable(analysed.err));
+
+  writeText(dir.filePath(QStringLiteral("fazorn-pictures.so")), "not a library");
+  r = runCli(plot, copy);
+  QCOMPARE(r.status, 2);
+  QVERIFY2(r.err.contains(QStringLiteral("cannot load the picture module")), qPrintable(r.err));
 }
 
 QTEST_GUILESS_MAIN(CliPlotTest)
