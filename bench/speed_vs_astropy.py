@@ -8,10 +8,13 @@ faster):
    and the model chain after it) against astropy's
    `LombScargle(t, y).power(freq, method="fast")` (the call alone) on the
    same grid, the multiples of 1 / (4 T). For 10^3 points the process's
-   start-up (loading the Qt libraries the command line links) outweighs the
-   search, so the engines alone follow: bench/lomb_scargle_astropy.py runs
-   BM_LombScargleFourier against the same astropy call, from 10^3 to 10^6
-   points and 10^4 to 10^6 frequencies (skipped without --bench's binary).
+   start-up (mapping its libraries: FITS reading pulls in a network stack)
+   outweighs the search, and for many points reading the file and the model
+   chain after the search, so the engines alone follow:
+   bench/lomb_scargle_astropy.py runs BM_LombScargleFourier against the same
+   astropy call, from 10^3 to 10^6 points and 10^4 to 10^6 frequencies, and
+   the floating mean with equal weights against astropy with errors
+   (skipped without --bench's binary).
 2. `--auto` over data/real: bench/auto_search_vs_astropy.py (fazorn-cli
    analyse --auto against LombScargle.autopower from 1/500 to 20 c/d, 5
    samples per peak, in one process).
