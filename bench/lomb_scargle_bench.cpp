@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "search/lomb_scargle.h"
 #include "support/generators.h"
@@ -35,6 +36,17 @@ BENCHMARK(BM_LombScargle)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+// The Fourier route on the multiples of 1 / (4 T) up to `frequencies` of
+// them (nout = 0.5 oversampling hifac n).
+LombScargleOptions fastOptions(int n, std::int64_t frequencies) {
+  LombScargleOptions options;
+  options.oversampling = 4.0;
+  options.highFrequencyFactor =
+      (static_cast<double>(frequencies) + 0.5) / (0.5 * options.oversampling * n);
+  options.route = SearchRoute::Fast;
+  return options;
+}
+
 // The Fourier route (powers within 1e-8 of direct sums) on grids of the
 // multiples of 1 / (4 T): args points, frequencies, threads. Compare with
 // bench/lomb_scargle_astropy.py, which times an approximate fast method of
@@ -42,12 +54,7 @@ BENCHMARK(BM_LombScargle)
 void BM_LombScargleFourier(benchmark::State& state) {
   const auto n = static_cast<int>(state.range(0));
   const auto s = test::makeSineSeries(42, n, 0.7, 0.3, 0.1, 1000.0);
-  LombScargleOptions options;
-  options.oversampling = 4.0;
-  // nout = 0.5 oversampling hifac n frequencies.
-  options.highFrequencyFactor =
-      (static_cast<double>(state.range(1)) + 0.5) / (0.5 * options.oversampling * n);
-  options.route = SearchRoute::Fast;
+  LombScargleOptions options = fastOptions(n, state.range(1));
   RunControl rc;
   rc.threads = static_cast<int>(state.range(2));
   std::size_t count = 0;
@@ -81,11 +88,7 @@ BENCHMARK(BM_LombScargleFourier)
 void BM_LombScargleFourierSums(benchmark::State& state) {
   const auto n = static_cast<int>(state.range(0));
   const auto s = test::makeSineSeries(42, n, 0.7, 0.3, 0.1, 1000.0);
-  LombScargleOptions options;
-  options.oversampling = 4.0;
-  options.highFrequencyFactor =
-      (static_cast<double>(state.range(1)) + 0.5) / (0.5 * options.oversampling * n);
-  options.route = SearchRoute::Fast;
+  LombScargleOptions options = fastOptions(n, state.range(1));
   options.fourierSums = static_cast<FourierSums>(state.range(2));
   options.floatingMean = state.range(3) != 0;
   RunControl rc;

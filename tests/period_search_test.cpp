@@ -488,18 +488,21 @@ TEST(CandidateRule, SparseLongPeriodSinusoidsStayAtTheirPeriod) {
   EXPECT_EQ(halved, 0);
 }
 
+// --auto with AoV on a light curve of tests/data/inject.
+void autoSearchInjected(const char* name, Workspace& ws, SearchReport& report) {
+  ASSERT_TRUE(loadObservations(ws, (test::testDataDir() / "inject" / name).string()).ok);
+  RunControl rc;
+  ASSERT_TRUE(analyseAutoSearch(ws, autoSearchOptions(SearchEngine::Aov), rc, &report).ok);
+}
+
 // A sinusoid injected into the 59 nights of a survey star (tests/data/inject):
 // its grid peak is the daily alias of the truth, the P/2P step doubles that
 // alias, and the doubled period must then face the candidates the peak
 // faced (the truth fits better by 8 in the criterion).
 TEST(CandidateRule, AMovedPeriodFacesTheOtherCandidates) {
   Workspace ws;
-  ASSERT_TRUE(
-      loadObservations(ws, (test::testDataDir() / "inject" / "sinusoid-1.69498d-sdss.dat").string())
-          .ok);
-  RunControl rc;
   SearchReport report;
-  ASSERT_TRUE(analyseAutoSearch(ws, autoSearchOptions(SearchEngine::Aov), rc, &report).ok);
+  ASSERT_NO_FATAL_FAILURE(autoSearchInjected("sinusoid-1.69498d-sdss.dat", ws, report));
   EXPECT_NEAR(ws.period / 1.69498, 1.0, test::kPeriodFound);
   EXPECT_EQ(report.alias, AliasDecision::None);
 }
@@ -509,12 +512,8 @@ TEST(CandidateRule, AMovedPeriodFacesTheOtherCandidates) {
 // the doubled period's series must be judged at its own best frequency.
 TEST(CandidateRule, UnequalEclipsesJudgedAtTheirOwnBestFrequency) {
   Workspace ws;
-  ASSERT_TRUE(
-      loadObservations(ws, (test::testDataDir() / "inject" / "algol-10.1956d-css.dat").string())
-          .ok);
-  RunControl rc;
   SearchReport report;
-  ASSERT_TRUE(analyseAutoSearch(ws, autoSearchOptions(SearchEngine::Aov), rc, &report).ok);
+  ASSERT_NO_FATAL_FAILURE(autoSearchInjected("algol-10.1956d-css.dat", ws, report));
   EXPECT_NEAR(ws.period / 10.1956, 1.0, test::kPeriodFound);
   EXPECT_EQ(report.alias, AliasDecision::Doubled);
 }
