@@ -234,6 +234,25 @@ AliasDecision decideAlias(const LightCurve& lc, const PeriodStatistic& statistic
   return *adopted < frequency ? AliasDecision::Doubled : AliasDecision::Halved;
 }
 
+// Whether f (a series of hF harmonics) and f0 (hF0 harmonics) are one
+// signal seen at two folds: f is k f0, or f0 is k f, for k from kFrom up to
+// 6 (the harmonics an eclipse or a sawtooth shows as peaks of their own), or
+// up to the harmonics of the longer fold's series, whichever is more. A
+// series at f0 / k with k or more harmonics holds the series at f0 as its
+// k-th harmonic and adds what a longer fold absorbs (a trend, a Mira's
+// cycle-to-cycle changes), so it always fits better without being another
+// period: whether the fold is P or 2P is the shape's question, not the
+// criterion's. `tolerance` in cycles per day.
+bool oneSignalTwoFolds(double f, int hF, double f0, int hF0, int kFrom, double tolerance) {
+  const int kAbove = std::max(6, hF0);  // f a harmonic of f0: f0's series holds it
+  const int kBelow = std::max(6, hF);   // f0 a harmonic of f: f's series holds it
+  for (int k = kFrom; k <= std::max(kAbove, kBelow); ++k)
+    if ((k <= kAbove && std::abs(f - k * f0) < tolerance) ||
+        (k <= kBelow && std::abs(k * f - f0) < tolerance))
+      return true;
+  return false;
+}
+
 // A candidate frequency weighed by the criterion.
 struct Judged {
   double frequency = 0.0;
@@ -527,7 +546,7 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
                              std::max(maxFrequency, frequency), usesWeights(engine));
     // The grid's highest peak stands unless another candidate beats it by
     // positive evidence (kPositiveEvidence). A harmonic or subharmonic of the
-    // peak (k f or f / k, k up to 6) is not weighed here: P against 2P is the
+    // peak (k f or f / k, oneSignalTwoFolds) is not weighed here: P against 2P is the
     // question of the alias step below, which weighs it with the shape (the
     // irregular cycles of a real star always fit better with more cycles
     // per fold, and the harmonics of an eclipse are strong peaks of their
@@ -535,11 +554,9 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
     const Judged* chosen = judged.empty() ? nullptr : &judged.front();
     if (chosen != nullptr && std::isfinite(chosen->fit.bic)) {
       const double f0 = chosen->frequency;
-      auto related = [&](double f) {
-        for (int k = 2; k <= 6; ++k)
-          if (std::abs(f - k * f0) < 0.5 * r.peakWidth || std::abs(k * f - f0) < 0.5 * r.peakWidth)
-            return true;
-        return false;
+      const int h0 = chosen->fit.harmonics;
+      auto related = [&](const Judged& j) {
+        return oneSignalTwoFolds(j.frequency, j.fit.harmonics, f0, h0, 2, 0.5 * r.peakWidth);
       };
       // The peak's own daily and yearly aliases are the same signal seen
       // through the sampling: the data can barely tell them apart, so the
@@ -551,7 +568,7 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
       auto posterior = [](const Judged& j) { return posteriorOf(j.fit, j.frequency); };
       const Judged* highest = chosen;
       for (const Judged& j : judged)
-        if (j.ofPeak == 0 && std::strcmp(j.why, "peak") != 0 && !related(j.frequency) &&
+        if (j.ofPeak == 0 && std::strcmp(j.why, "peak") != 0 && !related(j) &&
             std::isfinite(j.fit.bic) && posterior(j) < posterior(*chosen) &&
             posterior(j) < posterior(*highest) - kPositiveEvidence)
           chosen = &j;
@@ -562,8 +579,7 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
       // width) would otherwise escape it.
       const Judged* best = chosen;
       for (const Judged& j : judged)
-        if (!related(j.frequency) && std::isfinite(j.fit.bic) && posterior(j) < posterior(*best))
-          best = &j;
+        if (!related(j) && std::isfinite(j.fit.bic) && posterior(j) < posterior(*best)) best = &j;
       if (posterior(*best) < posterior(*chosen) - kPositiveEvidence) chosen = best;
       frequency = chosen->frequency;
       frequencyError = chosen->frequencyError;
@@ -595,23 +611,19 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
                         std::max(maxFrequency, frequency), usesWeights(engine));
       if (alias) adopt(*alias);
       // The moved period faces the comparison the peak faced: a candidate
-      // that is no harmonic or subharmonic of it (k up to 6, as above) and
+      // that is no harmonic or subharmonic of it (oneSignalTwoFolds, as above) and
       // beats it by strong evidence in the posterior takes its place, and
       // the move is undone (the data preferred neither P/2 nor 2P of the
       // peak to that candidate).
-      auto related = [&](double f) {
-        for (int k = 1; k <= 6; ++k)
-          if (std::abs(f - k * adopted) < 0.5 * r.peakWidth ||
-              std::abs(k * f - adopted) < 0.5 * r.peakWidth)
-            return true;
-        return false;
+      auto related = [&](const Judged& j) {
+        return oneSignalTwoFolds(j.frequency, j.fit.harmonics, adopted,
+                                 evidence.atAdopted.harmonics, 1, 0.5 * r.peakWidth);
       };
       const Judged* better = nullptr;
       double bound = posteriorOf(evidence.atAdopted, adopted) - kCloseCriterion;
       if (std::isfinite(bound))
         for (const Judged& j : judged)
-          if (!related(j.frequency) && std::isfinite(j.fit.bic) &&
-              posteriorOf(j.fit, j.frequency) < bound) {
+          if (!related(j) && std::isfinite(j.fit.bic) && posteriorOf(j.fit, j.frequency) < bound) {
             better = &j;
             bound = posteriorOf(j.fit, j.frequency);
           }

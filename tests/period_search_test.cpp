@@ -518,6 +518,22 @@ TEST(CandidateRule, UnequalEclipsesJudgedAtTheirOwnBestFrequency) {
   EXPECT_EQ(report.alias, AliasDecision::Doubled);
 }
 
+// A Mira of 145 d over eight years of a survey (data/real): the series at a
+// yearly alias of its second peak, 1301 d with 14 harmonics, holds the
+// 145-d cycle as its ninth harmonic and follows the star's slow changes
+// with the others, so it beat the peak by 239 in the criterion. A fold that
+// holds the peak's series is no other period, whatever its k.
+TEST(CandidateRule, ASeriesHoldingThePeakAsAHarmonicIsNoOtherPeriod) {
+  Workspace ws;
+  ASSERT_TRUE(
+      loadObservations(ws, (test::realDataDir() / "MIRA" / "CSS-3031081020714_BL_Hya.dat").string())
+          .ok);
+  RunControl rc;
+  SearchReport report;
+  ASSERT_TRUE(analyseAutoSearch(ws, autoSearchOptions(SearchEngine::Aov), rc, &report).ok);
+  EXPECT_NEAR(ws.period / 144.801622, 1.0, test::kPeriodFound);
+}
+
 // Without the new options the search is the command's own, to the last
 // digit; the report is computed beside it.
 TEST(ExtendedSearch, WithoutOptionsTheCommandsKeepTheirFigures) {
