@@ -72,6 +72,30 @@ def sources():
     return out
 
 
+def plate_cadences(count, rng):
+    """Cadences of the photographic-plate kind that no file here has (one
+    exposure on a night now and then): 80-200 epochs over 1.5-8 years,
+    observing seasons of 4-8 months a year, at most one plate a night at an
+    hour angle within +-3 h (+-0.125 d), error bars log-normal about
+    0.04-0.15 mag. Drawn from their own generator so that the injected
+    draws stay those of the files."""
+    out = []
+    for _ in range(count):
+        n = int(rng.integers(80, 201))
+        years = rng.uniform(1.5, 8.0)
+        season = rng.uniform(120, 240)
+        start = rng.uniform(0, 365.25)
+        nights = np.array([math.floor(y * 365.25 + start + d)
+                           for y in range(int(math.ceil(years)))
+                           for d in range(int(season))], dtype=float)
+        nights = nights[nights - nights.min() < years * 365.25]
+        chosen = np.sort(rng.choice(nights, size=min(n, len(nights)), replace=False))
+        t = 2448000.0 + chosen + rng.uniform(-0.125, 0.125, len(chosen))
+        e = rng.uniform(0.04, 0.15) * np.exp(rng.normal(0, 0.3, len(chosen)))
+        out.append((f"plates-{len(out):03d}", t, e))
+    return out
+
+
 def read_cadence(path):
     try:
         a = np.loadtxt(path, ndmin=2, usecols=(0, 1, 2))
@@ -191,6 +215,8 @@ def main():
                          "minutes per star on multi-year cadences)")
     ap.add_argument("--keep", help="keep the injected files in this folder")
     ap.add_argument("--no-astropy", action="store_true")
+    ap.add_argument("--plates", type=int, default=0,
+                    help="instead of the files, K synthetic photographic-plate cadences")
     ap.add_argument("--types", default=",".join(TYPES),
                     help="comma-separated: " + ",".join(TYPES))
     args = ap.parse_args()
@@ -198,11 +224,16 @@ def main():
     rng = np.random.default_rng(args.seed)
     files = [f for f in sources() if args.part == "all" or part_of(f) == args.part]
     files = files[:: max(1, args.stride)]
+    cadences = [(f, None) for f in files]
+    if args.plates:
+        cadences = [(name, (t, e)) for name, t, e in
+                    plate_cadences(args.plates, np.random.default_rng(args.seed + 1))]
+        files = [name for name, _ in cadences]
     folder = args.keep or tempfile.mkdtemp(prefix="fazorn-inject-")
     os.makedirs(folder, exist_ok=True)
     cases = []
-    for path in files:
-        cad = read_cadence(path)
+    for path, given in cadences:
+        cad = given if given is not None else read_cadence(path)
         if cad is None:
             continue
         t, e = cad
@@ -282,7 +313,8 @@ def main():
                     row[5] += c["fazorn_ok"]
                     row[6] += c.get("astropy_ok", False)
 
-    print(f"{len(cases)} injected curves on the cadences of {len(files)} files ({args.part} part), "
+    origin = "synthetic plate cadences" if args.plates else f"files ({args.part} part)"
+    print(f"{len(cases)} injected curves on the cadences of {len(files)} {origin}, "
           f"--auto --method {args.method} (transits {args.transit_method or args.method}): {seconds:.1f} s"
           + (f", astropy autopower {astropy_seconds:.1f} s" if have_astropy else ""))
     def share(k, d, shown=True):
