@@ -729,9 +729,70 @@ def asassn():
     expect(name, counts[band], band, "time=jd, value=mag, error=mag_err")
 
 
+# --------------------------------------------------------------------------
+# Layouts added after the perturbation probes (README: "What each file follows")
+
+
+def k2sff_text():
+    # K2SFF's text light curves beside its FITS files (Vanderburg & Johnson
+    # 2014; MAST HLSP page archive.stsci.edu/prepds/k2sff/: "BJD - 2454833"
+    # and "Corrected Flux", comma-separated, one header line): the time is
+    # named with its offset and there is no error column.
+    n = 150
+    t = 2750.0 + 0.0204 * np.arange(n)
+    flux = 1.0 + 0.002 * np.sin(2 * np.pi * t / 0.61) + RNG.normal(0, 3e-4, n)
+    lines = ["BJD - 2454833,Corrected Flux"] + [f"{a:.6f},{b:.7f}" for a, b in zip(t, flux)]
+    name = "k2_hlsp/hlsp_k2sff_k2_lightcurve_211000001-c05_kepler_v1_llc-default-aper.txt"
+    open(path(name), "w").write("\n".join(lines) + "\n")
+    expect(name, n, "", "time=BJD - 2454833, value=Corrected Flux")
+
+
+def atlas_server_older():
+    # The forced-photometry server's first output layout, 19 columns (the
+    # server's own results page, github.com/lukeshingles/atlasserver,
+    # forcephot/templates/resultdesc.html): MJD m dm uJy duJy F err chi/N RA
+    # Dec x y maj min phi apfit Sky ZP Obs, here in reduced-image mode (the
+    # target image instead of the difference: fluxes of the star itself,
+    # positive), so only err and the flux sign leave rows out.
+    n = 70
+    mjd = 57800.0 + np.sort(RNG.uniform(0, 500, n))
+    lines, counts = ["###MJD m dm uJy duJy F err chi/N RA Dec x y maj min phi apfit Sky ZP Obs"], {"o": 0, "c": 0}
+    for i in range(n):
+        f = "c" if RNG.random() < 0.55 else "o"
+        ujy = 2000 + 400 * np.sin(2 * np.pi * mjd[i] / 2.7) + RNG.normal(0, 40)
+        err = 0 if RNG.random() < 0.9 else 5
+        m = 23.9 - 2.5 * np.log10(ujy)
+        lines.append(f"{mjd[i]:.6f} {m:.3f} {1.0857 * 40 / ujy:.3f} {ujy:.0f} 40 {f} {err} 1.02 "
+                     f"210.91000 54.31000 4012.1 2211.7 2.05 1.98 12.0 -0.301 19.71 22.03 "
+                     f"01a{int(mjd[i])}o{RNG.integers(1, 9999):04d}{f}")
+        counts[f] += int(err == 0)
+    name = "atlas/job_forced_photometry_reduced_19_columns.txt"
+    open(path(name), "w").write("\n".join(lines) + "\n")
+    band = max(counts, key=counts.get)
+    expect(name, counts[band], band, "time=MJD, value=m, error=dm")
+
+
+def r_row_names():
+    # A table saved from R with write.table(..., sep=",") or write.csv: the
+    # row names are the first field of every row, and write.table's header
+    # has no name for them (R documentation, ?write.table: "col.names = NA"
+    # adds a blank one, the default does not); read.table then takes the
+    # first column for row names. Here a Catalina light curve so saved.
+    n = 60
+    mjd = 53500.0 + np.sort(RNG.uniform(0, 3000, n))
+    mag = 15.2 + 0.3 * np.sin(2 * np.pi * mjd / 0.5437) + RNG.normal(0, 0.03, n)
+    lines = ['"MasterID","Mag","Magerr","RA","Dec","MJD","Blend"']
+    lines += [f'"{i + 1}",1109065039382,{m:.2f},0.05,150.12345,20.54321,{t:.5f},0'
+              for i, (m, t) in enumerate(zip(mag, mjd))]
+    name = "catalina/catalina_saved_by_r_write_table.csv"
+    open(path(name), "w").write("\n".join(lines) + "\n")
+    expect(name, n, "", "time=MJD, value=Mag, error=Magerr")
+
+
 def main():
     for make in (k2varcat, everest, polar, cdips, qlp, eleanor_lite, tglc, tasoc, neowise,
-                 allwise_mep, atlas_server, atlas_dph, ztf_forced, aavso, ogle, asas3, asassn):
+                 allwise_mep, atlas_server, atlas_dph, ztf_forced, aavso, ogle, asas3, asassn,
+                 k2sff_text, atlas_server_older, r_row_names):
         make()
     with open(path("expected_readings.txt"), "w") as out:
         out.write("# file | options | points (-1: refused) | band | phrase of the summary or "
