@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -319,6 +320,31 @@ const std::vector<std::string>& headerlessAavsoNames() {
                                                  "ADS Reference",
                                                  "Digitizer",
                                                  "Credit"};
+  return names;
+}
+
+// The column names of comment lines of the form "NAME (type): meaning", in
+// their order (the other comment lines are passed over).
+std::vector<std::string> describedColumns(const std::vector<std::string>& comments) {
+  std::vector<std::string> names;
+  for (const auto& line : comments) {
+    std::string_view c = trimmed(line);
+    while (!c.empty() && (c[0] == '#' || c[0] == '%' || c[0] == ';')) c.remove_prefix(1);
+    c = trimmed(c);
+    std::size_t i = 0;
+    while (i < c.size() && (std::isalnum(static_cast<unsigned char>(c[i])) || c[i] == '_')) ++i;
+    if (i == 0 || std::isdigit(static_cast<unsigned char>(c[0]))) continue;
+    const std::string_view name = c.substr(0, i);
+    std::string_view rest = trimmed(c.substr(i));
+    if (!rest.starts_with('(')) continue;
+    const std::size_t close = rest.find(')');
+    if (close == std::string_view::npos) continue;
+    const std::string type = table::lowerCase(trimmed(rest.substr(1, close - 1)));
+    if (type != "float" && type != "int" && type != "double" && type != "str" && type != "bool")
+      continue;
+    if (!trimmed(rest.substr(close + 1)).starts_with(':')) continue;
+    names.emplace_back(name);
+  }
   return names;
 }
 
@@ -1322,6 +1348,17 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
         if (m == n && !anyNumber(words, m)) {
           names.assign(words.begin(), words.begin() + static_cast<long>(m));
           what = "Table with a commented header";
+        }
+      }
+      // Comment lines that describe the columns in order, one a line, as
+      // "NAME (type): meaning" (EVEREST's CSV light curves: "TIME (float):
+      // Time (BJD - 2454833)", "CADN (int): Cadence number", ...): as many
+      // as the rows have fields name them.
+      if (names.empty()) {
+        std::vector<std::string> described = describedColumns(comments);
+        if (described.size() == n) {
+          names = std::move(described);
+          what = "Table with its columns described in comments";
         }
       }
       if (names.empty() && (sep == Separator::Comma || sep == Separator::Tab) && n >= 20 &&

@@ -489,6 +489,12 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     const int c = findColumn(names, {f});
     if (c >= 0 && c != plan.time && c != plan.value && c != plan.error) plan.flags.push_back(c);
   }
+  // EVEREST's CSV light curves: MASK 0 is a point its model used; 1 NaN raw
+  // flux, 2 a flagged QUALITY bit, 3 an outlier (its own column description).
+  if (has("cadn") && has("fraw") && has("mask")) {
+    const int c = findColumn(names, {"mask"});
+    if (c != plan.value && c != plan.error) plan.flags.push_back(c);
+  }
   if (!options.band.empty() && plan.band < 0 && plan.bandGroups.empty() && plan.star < 0 &&
       plan.exposureName < 0)
     return "the file has no band column";
@@ -663,6 +669,9 @@ void RowCollector::finish(TableImport& out, const std::string& what,
     const bool identifiers = std::all_of(
         v.begin(), v.end(), [](double x) { return x == std::floor(x) && std::fabs(x) >= 1e6; });
     const bool constant = std::all_of(v.begin(), v.end(), [&](double x) { return x == v.front(); });
+    // No magnitude and no calibrated flux is a whole number on every row:
+    // such a column counts (cadence numbers, frames) or codes.
+    const bool whole = std::all_of(v.begin(), v.end(), [](double x) { return x == std::floor(x); });
     const char* why = nullptr;
     if ((!advances && !spansDays) || *high == *low)
       why =
@@ -674,6 +683,10 @@ void RowCollector::finish(TableImport& out, const std::string& what,
           "brightness";
     else if (constant)
       why = "second column is the same in every row (a coordinate or a setting), not brightness";
+    else if (whole)
+      why =
+          "second column holds whole numbers only (a count, a cadence or frame number, or a "
+          "code), not brightness";
     if (why != nullptr) {
       fail(std::string("the file has no column names, and its ") + why +
            "; choose the columns with --columns TIME,VALUE[,ERROR]");

@@ -449,6 +449,14 @@ TEST(HeaderlessTables, ReadByPositionOnlyWhereTheNumbersBearItOut) {
   t = importTableText(catalina, ImportOptions{});
   EXPECT_TRUE(t.failed);
   EXPECT_NE(t.failure.find("has no column names"), std::string::npos) << t.failure;
+  // EVEREST's CSV without its description: TIME, CADN (cadence numbers), FCOR ...
+  std::string cadences;
+  for (int i = 0; i < 12; ++i)
+    cadences += std::to_string(2060.3 + 0.0204 * i) + "," + std::to_string(100000 + i) + "," +
+                std::to_string(49900.0 + i) + ",49895.1,0\n";
+  t = importTableText(cadences, ImportOptions{});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("whole numbers only"), std::string::npos) << t.failure;
   // A right ascension first, out of order within a fraction of a day.
   std::string wander;
   for (int i = 0; i < 12; ++i)
