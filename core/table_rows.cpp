@@ -351,12 +351,29 @@ std::string planColumns(const std::vector<std::string>& displayNames,
         for (const char* p : {"jd_", "mjd_", "hjd_", "bjd_"}) qualified |= names[i].starts_with(p);
         if (qualified || isJulianDateWithOffset(names[i])) times.push_back(static_cast<int>(i));
       }
-      const auto values = namedLike(names, kValueWords);
+      auto values = namedLike(names, kValueWords);
+      // Failing any brightness word, a column named by its photometric band
+      // alone ("HJD I err" of OGLE, "JD V eV"): the magnitudes in that band,
+      // when it is the only such column.
+      bool bandNamed = false;
+      if (values.empty()) {
+        for (std::size_t i = 0; i < names.size(); ++i)
+          for (const char* b : {"u", "b", "v", "r", "i", "j", "h", "k", "g", "z", "rc", "ic"})
+            if (names[i] == b) values.push_back(static_cast<int>(i));
+        bandNamed = !values.empty();
+      }
       const int time = plan.time >= 0 ? plan.time : times.size() == 1 ? times[0] : -1;
       const int value = plan.value >= 0 ? plan.value : values.size() == 1 ? values[0] : -1;
       if (time >= 0 && value >= 0 && time != value) {
-        const bool flux = names[static_cast<std::size_t>(value)].find("flux") != std::string::npos;
-        const auto errors = namedLike(names, {flux ? "flux" : "mag"}, true);
+        const std::string& v = names[static_cast<std::size_t>(value)];
+        const bool flux = v.find("flux") != std::string::npos;
+        auto errors = namedLike(names, {flux ? "flux" : "mag"}, true);
+        if (bandNamed) {
+          errors.clear();
+          const int e = findColumn(names, {"e" + v, "e_" + v, v + "err", v + "_err", "sig" + v,
+                                           "sigma_" + v, "err", "error", "sigma"});
+          if (e >= 0) errors.push_back(e);
+        }
         if (plan.value < 0) plan.error = errors.size() == 1 ? errors[0] : -1;
         plan.time = time;
         plan.value = value;

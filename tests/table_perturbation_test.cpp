@@ -496,6 +496,10 @@ TEST(HeaderedTables, RowNamesAndOffsetTimeNamesAreReadByTheirNames) {
   ASSERT_FALSE(t.failed) << t.failure;
   EXPECT_NE(t.summary.find("time=BJD - 2454833, value=Corrected Flux"), std::string::npos)
       << t.summary;
+  // A magnitude column named by its band alone, beside a time and an error.
+  t = importTableText("# HJD-2450000 I err\n2166.8 15.81 0.006\n2168.1 15.82 0.006\n", {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  EXPECT_NE(t.summary.find("time=HJD-2450000, value=I, error=err"), std::string::npos) << t.summary;
   // Two such names tie: refused with both and the exact, quoted option.
   t = importTableText("MJD - 50000,HJD - 2450000,Mag A\n1.1,2.2,14.1\n1.2,2.3,14.2\n", {});
   EXPECT_TRUE(t.failed);
