@@ -1327,7 +1327,14 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
         // empty last field instead: not this case.
         const bool lastFilled =
             !trimmed(rowFields[rowCount - 1]).empty() && !trimmed(third[thirdCount - 1]).empty();
-        if (thirdCount == rowCount && lastFilled) {
+        // R numbers its rows 1, 2, ... unless told otherwise: the two rows'
+        // first fields follow on (an odd field elsewhere in a row, a
+        // comment's comma, decides nothing).
+        double rowName = 0, nextRowName = 0;
+        const bool numbered = fieldNumber(rowFields[0], rowName) && thirdCount > 0 &&
+                              fieldNumber(third[0], nextRowName) &&
+                              rowName == std::floor(rowName) && nextRowName == rowName + 1.0;
+        if (thirdCount == rowCount && lastFilled && numbered) {
           names.insert(names.begin(), "(row name)");
           out.notes.push_back(
               "The header names one column fewer than the rows hold: the first field of each row "
