@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -319,6 +320,31 @@ const std::vector<std::string>& headerlessAavsoNames() {
                                                  "ADS Reference",
                                                  "Digitizer",
                                                  "Credit"};
+  return names;
+}
+
+// The column names of comment lines of the form "NAME (type): meaning", in
+// their order (the other comment lines are passed over).
+std::vector<std::string> describedColumns(const std::vector<std::string>& comments) {
+  std::vector<std::string> names;
+  for (const auto& line : comments) {
+    std::string_view c = trimmed(line);
+    while (!c.empty() && (c[0] == '#' || c[0] == '%' || c[0] == ';')) c.remove_prefix(1);
+    c = trimmed(c);
+    std::size_t i = 0;
+    while (i < c.size() && (std::isalnum(static_cast<unsigned char>(c[i])) || c[i] == '_')) ++i;
+    if (i == 0 || std::isdigit(static_cast<unsigned char>(c[0]))) continue;
+    const std::string_view name = c.substr(0, i);
+    std::string_view rest = trimmed(c.substr(i));
+    if (!rest.starts_with('(')) continue;
+    const std::size_t close = rest.find(')');
+    if (close == std::string_view::npos) continue;
+    const std::string type = table::lowerCase(trimmed(rest.substr(1, close - 1)));
+    if (type != "float" && type != "int" && type != "double" && type != "str" && type != "bool")
+      continue;
+    if (!trimmed(rest.substr(close + 1)).starts_with(':')) continue;
+    names.emplace_back(name);
+  }
   return names;
 }
 
@@ -780,10 +806,43 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
     }
   };
 
+  // A table without column names read by position (four columns or more,
+  // as for the checks on its numbers): a column of words that
+  // differ from row to row (r, i, g; V, B) may be the band, and reading past
+  // it would mix the bands; such a table is refused below.
+  const bool positional = problem.empty() && options.columns.empty() && plan.time == 0 &&
+                          plan.value == 1 && plan.bandGroups.empty() && names.size() >= 4 &&
+                          names[0] == "1" && names[1] == "2";
+  std::vector<std::string> firstLabel;
+  int labelColumn = -1;
+  std::string otherLabel;
+  auto watchLabels = [&] {
+    if (firstLabel.size() < n) firstLabel.resize(n);
+    for (std::size_t c = 0; c < n && labelColumn < 0; ++c) {
+      if (static_cast<int>(c) == plan.time || static_cast<int>(c) == plan.value ||
+          static_cast<int>(c) == plan.error)
+        continue;
+      const std::string_view f = trimmed(fields[c]);
+      double x;
+      // Labels are short words; dates ("2019-09-04.09") and exposure
+      // names ("01a58900o0123c") start with a digit.
+      if (f.empty() || f.size() > 12 || (f[0] >= '0' && f[0] <= '9') || fieldNumber(f, x) ||
+          isMissing(f))
+        continue;
+      if (firstLabel[c].empty())
+        firstLabel[c] = f;
+      else if (firstLabel[c] != f) {
+        labelColumn = static_cast<int>(c);
+        otherLabel = f;
+      }
+    }
+  };
+
   auto processRow = [&](long lineNumber) {
     if (out.previewRows.size() < kPreviewRows)
       out.previewRows.emplace_back(fields.begin(), fields.begin() + static_cast<long>(n));
     if (!problem.empty()) return;
+    if (positional && labelColumn < 0) watchLabels();
     if (n < need) {
       leaveOut(LeftOut::MissingColumn, lineNumber);
       return;
@@ -947,6 +1006,13 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
     out.failure = why;
     return out;
   }
+  if (problem.empty() && labelColumn >= 0)
+    problem = "the file has no column names, and column " + std::to_string(labelColumn + 1) +
+              " holds words that differ between rows (" +
+              firstLabel[static_cast<std::size_t>(labelColumn)] + ", " + otherLabel +
+              "): perhaps bands, which reading by position would mix; add a header line that "
+              "names the columns (a band column as \"band\"), or choose them with --columns "
+              "TIME,VALUE[,ERROR]";
   if (!problem.empty()) {
     out.failed = true;
     out.failure = problem;
@@ -1247,6 +1313,34 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
           if (byTab.size() == rowCount) names = byTab;
         }
       }
+      // A header of one name fewer than the rows have fields: R's
+      // write.table writes its row names so, and read.table takes the first
+      // field of each row for a row name when the header is one short. Read
+      // by the names as they stand, every column would be taken for its
+      // left neighbour; the row names are set aside instead (when the next
+      // row agrees, so that one odd row decides nothing).
+      if (content.size() > 2 && rowCount == names.size() + 1 && names.size() >= 2) {
+        std::vector<std::string> third;
+        std::size_t thirdCount = 0;
+        splitLine(content[2].first, sep, {}, third, thirdCount);
+        // Rows that end in a separator the header lacks ("1,2,3,") have an
+        // empty last field instead: not this case.
+        const bool lastFilled =
+            !trimmed(rowFields[rowCount - 1]).empty() && !trimmed(third[thirdCount - 1]).empty();
+        // R numbers its rows 1, 2, ... unless told otherwise: the two rows'
+        // first fields follow on (an odd field elsewhere in a row, a
+        // comment's comma, decides nothing).
+        double rowName = 0, nextRowName = 0;
+        const bool numbered = fieldNumber(rowFields[0], rowName) && thirdCount > 0 &&
+                              fieldNumber(third[0], nextRowName) &&
+                              rowName == std::floor(rowName) && nextRowName == rowName + 1.0;
+        if (thirdCount == rowCount && lastFilled && numbered) {
+          names.insert(names.begin(), "(row name)");
+          out.notes.push_back(
+              "The header names one column fewer than the rows hold: the first field of each row "
+              "is taken for a row name (as R's write.table writes them) and not read.");
+        }
+      }
       firstRow = 1;
       what = std::string(sep == Separator::Comma ? "CSV" : "Table") + " with header";
     } else {
@@ -1261,6 +1355,17 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
         if (m == n && !anyNumber(words, m)) {
           names.assign(words.begin(), words.begin() + static_cast<long>(m));
           what = "Table with a commented header";
+        }
+      }
+      // Comment lines that describe the columns in order, one a line, as
+      // "NAME (type): meaning" (EVEREST's CSV light curves: "TIME (float):
+      // Time (BJD - 2454833)", "CADN (int): Cadence number", ...): as many
+      // as the rows have fields name them.
+      if (names.empty()) {
+        std::vector<std::string> described = describedColumns(comments);
+        if (described.size() == n) {
+          names = std::move(described);
+          what = "Table with its columns described in comments";
         }
       }
       if (names.empty() && (sep == Separator::Comma || sep == Separator::Tab) && n >= 20 &&
@@ -1358,13 +1463,23 @@ FileSniff sniffObservationText(std::string_view start) {
     if (lastBreak != std::string_view::npos) start = start.substr(0, lastBreak + 1);
     cut = true;
   }
-  (void)cut;
   LineSource lines(start);
   std::string line;
   std::vector<std::string> fields;
   bool first = true;
   int uniform = -1;
   bool threeEach = true;
+  // Lines of numbers with words in the same fields on every line (a filter
+  // letter, an exposure name): a table without its header, whose rows the
+  // stream of numbers would read as far as the first word only. The fields
+  // that are words, as a mask, and the lines that agreed on it.
+  std::vector<bool> wordFields;
+  std::size_t wordLines = 0;
+  bool wordsAgree = true;
+  // The count before the last line, and the last line's own: a table whose
+  // last line was cut short.
+  int uniformBeforeLast = -1;
+  std::size_t lastCount = 0, uniformLines = 0;
   while (lines.next(line)) {
     const std::string_view t = trimmed(line);
     if (t.empty()) continue;
@@ -1405,16 +1520,49 @@ FileSniff sniffObservationText(std::string_view start) {
       return s;
     }
     first = false;
-    if (numbers != n) {  // words after the numbers: plain, read as far as it goes
+    if (numbers != n) {
+      std::vector<bool> mask(n);
+      for (std::size_t i = 0; i < n; ++i) mask[i] = !fieldNumber(fields[i], x);
+      wordsAgree = wordsAgree && n >= 4 && !mask[0] && (wordLines == 0 || mask == wordFields) &&
+                   uniformLines == 0;
+      wordFields = std::move(mask);
+      ++wordLines;
+      threeEach = false;
+      if (!wordsAgree) {  // words after the numbers: plain, read as far as it goes
+        threeEach = false;
+        uniform = 0;
+        break;
+      }
+      continue;
+    }
+    if (wordLines > 0) {  // numbers only after lines with words: plain, as far as it goes
+      wordsAgree = false;
       threeEach = false;
       uniform = 0;
       break;
     }
     if (n != 3) threeEach = false;
+    uniformBeforeLast = uniform;
+    lastCount = n;
     if (uniform == -1)
       uniform = static_cast<int>(n);
     else if (uniform != static_cast<int>(n))
       uniform = 0;
+    if (uniform > 0) ++uniformLines;
+  }
+  // Five lines or more that agree on their words: a table without a header.
+  if (wordLines >= 5 && wordsAgree) {
+    s.kind = FileKind::TextTable;
+    return s;
+  }
+  // Five or more lines of the same count (not three, the plain layout)
+  // followed by a last line with fewer numbers: a table whose download was
+  // cut, whose rows the stream of numbers would misalign. Only where the
+  // sniff saw the whole file (else that line is not the last).
+  if (!cut && uniform == 0 && uniformBeforeLast > 0 && uniformBeforeLast != 3 &&
+      uniformLines >= 5 && lastCount < static_cast<std::size_t>(uniformBeforeLast)) {
+    s.kind = FileKind::TextTable;
+    return s;
   }
   if (first) {  // empty or blank: plain (no points)
     s.threeNumbersPerLine = true;

@@ -43,7 +43,31 @@ std::vector<int> namedLike(const std::vector<std::string>& names,
   return found;
 }
 const std::initializer_list<const char*> kTimeWords = {"jd", "time", "date"};
+
+// A Julian-date name with the offset subtracted from it: "BJD - 2454833"
+// (K2SFF's text light curves), "HJD-2450000", "JD - 2400000". Only whole
+// names of this shape: a date string column ("date-obs") is not one.
+bool isJulianDateWithOffset(std::string_view name) {
+  std::size_t i = 0;
+  while (i < name.size() && name[i] >= 'a' && name[i] <= 'z') ++i;
+  const std::string_view word = name.substr(0, i);
+  if (word != "jd" && word != "mjd" && word != "hjd" && word != "bjd" && word != "btjd" &&
+      word != "bkjd")
+    return false;
+  while (i < name.size() && name[i] == ' ') ++i;
+  if (i >= name.size() || name[i] != '-') return false;
+  ++i;
+  while (i < name.size() && name[i] == ' ') ++i;
+  const std::size_t digits = i;
+  while (i < name.size() && ((name[i] >= '0' && name[i] <= '9') || name[i] == '.')) ++i;
+  return i == name.size() && i > digits;
+}
 const std::initializer_list<const char*> kValueWords = {"mag", "flux", "mpro"};
+
+// An option's argument as a shell takes it whole ("BJD - 2454833,Corrected Flux").
+std::string quotedIfBlank(const std::string& argument) {
+  return argument.find(' ') == std::string::npos ? argument : "\"" + argument + "\"";
+}
 
 std::string candidateHint(const std::vector<std::string>& display,
                           const std::vector<std::string>& names, const ColumnPlan& plan) {
@@ -66,7 +90,7 @@ std::string candidateHint(const std::vector<std::string>& display,
   std::string hint = "; choose the columns";
   if (!times.empty() && !values.empty()) {
     hint += " (time candidates: " + joined(times) + "; value candidates: " + joined(values) +
-            "), e.g. --columns " + times.front() + "," + values.front();
+            "), e.g. --columns " + quotedIfBlank(times.front() + "," + values.front());
   } else {
     hint += " with --columns TIME,VALUE[,ERROR]";
   }
@@ -155,8 +179,11 @@ std::string planColumns(const std::vector<std::string>& displayNames,
            (has("asas_sn_id") || has("quality") || has("phot_filter") || has("camera") ||
             has("cam")))
     plan.survey = "ASAS-SN Sky Patrol light curve";
-  else if (has("jd") && has("magnitude") && has("band") &&
-           (has("observer code") || has("observer_code") || has("hquncertainty")))
+  // (by its own names: a copy whose time column was renamed is still one,
+  // and its validation flags still apply).
+  else if (has("magnitude") && has("band") &&
+           (has("observer code") || has("observer_code") || has("hquncertainty") ||
+            has("validation flag")))
     plan.survey = "AAVSO observations";
   else if (has("source_id") && has("transit_id") && has("band") && has("flux_over_error"))
     plan.survey = "Gaia epoch photometry";
@@ -168,11 +195,12 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   // AAVSO's observation exports through its web services (VSX): camel-case
   // names, the validation flag valFlag and a fainterThan column (1: the
   // magnitude is a "fainter than" limit).
-  else if (has("jd") && has("mag") && has("band") && (has("valflag") || has("fainterthan")))
+  else if (has("mag") && has("band") && (has("valflag") || has("fainterthan")))
     plan.survey = "AAVSO observations";
   // ATLAS's per-exposure catalogues (.dph) keep DoPHOT's column layout (RA,
-  // Dec, m, idx, Type, xtsk, ytsk, fitmag, dfitmag, ...).
-  else if (has("m") && has("type") && has("fitmag") && has("dfitmag"))
+  // Dec, m, idx, Type, xtsk, ytsk, fitmag, dfitmag, ...); a copy without
+  // the error column dfitmag is the same layout.
+  else if (has("type") && has("fitmag") && (has("m") || has("dfitmag")))
     plan.survey = "ATLAS DoPHOT-layout photometry";
   // The AAVSO Extended Format (an observer's submission file) holds every star
   // of a night in one table, told apart only by NAME: each star and filter is
@@ -243,6 +271,8 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     // exposures, with their MJD, make a light curve.
     plan.time = findColumn(names, {"mjd", "mjd_obs", "jd", "hjd", "bjd"});
     plan.value = findColumn(names, {"m"});
+    // fitmag is instrumental (no zero point): never the value.
+    if (plan.value < 0) plan.value = findColumn(names, {"mag", "magnitude"});
     plan.error = findColumn(names, {"dfitmag", "dm"});
     if (plan.time < 0)
       return "this is an ATLAS per-exposure catalogue (DoPHOT layout: RA, Dec, m, Type, fitmag, "
@@ -257,7 +287,7 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   } else {
     plan.time = findColumn(names, usualTimeNames());
     // AAVSO downloads carry an HJD column that observers rarely fill.
-    if (plan.survey == "AAVSO observations") plan.time = findColumn(names, {"jd"});
+    if (plan.survey == "AAVSO observations" && has("jd")) plan.time = findColumn(names, {"jd"});
     plan.value = findColumn(names, usualValueNames());
     // WISE and NEOWISE single-exposure tables: each band is a group of
     // columns (w1mpro, w1sigmpro; ... w4mpro), read as bands.
@@ -287,7 +317,9 @@ std::string planColumns(const std::vector<std::string>& displayNames,
       // The error that belongs to the value column comes first.
       const std::string& v = names[static_cast<std::size_t>(plan.value)];
       plan.error = findColumn(names, {v + "_err", v + "err", v + "_error", "e_" + v, v + "_e",
-                                      "sigma_" + v, v + "_sigma", v + "unc", "d" + v});
+                                      "sigma_" + v, v + "_sigma", v + "unc", "d" + v,
+                                      // Names with blanks ("Mag Error", "Flux Error").
+                                      v + " error", v + " err", v + " uncertainty"});
       if (plan.error < 0) {
         const bool isFlux = v.find("flux") != std::string::npos;
         std::vector<std::string> wanted = usualErrorNames();
@@ -313,16 +345,35 @@ std::string planColumns(const std::vector<std::string>& displayNames,
       // Time only by a Julian-date name with a qualifier ("jd_tt", "hjd_utc"):
       // a broader word would take TIMECORR or a date string.
       std::vector<int> times;
-      for (std::size_t i = 0; i < names.size(); ++i)
-        for (const char* p : {"jd_", "mjd_", "hjd_", "bjd_"})
-          if (names[i].starts_with(p) && names[i].find("err") == std::string::npos)
-            times.push_back(static_cast<int>(i));
-      const auto values = namedLike(names, kValueWords);
+      for (std::size_t i = 0; i < names.size(); ++i) {
+        if (names[i].find("err") != std::string::npos) continue;
+        bool qualified = false;
+        for (const char* p : {"jd_", "mjd_", "hjd_", "bjd_"}) qualified |= names[i].starts_with(p);
+        if (qualified || isJulianDateWithOffset(names[i])) times.push_back(static_cast<int>(i));
+      }
+      auto values = namedLike(names, kValueWords);
+      // Failing any brightness word, a column named by its photometric band
+      // alone ("HJD I err" of OGLE, "JD V eV"): the magnitudes in that band,
+      // when it is the only such column.
+      bool bandNamed = false;
+      if (values.empty()) {
+        for (std::size_t i = 0; i < names.size(); ++i)
+          for (const char* b : {"u", "b", "v", "r", "i", "j", "h", "k", "g", "z", "rc", "ic"})
+            if (names[i] == b) values.push_back(static_cast<int>(i));
+        bandNamed = !values.empty();
+      }
       const int time = plan.time >= 0 ? plan.time : times.size() == 1 ? times[0] : -1;
       const int value = plan.value >= 0 ? plan.value : values.size() == 1 ? values[0] : -1;
       if (time >= 0 && value >= 0 && time != value) {
-        const bool flux = names[static_cast<std::size_t>(value)].find("flux") != std::string::npos;
-        const auto errors = namedLike(names, {flux ? "flux" : "mag"}, true);
+        const std::string& v = names[static_cast<std::size_t>(value)];
+        const bool flux = v.find("flux") != std::string::npos;
+        auto errors = namedLike(names, {flux ? "flux" : "mag"}, true);
+        if (bandNamed) {
+          errors.clear();
+          const int e = findColumn(names, {"e" + v, "e_" + v, v + "err", v + "_err", "sig" + v,
+                                           "sigma_" + v, "err", "error", "sigma"});
+          if (e >= 0) errors.push_back(e);
+        }
         if (plan.value < 0) plan.error = errors.size() == 1 ? errors[0] : -1;
         plan.time = time;
         plan.value = value;
@@ -366,7 +417,8 @@ std::string planColumns(const std::vector<std::string>& displayNames,
            candidateHint(displayNames, names, plan);
   if (plan.time == plan.value) return "the time and value columns must differ";
   const std::string& valueName = names[static_cast<std::size_t>(plan.value)];
-  plan.valueIsMagnitude = valueName.find("mag") != std::string::npos;
+  // "m" is ATLAS's magnitude (forced photometry and DoPHOT layouts alike).
+  plan.valueIsMagnitude = valueName.find("mag") != std::string::npos || valueName == "m";
   if (plan.error < 0 && plan.survey == "Gaia epoch photometry" && plan.valueIsMagnitude)
     plan.fluxOverError = findColumn(names, {"flux_over_error"});
   plan.errorsOfOne = plan.error < 0 && plan.fluxOverError < 0;
@@ -389,7 +441,7 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   // ATLAS's m is the AB magnitude of the uJy flux, which forced photometry
   // gives also where it is 0 or negative: no magnitude exists there (the
   // value then written is not one), so such rows are left out.
-  if (atlas && options.columns.empty() && names[static_cast<std::size_t>(plan.value)] == "m") {
+  if (atlas && options.columns.empty() && plan.valueIsMagnitude) {
     plan.positiveFlux = findColumn(names, {"ujy"});
     plan.valueIsMagnitude = true;
   }
@@ -453,6 +505,12 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     if (skyPatrolQuality >= 0 && std::string_view(f) == "quality") continue;
     const int c = findColumn(names, {f});
     if (c >= 0 && c != plan.time && c != plan.value && c != plan.error) plan.flags.push_back(c);
+  }
+  // EVEREST's CSV light curves: MASK 0 is a point its model used; 1 NaN raw
+  // flux, 2 a flagged QUALITY bit, 3 an outlier (its own column description).
+  if (has("cadn") && has("fraw") && has("mask")) {
+    const int c = findColumn(names, {"mask"});
+    if (c != plan.value && c != plan.error) plan.flags.push_back(c);
   }
   if (!options.band.empty() && plan.band < 0 && plan.bandGroups.empty() && plan.star < 0 &&
       plan.exposureName < 0)
@@ -604,6 +662,51 @@ void RowCollector::finish(TableImport& out, const std::string& what,
       fail("the column \"" + names[static_cast<std::size_t>(plan.time)] +
            "\" counts rows (consecutive whole numbers), it holds no times; choose the columns "
            "with --columns TIME,VALUE[,ERROR]");
+      return;
+    }
+  }
+  // A table without column names and with more columns than time, value
+  // and error (two or three numbers a line keep reading as they always did)
+  // is read by position only where the numbers bear it out: observation times advance (most steps
+  // forward, as in any light curve written in the order it was taken) or at least span a day; a
+  // first column that stands still or wanders within a fraction of a day out of order (an
+  // identifier, a right ascension) is no time. Nor is a value of whole numbers beyond a million a
+  // brightness (a catalogue identifier).
+  const bool positional = options_.columns.empty() && plan.bandGroups.empty() && plan.time == 0 &&
+                          plan.value == 1 && names.size() >= 4 && names[0] == "1" &&
+                          names[1] == "2";
+  if (positional && chosen != nullptr && chosen->time.size() >= 10) {
+    const auto& t = chosen->time;
+    std::size_t forward = 0;
+    for (std::size_t i = 1; i < t.size(); ++i) forward += t[i] > t[i - 1] ? 1 : 0;
+    const auto [low, high] = std::minmax_element(t.begin(), t.end());
+    const bool advances = 2 * forward >= t.size() - 1;
+    const bool spansDays = *high - *low >= 1.0;
+    const auto& v = chosen->value;
+    const bool identifiers = std::all_of(
+        v.begin(), v.end(), [](double x) { return x == std::floor(x) && std::fabs(x) >= 1e6; });
+    const bool constant = std::all_of(v.begin(), v.end(), [&](double x) { return x == v.front(); });
+    // No magnitude and no calibrated flux is a whole number on every row:
+    // such a column counts (cadence numbers, frames) or codes.
+    const bool whole = std::all_of(v.begin(), v.end(), [](double x) { return x == std::floor(x); });
+    const char* why = nullptr;
+    if ((!advances && !spansDays) || *high == *low)
+      why =
+          "first column does not hold observation times (it does not advance and spans less "
+          "than a day)";
+    else if (identifiers)
+      why =
+          "second column holds identifiers (whole numbers of seven digits or more), not "
+          "brightness";
+    else if (constant)
+      why = "second column is the same in every row (a coordinate or a setting), not brightness";
+    else if (whole)
+      why =
+          "second column holds whole numbers only (a count, a cadence or frame number, or a "
+          "code), not brightness";
+    if (why != nullptr) {
+      fail(std::string("the file has no column names, and its ") + why +
+           "; choose the columns with --columns TIME,VALUE[,ERROR]");
       return;
     }
   }
@@ -799,7 +902,10 @@ const std::vector<std::string>& usualTimeNames() {
 }
 const std::vector<std::string>& usualValueNames() {
   static const std::vector<std::string> names = {
-      "mag", "magnitude", "pdcsap_flux", "sap_flux", "flux", "mags", "psfmag", "mag_auto", "m",
+      // Magnitudes before fluxes: a table that holds both (ASAS-SN, ATLAS,
+      // Gaia) is a magnitude light curve whose fluxes are a by-product, and
+      // the choice must not turn on which of the two names a copy uses.
+      "mag", "magnitude", "mags", "psfmag", "mag_auto", "m", "pdcsap_flux", "sap_flux", "flux",
       "rel_flux", "norm_flux", "fluxes", "brightness", "value", "y",
       // K2SFF corrected flux, K2 DETFLUX, PATHOS PSF flux (its authors' advice),
       // ZTF forced-photometry difference flux (DN).
