@@ -59,7 +59,7 @@ def test_a_table_becomes_a_dataframe_and_survives_pickling():
     assert len(table) == 2 and "maximum count of 2" in table.stop_reason
     frame = table.to_pandas()
     assert isinstance(frame, pd.DataFrame)
-    assert list(frame.columns) == ["name", *fazorn._FREQUENCY_COLUMNS, "relation", "fixed"]
+    assert list(frame.columns) == ["name", *fazorn._FREQUENCY_COLUMNS, "relation", "fixed", "fap"]
     np.testing.assert_array_equal(frame["frequency"].to_numpy(), table.frequency)
     again = pickle.loads(pickle.dumps(table))
     assert again.to_dict() == table.to_dict()
