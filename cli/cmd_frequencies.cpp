@@ -14,7 +14,7 @@ namespace fazorn::cli {
 const char* const kFrequenciesHelp =
     "  frequencies [--snr S] [--noise-window W] [--max-count N] [--max-frequency F]\n"
     "              [--min-frequency F] [--weights] [--stop-at-errors]\n"
-    "              [--free-harmonics] [--json] [--residuals FILE] FILE...\n"
+    "              [--max-fap P] [--free-harmonics] [--json] [--residuals FILE] FILE...\n"
     "      Prewhitening: takes the highest peak of the residual amplitude\n"
     "      spectrum, fits all frequencies, amplitudes and phases together and\n"
     "      repeats until the next peak's S/N (amplitude over the mean residual\n"
@@ -35,12 +35,17 @@ const char* const kFrequenciesHelp =
     "      keeps every frequency free instead. --weights fits with\n"
     "      1/error^2. --stop-at-errors ends once the residuals are below the\n"
     "      stated errors. --residuals writes time, residual, error (one FILE).\n"
+    "      FAP: the false-alarm probability of each S/N as the highest peak of\n"
+    "      white noise over the M = (F_max - F_min) T independent frequencies\n"
+    "      searched, 1 - (1 - exp(-pi S/N^2 / 4))^M (M = 1 for a frequency\n"
+    "      held at a harmonic); --max-fap P (0 < P < 1)\n"
+    "      also ends the cascade at a peak whose FAP is above P.\n"
     "      --json   one object per file and line: file, points, time_span,\n"
     "               epoch, zero_point, residual_rms, stop_reason, frequencies\n"
     "               (a list of objects: name, frequency, amplitude, phase,\n"
     "               sigma_frequency, sigma_amplitude, sigma_phase,\n"
     "               mo_sigma_frequency, mo_sigma_amplitude, mo_sigma_phase,\n"
-    "               snr, relation, fixed)\n";
+    "               snr, relation, fixed, fap), independent_frequencies\n";
 
 namespace {
 
@@ -66,6 +71,7 @@ std::string tableJson(const std::string& file, const PrewhiteningResult& r) {
     else
       o.addNull("relation");
     o.add("fixed", f.fixedToCombination && f.combination.valid());
+    o.add("fap", termFalseAlarmProbability(t, k));
     if (k) list += ",";
     list += o.str();
   }
@@ -79,6 +85,7 @@ std::string tableJson(const std::string& file, const PrewhiteningResult& r) {
       .add("residual_rms", t.residualRms)
       .add("max_frequency", r.grid.maxFrequency)
       .add("stop_reason", r.stopReason)
+      .add("independent_frequencies", t.independentFrequencies)
       .addRaw("frequencies", list);
   return o.str();
 }
@@ -90,17 +97,19 @@ void printTable(const std::string& file, const PrewhiteningResult& r) {
               t.timeSpan, t.timeSpan > 0 ? 1.0 / t.timeSpan : 0.0, r.grid.maxFrequency);
   std::printf("  Epoch %.6f, zero point %.6g, residual rms %.6g\n", t.epoch, t.zeroPoint,
               t.residualRms);
-  std::printf("  %-5s %14s %10s %12s %10s %8s %10s %6s  %s\n", "name", "freq(c/d)", "sigma",
-              "amplitude", "sigma", "phase", "sigma", "S/N", "relation");
+  std::printf("  %-5s %14s %10s %12s %10s %8s %10s %6s %8s  %s\n", "name", "freq(c/d)", "sigma",
+              "amplitude", "sigma", "phase", "sigma", "S/N", "FAP", "relation");
   for (std::size_t k = 0; k < t.terms.size(); ++k) {
     const auto& f = t.terms[k];
     std::string relation;
     if (f.combination.valid())
       relation = (f.fixedToCombination ? "=" : "") + combinationText(f.combination);
-    std::printf("  f%-4zu %14.8f %10.2e %12.6g %10.2e %8.5f %10.2e %6.1f  %s\n", k + 1, f.frequency,
-                f.frequencyError, f.amplitude, f.amplitudeError, f.phase, f.phaseError, f.snr,
-                relation.c_str());
+    std::printf("  f%-4zu %14.8f %10.2e %12.6g %10.2e %8.5f %10.2e %6.1f %8.2g  %s\n", k + 1,
+                f.frequency, f.frequencyError, f.amplitude, f.amplitudeError, f.phase, f.phaseError,
+                f.snr, termFalseAlarmProbability(t, k), relation.c_str());
   }
+  std::printf("  FAP: as the highest of %.0f independent frequencies of white noise\n",
+              t.independentFrequencies);
   std::printf("  Stopped: %s\n", r.stopReason.c_str());
 }
 
@@ -144,6 +153,14 @@ int runFrequencies(const Args& args) {
       if (a == "--noise-window") options.noiseWindow = *x;
       if (a == "--max-frequency") options.maxFrequency = *x;
       if (a == "--min-frequency") options.minFrequency = *x;
+    } else if (!optionsEnded && a == "--max-fap") {
+      auto v = value("a probability");
+      if (!v) return kExitUsage;
+      auto x = parseNumber(*v);
+      if (!x || !(*x > 0.0 && *x < 1.0))
+        return usageError("frequencies: --max-fap needs a probability between 0 and 1, not '" + *v +
+                          "'");
+      options.maxFalseAlarm = *x;
     } else if (!optionsEnded && a == "--max-count") {
       auto v = value("a count");
       if (!v) return kExitUsage;

@@ -18,11 +18,19 @@ double resolutionOf(std::span<const double> time) {
   return *hi > *lo ? 1.0 / (*hi - *lo) : 0.0;
 }
 
+// The independent frequencies of a search from minF to the grid's top over
+// times of the given resolution 1/T.
+double independentFrequenciesOf(const AmplitudeSpectrumGrid& grid, double minF, double resolution) {
+  return resolution > 0.0 ? std::max(grid.maxFrequency - minF, 0.0) / resolution : 0.0;
+}
+
 void refreshSnrAndLabels(FrequencyTable& table, std::span<const double> residualAmplitude,
-                         double step, const PrewhiteningOptions& options, double resolution) {
+                         double step, const PrewhiteningOptions& options, double resolution,
+                         double independentFrequencies) {
+  table.independentFrequencies = independentFrequencies;
   for (auto& t : table.terms) {
     const double noise =
-        meanAmplitudeNear(residualAmplitude, step, t.frequency, options.noiseWindow);
+        meanAmplitudeNear(residualAmplitude, step, t.frequency, options.noiseWindow, resolution);
     t.snr = noise > 0.0 ? t.amplitude / noise : 0.0;
   }
   const double tol = options.combinationTolerance > 0.0 ? options.combinationTolerance : resolution;
@@ -151,7 +159,8 @@ double amplitudeInflation(const FrequencyTerm& t) {
 
 }  // namespace
 
-double meanAmplitudeNear(std::span<const double> amplitude, double step, double f, double width) {
+double meanAmplitudeNear(std::span<const double> amplitude, double step, double f, double width,
+                         double exclude) {
   if (amplitude.empty() || !(step > 0.0)) return 0.0;
   const double half = 0.5 * width;
   const auto last = static_cast<double>(amplitude.size() - 1);
@@ -159,10 +168,10 @@ double meanAmplitudeNear(std::span<const double> amplitude, double step, double 
   const double lo = std::clamp(std::ceil((f - half) / step), 1.0, last);
   const double hi = std::clamp(std::floor((f + half) / step), 0.0, last);
   if (hi < lo) return 0.0;
-  double s = 0.0;
+  double s = 0.0, count = 0.0;
   for (auto k = static_cast<std::size_t>(lo); k <= static_cast<std::size_t>(hi); ++k)
-    s += amplitude[k];
-  return s / (hi - lo + 1.0);
+    if (!(std::fabs(static_cast<double>(k) * step - f) < exclude)) s += amplitude[k], count += 1.0;
+  return count > 0.0 ? s / count : 0.0;
 }
 
 MultiSineFitResult improveFrequencyTable(std::span<const double> time,
@@ -174,7 +183,11 @@ MultiSineFitResult improveFrequencyTable(std::span<const double> time,
   const AmplitudeSpectrumGrid grid =
       amplitudeSpectrumGrid(time, options.maxFrequency, options.oversampling);
   const AmplitudeSpectrum res = computeAmplitudeSpectrum(time, fit.residual, grid);
-  refreshSnrAndLabels(table, res.amplitude, grid.step, options, resolutionOf(time));
+  const double resolution = resolutionOf(time);
+  refreshSnrAndLabels(
+      table, res.amplitude, grid.step, options, resolution,
+      independentFrequenciesOf(grid, options.minFrequency > 0.0 ? options.minFrequency : resolution,
+                               resolution));
   return fit;
 }
 
@@ -253,6 +266,13 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
       table.terms.empty() ? out.originalAmplitude : spectra.amplitude(residual);
   out.ok = true;
   const int maxCount = std::max(options.maxCount, 0);
+  // The S/N a peak needs: the limit, raised to that of the largest
+  // false-alarm probability allowed over the independent frequencies.
+  const double independent = independentFrequenciesOf(out.grid, minF, resolution);
+  double snrLimit = options.snrLimit;
+  const double fapSnr = snrOfFalseAlarm(options.maxFalseAlarm, independent);
+  const bool byFalseAlarm = fapSnr > snrLimit;
+  if (byFalseAlarm) snrLimit = fapSnr;
   double tMean = 0.0;
   for (double t : time) tMean += t;
   tMean /= static_cast<double>(n);
@@ -379,7 +399,7 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
       for (std::size_t k = 0; k < spectrum.size(); ++k) prefix[k + 1] = prefix[k] + spectrum[k];
       const double half = 0.5 * options.noiseWindow;
       const auto last = static_cast<double>(spectrum.size() - 1);
-      double bestSnr = options.snrLimit;
+      double bestSnr = snrLimit;
       for (std::size_t k = std::max<std::size_t>(firstK, 1); k + 1 < spectrum.size(); ++k) {
         if (unresolved[k] || below[k] || spectrum[k] < spectrum[k - 1] ||
             spectrum[k] < spectrum[k + 1])
@@ -459,8 +479,8 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
     // (the peak's own window pattern would otherwise count as noise).
     std::vector<double> trialSpectrum = spectra.amplitude(fit.residual);
     const FrequencyTerm& added = trial.terms.back();
-    const double noise =
-        meanAmplitudeNear(trialSpectrum, out.grid.step, added.frequency, options.noiseWindow);
+    const double noise = meanAmplitudeNear(trialSpectrum, out.grid.step, added.frequency,
+                                           options.noiseWindow, resolution);
     const double snr = noise > 0.0 ? added.amplitude / noise : 0.0;
     // The noise of the spectrum is that of an amplitude orthogonal to the
     // rest of the model; a term whose amplitude is k times as uncertain
@@ -474,7 +494,7 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
     // resolved candidate that fails ends the cascade.
     const double inflation = amplitudeInflation(added);
     const double effective = snr / inflation;
-    if (!(effective >= options.snrLimit) && inflation > kUnresolvedInflation) {
+    if (!(effective >= snrLimit) && inflation > kUnresolvedInflation) {
       if (!passOver()) {
         out.stopReason = "more than " + std::to_string(maxCount) +
                          " residual peaks were unresolved from the zero point or other terms";
@@ -482,22 +502,31 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
       }
       continue;
     }
-    if (!(effective >= options.snrLimit)) {
+    if (!(effective >= snrLimit)) {
       char buf[300];
-      if (snr >= options.snrLimit)
+      if (snr >= snrLimit)
         std::snprintf(buf, sizeof buf,
                       "the highest residual peak (%.6f c/d, amplitude %.4g) has S/N %.2f, below "
                       "%.2f times %.2f, the factor by which its amplitude error exceeds the "
                       "white-noise value",
-                      added.frequency, added.amplitude, snr, options.snrLimit, inflation);
+                      added.frequency, added.amplitude, snr, snrLimit, inflation);
       else
         std::snprintf(buf, sizeof buf,
                       "the highest residual peak (%.6f c/d, amplitude %.4g) has S/N %.2f, below "
                       "%.2f",
-                      added.frequency, added.amplitude, snr, options.snrLimit);
+                      added.frequency, added.amplitude, snr, snrLimit);
+      std::string why = buf;
+      if (byFalseAlarm) {
+        char fap[200];
+        std::snprintf(fap, sizeof fap,
+                      " (false-alarm probability %.3g over %.0f independent frequencies, above "
+                      "%.3g)",
+                      falseAlarmProbability(snr, independent), independent, options.maxFalseAlarm);
+        why += fap;
+      }
       // Passed over like an unresolved peak; the first such reason ends the
       // cascade when no peak elsewhere reaches the limit.
-      if (belowLimit.empty()) belowLimit = buf;
+      if (belowLimit.empty()) belowLimit = why;
       const std::size_t lo = best > lobe ? best - lobe : 0;
       for (std::size_t k = lo; k <= std::min(best + lobe, below.size() - 1); ++k) below[k] = 1;
       if (++skipped > maxCount) {
@@ -551,12 +580,12 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
       std::vector<double> snr;
       for (const auto& term : t.terms) {
         const double noise =
-            meanAmplitudeNear(a, out.grid.step, term.frequency, options.noiseWindow);
+            meanAmplitudeNear(a, out.grid.step, term.frequency, options.noiseWindow, resolution);
         snr.push_back(noise > 0.0 ? term.amplitude / noise : 0.0);
       }
       return snr;
     };
-    if (settleHarmonicSeries(time, value, error, table, residual, series, options.snrLimit, snrOf))
+    if (settleHarmonicSeries(time, value, error, table, residual, series, snrLimit, snrOf))
       spectrum = spectra.amplitude(residual);
   }
   // With every term in, each is moved to a better-fitting alias where there
@@ -691,7 +720,7 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
     }
     if (moved) spectrum = spectra.amplitude(residual);
   }
-  refreshSnrAndLabels(table, spectrum, out.grid.step, options, resolution);
+  refreshSnrAndLabels(table, spectrum, out.grid.step, options, resolution, independent);
   if (table.terms.empty()) {
     table.points = static_cast<int>(n);
     table.timeSpan = 1.0 / resolution;

@@ -1,5 +1,6 @@
 #include "model/frequency_table.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -125,8 +126,51 @@ void FrequencyTable::move(std::size_t from, std::size_t to) {
   terms.insert(terms.begin() + static_cast<std::ptrdiff_t>(to), moved);
 }
 
+double falseAlarmProbability(double snr, double independentFrequencies) {
+  if (!(independentFrequencies > 0.0) || !std::isfinite(snr) ||
+      !std::isfinite(independentFrequencies))
+    return std::numeric_limits<double>::quiet_NaN();
+  if (!(snr > 0.0)) return 1.0;
+  // 1 - (1 - p)^M without the cancellation of 1 - p for p near 0.
+  const double p = std::exp(-0.25 * M_PI * snr * snr);
+  return -std::expm1(std::max(independentFrequencies, 1.0) * std::log1p(-p));
+}
+
+double termFalseAlarmProbability(const FrequencyTable& table, std::size_t k) {
+  if (k >= table.terms.size() || !(table.independentFrequencies > 0.0))
+    return std::numeric_limits<double>::quiet_NaN();
+  const FrequencyTerm& t = table.terms[k];
+  const bool held = t.fixedToCombination && t.combination.valid();
+  return falseAlarmProbability(t.snr, held ? 1.0 : table.independentFrequencies);
+}
+
+double snrOfFalseAlarm(double probability, double independentFrequencies) {
+  if (!(probability > 0.0 && probability < 1.0) || !(independentFrequencies > 0.0) ||
+      !std::isfinite(independentFrequencies))
+    return std::numeric_limits<double>::quiet_NaN();
+  const double p = -std::expm1(std::log1p(-probability) / std::max(independentFrequencies, 1.0));
+  return std::sqrt(-4.0 / M_PI * std::log(p));
+}
+
 void labelCombinations(FrequencyTable& table, double tolerance, int maxHarmonic, int maxOrder) {
   auto& terms = table.terms;
+  // The highest enabled frequency, up to which harmonics are sought.
+  double highest = 0.0;
+  for (const auto& t : terms)
+    if (t.enabled) highest = std::max(highest, t.frequency);
+  auto holds = [&](double f) {
+    for (const auto& t : terms)
+      if (t.enabled && std::abs(t.frequency - f) <= tolerance) return true;
+    return false;
+  };
+  // The highest harmonic of f a comb in the table reaches (see the header).
+  auto reach = [&](double f) {
+    int top = maxHarmonic;
+    if (!(f > 4.0 * tolerance)) return top;
+    for (int n = maxHarmonic + 1; n * f <= highest + tolerance && n - top <= 2; ++n)
+      if (holds(n * f)) top = n;
+    return top;
+  };
   for (std::size_t k = 0; k < terms.size(); ++k) {
     FrequencyTerm& t = terms[k];
     if (t.fixedToCombination) continue;
@@ -148,7 +192,8 @@ void labelCombinations(FrequencyTable& table, double tolerance, int maxHarmonic,
     for (std::size_t i = 0; i < k; ++i) {
       if (!parent(i)) continue;
       const double fi = terms[i].frequency;
-      for (int n = 2; n <= maxHarmonic; ++n) consider({static_cast<int>(i), n, -1, 0}, n * fi, n);
+      const int top = reach(fi);
+      for (int n = 2; n <= top; ++n) consider({static_cast<int>(i), n, -1, 0}, n * fi, n);
       for (std::size_t j = i + 1; j < k; ++j) {
         if (!parent(j)) continue;
         const double fj = terms[j].frequency;
@@ -179,6 +224,8 @@ std::string formatFrequencyTable(const FrequencyTable& table) {
   o << "# points " << table.points << "\n";
   o << "# time_span " << num(table.timeSpan) << "\n";
   o << "# residual_rms " << num(table.residualRms) << "\n";
+  if (table.independentFrequencies > 0.0)
+    o << "# independent_frequencies " << num(table.independentFrequencies) << "\n";
   o << "# name frequency amplitude phase sigma_f sigma_A sigma_phi mo_sigma_f mo_sigma_A"
        " mo_sigma_phi snr enabled relation\n";
   for (std::size_t k = 0; k < table.terms.size(); ++k) {
@@ -233,13 +280,14 @@ std::optional<FrequencyTable> parseFrequencyTable(const std::string& text, std::
       if (!(ls >> value)) continue;
       double v = 0.0;
       if (key == "epoch" || key == "zero_point" || key == "points" || key == "time_span" ||
-          key == "residual_rms") {
+          key == "residual_rms" || key == "independent_frequencies") {
         if (!parseDouble(value, v)) return fail("bad number for " + key);
         if (key == "epoch") table.epoch = v;
         if (key == "zero_point") table.zeroPoint = v;
         if (key == "points") table.points = static_cast<int>(v);
         if (key == "time_span") table.timeSpan = v;
         if (key == "residual_rms") table.residualRms = v;
+        if (key == "independent_frequencies") table.independentFrequencies = v;
       }
       continue;
     }

@@ -59,6 +59,11 @@ struct FrequencyTable {
   int points = 0;
   double timeSpan = 0.0;
   double residualRms = 0.0;
+  // The number of independent frequencies of the search that found the
+  // terms, (f_max - f_min) T: what turns a term's S/N into its false-alarm
+  // probability (falseAlarmProbability); 0 when not known (a table typed
+  // in, or read from a file written without it).
+  double independentFrequencies = 0.0;
 
   // Removes term k, renumbering every relation; a term related to the
   // removed one loses its relation (and its fixing).
@@ -68,10 +73,39 @@ struct FrequencyTable {
   void move(std::size_t from, std::size_t to);
 };
 
+// The false-alarm probability of a peak of signal-to-noise ratio `snr` (its
+// amplitude over the mean amplitude of the noise around it) as the highest
+// of `independentFrequencies` peaks of white noise. At one frequency the
+// amplitude of Gaussian white noise is Rayleigh distributed (its power
+// exponentially, Scargle 1982, ApJ 263, 835, eq. 14), with mean
+// sigma sqrt(pi / N); so P(A > q <A>) = exp(-pi q^2 / 4), whatever sigma
+// and N, and the highest of M independent frequencies exceeds it with
+// probability 1 - (1 - exp(-pi q^2 / 4))^M (Horne & Baliunas 1986, ApJ 302,
+// 757, eq. 21), M taken as the span of the search over the resolution 1/T.
+// S/N 4 is 3.5e-6 at one frequency: 0.7 % over the 2,200 independent
+// frequencies of a 27-day sector up to 80 c/d, but 68 % over 330,000.
+// NaN when M is not positive or snr not finite.
+double falseAlarmProbability(double snr, double independentFrequencies);
+// Term k's false-alarm probability: over the table's independent
+// frequencies for a term the search found, at its one frequency (M = 1)
+// for a term held at a relation, whose frequency was predicted rather than
+// searched for. NaN when the table's count is not known.
+double termFalseAlarmProbability(const FrequencyTable& table, std::size_t k);
+// The inverse: the S/N whose false-alarm probability over M independent
+// frequencies is `probability` (0 < probability < 1); NaN otherwise.
+double snrOfFalseAlarm(double probability, double independentFrequencies);
+
 // Labels every term whose frequency is within `tolerance` (cycles per day;
 // normally the resolution 1/T) of n f_i (n = 2 .. maxHarmonic) or
 // n f_i +- m f_j (|n|, |m| <= maxOrder) of two terms before it that are not
 // themselves labelled; the lowest order |n| + |m| wins, then the closest.
+// Harmonics above maxHarmonic are labelled as far as the table holds a comb
+// of them: n f_i where a term lies within `tolerance` of (n - 1) f_i or
+// (n - 2) f_i, counting from maxHarmonic up (a non-sinusoidal light curve's
+// harmonics, a pulsator's or a binary's, fall off smoothly, a gap of one
+// being an eclipsing binary's weak odd harmonics), and only for
+// f_i > 4 tolerance, where the harmonics' windows cover at most half the
+// frequencies and a term matching one by chance is unlikely.
 // Fixed relations are kept as they are. Only enabled terms take part.
 void labelCombinations(FrequencyTable& table, double tolerance, int maxHarmonic = 5,
                        int maxOrder = 2);

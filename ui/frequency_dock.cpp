@@ -161,6 +161,10 @@ FrequencyDock::FrequencyDock(const Workspace& ws, Runner runner, QWidget* parent
   w_.table->horizontalHeaderItem(kFrequencyError)
       ->setToolTip(QStringLiteral("Least-squares 1-sigma error; the tooltip of each cell has the "
                                   "Montgomery & O'Donoghue (1999) value"));
+  w_.table->horizontalHeaderItem(kSnr)->setToolTip(
+      QStringLiteral("Amplitude over the mean residual amplitude around the frequency; the "
+                     "tooltip of each cell has its false-alarm probability as the highest peak "
+                     "of white noise over the independent frequencies searched"));
   w_.table->horizontalHeaderItem(kRelation)->setToolTip(
       QStringLiteral("Harmonic or combination within 1/T (=2f1: held at it in fits); type "
                      "=2f1 or =f1+f2 to hold the frequency at a relation, - to free it"));
@@ -257,7 +261,17 @@ void FrequencyDock::refreshTable() {
     error(kAmplitudeError, f.amplitudeError, f.amplitudeErrorMO);
     t->setItem(r, kPhase, readOnlyItem(QString::number(f.phase, 'f', 5)));
     error(kPhaseError, f.phaseError, f.phaseErrorMO);
-    t->setItem(r, kSnr, readOnlyItem(QString::number(f.snr, 'f', 1)));
+    QTableWidgetItem* snr = readOnlyItem(QString::number(f.snr, 'f', 1));
+    const double fap = termFalseAlarmProbability(table_, static_cast<std::size_t>(r));
+    if (std::isfinite(fap))
+      snr->setToolTip(
+          f.fixedToCombination
+              ? QStringLiteral("False-alarm probability %1 at its one predicted frequency")
+                    .arg(numberText(fap, 2))
+              : QStringLiteral("False-alarm probability %1 over %2 independent frequencies")
+                    .arg(numberText(fap, 2))
+                    .arg(table_.independentFrequencies, 0, 'f', 0));
+    t->setItem(r, kSnr, snr);
     QString relation =
         f.combination.valid() ? QString::fromStdString(combinationText(f.combination)) : QString();
     if (f.fixedToCombination) relation = QLatin1Char('=') + relation;

@@ -740,7 +740,8 @@ _FREQUENCY_COLUMNS = (
     "mo_sigma_phase",
     "snr",
 )
-_FREQUENCY_HEADER = ("points", "time_span", "epoch", "zero_point", "residual_rms", "max_frequency", "stop_reason")
+_FREQUENCY_HEADER = ("points", "time_span", "epoch", "zero_point", "residual_rms", "max_frequency", "stop_reason",
+                     "independent_frequencies")
 
 
 def _json_number(x):
@@ -765,6 +766,13 @@ class FrequencyTable:
         The analytic errors of Montgomery & O'Donoghue (1999) for white noise.
     snr : numpy.ndarray
         Amplitude over the mean residual amplitude within noise_window / 2.
+    fap : numpy.ndarray
+        The false-alarm probability of each S/N as the highest peak of white
+        noise over the independent frequencies searched,
+        ``1 - (1 - exp(-pi snr**2 / 4))**independent_frequencies`` (at one
+        frequency for a term held at a harmonic).
+    independent_frequencies : float
+        (max_frequency - min_frequency) times the time span.
     relation : list of str or None
         The harmonic or combination each term lies within 1/T of ("2f1",
         "f1+f2"), or None; ``label`` is the same list.
@@ -800,7 +808,8 @@ class FrequencyTable:
     @classmethod
     def _failed(cls, file, error):
         empty = {c: np.empty(0) for c in _FREQUENCY_COLUMNS}
-        d = dict(empty, relation=[], fixed=[], points=0, time_span=0.0, epoch=0.0, zero_point=0.0,
+        d = dict(empty, relation=[], fixed=[], fap=np.empty(0), independent_frequencies=0.0, points=0, time_span=0.0,
+                 epoch=0.0, zero_point=0.0,
                  residual_rms=0.0, max_frequency=0.0, stop_reason="", text="",
                  grid=np.empty(0), spectrum=np.empty(0), window=np.empty(0),
                  residual_spectrum=np.empty(0), residual=np.empty(0))
@@ -848,14 +857,15 @@ class FrequencyTable:
                 row[c] = _json_number(self._d[c][k])
             row["relation"] = self._d["relation"][k]
             row["fixed"] = bool(self._d["fixed"][k])
+            row["fap"] = _json_number(self._d["fap"][k])
             rows.append(row)
         return rows
 
     def to_pandas(self):
-        """The terms as a pandas DataFrame (columns name, the numbers, relation, fixed)."""
+        """The terms as a pandas DataFrame (columns name, the numbers, relation, fixed, fap)."""
         import pandas as pd
 
-        columns = ["name", *_FREQUENCY_COLUMNS, "relation", "fixed"]
+        columns = ["name", *_FREQUENCY_COLUMNS, "relation", "fixed", "fap"]
         return pd.DataFrame.from_records(self.rows(), columns=columns)
 
     def model(self, t):
@@ -875,7 +885,7 @@ class FrequencyTable:
 
 
 def _frequency_settings(snr, noise_window, max_count, max_frequency, min_frequency, weights, stop_at_errors,
-                        free_harmonics):
+                        free_harmonics, max_fap=None):
     def number(name, v, default):
         if v is None:
             return default
@@ -894,6 +904,7 @@ def _frequency_settings(snr, noise_window, max_count, max_frequency, min_frequen
         bool(weights),
         bool(stop_at_errors),
         bool(free_harmonics),
+        number("max_fap", max_fap, 0.0),
     )
 
 
@@ -922,11 +933,14 @@ _FREQUENCIES_DOC = """
         Keep every frequency free (default: a harmonic n f of a frequency in
         the table is held at n f, f named before its multiples, and the
         missing harmonics up to twice the highest added as a group when an
-        F test at 0.1 % finds them significant)."""
+        F test at 0.1 % finds them significant).
+    max_fap : float, optional
+        Also stop at a peak whose false-alarm probability (see ``fap``) is
+        above this (0 < max_fap < 1; default None: the S/N limit alone)."""
 
 
 def frequencies(t, y, dy=None, *, snr=4.0, noise_window=2.0, max_count=50, max_frequency=None,
-                min_frequency=None, weights=False, stop_at_errors=False, free_harmonics=False):
+                min_frequency=None, weights=False, stop_at_errors=False, free_harmonics=False, max_fap=None):
     """Prewhitening: the frequency table of a multi-periodic light curve.
 
     Computes what ``fazorn-cli frequencies`` computes on the same
@@ -955,7 +969,7 @@ def frequencies(t, y, dy=None, *, snr=4.0, noise_window=2.0, max_count=50, max_f
     """
     t, y, dy = _light_curve(t, y, dy)
     settings = _frequency_settings(snr, noise_window, max_count, max_frequency, min_frequency, weights, stop_at_errors,
-                                   free_harmonics)
+                                   free_harmonics, max_fap)
     return FrequencyTable(_fazorn.frequencies(t, y, dy, *settings))
 
 
@@ -964,7 +978,7 @@ frequencies.__doc__ = frequencies.__doc__ % _FREQUENCIES_DOC
 
 def frequencies_file(path, *, snr=4.0, noise_window=2.0, max_count=50, max_frequency=None,
                      min_frequency=None, weights=False, stop_at_errors=False, free_harmonics=False,
-                     columns=None, band=None, values=None):
+                     max_fap=None, columns=None, band=None, values=None):
     """Read a file and prewhiten it, as ``fazorn-cli frequencies FILE`` does.
 
     Parameters
@@ -988,7 +1002,7 @@ def frequencies_file(path, *, snr=4.0, noise_window=2.0, max_count=50, max_frequ
     """
     path = _path(path)
     settings = _frequency_settings(snr, noise_window, max_count, max_frequency, min_frequency, weights, stop_at_errors,
-                                   free_harmonics)
+                                   free_harmonics, max_fap)
     import_options = {k: v for k, v in (("columns", columns), ("band", band), ("values", values)) if v is not None}
     return FrequencyTable(_fazorn.frequencies_file(path, import_options, *settings), file=path)
 

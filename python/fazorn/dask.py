@@ -528,6 +528,7 @@ _FREQUENCY_SETTINGS = (
     "weights",
     "stop_at_errors",
     "free_harmonics",
+    "max_fap",
     "columns",
     "band",
     "values",
@@ -568,7 +569,7 @@ def frequencies_files(paths, client=None, *, chunk_size=None, worker_timeout=_WO
     **settings
         The settings of :func:`fazorn.frequencies_file` (snr, noise_window,
         max_count, max_frequency, min_frequency, weights, stop_at_errors,
-        free_harmonics, columns, band, values).
+        free_harmonics, max_fap, columns, band, values).
 
     Returns
     -------
@@ -576,7 +577,7 @@ def frequencies_files(paths, client=None, *, chunk_size=None, worker_timeout=_WO
         One row per frequency of each file, files in the order of `paths`
         and frequencies in table order: ``file``, the keys of each entry of
         "frequencies" in ``fazorn-cli frequencies --json`` (name, frequency,
-        amplitude, phase, the errors, snr, relation, fixed), the file's points,
+        amplitude, phase, the errors, snr, relation, fixed, fap), the file's points,
         time_span, epoch, zero_point, residual_rms, max_frequency and
         stop_reason, and ``error``. A file without any frequency has one row
         with name None; a file that could not be analysed has one row with
@@ -587,7 +588,7 @@ def frequencies_files(paths, client=None, *, chunk_size=None, worker_timeout=_WO
         raise TypeError(f"unknown settings: {', '.join(sorted(unknown))} (settings: {', '.join(_FREQUENCY_SETTINGS)})")
     worker_timeout = _check_worker_timeout(worker_timeout)
     paths = [fazorn._path(p) for p in paths]
-    columns = ["file", "name", *fazorn._FREQUENCY_COLUMNS, "relation", "fixed", *fazorn._FREQUENCY_HEADER,
+    columns = ["file", "name", *fazorn._FREQUENCY_COLUMNS, "relation", "fixed", "fap", *fazorn._FREQUENCY_HEADER,
                "error"]
     if not paths:
         return pd.DataFrame(columns=columns)

@@ -559,7 +559,9 @@ py::dict significance(const Array& t, const Array& y, const Array& dy, const std
 // as fazorn-cli frequencies checks its options.
 PrewhiteningOptions prewhiteningOptions(double snr, double noiseWindow, long maxCount,
                                         double maxFrequency, double minFrequency, bool weights,
-                                        bool stopAtErrors, bool freeHarmonics) {
+                                        bool stopAtErrors, bool freeHarmonics, double maxFap) {
+  if (!std::isfinite(maxFap) || maxFap < 0.0 || maxFap >= 1.0)
+    throw py::value_error("max_fap needs a probability between 0 and 1 (0: none)");
   for (const auto& [name, x] : {std::pair{"snr", snr}, std::pair{"max_frequency", maxFrequency},
                                 std::pair{"min_frequency", minFrequency}})
     if (!std::isfinite(x) || x < 0.0)
@@ -576,6 +578,7 @@ PrewhiteningOptions prewhiteningOptions(double snr, double noiseWindow, long max
   o.fit.useWeights = weights;
   o.stopAtStatedErrors = stopAtErrors;
   o.harmonicSeries = !freeHarmonics;
+  o.maxFalseAlarm = maxFap;
   return o;
 }
 
@@ -585,7 +588,7 @@ PrewhiteningOptions prewhiteningOptions(double snr, double noiseWindow, long max
 py::dict frequenciesToPython(PrewhiteningResult&& r) {
   const FrequencyTable& t = r.table;
   const std::size_t k = t.terms.size();
-  std::vector<double> f(k), a(k), ph(k), sf(k), sa(k), sp(k), mf(k), ma(k), mp(k), snr(k);
+  std::vector<double> f(k), a(k), ph(k), sf(k), sa(k), sp(k), mf(k), ma(k), mp(k), snr(k), fap(k);
   py::list relation, fixed;
   for (std::size_t i = 0; i < k; ++i) {
     const FrequencyTerm& x = t.terms[i];
@@ -593,6 +596,7 @@ py::dict frequenciesToPython(PrewhiteningResult&& r) {
     sf[i] = x.frequencyError, sa[i] = x.amplitudeError, sp[i] = x.phaseError;
     mf[i] = x.frequencyErrorMO, ma[i] = x.amplitudeErrorMO, mp[i] = x.phaseErrorMO;
     snr[i] = x.snr;
+    fap[i] = termFalseAlarmProbability(t, i);
     if (x.combination.valid())
       relation.append(combinationText(x.combination));
     else
@@ -607,6 +611,7 @@ py::dict frequenciesToPython(PrewhiteningResult&& r) {
   d["residual_rms"] = t.residualRms;
   d["max_frequency"] = r.grid.maxFrequency;
   d["stop_reason"] = r.stopReason;
+  d["independent_frequencies"] = t.independentFrequencies;
   d["frequency"] = toNumpy(std::move(f));
   d["amplitude"] = toNumpy(std::move(a));
   d["phase"] = toNumpy(std::move(ph));
@@ -617,6 +622,7 @@ py::dict frequenciesToPython(PrewhiteningResult&& r) {
   d["mo_sigma_amplitude"] = toNumpy(std::move(ma));
   d["mo_sigma_phase"] = toNumpy(std::move(mp));
   d["snr"] = toNumpy(std::move(snr));
+  d["fap"] = toNumpy(std::move(fap));
   d["relation"] = relation;
   d["fixed"] = fixed;
   d["text"] = formatFrequencyTable(t);
@@ -629,13 +635,15 @@ py::dict frequenciesToPython(PrewhiteningResult&& r) {
 }
 
 // frequencies(t, y, dy, snr, noise_window, max_count, max_frequency,
-//             min_frequency, weights, stop_at_errors, free_harmonics) -> dict
+//             min_frequency, weights, stop_at_errors, free_harmonics,
+//             max_fap) -> dict
 py::dict frequenciesOfArrays(const Array& t, const Array& y, const Array& dy, double snr,
                              double noiseWindow, long maxCount, double maxFrequency,
                              double minFrequency, bool weights, bool stopAtErrors,
-                             bool freeHarmonics) {
-  const PrewhiteningOptions options = prewhiteningOptions(
-      snr, noiseWindow, maxCount, maxFrequency, minFrequency, weights, stopAtErrors, freeHarmonics);
+                             bool freeHarmonics, double maxFap) {
+  const PrewhiteningOptions options =
+      prewhiteningOptions(snr, noiseWindow, maxCount, maxFrequency, minFrequency, weights,
+                          stopAtErrors, freeHarmonics, maxFap);
   Curve c = curveOf(t, y, dy, "");
   PrewhiteningResult r;
   runInterruptibly(runControl(1),
@@ -648,10 +656,11 @@ py::dict frequenciesOfArrays(const Array& t, const Array& y, const Array& dy, do
 // as fazorn-cli frequencies reads it (its reading notes under "notes").
 py::dict frequenciesOfFile(const std::string& path, const py::dict& import, double snr,
                            double noiseWindow, long maxCount, double maxFrequency,
-                           double minFrequency, bool weights, bool stopAtErrors,
-                           bool freeHarmonics) {
-  const PrewhiteningOptions options = prewhiteningOptions(
-      snr, noiseWindow, maxCount, maxFrequency, minFrequency, weights, stopAtErrors, freeHarmonics);
+                           double minFrequency, bool weights, bool stopAtErrors, bool freeHarmonics,
+                           double maxFap) {
+  const PrewhiteningOptions options =
+      prewhiteningOptions(snr, noiseWindow, maxCount, maxFrequency, minFrequency, weights,
+                          stopAtErrors, freeHarmonics, maxFap);
   const AnalysisRequest request = requestOf(import);
   PrewhiteningResult r;
   Outcome loaded;
@@ -695,9 +704,9 @@ PYBIND11_MODULE(_fazorn, m) {
   m.def("frequencies", &frequenciesOfArrays, py::arg("t"), py::arg("y"), py::arg("dy"),
         py::arg("snr"), py::arg("noise_window"), py::arg("max_count"), py::arg("max_frequency"),
         py::arg("min_frequency"), py::arg("weights"), py::arg("stop_at_errors"),
-        py::arg("free_harmonics"));
+        py::arg("free_harmonics"), py::arg("max_fap") = 0.0);
   m.def("frequencies_file", &frequenciesOfFile, py::arg("path"), py::arg("import_options"),
         py::arg("snr"), py::arg("noise_window"), py::arg("max_count"), py::arg("max_frequency"),
         py::arg("min_frequency"), py::arg("weights"), py::arg("stop_at_errors"),
-        py::arg("free_harmonics"));
+        py::arg("free_harmonics"), py::arg("max_fap") = 0.0);
 }

@@ -59,15 +59,19 @@ def test_a_table_becomes_a_dataframe_and_survives_pickling():
     assert len(table) == 2 and "maximum count of 2" in table.stop_reason
     frame = table.to_pandas()
     assert isinstance(frame, pd.DataFrame)
-    assert list(frame.columns) == ["name", *fazorn._FREQUENCY_COLUMNS, "relation", "fixed"]
+    assert list(frame.columns) == ["name", *fazorn._FREQUENCY_COLUMNS, "relation", "fixed", "fap"]
     np.testing.assert_array_equal(frame["frequency"].to_numpy(), table.frequency)
+    # Each term's false-alarm probability over the independent frequencies searched.
+    assert table.independent_frequencies > 0 and len(table.fap) == len(table)
+    assert all(0 <= p <= 1 for p in table.fap)
     again = pickle.loads(pickle.dumps(table))
     assert again.to_dict() == table.to_dict()
 
 
 def test_bad_settings_and_light_curves_are_refused():
     t, y, dy, _ = synthetic_star(n=100)
-    for bad in ({"snr": -1}, {"noise_window": 0}, {"max_count": -1}, {"max_count": 2.5}, {"snr": "4"}):
+    for bad in ({"snr": -1}, {"noise_window": 0}, {"max_count": -1}, {"max_count": 2.5}, {"snr": "4"},
+                {"max_fap": 1}):
         with pytest.raises(ValueError):
             fazorn.frequencies(t, y, dy, **bad)
     with pytest.raises(ValueError, match="too few points"):

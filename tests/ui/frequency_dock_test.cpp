@@ -119,6 +119,11 @@ class FrequencyDockTest : public QObject {
     QCOMPARE(ui.table->item(harmonic, 9)->text(), QStringLiteral("=2f%1").arg(nearest(t, kF1) + 1));
     QVERIFY(t.terms[harmonic].fixedToCombination);
     QVERIFY(ui.status->text().contains(QStringLiteral("below 4")));
+    // Each S/N with its false-alarm probability: over the frequencies
+    // searched for a free term, at its one frequency for the held harmonic.
+    QVERIFY(t.independentFrequencies > 0);
+    QVERIFY(ui.table->item(nearest(t, kF1), 8)->toolTip().contains(QStringLiteral("independent")));
+    QVERIFY(ui.table->item(harmonic, 8)->toolTip().contains(QStringLiteral("predicted")));
 
     // Data, window, one residual spectrum per step and the final residuals.
     QCOMPARE(dock->spectrumCount(), 2 + 3 + 1);
