@@ -9,10 +9,18 @@
 // than its sums. Advised for transparent huge pages, the same 64 MB took
 // 3.5 ms: a fault a 2 MiB page instead of 512. Where the kernel ignores the
 // advice (not Linux, huge pages disabled) the memory is ordinary.
+//
+// Freed blocks from 64 KiB on are kept for the next request of about their
+// size, up to 128 MiB in all: a window or a batch computes periodogram
+// after periodogram of the same sizes, and a kept block's pages are
+// already mapped (a 10,000-point periodogram's six spreading grids of
+// 240 KB, mapped afresh on every call, cost more faults than it has
+// points).
 #pragma once
 
 #include <cstddef>
 #include <cstdlib>
+#include <mutex>
 #include <new>
 #include <vector>
 #if defined(__linux__)
@@ -32,21 +40,91 @@ inline constexpr std::size_t kHugeFrom = kHugePage;
 // FFTW's SIMD codelets need 16 (SSE2) or 32 (AVX) bytes; a cache line is
 // more than either.
 inline constexpr std::size_t kLineAlignment = 64;
+// Blocks from this size on are kept when freed (smaller ones the C
+// library's own free lists serve without new pages), sizes rounded up to
+// multiples of it so that requests of nearly the same size share blocks.
+inline constexpr std::size_t kKeepFrom = std::size_t{64} << 10;
+// The most bytes kept idle; the oldest blocks go first beyond it.
+inline constexpr std::size_t kKeepAtMost = std::size_t{128} << 20;
+
+// The size actually allocated for a request.
+inline std::size_t roundedSize(std::size_t bytes) {
+  if (bytes >= kHugeFrom) return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  if (bytes >= kKeepFrom) return (bytes + kKeepFrom - 1) / kKeepFrom * kKeepFrom;
+  return bytes == 0 ? 1 : bytes;
+}
+
+struct KeptBlock {
+  void* p;
+  std::size_t size;  // rounded
+};
+
+class KeptBlocks {
+ public:
+  // A kept block of `size` (rounded) bytes, or of at most twice that;
+  // nullptr when there is none.
+  void* take(std::size_t size) {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::size_t best = blocks_.size();
+    for (std::size_t i = 0; i < blocks_.size(); ++i) {
+      const std::size_t s = blocks_[i].size;
+      if (s >= size && s / 2 <= size && (best == blocks_.size() || s < blocks_[best].size))
+        best = i;
+    }
+    if (best == blocks_.size()) return nullptr;
+    void* p = blocks_[best].p;
+    kept_ -= blocks_[best].size;
+    blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(best));
+    return p;
+  }
+  // Keeps a freed block, letting the oldest go beyond the limit.
+  void keep(void* p, std::size_t size) {
+    if (size > kKeepAtMost) {
+      std::free(p);
+      return;
+    }
+    std::vector<void*> released;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      while (kept_ + size > kKeepAtMost && !blocks_.empty()) {
+        released.push_back(blocks_.front().p);
+        kept_ -= blocks_.front().size;
+        blocks_.erase(blocks_.begin());
+      }
+      blocks_.push_back({p, size});
+      kept_ += size;
+    }
+    for (void* r : released) std::free(r);
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<KeptBlock> blocks_;  // oldest first
+  std::size_t kept_ = 0;
+};
+
+// Never destroyed, so that buffers freed by other static objects' destructors
+// at exit still find it; what it keeps goes back with the process.
+inline KeptBlocks& keptBlocks() {
+  static KeptBlocks* const blocks = new KeptBlocks;
+  return *blocks;
+}
 
 }  // namespace large_memory_detail
 
 // `bytes` of uninitialised memory, 64-byte aligned (enough for FFTW's
-// transforms planned on other such memory); throws std::bad_alloc. Free
-// with freeLarge.
+// transforms planned on other such memory), on huge pages from 2 MiB on;
+// throws std::bad_alloc. Free with freeLarge and the same size.
 inline void* allocateLarge(std::size_t bytes) {
   using namespace large_memory_detail;
-  const bool huge = bytes >= kHugeFrom;
-  const std::size_t alignment = huge ? kHugePage : kLineAlignment;
-  // posix_memalign needs no size multiple; whole huge pages let the advice
-  // cover the last one.
-  const std::size_t size = huge ? (bytes + kHugePage - 1) / kHugePage * kHugePage : bytes;
+  const std::size_t size = roundedSize(bytes);
+  if (size >= kKeepFrom) {
+    if (void* p = keptBlocks().take(size)) return p;
+  }
+  const bool huge = size >= kHugeFrom;
   void* p = nullptr;
-  if (posix_memalign(&p, alignment, size == 0 ? 1 : size) != 0 || !p) throw std::bad_alloc();
+  if (posix_memalign(&p, huge ? kHugePage : kLineAlignment, size) != 0 || !p)
+    throw std::bad_alloc();
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   // Advice only: a kernel without transparent huge pages refuses it and the
   // memory stays usable.
@@ -55,7 +133,20 @@ inline void* allocateLarge(std::size_t bytes) {
   return p;
 }
 
-inline void freeLarge(void* p) noexcept { std::free(p); }
+inline void freeLarge(void* p, std::size_t bytes) noexcept {
+  using namespace large_memory_detail;
+  if (!p) return;
+  const std::size_t size = roundedSize(bytes);
+  if (size < kKeepFrom) {
+    std::free(p);
+    return;
+  }
+  try {
+    keptBlocks().keep(p, size);
+  } catch (...) {  // no room to note it: let it go
+    std::free(p);
+  }
+}
 
 // An allocator for std::vector over allocateLarge.
 template <class T>
@@ -68,7 +159,7 @@ struct LargeAllocator {
     if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
     return static_cast<T*>(allocateLarge(n * sizeof(T)));
   }
-  void deallocate(T* p, std::size_t) noexcept { freeLarge(p); }
+  void deallocate(T* p, std::size_t n) noexcept { freeLarge(p, n * sizeof(T)); }
   template <class U>
   bool operator==(const LargeAllocator<U>&) const noexcept {
     return true;

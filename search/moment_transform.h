@@ -107,7 +107,7 @@ class MomentTransform {
           size_(size) {
       std::fill(data_, data_ + size_, Complex(0.0));
     }
-    ~Grid() { freeLarge(data_); }
+    ~Grid() { freeLarge(data_, static_cast<std::size_t>(size_) * sizeof(Complex)); }
     Grid(Grid&& o) noexcept : data_(o.data_), size_(o.size_) { o.data_ = nullptr, o.size_ = 0; }
     Grid& operator=(Grid&& o) noexcept {
       std::swap(data_, o.data_);

@@ -93,7 +93,7 @@ class NonuniformTransform {
         : data_(static_cast<Complex*>(
               allocateLarge(static_cast<std::size_t>(size) * sizeof(Complex)))),
           size_(size) {}
-    ~Work() { freeLarge(data_); }
+    ~Work() { freeLarge(data_, static_cast<std::size_t>(size_) * sizeof(Complex)); }
     Work(Work&& o) noexcept : data_(o.data_), size_(o.size_) { o.data_ = nullptr, o.size_ = 0; }
     Work& operator=(Work&& o) noexcept {
       std::swap(data_, o.data_);

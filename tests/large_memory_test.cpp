@@ -14,8 +14,8 @@ namespace {
 // FFTW plans a transform on one grid and runs it on others, which must be
 // aligned alike: every size, below and above the huge-page threshold, comes
 // cache-line aligned (huge ones on a huge page) and writable to its last
-// byte.
-TEST(LargeMemory, EverySizeIsAlignedAndWritableToItsEnd) {
+// byte, kept blocks too.
+TEST(LargeMemory, EverySizeIsAlignedWritableToItsEndAndReused) {
   for (std::size_t bytes :
        {std::size_t{0}, std::size_t{1}, std::size_t{100}, large_memory_detail::kHugePage - 8,
         large_memory_detail::kHugePage, 3 * large_memory_detail::kHugePage + 5}) {
@@ -29,8 +29,20 @@ TEST(LargeMemory, EverySizeIsAlignedAndWritableToItsEnd) {
     if (bytes > 0) {
       EXPECT_EQ(p[bytes - 1], static_cast<unsigned char>(bytes - 1));
     }
-    freeLarge(p);
+    freeLarge(p, bytes);
   }
+  // A freed block comes back for the next request of its size (its pages
+  // already mapped), and a request far smaller does not take it.
+  const std::size_t odd = 23 * large_memory_detail::kKeepFrom - 100;
+  void* kept = allocateLarge(odd);
+  freeLarge(kept, odd);
+  void* small = allocateLarge(odd / 3);
+  EXPECT_NE(small, kept);
+  void* again = allocateLarge(odd - 1000);
+  EXPECT_EQ(again, kept);
+  freeLarge(again, odd - 1000);
+  freeLarge(small, odd / 3);
+
   LargeVector<std::complex<double>> v(300000, {1.0, -1.0});
   v.resize(600000);
   EXPECT_EQ(v[299999], std::complex<double>(1.0, -1.0));
