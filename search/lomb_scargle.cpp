@@ -10,8 +10,10 @@
 #include "core/parallel_for.h"
 #include "search/amplitude_spectrum.h"
 #include "search/frequency_grid.h"
+#include "search/large_memory.h"
 #include "search/moment_transform.h"
 #include "search/nonuniform_fft.h"
+#include "search/unit_phasor.h"
 #include "search/work_pool.h"
 
 namespace fazorn {
@@ -205,13 +207,13 @@ MomentPlan momentPlan(double n, std::int64_t count, const std::vector<int>& jobH
 class GridSums {
  public:
   struct Job {
-    int harmonic;                         // 1 or 2
-    const std::vector<double>* strength;  // nullptr: every strength 1
+    int harmonic;            // 1 or 2
+    const double* strength;  // one a point; nullptr: every strength 1
   };
 
   // t: the times about xave; frequency: the grid (accumulated), step its
   // step.
-  GridSums(const std::vector<double>& t, const std::vector<double>& frequency, double step,
+  GridSums(std::span<const double> t, const std::vector<double>& frequency, double step,
            FourierSums sums, std::vector<Job> jobs)
       : t_(t),
         f0_(frequency.front()),
@@ -252,15 +254,15 @@ class GridSums {
     // transforms' centring shift folded in: theta = omega_0 t + centre x.
     // Harmonic 2 takes its square, exp(2 i theta), whose angle is exactly
     // what that transform needs (the same centre, twice the angles): one
-    // sine and cosine a point for every strength at both harmonics.
+    // sine and cosine a point for every strength at both harmonics (by
+    // unitPhasor, within an ulp or two of the library's).
     // The transforms' centre K / 2, an integer mode.
     const std::int64_t centreMode = count_ / 2;
     const auto centre = static_cast<double>(centreMode);
     const double twoPi = 2.0 * M_PI;
     phasor_.resize(t_.size());
     for (std::size_t j = 0; j < t_.size(); ++j) {
-      const double a = twoPi * f0_ * t_[j] + centre * (twoPi * step_ * t_[j]);
-      phasor_[j] = std::complex<double>(std::cos(a), std::sin(a));
+      phasor_[j] = unitPhasor(twoPi * f0_ * t_[j] + centre * (twoPi * step_ * t_[j]));
     }
     return moments_ ? runMoments(meter) : runSpreading(meter);
   }
@@ -298,7 +300,7 @@ class GridSums {
 
   std::complex<double> strengthOf(const Job& job, std::size_t j) const {
     const std::complex<double> e = job.harmonic == 1 ? phasor_[j] : phasor_[j] * phasor_[j];
-    return job.strength ? (*job.strength)[j] * e : e;
+    return job.strength ? job.strength[j] * e : e;
   }
 
   bool runSpreading(WorkMeter& meter) {
@@ -311,7 +313,7 @@ class GridSums {
         2, 1, meter, [] { return 0; },
         [&](int, std::int64_t task, std::int64_t) {
           const double harmonic = task == 0 ? 1.0 : 2.0;
-          std::vector<double> x(n);
+          LargeVector<double> x(n);
           for (std::size_t j = 0; j < n; ++j) x[j] = harmonic * (twoPi * step_ * t_[j]);
           transforms_[static_cast<std::size_t>(task)] = std::make_unique<NonuniformTransform>(
               x, count_, kFourierTolerance, oversampling, false, true);
@@ -324,7 +326,7 @@ class GridSums {
           const auto q = static_cast<std::size_t>(task);
           const Job& job = jobs_[q];
           const NonuniformTransform& transform = *transforms_[job.harmonic == 1 ? 0 : 1];
-          std::vector<Complex> c(n);
+          LargeVector<Complex> c(n);
           for (std::size_t j = 0; j < n; ++j) c[j] = strengthOf(job, j);
           grids_[2 * q] = transform.makeWork();
           grids_[2 * q + 1] = transform.makeWork();
@@ -365,10 +367,12 @@ class GridSums {
           for (std::size_t q = 0; q < jobs_.size(); ++q)
             if (jobs_[q].harmonic == h) mine.push_back(q);
           const bool derived = plan_.derived[i];
+          // The basis as far as the longest series at this harmonic needs.
+          const int terms = std::max(plan_.terms[i], derived ? 0 : plan_.driftTerms[i]);
           double basis[kMaxMomentTerms];
           for (std::size_t j = 0; j < n; ++j) {
             const MomentTransform::Cell cell = transform.locate(h * cellsPerDay * t_[j]);
-            MomentTransform::basis(cell.delta, basis);
+            MomentTransform::basis(cell.delta, basis, terms);
             std::complex<double>* region = transform.region(grid, cell);
             for (std::size_t q : mine) {
               const std::complex<double> c = strengthOf(jobs_[q], j);
@@ -406,14 +410,14 @@ class GridSums {
         });
   }
 
-  const std::vector<double>& t_;
+  std::span<const double> t_;
   double first_ = 0.0;  // the earliest time about xave
   double f0_, step_;
   std::int64_t count_;
   std::vector<Job> jobs_;
   MomentPlan plan_;
   bool moments_ = false;
-  std::vector<std::complex<double>> phasor_;
+  LargeVector<std::complex<double>> phasor_;
   std::vector<std::unique_ptr<NonuniformTransform>> transforms_;
   std::vector<NonuniformTransform::Work> grids_;
   // Per harmonic 1, 2: the moments of all its series; two series a job.
@@ -422,16 +426,16 @@ class GridSums {
   std::vector<MomentTransform::Series> series_;
 };
 
-bool fourierPowers(std::span<const double> time, const std::vector<double>& yy, double xave,
+bool fourierPowers(std::span<const double> time, std::span<const double> yy, double xave,
                    double variance, double step, std::vector<double>& frequency,
                    std::vector<double>& power, FourierSums& route, const RunControl& rc) {
   using Complex = std::complex<double>;
   const std::size_t n = yy.size();
   const auto count = static_cast<std::int64_t>(frequency.size());
-  std::vector<double> t(n);
+  LargeVector<double> t(n);
   for (std::size_t j = 0; j < n; ++j) t[j] = time[j] - xave;
   // Z2 = sum exp(2 i omega t) and Zy = sum y exp(i omega t).
-  GridSums sums(t, frequency, step, route, {{2, nullptr}, {1, &yy}});
+  GridSums sums(t, frequency, step, route, {{2, nullptr}, {1, yy.data()}});
   route = sums.used();
   WorkMeter meter(rc, 4 + count);
   if (!sums.run(meter)) return false;
@@ -454,7 +458,7 @@ bool fourierPowers(std::span<const double> time, const std::vector<double>& yy, 
 // The points of a floating-mean periodogram: the times about xave, the
 // weights and the weighted values about their weighted mean.
 struct WeightedPoints {
-  std::vector<double> t, w, wy;
+  LargeVector<double> t, w, wy;
   double weightSum = 0.0;
   double scatter = 0.0;  // sum w (y - ybar)^2
 };
@@ -527,7 +531,7 @@ bool floatingMeanPowers(const WeightedPoints& p, double step, bool fourier,
   }
   // S2 = sum w exp(2 i omega t), S1 = sum w exp(i omega t), Sy = sum w (y -
   // ybar) exp(i omega t).
-  GridSums sums(p.t, frequency, step, route, {{2, &p.w}, {1, &p.w}, {1, &p.wy}});
+  GridSums sums(p.t, frequency, step, route, {{2, p.w.data()}, {1, p.w.data()}, {1, p.wy.data()}});
   route = sums.used();
   WorkMeter meter(rc, 5 + count);
   if (!sums.run(meter)) return false;
@@ -600,7 +604,7 @@ namespace {
 // the first of them) is about equal.
 void lombScargleRecurrence(std::size_t n, const std::vector<double>& cosineStep,
                            const std::vector<double>& sineStep, const PointState& start,
-                           const std::vector<double>& yy, double variance, std::int64_t nout,
+                           std::span<const double> yy, double variance, std::int64_t nout,
                            const RunControl& rc, LombScargleResult& r) {
   const int threads = rc.effectiveThreads(static_cast<long>(nout / kCheckEvery + 1));
   std::vector<std::int64_t> bounds(static_cast<std::size_t>(threads) + 1, 0);
@@ -766,8 +770,13 @@ LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
   const bool fourier =
       options.route == SearchRoute::Fast ||
       (options.route == SearchRoute::Auto && lombScargleFourierRouteIsCheaper(n, nout));
-  std::vector<double> yy(n);
-  for (std::size_t j = 0; j < n; ++j) yy[j] = value[j] - av.average;
+  // The values about their average (the classical power's; the floating
+  // mean takes its own weighted mean).
+  LargeVector<double> yy;
+  if (!options.floatingMean) {
+    yy.resize(n);
+    for (std::size_t j = 0; j < n; ++j) yy[j] = value[j] - av.average;
+  }
   // The frequencies by repeated addition, as the routine advances pnow.
   r.frequency.resize(static_cast<std::size_t>(nout));
   r.power.assign(static_cast<std::size_t>(nout), 0.0);

@@ -37,6 +37,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "search/large_memory.h"
 #include "search/nonuniform_fft.h"
 
 namespace fazorn {
@@ -101,12 +102,12 @@ class MomentTransform {
    public:
     Grid() = default;
     explicit Grid(std::int64_t size)
-        : data_(reinterpret_cast<Complex*>(fftw_alloc_complex(static_cast<std::size_t>(size)))),
+        : data_(static_cast<Complex*>(
+              allocateLarge(static_cast<std::size_t>(size) * sizeof(Complex)))),
           size_(size) {
-      if (!data_) throw std::bad_alloc();
       std::fill(data_, data_ + size_, Complex(0.0));
     }
-    ~Grid() { fftw_free(data_); }
+    ~Grid() { freeLarge(data_, static_cast<std::size_t>(size_) * sizeof(Complex)); }
     Grid(Grid&& o) noexcept : data_(o.data_), size_(o.size_) { o.data_ = nullptr, o.size_ = 0; }
     Grid& operator=(Grid&& o) noexcept {
       std::swap(data_, o.data_);
@@ -172,8 +173,11 @@ class MomentTransform {
   // a point. Straight-line from T_m+n = 2 T_m T_n - T_|m-n| through T_2,
   // T_4, T_8 and T_16, so that no value waits on more than a few products
   // (the three-term recurrence would chain all of them); each within a few
-  // ulps for |delta| <= 1.
-  static void basis(double delta, double* out) {
+  // ulps for |delta| <= 1. `terms`: the most any series of the point takes;
+  // the values past T_8 are computed only as far as the block of eight that
+  // holds T_terms-1 (the same bits as the full basis, as every value has its
+  // own fixed expression).
+  static void basis(double delta, double* out, int terms = kMaxMomentTerms) {
     static_assert(kMaxMomentTerms == 24);
     out[0] = 1.0;
     out[1] = delta;
@@ -184,7 +188,9 @@ class MomentTransform {
     out[6] = 2.0 * out[4] * out[2] - out[2];
     out[7] = 2.0 * out[4] * out[3] - delta;
     out[8] = 2.0 * out[4] * out[4] - 1.0;
+    if (terms <= 9) return;
     for (int r = 1; r <= 8; ++r) out[8 + r] = 2.0 * out[8] * out[r] - out[8 - r];
+    if (terms <= 17) return;
     for (int r = 1; r <= 7; ++r) out[16 + r] = 2.0 * out[16] * out[r] - out[16 - r];
   }
 

@@ -34,6 +34,8 @@
 #include <span>
 #include <vector>
 
+#include "search/large_memory.h"
+
 namespace fazorn {
 
 namespace nufft_detail {
@@ -83,16 +85,15 @@ class NonuniformTransform {
   using Complex = std::complex<double>;
 
   // The storage of one transform in flight: the spreading grid, aligned as
-  // FFTW planned it.
+  // FFTW planned it (on such a grid), huge pages for large grids.
   class Work {
    public:
     Work() = default;
     explicit Work(std::int64_t size)
-        : data_(reinterpret_cast<Complex*>(fftw_alloc_complex(static_cast<std::size_t>(size)))),
-          size_(size) {
-      if (!data_) throw std::bad_alloc();
-    }
-    ~Work() { fftw_free(data_); }
+        : data_(static_cast<Complex*>(
+              allocateLarge(static_cast<std::size_t>(size) * sizeof(Complex)))),
+          size_(size) {}
+    ~Work() { freeLarge(data_, static_cast<std::size_t>(size_) * sizeof(Complex)); }
     Work(Work&& o) noexcept : data_(o.data_), size_(o.size_) { o.data_ = nullptr, o.size_ = 0; }
     Work& operator=(Work&& o) noexcept {
       std::swap(data_, o.data_);
@@ -306,7 +307,7 @@ class NonuniformTransform {
   std::int64_t modes_ = 0, half_ = 0, grid_ = 0;
   int msp_ = 2;
   std::vector<double> e3_, deconvolution_;
-  std::vector<Point> points_;
+  LargeVector<Point> points_;
   fftw_plan plan_ = nullptr;
 };
 
