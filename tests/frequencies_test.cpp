@@ -375,6 +375,9 @@ TEST(Frequencies, RealDeltaScutiStarsAgreeWithAovAndTheirCatalogue) {
       stars.push_back({e.path().string(), "DSCT/" + e.path().filename().string(), 0.0});
   std::sort(stars.begin(), stars.end(), [](const Star& a, const Star& b) { return a.key < b.key; });
   ASSERT_GE(stars.size(), 3u);
+#ifdef FAZORN_UNDER_ASAN
+  stars.resize(3);  // the sanitizer build checks the code paths on a few
+#endif
   stars.push_back(
       {(test::testDataDir() / "formats/brite/betaPic-BRITE-R-2015.dat").string(), "", 80.0});
   RunControl rc;
@@ -549,9 +552,15 @@ TEST(Frequencies, PureNoiseRarelyGivesAPeakAboveTheLimit) {
     double maxFrequency;
     int runs;
   };
-  for (const Case& c : {Case{"space", spaceSampling(), 30.0, 200},
-                        Case{"two-minute", twoMinuteSampling(), 80.0, 60},
-                        Case{"ground", groundSampling(), 40.0, 200}}) {
+#ifdef FAZORN_UNDER_ASAN
+  // The sanitizer build checks the code paths, not the share.
+  constexpr int kScale = 20;
+#else
+  constexpr int kScale = 1;
+#endif
+  for (const Case& c : {Case{"space", spaceSampling(), 30.0, 200 / kScale},
+                        Case{"two-minute", twoMinuteSampling(), 80.0, 60 / kScale},
+                        Case{"ground", groundSampling(), 40.0, 200 / kScale}}) {
     SCOPED_TRACE(c.name);
     int spurious = 0, spuriousAtFap = 0;
     double independent = 0.0;
@@ -570,7 +579,9 @@ TEST(Frequencies, PureNoiseRarelyGivesAPeakAboveTheLimit) {
     }
     std::printf("  %s: %d of %d runs with a term at S/N 4, %d at FAP 1 %% (M %.0f)\n", c.name,
                 spurious, c.runs, spuriousAtFap, independent);
-    EXPECT_LE(spurious, c.runs / 20);
+    if (kScale == 1) {
+      EXPECT_LE(spurious, c.runs / 20);
+    }
     EXPECT_LE(spuriousAtFap, spurious);
     RecordProperty(std::string(c.name) + "_spurious_runs", spurious);
   }
