@@ -17,5 +17,28 @@ if [ ${#files[@]} -eq 0 ]; then
   exit 0
 fi
 echo "clang-tidy: ${#files[@]} file(s)"
-printf '%s\n' "${files[@]}" | xargs -P "$(nproc)" -n 1 clang-tidy -p "$build" --quiet \
+# The build's compile commands without its precompiled headers: GCC's
+# cannot be read by clang, and each source must stand on its own includes
+# anyway.
+commands="$(mktemp -d)"
+trap 'rm -rf "$commands"' EXIT
+/usr/bin/python3 - "$build/compile_commands.json" "$commands/compile_commands.json" <<'PY'
+import json, shlex, sys
+entries = json.load(open(sys.argv[1]))
+for entry in entries:
+    words = shlex.split(entry["command"])
+    kept, skip = [], 0
+    for i, word in enumerate(words):
+        if skip:
+            skip -= 1
+        elif word == "-include" and words[i + 1:i + 2] and words[i + 1].endswith("cmake_pch.hxx"):
+            skip = 1  # GCC's: -include <target>/cmake_pch.hxx
+        elif word == "-Xclang" and words[i + 1:i + 2] == ["-include-pch"]:
+            skip = 3  # clang's: -Xclang -include-pch -Xclang <file>.pch
+        elif word != "-Winvalid-pch":
+            kept.append(word)
+    entry["command"] = shlex.join(kept)
+json.dump(entries, open(sys.argv[2], "w"), indent=1)
+PY
+printf '%s\n' "${files[@]}" | xargs -P "$(nproc)" -n 1 clang-tidy -p "$commands" --quiet \
   --extra-arg=-Wno-unknown-warning-option --extra-arg=-Wno-error

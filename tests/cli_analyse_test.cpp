@@ -335,14 +335,15 @@ TEST(CliAnalyse, RunningOutOfMemoryFailsTheFileInsteadOfAborting) {
 
 TEST(CliAnalyse, InterruptPrintsTheFilesDoneAndStopsTheOthers) {
   TempDir dir;
-  // One small file, then two that take far longer than three seconds on the
-  // fine grid (50,000 points at 166,600 frequencies each).
+  // One small file, then two that take far longer on the fine grid (50,000
+  // points at 166,600 frequencies each): the signal comes as soon as the
+  // small file's line is out, while the first large one is under way.
   test::writeSeries(dir / "small.dat", test::makeSineSeries(1, 30, 0.9, 0.3, 0.05, 20.0));
   test::writeSeries(dir / "large1.dat", test::makeSineSeries(2, 50000, 0.9, 0.3, 0.05, 20.0));
   test::writeSeries(dir / "large2.dat", test::makeSineSeries(3, 50000, 0.9, 0.3, 0.05, 20.0));
   std::string out, err;
-  const int status = test::runCliInterrupted(
-      3.0,
+  const int status = test::runCliInterruptedAfterLines(
+      1,
       "analyse --json --threads 1 --resolution 0.00003 --save-periodogram " +
           quoted(dir / "small.dat") + " " + quoted(dir / "large1.dat") + " " +
           quoted(dir / "large2.dat"),

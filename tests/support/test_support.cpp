@@ -1,8 +1,12 @@
 #include "support/test_support.h"
 
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdint>
@@ -11,6 +15,10 @@
 #include <random>
 #include <sstream>
 #include <vector>
+
+// The environment the program is started with (POSIX leaves the declaration
+// to the program that uses it).
+extern "C" char** environ;
 
 namespace fazorn::test {
 
@@ -111,6 +119,57 @@ int runCliInterrupted(double seconds, const std::string& arguments, std::string*
                       std::string* err) {
   return runShell("", arguments, out, err,
                   " & pid=$!; sleep " + std::to_string(seconds) + "; kill -TERM $pid; wait $pid");
+}
+
+int runCliInterruptedAfterLines(std::size_t lines, const std::string& arguments, std::string* out,
+                                std::string* err) {
+  TempDir dir;
+  const auto errPath = dir / "stderr";
+  // exec: the shell only parses the quoted arguments, and the signal goes
+  // to the program itself.
+  const std::string command = "exec '" + std::string(FAZORN_CLI_PATH) + "' " + arguments + " 2>'" +
+                              errPath.string() + "' </dev/null";
+  int pipeEnds[2];
+  if (::pipe(pipeEnds) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+  posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
+  const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+  pid_t pid = 0;
+  const int spawned =
+      ::posix_spawn(&pid, "/bin/sh", &actions, nullptr, const_cast<char* const*>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeEnds[1]);
+  if (spawned != 0) {
+    ::close(pipeEnds[0]);
+    return -1;
+  }
+  std::string text;
+  std::size_t seen = 0;
+  bool signalled = false;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(pipeEnds[0], buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+    seen += static_cast<std::size_t>(std::count(buffer, buffer + n, '\n'));
+    if (!signalled && seen >= lines) {
+      ::kill(pid, SIGTERM);
+      signalled = true;
+    }
+  }
+  ::close(pipeEnds[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (out) *out = text;
+  if (err) *err = readText(errPath);
+  // As the shell reports it: 128 + the signal when a signal ended the program.
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int runCliWithMemoryLimit(long kilobytes, const std::string& arguments, std::string* out,

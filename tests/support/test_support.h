@@ -79,6 +79,12 @@ int runCli(const std::string& arguments, std::string* out, std::string* err = nu
 // program's own, 128 + the signal when the signal ended it.
 int runCliInterrupted(double seconds, const std::string& arguments, std::string* out,
                       std::string* err = nullptr);
+// The same, sending SIGTERM as soon as the program has printed `lines`
+// lines on stdout (read through a pipe as they come), so that what was done
+// before the signal does not depend on how fast the machine is; when the
+// program ends before printing them, no signal is sent.
+int runCliInterruptedAfterLines(std::size_t lines, const std::string& arguments, std::string* out,
+                                std::string* err = nullptr);
 // The same with the process's address space limited to `kilobytes` (the
 // shell's ulimit -v): a machine that runs out of memory.
 int runCliWithMemoryLimit(long kilobytes, const std::string& arguments, std::string* out,
