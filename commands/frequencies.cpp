@@ -770,12 +770,15 @@ LightCurveAmplitudeSpectrum amplitudeSpectrumOfLightCurve(const Workspace& ws, d
   AmplitudeSpectrum spectrum = computeAmplitudeSpectrum(time, value, grid);
   out.frequency = std::move(spectrum.frequency);
   out.amplitude = std::move(spectrum.amplitude);
-  const auto top = std::max_element(out.amplitude.begin(), out.amplitude.end());
-  if (top != out.amplitude.end()) {
-    const auto k = static_cast<std::size_t>(top - out.amplitude.begin());
-    out.peakFrequency = out.frequency[k];
-    out.peakAmplitude = *top;
-  }
+  // The highest point from the resolution 1/T up, as prewhitening takes its
+  // peaks: below it a sinusoid is not resolved from a trend over the data,
+  // and its amplitude (fitted beside the mean) can exceed any real term's.
+  const double resolution = resolutionOf(time);
+  for (std::size_t k = 0; k < out.amplitude.size(); ++k)
+    if (out.frequency[k] >= resolution && out.amplitude[k] > out.peakAmplitude) {
+      out.peakFrequency = out.frequency[k];
+      out.peakAmplitude = out.amplitude[k];
+    }
   out.ok = true;
   return out;
 }

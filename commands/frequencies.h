@@ -138,7 +138,9 @@ struct LightCurveAmplitudeSpectrum {
   std::vector<double> frequency;  // cycles per day, ascending from 0
   std::vector<double> amplitude;  // units of the values
   ValueKind valueKind = ValueKind::Magnitude;
-  double peakFrequency = 0.0;  // of the highest amplitude; cycles per day
+  // The highest amplitude at frequencies from the resolution 1/T up, and
+  // where it is (cycles per day); 0 when the grid ends below 1/T.
+  double peakFrequency = 0.0;
   double peakAmplitude = 0.0;
 };
 LightCurveAmplitudeSpectrum amplitudeSpectrumOfLightCurve(

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <random>
 
+#include "commands/frequencies.h"
 #include "ui/chart_view.h"
 #include "ui/main_window.h"
 
@@ -158,6 +159,44 @@ class PeriodogramViewTest : public QObject {
     QVERIFY(!ui.byFrequency->isChecked());
     QVERIFY(chart->line->visible() && !chart->spectrum->visible());
     QCOMPARE(chart->yAxis->label(), QStringLiteral("Power"));
+  }
+
+  // The operation behind the button: the light curve's spectrum on the
+  // default grid, as the search module computes it, and a refusal (not an
+  // empty chart) where no spectrum can be formed.
+  void amplitudeSpectrumOperation() {
+    fazorn::Workspace ws;
+    fazorn::LightCurve& lc = ws.lightCurve;
+    std::mt19937_64 random(5);
+    std::uniform_real_distribution<double> when(0.0, 10.0);
+    for (int i = 0; i < 300; ++i) {
+      const double t = when(random);
+      lc.time.push_back(t);
+      lc.value.push_back(0.5 * std::cos(2 * M_PI * 1.7 * t));
+      lc.error.push_back(0.01);
+    }
+    lc.valueKind = fazorn::ValueKind::Flux;
+    lc.pointCount = 300;
+    const auto s = fazorn::amplitudeSpectrumOfLightCurve(ws);
+    QVERIFY(s.ok);
+    QCOMPARE(s.valueKind, fazorn::ValueKind::Flux);
+    const auto grid = fazorn::amplitudeSpectrumGrid(lc.time, 0.0);
+    const auto direct = fazorn::computeAmplitudeSpectrum(lc.time, lc.value, grid);
+    QCOMPARE(s.frequency, direct.frequency);
+    QCOMPARE(s.amplitude, direct.amplitude);
+    // Below the resolution 1/T (0.1 c/d) the spectrum rises above 0.5 (a
+    // sinusoid fitted beside the mean takes up a trend); the peak is read above it.
+    QVERIFY(std::fabs(s.peakFrequency - 1.7) < grid.step);
+    QVERIFY(std::fabs(s.peakAmplitude - 0.5) < 0.01);
+    // Points past pointCount are not the light curve's.
+    lc.pointCount = 2;
+    QVERIFY(!fazorn::amplitudeSpectrumOfLightCurve(ws).ok);
+    lc.pointCount = 300;
+    lc.value[7] = std::nan("");
+    const auto refused = fazorn::amplitudeSpectrumOfLightCurve(ws);
+    QVERIFY(!refused.ok && !refused.message.empty() && refused.frequency.empty());
+    lc.value[7] = 0.0;
+    QVERIFY(!fazorn::amplitudeSpectrumOfLightCurve(ws, 0.0, -1.0).ok);
   }
 
  private:
