@@ -159,6 +159,13 @@ class PeriodogramViewTest : public QObject {
     QVERIFY(!ui.byFrequency->isChecked());
     QVERIFY(chart->line->visible() && !chart->spectrum->visible());
     QCOMPARE(chart->yAxis->label(), QStringLiteral("Power"));
+
+    // A light curve opened anew takes the previous one's spectrum away.
+    ui.amplitudeSpectrum->click();
+    QVERIFY(chart->spectrum->dataCount() > 0);
+    w.openDataFile(file);
+    QCOMPARE(chart->spectrum->dataCount(), 0);
+    QVERIFY(!chart->spectrum->visible());
   }
 
   // The operation behind the button: the light curve's spectrum on the
