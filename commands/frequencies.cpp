@@ -734,4 +734,53 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
   return out;
 }
 
+LightCurveAmplitudeSpectrum amplitudeSpectrumOfLightCurve(const Workspace& ws, double maxFrequency,
+                                                          double oversampling) {
+  LightCurveAmplitudeSpectrum out;
+  const LightCurve& lc = ws.lightCurve;
+  out.valueKind = lc.valueKind;
+  const auto n = static_cast<std::size_t>(std::max<std::int64_t>(
+      0, std::min<std::int64_t>({lc.pointCount, static_cast<std::int64_t>(lc.time.size()),
+                                 static_cast<std::int64_t>(lc.value.size())})));
+  // Three points: the mean and a sinusoid's two coefficients.
+  if (n < 3) {
+    out.message = "The amplitude spectrum needs at least 3 observations.";
+    return out;
+  }
+  const std::span<const double> time(lc.time.data(), n);
+  const std::span<const double> value(lc.value.data(), n);
+  for (std::size_t i = 0; i < n; ++i)
+    if (!std::isfinite(time[i]) || !std::isfinite(value[i])) {
+      out.message = "The amplitude spectrum needs finite times and values.";
+      return out;
+    }
+  if (!(oversampling > 0.0) || !std::isfinite(oversampling) || !std::isfinite(maxFrequency)) {
+    out.message =
+        "The amplitude spectrum's oversampling must be positive and its maximum "
+        "frequency finite.";
+    return out;
+  }
+  const AmplitudeSpectrumGrid grid = amplitudeSpectrumGrid(time, maxFrequency, oversampling);
+  if (grid.count < 2) {
+    out.message =
+        "The amplitude spectrum needs observations at two or more distinct times "
+        "and a maximum frequency above the grid step.";
+    return out;
+  }
+  AmplitudeSpectrum spectrum = computeAmplitudeSpectrum(time, value, grid);
+  out.frequency = std::move(spectrum.frequency);
+  out.amplitude = std::move(spectrum.amplitude);
+  // The highest point from the resolution 1/T up, as prewhitening takes its
+  // peaks: below it a sinusoid is not resolved from a trend over the data,
+  // and its amplitude (fitted beside the mean) can exceed any real term's.
+  const double resolution = resolutionOf(time);
+  for (std::size_t k = 0; k < out.amplitude.size(); ++k)
+    if (out.frequency[k] >= resolution && out.amplitude[k] > out.peakAmplitude) {
+      out.peakFrequency = out.frequency[k];
+      out.peakAmplitude = out.amplitude[k];
+    }
+  out.ok = true;
+  return out;
+}
+
 }  // namespace fazorn

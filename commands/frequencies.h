@@ -46,6 +46,7 @@
 #include <vector>
 
 #include "core/run_control.h"
+#include "core/workspace.h"
 #include "model/frequency_table.h"
 #include "model/multi_sine_fit.h"
 #include "search/amplitude_spectrum.h"
@@ -123,5 +124,27 @@ MultiSineFitResult improveFrequencyTable(std::span<const double> time,
                                          std::span<const double> value,
                                          std::span<const double> error, FrequencyTable& table,
                                          const PrewhiteningOptions& options);
+
+// The amplitude spectrum of the Workspace's light curve (all its points, as
+// prewhitening takes them) for the periodogram view by frequency: the
+// default grid (step 1 / (oversampling T), up to samplingNyquistFrequency
+// of the times unless maxFrequency > 0), amplitude in the units of the
+// values (magnitudes or flux, valueKind), its highest point beside it. The
+// Workspace is left as it was: the search's periodogram, which the
+// period commands list, save and adopt peaks from, is not replaced.
+struct LightCurveAmplitudeSpectrum {
+  bool ok = false;
+  std::string message;            // why there is no spectrum (ok false)
+  std::vector<double> frequency;  // cycles per day, ascending from 0
+  std::vector<double> amplitude;  // units of the values
+  ValueKind valueKind = ValueKind::Magnitude;
+  // The highest amplitude at frequencies from the resolution 1/T up, and
+  // where it is (cycles per day); 0 when the grid ends below 1/T.
+  double peakFrequency = 0.0;
+  double peakAmplitude = 0.0;
+};
+LightCurveAmplitudeSpectrum amplitudeSpectrumOfLightCurve(
+    const Workspace& ws, double maxFrequency = 0.0,
+    double oversampling = kAmplitudeSpectrumOversampling);
 
 }  // namespace fazorn

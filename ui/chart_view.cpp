@@ -259,7 +259,7 @@ void ChartView::hitTest(const QPointF& pos) {
                      int& index) {
     double best = selectionTolerance();
     for (QCPAbstractPlottable* p : candidates) {
-      if (p == nullptr) continue;
+      if (p == nullptr || !p->visible()) continue;
       QVariant details;
       const double d = p->selectTest(pos, false, &details);
       const QCPDataSelection sel = details.value<QCPDataSelection>();
@@ -271,7 +271,7 @@ void ChartView::hitTest(const QPointF& pos) {
   };
   QCPGraph* hit = nullptr;
   int index = -1;
-  nearest({marked, unmarked, line}, hit, index);
+  nearest({marked, unmarked, line, spectrum}, hit, index);
   if (hit == nullptr) nearest({errorBars}, hit, index);
   if (hit == nullptr || index < 0 || index >= hit->dataCount()) return;
   const auto it = hit->data()->at(index);
@@ -310,11 +310,11 @@ ChartView* createPeriodogramChart(QWidget* parent) {
   chart->line = chart->addGraph();
   chart->line->setPen(QPen(kNavy));
   chart->line->setAdaptiveSampling(true);
-  chart->xAxis->setLabel(QStringLiteral("Period"));
-  chart->xAxis->setScaleType(QCPAxis::stLogarithmic);
-  chart->xAxis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
-  chart->yAxis->setLabel(QStringLiteral("Power"));
-  chart->setEmptyRange(QCPRange(0.1, 10), QCPRange(0, 1));
+  chart->spectrum = chart->addGraph();
+  chart->spectrum->setPen(QPen(kNavy));
+  chart->spectrum->setAdaptiveSampling(true);
+  chart->spectrum->setVisible(false);
+  setPeriodogramAbscissa(*chart, PeriodogramAbscissa::Period);
   chart->setPreferredSize(QSize(445, 293));
   chart->setMinimumSize(kMinimumChart);
   return chart;
@@ -444,7 +444,46 @@ void clearPointSeries(ChartView& chart) {
   chart.marked->data()->clear();
 }
 
+namespace {
+
+const QCPRange kEmptyPeriods(0.1, 10);        // days
+const QCPRange kEmptyFrequencies(0.0, 10.0);  // cycles per day
+
+void showSearchLine(ChartView& chart) {
+  chart.spectrum->setVisible(false);
+  chart.line->setVisible(true);
+  chart.yAxis->setLabel(QStringLiteral("Power"));
+}
+
+}  // namespace
+
+void setPeriodogramAbscissa(ChartView& chart, PeriodogramAbscissa abscissa) {
+  if (abscissa == PeriodogramAbscissa::Period) {
+    chart.xAxis->setLabel(QStringLiteral("Period"));
+    chart.xAxis->setScaleType(QCPAxis::stLogarithmic);
+    chart.xAxis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
+    chart.setEmptyRange(kEmptyPeriods, QCPRange(0, 1));
+  } else {
+    chart.xAxis->setLabel(QStringLiteral("Frequency (c/d)"));
+    chart.xAxis->setScaleType(QCPAxis::stLinear);
+    chart.xAxis->setTicker(QSharedPointer<QCPAxisTicker>(new QCPAxisTicker));
+    chart.setEmptyRange(kEmptyFrequencies, QCPRange(0, 1));
+  }
+  // A zoom in the other abscissa means nothing in this one.
+  chart.showEmptyRange();
+  // Leaving the frequency view ends the amplitude spectrum's display: it
+  // has no period view.
+  if (abscissa == PeriodogramAbscissa::Period) showSearchLine(chart);
+}
+
+PeriodogramAbscissa periodogramAbscissa(const ChartView& chart) {
+  return chart.xAxis->scaleType() == QCPAxis::stLogarithmic ? PeriodogramAbscissa::Period
+                                                            : PeriodogramAbscissa::Frequency;
+}
+
 void fillPeriodogram(ChartView& chart, const Workspace& ws) {
+  showSearchLine(chart);
+  const bool byFrequency = periodogramAbscissa(chart) == PeriodogramAbscissa::Frequency;
   const Periodogram& pg = ws.periodogram;
   const int n = static_cast<int>(std::min({static_cast<std::size_t>(std::max(0, pg.frequencyCount)),
                                            pg.frequency.size(), pg.power.size()}));
@@ -453,15 +492,16 @@ void fillPeriodogram(ChartView& chart, const Workspace& ws) {
   // The grid ascends in frequency, so walking it backwards gives ascending
   // periods; anything else is sorted by the chart.
   bool sorted = true;
-  for (int i = n - 1; i >= 0; --i) {
+  for (int k = 0; k < n; ++k) {
+    const int i = byFrequency ? k : n - 1 - k;
     if (!(pg.frequency[i] > 0)) continue;
-    const double period = 1.0 / pg.frequency[i];
-    if (!c.key.isEmpty() && period < c.key.back()) sorted = false;
-    c.add(period, pg.power[i]);
+    const double x = byFrequency ? pg.frequency[i] : 1.0 / pg.frequency[i];
+    if (!c.key.isEmpty() && x < c.key.back()) sorted = false;
+    c.add(x, pg.power[i]);
   }
   chart.line->setData(c.key, c.value, sorted);
   if (c.key.isEmpty()) {
-    chart.setHomeRange(QCPRange(0.1, 10), QCPRange(0, 1));
+    chart.setHomeRange(byFrequency ? kEmptyFrequencies : kEmptyPeriods, QCPRange(0, 1));
     return;
   }
   bool found = false;
@@ -471,7 +511,35 @@ void fillPeriodogram(ChartView& chart, const Workspace& ws) {
   chart.setHomeRange(x, padded(y, 0.03));
 }
 
-void clearPeriodogram(ChartView& chart) { chart.line->data()->clear(); }
+void clearPeriodogram(ChartView& chart) {
+  chart.line->data()->clear();
+  chart.spectrum->data()->clear();
+  showSearchLine(chart);
+}
+
+void fillAmplitudeSpectrum(ChartView& chart, const std::vector<double>& frequency,
+                           const std::vector<double>& amplitude, ValueKind kind) {
+  setPeriodogramAbscissa(chart, PeriodogramAbscissa::Frequency);
+  chart.line->setVisible(false);
+  chart.spectrum->setVisible(true);
+  chart.yAxis->setLabel(kind == ValueKind::Magnitude ? QStringLiteral("Amplitude (mag)")
+                                                     : QStringLiteral("Amplitude (flux)"));
+  const std::size_t n = std::min(frequency.size(), amplitude.size());
+  QVector<double> key(static_cast<qsizetype>(n)), value(static_cast<qsizetype>(n));
+  double top = 0.0;
+  for (std::size_t k = 0; k < n; ++k) {
+    key[static_cast<qsizetype>(k)] = frequency[k];
+    value[static_cast<qsizetype>(k)] = amplitude[k];
+    top = std::max(top, amplitude[k]);
+  }
+  chart.spectrum->setData(key, value, true);  // the grid ascends from 0
+  const double right = n > 0 ? frequency[n - 1] : 0.0;
+  // Amplitudes from 0: a linear axis where heights compare directly.
+  chart.setHomeRange(QCPRange(0, right > 0 ? right : kEmptyFrequencies.upper),
+                     QCPRange(0, top > 0 ? top * 1.05 : 1.0));
+}
+
+bool amplitudeSpectrumShown(const ChartView& chart) { return chart.spectrum->visible(); }
 
 void setOrdinateInverted(ChartView& chart, bool inverted) {
   chart.yAxis->setRangeReversed(inverted);

@@ -1,6 +1,7 @@
 // The three charts of the main window: the light curve (time against value),
 // the phase diagram (two cycles of phase against value) and the periodogram
-// (period against power), each refilled from the Workspace by one function.
+// (period or frequency against power, or the amplitude spectrum against
+// frequency), each refilled from the Workspace by one function.
 #pragma once
 
 #include <qcustomplot.h>
@@ -51,6 +52,9 @@ class ChartView : public QCustomPlot {
   QCPGraph* errorBase = nullptr;  // every point, drawn only as error bars
   QCPErrorBars* errorBars = nullptr;
   QCPGraph* line = nullptr;  // the periodogram line
+  // The periodogram chart's amplitude spectrum (frequency view), drawn
+  // instead of the search's line, which keeps its data meanwhile.
+  QCPGraph* spectrum = nullptr;
   // The phase chart's model: one line for the even and one for the odd
   // cycles of the fit (the model is fitted on twice the period).
   QCPGraph* model[2] = {nullptr, nullptr};
@@ -107,8 +111,22 @@ double phaseChartValue(const Workspace& ws, int i, const PhaseDiagramView& view)
 void fillLightCurve(ChartView& chart, const Workspace& ws);
 void fillPhaseDiagram(ChartView& chart, const Workspace& ws, const PhaseDiagramView& view = {});
 void clearPointSeries(ChartView& chart);
+// The periodogram's abscissa: period (days, logarithmic; the default) or
+// frequency (cycles per day, linear from the grid's lowest frequency).
+enum class PeriodogramAbscissa { Period, Frequency };
+void setPeriodogramAbscissa(ChartView& chart, PeriodogramAbscissa abscissa);
+PeriodogramAbscissa periodogramAbscissa(const ChartView& chart);
+// The search's periodogram by the chart's abscissa, "Power" on the value
+// axis; hides the amplitude spectrum.
 void fillPeriodogram(ChartView& chart, const Workspace& ws);
+// Empties the periodogram line and the amplitude spectrum.
 void clearPeriodogram(ChartView& chart);
+// The amplitude spectrum (frequency, amplitude in the values' units): turns
+// the chart to the frequency abscissa, hides the search's line and titles
+// the value axis "Amplitude (mag)" or "Amplitude (flux)".
+void fillAmplitudeSpectrum(ChartView& chart, const std::vector<double>& frequency,
+                           const std::vector<double>& amplitude, ValueKind kind);
+bool amplitudeSpectrumShown(const ChartView& chart);
 
 // "Invert ordinate": the value axis of a chart, reversed ("Magnitudes",
 // brighter up) or not ("Flux").

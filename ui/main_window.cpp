@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -37,6 +38,7 @@
 
 #include "commands/analysis.h"
 #include "commands/auto_search.h"
+#include "commands/frequencies.h"
 #include "commands/model_chain.h"
 #include "commands/significance.h"
 #include "core/data_saving.h"
@@ -514,6 +516,7 @@ void MainWindow::buildMenus() {
   add(dataMenu, QStringLiteral("Refine period"), K(Qt::Key_F9), &MainWindow::onRefinePeriod);
   add(dataMenu, QStringLiteral("Periodogram peaks..."), K(Qt::CTRL | Qt::Key_K),
       &MainWindow::onPeriodogramPeaks);
+  add(dataMenu, QStringLiteral("Amplitude spectrum"), K(), &MainWindow::onAmplitudeSpectrum);
 
   // What the charts show; the two choices are kept in the settings.
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
@@ -526,6 +529,10 @@ void MainWindow::buildMenus() {
       add(view, QStringLiteral("Residuals in phase diagram"), K(), &MainWindow::onShowResiduals);
   showResiduals_->setCheckable(true);
   showResiduals_->setChecked(store.value(QStringLiteral("showResiduals"), false).toBool());
+  // Not kept in the settings: the window opens on the period view.
+  byFrequency_ = add(view, QStringLiteral("Periodogram by frequency"), K(),
+                     &MainWindow::onPeriodogramByFrequency);
+  byFrequency_->setCheckable(true);
   view->addAction(frequencyDock_->toggleViewAction());
   view->addSeparator();
   add(view, QStringLiteral("Reset zoom"), K(Qt::CTRL | Qt::Key_0), &MainWindow::onResetZoom);
@@ -576,12 +583,24 @@ QScrollArea* MainWindow::buildRightPanel(QWidget* parent) {
   w_.autoSearch->setToolTip(
       QStringLiteral("Grid from the time span, refined period with its 1-sigma error, "
                      "P / 2P / P/2 from the light curve (F8)"));
+  w_.amplitudeSpectrum = new QPushButton(QStringLiteral("Amplitude"), panel);
+  w_.amplitudeSpectrum->setToolTip(
+      QStringLiteral("Amplitude spectrum of the light curve by frequency (c/d), in the "
+                     "values' units"));
+  w_.byFrequency = new QCheckBox(QStringLiteral("By frequency"), panel);
+  w_.byFrequency->setToolTip(QStringLiteral("Periodogram against frequency (c/d)"));
   int at = 0;
-  for (QPushButton* b : {w_.aov, w_.aovTransit, w_.lombScargle, w_.autoSearch}) {
+  for (QPushButton* b :
+       {w_.aov, w_.aovTransit, w_.lombScargle, w_.autoSearch, w_.amplitudeSpectrum}) {
     searchButtons->addWidget(b, at / 2, at % 2);
     ++at;
   }
+  searchButtons->addWidget(w_.byFrequency, at / 2, at % 2);
   v->addLayout(searchButtons);
+  connect(w_.amplitudeSpectrum, &QPushButton::clicked, this, &MainWindow::onAmplitudeSpectrum);
+  // clicked, not toggled: set by the program, the box does not call back.
+  connect(w_.byFrequency, &QCheckBox::clicked, this,
+          [this](bool checked) { setPeriodogramByFrequency(checked); });
   connect(w_.aov, &QPushButton::clicked, this, &MainWindow::onAovButton);
   connect(w_.aovTransit, &QPushButton::clicked, this, &MainWindow::onAovTransitButton);
   connect(w_.lombScargle, &QPushButton::clicked, this, &MainWindow::onLombScargleButton);
@@ -860,6 +879,8 @@ void MainWindow::redraw(const Redraws& r) {
     if (ws_.phased == 1) ws_.commands.savePhasedData = true;
   }
   if (r.lightCurve || r.phaseDiagram) w_.chart2->replot(QCustomPlot::rpQueuedReplot);
+  // A search's periodogram or a change that empties it ends the display
+  // of the amplitude spectrum, which no longer belongs to the light curve.
   if (r.clearPeriodogram) clearPeriodogram(*w_.chart3);
   if (r.periodogram) {
     fillPeriodogram(*w_.chart3, ws_);
@@ -893,6 +914,7 @@ void MainWindow::applyWorkspaceTexts() {
   analyse_->setEnabled(c.analyse);
   w_.aov->setEnabled(c.analyse);
   w_.autoSearch->setEnabled(c.analyse);
+  w_.amplitudeSpectrum->setEnabled(c.analyse);
   unmark_->setEnabled(c.unmarkPoints);
   remove_->setEnabled(c.removeMarkedPoints);
   deleteFile_->setEnabled(c.deleteFile);
@@ -1524,12 +1546,64 @@ void MainWindow::onPeriodogramPeaks() {
 
 void MainWindow::onPeriodogramDoubleClick(double x, double xLow, double xHigh) {
   if (busy_ || ws_.periodogram.frequencyCount <= 0 || !(x > 0)) return;
-  // The periods of the cursor's few pixels, as frequencies either side.
+  // The amplitude spectrum's peaks are not the search's: nothing to adopt.
+  if (amplitudeSpectrumShown(*w_.chart3)) return;
+  const bool byFrequency = periodogramAbscissa(*w_.chart3) == PeriodogramAbscissa::Frequency;
+  // The cursor's few pixels, as frequencies either side.
+  auto frequencyOf = [byFrequency](double v) { return byFrequency ? v : 1 / v; };
   double tolerance = 0.0;
   for (double edge : {xLow, xHigh})
-    if (edge > 0) tolerance = std::max(tolerance, std::abs(1 / edge - 1 / x));
-  const std::int32_t index = peakUnder(ws_.periodogram, 1 / x, tolerance);
+    if (edge > 0) tolerance = std::max(tolerance, std::abs(frequencyOf(edge) - frequencyOf(x)));
+  const std::int32_t index = peakUnder(ws_.periodogram, frequencyOf(x), tolerance);
   if (index >= 0) run([&] { return adoptPeriodogramPeak(ws_, index); });
+}
+
+// The periodogram by frequency ---------------------------------------------
+
+void MainWindow::setPeriodogramByFrequency(bool byFrequency) {
+  byFrequency_->setChecked(byFrequency);
+  w_.byFrequency->setChecked(byFrequency);
+  const PeriodogramAbscissa wanted =
+      byFrequency ? PeriodogramAbscissa::Frequency : PeriodogramAbscissa::Period;
+  // The amplitude spectrum stays while the view stays by frequency.
+  if (periodogramAbscissa(*w_.chart3) == wanted) return;
+  setPeriodogramAbscissa(*w_.chart3, wanted);
+  fillPeriodogram(*w_.chart3, ws_);
+  w_.chart3->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void MainWindow::onPeriodogramByFrequency() {
+  if (busy_) {
+    byFrequency_->setChecked(!byFrequency_->isChecked());  // undo the menu's toggle
+    return;
+  }
+  setPeriodogramByFrequency(byFrequency_->isChecked());
+}
+
+void MainWindow::onAmplitudeSpectrum() {
+  if (busy_ || !ws_.commands.analyse) return;
+  auto spectrum = std::make_shared<LightCurveAmplitudeSpectrum>();
+  const bool ok = runSearch([spectrum](Workspace& ws, const RunControl&) {
+    *spectrum = amplitudeSpectrumOfLightCurve(ws);
+    Outcome out;
+    if (!spectrum->ok) {
+      out.ok = false;
+      out.failure = Failure::Refused;
+      out.message = warningBox(spectrum->message);
+    }
+    return out;
+  });
+  if (!ok) return;
+  setPeriodogramByFrequency(true);
+  fillAmplitudeSpectrum(*w_.chart3, spectrum->frequency, spectrum->amplitude, spectrum->valueKind);
+  w_.chart3->replot(QCustomPlot::rpQueuedReplot);
+  const char sep = ws_.decimalSeparator;
+  setNotes({QStringLiteral("Amplitude spectrum: highest %1 at %2 c/d (period %3 d)")
+                .arg(qs(formatFixed(spectrum->peakAmplitude, 5, 10, sep)),
+                     qs(formatFixed(spectrum->peakFrequency, 6, 10, sep)),
+                     qs(spectrum->peakFrequency > 0
+                            ? formatFixed(1 / spectrum->peakFrequency, 6, 10, sep)
+                            : std::string("-")))});
 }
 
 }  // namespace fazorn::ui

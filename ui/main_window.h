@@ -20,6 +20,7 @@
 #include "ui/chart_view.h"
 
 class QAction;
+class QCheckBox;
 class QDialog;
 class QLabel;
 class QLineEdit;
@@ -117,6 +118,10 @@ class MainWindow : public QMainWindow {
     QPushButton* aovTransit = nullptr;
     QPushButton* lombScargle = nullptr;
     QPushButton* autoSearch = nullptr;  // "Auto"
+    // The amplitude spectrum as the periodogram's method, and the frequency
+    // abscissa it is drawn on (also View > Periodogram by frequency).
+    QPushButton* amplitudeSpectrum = nullptr;  // "Amplitude"
+    QCheckBox* byFrequency = nullptr;          // "By frequency"
     QPushButton* phase = nullptr;
     QPushButton* invertOrdinate = nullptr;
     QLabel* dataPoints = nullptr;
@@ -208,11 +213,16 @@ class MainWindow : public QMainWindow {
   void onShowModel();      // "Model over phase diagram" (Ctrl+L)
   void onShowResiduals();  // "Residuals in phase diagram"
   void onResetZoom();      // "Reset zoom" (Ctrl+0)
+  // The periodogram by frequency (c/d, linear) instead of by period.
+  void onPeriodogramByFrequency();  // "Periodogram by frequency"
   // Searches beyond the three commands (the engine of the last search is
   // the one refined and listed).
   void onAutoSearch();        // "Auto search" (F8), the button "Auto"
   void onRefinePeriod();      // "Refine period" (F9)
   void onPeriodogramPeaks();  // "Periodogram peaks..." (Ctrl+K)
+  // The amplitude spectrum of the light curve in the periodogram chart, by
+  // frequency; the search's periodogram stays in the Workspace.
+  void onAmplitudeSpectrum();  // "Amplitude spectrum", the button "Amplitude"
   // A double click on the periodogram at period x (the cursor covering
   // xLow to xHigh): adopts the highest point of the peak under it.
   void onPeriodogramDoubleClick(double x, double xLow = 0, double xHigh = 0);
@@ -306,7 +316,9 @@ class MainWindow : public QMainWindow {
   QList<QAction*> actions_;
   QAction *saveData_{}, *savePhased_{}, *savePeriodogram_{}, *analyse_{}, *getStatistics_{},
       *dayBinning_{}, *normalize_{}, *halve_{}, *double_{}, *shiftT0_{}, *unmark_{}, *remove_{},
-      *deleteFile_{}, *undo_{}, *redo_{}, *saveAs_{}, *showModel_{}, *showResiduals_{};
+      *deleteFile_{}, *undo_{}, *redo_{}, *saveAs_{}, *showModel_{}, *showResiduals_{},
+      *byFrequency_{};
+  void setPeriodogramByFrequency(bool byFrequency);
 
   AboutBox* about_ = nullptr;
   HelpForm* help_ = nullptr;
