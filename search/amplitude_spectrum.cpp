@@ -23,17 +23,7 @@ double meanOf(std::span<const double> v) {
 
 SinusoidAt floatingMeanSinusoid(std::complex<double> sy, std::complex<double> s1,
                                 std::complex<double> s2, double n) {
-  const double cc = 0.5 * (n + s2.real()) - s1.real() * s1.real() / n;
-  const double ss = 0.5 * (n - s2.real()) - s1.imag() * s1.imag() / n;
-  const double cs = 0.5 * s2.imag() - s1.real() * s1.imag() / n;
-  const double det = cc * ss - cs * cs;
-  SinusoidAt r;
-  // A determinant at rounding level of n^2: the sinusoid is (nearly) a
-  // constant over the sampling and carries no information.
-  if (!(det > 1e-9 * n * n)) return r;
-  const double yc = sy.real(), ys = sy.imag();
-  r.cosine = (yc * ss - ys * cs) / det;
-  r.sine = (ys * cc - yc * cs) / det;
+  SinusoidAt r = floatingMeanCoefficients(sy, s1, s2, n);
   r.amplitude = std::hypot(r.cosine, r.sine);
   return r;
 }

@@ -319,18 +319,32 @@ class GridSums {
               x, count_, kFourierTolerance, oversampling, false, true);
         });
     if (!built) return false;
+    // One task per harmonic: its strengths spread together, sharing each
+    // point's kernel (the floating mean's two sums at harmonic 1), and each
+    // grid filled by one task in the points' order, on any number of
+    // threads.
     grids_.resize(2 * jobs_.size());
     return parallelFor(
-        static_cast<std::int64_t>(jobs_.size()), 1, meter, [] { return 0; },
+        2, 1, meter, [] { return 0; },
         [&](int, std::int64_t task, std::int64_t) {
-          const auto q = static_cast<std::size_t>(task);
-          const Job& job = jobs_[q];
-          const NonuniformTransform& transform = *transforms_[job.harmonic == 1 ? 0 : 1];
-          LargeVector<Complex> c(n);
-          for (std::size_t j = 0; j < n; ++j) c[j] = strengthOf(job, j);
-          grids_[2 * q] = transform.makeWork();
-          grids_[2 * q + 1] = transform.makeWork();
-          transform.transformPair(c, t_, grids_[2 * q], grids_[2 * q + 1]);
+          const int harmonic = static_cast<int>(task) + 1;
+          const NonuniformTransform& transform = *transforms_[static_cast<std::size_t>(task)];
+          std::vector<LargeVector<Complex>> strengths;
+          std::vector<const Complex*> strength;
+          std::vector<NonuniformTransform::Work*> grids;
+          strengths.reserve(jobs_.size());
+          for (std::size_t q = 0; q < jobs_.size(); ++q) {
+            const Job& job = jobs_[q];
+            if (job.harmonic != harmonic) continue;
+            LargeVector<Complex>& c = strengths.emplace_back(n);
+            for (std::size_t j = 0; j < n; ++j) c[j] = strengthOf(job, j);
+            strength.push_back(c.data());
+            grids_[2 * q] = transform.makeWork();
+            grids_[2 * q + 1] = transform.makeWork();
+            grids.push_back(&grids_[2 * q]);
+            grids.push_back(&grids_[2 * q + 1]);
+          }
+          transform.transformPairs(strength, n, t_.data(), grids);
         });
   }
 
@@ -497,7 +511,7 @@ std::string weightedPoints(std::span<const double> time, std::span<const double>
 // The scaled power from the sums (see LombScargleOptions::floatingMean).
 inline double floatingMeanPower(std::complex<double> sy, std::complex<double> s1,
                                 std::complex<double> s2, const WeightedPoints& p) {
-  const SinusoidAt fit = floatingMeanSinusoid(sy, s1, s2, p.weightSum);
+  const SinusoidAt fit = floatingMeanCoefficients(sy, s1, s2, p.weightSum);
   const double reduction = fit.cosine * sy.real() + fit.sine * sy.imag();
   return 0.5 * static_cast<double>(p.t.size() - 1) * std::max(0.0, reduction) / p.scatter;
 }
@@ -533,7 +547,7 @@ bool floatingMeanPowers(const WeightedPoints& p, double step, bool fourier,
   // ybar) exp(i omega t).
   GridSums sums(p.t, frequency, step, route, {{2, p.w.data()}, {1, p.w.data()}, {1, p.wy.data()}});
   route = sums.used();
-  WorkMeter meter(rc, 5 + count);
+  WorkMeter meter(rc, 4 + count);
   if (!sums.run(meter)) return false;
   return parallelFor(
       count, 4096, meter, [] { return 0; },

@@ -223,38 +223,58 @@ class NonuniformTransform {
   // modes' size where the caller reads each mode once.
   void transformPair(std::span<const Complex> c, std::span<const double> factor, Work& work,
                      Work& workScaled) const {
-    if (modes_ == 0) return;
-    Complex* f = work.data();
-    Complex* fs = workScaled.data();
-    std::fill(f, f + grid_, Complex(0.0));
-    std::fill(fs, fs + grid_, Complex(0.0));
-    const std::size_t n = std::min(std::min(c.size(), factor.size()), points_.size());
+    const Complex* strength[1] = {c.data()};
+    Work* grids[2] = {&work, &workScaled};
+    transformPairs(strength, std::min(c.size(), factor.size()), factor.data(), grids);
+  }
+
+  // transformPair for several strength vectors on the same points at once
+  // (strength[s], n of each), into grids[2 s] and grids[2 s + 1]: each
+  // point's kernel is evaluated once for all of them, where separate calls
+  // evaluate it once a vector (a third of a pair's spreading for the kernel
+  // of 2 Msp values). Every grid receives the same products in the same
+  // order as transformPair gives it, so the sums are bit for bit the same.
+  void transformPairs(std::span<const Complex* const> strength, std::size_t n, const double* factor,
+                      std::span<Work* const> grids) const {
+    if (modes_ == 0 || strength.empty()) return;
+    const std::size_t count = std::min(strength.size(), grids.size() / 2);
+    for (std::size_t s = 0; s < 2 * count; ++s) {
+      Complex* g = grids[s]->data();
+      std::fill(g, g + grid_, Complex(0.0));
+    }
+    n = std::min(n, points_.size());
     const int width = 2 * msp_;
     double kernel[48];
     for (std::size_t j = 0; j < n; ++j) {
       const Point& p = points_[j];
-      const Complex cj = c[j] * p.shift;
-      const Complex sj = cj * factor[j];
       fillKernel(p, kernel);
       const std::int64_t first = p.m0 - msp_ + 1;
-      if (first >= 0 && first + width <= grid_) {
-        Complex* g = f + first;
-        Complex* gs = fs + first;
-        for (int q = 0; q < width; ++q) {
-          g[q] += cj * kernel[q];
-          gs[q] += sj * kernel[q];
-        }
-      } else {
-        for (int q = 0; q < width; ++q) {
-          const std::int64_t m = ((first + q) % grid_ + grid_) % grid_;
-          f[m] += cj * kernel[q];
-          fs[m] += sj * kernel[q];
+      const bool inside = first >= 0 && first + width <= grid_;
+      for (std::size_t s = 0; s < count; ++s) {
+        const Complex cj = strength[s][j] * p.shift;
+        const Complex sj = cj * factor[j];
+        Complex* f = grids[2 * s]->data();
+        Complex* fs = grids[2 * s + 1]->data();
+        if (inside) {
+          Complex* g = f + first;
+          Complex* gs = fs + first;
+          for (int q = 0; q < width; ++q) {
+            g[q] += cj * kernel[q];
+            gs[q] += sj * kernel[q];
+          }
+        } else {
+          for (int q = 0; q < width; ++q) {
+            const std::int64_t m = ((first + q) % grid_ + grid_) % grid_;
+            f[m] += cj * kernel[q];
+            fs[m] += sj * kernel[q];
+          }
         }
       }
     }
-    fftw_execute_dft(plan_, reinterpret_cast<fftw_complex*>(f), reinterpret_cast<fftw_complex*>(f));
-    fftw_execute_dft(plan_, reinterpret_cast<fftw_complex*>(fs),
-                     reinterpret_cast<fftw_complex*>(fs));
+    for (std::size_t s = 0; s < 2 * count; ++s) {
+      auto* data = reinterpret_cast<fftw_complex*>(grids[s]->data());
+      fftw_execute_dft(plan_, data, data);
+    }
   }
 
   // Mode k (0 <= k < modes) of a grid that transformPair filled.
