@@ -20,6 +20,7 @@
 
 #include "ui/chart_view.h"
 #include "ui/main_window.h"
+#include "window_test_support.h"
 
 using fazorn::Message;
 using fazorn::ui::FrequencyDock;
@@ -54,16 +55,7 @@ QString writeStar(const QTemporaryDir& dir) {
   return path;
 }
 
-WindowHooks quietHooks(QStringList* messages) {
-  WindowHooks h;
-  h.exitProcess = [](int) {};
-  h.chooseDataFile = [](QWidget*) { return QString(); };
-  h.showMessage = [messages](QWidget*, const Message& m) {
-    *messages << QString::fromStdString(m.text);
-  };
-  h.execDialog = [](QDialog&) { return 0; };
-  return h;
-}
+using fazorn::ui::test::quietHooks;
 
 // The index of the table's term nearest to f.
 int nearest(const fazorn::FrequencyTable& t, double f) {
@@ -82,9 +74,7 @@ class FrequencyDockTest : public QObject {
  private slots:
   void initTestCase() {
     QVERIFY(settingsDir_.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir_.path());
-    std::setlocale(LC_NUMERIC, "C");
+    fazorn::ui::test::useSettingsIn(settingsDir_.path());
   }
 
   void prewhiteningFillsTheTableAndTheResidualViews() {

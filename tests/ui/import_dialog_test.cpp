@@ -12,6 +12,7 @@
 #include <clocale>
 
 #include "ui/main_window.h"
+#include "window_test_support.h"
 
 using fazorn::Message;
 using fazorn::ui::ImportDialog;
@@ -49,9 +50,7 @@ class ImportDialogTest : public QObject {
  private slots:
   void initTestCase() {
     QVERIFY(settingsDir_.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir_.path());
-    std::setlocale(LC_NUMERIC, "C");
+    fazorn::ui::test::useSettingsIn(settingsDir_.path());
   }
 
   void showsTheFileAndTheGuessAndRemembersTheChoice() {

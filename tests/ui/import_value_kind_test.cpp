@@ -13,6 +13,7 @@
 #include "commands/model_chain.h"
 #include "ui/import_dialog.h"
 #include "ui/main_window.h"
+#include "window_test_support.h"
 
 using fazorn::Message;
 using fazorn::ValueKind;
@@ -63,9 +64,7 @@ class ImportValueKindTest : public QObject {
  private slots:
   void initTestCase() {
     QVERIFY(settingsDir_.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir_.path());
-    std::setlocale(LC_NUMERIC, "C");
+    fazorn::ui::test::useSettingsIn(settingsDir_.path());
   }
 
   void pickingFluxesReachesTheLoadIsRememberedAndGivesTheType() {

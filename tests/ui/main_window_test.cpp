@@ -28,6 +28,7 @@
 #include "ui/chart_view.h"
 #include "ui/dialogs.h"
 #include "ui/peak_list_dialog.h"
+#include "window_test_support.h"
 
 using fazorn::Message;
 using fazorn::ui::MainWindow;
@@ -84,9 +85,7 @@ class MainWindowTest : public QObject {
     // the working directory: keep them in a temporary one.
     QVERIFY(workDir_.isValid());
     QVERIFY(QDir::setCurrent(workDir_.path()));
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir_.path());
-    std::setlocale(LC_NUMERIC, "C");
+    fazorn::ui::test::useSettingsIn(settingsDir_.path());
   }
 
   void init() { QSettings(QStringLiteral("kv"), QStringLiteral("Fazorn")).clear(); }

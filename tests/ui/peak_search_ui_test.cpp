@@ -14,6 +14,7 @@
 #include "ui/chart_view.h"
 #include "ui/main_window.h"
 #include "ui/peak_list_dialog.h"
+#include "window_test_support.h"
 
 using fazorn::Message;
 using fazorn::ui::MainWindow;
@@ -68,9 +69,7 @@ class PeakSearchUiTest : public QObject {
  private slots:
   void initTestCase() {
     QVERIFY(settingsDir_.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir_.path());
-    std::setlocale(LC_NUMERIC, "C");
+    fazorn::ui::test::useSettingsIn(settingsDir_.path());
   }
 
   void doubleClickAdoptsTheTopOfThePeakUnderTheCursor() {

@@ -17,6 +17,7 @@
 #include "commands/frequencies.h"
 #include "ui/chart_view.h"
 #include "ui/main_window.h"
+#include "window_test_support.h"
 
 using fazorn::Message;
 using fazorn::ui::ChartView;
@@ -53,16 +54,7 @@ QString writeSinusoid(const QTemporaryDir& dir) {
   return path;
 }
 
-WindowHooks quietHooks(QStringList* messages) {
-  WindowHooks h;
-  h.exitProcess = [](int) {};
-  h.chooseDataFile = [](QWidget*) { return QString(); };
-  h.showMessage = [messages](QWidget*, const Message& m) {
-    *messages << QString::fromStdString(m.text);
-  };
-  h.execDialog = [](QDialog&) { return 0; };
-  return h;
-}
+using fazorn::ui::test::quietHooks;
 
 // The (key, value) of a graph's highest point.
 std::pair<double, double> highest(const QCPGraph* g) {
@@ -80,9 +72,7 @@ class PeriodogramViewTest : public QObject {
  private slots:
   void initTestCase() {
     QVERIFY(settingsDir_.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir_.path());
-    std::setlocale(LC_NUMERIC, "C");
+    fazorn::ui::test::useSettingsIn(settingsDir_.path());
   }
 
   void amplitudeSpectrumByFrequency() {

@@ -18,6 +18,7 @@
 
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
+#include "window_test_support.h"
 
 using fazorn::Message;
 using fazorn::Workspace;
@@ -106,9 +107,7 @@ class TortureTest : public QObject {
     QVERIFY(settingsDir_.isValid());
     QVERIFY(workDir_.isValid());
     QVERIFY(QDir::setCurrent(workDir_.path()));
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir_.path());
-    std::setlocale(LC_NUMERIC, "C");
+    fazorn::ui::test::useSettingsIn(settingsDir_.path());
   }
 
   void randomCommandSequencesKeepTheWorkspaceConsistent_data() {

@@ -21,6 +21,7 @@
 #include "ui/chart_view.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
+#include "window_test_support.h"
 
 using fazorn::Message;
 using fazorn::Workspace;
@@ -111,9 +112,7 @@ class WindowFilesTest : public QObject {
  private slots:
   void initTestCase() {
     QVERIFY(settingsDir_.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir_.path());
-    std::setlocale(LC_NUMERIC, "C");
+    fazorn::ui::test::useSettingsIn(settingsDir_.path());
   }
 
   void init() { QSettings(QStringLiteral("kv"), QStringLiteral("Fazorn")).clear(); }
