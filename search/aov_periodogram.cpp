@@ -44,6 +44,22 @@
 // calling convention never crosses this file.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
+// The moment loops run over template-constant bounds and are unrolled
+// completely, so that their sums stay in registers. The sanitizer build keeps
+// them as loops: there every unrolled access carries checks of its own, and
+// this file alone took a minute and a half of compiling. Unrolling never
+// changes the order of the operations, so both compute the same.
+#if defined(__SANITIZE_ADDRESS__)
+#define FAZORN_UNROLL
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FAZORN_UNROLL
+#endif
+#endif
+#ifndef FAZORN_UNROLL
+#define FAZORN_UNROLL _Pragma("GCC unroll 16")
+#endif
+
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
 // CPU-specific code chosen at run time; the default build targets any x86-64.
 #define FAZORN_TARGET_CLONES __attribute__((target_clones("default", "avx2", "avx512f")))
@@ -291,12 +307,12 @@ __attribute__((always_inline)) inline void recurrenceLanesFor(const Complex* con
   Lanes kappa = zero + mu0, coefficientNorm = zero + 1.0, theta = zero;
   const double bound = kMinConditioning * mu0;
   LaneMask bad = {};
-#pragma GCC unroll 16
+  FAZORN_UNROLL
   for (int n = 0; n < terms; ++n) {
     bad |= (kappa >= bound * coefficientNorm) == 0;
     const Lanes inverse = 1.0 / kappa;
     Lanes pRe = zero, pIm = zero;
-#pragma GCC unroll 16
+    FAZORN_UNROLL
     for (int k = 0; k <= n; ++k) {
       const int d = M - k;
       const Lanes vr = nuRe[d >= 0 ? d : -d];
@@ -307,7 +323,7 @@ __attribute__((always_inline)) inline void recurrenceLanesFor(const Complex* con
     theta += (pRe * pRe + pIm * pIm) * inverse;
     if (n + 1 == terms) break;
     Lanes gRe = zero, gIm = zero;
-#pragma GCC unroll 16
+    FAZORN_UNROLL
     for (int k = 0; k <= n; ++k) {
       gRe += ar[k] * muRe[k + 1] - ai[k] * muIm[k + 1];
       gIm += ar[k] * muIm[k + 1] + ai[k] * muRe[k + 1];
@@ -315,7 +331,7 @@ __attribute__((always_inline)) inline void recurrenceLanesFor(const Complex* con
     const Lanes cRe = gRe * inverse, cIm = gIm * inverse;
     Lanes nr[terms + 1], ni[terms + 1];
     coefficientNorm = zero;
-#pragma GCC unroll 16
+    FAZORN_UNROLL
     for (int k = 0; k <= n + 1; ++k) {
       Lanes vr = k >= 1 ? ar[k - 1] : zero, vi = k >= 1 ? ai[k - 1] : zero;
       if (k <= n) {
@@ -327,7 +343,7 @@ __attribute__((always_inline)) inline void recurrenceLanesFor(const Complex* con
       ni[k] = vi;
       coefficientNorm += vr * vr + vi * vi;
     }
-#pragma GCC unroll 16
+    FAZORN_UNROLL
     for (int k = 0; k <= n + 1; ++k) ar[k] = nr[k], ai[k] = ni[k];
     kappa *= 1.0 - (cRe * cRe + cIm * cIm);
   }
@@ -421,7 +437,7 @@ __attribute__((always_inline)) inline void gatherMoments(const FastShared& sh, F
     store(zr + q, vr * sr - vi * si);
     store(zi + q, vr * si + vi * sr);
     Lanes pr = ur, pi = ui;
-#pragma GCC unroll 16
+    FAZORN_UNROLL
     for (int k = 0; k < 2 * M; ++k) {
       muRe[k] += vw * pr;
       muIm[k] += vw * pi;

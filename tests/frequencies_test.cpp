@@ -183,7 +183,12 @@ TEST(Frequencies, RecoversAMultiPeriodicStarFromGroundSampling) {
   const double sigma = 0.004;
   const auto time = groundSampling();
   const auto truth = pulsator(time.back() - time.front());
-  for (std::uint64_t seed : {13u, 15u, 101u}) {
+#ifdef FAZORN_UNDER_ASAN
+  const std::vector<std::uint64_t> seeds = {13u};  // the code paths, under the sanitizers
+#else
+  const std::vector<std::uint64_t> seeds = {13u, 15u, 101u};
+#endif
+  for (std::uint64_t seed : seeds) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     checkRecovered(makeMultiSine(seed, time, truth, 0.0, sigma), truth, sigma, 40.0, true, true);
   }
