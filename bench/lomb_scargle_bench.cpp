@@ -50,9 +50,9 @@ LombScargleOptions fastOptions(int n, std::int64_t frequencies) {
 }
 
 // The Fourier route (powers within 1e-8 of direct sums) on grids of the
-// multiples of 1 / (4 T): args points, frequencies, threads. Compare with
-// bench/lomb_scargle_astropy.py, which times an approximate fast method of
-// another library on the same sizes.
+// multiples of 1 / (4 T), equal weights: args points, frequencies, threads.
+// bench/speed_vs_astropy.py compares BM_LombScargleSpeedSetup below with
+// another library.
 void BM_LombScargleFourier(benchmark::State& state) {
   const auto n = static_cast<int>(state.range(0));
   const auto s = test::makeSineSeries(42, n, 0.7, 0.3, 0.1, 1000.0);
