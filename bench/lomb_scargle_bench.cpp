@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <random>
+#include <vector>
 
 #include "search/lomb_scargle.h"
 #include "support/generators.h"
@@ -48,9 +50,9 @@ LombScargleOptions fastOptions(int n, std::int64_t frequencies) {
 }
 
 // The Fourier route (powers within 1e-8 of direct sums) on grids of the
-// multiples of 1 / (4 T): args points, frequencies, threads. Compare with
-// bench/lomb_scargle_astropy.py, which times an approximate fast method of
-// another library on the same sizes.
+// multiples of 1 / (4 T), equal weights: args points, frequencies, threads.
+// bench/speed_vs_astropy.py compares BM_LombScargleSpeedSetup below with
+// another library.
 void BM_LombScargleFourier(benchmark::State& state) {
   const auto n = static_cast<int>(state.range(0));
   const auto s = test::makeSineSeries(42, n, 0.7, 0.3, 0.1, 1000.0);
@@ -106,6 +108,41 @@ BENCHMARK(BM_LombScargleFourierSums)
                    {3000, 10000, 30000, 100000},
                    {0, 1, 2},
                    {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The setup of bench/speed_vs_astropy.py: the Fourier route on one thread
+// on the multiples of 1 / (4 T), k = 1 .. frequencies, either the floating
+// mean with weights 1 / error^2 (errors drawn from 0.05 to 0.15 mag, so
+// that no equal-weight shortcut could apply) or the classical power. Args:
+// points, frequencies, floating mean (0 or 1).
+void BM_LombScargleSpeedSetup(benchmark::State& state) {
+  const auto n = static_cast<int>(state.range(0));
+  const auto s = test::makeSineSeries(42, n, 0.7, 0.3, 0.1, 1000.0);
+  LombScargleOptions options = fastOptions(n, state.range(1));
+  options.floatingMean = state.range(2) != 0;
+  std::vector<double> weight;
+  if (options.floatingMean) {
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> error(0.05, 0.15);
+    for (int j = 0; j < n; ++j) {
+      const double e = error(random);
+      weight.push_back(1.0 / (e * e));
+    }
+  }
+  RunControl rc;
+  rc.threads = 1;
+  for (auto _ : state) {
+    LombScargleResult r = computeLombScarglePeriodogram(s.time, s.value, weight, options, rc);
+    benchmark::DoNotOptimize(r.power.data());
+  }
+}
+BENCHMARK(BM_LombScargleSpeedSetup)
+    ->ArgsProduct({{1000, 10000, 100000, 1000000}, {10000, 100000, 1000000}, {1}})
+    ->Args({10000, 16666, 0})
+    ->Args({100000, 16666, 0})
+    ->Args({10000, 199981, 0})
+    ->ArgsProduct({{1000, 100000, 1000000}, {10000, 1000000}, {0}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -220,13 +220,19 @@ class MomentTransform {
     const int n = static_cast<int>(cells_);
     auto* data = reinterpret_cast<fftw_complex*>(moments.data());
     fftw_plan plan = nullptr;
+    bool own = false;
     {
       std::lock_guard<std::mutex> lock(nufft_detail::plannerLock());
-      plan = fftw_plan_many_dft(1, &n, width_, data, nullptr, 1, n, data, nullptr, 1, n,
-                                FFTW_BACKWARD, FFTW_ESTIMATE);
+      plan = width_ == 1 ? nullptr : nufft_detail::keptPlan(n, width_, data);
+      if (!plan) {
+        plan = fftw_plan_many_dft(1, &n, width_, data, nullptr, 1, n, data, nullptr, 1, n,
+                                  FFTW_BACKWARD, FFTW_ESTIMATE);
+        own = true;
+      }
     }
     if (!plan) throw std::bad_alloc();
-    fftw_execute(plan);
+    fftw_execute_dft(plan, data, data);
+    if (!own) return;
     std::lock_guard<std::mutex> lock(nufft_detail::plannerLock());
     fftw_destroy_plan(plan);
   }

@@ -61,6 +61,40 @@ inline std::int64_t smoothSize(std::int64_t n, bool allowFive = true) {
   }
 }
 
+// The most plan shapes keptPlan() keeps: a session's searches use a handful
+// of grid sizes; beyond this many the callers make and destroy their own.
+inline constexpr std::size_t kKeptPlans = 64;
+
+// A backward, in-place FFTW plan of `howmany` contiguous transforms of n
+// points (howmany 1: fftw_plan_dft_1d, else fftw_plan_many_dft with the
+// transforms n apart), kept for the life of the process; nullptr when
+// kKeptPlans shapes are kept already, or when FFTW cannot plan. Call under
+// plannerLock(). Planning again on every periodogram costs, on a grid of
+// 15,000 points, about as much as transforming it: the planner's work and
+// the fresh memory of its twiddle tables, which on a virtual machine costs
+// about 10 us a 4 KiB page (large_memory.h). FFTW_ESTIMATE plans are made
+// by rule, not by timing, so a kept plan computes bit for bit what a new one
+// would. Executed with fftw_execute_dft on other arrays, which must be
+// aligned as `data` is: every caller's arrays come from allocateLarge (64
+// bytes or more, where FFTW's SIMD needs 16).
+inline fftw_plan keptPlan(int n, int howmany, fftw_complex* data) {
+  struct Kept {
+    int n, howmany;
+    fftw_plan plan;
+  };
+  // Never destroyed: the plans stay reachable until exit, for leak checkers
+  // too.
+  static auto* kept = new std::vector<Kept>();
+  for (const Kept& k : *kept)
+    if (k.n == n && k.howmany == howmany) return k.plan;
+  if (kept->size() >= kKeptPlans) return nullptr;
+  fftw_plan plan = howmany == 1 ? fftw_plan_dft_1d(n, data, data, FFTW_BACKWARD, FFTW_ESTIMATE)
+                                : fftw_plan_many_dft(1, &n, howmany, data, nullptr, 1, n, data,
+                                                     nullptr, 1, n, FFTW_BACKWARD, FFTW_ESTIMATE);
+  if (plan) kept->push_back({n, howmany, plan});
+  return plan;
+}
+
 }  // namespace nufft_detail
 
 // Default oversampling of the spreading grid.
@@ -162,10 +196,14 @@ class NonuniformTransform {
     Work w = makeWork();
     std::lock_guard<std::mutex> g(nufft_detail::plannerLock());
     auto* data = reinterpret_cast<fftw_complex*>(w.data());
-    plan_ = fftw_plan_dft_1d(static_cast<int>(grid_), data, data, FFTW_BACKWARD, FFTW_ESTIMATE);
+    plan_ = nufft_detail::keptPlan(static_cast<int>(grid_), 1, data);
+    if (!plan_) {
+      plan_ = fftw_plan_dft_1d(static_cast<int>(grid_), data, data, FFTW_BACKWARD, FFTW_ESTIMATE);
+      ownsPlan_ = true;
+    }
   }
   ~NonuniformTransform() {
-    if (!plan_) return;
+    if (!plan_ || !ownsPlan_) return;
     std::lock_guard<std::mutex> g(nufft_detail::plannerLock());
     fftw_destroy_plan(plan_);
   }
@@ -329,6 +367,7 @@ class NonuniformTransform {
   std::vector<double> e3_, deconvolution_;
   LargeVector<Point> points_;
   fftw_plan plan_ = nullptr;
+  bool ownsPlan_ = false;  // false: a kept plan (keptPlan)
 };
 
 // F[k] = sum_j c[j] exp(i k x[j]) for k = 0 .. out.size() - 1, each within

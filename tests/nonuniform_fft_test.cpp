@@ -180,6 +180,39 @@ TEST(NonuniformFft, SeveralPairsInOnePassEqualSeparatePairsBitForBit) {
   }
 }
 
+// The plans kept between transforms: one shape's plan serves every later
+// transform of that shape with the bits of a plan made for it alone, and
+// shapes that differ only in how many transforms they hold do not share one.
+TEST(NonuniformFft, KeptPlansTransformAsFreshPlansDoBitForBit) {
+  std::mt19937_64 rng(31);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  const int n = 360;
+  for (int howmany : {1, 3, 1}) {
+    NonuniformTransform::Work kept(n * howmany), fresh(n * howmany);
+    for (int m = 0; m < n * howmany; ++m)
+      kept.data()[m] = fresh.data()[m] = Complex(u(rng), u(rng));
+    auto* k = reinterpret_cast<fftw_complex*>(kept.data());
+    auto* f = reinterpret_cast<fftw_complex*>(fresh.data());
+    fftw_plan own = nullptr;
+    {
+      std::lock_guard<std::mutex> g(nufft_detail::plannerLock());
+      fftw_execute_dft(nufft_detail::keptPlan(n, howmany, k), k, k);
+      int size = n;
+      own = howmany == 1 ? fftw_plan_dft_1d(n, f, f, FFTW_BACKWARD, FFTW_ESTIMATE)
+                         : fftw_plan_many_dft(1, &size, howmany, f, nullptr, 1, n, f, nullptr, 1, n,
+                                              FFTW_BACKWARD, FFTW_ESTIMATE);
+    }
+    fftw_execute(own);
+    {
+      std::lock_guard<std::mutex> g(nufft_detail::plannerLock());
+      fftw_destroy_plan(own);
+    }
+    for (int m = 0; m < n * howmany; ++m) {
+      ASSERT_EQ(kept.data()[m], fresh.data()[m]) << howmany << " transforms, element " << m;
+    }
+  }
+}
+
 TEST(NonuniformFft, KernelWidensAsTheToleranceTightens) {
   int previous = 0;
   for (double tolerance : {1e-2, 1e-4, 1e-8, 1e-12, 1e-15}) {
