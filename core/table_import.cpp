@@ -323,6 +323,67 @@ const std::vector<std::string>& headerlessAavsoNames() {
   return names;
 }
 
+// The unit an ECSV file stands for a time column that astropy serialised as
+// calendar dates (Time in format isot, iso, fits or datetime): no day numbers.
+constexpr std::string_view kCalendarDateUnit = "(calendar date)";
+
+// The units an ECSV header states (astropy's "ECSV format", APE 6: a YAML
+// header in "# " comment lines, one "- {name: time, unit: s, datatype:
+// float64}" entry a column under "datatype:", and under
+// "__serialized_columns__" the astropy Time columns with their "format:").
+// Units keyed by column name; calendar-date Time columns get kCalendarDateUnit.
+struct EcsvHeader {
+  std::vector<std::string> names;  // the declared columns, in order
+  std::map<std::string, std::string, std::less<>> units;
+};
+
+EcsvHeader ecsvHeader(const std::vector<std::string>& comments) {
+  EcsvHeader header;
+  auto& units = header.units;
+  auto valueOf = [](std::string_view entry, std::string_view key) -> std::string {
+    const std::string pattern = std::string(key) + ":";
+    for (std::size_t at = entry.find(pattern); at != std::string_view::npos;
+         at = entry.find(pattern, at + 1)) {
+      // The key itself, not the end of a longer one ("unit" in "subunit").
+      if (at > 0 && entry[at - 1] != ' ' && entry[at - 1] != '{' && entry[at - 1] != ',') continue;
+      std::string_view v = entry.substr(at + pattern.size());
+      const std::size_t end = v.find_first_of(",}");
+      v = trimmed(v.substr(0, end));
+      if (v.size() >= 2 && (v.front() == '\'' || v.front() == '"') && v.back() == v.front())
+        v = v.substr(1, v.size() - 2);
+      return std::string(v);
+    }
+    return {};
+  };
+  std::string timeColumn;  // the serialised column being described
+  for (const auto& c : comments) {
+    std::string_view t = c;
+    if (!t.empty() && t[0] == '#') t.remove_prefix(1);
+    const std::string_view body = trimmed(t);
+    if (body.starts_with("- {name:")) {
+      const std::string name = valueOf(body, "name");
+      const std::string unit = valueOf(body, "unit");
+      if (!name.empty()) header.names.push_back(name);
+      if (!name.empty() && !unit.empty()) units[name] = unit;
+      continue;
+    }
+    // "    time:" (a serialised column's name, nothing after the colon).
+    if (!body.empty() && body.back() == ':' && body.find(' ') == std::string_view::npos &&
+        !body.starts_with("__"))
+      timeColumn = std::string(body.substr(0, body.size() - 1));
+    if (body.starts_with("__class__:") && body.find("astropy.time") == std::string_view::npos)
+      timeColumn.clear();
+    if (!timeColumn.empty() && body.starts_with("format:")) {
+      const std::string format = std::string(trimmed(body.substr(7)));
+      if (format == "isot" || format == "iso" || format == "fits" || format == "datetime" ||
+          format == "datetime64" || format == "yday")
+        units[timeColumn] = std::string(kCalendarDateUnit);
+      timeColumn.clear();
+    }
+  }
+  return header;
+}
+
 // The column names of comment lines of the form "NAME (type): meaning", in
 // their order (the other comment lines are passed over).
 std::vector<std::string> describedColumns(const std::vector<std::string>& comments) {
@@ -630,17 +691,31 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
   // are in days, so seconds, minutes and hours are converted (with a note);
   // years are refused rather than read as days.
   double timeScale = 1.0;
-  if (problem.empty() && plan.time >= 0 && static_cast<std::size_t>(plan.time) < units.size()) {
-    const std::string& unit = units[static_cast<std::size_t>(plan.time)];
+  const std::string noUnit;
+  if (problem.empty() && plan.time >= 0 &&
+      (static_cast<std::size_t>(plan.time) < units.size() || !plan.documentedTimeUnit.empty())) {
+    const std::string& stated = static_cast<std::size_t>(plan.time) < units.size()
+                                    ? units[static_cast<std::size_t>(plan.time)]
+                                    : noUnit;
+    const std::string& unit = trimmed(stated).empty() && !plan.documentedTimeUnit.empty()
+                                  ? plan.documentedTimeUnit
+                                  : stated;
     const std::string& column = names[static_cast<std::size_t>(plan.time)];
     timeScale = table::daysPerTimeUnit(unit);
-    if (timeScale == 0.0)
+    if (unit == kCalendarDateUnit)
+      problem = "the time column \"" + column +
+                "\" holds calendar dates (an astropy Time column written in ISO format), not "
+                "day numbers; write it with its format set to \"jd\" or \"mjd\", or choose a "
+                "time column in days with --columns TIME,VALUE[,ERROR]";
+    else if (timeScale == 0.0)
       problem = "the time column \"" + column + "\" is in " + std::string(trimmed(unit)) +
                 " (its stated unit), not days; choose a time column in days with "
                 "--columns TIME,VALUE[,ERROR]";
     else if (timeScale != 1.0)
       out.notes.push_back("The time column \"" + column + "\" is in " + std::string(trimmed(unit)) +
-                          " (its stated unit): converted to days.");
+                          (&unit == &plan.documentedTimeUnit ? " (the product's documented unit)"
+                                                             : " (its stated unit)") +
+                          ": converted to days.");
   }
   out.timeColumn = plan.time;
   out.valueColumn = plan.value;
@@ -734,6 +809,10 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
       leaveOut(LeftOut::NotFinite, lineNumber);
       return;
     }
+    if (v == plan.nullNumber) {
+      leaveOut(LeftOut::NullMarker, lineNumber);
+      return;
+    }
     if (plan.zeroValueIsGap && v == 0.0) {
       leaveOut(LeftOut::ZeroFluxGap, lineNumber);
       return;
@@ -748,7 +827,7 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
         }
         e = kNoError;
       }
-      if (std::isinf(e)) e = kNoError;
+      if (std::isinf(e) || e == plan.nullNumber) e = kNoError;
     } else if (plan.fluxOverError >= 0) {
       double snr;
       if (number(fields[static_cast<std::size_t>(plan.fluxOverError)], snr) && snr > 0)
@@ -972,6 +1051,14 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
     }
     std::string_view band;
     if (plan.band >= 0) band = trimmed(fields[static_cast<std::size_t>(plan.band)]);
+    if (!plan.bandCodes.empty() && !band.empty()) {
+      // A code outside the documented ones stays as written (a band of its
+      // own, never merged into a named one).
+      double code;
+      if (fieldNumber(band, code) && code >= 1 &&
+          code <= static_cast<double>(plan.bandCodes.size()) && code == std::floor(code))
+        band = plan.bandCodes[static_cast<std::size_t>(code) - 1];
+    }
     if (plan.exposureName >= 0)
       band = atlasFilterOf(fields[static_cast<std::size_t>(plan.exposureName)]);
     if (plan.star >= 0) {
@@ -1407,6 +1494,27 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
         "placed (its Comments and Star Name fields hold blanks), so its validation flags cannot be "
         "read and discrepant (D) rows, if any, are kept; download it comma-delimited to have them "
         "left out.");
+  }
+  // An ECSV file states the units in its YAML header, not beside the names.
+  // Its line of names must repeat the declared columns (as astropy's reader
+  // requires): units that belong to other names cannot be placed.
+  if (units.empty() && !comments.empty() && trimmed(comments[0]).starts_with("# %ECSV")) {
+    const EcsvHeader declared = ecsvHeader(comments);
+    if (!declared.names.empty() && declared.names != names) {
+      std::string list;
+      for (std::size_t i = 0; i < declared.names.size() && i < 40; ++i)
+        list += (i ? ", " : "") + declared.names[i];
+      out.failed = true;
+      out.failure = "this ECSV file's header declares the columns " + list +
+                    ", but its line of names (or its rows) do not match them; write the table "
+                    "again or correct the line of names";
+      return out;
+    }
+    units.assign(names.size(), std::string());
+    for (std::size_t i = 0; i < names.size(); ++i)
+      if (const auto u = declared.units.find(names[i]); u != declared.units.end())
+        units[i] = u->second;
+    what = "ECSV table";
   }
   // An AAVSO Extended report states its date type in a "#DATE=" line: JD
   // and HJD are read as they are, an Excel serial date is not a Julian date.

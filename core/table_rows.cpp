@@ -189,6 +189,14 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     plan.survey = "Gaia epoch photometry";
   else if (has("masterid") && has("mag") && has("magerr") && has("mjd"))
     plan.survey = "Catalina light curve";
+  // Pan-STARRS1 DR2 detections (MAST's Detection table): objID, detectID,
+  // filterID, obsTime, ..., psfFlux, psfFluxErr, ..., apFlux, apFluxErr.
+  else if (has("detectid") && has("filterid") && has("obstime") && has("psfflux"))
+    plan.survey = "Pan-STARRS1 detections";
+  // SuperWASP light curves (its public archive: TMID, FLUX2, FLUX2_ERR,
+  // TAMFLUX2, TAMFLUX2_ERR, IMAGEID, CCDX, CCDY, FLAG).
+  else if (has("tmid") && has("tamflux2"))
+    plan.survey = "SuperWASP light curve";
 
   else if (has("aflags") && has("magcal_magdep") && has("exposuredate"))
     plan.survey = "DASCH light curve";
@@ -278,6 +286,24 @@ std::string planColumns(const std::vector<std::string>& displayNames,
       return "this is an ATLAS per-exposure catalogue (DoPHOT layout: RA, Dec, m, Type, fitmag, "
              "...) of one exposure: it holds many stars and no time column; gather one star's "
              "rows from many exposures with their MJD (a column named MJD) to make a light curve";
+  } else if (plan.survey == "Pan-STARRS1 detections") {
+    // The Detection table's documentation (MAST, "PS1 Detection table"):
+    // obsTime is the MJD of the exposure, psfFlux the PSF flux in janskys
+    // (AB magnitude -2.5 log10(psfFlux) + 8.90) with its error psfFluxErr;
+    // apFlux is an aperture flux of the same detection, not read. filterID
+    // numbers the filters g, r, i, z, y from 1; -999 is the null value.
+    plan.time = findColumn(names, {"obstime"});
+    plan.value = findColumn(names, {"psfflux"});
+    plan.error = findColumn(names, {"psffluxerr"});
+  } else if (plan.survey == "SuperWASP light curve") {
+    // TMID is the exposure's mid-time in seconds since the archive's
+    // reference Julian date (the NASA Exoplanet Archive's description of
+    // the files: HJD = reference + TMID / 86400); TAMFLUX2 is the flux
+    // corrected by SYSREM (FLUX2 the raw one), in micro-Vegas.
+    plan.time = findColumn(names, {"tmid"});
+    plan.value = findColumn(names, {"tamflux2"});
+    plan.error = findColumn(names, {"tamflux2_err"});
+    plan.documentedTimeUnit = "s";
   } else if (plan.survey == "DASCH light curve") {
     // DASCH's magnitude-dependent calibrated magnitude and its local error
     // (the columns its light-curve pages plot).
@@ -426,6 +452,12 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   // 3 i); ASAS-SN Sky Patrol v2 names its filter (V, g) "phot_filter".
   plan.band = findColumn(names, {"band", "filter", "filtercode", "passband", "filt", "bandpass",
                                  "phot_filter", "fid"});
+  // Pan-STARRS's filters and null value apply to columns a user chose too.
+  if (plan.survey == "Pan-STARRS1 detections") {
+    plan.band = findColumn(names, {"filterid"});
+    plan.bandCodes = {"g", "r", "i", "z", "y"};
+    plan.nullNumber = -999.0;
+  }
   // Sky Patrol v2 marks each measurement G (good) or B (bad) in "quality".
   int skyPatrolQuality = -1;
   if (plan.survey == "ASAS-SN Sky Patrol light curve") {
@@ -892,7 +924,9 @@ namespace fazorn {
 
 const std::vector<std::string>& usualTimeNames() {
   static const std::vector<std::string> names = {
-      "bjd", "bjd_tdb", "hjd", "btjd", "bkjd", "time", "jd", "mjd", "obsjd", "obsmjd", "hmjd",
+      // A full Julian date (jd, obsjd) before a modified one of the same
+      // instant: which a table holds first must not decide.
+      "bjd", "bjd_tdb", "hjd", "btjd", "bkjd", "time", "jd", "obsjd", "mjd", "obsmjd", "hmjd",
       "jd_obs", "mjd_obs", "date_obs_jd", "t", "epoch", "times", "x",
       // KELT (TT scale), DASCH plates, TESS full-frame-image products,
       // the detrended table of the K2 POLAR product (BJD - 2400000; its
