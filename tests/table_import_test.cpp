@@ -828,6 +828,7 @@ struct SyntheticFile {
   std::string path, options, band, phrase;
   int points = 0;             // -1: the file must be refused with `phrase`
   std::vector<double> first;  // the first observation (time, value, error), when given
+  std::string kind;           // "mag" or "flux" when given: what the values are
 };
 
 void PrintTo(const SyntheticFile& f, std::ostream* os) { *os << f.path << " " << f.options; }
@@ -849,9 +850,9 @@ std::vector<SyntheticFile> syntheticFiles() {
       if (bar == std::string::npos) break;
       start = bar + 1;
     }
-    if (f.size() != 6) continue;
-    SyntheticFile s{f[0], f[1] == "-" ? "" : f[1], f[3] == "-" ? "" : f[3],
-                    f[4], std::stoi(f[2]),         {}};
+    if (f.size() != 6 && f.size() != 7) continue;
+    SyntheticFile s{f[0], f[1] == "-" ? "" : f[1],  f[3] == "-" ? "" : f[3], f[4], std::stoi(f[2]),
+                    {},   f.size() == 7 ? f[6] : ""};
     if (f[5] != "-") {
       std::stringstream values(f[5]);
       for (std::string v; std::getline(values, v, ',');) s.first.push_back(std::stod(v));
@@ -890,6 +891,10 @@ TEST_P(SyntheticProducts, ReadWithTheExpectedCountPerBandOrRefused) {
   }
   if (!f.band.empty()) {
     EXPECT_NE(details.summary.find("band " + f.band + " ("), std::string::npos) << details.summary;
+  }
+  if (!f.kind.empty()) {
+    EXPECT_EQ(ws.lightCurve.valueKind, f.kind == "flux" ? ValueKind::Flux : ValueKind::Magnitude)
+        << notes;
   }
   if (f.first.size() == 3) {
     // Written by the generator with full precision; computed there in the

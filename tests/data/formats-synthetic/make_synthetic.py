@@ -36,9 +36,11 @@ def path(*parts):
     return p
 
 
-def expect(name, points, band="", phrase="", options="-", first=None):
+def expect(name, points, band="", phrase="", options="-", first=None, kind=None):
     first_text = "-" if first is None else ",".join(repr(float(x)) for x in first)
-    EXPECTED.append((name, options, points, band or "-", phrase, first_text))
+    # kind: "mag" or "flux", what the values are (a seventh field when given).
+    EXPECTED.append((name, options, points, band or "-", phrase, first_text) +
+                    (() if kind is None else (kind,)))
 
 
 def sine(t, period, amplitude):
@@ -880,7 +882,7 @@ def gaia_text_products():
     name = "gaia_dr3/EPOCH_PHOTOMETRY-Gaia DR3 4111834567779557376.csv"
     lines = [",".join(GAIA_NAMES)] + [",".join(cell(r[c]) for c in GAIA_NAMES) for r in rows]
     open(path(name), "w").write("\n".join(lines) + "\n")
-    expect(name, counts[band], band, "time=time, value=mag", first=first[band])
+    expect(name, counts[band], band, "time=time, value=mag", first=first[band], kind="mag")
     expect(name, counts["BP"], "BP", "value=mag", options="band:BP", first=first["BP"])
     # The same table through astropy's writers: ECSV (its YAML header with
     # units and types, blank-separated rows, "nan" for floats without a
@@ -900,13 +902,13 @@ def gaia_text_products():
     table["flux_error"].unit = "electron / s"
     name = "gaia_dr3/EPOCH_PHOTOMETRY-Gaia DR3 4111834567779557376.ecsv"
     table.write(path(name), format="ascii.ecsv", overwrite=True)
-    expect(name, counts[band], band, "time=time, value=mag", first=first[band])
+    expect(name, counts[band], band, "time=time, value=mag", first=first[band], kind="mag")
     name = "gaia_dr3/EPOCH_PHOTOMETRY-Gaia DR3 4111834567779557376.xml"
     vot = table.copy()
     for c in ("time", "mag", "flux", "flux_error", "flux_over_error"):
         vot[c] = MaskedColumn(vot[c], mask=np.isnan(vot[c]), unit=vot[c].unit)
     vot.write(path(name), format="votable", tabledata_format="tabledata", overwrite=True)
-    expect(name, counts[band], band, "time=time, value=mag", first=first[band])
+    expect(name, counts[band], band, "time=time, value=mag", first=first[band], kind="mag")
 
 
 def panstarrs_detections():
@@ -941,7 +943,7 @@ def panstarrs_detections():
     open(path(name), "w").write("\n".join(lines) + "\n")
     band = max(counts, key=counts.get)
     expect(name, counts[band], band, "time=obsTime, value=psfFlux, error=psfFluxErr",
-           first=first[band])
+           first=first[band], kind="flux")
     expect(name, counts["g"], "g", "value=psfFlux", options="band:g")
 
 
@@ -969,7 +971,7 @@ def ztf_lc_csv():
     name = "ztf/ztf_irsa_lc_api_two_filters.csv"
     open(path(name), "w").write("\n".join(lines) + "\n")
     band = max(counts, key=counts.get)
-    expect(name, counts[band], band, "time=hjd, value=mag, error=magerr")
+    expect(name, counts[band], band, "time=hjd, value=mag, error=magerr", kind="mag")
 
 
 def lightkurve_written():
@@ -992,13 +994,13 @@ def lightkurve_written():
                                       col("SAP_QUALITY", "J", np.zeros(n, dtype=np.int32))], [])],
                primary_cards=[("ORIGIN", "Unofficial data product"),
                               ("CREATOR", "lightkurve.LightCurve.to_fits()"), ("TELESCOP", "TESS")])
-    expect(name, good, "", "time=TIME, value=FLUX, error=FLUX_ERR")
+    expect(name, good, "", "time=TIME, value=FLUX, error=FLUX_ERR", kind="flux")
     lines = [",time,flux,flux_err"]
     for i in range(n):
         lines.append(f"{i},{t[i]!r},{'' if np.isnan(flux[i]) else repr(float(flux[i]))},{err[i]!r}")
     name = "lightkurve/tess_tic0123456792_s0010_lightkurve_to_csv.csv"
     open(path(name), "w").write("\n".join(lines) + "\n")
-    expect(name, good, "", "time=time, value=flux, error=flux_err")
+    expect(name, good, "", "time=time, value=flux, error=flux_err", kind="flux")
 
 
 def astropy_written():
@@ -1019,10 +1021,10 @@ def astropy_written():
     table["flux_err"].unit = "mJy"
     name = "astropy/light_curve_written_by_astropy.ecsv"
     table.write(path(name), format="ascii.ecsv", overwrite=True)
-    expect(name, n, "", "time=bjd, value=flux, error=flux_err")
+    expect(name, n, "", "time=bjd, value=flux, error=flux_err", kind="flux")
     name = "astropy/light_curve_written_by_astropy.fits"
     table.write(path(name), format="fits", overwrite=True)
-    expect(name, n, "", "time=bjd, value=flux, error=flux_err")
+    expect(name, n, "", "time=bjd, value=flux, error=flux_err", kind="flux")
     # Time in seconds, stated only in the ECSV header (unit: s), and an
     # astropy TimeSeries, whose Time column ECSV writes as ISO dates
     # (its YAML header: __serialized_columns__, format isot).
@@ -1069,7 +1071,7 @@ def superwasp():
     good = np.isfinite(tam)
     k = int(np.argmax(good))
     expect(name, int(good.sum()), "", "time=TMID, value=TAMFLUX2, error=TAMFLUX2_ERR",
-           first=(tmid[k] / 86400.0, float(np.float32(tam[k])), float(np.float32(err[k]))))
+           first=(tmid[k] / 86400.0, float(np.float32(tam[k])), float(np.float32(err[k]))), kind="flux")
 
 
 def main():
@@ -1080,9 +1082,9 @@ def main():
         make()
     with open(path("expected_readings.txt"), "w") as out:
         out.write("# file | options | points (-1: refused) | band | phrase of the summary or "
-                  "refusal | first observation (time,value,error)\n# written by make_synthetic.py from how each file was made\n")
-        for name, options, points, band, phrase, first in EXPECTED:
-            out.write(f"{name} | {options} | {points} | {band} | {phrase} | {first}\n")
+                  "refusal | first observation (time,value,error) [| value kind]\n# written by make_synthetic.py from how each file was made\n")
+        for row in EXPECTED:
+            out.write(" | ".join(str(x) for x in row) + "\n")
 
 
 if __name__ == "__main__":
