@@ -1539,6 +1539,29 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
                         (type == "jd" ? "Julian dates" : "heliocentric Julian dates") +
                         " (the report's #DATE line).");
   }
+  // Cells that hold lists of numbers ("(1700.14,1716.52,...)", "[13.1 13.2]")
+  // make one row per star, not per observation (Gaia's COMBINED epoch
+  // photometry, arrays exported as text): no column of them is a light
+  // curve as it stands, and --columns would read nothing.
+  if (firstRow == 1 && content.size() > 1) {
+    std::vector<std::string> row;
+    std::size_t count = 0;
+    splitLine(content[1].first, sep, bounds, row, count);
+    for (std::size_t i = 0; i < count && i < names.size(); ++i) {
+      const std::string_view cell = trimmed(row[i]);
+      const bool bracketed = cell.size() >= 5 && ((cell.front() == '(' && cell.back() == ')') ||
+                                                  (cell.front() == '[' && cell.back() == ']'));
+      double x = 0;
+      if (!bracketed || !fieldNumber(trimmed(cell.substr(1, cell.find_first_of(", ") - 1)), x))
+        continue;
+      out.failed = true;
+      out.failure = "the cells of column \"" + names[i] +
+                    "\" hold lists of numbers: each row is one star with all its observations "
+                    "(as Gaia's COMBINED epoch-photometry layout), not one observation; export "
+                    "one row per observation (Gaia: the INDIVIDUAL layout)";
+      return out;
+    }
+  }
   TextFeed feed(source, content, firstRow, sep, bounds, firstRow == 1 ? names.size() : 0, names);
   for (const auto& [comment, number] : between) feed.checkHeader(comment, number);
   return readRows(out, names, units, what, separatorName(sep), sep == Separator::Semicolon, options,

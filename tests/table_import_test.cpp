@@ -241,6 +241,13 @@ TEST(TextTables, MalformedTablesFailWithTheReason) {
       {"# only comments\n# here\n", "no column names and no rows"},
       {"id,name\nx,y\n", "no time column"},  // unusual names are never read by position
       {"mag,err\n1,2\n", "no time column"},
+      // One row per star with all its epochs in list cells (Gaia COMBINED).
+      {"source_id,g_transit_time,g_transit_mag\n41,\"(1700.1,1710.2)\",\"(13.1,13.2)\"\n",
+       "hold lists of numbers"},
+      // An ECSV line of names that is not the one its header declares.
+      {"# %ECSV 1.0\n# ---\n# datatype:\n# - {name: time, unit: s, datatype: float64}\n"
+       "# - {name: flux, datatype: float64}\nTIME FLUX\n1 2\n3 4\n",
+       "header declares the columns time, flux"},
   };
   for (const Case& c : cases) {
     const TableImport t = importTableText(c.text, ImportOptions{});
