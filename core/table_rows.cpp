@@ -193,6 +193,11 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   // filterID, obsTime, ..., psfFlux, psfFluxErr, ..., apFlux, apFluxErr.
   else if (has("detectid") && has("filterid") && has("obstime") && has("psfflux"))
     plan.survey = "Pan-STARRS1 detections";
+  // CoRoT N2 light curves (the CoRoT Legacy Book's description of the
+  // archive files): EN2_STAR_CHR (faint stars, exoplanet field) with
+  // WHITEFLUX and its colours, AN2_STAR (bright stars) with RAWFLUX.
+  else if ((has("whiteflux") && has("status")) || (has("rawflux") && has("rawstatus")))
+    plan.survey = "CoRoT light curve";
   // SuperWASP light curves (its public archive: TMID, FLUX2, FLUX2_ERR,
   // TAMFLUX2, TAMFLUX2_ERR, IMAGEID, CCDX, CCDY, FLAG).
   else if (has("tmid") && has("tamflux2"))
@@ -295,6 +300,16 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     plan.time = findColumn(names, {"obstime"});
     plan.value = findColumn(names, {"psfflux"});
     plan.error = findColumn(names, {"psffluxerr"});
+  } else if (plan.survey == "CoRoT light curve") {
+    // The first table of each file: DATEBARTT (barycentric, TT) where the
+    // file gives it, else DATETT (Julian date, TT); the white flux of the
+    // exoplanet channel or the raw flux of the bright-star channel, in e-
+    // per 32 s. Their ...DEV columns are the scatter of the summed 32-s
+    // exposures, not an uncertainty of the flux, so no error is read. The
+    // status flag (0: good) leaves rows out; the later tables hold fluxes
+    // with the gaps filled by interpolation and are not read.
+    plan.time = findColumn(names, {"datebartt", "datett"});
+    plan.value = findColumn(names, {"whiteflux", "rawflux"});
   } else if (plan.survey == "SuperWASP light curve") {
     // TMID is the exposure's mid-time in seconds since the archive's
     // reference Julian date (the NASA Exoplanet Archive's description of
@@ -457,6 +472,15 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     plan.band = findColumn(names, {"filterid"});
     plan.bandCodes = {"g", "r", "i", "z", "y"};
     plan.nullNumber = -999.0;
+    // infoFlag bits of a measurement not to trust (the PS1 DetectionFlags
+    // table of MAST's metadata tables, from the PSPS schema): the fit failed
+    // (FAIL 0x8), the model's peak is above saturation (SATSTAR 0x80), no
+    // good PSF estimate (BADPSF 0x400), a defect (DEFECT 0x800), saturated
+    // pixels (SATURATED 0x1000). POOR (low S/N or high chi-square, the fit
+    // succeeded) and the informational bits are kept.
+    const int info = findColumn(names, {"infoflag"});
+    if (info >= 0)
+      plan.maskedFlags.emplace_back(info, 0x8ull | 0x80ull | 0x400ull | 0x800ull | 0x1000ull);
   }
   // Sky Patrol v2 marks each measurement G (good) or B (bad) in "quality".
   int skyPatrolQuality = -1;
@@ -537,6 +561,10 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     if (skyPatrolQuality >= 0 && std::string_view(f) == "quality") continue;
     const int c = findColumn(names, {f});
     if (c >= 0 && c != plan.time && c != plan.value && c != plan.error) plan.flags.push_back(c);
+  }
+  if (plan.survey == "CoRoT light curve") {
+    const int c = findColumn(names, {"status", "rawstatus"});
+    if (c >= 0 && c != plan.value && c != plan.error) plan.flags.push_back(c);
   }
   // EVEREST's CSV light curves: MASK 0 is a point its model used; 1 NaN raw
   // flux, 2 a flagged QUALITY bit, 3 an outlier (its own column description).

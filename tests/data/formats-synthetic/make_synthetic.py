@@ -911,6 +911,12 @@ def gaia_text_products():
     expect(name, counts[band], band, "time=time, value=mag", first=first[band], kind="mag")
 
 
+# PS1 DetectionFlags (MAST's PS1 metadata tables, after the PSPS schema):
+# FAIL 0x8 (fit failed), SATSTAR 0x80, BADPSF 0x400, DEFECT 0x800,
+# SATURATED 0x1000; POOR 0x10 and PSFSTAR 0x40 describe a usable fit.
+PS1_DISTRUSTED = 0x8 | 0x80 | 0x400 | 0x800 | 0x1000
+
+
 def panstarrs_detections():
     # Pan-STARRS1 DR2 Detection table as MAST's catalogue API returns it in
     # CSV (the columns MAST's own light-curve example asks for: objID,
@@ -918,7 +924,7 @@ def panstarrs_detections():
     # psfMinorFWHM, psfQfPerfect, apFlux, apFluxErr, infoFlag, infoFlag2,
     # infoFlag3). filterID 1..5 is g, r, i, z, y; obsTime is the MJD of the
     # exposure; psfFlux is in janskys (AB magnitude -2.5 log10(psfFlux) +
-    # 8.90); -999 is the archive's null value.
+    # 8.90); -999 is the archive's null value; infoFlag bits as above.
     n = 110
     mjd = 55200.0 + np.sort(RNG3.uniform(0, 1500, n))
     names = ["objID", "detectID", "filterID", "obsTime", "ra", "dec", "psfFlux", "psfFluxErr",
@@ -930,11 +936,12 @@ def panstarrs_detections():
         mag = 16.2 + 0.2 * np.sin(2 * np.pi * mjd[i] / 0.83) + RNG3.normal(0, 0.01)
         flux = 10 ** (-0.4 * (mag - 8.90))
         null = RNG3.random() < 0.07
+        info = int(RNG3.choice([0, 0, 0, 8, 16, 64, 128, 4096]))
         psf, err = (-999.0, -999.0) if null else (float(f"{flux:.6e}"), float(f"{flux * 0.01:.6e}"))
         lines.append(f"173291234567890123,{1000000000000 + i},{fid},{mjd[i]:.8f},123.4567,"
                      f"34.5678,{psf!r},{err!r},1.21,1.13,0.998,{flux * 1.02:.6e},"
-                     f"{flux * 0.012:.6e},{int(RNG3.choice([0, 8, 16, 64]))},0,0")
-        if not null:
+                     f"{flux * 0.012:.6e},{info},0,0")
+        if not null and not info & PS1_DISTRUSTED:
             b = "grizy"[fid - 1]
             counts[b] += 1
             if b not in first:
@@ -1074,11 +1081,55 @@ def superwasp():
            first=(tmid[k] / 86400.0, float(np.float32(tam[k])), float(np.float32(err[k]))), kind="flux")
 
 
+
+def corot():
+    # CoRoT N2 light curves as the CoRoT Legacy Book describes the archive's
+    # files (Chaintreuil et al. 2016, in "The CoRoT Legacy Book", EDP, as the
+    # documentation of a public R reader of these files, read_corot, quotes
+    # it): EN2_STAR_CHR (exoplanet field, colour channels) with a
+    # first table DATE, DATETT, DATEBARTT, STATUS, REDFLUX, REDFLUXDEV,
+    # GREENFLUX, GREENFLUXDEV, BLUEFLUX, BLUEFLUXDEV, WHITEFLUX, BG and a
+    # second, gap-filled one (DATETT, DATEBARTT, WHITEFLUXFIL, STATUSFIL,
+    # TEXP); AN2_STAR (bright stars) with DATETT, RAWFLUX, RAWFLUXDEV,
+    # RAWSTATUS, BG first. STATUS 0 is a good point. The dates are written
+    # here as full Julian dates and the tables have no EXTNAME (assumptions:
+    # neither is described there; the dates are read as stored either way).
+    n = 300
+    jd = 2454237.25 + 512.0 / 86400.0 * np.arange(n)
+    white = 2.0e5 * (1 + 0.003 * np.sin(2 * np.pi * jd / 0.37)) + RNG3.normal(0, 60, n)
+    status = np.where(RNG3.random(n) < 0.08, 8, 0).astype(np.int32)
+    dates = np.array([f"2007-05-16T{(i * 512 // 3600) % 24:02d}:{(i * 512 // 60) % 60:02d}:00" for i in range(n)])
+    first = [col("DATE", "19A", dates), col("DATETT", "D", jd), col("DATEBARTT", "D", jd + 0.0031),
+             col("STATUS", "J", status), col("REDFLUX", "E", white * 0.5),
+             col("REDFLUXDEV", "E", np.full(n, 90.0)), col("GREENFLUX", "E", white * 0.2),
+             col("GREENFLUXDEV", "E", np.full(n, 60.0)), col("BLUEFLUX", "E", white * 0.3),
+             col("BLUEFLUXDEV", "E", np.full(n, 70.0)), col("WHITEFLUX", "E", white),
+             col("BG", "E", np.full(n, 150.0))]
+    filled = [col("DATETT", "D", jd), col("DATEBARTT", "D", jd + 0.0031),
+              col("WHITEFLUXFIL", "E", white), col("STATUSFIL", "J", np.zeros(n, dtype=np.int32)),
+              col("TEXP", "J", np.full(n, 512, dtype=np.int32))]
+    name = "corot/EN2_STAR_CHR_0102890318_20070516T060226_20071015T062306.fits"
+    write_fits(name, [("", first, []), ("", filled, [])])
+    good = int((status == 0).sum())
+    expect(name, good, "", "time=DATEBARTT, value=WHITEFLUX, no error column", kind="flux")
+    raw = 8.0e6 * (1 + 0.001 * np.sin(2 * np.pi * jd / 0.21)) + RNG3.normal(0, 300, n)
+    rawstatus = np.where(RNG3.random(n) < 0.05, 2, 0).astype(np.int32)
+    bright = [col("DATETT", "D", jd), col("RAWFLUX", "E", raw), col("RAWFLUXDEV", "E", np.full(n, 400.0)),
+              col("RAWSTATUS", "J", rawstatus), col("BG", "E", np.full(n, 900.0))]
+    bar = [col("DATEBARTT", "D", jd + 0.0031), col("FLUXBAR", "E", raw),
+           col("FLUXDEVBAR", "E", np.full(n, 400.0)), col("STATUSBAR", "J", np.zeros(n, dtype=np.int32))]
+    name = "corot/AN2_STAR_0102322546_20070516T060050_20071015T062000.fits"
+    write_fits(name, [("", bright, []), ("", bar, [])])
+    expect(name, int((rawstatus == 0).sum()), "", "time=DATETT, value=RAWFLUX, no error column",
+           kind="flux")
+
+
 def main():
     for make in (k2varcat, everest, polar, cdips, qlp, eleanor_lite, tglc, tasoc, neowise,
                  allwise_mep, atlas_server, atlas_dph, ztf_forced, aavso, ogle, asas3, asassn,
                  k2sff_text, atlas_server_older, r_row_names, everest_csv, gaia_text_products,
-                 panstarrs_detections, ztf_lc_csv, lightkurve_written, astropy_written, superwasp):
+                 panstarrs_detections, ztf_lc_csv, lightkurve_written, astropy_written, superwasp,
+                 corot):
         make()
     with open(path("expected_readings.txt"), "w") as out:
         out.write("# file | options | points (-1: refused) | band | phrase of the summary or "
