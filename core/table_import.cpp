@@ -323,6 +323,31 @@ const std::vector<std::string>& headerlessAavsoNames() {
   return names;
 }
 
+// The first column whose cell holds a list of numbers ("(1700.14,1716.52,
+// ...)", "[13.1 13.2]"), or -1. Such cells make one row per star, not per
+// observation (Gaia's COMBINED epoch photometry, arrays exported as text or
+// VOTable arrays): no column of them is a light curve as it stands, and
+// --columns would read nothing.
+template <typename Cells>
+int listCellColumn(const Cells& row, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string_view cell = trimmed(row[i]);
+    const bool bracketed = cell.size() >= 5 && ((cell.front() == '(' && cell.back() == ')') ||
+                                                (cell.front() == '[' && cell.back() == ']'));
+    double x = 0;
+    if (bracketed && fieldNumber(trimmed(cell.substr(1, cell.find_first_of(", ") - 1)), x))
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::string listCellRefusal(const std::string& column) {
+  return "the cells of column \"" + column +
+         "\" hold lists of numbers: each row is one star with all its observations (as Gaia's "
+         "COMBINED epoch-photometry layout), not one observation; export one row per "
+         "observation (Gaia: the INDIVIDUAL layout)";
+}
+
 // The unit an ECSV file stands for a time column that astropy serialised as
 // calendar dates (Time in format isot, iso, fits or datetime): no day numbers.
 constexpr std::string_view kCalendarDateUnit = "(calendar date)";
@@ -1185,6 +1210,15 @@ TableImport readVoTableText(std::string_view text, const ImportOptions& options)
     names.push_back(f.name);
     units.push_back(f.unit);
   }
+  if (!vt.rows.empty()) {
+    const int listed =
+        listCellColumn(vt.rows.front(), std::min(vt.rows.front().size(), names.size()));
+    if (listed >= 0) {
+      out.failed = true;
+      out.failure = "VOTable: " + listCellRefusal(names[static_cast<std::size_t>(listed)]);
+      return out;
+    }
+  }
   ImportOptions planOptions = options;
   if (options.columns.empty()) {
     std::vector<std::string> normalized;
@@ -1539,26 +1573,14 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
                         (type == "jd" ? "Julian dates" : "heliocentric Julian dates") +
                         " (the report's #DATE line).");
   }
-  // Cells that hold lists of numbers ("(1700.14,1716.52,...)", "[13.1 13.2]")
-  // make one row per star, not per observation (Gaia's COMBINED epoch
-  // photometry, arrays exported as text): no column of them is a light
-  // curve as it stands, and --columns would read nothing.
   if (firstRow == 1 && content.size() > 1) {
     std::vector<std::string> row;
     std::size_t count = 0;
     splitLine(content[1].first, sep, bounds, row, count);
-    for (std::size_t i = 0; i < count && i < names.size(); ++i) {
-      const std::string_view cell = trimmed(row[i]);
-      const bool bracketed = cell.size() >= 5 && ((cell.front() == '(' && cell.back() == ')') ||
-                                                  (cell.front() == '[' && cell.back() == ']'));
-      double x = 0;
-      if (!bracketed || !fieldNumber(trimmed(cell.substr(1, cell.find_first_of(", ") - 1)), x))
-        continue;
+    const int listed = listCellColumn(row, std::min(count, names.size()));
+    if (listed >= 0) {
       out.failed = true;
-      out.failure = "the cells of column \"" + names[i] +
-                    "\" hold lists of numbers: each row is one star with all its observations "
-                    "(as Gaia's COMBINED epoch-photometry layout), not one observation; export "
-                    "one row per observation (Gaia: the INDIVIDUAL layout)";
+      out.failure = listCellRefusal(names[static_cast<std::size_t>(listed)]);
       return out;
     }
   }

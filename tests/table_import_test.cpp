@@ -3,6 +3,7 @@
 #include "core/table_import.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -616,12 +617,64 @@ TEST(VoTables, TableDataReadByNamesOrUcdsAndTheRestRefused) {
   t = importTableText(head + "<TR><TD>2450000.5</TD><TD>19", {});
   EXPECT_TRUE(t.failed);
   EXPECT_NE(t.failure.find("cut short"), std::string::npos) << t.failure;
-  // Binary serialisations are refused with the reason.
-  t = importTableText(head.substr(0, head.find("<TABLEDATA>")) +
-                          "<BINARY2><STREAM encoding=\"base64\">AAAA</STREAM></BINARY2>" + tail,
-                      {});
+  // The same rows in the BINARY2 serialisation (VOTable 1.3: per row the
+  // null flags, one bit a field, most significant first; then each field
+  // big-endian, a variable-length char array after its 4-byte length).
+  std::string bytes;
+  auto putDouble = [&](double v) {
+    const auto bits = std::bit_cast<std::uint64_t>(v);
+    for (int k = 7; k >= 0; --k) bytes.push_back(static_cast<char>((bits >> (8 * k)) & 0xFF));
+  };
+  auto putText = [&](std::string_view text) {
+    for (int k = 3; k >= 0; --k)
+      bytes.push_back(static_cast<char>((text.size() >> (8 * k)) & 0xFF));
+    bytes += text;
+  };
+  const double binaryRows[3][4] = {{2450000.5, 1995.8, 13.1, 0.1},
+                                   {2450001.5, 1995.8, 0.0, 0.1},
+                                   {2450002.5, 1995.8, 13.3, 0.2}};
+  for (int r = 0; r < 3; ++r) {
+    bytes.push_back(r == 1 ? static_cast<char>(0x20) : '\0');  // row 2: b_cal (field 3) null
+    for (double v : binaryRows[r]) putDouble(v);
+    putText(r == 0 ? "a & b" : "");
+  }
+  auto base64 = [](const std::string& in) {
+    static const char* alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < in.size(); i += 3) {
+      const std::size_t n = std::min<std::size_t>(3, in.size() - i);
+      std::uint32_t v = static_cast<std::uint32_t>(static_cast<unsigned char>(in[i])) << 16;
+      if (n > 1) v |= static_cast<std::uint32_t>(static_cast<unsigned char>(in[i + 1])) << 8;
+      if (n > 2) v |= static_cast<unsigned char>(in[i + 2]);
+      out.push_back(alphabet[(v >> 18) & 63]);
+      out.push_back(alphabet[(v >> 12) & 63]);
+      out.push_back(n > 1 ? alphabet[(v >> 6) & 63] : '=');
+      out.push_back(n > 2 ? alphabet[v & 63] : '=');
+    }
+    return out;
+  };
+  const std::string beforeData = head.substr(0, head.find("<TABLEDATA>"));
+  auto binary2 = [&](const std::string& stream) {
+    return beforeData + "<BINARY2><STREAM encoding=\"base64\">\n" + stream +
+           "\n</STREAM></BINARY2>" + tail.substr(tail.find("</DATA>"));
+  };
+  const TableImport b = importTableText(binary2(base64(bytes)), {});
+  ASSERT_FALSE(b.failed) << b.failure;
+  EXPECT_EQ(b.time, importTableText(head + rows + tail, {}).time);
+  ASSERT_EQ(b.value.size(), 2u);
+  EXPECT_DOUBLE_EQ(b.value[0], 13.1);
+  EXPECT_DOUBLE_EQ(b.value[1], 13.3);
+  EXPECT_EQ(b.previewRows.at(0).at(4), "a & b");
+  // A stream cut inside a row, or a serialisation not read: refused.
+  t = importTableText(binary2(base64(bytes.substr(0, bytes.size() - 5))), {});
   EXPECT_TRUE(t.failed);
-  EXPECT_NE(t.failure.find("BINARY2 serialisation, which is not read"), std::string::npos)
+  EXPECT_NE(t.failure.find("ends inside a row"), std::string::npos) << t.failure;
+  t = importTableText(
+      beforeData + "<FITS><STREAM href=\"x.fits\"/></FITS>" + tail.substr(tail.find("</DATA>")),
+      {});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("FITS serialisation, which is not read"), std::string::npos)
       << t.failure;
   // Two magnitudes and no main one: refused with the candidates.
   std::string two = head;

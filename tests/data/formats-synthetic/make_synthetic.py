@@ -909,6 +909,12 @@ def gaia_text_products():
         vot[c] = MaskedColumn(vot[c], mask=np.isnan(vot[c]), unit=vot[c].unit)
     vot.write(path(name), format="votable", tabledata_format="tabledata", overwrite=True)
     expect(name, counts[band], band, "time=time, value=mag", first=first[band], kind="mag")
+    # The BINARY2 serialisation (VOTable 1.3 and later; the default of
+    # Gaia's DataLink "votable" and of astropy's writer for binary output):
+    # rows base64-encoded, null flags before each row.
+    name = "gaia_dr3/EPOCH_PHOTOMETRY-Gaia DR3 4111834567779557376-binary2.xml"
+    vot.write(path(name), format="votable", tabledata_format="binary2", overwrite=True)
+    expect(name, counts[band], band, "time=time, value=mag", first=first[band], kind="mag")
 
 
 # PS1 DetectionFlags (MAST's PS1 metadata tables, after the PSPS schema):
