@@ -191,6 +191,7 @@ class BinaryRows {
   // The next row's cells as text; false (with `why`) on a malformed row.
   bool next(std::vector<std::string>& row, std::string& why) {
     row.clear();
+    const std::size_t start = at_;
     std::vector<bool> isNull(fields_.size(), false);
     if (nullFlags_) {
       const std::size_t flagBytes = (fields_.size() + 7) / 8;
@@ -247,6 +248,12 @@ class BinaryRows {
       }
       if (isNull[f] || (field.hasNull && cell == field.null)) cell.clear();
       row.push_back(std::move(cell));
+    }
+    // Fields of no bytes at all (no FIELD, arrays of size 0) would never
+    // reach the end of the stream.
+    if (at_ == start) {
+      why = "the table's fields take no bytes, so its binary rows cannot be told apart";
+      return false;
     }
     return true;
   }
