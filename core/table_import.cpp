@@ -365,15 +365,33 @@ struct EcsvHeader {
 EcsvHeader ecsvHeader(const std::vector<std::string>& comments) {
   EcsvHeader header;
   auto& units = header.units;
+  // One key of a YAML flow mapping "{name: time, unit: s, description: 'a,
+  // b: c'}": the entries split at the commas outside quotes, each at its
+  // first colon; a quoted value loses its quotes.
   auto valueOf = [](std::string_view entry, std::string_view key) -> std::string {
-    const std::string pattern = std::string(key) + ":";
-    for (std::size_t at = entry.find(pattern); at != std::string_view::npos;
-         at = entry.find(pattern, at + 1)) {
-      // The key itself, not the end of a longer one ("unit" in "subunit").
-      if (at > 0 && entry[at - 1] != ' ' && entry[at - 1] != '{' && entry[at - 1] != ',') continue;
-      std::string_view v = entry.substr(at + pattern.size());
-      const std::size_t end = v.find_first_of(",}");
-      v = trimmed(v.substr(0, end));
+    const std::size_t open = entry.find('{');
+    const std::size_t close = entry.rfind('}');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+      return {};
+    const std::string_view map = entry.substr(open + 1, close - open - 1);
+    char quote = 0;
+    std::size_t start = 0;
+    for (std::size_t k = 0; k <= map.size(); ++k) {
+      const char c = k < map.size() ? map[k] : ',';
+      if (quote != 0) {
+        if (c == quote) quote = 0;
+        continue;
+      }
+      if (c == '\'' || c == '"') {
+        quote = c;
+        continue;
+      }
+      if (c != ',') continue;
+      const std::string_view item = map.substr(start, k - start);
+      start = k + 1;
+      const std::size_t colon = item.find(':');
+      if (colon == std::string_view::npos || trimmed(item.substr(0, colon)) != key) continue;
+      std::string_view v = trimmed(item.substr(colon + 1));
       if (v.size() >= 2 && (v.front() == '\'' || v.front() == '"') && v.back() == v.front())
         v = v.substr(1, v.size() - 2);
       return std::string(v);

@@ -279,6 +279,31 @@ TEST(TextTables, MalformedTablesFailWithTheReason) {
   EXPECT_NE(t.failure.find("more than 2 observations"), std::string::npos) << t.failure;
 }
 
+// ECSV states its units only in its YAML header: a time in seconds is
+// converted (a description that mentions another unit changes nothing), and
+// an astropy Time column written as ISO dates is refused.
+TEST(TextTables, EcsvUnitsComeFromItsYamlHeader) {
+  const std::string head =
+      "# %ECSV 1.0\n# ---\n# datatype:\n"
+      "# - {name: time, unit: s, datatype: float64, description: 'since start, unit: d no'}\n"
+      "# - {name: flux, unit: mJy, datatype: float64}\n# schema: astropy-2.0\n";
+  TableImport t = importTableText(head + "time flux\n0 1.5\n43200 1.6\n86400 1.4\n", {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  ASSERT_EQ(t.time.size(), 3u);
+  EXPECT_DOUBLE_EQ(t.time[1], 0.5);  // 43200 s
+  EXPECT_DOUBLE_EQ(t.time[2], 1.0);
+  EXPECT_EQ(t.valueUnit, "mJy");
+  t = importTableText(
+      "# %ECSV 1.0\n# ---\n# datatype:\n# - {name: time, datatype: string}\n"
+      "# - {name: flux, datatype: float64}\n# meta: !!omap\n# - __serialized_columns__:\n"
+      "#     time:\n#       __class__: astropy.time.core.Time\n#       format: isot\n"
+      "#       scale: utc\n# schema: astropy-2.0\ntime flux\n2019-03-01T00:00:00.000 1.0\n"
+      "2019-03-01T00:10:00.000 1.1\n",
+      {});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("holds calendar dates"), std::string::npos) << t.failure;
+}
+
 TEST(FileSniffing, PlainNumbersStayWithThePlainReader) {
   struct Case {
     const char* text;
