@@ -1057,6 +1057,21 @@ def astropy_written():
     name = "astropy/timeseries_written_by_astropy.ecsv"
     series.write(path(name), format="ascii.ecsv", overwrite=True)
     expect(name, -1, "", "holds calendar dates")
+    # A Time column written to FITS by astropy (its "Time columns" FITS
+    # convention, after the FITS time standard of Rots et al. 2015): two
+    # doubles a row, jd1 and jd2, header "JDREF = 0 / Time columns are jd =
+    # jd1 + jd2", the scale in TCTYPn. Read as one Julian date.
+    from astropy.time import Time
+    stamped = Table()
+    stamped["time"] = Time(2459100.5 + np.sort(RNG3.uniform(0, 20, 70)), format="jd", scale="tdb")
+    stamped["flux"] = np.round(1 + 0.02 * np.sin(2 * np.pi * stamped["time"].jd / 2.3), 6)
+    stamped["flux_err"] = 0.002
+    name = "astropy/time_column_written_by_astropy.fits"
+    stamped.write(path(name), format="fits", overwrite=True)
+    with fits.open(path(name)) as written:
+        jd1, jd2 = written[1].data["time"][0]
+    expect(name, 70, "", "time=time, value=flux, error=flux_err",
+           first=(float(jd1) + float(jd2), stamped["flux"][0], 0.002), kind="flux")
 
 
 def superwasp():
