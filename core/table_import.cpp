@@ -44,10 +44,22 @@ std::string_view trimmed(std::string_view s) {
   return s;
 }
 
+bool fieldNumber(std::string_view field, double& out);
+
 bool isCommentLine(std::string_view line) {
   line = trimmed(line);
-  return !line.empty() &&
-         (line[0] == '#' || line[0] == '%' || line[0] == ';' || line[0] == '\\' || line[0] == '|');
+  if (line.empty()) return false;
+  if (line[0] == ';') {
+    // A semicolon-separated row whose first field is empty (MACHO's files
+    // start every row so) is data: many fields, the next one a number.
+    const std::size_t next = line.find(';', 1);
+    double x;
+    if (std::count(line.begin(), line.end(), ';') >= 8 && next != std::string_view::npos &&
+        fieldNumber(line.substr(1, next - 1), x))
+      return false;
+    return true;
+  }
+  return line[0] == '#' || line[0] == '%' || line[0] == '\\' || line[0] == '|';
 }
 
 // A whole field as a number, "%lf" syntax, blanks around allowed.
@@ -295,6 +307,23 @@ bool anyNumber(const std::vector<std::string>& fields, std::size_t n) {
 }
 
 // The field layout of the older AAVSO download, which has no header row.
+// The 39 semicolon-separated fields of the MACHO project's photometry
+// files, one file per field and tile holding all its stars, in the order
+// the archive's READ_ME gives them (no line of names; the first field is
+// blank; the date is an MJD; red and blue magnitudes with their errors).
+const std::vector<std::string>& machoNames() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> v = {"(blank)", "field", "tile",     "seqn",   "date",
+                                  "obsid",   "pier",  "exposure", "airmass"};
+    for (const char* band : {"red", "blue"})
+      for (const char* item : {"mag", "error", "normsky", "type", "crowd", "chi2", "mpix",
+                               "cosmicrf", "amp", "xpix", "ypix", "avesky", "fwhm", "tobs", "cut"})
+        v.push_back(std::string(band) + "_" + item);
+    return v;
+  }();
+  return names;
+}
+
 const std::vector<std::string>& headerlessAavsoNames() {
   static const std::vector<std::string> names = {"JD",
                                                  "Magnitude",
@@ -1087,7 +1116,14 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
         } else if (q == 'X' || q == 'Z') {
           leaveOut(LeftOut::NotFinite, lineNumber);
         } else {
-          observe(t, g.value, g.error, g.name, lineNumber);
+          // Files of many stars (MACHO tiles): each star's band a series.
+          std::string_view series = g.name;
+          if (plan.star >= 0) {
+            seriesName.assign(trimmed(fields[static_cast<std::size_t>(plan.star)]));
+            seriesName.append("/").append(g.name);
+            series = seriesName;
+          }
+          observe(t, g.value, g.error, series, lineNumber);
         }
       }
       return;
@@ -1516,6 +1552,13 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
           what = std::string(sep == Separator::Comma ? "CSV" : "Table") +
                  " without header in the AAVSO download layout";
         }
+      }
+      double mjd = 0;
+      if (names.empty() && sep == Separator::Semicolon && n == machoNames().size() &&
+          trimmed(fields[0]).empty() && fieldNumber(fields[4], mjd) && mjd > 40000.0 &&
+          mjd < 60000.0) {
+        names = machoNames();
+        what = "table without header in the archive's field order";
       }
       if (names.empty()) {
         for (std::size_t i = 0; i < n; ++i) names.push_back(std::to_string(i + 1));

@@ -193,6 +193,8 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   // filterID, obsTime, ..., psfFlux, psfFluxErr, ..., apFlux, apFluxErr.
   else if (has("detectid") && has("filterid") && has("obstime") && has("psfflux"))
     plan.survey = "Pan-STARRS1 detections";
+  else if (has("seqn") && has("red_mag") && has("blue_mag") && has("date"))
+    plan.survey = "MACHO photometry";
   // CoRoT N2 light curves (the CoRoT Legacy Book's description of the
   // archive files): EN2_STAR_CHR (faint stars, exoplanet field) with
   // WHITEFLUX and its colours, AN2_STAR (bright stars) with RAWFLUX.
@@ -300,6 +302,18 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     plan.time = findColumn(names, {"obstime"});
     plan.value = findColumn(names, {"psfflux"});
     plan.error = findColumn(names, {"psffluxerr"});
+  } else if (plan.survey == "MACHO photometry") {
+    // The date is an MJD; each row holds a red and a blue magnitude with
+    // their errors (the archive's READ_ME). A tile's file holds all its
+    // stars, told apart by the sequence number: each star and band is a
+    // series ("--band 1234/red"), the largest the default.
+    plan.time = findColumn(names, {"date"});
+    plan.bandGroups.push_back(
+        {"red", findColumn(names, {"red_mag"}), findColumn(names, {"red_error"}), -1, ""});
+    plan.bandGroups.push_back(
+        {"blue", findColumn(names, {"blue_mag"}), findColumn(names, {"blue_error"}), -1, ""});
+    plan.value = plan.bandGroups.front().value;
+    plan.error = plan.bandGroups.front().error;
   } else if (plan.survey == "CoRoT light curve") {
     // The first table of each file: DATEBARTT (barycentric, TT) where the
     // file gives it, else DATETT (Julian date, TT); the white flux of the
@@ -529,6 +543,7 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   // when the table has no filter column.
   if (plan.band < 0 && plan.bandGroups.empty() && plan.star < 0)
     plan.exposureName = findColumn(names, {"obs", "expname", "exposure"});
+  if (plan.survey == "MACHO photometry") plan.star = findColumn(names, {"seqn"});
   if (aavsoExtended) {
     plan.star = findColumn(names, {"name"});
     // MTYPE STD is standardised; DIF (differential) magnitudes are on another
@@ -788,9 +803,14 @@ void RowCollector::finish(TableImport& out, const std::string& what,
   // that are not whole is a flag or a code (ATLAS's "err" is the fit's error
   // code), not an uncertainty: read as errors, its zeros would weigh their
   // points infinitely. (A column of ones is a statement of equal weights.)
+  // A group's series is its name, or "STAR/name" in a file of many stars.
+  auto isGroupOf = [&](const ColumnPlan::BandGroup& g, const std::string& series) {
+    return series == g.name ||
+           (plan.star >= 0 && series.size() > g.name.size() && series.ends_with("/" + g.name));
+  };
   int flagLike = plan.error;
   for (const auto& g : plan.bandGroups)
-    if (chosen != nullptr && g.name == chosen->name) flagLike = g.error;
+    if (chosen != nullptr && isGroupOf(g, chosen->name)) flagLike = g.error;
   if (options_.columns.empty() && chosen != nullptr && flagLike >= 0 &&
       chosen->error.size() >= 10) {
     auto whole = [](double x) { return std::isnan(x) || x == std::floor(x); };
@@ -818,7 +838,7 @@ void RowCollector::finish(TableImport& out, const std::string& what,
   const bool groups = !plan.bandGroups.empty();
   int valueColumn = plan.value, errorColumn = plan.error;
   for (const auto& g : plan.bandGroups)
-    if (chosen != nullptr && g.name == chosen->name) {
+    if (chosen != nullptr && isGroupOf(g, chosen->name)) {
       valueColumn = g.value;
       errorColumn = g.error;
     }

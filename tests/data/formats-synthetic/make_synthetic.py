@@ -1148,12 +1148,43 @@ def corot():
            kind="flux")
 
 
+
+def macho():
+    # MACHO photometry as the project's archive distributes it (its READ_ME
+    # for the per-tile CSV dumps, as kept in github.com/lsst-epo/light_curve_ml,
+    # data/macho/READ_ME.txt): one file per field and tile holding all its
+    # stars, one line per data point, 39 semicolon-separated fields and no
+    # line of names: blank, field id, tile id, star sequence id, observation
+    # date (MJD), observation id, side of pier, exposure time, airmass, then
+    # red magnitude, red error, normsky, type, crowd, chi2, mpix, cosmicrf,
+    # amp, xpix, ypix, avesky, fwhm, tobs, cut, and the same for blue.
+    lines, counts = [], {}
+    for seqn, n, period in ((2411, 85, 0.5671), (2412, 60, 3.21), (2413, 40, 11.7)):
+        mjd = 49000.0 + np.sort(RNG3.uniform(0, 2500, n))
+        for i in range(n):
+            red = -6.2 + 0.4 * np.sin(2 * np.pi * mjd[i] / period) + RNG3.normal(0, 0.02)
+            blue = red + 0.6 + 0.1 * np.sin(2 * np.pi * mjd[i] / period)
+            band_fields = lambda m, e: [f"{m:.3f}", f"{e:.3f}", "1.02", "1", "0.1", "1.1", "2",
+                                        "0", "0.98", "1021.4", "811.2", "1520", "2.1", "300",
+                                        "0"]
+            f = ["", "1", "3319", str(seqn), f"{mjd[i]:.6f}", str(100000 + i), "E", "300", "1.21"]
+            f += band_fields(red, 0.021) + band_fields(blue, 0.025)
+            lines.append(";".join(f))
+        counts[f"{seqn}/red"] = n
+        counts[f"{seqn}/blue"] = n
+    name = "macho/F_1.3319.csv"
+    open(path(name), "w").write("\n".join(lines) + "\n")
+    expect(name, 85, "2411/red", "time=date, value=red_mag, error=red_error", kind="mag")
+    expect(name, 85, "2411/blue", "value=blue_mag, error=blue_error", options="band:2411/blue")
+    expect(name, 40, "2413/red", "value=red_mag", options="band:2413/red")
+
+
 def main():
     for make in (k2varcat, everest, polar, cdips, qlp, eleanor_lite, tglc, tasoc, neowise,
                  allwise_mep, atlas_server, atlas_dph, ztf_forced, aavso, ogle, asas3, asassn,
                  k2sff_text, atlas_server_older, r_row_names, everest_csv, gaia_text_products,
                  panstarrs_detections, ztf_lc_csv, lightkurve_written, astropy_written, superwasp,
-                 corot):
+                 corot, macho):
         make()
     with open(path("expected_readings.txt"), "w") as out:
         out.write("# file | options | points (-1: refused) | band | phrase of the summary or "
