@@ -363,8 +363,9 @@ int listCellColumn(const Cells& row, std::size_t count) {
     const std::string_view cell = trimmed(row[i]);
     const bool bracketed = cell.size() >= 5 && ((cell.front() == '(' && cell.back() == ')') ||
                                                 (cell.front() == '[' && cell.back() == ']'));
+    const std::size_t gap = cell.find_first_of(", ");  // two numbers at least
     double x = 0;
-    if (bracketed && fieldNumber(trimmed(cell.substr(1, cell.find_first_of(", ") - 1)), x))
+    if (bracketed && gap < cell.size() - 1 && fieldNumber(trimmed(cell.substr(1, gap - 1)), x))
       return static_cast<int>(i);
   }
   return -1;

@@ -294,8 +294,8 @@ std::string planColumns(const std::vector<std::string>& displayNames,
              "...) of one exposure: it holds many stars and no time column; gather one star's "
              "rows from many exposures with their MJD (a column named MJD) to make a light curve";
   } else if (plan.survey == "Pan-STARRS1 detections") {
-    // The Detection table's documentation (MAST, "PS1 Detection table"):
-    // obsTime is the MJD of the exposure, psfFlux the PSF flux in janskys
+    // As MAST describes the Detection table and reads it in its own
+    // light-curve example: obsTime is the MJD of the exposure, psfFlux the PSF flux in janskys
     // (AB magnitude -2.5 log10(psfFlux) + 8.90) with its error psfFluxErr;
     // apFlux is an aperture flux of the same detection, not read. filterID
     // numbers the filters g, r, i, z, y from 1; -999 is the null value.
