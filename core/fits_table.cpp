@@ -74,7 +74,10 @@ std::string timeSystemNote(fitsfile* f, const std::string& mission, const std::s
                            int timeColumn) {
   std::string note = "Times are " + timeName + " as stored";
   const std::string unit = stringKey(f, ("TUNIT" + std::to_string(timeColumn + 1)).c_str());
-  const std::string system = stringKey(f, "TIMESYS");
+  // A column's own time scale (TCTYPn, the FITS time standard) before the
+  // table's default (TIMESYS).
+  std::string system = stringKey(f, ("TCTYP" + std::to_string(timeColumn + 1)).c_str());
+  if (system.empty()) system = stringKey(f, "TIMESYS");
   double refInt = 0, refFrac = 0, ref = 0;
   const bool hasRefInt = doubleKey(f, "BJDREFI", refInt);
   doubleKey(f, "BJDREFF", refFrac);
@@ -96,6 +99,12 @@ struct ColumnInfo {
   int type = 0;
   long repeat = 0;
   long width = 0;
+  // An astropy Time column: two doubles a row whose sum, plus the header's
+  // reference (JDREF), is the Julian date (astropy's FITS writer: "Time
+  // columns are jd = jd1 + jd2", the time scale in TCTYPn after the FITS
+  // time standard, Rots et al. 2015). Read as that one number.
+  bool jdPair = false;
+  double jdReference = 0.0;
 };
 
 // The rows of one FITS table as text cells, in chunks, for the row stage
@@ -118,6 +127,8 @@ class FitsRowFeed : public table::RowFeed {
       if (c.type == TSTRING)
         k.kind = c.width >= 1 && c.width <= kMaxTextWidth && c.repeat == c.width ? Column::Text
                                                                                  : Column::Skip;
+      else if (c.jdPair)
+        k.kind = Column::JdPair;
       else if (c.repeat != 1 || c.type == TBIT || c.type <= 0)
         k.kind = Column::Skip;
       else if (c.type == TLOGICAL)
@@ -152,10 +163,11 @@ class FitsRowFeed : public table::RowFeed {
           if (k.logical[i] != 0) cell = k.logical[i] == 1 ? "T" : "F";
           break;
         case Column::Integer:
+        case Column::JdPair:
         case Column::Float: {
           const double x = k.number[i];
           if (std::isnan(x)) {
-            if (k.kind == Column::Float) cell = "nan";
+            if (k.kind != Column::Integer) cell = "nan";
           } else {
             char buffer[32];
             const auto r = std::to_chars(buffer, buffer + sizeof buffer, x);
@@ -174,7 +186,7 @@ class FitsRowFeed : public table::RowFeed {
 
  private:
   struct Column {
-    enum Kind { Skip, Text, Logical, Integer, Float } kind = Skip;
+    enum Kind { Skip, Text, Logical, Integer, Float, JdPair } kind = Skip;
     std::vector<double> number;
     std::vector<char> logical;
     std::vector<std::string> text;
@@ -192,7 +204,17 @@ class FitsRowFeed : public table::RowFeed {
       Column& k = data_[c];
       const int column = static_cast<int>(c) + 1;
       int anyNull = 0;
-      if (k.kind == Column::Integer || k.kind == Column::Float) {
+      if (k.kind == Column::JdPair) {
+        // Both halves of each row, in row order (cfitsio reads the elements
+        // of consecutive rows in one call).
+        std::vector<double> pairs(2 * static_cast<std::size_t>(n));
+        double nan = std::nan("");
+        fits_read_col(f_, TDOUBLE, column, chunkFirst_ + 1, 1, 2 * n, &nan, pairs.data(), &anyNull,
+                      &status);
+        k.number.resize(static_cast<std::size_t>(n));
+        for (std::size_t r = 0; r < k.number.size(); ++r)
+          k.number[r] = pairs[2 * r] + pairs[2 * r + 1] + columns_[c].jdReference;
+      } else if (k.kind == Column::Integer || k.kind == Column::Float) {
         k.number.resize(static_cast<std::size_t>(n));
         double nan = std::nan("");
         fits_read_col(f_, TDOUBLE, column, chunkFirst_ + 1, 1, n, &nan, k.number.data(), &anyNull,
@@ -391,11 +413,19 @@ TableImport importFitsTable(const std::string& path, const ImportOptions& option
     fits_get_coltype(f, static_cast<int>(c) + 1, &columns[c].type, &columns[c].repeat,
                      &columns[c].width, &s);
     units[c] = stringKey(f, ("TUNIT" + std::to_string(c + 1)).c_str());
+    double reference = 0.0;
+    if (columns[c].type == TDOUBLE && columns[c].repeat == 2 &&
+        !stringKey(f, ("TCTYP" + std::to_string(c + 1)).c_str()).empty() &&
+        doubleKey(f, "JDREF", reference) && std::isfinite(reference)) {
+      columns[c].jdPair = true;
+      columns[c].jdReference = reference;
+    }
   }
   fits_clear_errmsg();
   auto scalarNumber = [&](int c) {
     const ColumnInfo& ci = columns[static_cast<std::size_t>(c)];
-    return ci.repeat == 1 && ci.type != TSTRING && ci.type != TLOGICAL && ci.type != TBIT;
+    return ci.jdPair ||
+           (ci.repeat == 1 && ci.type != TSTRING && ci.type != TLOGICAL && ci.type != TBIT);
   };
   std::vector<int> numeric = {plan.time, plan.value, plan.error, plan.fluxOverError};
   for (const auto& g : plan.bandGroups) numeric.insert(numeric.end(), {g.value, g.error});

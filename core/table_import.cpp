@@ -44,10 +44,22 @@ std::string_view trimmed(std::string_view s) {
   return s;
 }
 
+bool fieldNumber(std::string_view field, double& out);
+
 bool isCommentLine(std::string_view line) {
   line = trimmed(line);
-  return !line.empty() &&
-         (line[0] == '#' || line[0] == '%' || line[0] == ';' || line[0] == '\\' || line[0] == '|');
+  if (line.empty()) return false;
+  if (line[0] == ';') {
+    // A semicolon-separated row whose first field is empty (MACHO's files
+    // start every row so) is data: many fields, the next one a number.
+    const std::size_t next = line.find(';', 1);
+    double x;
+    if (std::count(line.begin(), line.end(), ';') >= 8 && next != std::string_view::npos &&
+        fieldNumber(line.substr(1, next - 1), x))
+      return false;
+    return true;
+  }
+  return line[0] == '#' || line[0] == '%' || line[0] == '\\' || line[0] == '|';
 }
 
 // A whole field as a number, "%lf" syntax, blanks around allowed.
@@ -295,6 +307,23 @@ bool anyNumber(const std::vector<std::string>& fields, std::size_t n) {
 }
 
 // The field layout of the older AAVSO download, which has no header row.
+// The 39 semicolon-separated fields of the MACHO project's photometry
+// files, one file per field and tile holding all its stars, in the order
+// the archive's READ_ME gives them (no line of names; the first field is
+// blank; the date is an MJD; red and blue magnitudes with their errors).
+const std::vector<std::string>& machoNames() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> v = {"(blank)", "field", "tile",     "seqn",   "date",
+                                  "obsid",   "pier",  "exposure", "airmass"};
+    for (const char* band : {"red", "blue"})
+      for (const char* item : {"mag", "error", "normsky", "type", "crowd", "chi2", "mpix",
+                               "cosmicrf", "amp", "xpix", "ypix", "avesky", "fwhm", "tobs", "cut"})
+        v.push_back(std::string(band) + "_" + item);
+    return v;
+  }();
+  return names;
+}
+
 const std::vector<std::string>& headerlessAavsoNames() {
   static const std::vector<std::string> names = {"JD",
                                                  "Magnitude",
@@ -321,6 +350,111 @@ const std::vector<std::string>& headerlessAavsoNames() {
                                                  "Digitizer",
                                                  "Credit"};
   return names;
+}
+
+// The first column whose cell holds a list of numbers ("(1700.14,1716.52,
+// ...)", "[13.1 13.2]"), or -1. Such cells make one row per star, not per
+// observation (Gaia's COMBINED epoch photometry, arrays exported as text or
+// VOTable arrays): no column of them is a light curve as it stands, and
+// --columns would read nothing.
+template <typename Cells>
+int listCellColumn(const Cells& row, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string_view cell = trimmed(row[i]);
+    const bool bracketed = cell.size() >= 5 && ((cell.front() == '(' && cell.back() == ')') ||
+                                                (cell.front() == '[' && cell.back() == ']'));
+    const std::size_t gap = cell.find_first_of(", ");  // two numbers at least
+    double x = 0;
+    if (bracketed && gap < cell.size() - 1 && fieldNumber(trimmed(cell.substr(1, gap - 1)), x))
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::string listCellRefusal(const std::string& column) {
+  return "the cells of column \"" + column +
+         "\" hold lists of numbers: each row is one star with all its observations (as Gaia's "
+         "COMBINED epoch-photometry layout), not one observation; export one row per "
+         "observation (Gaia: the INDIVIDUAL layout)";
+}
+
+// The unit an ECSV file stands for a time column that astropy serialised as
+// calendar dates (Time in format isot, iso, fits or datetime): no day numbers.
+constexpr std::string_view kCalendarDateUnit = "(calendar date)";
+
+// The units an ECSV header states (astropy's "ECSV format", APE 6: a YAML
+// header in "# " comment lines, one "- {name: time, unit: s, datatype:
+// float64}" entry a column under "datatype:", and under
+// "__serialized_columns__" the astropy Time columns with their "format:").
+// Units keyed by column name; calendar-date Time columns get kCalendarDateUnit.
+struct EcsvHeader {
+  std::vector<std::string> names;  // the declared columns, in order
+  std::map<std::string, std::string, std::less<>> units;
+};
+
+EcsvHeader ecsvHeader(const std::vector<std::string>& comments) {
+  EcsvHeader header;
+  auto& units = header.units;
+  // One key of a YAML flow mapping "{name: time, unit: s, description: 'a,
+  // b: c'}": the entries split at the commas outside quotes, each at its
+  // first colon; a quoted value loses its quotes.
+  auto valueOf = [](std::string_view entry, std::string_view key) -> std::string {
+    const std::size_t open = entry.find('{');
+    const std::size_t close = entry.rfind('}');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+      return {};
+    const std::string_view map = entry.substr(open + 1, close - open - 1);
+    char quote = 0;
+    std::size_t start = 0;
+    for (std::size_t k = 0; k <= map.size(); ++k) {
+      const char c = k < map.size() ? map[k] : ',';
+      if (quote != 0) {
+        if (c == quote) quote = 0;
+        continue;
+      }
+      if (c == '\'' || c == '"') {
+        quote = c;
+        continue;
+      }
+      if (c != ',') continue;
+      const std::string_view item = map.substr(start, k - start);
+      start = k + 1;
+      const std::size_t colon = item.find(':');
+      if (colon == std::string_view::npos || trimmed(item.substr(0, colon)) != key) continue;
+      std::string_view v = trimmed(item.substr(colon + 1));
+      if (v.size() >= 2 && (v.front() == '\'' || v.front() == '"') && v.back() == v.front())
+        v = v.substr(1, v.size() - 2);
+      return std::string(v);
+    }
+    return {};
+  };
+  std::string timeColumn;  // the serialised column being described
+  for (const auto& c : comments) {
+    std::string_view t = c;
+    if (!t.empty() && t[0] == '#') t.remove_prefix(1);
+    const std::string_view body = trimmed(t);
+    if (body.starts_with("- {name:")) {
+      const std::string name = valueOf(body, "name");
+      const std::string unit = valueOf(body, "unit");
+      if (!name.empty()) header.names.push_back(name);
+      if (!name.empty() && !unit.empty()) units[name] = unit;
+      continue;
+    }
+    // "    time:" (a serialised column's name, nothing after the colon).
+    if (!body.empty() && body.back() == ':' && body.find(' ') == std::string_view::npos &&
+        !body.starts_with("__"))
+      timeColumn = std::string(body.substr(0, body.size() - 1));
+    if (body.starts_with("__class__:") && body.find("astropy.time") == std::string_view::npos)
+      timeColumn.clear();
+    if (!timeColumn.empty() && body.starts_with("format:")) {
+      const std::string format = std::string(trimmed(body.substr(7)));
+      if (format == "isot" || format == "iso" || format == "fits" || format == "datetime" ||
+          format == "datetime64" || format == "yday")
+        units[timeColumn] = std::string(kCalendarDateUnit);
+      timeColumn.clear();
+    }
+  }
+  return header;
 }
 
 // The column names of comment lines of the form "NAME (type): meaning", in
@@ -630,17 +764,31 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
   // are in days, so seconds, minutes and hours are converted (with a note);
   // years are refused rather than read as days.
   double timeScale = 1.0;
-  if (problem.empty() && plan.time >= 0 && static_cast<std::size_t>(plan.time) < units.size()) {
-    const std::string& unit = units[static_cast<std::size_t>(plan.time)];
+  const std::string noUnit;
+  if (problem.empty() && plan.time >= 0 &&
+      (static_cast<std::size_t>(plan.time) < units.size() || !plan.documentedTimeUnit.empty())) {
+    const std::string& stated = static_cast<std::size_t>(plan.time) < units.size()
+                                    ? units[static_cast<std::size_t>(plan.time)]
+                                    : noUnit;
+    const std::string& unit = trimmed(stated).empty() && !plan.documentedTimeUnit.empty()
+                                  ? plan.documentedTimeUnit
+                                  : stated;
     const std::string& column = names[static_cast<std::size_t>(plan.time)];
     timeScale = table::daysPerTimeUnit(unit);
-    if (timeScale == 0.0)
+    if (unit == kCalendarDateUnit)
+      problem = "the time column \"" + column +
+                "\" holds calendar dates (an astropy Time column written in ISO format), not "
+                "day numbers; write it with its format set to \"jd\" or \"mjd\", or choose a "
+                "time column in days with --columns TIME,VALUE[,ERROR]";
+    else if (timeScale == 0.0)
       problem = "the time column \"" + column + "\" is in " + std::string(trimmed(unit)) +
                 " (its stated unit), not days; choose a time column in days with "
                 "--columns TIME,VALUE[,ERROR]";
     else if (timeScale != 1.0)
       out.notes.push_back("The time column \"" + column + "\" is in " + std::string(trimmed(unit)) +
-                          " (its stated unit): converted to days.");
+                          (&unit == &plan.documentedTimeUnit ? " (the product's documented unit)"
+                                                             : " (its stated unit)") +
+                          ": converted to days.");
   }
   out.timeColumn = plan.time;
   out.valueColumn = plan.value;
@@ -734,6 +882,10 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
       leaveOut(LeftOut::NotFinite, lineNumber);
       return;
     }
+    if (v == plan.nullNumber) {
+      leaveOut(LeftOut::NullMarker, lineNumber);
+      return;
+    }
     if (plan.zeroValueIsGap && v == 0.0) {
       leaveOut(LeftOut::ZeroFluxGap, lineNumber);
       return;
@@ -748,7 +900,7 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
         }
         e = kNoError;
       }
-      if (std::isinf(e)) e = kNoError;
+      if (std::isinf(e) || e == plan.nullNumber) e = kNoError;
     } else if (plan.fluxOverError >= 0) {
       double snr;
       if (number(fields[static_cast<std::size_t>(plan.fluxOverError)], snr) && snr > 0)
@@ -965,13 +1117,28 @@ TableImport readRows(TableImport& out, const std::vector<std::string>& names,
         } else if (q == 'X' || q == 'Z') {
           leaveOut(LeftOut::NotFinite, lineNumber);
         } else {
-          observe(t, g.value, g.error, g.name, lineNumber);
+          // Files of many stars (MACHO tiles): each star's band a series.
+          std::string_view series = g.name;
+          if (plan.star >= 0) {
+            seriesName.assign(trimmed(fields[static_cast<std::size_t>(plan.star)]));
+            seriesName.append("/").append(g.name);
+            series = seriesName;
+          }
+          observe(t, g.value, g.error, series, lineNumber);
         }
       }
       return;
     }
     std::string_view band;
     if (plan.band >= 0) band = trimmed(fields[static_cast<std::size_t>(plan.band)]);
+    if (!plan.bandCodes.empty() && !band.empty()) {
+      // A code outside the documented ones stays as written (a band of its
+      // own, never merged into a named one).
+      double code;
+      if (fieldNumber(band, code) && code >= 1 &&
+          code <= static_cast<double>(plan.bandCodes.size()) && code == std::floor(code))
+        band = plan.bandCodes[static_cast<std::size_t>(code) - 1];
+    }
     if (plan.exposureName >= 0)
       band = atlasFilterOf(fields[static_cast<std::size_t>(plan.exposureName)]);
     if (plan.star >= 0) {
@@ -1097,6 +1264,15 @@ TableImport readVoTableText(std::string_view text, const ImportOptions& options)
   for (const auto& f : vt.fields) {
     names.push_back(f.name);
     units.push_back(f.unit);
+  }
+  if (!vt.rows.empty()) {
+    const int listed =
+        listCellColumn(vt.rows.front(), std::min(vt.rows.front().size(), names.size()));
+    if (listed >= 0) {
+      out.failed = true;
+      out.failure = "VOTable: " + listCellRefusal(names[static_cast<std::size_t>(listed)]);
+      return out;
+    }
   }
   ImportOptions planOptions = options;
   if (options.columns.empty()) {
@@ -1378,6 +1554,13 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
                  " without header in the AAVSO download layout";
         }
       }
+      double mjd = 0;
+      if (names.empty() && sep == Separator::Semicolon && n == machoNames().size() &&
+          trimmed(fields[0]).empty() && fieldNumber(fields[4], mjd) && mjd > 40000.0 &&
+          mjd < 60000.0) {
+        names = machoNames();
+        what = "table without header in the archive's field order";
+      }
       if (names.empty()) {
         for (std::size_t i = 0; i < n; ++i) names.push_back(std::to_string(i + 1));
         what = std::string(sep == Separator::Comma ? "CSV" : "Table") + " without header";
@@ -1408,6 +1591,27 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
         "read and discrepant (D) rows, if any, are kept; download it comma-delimited to have them "
         "left out.");
   }
+  // An ECSV file states the units in its YAML header, not beside the names.
+  // Its line of names must repeat the declared columns (as astropy's reader
+  // requires): units that belong to other names cannot be placed.
+  if (units.empty() && !comments.empty() && trimmed(comments[0]).starts_with("# %ECSV")) {
+    const EcsvHeader declared = ecsvHeader(comments);
+    if (!declared.names.empty() && declared.names != names) {
+      std::string list;
+      for (std::size_t i = 0; i < declared.names.size() && i < 40; ++i)
+        list += (i ? ", " : "") + declared.names[i];
+      out.failed = true;
+      out.failure = "this ECSV file's header declares the columns " + list +
+                    ", but its line of names (or its rows) do not match them; write the table "
+                    "again or correct the line of names";
+      return out;
+    }
+    units.assign(names.size(), std::string());
+    for (std::size_t i = 0; i < names.size(); ++i)
+      if (const auto u = declared.units.find(names[i]); u != declared.units.end())
+        units[i] = u->second;
+    what = "ECSV table";
+  }
   // An AAVSO Extended report states its date type in a "#DATE=" line: JD
   // and HJD are read as they are, an Excel serial date is not a Julian date.
   auto key = [](const std::string& c) {
@@ -1430,6 +1634,17 @@ TableImport readTextTable(LineSource& source, const ImportOptions& options) {
     out.notes.push_back(std::string("Times are ") +
                         (type == "jd" ? "Julian dates" : "heliocentric Julian dates") +
                         " (the report's #DATE line).");
+  }
+  if (firstRow == 1 && content.size() > 1) {
+    std::vector<std::string> row;
+    std::size_t count = 0;
+    splitLine(content[1].first, sep, bounds, row, count);
+    const int listed = listCellColumn(row, std::min(count, names.size()));
+    if (listed >= 0) {
+      out.failed = true;
+      out.failure = listCellRefusal(names[static_cast<std::size_t>(listed)]);
+      return out;
+    }
   }
   TextFeed feed(source, content, firstRow, sep, bounds, firstRow == 1 ? names.size() : 0, names);
   for (const auto& [comment, number] : between) feed.checkHeader(comment, number);

@@ -189,6 +189,21 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     plan.survey = "Gaia epoch photometry";
   else if (has("masterid") && has("mag") && has("magerr") && has("mjd"))
     plan.survey = "Catalina light curve";
+  // Pan-STARRS1 DR2 detections (MAST's Detection table): objID, detectID,
+  // filterID, obsTime, ..., psfFlux, psfFluxErr, ..., apFlux, apFluxErr.
+  else if (has("detectid") && has("filterid") && has("obstime") && has("psfflux"))
+    plan.survey = "Pan-STARRS1 detections";
+  else if (has("seqn") && has("red_mag") && has("blue_mag") && has("date"))
+    plan.survey = "MACHO photometry";
+  // CoRoT N2 light curves (the CoRoT Legacy Book's description of the
+  // archive files): EN2_STAR_CHR (faint stars, exoplanet field) with
+  // WHITEFLUX and its colours, AN2_STAR (bright stars) with RAWFLUX.
+  else if ((has("whiteflux") && has("status")) || (has("rawflux") && has("rawstatus")))
+    plan.survey = "CoRoT light curve";
+  // SuperWASP light curves (its public archive: TMID, FLUX2, FLUX2_ERR,
+  // TAMFLUX2, TAMFLUX2_ERR, IMAGEID, CCDX, CCDY, FLAG).
+  else if (has("tmid") && has("tamflux2"))
+    plan.survey = "SuperWASP light curve";
 
   else if (has("aflags") && has("magcal_magdep") && has("exposuredate"))
     plan.survey = "DASCH light curve";
@@ -278,6 +293,46 @@ std::string planColumns(const std::vector<std::string>& displayNames,
       return "this is an ATLAS per-exposure catalogue (DoPHOT layout: RA, Dec, m, Type, fitmag, "
              "...) of one exposure: it holds many stars and no time column; gather one star's "
              "rows from many exposures with their MJD (a column named MJD) to make a light curve";
+  } else if (plan.survey == "Pan-STARRS1 detections") {
+    // As MAST describes the Detection table and reads it in its own
+    // light-curve example: obsTime is the MJD of the exposure, psfFlux the PSF flux in janskys
+    // (AB magnitude -2.5 log10(psfFlux) + 8.90) with its error psfFluxErr;
+    // apFlux is an aperture flux of the same detection, not read. filterID
+    // numbers the filters g, r, i, z, y from 1; -999 is the null value.
+    plan.time = findColumn(names, {"obstime"});
+    plan.value = findColumn(names, {"psfflux"});
+    plan.error = findColumn(names, {"psffluxerr"});
+  } else if (plan.survey == "MACHO photometry") {
+    // The date is an MJD; each row holds a red and a blue magnitude with
+    // their errors (the archive's READ_ME). A tile's file holds all its
+    // stars, told apart by the sequence number: each star and band is a
+    // series ("--band 1234/red"), the largest the default.
+    plan.time = findColumn(names, {"date"});
+    plan.bandGroups.push_back(
+        {"red", findColumn(names, {"red_mag"}), findColumn(names, {"red_error"}), -1, ""});
+    plan.bandGroups.push_back(
+        {"blue", findColumn(names, {"blue_mag"}), findColumn(names, {"blue_error"}), -1, ""});
+    plan.value = plan.bandGroups.front().value;
+    plan.error = plan.bandGroups.front().error;
+  } else if (plan.survey == "CoRoT light curve") {
+    // The first table of each file: DATEBARTT (barycentric, TT) where the
+    // file gives it, else DATETT (Julian date, TT); the white flux of the
+    // exoplanet channel or the raw flux of the bright-star channel, in e-
+    // per 32 s. Their ...DEV columns are the scatter of the summed 32-s
+    // exposures, not an uncertainty of the flux, so no error is read. The
+    // status flag (0: good) leaves rows out; the later tables hold fluxes
+    // with the gaps filled by interpolation and are not read.
+    plan.time = findColumn(names, {"datebartt", "datett"});
+    plan.value = findColumn(names, {"whiteflux", "rawflux"});
+  } else if (plan.survey == "SuperWASP light curve") {
+    // TMID is the exposure's mid-time in seconds since the archive's
+    // reference Julian date (the NASA Exoplanet Archive's description of
+    // the files: HJD = reference + TMID / 86400); TAMFLUX2 is the flux
+    // corrected by SYSREM (FLUX2 the raw one), in micro-Vegas.
+    plan.time = findColumn(names, {"tmid"});
+    plan.value = findColumn(names, {"tamflux2"});
+    plan.error = findColumn(names, {"tamflux2_err"});
+    plan.documentedTimeUnit = "s";
   } else if (plan.survey == "DASCH light curve") {
     // DASCH's magnitude-dependent calibrated magnitude and its local error
     // (the columns its light-curve pages plot).
@@ -426,6 +481,21 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   // 3 i); ASAS-SN Sky Patrol v2 names its filter (V, g) "phot_filter".
   plan.band = findColumn(names, {"band", "filter", "filtercode", "passband", "filt", "bandpass",
                                  "phot_filter", "fid"});
+  // Pan-STARRS's filters and null value apply to columns a user chose too.
+  if (plan.survey == "Pan-STARRS1 detections") {
+    plan.band = findColumn(names, {"filterid"});
+    plan.bandCodes = {"g", "r", "i", "z", "y"};
+    plan.nullNumber = -999.0;
+    // infoFlag bits of a measurement not to trust (the PS1 DetectionFlags
+    // table of MAST's metadata tables, from the PSPS schema): the fit failed
+    // (FAIL 0x8), the model's peak is above saturation (SATSTAR 0x80), no
+    // good PSF estimate (BADPSF 0x400), a defect (DEFECT 0x800), saturated
+    // pixels (SATURATED 0x1000). POOR (low S/N or high chi-square, the fit
+    // succeeded) and the informational bits are kept.
+    const int info = findColumn(names, {"infoflag"});
+    if (info >= 0)
+      plan.maskedFlags.emplace_back(info, 0x8ull | 0x80ull | 0x400ull | 0x800ull | 0x1000ull);
+  }
   // Sky Patrol v2 marks each measurement G (good) or B (bad) in "quality".
   int skyPatrolQuality = -1;
   if (plan.survey == "ASAS-SN Sky Patrol light curve") {
@@ -473,6 +543,7 @@ std::string planColumns(const std::vector<std::string>& displayNames,
   // when the table has no filter column.
   if (plan.band < 0 && plan.bandGroups.empty() && plan.star < 0)
     plan.exposureName = findColumn(names, {"obs", "expname", "exposure"});
+  if (plan.survey == "MACHO photometry") plan.star = findColumn(names, {"seqn"});
   if (aavsoExtended) {
     plan.star = findColumn(names, {"name"});
     // MTYPE STD is standardised; DIF (differential) magnitudes are on another
@@ -505,6 +576,10 @@ std::string planColumns(const std::vector<std::string>& displayNames,
     if (skyPatrolQuality >= 0 && std::string_view(f) == "quality") continue;
     const int c = findColumn(names, {f});
     if (c >= 0 && c != plan.time && c != plan.value && c != plan.error) plan.flags.push_back(c);
+  }
+  if (plan.survey == "CoRoT light curve") {
+    const int c = findColumn(names, {"status", "rawstatus"});
+    if (c >= 0 && c != plan.value && c != plan.error) plan.flags.push_back(c);
   }
   // EVEREST's CSV light curves: MASK 0 is a point its model used; 1 NaN raw
   // flux, 2 a flagged QUALITY bit, 3 an outlier (its own column description).
@@ -728,9 +803,14 @@ void RowCollector::finish(TableImport& out, const std::string& what,
   // that are not whole is a flag or a code (ATLAS's "err" is the fit's error
   // code), not an uncertainty: read as errors, its zeros would weigh their
   // points infinitely. (A column of ones is a statement of equal weights.)
+  // A group's series is its name, or "STAR/name" in a file of many stars.
+  auto isGroupOf = [&](const ColumnPlan::BandGroup& g, const std::string& series) {
+    return series == g.name ||
+           (plan.star >= 0 && series.size() > g.name.size() && series.ends_with("/" + g.name));
+  };
   int flagLike = plan.error;
   for (const auto& g : plan.bandGroups)
-    if (chosen != nullptr && g.name == chosen->name) flagLike = g.error;
+    if (chosen != nullptr && isGroupOf(g, chosen->name)) flagLike = g.error;
   if (options_.columns.empty() && chosen != nullptr && flagLike >= 0 &&
       chosen->error.size() >= 10) {
     auto whole = [](double x) { return std::isnan(x) || x == std::floor(x); };
@@ -758,7 +838,7 @@ void RowCollector::finish(TableImport& out, const std::string& what,
   const bool groups = !plan.bandGroups.empty();
   int valueColumn = plan.value, errorColumn = plan.error;
   for (const auto& g : plan.bandGroups)
-    if (chosen != nullptr && g.name == chosen->name) {
+    if (chosen != nullptr && isGroupOf(g, chosen->name)) {
       valueColumn = g.value;
       errorColumn = g.error;
     }
@@ -892,7 +972,9 @@ namespace fazorn {
 
 const std::vector<std::string>& usualTimeNames() {
   static const std::vector<std::string> names = {
-      "bjd", "bjd_tdb", "hjd", "btjd", "bkjd", "time", "jd", "mjd", "obsjd", "obsmjd", "hmjd",
+      // A full Julian date (jd, obsjd) before a modified one of the same
+      // instant: which a table holds first must not decide.
+      "bjd", "bjd_tdb", "hjd", "btjd", "bkjd", "time", "jd", "obsjd", "mjd", "obsmjd", "hmjd",
       "jd_obs", "mjd_obs", "date_obs_jd", "t", "epoch", "times", "x",
       // KELT (TT scale), DASCH plates, TESS full-frame-image products,
       // the detrended table of the K2 POLAR product (BJD - 2400000; its

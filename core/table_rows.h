@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -90,6 +91,16 @@ struct ColumnPlan {
   bool bestByScatter = false;
   int grade = -1;             // ASAS-3 GRADE: D ("worst data, probably useless") left out
   double markerAbove = 99.0;  // magnitudes at or above this are missing-value markers
+  // A number the archive writes for "no value" in any column (Pan-STARRS
+  // -999): as a value it leaves the row out, as an error it is no error.
+  double nullNumber = std::numeric_limits<double>::quiet_NaN();
+  // Band names of a numbered filter column: code k (1-based) is
+  // bandCodes[k - 1] (Pan-STARRS filterID 1..5 = g r i z y). Empty: the
+  // cell is the band's name.
+  std::vector<std::string> bandCodes;
+  // The time unit a product documents for a time column whose file states
+  // none (SuperWASP's TMID: seconds); empty: days.
+  std::string documentedTimeUnit;
   bool valueIsMagnitude = false;
   // Early TESS data-alert light curves mark gap cadences with a flux of
   // exactly 0 instead of NaN: such rows are gaps, not observations.

@@ -1,8 +1,9 @@
 // A small reader of VOTable files (the XML tables of Virtual Observatory
 // services: DASCH plate light curves, VizieR and TAP results) for the table
-// import. It reads the first TABLE of the file in the TABLEDATA
-// serialisation: its FIELD descriptions (name, unit, UCD, null value) and its
-// rows as text. BINARY, BINARY2 and FITS serialisations are refused with the
+// import. It reads the first TABLE of the file in the TABLEDATA, BINARY or
+// BINARY2 serialisation (the binary ones as an inline base64 STREAM): its
+// FIELD descriptions (name, unit, UCD, null value) and its rows as text. The
+// FITS serialisation and streams kept in other files are refused with the
 // reason. The parser is tolerant of the usual variations (namespace
 // prefixes, CDATA sections, character references, self-closing cells) and
 // never reads past the text it is given.
@@ -16,11 +17,12 @@
 namespace fazorn::votable {
 
 struct Field {
-  std::string name;      // the "name" attribute, else "ID", else the column number
-  std::string unit;      // as written ("JD", "mag", "d"); empty when not given
-  std::string ucd;       // e.g. "phot.mag;em.opt.B;meta.main"
-  std::string datatype;  // "double", "char", ...
-  std::string null;      // the VALUES null marker, when the field declares one
+  std::string name;       // the "name" attribute, else "ID", else the column number
+  std::string unit;       // as written ("JD", "mag", "d"); empty when not given
+  std::string ucd;        // e.g. "phot.mag;em.opt.B;meta.main"
+  std::string datatype;   // "double", "char", ...
+  std::string arraysize;  // "" (one value), "12", "*", "12*", "3x4*" ...
+  std::string null;       // the VALUES null marker, when the field declares one
   bool hasNull = false;
 };
 

@@ -3,6 +3,7 @@
 #include "core/table_import.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -241,6 +242,13 @@ TEST(TextTables, MalformedTablesFailWithTheReason) {
       {"# only comments\n# here\n", "no column names and no rows"},
       {"id,name\nx,y\n", "no time column"},  // unusual names are never read by position
       {"mag,err\n1,2\n", "no time column"},
+      // One row per star with all its epochs in list cells (Gaia COMBINED).
+      {"source_id,g_transit_time,g_transit_mag\n41,\"(1700.1,1710.2)\",\"(13.1,13.2)\"\n",
+       "hold lists of numbers"},
+      // An ECSV line of names that is not the one its header declares.
+      {"# %ECSV 1.0\n# ---\n# datatype:\n# - {name: time, unit: s, datatype: float64}\n"
+       "# - {name: flux, datatype: float64}\nTIME FLUX\n1 2\n3 4\n",
+       "header declares the columns time, flux"},
   };
   for (const Case& c : cases) {
     const TableImport t = importTableText(c.text, ImportOptions{});
@@ -269,6 +277,31 @@ TEST(TextTables, MalformedTablesFailWithTheReason) {
   t = importTableText("t,mag,err\n1,2,3\n2,2,3\n3,2,3\n", small);
   EXPECT_TRUE(t.failed);
   EXPECT_NE(t.failure.find("more than 2 observations"), std::string::npos) << t.failure;
+}
+
+// ECSV states its units only in its YAML header: a time in seconds is
+// converted (a description that mentions another unit changes nothing), and
+// an astropy Time column written as ISO dates is refused.
+TEST(TextTables, EcsvUnitsComeFromItsYamlHeader) {
+  const std::string head =
+      "# %ECSV 1.0\n# ---\n# datatype:\n"
+      "# - {name: time, unit: s, datatype: float64, description: 'since start, unit: d no'}\n"
+      "# - {name: flux, unit: mJy, datatype: float64}\n# schema: astropy-2.0\n";
+  TableImport t = importTableText(head + "time flux\n0 1.5\n43200 1.6\n86400 1.4\n", {});
+  ASSERT_FALSE(t.failed) << t.failure;
+  ASSERT_EQ(t.time.size(), 3u);
+  EXPECT_DOUBLE_EQ(t.time[1], 0.5);  // 43200 s
+  EXPECT_DOUBLE_EQ(t.time[2], 1.0);
+  EXPECT_EQ(t.valueUnit, "mJy");
+  t = importTableText(
+      "# %ECSV 1.0\n# ---\n# datatype:\n# - {name: time, datatype: string}\n"
+      "# - {name: flux, datatype: float64}\n# meta: !!omap\n# - __serialized_columns__:\n"
+      "#     time:\n#       __class__: astropy.time.core.Time\n#       format: isot\n"
+      "#       scale: utc\n# schema: astropy-2.0\ntime flux\n2019-03-01T00:00:00.000 1.0\n"
+      "2019-03-01T00:10:00.000 1.1\n",
+      {});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("holds calendar dates"), std::string::npos) << t.failure;
 }
 
 TEST(FileSniffing, PlainNumbersStayWithThePlainReader) {
@@ -609,12 +642,64 @@ TEST(VoTables, TableDataReadByNamesOrUcdsAndTheRestRefused) {
   t = importTableText(head + "<TR><TD>2450000.5</TD><TD>19", {});
   EXPECT_TRUE(t.failed);
   EXPECT_NE(t.failure.find("cut short"), std::string::npos) << t.failure;
-  // Binary serialisations are refused with the reason.
-  t = importTableText(head.substr(0, head.find("<TABLEDATA>")) +
-                          "<BINARY2><STREAM encoding=\"base64\">AAAA</STREAM></BINARY2>" + tail,
-                      {});
+  // The same rows in the BINARY2 serialisation (VOTable 1.3: per row the
+  // null flags, one bit a field, most significant first; then each field
+  // big-endian, a variable-length char array after its 4-byte length).
+  std::string bytes;
+  auto putDouble = [&](double v) {
+    const auto bits = std::bit_cast<std::uint64_t>(v);
+    for (int k = 7; k >= 0; --k) bytes.push_back(static_cast<char>((bits >> (8 * k)) & 0xFF));
+  };
+  auto putText = [&](std::string_view text) {
+    for (int k = 3; k >= 0; --k)
+      bytes.push_back(static_cast<char>((text.size() >> (8 * k)) & 0xFF));
+    bytes += text;
+  };
+  const double binaryRows[3][4] = {{2450000.5, 1995.8, 13.1, 0.1},
+                                   {2450001.5, 1995.8, 0.0, 0.1},
+                                   {2450002.5, 1995.8, 13.3, 0.2}};
+  for (int r = 0; r < 3; ++r) {
+    bytes.push_back(r == 1 ? static_cast<char>(0x20) : '\0');  // row 2: b_cal (field 3) null
+    for (double v : binaryRows[r]) putDouble(v);
+    putText(r == 0 ? "a & b" : "");
+  }
+  auto base64 = [](const std::string& in) {
+    static const char* alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < in.size(); i += 3) {
+      const std::size_t n = std::min<std::size_t>(3, in.size() - i);
+      std::uint32_t v = static_cast<std::uint32_t>(static_cast<unsigned char>(in[i])) << 16;
+      if (n > 1) v |= static_cast<std::uint32_t>(static_cast<unsigned char>(in[i + 1])) << 8;
+      if (n > 2) v |= static_cast<unsigned char>(in[i + 2]);
+      out.push_back(alphabet[(v >> 18) & 63]);
+      out.push_back(alphabet[(v >> 12) & 63]);
+      out.push_back(n > 1 ? alphabet[(v >> 6) & 63] : '=');
+      out.push_back(n > 2 ? alphabet[v & 63] : '=');
+    }
+    return out;
+  };
+  const std::string beforeData = head.substr(0, head.find("<TABLEDATA>"));
+  auto binary2 = [&](const std::string& stream) {
+    return beforeData + "<BINARY2><STREAM encoding=\"base64\">\n" + stream +
+           "\n</STREAM></BINARY2>" + tail.substr(tail.find("</DATA>"));
+  };
+  const TableImport b = importTableText(binary2(base64(bytes)), {});
+  ASSERT_FALSE(b.failed) << b.failure;
+  EXPECT_EQ(b.time, importTableText(head + rows + tail, {}).time);
+  ASSERT_EQ(b.value.size(), 2u);
+  EXPECT_DOUBLE_EQ(b.value[0], 13.1);
+  EXPECT_DOUBLE_EQ(b.value[1], 13.3);
+  EXPECT_EQ(b.previewRows.at(0).at(4), "a & b");
+  // A stream cut inside a row, or a serialisation not read: refused.
+  t = importTableText(binary2(base64(bytes.substr(0, bytes.size() - 5))), {});
   EXPECT_TRUE(t.failed);
-  EXPECT_NE(t.failure.find("BINARY2 serialisation, which is not read"), std::string::npos)
+  EXPECT_NE(t.failure.find("ends inside a row"), std::string::npos) << t.failure;
+  t = importTableText(
+      beforeData + "<FITS><STREAM href=\"x.fits\"/></FITS>" + tail.substr(tail.find("</DATA>")),
+      {});
+  EXPECT_TRUE(t.failed);
+  EXPECT_NE(t.failure.find("FITS serialisation, which is not read"), std::string::npos)
       << t.failure;
   // Two magnitudes and no main one: refused with the candidates.
   std::string two = head;
@@ -828,6 +913,7 @@ struct SyntheticFile {
   std::string path, options, band, phrase;
   int points = 0;             // -1: the file must be refused with `phrase`
   std::vector<double> first;  // the first observation (time, value, error), when given
+  std::string kind;           // "mag" or "flux" when given: what the values are
 };
 
 void PrintTo(const SyntheticFile& f, std::ostream* os) { *os << f.path << " " << f.options; }
@@ -849,9 +935,9 @@ std::vector<SyntheticFile> syntheticFiles() {
       if (bar == std::string::npos) break;
       start = bar + 1;
     }
-    if (f.size() != 6) continue;
-    SyntheticFile s{f[0], f[1] == "-" ? "" : f[1], f[3] == "-" ? "" : f[3],
-                    f[4], std::stoi(f[2]),         {}};
+    if (f.size() != 6 && f.size() != 7) continue;
+    SyntheticFile s{f[0], f[1] == "-" ? "" : f[1],  f[3] == "-" ? "" : f[3], f[4], std::stoi(f[2]),
+                    {},   f.size() == 7 ? f[6] : ""};
     if (f[5] != "-") {
       std::stringstream values(f[5]);
       for (std::string v; std::getline(values, v, ',');) s.first.push_back(std::stod(v));
@@ -890,6 +976,10 @@ TEST_P(SyntheticProducts, ReadWithTheExpectedCountPerBandOrRefused) {
   }
   if (!f.band.empty()) {
     EXPECT_NE(details.summary.find("band " + f.band + " ("), std::string::npos) << details.summary;
+  }
+  if (!f.kind.empty()) {
+    EXPECT_EQ(ws.lightCurve.valueKind, f.kind == "flux" ? ValueKind::Flux : ValueKind::Magnitude)
+        << notes;
   }
   if (f.first.size() == 3) {
     // Written by the generator with full precision; computed there in the
