@@ -526,7 +526,23 @@ PrewhiteningResult prewhiten(std::span<const double> time, std::span<const doubl
       }
       // Passed over like an unresolved peak; the first such reason ends the
       // cascade when no peak elsewhere reaches the limit.
-      if (belowLimit.empty()) belowLimit = why;
+      if (belowLimit.empty()) {
+        // A peak elsewhere is sought only when the highest one failed for
+        // its loud surroundings: it still reaches the limit against the
+        // mean residual amplitude over the whole search. Where it fails
+        // there too, the residuals are noise at that level throughout, and
+        // picking the peak of the highest S/N would pick the window whose
+        // mean came out low by chance: on two ground seasons of white
+        // noise that took a term at S/N 4 in 5 % of runs instead of 2 %.
+        double wide = 0.0;
+        for (std::size_t k = firstK; k < trialSpectrum.size(); ++k) wide += trialSpectrum[k];
+        wide /= static_cast<double>(trialSpectrum.size() - firstK);
+        if (!(wide > 0.0 && added.amplitude / wide / inflation >= snrLimit)) {
+          out.stopReason = why;
+          break;
+        }
+        belowLimit = why;
+      }
       const std::size_t lo = best > lobe ? best - lobe : 0;
       for (std::size_t k = lo; k <= std::min(best + lobe, below.size() - 1); ++k) below[k] = 1;
       if (++skipped > maxCount) {

@@ -4,8 +4,10 @@
 // terms together ("Improve all") and subtracts the model from the data,
 // until the next peak's signal-to-noise ratio falls below the limit or the
 // table holds the most frequencies asked for. When the highest peak falls
-// below the limit against loud surroundings, the peak of the highest S/N
-// elsewhere is tried before the cascade ends.
+// below the limit against loud surroundings (it reaches the limit against
+// the mean residual amplitude of the whole search, not against the noise
+// around it), the peak of the highest S/N elsewhere is tried before the
+// cascade ends.
 //
 // Each term's false-alarm probability follows from its S/N and the number
 // of independent frequencies searched, (f_max - f_min) T, kept in the table

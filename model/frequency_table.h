@@ -84,6 +84,14 @@ struct FrequencyTable {
 // 757, eq. 21), M taken as the span of the search over the resolution 1/T.
 // S/N 4 is 3.5e-6 at one frequency: 0.7 % over the 2,200 independent
 // frequencies of a 27-day sector up to 80 c/d, but 68 % over 330,000.
+// It is a lower bound for the cascade's terms: the search is continuous, not
+// over M independent frequencies (Baluev 2008, MNRAS 385, 1279: about
+// sqrt(pi q^2 / 4) times as many false alarms, 3.5 at S/N 4), and the noise
+// is the mean of some (window width) T amplitudes near the peak, itself
+// uncertain. On seeded white noise over a 27-day sector at a 10-minute
+// cadence up to 30 c/d (M 809) it gives 0.28 %; the highest grid point
+// exceeded 4 times the true mean noise in 1.2 % of 1,000 runs, 4 times its
+// local mean in 2.3 %, and the cascade took a term in 2.9 %.
 // NaN when M is not positive or snr not finite.
 double falseAlarmProbability(double snr, double independentFrequencies);
 // Term k's false-alarm probability: over the table's independent

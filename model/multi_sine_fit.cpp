@@ -1,8 +1,11 @@
 #include "model/multi_sine_fit.h"
 
+#include <ceres/ceres.h>
+
 #include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 
 namespace fazorn {
@@ -18,6 +21,28 @@ struct Layout {
   std::vector<int> slot;       // table index -> position in `active`, -1 when off
   std::vector<int> freqParam;  // per active term: its frequency parameter, -1 when related
   int parameters = 0;
+};
+
+// All n residuals in one block over the one parameter block of p values;
+// `evaluate` (parameters, residuals, row-major Jacobian or null) is the
+// model's own analytic derivative.
+class SineSumCost final : public ceres::CostFunction {
+ public:
+  using Model = std::function<void(const double*, double*, double*)>;
+  SineSumCost(int residuals, int parameters, Model evaluate) : evaluate_(std::move(evaluate)) {
+    set_num_residuals(residuals);
+    mutable_parameter_block_sizes()->push_back(parameters);
+  }
+  bool Evaluate(double const* const* parameters, double* residuals,
+                double** jacobians) const override {
+    evaluate_(parameters[0], residuals, jacobians != nullptr ? jacobians[0] : nullptr);
+    const Eigen::Map<const Eigen::VectorXd> r(residuals, num_residuals());
+    // A step into overflow is refused, and the trust region shrinks.
+    return r.allFinite();
+  }
+
+ private:
+  Model evaluate_;
 };
 
 double wrapPhase(double cycles) {
@@ -104,17 +129,15 @@ MultiSineFitResult fitFrequencyTable(std::span<const double> time, std::span<con
   // Start: a, b from amplitude and phase at the new epoch.
   Eigen::VectorXd x(p);
   x[0] = table.zeroPoint;
-  std::vector<double> f0(static_cast<std::size_t>(m));
   for (int s = 0; s < m; ++s) {
     const auto& t = table.terms[static_cast<std::size_t>(L.active[static_cast<std::size_t>(s)])];
     const double theta = kTwoPi * (t.phase + t.frequency * (epoch - table.epoch));
     x[1 + 2 * s] = t.amplitude * std::sin(theta);
     x[2 + 2 * s] = t.amplitude * std::cos(theta);
-    f0[static_cast<std::size_t>(s)] = t.frequency;
     if (L.freqParam[static_cast<std::size_t>(s)] >= 0)
       x[L.freqParam[static_cast<std::size_t>(s)]] = t.frequency;
   }
-  auto frequencies = [&](const Eigen::VectorXd& v) {
+  auto frequencies = [&](const double* v) {
     std::vector<double> f(static_cast<std::size_t>(m));
     for (int s = 0; s < m; ++s)
       if (L.freqParam[static_cast<std::size_t>(s)] >= 0)
@@ -130,112 +153,154 @@ MultiSineFitResult fitFrequencyTable(std::span<const double> time, std::span<con
     return f;
   };
   const auto N = static_cast<Eigen::Index>(n);
-  Eigen::MatrixXd J(N, p);
-  Eigen::VectorXd r(N);
-  // Weighted residuals, and the Jacobian of the model when wanted.
-  auto evaluate = [&](const Eigen::VectorXd& v, bool jacobian) {
+  for (std::size_t j = 0; j < n; ++j)
+    if (!std::isfinite(value[j]) || !std::isfinite(sw[static_cast<Eigen::Index>(j)])) {
+      result.message = "the values or the starting table are not finite";
+      return result;
+    }
+  if (!x.allFinite()) {
+    result.message = "the values or the starting table are not finite";
+    return result;
+  }
+  // A parameter without influence makes the normal equations singular from
+  // the start: no point carries weight, or every term whose frequency a
+  // parameter moves has no amplitude.
+  {
+    bool anyWeight = false;
+    for (Eigen::Index j = 0; j < N; ++j) anyWeight = anyWeight || sw[j] > 0.0;
+    std::vector<char> moved(static_cast<std::size_t>(p), 0);
+    for (int s = 0; s < m; ++s) {
+      if (x[1 + 2 * s] == 0.0 && x[2 + 2 * s] == 0.0) continue;
+      const int fp = L.freqParam[static_cast<std::size_t>(s)];
+      if (fp >= 0) {
+        moved[static_cast<std::size_t>(fp)] = 1;
+        continue;
+      }
+      const Combination& cb =
+          table.terms[static_cast<std::size_t>(L.active[static_cast<std::size_t>(s)])].combination;
+      for (int parent : {cb.i, cb.j})
+        if (parent >= 0 && (parent == cb.i ? cb.n : cb.m) != 0)
+          moved[static_cast<std::size_t>(
+              L.freqParam[static_cast<std::size_t>(L.slot[static_cast<std::size_t>(parent)])])] = 1;
+    }
+    bool allMoved = true;
+    for (int s = 0; s < m; ++s) {
+      const int fp = L.freqParam[static_cast<std::size_t>(s)];
+      if (fp >= 0) allMoved = allMoved && moved[static_cast<std::size_t>(fp)];
+    }
+    if (!anyWeight || !allMoved) {
+      result.message = "a parameter has no influence on the model (zero amplitude or no data)";
+      return result;
+    }
+  }
+  // Weighted residuals r = sw (value - model) and, when asked, their
+  // Jacobian (row-major, n x p) at the parameters v.
+  auto evaluate = [&](const double* v, double* r, double* jacobian) {
     const std::vector<double> f = frequencies(v);
-    if (jacobian) J.setZero();
     for (Eigen::Index j = 0; j < N; ++j) {
       const double tau = time[static_cast<std::size_t>(j)] - epoch;
+      const double w = sw[j];
+      double* row = jacobian ? jacobian + j * p : nullptr;
+      if (row) {
+        // Every cell is set below; only the frequency columns accumulate
+        // (a combination adds to its parents').
+        row[0] = -w;
+        for (int q = 1 + 2 * m; q < p; ++q) row[q] = 0.0;
+      }
       double model = v[0];
-      if (jacobian) J(j, 0) = sw[j];
       for (int s = 0; s < m; ++s) {
         const double arg = kTwoPi * f[static_cast<std::size_t>(s)] * tau;
         const double c = std::cos(arg), si = std::sin(arg);
         const double a = v[1 + 2 * s], b = v[2 + 2 * s];
         model += a * c + b * si;
-        if (!jacobian) continue;
-        J(j, 1 + 2 * s) = sw[j] * c;
-        J(j, 2 + 2 * s) = sw[j] * si;
-        const double dfd = sw[j] * kTwoPi * tau * (b * c - a * si);
+        if (!row) continue;
+        row[1 + 2 * s] = -w * c;
+        row[2 + 2 * s] = -w * si;
+        const double dfd = -w * kTwoPi * tau * (b * c - a * si);
         const int fp = L.freqParam[static_cast<std::size_t>(s)];
         if (fp >= 0) {
-          J(j, fp) += dfd;
+          row[fp] += dfd;
         } else {
           const Combination& cb =
               table.terms[static_cast<std::size_t>(L.active[static_cast<std::size_t>(s)])]
                   .combination;
-          J(j, L.freqParam[static_cast<std::size_t>(L.slot[static_cast<std::size_t>(cb.i)])]) +=
+          row[L.freqParam[static_cast<std::size_t>(L.slot[static_cast<std::size_t>(cb.i)])]] +=
               cb.n * dfd;
           if (cb.j >= 0)
-            J(j, L.freqParam[static_cast<std::size_t>(L.slot[static_cast<std::size_t>(cb.j)])]) +=
+            row[L.freqParam[static_cast<std::size_t>(L.slot[static_cast<std::size_t>(cb.j)])]] +=
                 cb.m * dfd;
         }
       }
-      r[j] = sw[j] * (value[static_cast<std::size_t>(j)] - model);
+      r[j] = w * (value[static_cast<std::size_t>(j)] - model);
     }
-    return r.squaredNorm();
   };
-
-  double rss = evaluate(x, true);
-  if (!std::isfinite(rss)) {
-    result.message = "the values or the starting table are not finite";
+  SineSumCost cost(static_cast<int>(N), p, evaluate);
+  ceres::Problem::Options problemOptions;
+  problemOptions.cost_function_ownership = ceres::DO_NOT_TAKE_OWNERSHIP;
+  ceres::Problem problem(problemOptions);
+  problem.AddResidualBlock(&cost, nullptr, x.data());
+  ceres::Solver::Options solverOptions;
+  // Levenberg-Marquardt on the normal equations, solved by Eigen's dense
+  // Cholesky on one thread: the same arithmetic in the same order whatever
+  // the machine or the callers' thread count (a threaded LAPACK would sum
+  // in an order that depends on it).
+  solverOptions.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
+  solverOptions.linear_solver_type = ceres::DENSE_NORMAL_CHOLESKY;
+  solverOptions.dense_linear_algebra_library_type = ceres::EIGEN;
+  solverOptions.num_threads = 1;
+  solverOptions.max_num_iterations = std::max(options.maxIterations, 1);
+  solverOptions.logging_type = ceres::SILENT;
+  solverOptions.minimizer_progress_to_stdout = false;
+  // Converged when a step lowers chi^2 (the sum of squares over the
+  // residual variance) by less than 1e-6: the parameters then move by about
+  // 1e-3 of their errors. Ceres compares the change with the cost itself,
+  // which is (n - p) variances at the minimum. Its gradient and step
+  // tests are off: they are absolute in the units of the values and the
+  // parameters (the step's against the norm of all parameters, zero point
+  // and frequencies included), and would mean something else for
+  // magnitudes than for fluxes of 1e5.
+  solverOptions.function_tolerance = 1e-6 / (static_cast<double>(n) - p);
+  solverOptions.gradient_tolerance = 0.0;
+  solverOptions.parameter_tolerance = 0.0;
+  ceres::Solver::Summary summary;
+  ceres::Solve(solverOptions, &problem, &summary);
+  result.iterations = summary.num_successful_steps + summary.num_unsuccessful_steps;
+  if (summary.termination_type == ceres::NO_CONVERGENCE) {
+    result.message = "no convergence in " + std::to_string(options.maxIterations) + " iterations";
     return result;
   }
-  double lambda = 1e-3;
-  bool converged = false;
+  if (summary.termination_type != ceres::CONVERGENCE) {
+    // Ceres fails when the model cannot be evaluated at the start or the
+    // damped normal equations cannot be factored.
+    result.message = summary.initial_cost >= 0.0 && std::isfinite(summary.initial_cost)
+                         ? "the normal equations could not be solved: a parameter without "
+                           "influence, or two frequencies closer than the data resolve"
+                         : "the values or the starting table are not finite";
+    return result;
+  }
+  Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> J(N, p);
+  Eigen::VectorXd r(N);
+  evaluate(x.data(), r.data(), J.data());
+  const double rss = r.squaredNorm();
   Eigen::MatrixXd A(p, p);
-  Eigen::VectorXd g(p);
-  int it = 0;
-  for (; it < options.maxIterations; ++it) {
-    A.setZero();
-    A.selfadjointView<Eigen::Lower>().rankUpdate(J.transpose());
-    A = A.selfadjointView<Eigen::Lower>();
-    g = J.transpose() * r;
-    const Eigen::VectorXd d = A.diagonal();
-    if ((d.array() <= 0.0).any()) {
-      result.message = "a parameter has no influence on the model (zero amplitude or no data)";
-      return result;
-    }
-    bool improved = false;
-    Eigen::VectorXd step;
-    for (int tries = 0; tries < 30; ++tries) {
-      Eigen::MatrixXd Ad = A;
-      Ad.diagonal() += lambda * d;
-      Eigen::LDLT<Eigen::MatrixXd> ldlt(Ad);
-      if (ldlt.info() != Eigen::Success) {
-        lambda *= 10.0;
-        continue;
-      }
-      step = ldlt.solve(g);
-      const Eigen::VectorXd trial = x + step;
-      const double trialRss = evaluate(trial, false);
-      if (std::isfinite(trialRss) && trialRss <= rss) {
-        const double drop = rss - trialRss;
-        x = trial;
-        rss = evaluate(x, true);
-        lambda = std::max(lambda / 10.0, 1e-12);
-        improved = true;
-        // Converged when a step lowers chi^2 (the sum of squares over the
-        // residual variance) by less than 1e-6: the parameters then move
-        // by about 1e-3 of their errors.
-        const double variance = rss / (static_cast<double>(n) - p);
-        if (drop <= 1e-6 * variance) converged = true;
-        break;
-      }
-      lambda *= 10.0;
-    }
-    if (!improved) {
-      // No step lowers the sum of squares: at a minimum when the gradient
-      // is negligible against the scale of the normal equations.
-      const double gn = (g.array() / d.array().sqrt()).matrix().norm();
-      converged = gn <= 1e-8 * std::sqrt(rss + 1e-300);
-      if (!converged) result.message = "no step lowers the sum of squares (lambda grew past 1e30)";
-      break;
-    }
-    if (converged) break;
-  }
-  result.iterations = it + 1;
-  if (!converged) {
-    if (result.message.empty())
-      result.message = "no convergence in " + std::to_string(options.maxIterations) + " iterations";
-    return result;
-  }
-  // Covariance: s^2 (J^T J)^-1 with s^2 = rss / (n - p).
   A.setZero();
   A.selfadjointView<Eigen::Lower>().rankUpdate(J.transpose());
   A = A.selfadjointView<Eigen::Lower>();
+  // The trust region shrank to nothing: no step lowers the sum of squares.
+  // That is a minimum only when the gradient is negligible against the
+  // scale of the normal equations.
+  if (!summary.iterations.empty() &&
+      summary.iterations.back().trust_region_radius <= solverOptions.min_trust_region_radius) {
+    const Eigen::VectorXd g = J.transpose() * r;
+    const Eigen::VectorXd d = A.diagonal();
+    const double gn =
+        (g.array() / d.array().max(std::numeric_limits<double>::min()).sqrt()).matrix().norm();
+    if (!(gn <= 1e-8 * std::sqrt(rss + 1e-300))) {
+      result.message = "no step lowers the sum of squares (the trust region shrank to nothing)";
+      return result;
+    }
+  }
+  // Covariance: s^2 (J^T J)^-1 with s^2 = rss / (n - p).
   Eigen::FullPivLU<Eigen::MatrixXd> lu(A);
   if (!lu.isInvertible() || lu.rcond() < 1e-15) {
     result.message =
@@ -245,7 +310,7 @@ MultiSineFitResult fitFrequencyTable(std::span<const double> time, std::span<con
   }
   const double dof = static_cast<double>(n) - p;
   const Eigen::MatrixXd cov = lu.inverse() * (rss / dof);
-  const std::vector<double> f = frequencies(x);
+  const std::vector<double> f = frequencies(x.data());
   // Frequencies must stay distinct and positive.
   for (int s = 0; s < m; ++s)
     if (!(f[static_cast<std::size_t>(s)] > 0.0)) {
@@ -317,7 +382,6 @@ MultiSineFitResult fitFrequencyTable(std::span<const double> time, std::span<con
                              ? std::sqrt(6.0 / dn) * sigmaRes / (M_PI * span * amp)
                              : std::numeric_limits<double>::quiet_NaN();
   }
-  (void)f0;
   table = std::move(out);
   result.converged = true;
   result.residualRms = table.residualRms;

@@ -1,7 +1,8 @@
 // The simultaneous nonlinear least-squares fit of every enabled term of a
 // frequency table ("Improve all"): the zero point, and the frequency,
-// amplitude and phase of each term, by Levenberg-Marquardt (Marquardt's
-// scaling of the normal equations by their diagonal). Each term is carried
+// amplitude and phase of each term, by Levenberg-Marquardt (Ceres Solver's
+// trust-region form, with the normal equations scaled by their diagonal as
+// Marquardt did, and our analytic Jacobian). Each term is carried
 // as a cos + b sin, which is linear and well conditioned at any amplitude,
 // and turned into amplitude and phase (with their covariance) at the end.
 // A frequency fixed to a combination n f_i + m f_j is no parameter of its
@@ -17,7 +18,7 @@
 namespace fazorn {
 
 struct MultiSineFitOptions {
-  int maxIterations = 200;
+  int maxIterations = 200;  // trust-region steps tried, accepted or not
   // Weights 1/error^2 in the sums; off by default, as the Fourier spectrum
   // the frequencies come from counts every point equally.
   bool useWeights = false;

@@ -8,7 +8,7 @@ FAZORN_PACKAGES=(build-essential cmake libgtest-dev libbenchmark-dev
                  pybind11-dev python3-dev python3-numpy python3-pytest
                  python3-pandas python3-dask python3-distributed
                  python3-astropy python3-matplotlib python3-venv python3-wheel help2man
-                 libfftw3-dev libcfitsio-dev zlib1g-dev libbz2-dev libeigen3-dev pkg-config ninja-build
+                 libfftw3-dev libcfitsio-dev zlib1g-dev libbz2-dev libeigen3-dev libceres-dev pkg-config ninja-build
                  clang-format clang-tidy)
 
 fazorn_install_packages() {
