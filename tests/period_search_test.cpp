@@ -518,6 +518,18 @@ TEST(CandidateRule, UnequalEclipsesJudgedAtTheirOwnBestFrequency) {
   EXPECT_EQ(report.alias, AliasDecision::Doubled);
 }
 
+// An Algol injected into the 105 nights of a survey star over eight years:
+// five cycles of one parity in eclipse at half the orbit, so that Welch's
+// odd-even test has few degrees of freedom left (p 0.02); the pooled test
+// keeps them and finds the eclipses different.
+TEST(CandidateRule, ASparseAlgolsUnequalEclipsesByThePooledOddEvenTest) {
+  Workspace ws;
+  SearchReport report;
+  ASSERT_NO_FATAL_FAILURE(autoSearchInjected("algol-9.58671d-sdss.dat", ws, report));
+  EXPECT_NEAR(ws.period / 9.58671, 1.0, test::kPeriodFound);
+  EXPECT_EQ(report.alias, AliasDecision::Doubled);
+}
+
 // A Mira of 145 d over eight years of a survey (data/real): the series at a
 // yearly alias of its second peak, 1301 d with 14 harmonics, holds the
 // 145-d cycle as its ninth harmonic and follows the star's slow changes
@@ -572,11 +584,17 @@ TEST(CandidateRule, ContactBinariesWithEqualMinimaAtTheirOrbit) {
     EXPECT_TRUE(analyseAutoSearch(ws, autoSearchOptions(SearchEngine::Aov), rc, &report).ok);
     return ws.period / period;
   };
-  int orbits = 0;
+  // Injected into 124 and 70 nights of two survey stars (tests/data/inject):
+  // their minima differ too little to be seen, and the templates took the
+  // half orbits for RR Lyrae stars of the first overtone.
+  for (const auto& [name, period] : {std::pair{"contact-0.573724d-sdss.dat", 0.573724},
+                                     {"contact-0.478729d-sdss.dat", 0.478729}}) {
+    Workspace ws;
+    SearchReport report;
+    ASSERT_NO_FATAL_FAILURE(autoSearchInjected(name, ws, report));
+    EXPECT_NEAR(ws.period / period, 1.0, test::kPeriodFound) << name;
+  }
   std::uint64_t seed = 61;
-  const double periods[] = {0.2817, 0.3412, 0.4176, 0.5233, 0.6371, 0.7820};
-  for (double period : periods) orbits += std::abs(star(seed++, contact, period, 0.05) - 1) < 0.01;
-  EXPECT_GE(orbits, 5) << "contact binaries at their orbit";
   for (double period : {0.2934, 0.3377, 0.4402})
     EXPECT_NEAR(star(seed++, fastRise, period, 0.03), 1.0, test::kPeriodFound) << period;
   EXPECT_NEAR(star(seed++, loneEclipse, 0.4417, 0.03), 1.0, test::kPeriodFound);
