@@ -546,62 +546,6 @@ TEST(CandidateRule, ASeriesHoldingThePeakAsAHarmonicIsNoOtherPeriod) {
   EXPECT_NEAR(ws.period / 144.801622, 1.0, test::kPeriodFound);
 }
 
-// A W UMa binary with equal minima has nothing at its orbital frequency, so
-// only the shape of its fold on half the orbit can name the orbit: a second
-// harmonic symmetric in time that sharpens the dips. Each of the shapes
-// beside it is a reading the rule must refuse: a pulsator's second harmonic
-// turned towards a fast rise, a lone narrow eclipse (a detached binary whose
-// secondary is too faint to see), and the same contact shape at a period
-// no contact binary has.
-TEST(CandidateRule, ContactBinariesWithEqualMinimaAtTheirOrbit) {
-  RunControl rc;
-  rc.threads = 2;
-  // Magnitudes at phase p of the period given to `star`.
-  auto contact = [](double p) {  // Rucinski's series: a2 = -0.15, a4 = 0.8 a2 (0.125 - a2)
-    const double x = kTwoPi * p, a2 = -0.15, a4 = 0.8 * a2 * (0.125 - a2);
-    return -2.5 * std::log10(1 + a2 * std::cos(2 * x) + a4 * std::cos(4 * x));
-  };
-  auto fastRise = [](double p) {  // second harmonic at 70 degrees of the dip's frame
-    const double x = kTwoPi * p, r = 0.25, psi = 70.0 / 360.0 * kTwoPi;
-    return 0.15 * (std::cos(x) + r * std::cos(psi) * std::cos(2 * x) +
-                   r * std::sin(psi) * std::sin(2 * x));
-  };
-  auto loneEclipse = [](double p) {
-    const double d = std::min(p, 1 - p);
-    return 0.5 * std::exp(-0.5 * d * d / (0.04 * 0.04));
-  };
-  auto star = [&](std::uint64_t seed, auto shape, double period, double noise) {
-    std::mt19937_64 rng(seed);
-    std::normal_distribution<double> g(0.0, noise);
-    const std::vector<double> t = seasonalTimes(rng, 300, 3);
-    std::vector<double> v;
-    for (double x : t) {
-      const double u = (x - 2450000.0) / period;
-      v.push_back(13.0 + shape(u - std::floor(u)) + g(rng));
-    }
-    Workspace ws = test::loadedWorkspace(t, v, noise);
-    SearchReport report;
-    EXPECT_TRUE(analyseAutoSearch(ws, autoSearchOptions(SearchEngine::Aov), rc, &report).ok);
-    return ws.period / period;
-  };
-  // Injected into 124 and 70 nights of two survey stars (tests/data/inject):
-  // their minima differ too little to be seen, and the templates took the
-  // half orbits for RR Lyrae stars of the first overtone.
-  for (const auto& [name, period] : {std::pair{"contact-0.573724d-sdss.dat", 0.573724},
-                                     {"contact-0.478729d-sdss.dat", 0.478729}}) {
-    Workspace ws;
-    SearchReport report;
-    ASSERT_NO_FATAL_FAILURE(autoSearchInjected(name, ws, report));
-    EXPECT_NEAR(ws.period / period, 1.0, test::kPeriodFound) << name;
-  }
-  std::uint64_t seed = 61;
-  for (double period : {0.2934, 0.3377, 0.4402})
-    EXPECT_NEAR(star(seed++, fastRise, period, 0.03), 1.0, test::kPeriodFound) << period;
-  EXPECT_NEAR(star(seed++, loneEclipse, 0.4417, 0.03), 1.0, test::kPeriodFound);
-  // Contact shape on half of 3 d: a period no contact binary has.
-  EXPECT_NEAR(star(seed++, contact, 3.0, 0.05), 0.5, 0.005);
-}
-
 // Without the new options the search is the command's own, to the last
 // digit; the report is computed beside it.
 TEST(ExtendedSearch, WithoutOptionsTheCommandsKeepTheirFigures) {
