@@ -528,6 +528,18 @@ TEST(CandidateRule, UnequalEclipsesJudgedAtTheirOwnBestFrequency) {
   EXPECT_EQ(report.alias, AliasDecision::Doubled);
 }
 
+// An Algol injected into the 105 nights of a survey star over eight years:
+// five cycles of one parity in eclipse at half the orbit, so that Welch's
+// odd-even test has few degrees of freedom left (p 0.02); the pooled test
+// keeps them and finds the eclipses different.
+TEST(CandidateRule, ASparseAlgolsUnequalEclipsesByThePooledOddEvenTest) {
+  Workspace ws;
+  SearchReport report;
+  ASSERT_NO_FATAL_FAILURE(autoSearchInjected("algol-9.58671d-sdss.dat", ws, report));
+  EXPECT_NEAR(ws.period / 9.58671, 1.0, test::kPeriodFound);
+  EXPECT_EQ(report.alias, AliasDecision::Doubled);
+}
+
 // A Mira of 145 d over eight years of a survey (data/real): the series at a
 // yearly alias of its second peak, 1301 d with 14 harmonics, holds the
 // 145-d cycle as its ninth harmonic and follows the star's slow changes
