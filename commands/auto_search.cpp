@@ -4,7 +4,6 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <map>
 #include <string_view>
 
 #include "commands/analysis.h"
@@ -131,62 +130,6 @@ FourierFit fitAtItsBest(const LightCurveView& view, double frequency, int hMax, 
   return refined.bic < fit.bic ? refined : fit;
 }
 
-// The odd-even test of foldedShape with Student's pooled variance in place
-// of Welch's: the same dips (the series beyond half its dip's depth), the
-// same samples (the mean residual of each cycle in the dip, so that noise
-// correlated within a night or a cycle counts once), two-sided. With the
-// two eclipses the same, both parities are draws of one distribution, so
-// the pooled test holds its level exactly and has the power Welch's loses
-// when one parity has only a few cycles in eclipse (a sparse survey sees
-// an Algol's eclipses on a handful of nights): Welch's degrees of freedom
-// then fall towards the smaller count. 1 with fewer than two cycles of
-// either parity.
-double pooledOddEvenPValue(const LightCurveView& lc, const FourierFit& fit) {
-  if (fit.harmonics < 1 || !(fit.frequency > 0)) return 1.0;
-  constexpr int kNodes = 1000;
-  const double period = 1.0 / fit.frequency;
-  std::vector<double> curve(kNodes);
-  for (int j = 0; j < kNodes; ++j)
-    curve[static_cast<std::size_t>(j)] = fit.valueAt(fit.referenceTime + period * j / kNodes);
-  std::vector<double> sorted = curve;
-  std::nth_element(sorted.begin(), sorted.begin() + kNodes / 2, sorted.end());
-  const double median = sorted[kNodes / 2];
-  const auto hi = std::max_element(curve.begin(), curve.end()) - curve.begin();
-  const auto lo = std::min_element(curve.begin(), curve.end()) - curve.begin();
-  const bool dipHigh =
-      curve[static_cast<std::size_t>(hi)] - median >= median - curve[static_cast<std::size_t>(lo)];
-  const auto dip = dipHigh ? hi : lo;
-  const double depth = curve[static_cast<std::size_t>(dip)] - median;
-  if (depth == 0.0) return 1.0;
-  const double dipTime = fit.referenceTime + period * static_cast<double>(dip) / kNodes;
-  std::map<long long, std::pair<double, int>> perCycle;  // sum of residuals, points
-  for (std::size_t i = 0; i < lc.time.size(); ++i) {
-    const double model = fit.valueAt(lc.time[i]);
-    if (!((model - median) / depth > 0.5)) continue;
-    const auto cycle = static_cast<long long>(std::floor((lc.time[i] - dipTime) / period + 0.5));
-    auto& c = perCycle[cycle];
-    c.first += lc.value[i] - model;
-    ++c.second;
-  }
-  std::array<double, 2> count{}, sum{}, sum2{};
-  for (const auto& [cycle, c] : perCycle) {
-    const auto parity = static_cast<std::size_t>(((cycle % 2) + 2) % 2);
-    const double m = c.first / c.second;
-    count[parity] += 1;
-    sum[parity] += m;
-    sum2[parity] += m * m;
-  }
-  if (count[0] < 2 || count[1] < 2) return 1.0;
-  const double dof = count[0] + count[1] - 2;
-  double pooled = 0.0;
-  for (std::size_t p = 0; p < 2; ++p) pooled += std::max(0.0, sum2[p] - sum[p] * sum[p] / count[p]);
-  pooled /= dof;
-  if (!(pooled > 0)) return 1.0;
-  const double difference = sum[0] / count[0] - sum[1] / count[1];
-  const double t2 = difference * difference / (pooled * (1 / count[0] + 1 / count[1]));
-  return fTestPValue(t2, 1, static_cast<int>(dof));
-}
-
 // What the alias step found, for the report.
 struct AliasEvidence {
   FourierFit atAdopted, atHalf, atDouble;
@@ -263,8 +206,7 @@ AliasDecision decideAlias(const LightCurve& lc, const PeriodStatistic& statistic
     // always fit better with two cycles per fold.
     // The pooled odd-even test beside Welch's at half the level, so that the
     // two together raise a false alarm in at most 1.5 stars of a thousand.
-    doubled = shape.oddEvenPValue < kHalvesAlpha ||
-              pooledOddEvenPValue(view, fitBase) < 0.5 * kHalvesAlpha;
+    doubled = shape.oddEvenPValue < kHalvesAlpha || shape.pooledOddEvenPValue < 0.5 * kHalvesAlpha;
     if (!doubled &&
         sharpDipPValue(view, base, useWeights, lc.valueKind != ValueKind::Flux) < kShapeAlpha) {
       // Two different eclipses that the per-cycle test cannot see (a few

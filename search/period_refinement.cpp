@@ -763,6 +763,15 @@ FoldedShape foldedShape(const LightCurveView& lc, const FourierFit& fit) {
   };
   if (n[0] < 2 || n[1] < 2) return out;
   out.oddEvenPValue = welchPValue(n[0], sum[0] / n[0], spread(0), n[1], sum[1] / n[1], spread(1));
+  const double dof = n[0] + n[1] - 2;
+  double pooled = 0.0;
+  for (int p = 0; p < 2; ++p) pooled += std::max(0.0, sum2[p] - sum[p] * sum[p] / n[p]);
+  pooled /= dof;
+  if (pooled > 0) {
+    const double difference = sum[0] / n[0] - sum[1] / n[1];
+    const double t2 = difference * difference / (pooled * (1 / n[0] + 1 / n[1]));
+    out.pooledOddEvenPValue = fTestPValue(t2, 1, static_cast<int>(dof));
+  }
   return out;
 }
 

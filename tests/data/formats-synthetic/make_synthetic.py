@@ -69,9 +69,15 @@ def col(name, fmt, array, unit=None):
 def compress(name, kind):
     src = path(name)
     dst = src + (".gz" if kind == "gz" else ".bz2")
-    opener = gzip.open if kind == "gz" else bz2.open
-    with open(src, "rb") as f, opener(dst, "wb") as g:
-        shutil.copyfileobj(f, g)
+    # mtime 0 and no file name in the gzip header: the same bytes on every
+    # run, so that regenerating leaves the kept .gz files unchanged.
+    with open(src, "rb") as f, open(dst, "wb") as raw:
+        if kind == "gz":
+            with gzip.GzipFile(filename="", mode="wb", fileobj=raw, mtime=0) as g:
+                shutil.copyfileobj(f, g)
+        else:
+            with bz2.open(raw, "wb") as g:
+                shutil.copyfileobj(f, g)
     return name + (".gz" if kind == "gz" else ".bz2")
 
 
