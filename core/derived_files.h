@@ -36,10 +36,17 @@ inline Outcome writeFailed(const std::string& failure, bool box = true) {
 // path from the data file's parts and `suffix` becomes outputPath,
 // body(TextFileWriter&) prints the lines, and the file replaces an earlier
 // one only when written whole (writeWholeFile). The outcome carries the
-// messages; a failure is ok = false.
+// messages; a failure is ok = false. While no data file is loaded there is
+// nothing to name the file after: the bare suffix ("-period") would land in
+// the current working directory, so nothing is written (as "Save Data").
 template <class Body>
 Outcome writeDerivedFile(Workspace& ws, const std::string& suffix, const WriteMessages& messages,
                          Body&& body) {
+  if (ws.dataLoaded != 1 || ws.files.dataPath.empty()) {
+    Outcome nothing;
+    nothing.cancelled = true;
+    return nothing;
+  }
   ws.files.outputPath = derivedFilePath(ws.files, suffix);
   const std::string failure = writeWholeFile(ws.files.outputPath, body);
   if (!failure.empty()) return writeFailed(failure, messages.boxWhenFailed);

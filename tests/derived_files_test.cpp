@@ -205,5 +205,27 @@ TEST(DerivedFilesThroughLinks, TheDataFileIsWrittenThroughItsLinkADerivedFileNev
   EXPECT_EQ(readText(dir / "elsewhere" / "old-period.dat"), "earlier\n");
 }
 
+// With no data file there is no name to put the suffix on: before, the
+// periodogram, the phased data and the value transformations wrote a bare
+// "-period" (and so on) into the current working directory.
+TEST(DerivedFilesWithoutAFile, NothingIsWrittenIntoTheWorkingDirectory) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "cwd");
+  Workspace loaded = bigWorkspace(dir / "star.dat");
+  Workspace never;  // nothing ever loaded, with results as a session might hold
+  never.periodogram = loaded.periodogram;
+  never.phase = loaded.phase;
+  never.phasedValue = loaded.phasedValue;
+  never.phased = 1;
+  Workspace failed = never;  // a load that failed before any file was named
+  EXPECT_FALSE(loadObservations(failed, "").ok);
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir / "cwd");
+  for (Workspace* ws : {&never, &failed})
+    for (const DerivedWriter& w : derivedWriters()) EXPECT_TRUE(w.write(*ws).cancelled) << w.suffix;
+  std::filesystem::current_path(cwd);
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "cwd"));
+}
+
 }  // namespace
 }  // namespace fazorn
