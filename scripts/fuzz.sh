@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Runs every libFuzzer harness of build/fuzz (or of $FAZORN_FUZZ_BUILD) for
-# SECONDS each (default 60), starting from the checked-in seed corpus
+# SECONDS each (default 30), starting from the checked-in seed corpus
 # (copied, so the run never writes into the sources) and with the harness's
 # dictionary fuzz/NAME.dict when there is one. A crash, hang (timeout per
 # input 10 s) or sanitizer report stops the script with a failure; the
 # reproducer is left in the build's findings/ folder.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-seconds="${1:-60}"
+seconds="${1:-30}"
 build="${FAZORN_FUZZ_BUILD:-$root/build/fuzz}"
 mkdir -p "$build/findings"
 # One harness per core at a time: each keeps its SECONDS on a core of its

@@ -9,7 +9,7 @@
 #
 # The sanitizer build is compiled once with clang, with libFuzzer's coverage
 # instrumentation as well, so that its tests and the fuzz harnesses come from
-# the same build. FAZORN_FUZZ_SECONDS sets each harness's time (default 60).
+# the same build. FAZORN_FUZZ_SECONDS sets each harness's time (default 30).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 quick=0
@@ -96,7 +96,7 @@ fi
  LSAN_OPTIONS="suppressions=$FAZORN_ROOT/scripts/lsan.supp:print_suppressions=0" \
  ctest --output-on-failure -j "$(nproc)")
 
-echo "== fuzzing (${FAZORN_FUZZ_SECONDS:-60} s per harness)  [$SECONDS s]"
+echo "== fuzzing (${FAZORN_FUZZ_SECONDS:-30} s per harness)  [$SECONDS s]"
 FAZORN_FUZZ_BUILD="$FAZORN_ROOT/build/sanitize" \
-  "$FAZORN_ROOT/scripts/fuzz.sh" "${FAZORN_FUZZ_SECONDS:-60}"
+  "$FAZORN_ROOT/scripts/fuzz.sh" "${FAZORN_FUZZ_SECONDS:-30}"
 echo "== done  [$SECONDS s]"
