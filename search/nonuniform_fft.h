@@ -62,8 +62,9 @@ inline std::int64_t smoothSize(std::int64_t n, bool allowFive = true) {
 }
 
 // The most plan shapes keptPlan() keeps: a session's searches use a handful
-// of grid sizes; beyond this many the callers make and destroy their own.
-inline constexpr std::size_t kKeptPlans = 64;
+// of grid sizes (each an in-place and an out-of-place plan); beyond this
+// many the callers make and destroy their own.
+inline constexpr std::size_t kKeptPlans = 128;
 
 // A backward, in-place FFTW plan of `howmany` contiguous transforms of n
 // points (howmany 1: fftw_plan_dft_1d, else fftw_plan_many_dft with the
@@ -429,18 +430,31 @@ class NonuniformTransform {
 
   // The kernel at the grid points m0 + l, l = -msp + 1 .. msp, of a point:
   // at distance d - l h it is e1 e2^l e3[|l|].
+  // The powers e2^l advance two apart in two chains each way (even and odd
+  // l): four short chains of products instead of two long ones, whose
+  // latency bound the spreading of a point.
   void fillKernel(const Point& p, double* kernel) const {
-    double up = p.e1;
-    for (int l = 0; l <= msp_; ++l) {
-      kernel[msp_ - 1 + l] = up * e3_[static_cast<std::size_t>(l)];
-      up *= p.e2;
+    const double* e3 = e3_.data();
+    const double step = p.e2 * p.e2;
+    double up0 = p.e1, up1 = p.e1 * p.e2;
+    int l = 0;
+    for (; l + 1 <= msp_; l += 2) {
+      kernel[msp_ - 1 + l] = up0 * e3[l];
+      kernel[msp_ + l] = up1 * e3[l + 1];
+      up0 *= step;
+      up1 *= step;
     }
+    if (l == msp_) kernel[msp_ - 1 + l] = up0 * e3[l];
     const double inverse = 1.0 / p.e2;
-    double down = p.e1 * inverse;
-    for (int l = 1; l < msp_; ++l) {
-      kernel[msp_ - 1 - l] = down * e3_[static_cast<std::size_t>(l)];
-      down *= inverse;
+    const double stepDown = inverse * inverse;
+    double down1 = p.e1 * inverse, down2 = down1 * inverse;
+    for (l = 1; l + 1 < msp_; l += 2) {
+      kernel[msp_ - 1 - l] = down1 * e3[l];
+      kernel[msp_ - 2 - l] = down2 * e3[l + 1];
+      down1 *= stepDown;
+      down2 *= stepDown;
     }
+    if (l < msp_) kernel[msp_ - 1 - l] = down1 * e3[l];
   }
 
   // Transforms a spread grid, out of place where planned so (into scratch,

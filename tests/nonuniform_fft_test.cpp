@@ -249,7 +249,9 @@ TEST(NonuniformFft, KeptPlansTransformAsFreshPlansDoBitForBit) {
     fftw_plan own = nullptr;
     {
       std::lock_guard<std::mutex> g(nufft_detail::plannerLock());
-      fftw_execute_dft(nufft_detail::keptPlan(n, howmany, k), k, k);
+      const fftw_plan plan = nufft_detail::keptPlan(n, howmany, k);
+      ASSERT_NE(plan, nullptr) << "no plan kept";
+      fftw_execute_dft(plan, k, k);
       int size = n;
       own = howmany == 1 ? fftw_plan_dft_1d(n, f, f, FFTW_BACKWARD, FFTW_ESTIMATE)
                          : fftw_plan_many_dft(1, &size, howmany, f, nullptr, 1, n, f, nullptr, 1, n,
