@@ -221,10 +221,20 @@ struct FastThreadState {
 using Complex = std::complex<double>;
 using ComplexVector = std::vector<Complex>;
 
-// The power from the moments mu[0..2m] and nu[0..m] by the recurrence on
-// coefficient vectors; negative when the conditioning is too poor.
-double powerFromMoments(const Complex* mu, const Complex* nu, int m, double denominator) {
-  const int terms = 2 * m + 1;
+// The power from the moments mu[0..2M] and nu[0..M] by the recurrence on
+// coefficient vectors; negative when the conditioning is too poor. M is a
+// template argument so that the triangular loops unroll and every moment's
+// index (and whether it is conjugated) is known when compiling: the exact
+// route spends most of its time here, one call a frequency. The operations
+// and their order are those of a loop over run-time bounds, and the
+// function stays out of the CPU-specific clones of its callers (where the
+// compiler would fuse multiplications and additions), so the powers are
+// the same bit for bit on every CPU.
+template <int M>
+__attribute__((noinline)) double powerFromMoments(const Complex* mu, const Complex* nu,
+                                                  double denominator) {
+  constexpr int m = M;
+  constexpr int terms = 2 * m + 1;
   auto muAt = [&](int k) { return k >= 0 ? mu[k] : std::conj(mu[-k]); };
   auto nuAt = [&](int d) { return d >= 0 ? nu[d] : std::conj(nu[-d]); };
   Complex a[2 * kMaxFastHarmonics + 2] = {};
@@ -233,10 +243,12 @@ double powerFromMoments(const Complex* mu, const Complex* nu, int m, double deno
   Complex alpha = 0.0;
   double theta = 0.0;
   const double mu0 = mu[0].real();
+  FAZORN_UNROLL
   for (int n = 0; n < terms; ++n) {
     if (n > 0) {
       // phi_n = z phi_(n-1) - alpha phi*_(n-1), phi*_(n-1) having the
       // coefficients conj(a[n-1-k]).
+      FAZORN_UNROLL
       for (int k = 0; k <= n; ++k) {
         Complex v = k >= 1 ? a[k - 1] : Complex(0.0);
         if (k <= n - 1) v -= alpha * std::conj(a[n - 1 - k]);
@@ -246,8 +258,10 @@ double powerFromMoments(const Complex* mu, const Complex* nu, int m, double deno
     }
     double norm = 0.0, coefficientNorm = 0.0;
     Complex projection = 0.0;
+    FAZORN_UNROLL
     for (int j = 0; j <= n; ++j) {
       Complex row = 0.0;
+      FAZORN_UNROLL
       for (int k = 0; k <= n; ++k) row += std::conj(a[k]) * muAt(j - k);
       norm += (a[j] * row).real();
       coefficientNorm += std::norm(a[j]);
@@ -257,7 +271,9 @@ double powerFromMoments(const Complex* mu, const Complex* nu, int m, double deno
     theta += std::norm(projection) / norm;
     if (n + 1 < terms) {
       Complex aa = 0.0, bb = 0.0;
+      FAZORN_UNROLL
       for (int j = 0; j <= n; ++j) {
+        FAZORN_UNROLL
         for (int k = 0; k <= n; ++k) {
           const Complex ck = std::conj(a[k]);
           aa += a[j] * ck * muAt(j + 1 - k);
@@ -489,7 +505,7 @@ __attribute__((always_inline)) inline void fastBlockFor(const FastShared& sh, Fa
     mu[j * kMu] = sh.weightSum;
     nu[j * kNu] = sh.weightedValueSum;
     const double w = omega[static_cast<std::size_t>(first + j)];
-    double p = powerFromMoments(mu + j * kMu, nu + j * kNu, M, sh.prepared->denominator);
+    double p = powerFromMoments<M>(mu + j * kMu, nu + j * kNu, sh.prepared->denominator);
     if (p < 0.0) {
       p = pointwisePower(*sh.prepared, w, st.pointwiseScratch());
       sh.pointwise.fetch_add(1, std::memory_order_relaxed);

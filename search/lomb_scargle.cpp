@@ -286,8 +286,15 @@ class GridSums {
                        transform.mode(grid, series_[2 * job + 1], k, coefficient);
       } else {
         const NonuniformTransform& transform = *transforms_[h == 1 ? 0 : 1];
-        out[job] = transform.mode(grids_[2 * job], k) +
-                   static_cast<double>(h) * drift * transform.mode(grids_[2 * job + 1], k);
+        const NonuniformTransform::Work& sums = grids_[2 * job];
+        const NonuniformTransform::Work& companion = grids_[2 * job + 1];
+        // The angle-weighted companion, sum c x exp(...) with x = h 2 pi
+        // step t: h t = x / (2 pi step).
+        out[job] = anglesDerived_[static_cast<std::size_t>(h - 1)]
+                       ? transform.mode(sums, k) +
+                             drift * transform.angleMode(sums, companion, k) * perAngle_
+                       : transform.mode(sums, k) +
+                             static_cast<double>(h) * drift * transform.mode(companion, k);
       }
     }
   }
@@ -319,6 +326,7 @@ class GridSums {
               x, count_, kFourierTolerance, oversampling, false, true);
         });
     if (!built) return false;
+    perAngle_ = 1.0 / (twoPi * step_);
     // One task per harmonic: its strengths spread together, sharing each
     // point's kernel (the floating mean's two sums at harmonic 1), and each
     // grid filled by one task in the points' order, on any number of
@@ -344,7 +352,20 @@ class GridSums {
             grids.push_back(&grids_[2 * q]);
             grids.push_back(&grids_[2 * q + 1]);
           }
-          transform.transformPairs(strength, n, t_.data(), grids);
+          // Where the angles span less than a turn (the usual grids, the
+          // frequencies' step below half the inverse of the time span at
+          // harmonic 2), the companions can follow from the sums' own grids:
+          // a product a grid point instead of a second spreading, worth it
+          // where the points' kernels outnumber the grid's points twice
+          // (on fewer points the spreading costs less than the products).
+          const bool derive =
+              transform.angleSums() && static_cast<double>(n) * 2.0 * transform.halfWidth() >
+                                           2.0 * static_cast<double>(transform.gridSize());
+          anglesDerived_[static_cast<std::size_t>(task)] = derive;
+          if (derive)
+            transform.transformWithAngles(strength, n, grids);
+          else
+            transform.transformPairs(strength, n, t_.data(), grids);
         });
   }
 
@@ -427,6 +448,10 @@ class GridSums {
   std::span<const double> t_;
   double first_ = 0.0;  // the earliest time about xave
   double f0_, step_;
+  double perAngle_ = 0.0;  // days per radian of a transform's angle at harmonic 1
+  // Per harmonic 1, 2: the companions derived from the sums' grids
+  // (NonuniformTransform::transformWithAngles).
+  bool anglesDerived_[2] = {false, false};
   std::int64_t count_;
   std::vector<Job> jobs_;
   MomentPlan plan_;

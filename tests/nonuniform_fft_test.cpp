@@ -180,6 +180,59 @@ TEST(NonuniformFft, SeveralPairsInOnePassEqualSeparatePairsBitForBit) {
   }
 }
 
+// The angle-weighted companions taken from the sums' own grids: within
+// the tolerance (relative to sum |c x|) of direct sums of c x exp(i k x),
+// for angles on both sides of 0 (the negative ones on the grid's far end)
+// and for a grid transformed in place (beyond the out-of-place size) as
+// well as out of place; and refused when the angles reach past half a turn.
+TEST(NonuniformFft, AngleWeightedSumsFromTheSumsGridMatchDirectSums) {
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  for (std::int64_t modes : {700, 1100000}) {
+    const std::size_t n = modes > 1000 ? 40 : 400;
+    std::vector<double> x(n);
+    std::vector<Complex> c(n), weighted(n);
+    double total = 0.0;
+    for (std::size_t j = 0; j < n; ++j) {
+      x[j] = j == 0 ? -1e-12 : 1.5 * u(rng);
+      c[j] = Complex(u(rng), u(rng));
+      weighted[j] = c[j] * x[j];
+      total += std::abs(weighted[j]);
+    }
+    const NonuniformTransform transform(x, modes, 1e-13, 1.5, false, false);
+    ASSERT_TRUE(transform.angleSums());
+    std::vector<NonuniformTransform::Work> grids;
+    for (int g = 0; g < 2; ++g) grids.push_back(transform.makeWork());
+    const Complex* strength[1] = {c.data()};
+    NonuniformTransform::Work* out[2] = {&grids[0], &grids[1]};
+    transform.transformWithAngles(strength, n, out);
+    // Every mode of the small grid, a stretch of each end of the large one.
+    const auto checked = static_cast<std::size_t>(std::min<std::int64_t>(modes, 700));
+    const std::vector<Complex> sums = directSums(x, c, checked);
+    const std::vector<Complex> expected = directSums(x, weighted, checked);
+    double worst = 0.0, worstSums = 0.0, plain = 0.0;
+    for (const Complex& v : c) plain += std::abs(v);
+    for (std::size_t k = 0; k < checked; ++k) {
+      const auto mode = static_cast<std::int64_t>(k);
+      worst =
+          std::max(worst, std::abs(transform.angleMode(grids[0], grids[1], mode) - expected[k]));
+      worstSums = std::max(worstSums, std::abs(transform.mode(grids[0], mode) - sums[k]));
+    }
+    // The small grid within 1e-11; on a million modes the sums' own
+    // rounding at the far modes (the deconvolution's magnification, the
+    // angles' last bits times k) dominates, and the companion keeps to a
+    // few times the sums' accuracy.
+    const double sumsError = worstSums / plain;
+    if (modes < 1000) {
+      EXPECT_LE(sumsError, 1e-11);
+    }
+    EXPECT_LE(worst / total, 4.0 * std::max(sumsError, 1e-12)) << modes << " " << sumsError;
+  }
+  // Angles of up to 3 radians: a kernel would reach past half a turn.
+  std::vector<double> wide = {-3.0, 0.1, 3.0};
+  EXPECT_FALSE(NonuniformTransform(wide, 100, 1e-13, 1.5).angleSums());
+}
+
 // The plans kept between transforms: one shape's plan serves every later
 // transform of that shape with the bits of a plan made for it alone, and
 // shapes that differ only in how many transforms they hold do not share one.
@@ -196,7 +249,9 @@ TEST(NonuniformFft, KeptPlansTransformAsFreshPlansDoBitForBit) {
     fftw_plan own = nullptr;
     {
       std::lock_guard<std::mutex> g(nufft_detail::plannerLock());
-      fftw_execute_dft(nufft_detail::keptPlan(n, howmany, k), k, k);
+      const fftw_plan plan = nufft_detail::keptPlan(n, howmany, k);
+      ASSERT_NE(plan, nullptr) << "no plan kept";
+      fftw_execute_dft(plan, k, k);
       int size = n;
       own = howmany == 1 ? fftw_plan_dft_1d(n, f, f, FFTW_BACKWARD, FFTW_ESTIMATE)
                          : fftw_plan_many_dft(1, &size, howmany, f, nullptr, 1, n, f, nullptr, 1, n,
