@@ -259,6 +259,11 @@ def main():
                 cases.append(dict(file=name, kind=kind, snr=snr, period=period, fap=fap, odd=odd,
                                   t=t, y=y, e=e))
 
+    if args.keep:
+        # The truth of every kept file, to analyse them again without drawing.
+        with open(os.path.join(folder, "cases.json"), "w") as out:
+            json.dump([{k: c[k] for k in ("file", "kind", "snr", "period", "fap", "odd")}
+                       for c in cases], out, indent=0)
     start = time.perf_counter()
     results = {}
     # Transits go to the transit search, the other shapes to --method.
@@ -352,7 +357,8 @@ def main():
         for c in misses:
             r = results.get(c["file"], {})
             print(f"  {c['file']}: true {c['period']:.6g} found {c['found']:.6g} "
-                  f"snr {c['snr']} alias {r.get('alias')} type {r.get('type')}")
+                  f"snr {c['snr']} alias {r.get('alias')} type {r.get('type')} "
+                  f"points {len(c['t'])} fap {c['fap']:.2g} odd {c['odd']:.2g}")
 
 
 if __name__ == "__main__":

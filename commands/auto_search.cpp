@@ -204,9 +204,12 @@ AliasDecision decideAlias(const LightCurve& lc, const PeriodStatistic& statistic
     // looks like on half its orbit, and the broad minima and sharp maxima of
     // a long-period pulsator are no eclipse, while their irregular cycles
     // always fit better with two cycles per fold.
-    // The pooled odd-even test beside Welch's at half the level, so that the
-    // two together raise a false alarm in at most 1.5 stars of a thousand.
-    doubled = shape.oddEvenPValue < kHalvesAlpha || shape.pooledOddEvenPValue < 0.5 * kHalvesAlpha;
+    // The pooled odd-even test and its matched-filter form beside Welch's,
+    // each at half the level, so that the three together raise a false
+    // alarm in at most 2 stars of a thousand.
+    doubled = shape.oddEvenPValue < kHalvesAlpha ||
+              shape.pooledOddEvenPValue < 0.5 * kHalvesAlpha ||
+              shape.matchedOddEvenPValue < 0.5 * kHalvesAlpha;
     if (!doubled &&
         sharpDipPValue(view, base, useWeights, lc.valueKind != ValueKind::Flux) < kShapeAlpha) {
       // Two different eclipses that the per-cycle test cannot see (a few

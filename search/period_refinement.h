@@ -112,6 +112,12 @@ struct FoldedShape {
   // survey sees an Algol's eclipses on a handful of nights): Welch's degrees
   // of freedom then fall towards the smaller count. 1 as above.
   double pooledOddEvenPValue = 1.0;
+  // The same comparison weighted as a matched filter of the dip's profile
+  // (each point's residual weighted by its error bar and by how deep in the
+  // dip it lies), cycles again the samples: where the eclipse is narrower
+  // than the series' dip, the unweighted means dilute the difference with
+  // points outside it. 1 as above.
+  double matchedOddEvenPValue = 1.0;
 };
 FoldedShape foldedShape(const LightCurveView& lc, const FourierFit& fit);
 
