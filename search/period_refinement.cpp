@@ -724,17 +724,17 @@ namespace {
 // in the unweighted tests. Points where the profile is below a quarter of
 // the depth carry little weight (g^2 < 1/16) and mostly the series' ringing,
 // and are left out.
-double matchedOddEvenPValue(const LightCurveView& lc, const FourierFit& fit, double period,
-                            double dipTime, double median, double depth) {
+// `model` holds the series at every point's time.
+double matchedOddEvenPValue(const LightCurveView& lc, const std::vector<double>& model,
+                            double period, double dipTime, double median, double depth) {
   std::map<long long, std::pair<double, double>> perCycle;  // sum w g r, sum w g^2
   for (std::size_t i = 0; i < lc.time.size(); ++i) {
-    const double model = fit.valueAt(lc.time[i]);
-    const double g = (model - median) / depth;
+    const double g = (model[i] - median) / depth;
     if (!(g > 0.25)) continue;
     const double w = lc.weight.size() > i && lc.weight[i] > 0 ? lc.weight[i] : 1.0;
     const auto cycle = static_cast<long long>(std::floor((lc.time[i] - dipTime) / period + 0.5));
     auto& c = perCycle[cycle];
-    c.first += w * g * (lc.value[i] - model);
+    c.first += w * g * (lc.value[i] - model[i]);
     c.second += w * g * g;
   }
   double count[2] = {0, 0}, weight[2] = {0, 0}, sum[2] = {0, 0};
@@ -794,13 +794,15 @@ FoldedShape foldedShape(const LightCurveView& lc, const FourierFit& fit) {
   if (depth == 0.0) return out;
   // Cycles counted from the dip, so that each dip lies inside one cycle.
   const double dipTime = fit.referenceTime + period * static_cast<double>(dip) / kNodes;
+  // The series at every point, evaluated once for the per-cycle tests.
+  std::vector<double> model(lc.time.size());
+  for (std::size_t i = 0; i < lc.time.size(); ++i) model[i] = fit.valueAt(lc.time[i]);
   std::map<long long, std::pair<double, int>> perCycle;  // sum of residuals, points
   for (std::size_t i = 0; i < lc.time.size(); ++i) {
-    const double model = fit.valueAt(lc.time[i]);
-    if (!((model - median) / depth > 0.5)) continue;
+    if (!((model[i] - median) / depth > 0.5)) continue;
     const auto cycle = static_cast<long long>(std::floor((lc.time[i] - dipTime) / period + 0.5));
     auto& c = perCycle[cycle];
-    c.first += lc.value[i] - model;
+    c.first += lc.value[i] - model[i];
     ++c.second;
   }
   double n[2] = {0, 0}, sum[2] = {0, 0}, sum2[2] = {0, 0};
@@ -825,7 +827,7 @@ FoldedShape foldedShape(const LightCurveView& lc, const FourierFit& fit) {
     const double t2 = difference * difference / (pooled * (1 / n[0] + 1 / n[1]));
     out.pooledOddEvenPValue = fTestPValue(t2, 1, static_cast<int>(dof));
   }
-  out.matchedOddEvenPValue = matchedOddEvenPValue(lc, fit, period, dipTime, median, depth);
+  out.matchedOddEvenPValue = matchedOddEvenPValue(lc, model, period, dipTime, median, depth);
   return out;
 }
 
