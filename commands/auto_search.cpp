@@ -636,6 +636,23 @@ Outcome analyseAutoSearch(Workspace& ws, const AutoSearchOptions& options, const
         adopt(*better);
         frequencyError = better->frequencyError;
         d = AliasDecision::None;
+        // The candidate that took the place faces the P/2P step the peak
+        // faced (once): it may be half the orbit of a binary as much as the
+        // peak was, and its double is then among the candidates already.
+        double again = adopted;
+        AliasEvidence atAgain;
+        const AliasDecision d2 =
+            decideAlias(lc, *statistic, adopted, std::max(maxFrequency, frequency),
+                        usesWeights(engine), &again, &atAgain);
+        if (d2 != AliasDecision::None) {
+          // The uncertainty scaled from the candidate's below, as from the
+          // peak's for a move of the peak.
+          frequencyError = better->frequencyError * frequency / adopted;
+          adopted = again;
+          evidence = atAgain;
+          whyAdopted = d2 == AliasDecision::Doubled ? "double" : "half";
+          d = d2;
+        }
       }
     }
     r.candidates.push_back(candidateOf(evidence.atAdopted, whyAdopted));

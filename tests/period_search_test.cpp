@@ -556,6 +556,23 @@ TEST(CandidateRule, NarrowUnequalEclipsesByTheMatchedOddEvenTest) {
   EXPECT_EQ(report.alias, AliasDecision::Doubled);
 }
 
+// An Algol of 1.006 d on 68 nights of a survey star over nine years: the
+// grid's peak (67 d) is doubled, and the doubled period gives way to the
+// candidate that beats it, 0.503 d, half the orbit (criterion 77.7 against
+// the peak's 82.3). That candidate must face the P/2P step the peak faced:
+// its dips are sharper than its maxima and the eclipsing templates fit the
+// fold on twice it better than any type fits it (the odd-even tests reach
+// only p 8e-4 on so few nights). Kept as it came, the orbit was lost.
+TEST(CandidateRule, ACandidateThatReplacesAMovedPeriodFacesThePOr2PStep) {
+  Workspace ws;
+  SearchReport report;
+  ASSERT_NO_FATAL_FAILURE(autoSearchInjected("algol-1.00620d-sdss.dat", ws, report));
+  EXPECT_NEAR(ws.period / 1.0061992, 1.0, test::kPeriodFound);
+  EXPECT_EQ(report.alias, AliasDecision::Doubled);
+  ASSERT_FALSE(report.candidates.empty());
+  EXPECT_EQ(report.candidates.front().why, "double");
+}
+
 // A Mira of 145 d over eight years of a survey (data/real): the series at a
 // yearly alias of its second peak, 1301 d with 14 harmonics, holds the
 // 145-d cycle as its ninth harmonic and follows the star's slow changes
