@@ -269,7 +269,8 @@ struct Judged {
 
 // The candidates of the alias step: the independent peaks of the grid (each
 // refined), and each peak's daily aliases |f +- 1| and |f +- 2| c/d and yearly
-// aliases |f +- 1/365.25| c/d where they lie in the range searched (refined on
+// aliases |f +- 1/365.25| c/d (for the highest peak also |f +- 1 +- 1/365.25|
+// c/d) where they lie in the range searched (refined on
 // the statistic where the alias puts them), each judged by the criterion.
 // Candidates closer than half a peak width to one judged before are the same
 // peak. `top` is the refined highest peak.
@@ -310,6 +311,12 @@ std::vector<Judged> judgeCandidates(const LightCurveView& view, const PeriodStat
     // year (otherwise it lies inside the peak itself).
     if (1.0 / kYear > r.peakWidth)
       for (double d : {-1.0 / kYear, 1.0 / kYear}) alias(d, "yearly alias");
+    // Seasons and nights together put sidelobes at f +- 1 +- 1/365.25 c/d:
+    // for the highest peak only, where the truth of a seasonal survey is
+    // most often one of them.
+    if (i == 0 && 1.0 / kYear > r.peakWidth)
+      for (double d : {-1.0, 1.0})
+        for (double y : {-1.0 / kYear, 1.0 / kYear}) alias(d + y, "daily alias");
   }
   return out;
 }

@@ -573,6 +573,20 @@ TEST(CandidateRule, ACandidateThatReplacesAMovedPeriodFacesThePOr2PStep) {
   EXPECT_EQ(report.candidates.front().why, "double");
 }
 
+// A sinusoid of 147 d on 70 nights of a survey star over nine years: the
+// grid's highest peak is at 1.004 d, where nights and seasons together alias
+// the truth (|f - 1 + 1/365.25| c/d), neither a daily nor a yearly alias of
+// it alone. The truth fits worse by 3 in the criterion; the prior in log
+// period, 2 ln 146, decides once it is among the candidates.
+TEST(CandidateRule, ADailyAndYearlyAliasTogetherOfTheHighestPeak) {
+  Workspace ws;
+  SearchReport report;
+  ASSERT_NO_FATAL_FAILURE(autoSearchInjected("sinusoid-146.777d-sdss.dat", ws, report));
+  EXPECT_NEAR(ws.period / 146.777, 1.0, test::kPeriodFound);
+  ASSERT_FALSE(report.candidates.empty());
+  EXPECT_EQ(report.candidates.front().why, "daily alias");
+}
+
 // A Mira of 145 d over eight years of a survey (data/real): the series at a
 // yearly alias of its second peak, 1301 d with 14 harmonics, holds the
 // 145-d cycle as its ninth harmonic and follows the star's slow changes
