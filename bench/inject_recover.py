@@ -40,6 +40,7 @@ import hashlib
 import json
 import math
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -322,6 +323,10 @@ def main():
             r = json.loads(line)
             results[r["file"]] = r
     seconds = time.perf_counter() - start
+    if not args.keep:
+        # The curves live on in memory (the astropy side reads those); the
+        # drawn files were only for the command line.
+        shutil.rmtree(folder, ignore_errors=True)
     def ok(found, true):
         return found > 0 and abs(found / true - 1) < 0.01
 
