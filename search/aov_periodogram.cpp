@@ -202,6 +202,10 @@ struct FastThreadState {
   std::vector<double> zRe, zIm;
   // The moment sums of every frequency of a block.
   std::vector<std::complex<double>> moments;
+  // The same sums by moment and frequency (mu_k over the block for
+  // k = 1 .. 2M, nu_d for d = 1 .. M), as the eight-lane recurrence reads
+  // them; sized on the first block that takes that recurrence.
+  std::vector<std::vector<std::complex<double>>> laneMu, laneNu;
   // The pointwise route's eight arrays of n, made on the first frequency
   // that needs them: on a well-conditioned light curve none does, and they
   // would be most of the search's memory (64 bytes a point a thread).
@@ -479,7 +483,7 @@ __attribute__((always_inline)) inline void gatherMoments(const FastShared& sh, F
 template <int M>
 __attribute__((always_inline)) inline void fastBlockFor(const FastShared& sh, FastThreadState& st,
                                                         std::int64_t first, std::int64_t last,
-                                                        double* power) {
+                                                        bool quick, double* power) {
   const std::vector<double>& omega = *sh.omega;
   const double anchor = omega[static_cast<std::size_t>(first)];
   constexpr int kMu = 2 * M + 1, kNu = M + 1;
@@ -501,11 +505,28 @@ __attribute__((always_inline)) inline void fastBlockFor(const FastShared& sh, Fa
       gatherMoments<M>(sh, st, begin, end, drift, mu + j * kMu, nu + j * kNu);
     }
   }
+  if (quick) {
+    // The O(P^2) recurrence, eight frequencies at a time, on the same
+    // moments; a frequency whose conditioning fails goes pointwise as below.
+    st.laneMu.resize(2 * M);
+    st.laneNu.resize(M);
+    for (auto& v : st.laneMu) v.resize(static_cast<std::size_t>(kBlock));
+    for (auto& v : st.laneNu) v.resize(static_cast<std::size_t>(kBlock));
+    for (std::int64_t j = 0; j < count; ++j) {
+      const auto q = static_cast<std::size_t>(j);
+      for (int k = 1; k <= 2 * M; ++k)
+        st.laneMu[static_cast<std::size_t>(k - 1)][q] = mu[j * kMu + k];
+      for (int d = 1; d <= M; ++d) st.laneNu[static_cast<std::size_t>(d - 1)][q] = nu[j * kNu + d];
+    }
+    recurrencePowers(st.laneMu, st.laneNu, M, sh.weightSum, sh.weightedValueSum,
+                     sh.prepared->denominator, 0, count, power + first);
+  }
   for (std::int64_t j = 0; j < count; ++j) {
     mu[j * kMu] = sh.weightSum;
     nu[j * kNu] = sh.weightedValueSum;
     const double w = omega[static_cast<std::size_t>(first + j)];
-    double p = powerFromMoments<M>(mu + j * kMu, nu + j * kNu, sh.prepared->denominator);
+    double p = quick ? power[first + j]
+                     : powerFromMoments<M>(mu + j * kMu, nu + j * kNu, sh.prepared->denominator);
     if (p < 0.0) {
       p = pointwisePower(*sh.prepared, w, st.pointwiseScratch());
       sh.pointwise.fetch_add(1, std::memory_order_relaxed);
@@ -514,27 +535,30 @@ __attribute__((always_inline)) inline void fastBlockFor(const FastShared& sh, Fa
   }
 }
 
+// `quick`: the powers by the O(P^2) recurrence of the Fourier routes
+// (recurrencePowers) instead of the direct norms; they agree to rounding,
+// not bit for bit.
 FAZORN_TARGET_CLONES
 void fastBlock(const FastShared& sh, FastThreadState& st, std::int64_t first, std::int64_t last,
-               double* power) {
+               bool quick, double* power) {
   switch (sh.order) {
     case 1:
-      fastBlockFor<1>(sh, st, first, last, power);
+      fastBlockFor<1>(sh, st, first, last, quick, power);
       break;
     case 2:
-      fastBlockFor<2>(sh, st, first, last, power);
+      fastBlockFor<2>(sh, st, first, last, quick, power);
       break;
     case 3:
-      fastBlockFor<3>(sh, st, first, last, power);
+      fastBlockFor<3>(sh, st, first, last, quick, power);
       break;
     case 4:
-      fastBlockFor<4>(sh, st, first, last, power);
+      fastBlockFor<4>(sh, st, first, last, quick, power);
       break;
     case 5:
-      fastBlockFor<5>(sh, st, first, last, power);
+      fastBlockFor<5>(sh, st, first, last, quick, power);
       break;
     case 6:
-      fastBlockFor<6>(sh, st, first, last, power);
+      fastBlockFor<6>(sh, st, first, last, quick, power);
       break;
     default:
       break;
@@ -659,7 +683,7 @@ bool recomputeCandidates(const FastShared& sh, std::int64_t count, const RunCont
       static_cast<std::int64_t>(blocks.size()), 1, rc, [&] { return FastThreadState(sh.padded); },
       [&](FastThreadState& st, std::int64_t first, std::int64_t) {
         const std::int64_t b = blocks[static_cast<std::size_t>(first)];
-        fastBlock(sh, st, b * kBlock, std::min(count, (b + 1) * kBlock), power);
+        fastBlock(sh, st, b * kBlock, std::min(count, (b + 1) * kBlock), false, power);
       });
 }
 
@@ -774,11 +798,20 @@ AovResult computeAovPeriodogram(const LightCurveView& lc, const AovOptions& opti
       fourierPowers(sh, omega, rc, power, &finished);
       if (finished) finished = recomputeCandidates(sh, count, rc, power);
     } else {
+      // Auto without the transforms: the moments as the exact route gathers
+      // them, the powers by the quicker recurrence, and the blocks near the
+      // highest power recomputed with the direct norms, so that the peak is
+      // the exact route's.
+      const bool quick = options.route == SearchRoute::Auto;
       finished = runFrequencyBlocks(
           count, kBlock, rc, [&] { return FastThreadState(sh.padded); },
           [&](FastThreadState& st, std::int64_t first, std::int64_t last) {
-            fastBlock(sh, st, first, last, power);
+            fastBlock(sh, st, first, last, quick, power);
           });
+      if (quick) {
+        r.route = SearchRoute::Fast;
+        if (finished) finished = recomputeCandidates(sh, count, rc, power);
+      }
     }
     r.pointwiseFrequencies = sh.pointwise.load();
   } else {
