@@ -86,6 +86,10 @@ constexpr std::size_t kLanes = 8;
 // Points per chunk (a multiple of kLanes): the seven arrays a frequency reads
 // of one chunk take 112 kB, well inside the per-core cache.
 constexpr std::size_t kChunk = 2048;
+// Light curves of at most this many points take the quick route's sums with
+// the lanes over frequencies: their phasors at eight frequencies, 128 bytes
+// a point, then stay in the per-core cache as a chunk does.
+constexpr std::size_t kFrequencyLanePoints = kChunk;
 
 typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double))));
 
@@ -193,6 +197,11 @@ struct FastShared {
   double weightSum = 0.0;       // mu_0
   double weightedValueSum = 0;  // nu_0
   int order = 0;                // m, the number of harmonics
+  // For the quick route on short light curves (frequencyLanes): the points
+  // without padding and the rotation by eight grid steps, exp(i 8 dOmega t).
+  bool frequencyLanes = false;
+  std::size_t points = 0;
+  std::vector<double> step8Re, step8Im;
   // Frequencies the moment route handed to the pointwise route.
   mutable std::atomic<std::int64_t> pointwise{0};
 };
@@ -206,6 +215,9 @@ struct FastThreadState {
   // k = 1 .. 2M, nu_d for d = 1 .. M), as the eight-lane recurrence reads
   // them; sized on the first block that takes that recurrence.
   std::vector<std::vector<std::complex<double>>> laneMu, laneNu;
+  // The phasors of every point at eight neighbouring frequencies (point i's
+  // at 8 i .. 8 i + 7), for frequencyLanes.
+  std::vector<double> laneZRe, laneZIm;
   // The pointwise route's eight arrays of n, made on the first frequency
   // that needs them: on a well-conditioned light curve none does, and they
   // would be most of the search's memory (64 bytes a point a thread).
@@ -535,6 +547,105 @@ __attribute__((always_inline)) inline void fastBlockFor(const FastShared& sh, Fa
   }
 }
 
+// The quick route's block with the lanes over frequencies instead of
+// points: each of the eight lanes sums one frequency of a group of eight
+// over all points, so the sums need no adding up across lanes at the end
+// (on short light curves that adding up, twelve eight-way sums a frequency
+// for two harmonics, costs as much as the points themselves), and they come
+// out in the layout of the eight-lane recurrence. Every point keeps its
+// phasors at the group's eight frequencies and turns them by eight grid
+// steps a group; they are re-anchored with one exact sine and cosine a
+// point a block (the other seven lanes by seven rotations of one step). The
+// drift of the accumulated frequencies enters as in gatherMoments.
+template <int M>
+__attribute__((always_inline)) inline void frequencyLaneBlockFor(const FastShared& sh,
+                                                                 FastThreadState& st,
+                                                                 std::int64_t first,
+                                                                 std::int64_t last, double* power) {
+  const std::vector<double>& omega = *sh.omega;
+  const double anchor = omega[static_cast<std::size_t>(first)];
+  const std::int64_t count = last - first;
+  const std::size_t n = sh.points;
+  const double* t = sh.time;
+  const double* w = sh.weight;
+  const double* wx = sh.weightedValue.data();
+  st.laneZRe.resize(n * kLanes);
+  st.laneZIm.resize(n * kLanes);
+  double* zr = st.laneZRe.data();
+  double* zi = st.laneZIm.data();
+  for (std::size_t i = 0; i < n; ++i) {
+    const double angle = anchor * t[i];
+    double cr = std::cos(angle), ci = std::sin(angle);
+    const double sr = sh.stepRe[i], si = sh.stepIm[i];
+    for (std::size_t l = 0; l < kLanes; ++l) {
+      zr[i * kLanes + l] = cr;
+      zi[i * kLanes + l] = ci;
+      const double nr = cr * sr - ci * si;
+      ci = cr * si + ci * sr;
+      cr = nr;
+    }
+  }
+  st.laneMu.resize(2 * M);
+  st.laneNu.resize(M);
+  for (auto& v : st.laneMu) v.resize(static_cast<std::size_t>(kBlock));
+  for (auto& v : st.laneNu) v.resize(static_cast<std::size_t>(kBlock));
+  const Lanes zero = {};
+  for (std::int64_t g = 0; g < count; g += static_cast<std::int64_t>(kLanes)) {
+    Lanes drift = zero;
+    for (std::size_t l = 0; l < kLanes; ++l) {
+      const std::int64_t j = g + static_cast<std::int64_t>(l);
+      if (j < count)
+        drift[l] = (omega[static_cast<std::size_t>(first + j)] - anchor) -
+                   static_cast<double>(j) * sh.deltaOmega;
+    }
+    Lanes muRe[2 * M] = {}, muIm[2 * M] = {}, nuRe[M] = {}, nuIm[M] = {};
+    for (std::size_t i = 0; i < n; ++i) {
+      const Lanes vr = load(zr + i * kLanes), vi = load(zi + i * kLanes);
+      const Lanes small = drift * t[i];
+      const Lanes ur = vr - vi * small, ui = vi + vr * small;
+      const double sr = sh.step8Re[i], si = sh.step8Im[i];
+      store(zr + i * kLanes, vr * sr - vi * si);
+      store(zi + i * kLanes, vr * si + vi * sr);
+      const double vw = w[i], vwx = wx[i];
+      Lanes pr = ur, pi = ui;
+      FAZORN_UNROLL
+      for (int k = 0; k < 2 * M; ++k) {
+        muRe[k] += vw * pr;
+        muIm[k] += vw * pi;
+        if (k < M) {
+          nuRe[k] += vwx * pr;
+          nuIm[k] += vwx * pi;
+        }
+        if (k + 1 < 2 * M) {
+          const Lanes nr = pr * ur - pi * ui;
+          pi = pr * ui + pi * ur;
+          pr = nr;
+        }
+      }
+    }
+    const std::size_t lanes = static_cast<std::size_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(kLanes), count - g));
+    for (std::size_t l = 0; l < lanes; ++l) {
+      const auto q = static_cast<std::size_t>(g) + l;
+      for (int k = 0; k < 2 * M; ++k)
+        st.laneMu[static_cast<std::size_t>(k)][q] = Complex(muRe[k][l], muIm[k][l]);
+      for (int d = 0; d < M; ++d)
+        st.laneNu[static_cast<std::size_t>(d)][q] = Complex(nuRe[d][l], nuIm[d][l]);
+    }
+  }
+  recurrencePowers(st.laneMu, st.laneNu, M, sh.weightSum, sh.weightedValueSum,
+                   sh.prepared->denominator, 0, count, power + first);
+  for (std::int64_t j = 0; j < count; ++j) {
+    double p = power[first + j];
+    if (p < 0.0) {
+      p = pointwisePower(*sh.prepared, omega[static_cast<std::size_t>(first + j)],
+                         st.pointwiseScratch());
+      sh.pointwise.fetch_add(1, std::memory_order_relaxed);
+    }
+    power[first + j] = usablePower(p);
+  }
+}
+
 // `quick`: the powers by the O(P^2) recurrence of the Fourier routes
 // (recurrencePowers) instead of the direct norms; they agree to rounding,
 // not bit for bit.
@@ -543,22 +654,40 @@ void fastBlock(const FastShared& sh, FastThreadState& st, std::int64_t first, st
                bool quick, double* power) {
   switch (sh.order) {
     case 1:
-      fastBlockFor<1>(sh, st, first, last, quick, power);
+      if (quick && sh.frequencyLanes)
+        frequencyLaneBlockFor<1>(sh, st, first, last, power);
+      else
+        fastBlockFor<1>(sh, st, first, last, quick, power);
       break;
     case 2:
-      fastBlockFor<2>(sh, st, first, last, quick, power);
+      if (quick && sh.frequencyLanes)
+        frequencyLaneBlockFor<2>(sh, st, first, last, power);
+      else
+        fastBlockFor<2>(sh, st, first, last, quick, power);
       break;
     case 3:
-      fastBlockFor<3>(sh, st, first, last, quick, power);
+      if (quick && sh.frequencyLanes)
+        frequencyLaneBlockFor<3>(sh, st, first, last, power);
+      else
+        fastBlockFor<3>(sh, st, first, last, quick, power);
       break;
     case 4:
-      fastBlockFor<4>(sh, st, first, last, quick, power);
+      if (quick && sh.frequencyLanes)
+        frequencyLaneBlockFor<4>(sh, st, first, last, power);
+      else
+        fastBlockFor<4>(sh, st, first, last, quick, power);
       break;
     case 5:
-      fastBlockFor<5>(sh, st, first, last, quick, power);
+      if (quick && sh.frequencyLanes)
+        frequencyLaneBlockFor<5>(sh, st, first, last, power);
+      else
+        fastBlockFor<5>(sh, st, first, last, quick, power);
       break;
     case 6:
-      fastBlockFor<6>(sh, st, first, last, quick, power);
+      if (quick && sh.frequencyLanes)
+        frequencyLaneBlockFor<6>(sh, st, first, last, power);
+      else
+        fastBlockFor<6>(sh, st, first, last, quick, power);
       break;
     default:
       break;
@@ -803,6 +932,17 @@ AovResult computeAovPeriodogram(const LightCurveView& lc, const AovOptions& opti
       // highest power recomputed with the direct norms, so that the peak is
       // the exact route's.
       const bool quick = options.route == SearchRoute::Auto;
+      if (quick && n <= kFrequencyLanePoints) {
+        sh.frequencyLanes = true;
+        sh.points = n;
+        sh.step8Re.resize(n);
+        sh.step8Im.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+          const double a = static_cast<double>(kLanes) * (deltaOmega * sh.time[i]);
+          sh.step8Re[i] = std::cos(a);
+          sh.step8Im[i] = std::sin(a);
+        }
+      }
       finished = runFrequencyBlocks(
           count, kBlock, rc, [&] { return FastThreadState(sh.padded); },
           [&](FastThreadState& st, std::int64_t first, std::int64_t last) {

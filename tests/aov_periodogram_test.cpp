@@ -374,7 +374,8 @@ TEST(AovPeriodogram, AutoTakesTheFourierRouteOnlyWhereItIsCheaper) {
 
 // Auto where the transforms do not pay: the exact route's moments, the
 // powers by the O(P^2) recurrence, the blocks near the top recomputed with
-// the direct norms. Every power agrees with the exact route's to rounding,
+// the direct norms, the sums with their lanes over frequencies on short
+// light curves and over points on long ones. Every power agrees with the exact route's to rounding,
 // the peak is the exact route's to the bit, frequencies whose conditioning
 // fails still go pointwise, and the thread count changes nothing.
 TEST(AovPeriodogram, AutoWithoutTransformsAgreesWithTheExactRoute) {
@@ -390,6 +391,9 @@ TEST(AovPeriodogram, AutoWithoutTransformsAgreesWithTheExactRoute) {
       {"ShortSpan", 300, 0.31, 3, 0, 0.002, 6, 0.001},
       // Fewer points than terms at high harmonic counts.
       {"TenPoints", 10, 0.4, 50, 0, 0.05, 5, 0.001},
+      // More points than the sums with lanes over frequencies take: the
+      // lanes over points, in chunks.
+      {"LongCurveShortGrid", 2500, 0.7, 100, 0, 1.2, 1.3, 0.001},
   };
   for (const Case& k : cases) {
     for (int harmonics = 1; harmonics <= 6; ++harmonics) {
