@@ -708,6 +708,11 @@ constexpr double kFourierTolerance = 1e-13;
 // Frequencies whose Fourier power lies this close to the highest are
 // recomputed by the exact route, so that the peak is the exact route's.
 constexpr double kCandidateMargin = 1e-6;
+// The same margin for the quick recurrence on the exact route's moments,
+// whose powers stay within about 1e-12 of the direct norms' where the
+// conditioning passes (a thousand times the rounding of the worst case it
+// admits): a hundred times that.
+constexpr double kQuickCandidateMargin = 1e-10;
 // At most this many blocks of candidates are recomputed (a periodogram
 // flat to within the margin over more is pure noise or degenerate).
 constexpr std::size_t kMaxCandidateBlocks = 64;
@@ -799,11 +804,11 @@ void fourierPowers(const FastShared& sh, const std::vector<double>& omega, const
 // Fourier power lies within kCandidateMargin of the highest: the peak the
 // exact route would report then stands in power[] with its exact value.
 bool recomputeCandidates(const FastShared& sh, std::int64_t count, const RunControl& rc,
-                         double* power) {
+                         double* power, double margin = kCandidateMargin) {
   const double highest = *std::max_element(power, power + count);
   std::vector<std::int64_t> blocks;
   for (std::int64_t j = 0; j < count; ++j) {
-    if (!(power[j] >= highest - kCandidateMargin)) continue;
+    if (!(power[j] >= highest - margin)) continue;
     const std::int64_t b = j / kBlock;
     if (blocks.empty() || blocks.back() != b) blocks.push_back(b);
     if (blocks.size() >= kMaxCandidateBlocks) break;
@@ -856,8 +861,19 @@ bool aovFourierRouteIsCheaper(std::size_t n, std::int64_t count, int harmonics) 
 }
 
 double aovPower(const AovPrepared& prepared, double angularFrequency) {
-  PointwiseScratch scratch(prepared.shiftedTime.size());
-  return pointwisePower(prepared, angularFrequency, scratch);
+  // Refinements call this many times a light curve: for light curves whose
+  // work arrays are small (at most 4 MB) they are kept per thread instead
+  // of allocated and zeroed at every call (every element is written before
+  // it is read); larger ones cost far more to compute than to allocate.
+  constexpr std::size_t kKeptPoints = 1 << 16;
+  const std::size_t n = prepared.shiftedTime.size();
+  if (n > kKeptPoints) {
+    PointwiseScratch own(n);
+    return pointwisePower(prepared, angularFrequency, own);
+  }
+  thread_local std::optional<PointwiseScratch> scratch;
+  if (!scratch || scratch->zr.size() < n) scratch.emplace(n);
+  return pointwisePower(prepared, angularFrequency, *scratch);
 }
 
 AovResult computeAovPeriodogram(const LightCurveView& lc, const AovOptions& options,
@@ -950,7 +966,7 @@ AovResult computeAovPeriodogram(const LightCurveView& lc, const AovOptions& opti
           });
       if (quick) {
         r.route = SearchRoute::Fast;
-        if (finished) finished = recomputeCandidates(sh, count, rc, power);
+        if (finished) finished = recomputeCandidates(sh, count, rc, power, kQuickCandidateMargin);
       }
     }
     r.pointwiseFrequencies = sh.pointwise.load();
