@@ -56,10 +56,13 @@ struct AovPrepared {
 };
 AovPrepared prepareAov(const LightCurveView& lc, int harmonicTerms);
 
-// The statistic at one angular frequency (radians per day), straight from
-// the orthogonal-polynomial recurrence with sines and cosines of every
-// point. The engine uses the same computation where a faster route would
-// lose precision.
+// The statistic at one angular frequency (radians per day): for 1 to 6
+// harmonics from the weighted moments of the phasors and the direct norms,
+// as the exact route computes its grid (not bit for bit: the moments are
+// summed point by point and the phasors are exact at every frequency);
+// where that is poorly conditioned, and for other term counts, straight
+// from the orthogonal-polynomial recurrence with sines and cosines of every
+// point, as the engine does there.
 double aovPower(const AovPrepared& prepared, double angularFrequency);
 
 // The periodogram of many light curves observed at the same times, on one
