@@ -23,7 +23,9 @@ struct AovOptions {
   FrequencyGrid grid;     // trial frequencies, from makeFrequencyGrid (cycles per day)
   int harmonicTerms = 5;  // P orthogonal polynomials, 2 * harmonics + 1 (at least 1)
   // Exact for the window's numbers; Fast and Auto may take the Fourier route
-  // (1 to 6 harmonics only; other counts are always exact).
+  // (1 to 6 harmonics only; other counts are always exact); Auto off the
+  // Fourier route turns the exact route's moments into powers by the
+  // quicker recurrence and recomputes the top exactly.
   SearchRoute route = SearchRoute::Exact;
 };
 
