@@ -86,6 +86,10 @@ constexpr std::size_t kLanes = 8;
 // Points per chunk (a multiple of kLanes): the seven arrays a frequency reads
 // of one chunk take 112 kB, well inside the per-core cache.
 constexpr std::size_t kChunk = 2048;
+// Light curves of at most this many points take the quick route's sums with
+// the lanes over frequencies: their phasors at eight frequencies, 128 bytes
+// a point, then stay in the per-core cache as a chunk does.
+constexpr std::size_t kFrequencyLanePoints = kChunk;
 
 typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double))));
 
@@ -193,6 +197,11 @@ struct FastShared {
   double weightSum = 0.0;       // mu_0
   double weightedValueSum = 0;  // nu_0
   int order = 0;                // m, the number of harmonics
+  // For the quick route on short light curves (frequencyLanes): the points
+  // without padding and the rotation by eight grid steps, exp(i 8 dOmega t).
+  bool frequencyLanes = false;
+  std::size_t points = 0;
+  std::vector<double> step8Re, step8Im;
   // Frequencies the moment route handed to the pointwise route.
   mutable std::atomic<std::int64_t> pointwise{0};
 };
@@ -202,6 +211,13 @@ struct FastThreadState {
   std::vector<double> zRe, zIm;
   // The moment sums of every frequency of a block.
   std::vector<std::complex<double>> moments;
+  // The same sums by moment and frequency (mu_k over the block for
+  // k = 1 .. 2M, nu_d for d = 1 .. M), as the eight-lane recurrence reads
+  // them; sized on the first block that takes that recurrence.
+  std::vector<std::vector<std::complex<double>>> laneMu, laneNu;
+  // The phasors of every point at eight neighbouring frequencies (point i's
+  // at 8 i .. 8 i + 7), for frequencyLanes.
+  std::vector<double> laneZRe, laneZIm;
   // The pointwise route's eight arrays of n, made on the first frequency
   // that needs them: on a well-conditioned light curve none does, and they
   // would be most of the search's memory (64 bytes a point a thread).
@@ -479,7 +495,7 @@ __attribute__((always_inline)) inline void gatherMoments(const FastShared& sh, F
 template <int M>
 __attribute__((always_inline)) inline void fastBlockFor(const FastShared& sh, FastThreadState& st,
                                                         std::int64_t first, std::int64_t last,
-                                                        double* power) {
+                                                        bool quick, double* power) {
   const std::vector<double>& omega = *sh.omega;
   const double anchor = omega[static_cast<std::size_t>(first)];
   constexpr int kMu = 2 * M + 1, kNu = M + 1;
@@ -501,11 +517,28 @@ __attribute__((always_inline)) inline void fastBlockFor(const FastShared& sh, Fa
       gatherMoments<M>(sh, st, begin, end, drift, mu + j * kMu, nu + j * kNu);
     }
   }
+  if (quick) {
+    // The O(P^2) recurrence, eight frequencies at a time, on the same
+    // moments; a frequency whose conditioning fails goes pointwise as below.
+    st.laneMu.resize(2 * M);
+    st.laneNu.resize(M);
+    for (auto& v : st.laneMu) v.resize(static_cast<std::size_t>(kBlock));
+    for (auto& v : st.laneNu) v.resize(static_cast<std::size_t>(kBlock));
+    for (std::int64_t j = 0; j < count; ++j) {
+      const auto q = static_cast<std::size_t>(j);
+      for (int k = 1; k <= 2 * M; ++k)
+        st.laneMu[static_cast<std::size_t>(k - 1)][q] = mu[j * kMu + k];
+      for (int d = 1; d <= M; ++d) st.laneNu[static_cast<std::size_t>(d - 1)][q] = nu[j * kNu + d];
+    }
+    recurrencePowers(st.laneMu, st.laneNu, M, sh.weightSum, sh.weightedValueSum,
+                     sh.prepared->denominator, 0, count, power + first);
+  }
   for (std::int64_t j = 0; j < count; ++j) {
     mu[j * kMu] = sh.weightSum;
     nu[j * kNu] = sh.weightedValueSum;
     const double w = omega[static_cast<std::size_t>(first + j)];
-    double p = powerFromMoments<M>(mu + j * kMu, nu + j * kNu, sh.prepared->denominator);
+    double p = quick ? power[first + j]
+                     : powerFromMoments<M>(mu + j * kMu, nu + j * kNu, sh.prepared->denominator);
     if (p < 0.0) {
       p = pointwisePower(*sh.prepared, w, st.pointwiseScratch());
       sh.pointwise.fetch_add(1, std::memory_order_relaxed);
@@ -514,27 +547,147 @@ __attribute__((always_inline)) inline void fastBlockFor(const FastShared& sh, Fa
   }
 }
 
+// The quick route's block with the lanes over frequencies instead of
+// points: each of the eight lanes sums one frequency of a group of eight
+// over all points, so the sums need no adding up across lanes at the end
+// (on short light curves that adding up, twelve eight-way sums a frequency
+// for two harmonics, costs as much as the points themselves), and they come
+// out in the layout of the eight-lane recurrence. Every point keeps its
+// phasors at the group's eight frequencies and turns them by eight grid
+// steps a group; they are re-anchored with one exact sine and cosine a
+// point a block (the other seven lanes by seven rotations of one step). The
+// drift of the accumulated frequencies enters as in gatherMoments.
+template <int M>
+__attribute__((always_inline)) inline void frequencyLaneBlockFor(const FastShared& sh,
+                                                                 FastThreadState& st,
+                                                                 std::int64_t first,
+                                                                 std::int64_t last, double* power) {
+  const std::vector<double>& omega = *sh.omega;
+  const double anchor = omega[static_cast<std::size_t>(first)];
+  const std::int64_t count = last - first;
+  const std::size_t n = sh.points;
+  const double* t = sh.time;
+  const double* w = sh.weight;
+  const double* wx = sh.weightedValue.data();
+  st.laneZRe.resize(n * kLanes);
+  st.laneZIm.resize(n * kLanes);
+  double* zr = st.laneZRe.data();
+  double* zi = st.laneZIm.data();
+  for (std::size_t i = 0; i < n; ++i) {
+    const double angle = anchor * t[i];
+    double cr = std::cos(angle), ci = std::sin(angle);
+    const double sr = sh.stepRe[i], si = sh.stepIm[i];
+    for (std::size_t l = 0; l < kLanes; ++l) {
+      zr[i * kLanes + l] = cr;
+      zi[i * kLanes + l] = ci;
+      const double nr = cr * sr - ci * si;
+      ci = cr * si + ci * sr;
+      cr = nr;
+    }
+  }
+  st.laneMu.resize(2 * M);
+  st.laneNu.resize(M);
+  for (auto& v : st.laneMu) v.resize(static_cast<std::size_t>(kBlock));
+  for (auto& v : st.laneNu) v.resize(static_cast<std::size_t>(kBlock));
+  const Lanes zero = {};
+  for (std::int64_t g = 0; g < count; g += static_cast<std::int64_t>(kLanes)) {
+    Lanes drift = zero;
+    for (std::size_t l = 0; l < kLanes; ++l) {
+      const std::int64_t j = g + static_cast<std::int64_t>(l);
+      if (j < count)
+        drift[l] = (omega[static_cast<std::size_t>(first + j)] - anchor) -
+                   static_cast<double>(j) * sh.deltaOmega;
+    }
+    Lanes muRe[2 * M] = {}, muIm[2 * M] = {}, nuRe[M] = {}, nuIm[M] = {};
+    for (std::size_t i = 0; i < n; ++i) {
+      const Lanes vr = load(zr + i * kLanes), vi = load(zi + i * kLanes);
+      const Lanes small = drift * t[i];
+      const Lanes ur = vr - vi * small, ui = vi + vr * small;
+      const double sr = sh.step8Re[i], si = sh.step8Im[i];
+      store(zr + i * kLanes, vr * sr - vi * si);
+      store(zi + i * kLanes, vr * si + vi * sr);
+      const double vw = w[i], vwx = wx[i];
+      Lanes pr = ur, pi = ui;
+      FAZORN_UNROLL
+      for (int k = 0; k < 2 * M; ++k) {
+        muRe[k] += vw * pr;
+        muIm[k] += vw * pi;
+        if (k < M) {
+          nuRe[k] += vwx * pr;
+          nuIm[k] += vwx * pi;
+        }
+        if (k + 1 < 2 * M) {
+          const Lanes nr = pr * ur - pi * ui;
+          pi = pr * ui + pi * ur;
+          pr = nr;
+        }
+      }
+    }
+    const std::size_t lanes = static_cast<std::size_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(kLanes), count - g));
+    for (std::size_t l = 0; l < lanes; ++l) {
+      const auto q = static_cast<std::size_t>(g) + l;
+      for (int k = 0; k < 2 * M; ++k)
+        st.laneMu[static_cast<std::size_t>(k)][q] = Complex(muRe[k][l], muIm[k][l]);
+      for (int d = 0; d < M; ++d)
+        st.laneNu[static_cast<std::size_t>(d)][q] = Complex(nuRe[d][l], nuIm[d][l]);
+    }
+  }
+  recurrencePowers(st.laneMu, st.laneNu, M, sh.weightSum, sh.weightedValueSum,
+                   sh.prepared->denominator, 0, count, power + first);
+  for (std::int64_t j = 0; j < count; ++j) {
+    double p = power[first + j];
+    if (p < 0.0) {
+      p = pointwisePower(*sh.prepared, omega[static_cast<std::size_t>(first + j)],
+                         st.pointwiseScratch());
+      sh.pointwise.fetch_add(1, std::memory_order_relaxed);
+    }
+    power[first + j] = usablePower(p);
+  }
+}
+
+// `quick`: the powers by the O(P^2) recurrence of the Fourier routes
+// (recurrencePowers) instead of the direct norms; they agree to rounding,
+// not bit for bit.
 FAZORN_TARGET_CLONES
 void fastBlock(const FastShared& sh, FastThreadState& st, std::int64_t first, std::int64_t last,
-               double* power) {
+               bool quick, double* power) {
   switch (sh.order) {
     case 1:
-      fastBlockFor<1>(sh, st, first, last, power);
+      if (quick && sh.frequencyLanes)
+        frequencyLaneBlockFor<1>(sh, st, first, last, power);
+      else
+        fastBlockFor<1>(sh, st, first, last, quick, power);
       break;
     case 2:
-      fastBlockFor<2>(sh, st, first, last, power);
+      if (quick && sh.frequencyLanes)
+        frequencyLaneBlockFor<2>(sh, st, first, last, power);
+      else
+        fastBlockFor<2>(sh, st, first, last, quick, power);
       break;
     case 3:
-      fastBlockFor<3>(sh, st, first, last, power);
+      if (quick && sh.frequencyLanes)
+        frequencyLaneBlockFor<3>(sh, st, first, last, power);
+      else
+        fastBlockFor<3>(sh, st, first, last, quick, power);
       break;
     case 4:
-      fastBlockFor<4>(sh, st, first, last, power);
+      if (quick && sh.frequencyLanes)
+        frequencyLaneBlockFor<4>(sh, st, first, last, power);
+      else
+        fastBlockFor<4>(sh, st, first, last, quick, power);
       break;
     case 5:
-      fastBlockFor<5>(sh, st, first, last, power);
+      if (quick && sh.frequencyLanes)
+        frequencyLaneBlockFor<5>(sh, st, first, last, power);
+      else
+        fastBlockFor<5>(sh, st, first, last, quick, power);
       break;
     case 6:
-      fastBlockFor<6>(sh, st, first, last, power);
+      if (quick && sh.frequencyLanes)
+        frequencyLaneBlockFor<6>(sh, st, first, last, power);
+      else
+        fastBlockFor<6>(sh, st, first, last, quick, power);
       break;
     default:
       break;
@@ -555,6 +708,11 @@ constexpr double kFourierTolerance = 1e-13;
 // Frequencies whose Fourier power lies this close to the highest are
 // recomputed by the exact route, so that the peak is the exact route's.
 constexpr double kCandidateMargin = 1e-6;
+// The same margin for the quick recurrence on the exact route's moments,
+// whose powers stay within about 1e-12 of the direct norms' where the
+// conditioning passes (a thousand times the rounding of the worst case it
+// admits): a hundred times that.
+constexpr double kQuickCandidateMargin = 1e-10;
 // At most this many blocks of candidates are recomputed (a periodogram
 // flat to within the margin over more is pure noise or degenerate).
 constexpr std::size_t kMaxCandidateBlocks = 64;
@@ -646,11 +804,11 @@ void fourierPowers(const FastShared& sh, const std::vector<double>& omega, const
 // Fourier power lies within kCandidateMargin of the highest: the peak the
 // exact route would report then stands in power[] with its exact value.
 bool recomputeCandidates(const FastShared& sh, std::int64_t count, const RunControl& rc,
-                         double* power) {
+                         double* power, double margin = kCandidateMargin) {
   const double highest = *std::max_element(power, power + count);
   std::vector<std::int64_t> blocks;
   for (std::int64_t j = 0; j < count; ++j) {
-    if (!(power[j] >= highest - kCandidateMargin)) continue;
+    if (!(power[j] >= highest - margin)) continue;
     const std::int64_t b = j / kBlock;
     if (blocks.empty() || blocks.back() != b) blocks.push_back(b);
     if (blocks.size() >= kMaxCandidateBlocks) break;
@@ -659,7 +817,7 @@ bool recomputeCandidates(const FastShared& sh, std::int64_t count, const RunCont
       static_cast<std::int64_t>(blocks.size()), 1, rc, [&] { return FastThreadState(sh.padded); },
       [&](FastThreadState& st, std::int64_t first, std::int64_t) {
         const std::int64_t b = blocks[static_cast<std::size_t>(first)];
-        fastBlock(sh, st, b * kBlock, std::min(count, (b + 1) * kBlock), power);
+        fastBlock(sh, st, b * kBlock, std::min(count, (b + 1) * kBlock), false, power);
       });
 }
 
@@ -702,9 +860,85 @@ bool aovFourierRouteIsCheaper(std::size_t n, std::int64_t count, int harmonics) 
   return 4.0 * fourier < exact;
 }
 
+namespace {
+
+// The moment route at one frequency: the phasors from exact sines and
+// cosines, the moments summed point by point, the power by the direct norms
+// (powerFromMoments, as the exact route's grid); negative where the
+// conditioning fails. One sine and cosine a point where the pointwise
+// route takes two and 2 P passes over the points.
+template <int M>
+double momentPower(const AovPrepared& p, double omega) {
+  double muRe[2 * M + 1] = {}, muIm[2 * M + 1] = {}, nuRe[M + 1] = {}, nuIm[M + 1] = {};
+  const std::size_t n = p.shiftedTime.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const double angle = omega * p.shiftedTime[i];
+    const double zr = std::cos(angle), zi = std::sin(angle);
+    const double w = p.weight[i], wx = w * p.centredValue[i];
+    muRe[0] += w;
+    nuRe[0] += wx;
+    double pr = zr, pi = zi;
+    for (int k = 1; k <= 2 * M; ++k) {
+      muRe[k] += w * pr;
+      muIm[k] += w * pi;
+      if (k <= M) {
+        nuRe[k] += wx * pr;
+        nuIm[k] += wx * pi;
+      }
+      const double nr = pr * zr - pi * zi;
+      pi = pr * zi + pi * zr;
+      pr = nr;
+    }
+  }
+  Complex mu[2 * M + 1], nu[M + 1];
+  for (int k = 0; k <= 2 * M; ++k) mu[k] = Complex(muRe[k], muIm[k]);
+  for (int d = 0; d <= M; ++d) nu[d] = Complex(nuRe[d], nuIm[d]);
+  return powerFromMoments<M>(mu, nu, p.denominator);
+}
+
+}  // namespace
+
 double aovPower(const AovPrepared& prepared, double angularFrequency) {
-  PointwiseScratch scratch(prepared.shiftedTime.size());
-  return pointwisePower(prepared, angularFrequency, scratch);
+  const int m = harmonicOrder(prepared.harmonicTerms);
+  if (prepared.harmonicTerms == 2 * m + 1) {
+    double p = -1.0;
+    switch (m) {
+      case 1:
+        p = momentPower<1>(prepared, angularFrequency);
+        break;
+      case 2:
+        p = momentPower<2>(prepared, angularFrequency);
+        break;
+      case 3:
+        p = momentPower<3>(prepared, angularFrequency);
+        break;
+      case 4:
+        p = momentPower<4>(prepared, angularFrequency);
+        break;
+      case 5:
+        p = momentPower<5>(prepared, angularFrequency);
+        break;
+      case 6:
+        p = momentPower<6>(prepared, angularFrequency);
+        break;
+      default:
+        break;
+    }
+    if (p >= 0.0) return p;
+  }
+  // Refinements call this many times a light curve: for light curves whose
+  // work arrays are small (at most 4 MB) they are kept per thread instead
+  // of allocated and zeroed at every call (every element is written before
+  // it is read); larger ones cost far more to compute than to allocate.
+  constexpr std::size_t kKeptPoints = 1 << 16;
+  const std::size_t n = prepared.shiftedTime.size();
+  if (n > kKeptPoints) {
+    PointwiseScratch own(n);
+    return pointwisePower(prepared, angularFrequency, own);
+  }
+  thread_local std::optional<PointwiseScratch> scratch;
+  if (!scratch || scratch->zr.size() < n) scratch.emplace(n);
+  return pointwisePower(prepared, angularFrequency, *scratch);
 }
 
 AovResult computeAovPeriodogram(const LightCurveView& lc, const AovOptions& options,
@@ -774,11 +1008,31 @@ AovResult computeAovPeriodogram(const LightCurveView& lc, const AovOptions& opti
       fourierPowers(sh, omega, rc, power, &finished);
       if (finished) finished = recomputeCandidates(sh, count, rc, power);
     } else {
+      // Auto without the transforms: the moments as the exact route gathers
+      // them, the powers by the quicker recurrence, and the blocks near the
+      // highest power recomputed with the direct norms, so that the peak is
+      // the exact route's.
+      const bool quick = options.route == SearchRoute::Auto;
+      if (quick && n <= kFrequencyLanePoints) {
+        sh.frequencyLanes = true;
+        sh.points = n;
+        sh.step8Re.resize(n);
+        sh.step8Im.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+          const double a = static_cast<double>(kLanes) * (deltaOmega * sh.time[i]);
+          sh.step8Re[i] = std::cos(a);
+          sh.step8Im[i] = std::sin(a);
+        }
+      }
       finished = runFrequencyBlocks(
           count, kBlock, rc, [&] { return FastThreadState(sh.padded); },
           [&](FastThreadState& st, std::int64_t first, std::int64_t last) {
-            fastBlock(sh, st, first, last, power);
+            fastBlock(sh, st, first, last, quick, power);
           });
+      if (quick) {
+        r.route = SearchRoute::Fast;
+        if (finished) finished = recomputeCandidates(sh, count, rc, power, kQuickCandidateMargin);
+      }
     }
     r.pointwiseFrequencies = sh.pointwise.load();
   } else {

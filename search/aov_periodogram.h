@@ -23,7 +23,9 @@ struct AovOptions {
   FrequencyGrid grid;     // trial frequencies, from makeFrequencyGrid (cycles per day)
   int harmonicTerms = 5;  // P orthogonal polynomials, 2 * harmonics + 1 (at least 1)
   // Exact for the window's numbers; Fast and Auto may take the Fourier route
-  // (1 to 6 harmonics only; other counts are always exact).
+  // (1 to 6 harmonics only; other counts are always exact); Auto off the
+  // Fourier route turns the exact route's moments into powers by the
+  // quicker recurrence and recomputes the top exactly.
   SearchRoute route = SearchRoute::Exact;
 };
 
@@ -56,10 +58,13 @@ struct AovPrepared {
 };
 AovPrepared prepareAov(const LightCurveView& lc, int harmonicTerms);
 
-// The statistic at one angular frequency (radians per day), straight from
-// the orthogonal-polynomial recurrence with sines and cosines of every
-// point. The engine uses the same computation where a faster route would
-// lose precision.
+// The statistic at one angular frequency (radians per day): for 1 to 6
+// harmonics from the weighted moments of the phasors and the direct norms,
+// as the exact route computes its grid (not bit for bit: the moments are
+// summed point by point and the phasors are exact at every frequency);
+// where that is poorly conditioned, and for other term counts, straight
+// from the orthogonal-polynomial recurrence with sines and cosines of every
+// point, as the engine does there.
 double aovPower(const AovPrepared& prepared, double angularFrequency);
 
 // The periodogram of many light curves observed at the same times, on one

@@ -13,7 +13,9 @@ namespace fazorn {
 // frequency (the window's commands). Fast: the moment sums of the whole grid
 // from non-uniform Fourier transforms, powers within 1e-8 of the exact ones,
 // and the peak re-evaluated by the exact route. Auto: fast where it is the
-// cheaper of the two (long light curves on long grids), exact otherwise.
+// cheaper of the two (long light curves on long grids), otherwise exact, or
+// for AoV the exact route's moments with a quicker recurrence (powers within
+// about 1e-12, the peak recomputed exactly; reported as Fast).
 enum class SearchRoute { Exact, Fast, Auto };
 
 // What became of a search.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <ostream>
 #include <random>
+#include <string>
 
 #include "reference/aov_reference.h"
 #include "support/test_support.h"
@@ -365,8 +366,71 @@ TEST(AovPeriodogram, AutoTakesTheFourierRouteOnlyWhereItIsCheaper) {
   EXPECT_FALSE(aovFourierRouteIsCheaper(100000, 200000, 7));  // no moment kernel
   const Curve c = fromSeries(test::makeSineSeries(4, 300, 0.73, 0.3, 0.05, 300.0));
   const GridCheck g = makeFrequencyGrid(0.01, 2, 0.001);
+  // Without the transforms Auto keeps the exact route's moments but not its
+  // norms (see below): not the exact route's bits, so not reported as Exact.
   EXPECT_EQ(computeAovPeriodogram(c.view(), {g.grid, 5, SearchRoute::Auto}, {}).route,
-            SearchRoute::Exact);
+            SearchRoute::Fast);
+}
+
+// Auto where the transforms do not pay: the exact route's moments, the
+// powers by the O(P^2) recurrence, the blocks near the top recomputed with
+// the direct norms, the sums with their lanes over frequencies on short
+// light curves and over points on long ones. Every power agrees with the exact route's to rounding,
+// the peak is the exact route's to the bit, frequencies whose conditioning
+// fails still go pointwise, and the thread count changes nothing.
+TEST(AovPeriodogram, AutoWithoutTransformsAgreesWithTheExactRoute) {
+  struct Case {
+    const char* name;
+    int points;
+    double period, span, timeOffset, fmin, fmax, step;
+  };
+  const Case cases[] = {
+      // A survey-like curve: few points over years of Julian dates.
+      {"SparseMultiYear", 120, 0.61, 3000, 2450000.5, 0.002, 2, 0.0001},
+      // Low frequencies over a short span: poorly conditioned moments.
+      {"ShortSpan", 300, 0.31, 3, 0, 0.002, 6, 0.001},
+      // Fewer points than terms at high harmonic counts.
+      {"TenPoints", 10, 0.4, 50, 0, 0.05, 5, 0.001},
+      // More points than the sums with lanes over frequencies take: the
+      // lanes over points, in chunks.
+      {"LongCurveShortGrid", 2500, 0.7, 100, 0, 1.2, 1.3, 0.001},
+  };
+  for (const Case& k : cases) {
+    for (int harmonics = 1; harmonics <= 6; ++harmonics) {
+      SCOPED_TRACE(std::string(k.name) + " harmonics " + std::to_string(harmonics));
+      const Curve c = fromSeries(
+          test::makeSineSeries(7, k.points, k.period, 0.3, 0.05, k.span, 12.0, k.timeOffset), 0.5);
+      const GridCheck g = makeFrequencyGrid(k.fmin, k.fmax, k.step);
+      ASSERT_TRUE(g.ok());
+      ASSERT_FALSE(aovFourierRouteIsCheaper(c.time.size(), g.grid.count, harmonics));
+      RunControl two;
+      two.threads = 2;
+      const int terms = 2 * harmonics + 1;
+      const AovResult exact = computeAovPeriodogram(c.view(), {g.grid, terms}, two);
+      const AovResult quick =
+          computeAovPeriodogram(c.view(), {g.grid, terms, SearchRoute::Auto}, {});
+      EXPECT_EQ(quick.route, SearchRoute::Fast);
+      ASSERT_EQ(quick.power.size(), exact.power.size());
+      test::expectArraysNear(quick.power, exact.power, 1e-11, "power");
+      EXPECT_EQ(quick.frequency, exact.frequency);
+      EXPECT_EQ(quick.bestIndex, exact.bestIndex);
+      EXPECT_EQ(quick.maxPower, exact.maxPower);
+      EXPECT_EQ(quick.pointwiseFrequencies > 0, exact.pointwiseFrequencies > 0);
+      const AovResult quickTwo =
+          computeAovPeriodogram(c.view(), {g.grid, terms, SearchRoute::Auto}, two);
+      EXPECT_EQ(quickTwo.power, quick.power);
+      // The single-frequency power (moments, or pointwise where they are
+      // poorly conditioned) agrees with the grid wherever the fit is defined.
+      const AovPrepared prepared = prepareAov(c.view(), terms);
+      const double pi = 2.0 * std::asin(1.0);
+      for (std::size_t j = 0; j < exact.power.size(); j += 37) {
+        const double p = aovPower(prepared, 2.0 * pi * exact.frequency[j]);
+        if (exact.power[j] > 0 && p >= 0 && p <= 1 + 1e-9) {
+          EXPECT_NEAR(p, exact.power[j], kEngineTolerance) << "frequency " << exact.frequency[j];
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
