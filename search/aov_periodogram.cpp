@@ -443,6 +443,31 @@ void recurrencePowers(const std::vector<ComplexVector>& mu, const std::vector<Co
   std::copy(tail, tail + (last - j), out + (j - first));
 }
 
+// One point's share of the moments: the powers u^1 .. u^2M of its corrected
+// phasors, weighted by w into mu and by w x into nu. W is Lanes when the
+// lanes run over points, double when they run over frequencies at one point
+// (a double multiplies every lane alike: the same products either way).
+template <int M, class W>
+__attribute__((always_inline)) inline void addPowerMoments(Lanes ur, Lanes ui, W vw, W vwx,
+                                                           Lanes* muRe, Lanes* muIm, Lanes* nuRe,
+                                                           Lanes* nuIm) {
+  Lanes pr = ur, pi = ui;
+  FAZORN_UNROLL
+  for (int k = 0; k < 2 * M; ++k) {
+    muRe[k] += vw * pr;
+    muIm[k] += vw * pi;
+    if (k < M) {
+      nuRe[k] += vwx * pr;
+      nuIm[k] += vwx * pi;
+    }
+    if (k + 1 < 2 * M) {
+      const Lanes nr = pr * ur - pi * ui;
+      pi = pr * ui + pi * ur;
+      pr = nr;
+    }
+  }
+}
+
 // One pass over the points [begin, end) at one frequency: the moments of
 // the corrected phasors u = z (1 + i e t) are added to mu[1..2M] and
 // nu[1..M], and z is rotated on to the next frequency.
@@ -468,21 +493,7 @@ __attribute__((always_inline)) inline void gatherMoments(const FastShared& sh, F
     const Lanes sr = load(dr + i), si = load(di + i);
     store(zr + q, vr * sr - vi * si);
     store(zi + q, vr * si + vi * sr);
-    Lanes pr = ur, pi = ui;
-    FAZORN_UNROLL
-    for (int k = 0; k < 2 * M; ++k) {
-      muRe[k] += vw * pr;
-      muIm[k] += vw * pi;
-      if (k < M) {
-        nuRe[k] += vwx * pr;
-        nuIm[k] += vwx * pi;
-      }
-      if (k + 1 < 2 * M) {
-        const Lanes nr = pr * ur - pi * ui;
-        pi = pr * ui + pi * ur;
-        pr = nr;
-      }
-    }
+    addPowerMoments<M>(ur, ui, vw, vwx, muRe, muIm, nuRe, nuIm);
   }
   for (int k = 0; k < 2 * M; ++k) mu[k + 1] += Complex(laneSum(muRe[k]), laneSum(muIm[k]));
   for (int k = 0; k < M; ++k) nu[k + 1] += Complex(laneSum(nuRe[k]), laneSum(nuIm[k]));
@@ -607,21 +618,7 @@ __attribute__((always_inline)) inline void frequencyLaneBlockFor(const FastShare
       store(zr + i * kLanes, vr * sr - vi * si);
       store(zi + i * kLanes, vr * si + vi * sr);
       const double vw = w[i], vwx = wx[i];
-      Lanes pr = ur, pi = ui;
-      FAZORN_UNROLL
-      for (int k = 0; k < 2 * M; ++k) {
-        muRe[k] += vw * pr;
-        muIm[k] += vw * pi;
-        if (k < M) {
-          nuRe[k] += vwx * pr;
-          nuIm[k] += vwx * pi;
-        }
-        if (k + 1 < 2 * M) {
-          const Lanes nr = pr * ur - pi * ui;
-          pi = pr * ui + pi * ur;
-          pr = nr;
-        }
-      }
+      addPowerMoments<M>(ur, ui, vw, vwx, muRe, muIm, nuRe, nuIm);
     }
     const std::size_t lanes = static_cast<std::size_t>(
         std::min<std::int64_t>(static_cast<std::int64_t>(kLanes), count - g));
