@@ -35,6 +35,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <type_traits>
 
 #include "search/frequency_blocks.h"
 #include "search/nonuniform_fft.h"
@@ -383,32 +384,45 @@ __attribute__((always_inline)) inline void recurrenceLanesFor(const Complex* con
   for (std::size_t l = 0; l < kLanes; ++l) out[l] = bad[l] ? -1.0 : power[l];
 }
 
+// Calls f with std::integral_constant<int, m> for the harmonic orders that
+// have kernels (1 .. kMaxFastHarmonics), so that each kernel is compiled
+// for its order; false, without a call, for any other order.
+template <class F>
+__attribute__((always_inline)) inline bool withHarmonicOrder(int m, F&& f) {
+  static_assert(kMaxFastHarmonics == 6, "one case per kernel order");
+  switch (m) {
+    case 1:
+      f(std::integral_constant<int, 1>{});
+      return true;
+    case 2:
+      f(std::integral_constant<int, 2>{});
+      return true;
+    case 3:
+      f(std::integral_constant<int, 3>{});
+      return true;
+    case 4:
+      f(std::integral_constant<int, 4>{});
+      return true;
+    case 5:
+      f(std::integral_constant<int, 5>{});
+      return true;
+    case 6:
+      f(std::integral_constant<int, 6>{});
+      return true;
+    default:
+      return false;
+  }
+}
+
 __attribute__((always_inline)) inline void recurrenceLanes(int m, const Complex* const* mu,
                                                            const Complex* const* nu, double mu0,
                                                            double nu0, double denominator,
                                                            double* out) {
-  switch (m) {
-    case 1:
-      recurrenceLanesFor<1>(mu, nu, mu0, nu0, denominator, out);
-      break;
-    case 2:
-      recurrenceLanesFor<2>(mu, nu, mu0, nu0, denominator, out);
-      break;
-    case 3:
-      recurrenceLanesFor<3>(mu, nu, mu0, nu0, denominator, out);
-      break;
-    case 4:
-      recurrenceLanesFor<4>(mu, nu, mu0, nu0, denominator, out);
-      break;
-    case 5:
-      recurrenceLanesFor<5>(mu, nu, mu0, nu0, denominator, out);
-      break;
-    case 6:
-      recurrenceLanesFor<6>(mu, nu, mu0, nu0, denominator, out);
-      break;
-    default:
-      std::fill(out, out + kLanes, -1.0);
-  }
+  const bool known = withHarmonicOrder(
+      m, [&](auto order) __attribute__((always_inline)) {
+        recurrenceLanesFor<decltype(order)::value>(mu, nu, mu0, nu0, denominator, out);
+      });
+  if (!known) std::fill(out, out + kLanes, -1.0);
 }
 
 // Powers at the frequencies [first, last) from moment series indexed by
@@ -649,46 +663,14 @@ __attribute__((always_inline)) inline void frequencyLaneBlockFor(const FastShare
 FAZORN_TARGET_CLONES
 void fastBlock(const FastShared& sh, FastThreadState& st, std::int64_t first, std::int64_t last,
                bool quick, double* power) {
-  switch (sh.order) {
-    case 1:
-      if (quick && sh.frequencyLanes)
-        frequencyLaneBlockFor<1>(sh, st, first, last, power);
-      else
-        fastBlockFor<1>(sh, st, first, last, quick, power);
-      break;
-    case 2:
-      if (quick && sh.frequencyLanes)
-        frequencyLaneBlockFor<2>(sh, st, first, last, power);
-      else
-        fastBlockFor<2>(sh, st, first, last, quick, power);
-      break;
-    case 3:
-      if (quick && sh.frequencyLanes)
-        frequencyLaneBlockFor<3>(sh, st, first, last, power);
-      else
-        fastBlockFor<3>(sh, st, first, last, quick, power);
-      break;
-    case 4:
-      if (quick && sh.frequencyLanes)
-        frequencyLaneBlockFor<4>(sh, st, first, last, power);
-      else
-        fastBlockFor<4>(sh, st, first, last, quick, power);
-      break;
-    case 5:
-      if (quick && sh.frequencyLanes)
-        frequencyLaneBlockFor<5>(sh, st, first, last, power);
-      else
-        fastBlockFor<5>(sh, st, first, last, quick, power);
-      break;
-    case 6:
-      if (quick && sh.frequencyLanes)
-        frequencyLaneBlockFor<6>(sh, st, first, last, power);
-      else
-        fastBlockFor<6>(sh, st, first, last, quick, power);
-      break;
-    default:
-      break;
-  }
+  withHarmonicOrder(
+      sh.order, [&](auto order) __attribute__((always_inline)) {
+        constexpr int M = decltype(order)::value;
+        if (quick && sh.frequencyLanes)
+          frequencyLaneBlockFor<M>(sh, st, first, last, power);
+        else
+          fastBlockFor<M>(sh, st, first, last, quick, power);
+      });
 }
 
 // The Fourier route. Every moment the recurrence needs is a sum over the
@@ -899,28 +881,9 @@ double aovPower(const AovPrepared& prepared, double angularFrequency) {
   const int m = harmonicOrder(prepared.harmonicTerms);
   if (prepared.harmonicTerms == 2 * m + 1) {
     double p = -1.0;
-    switch (m) {
-      case 1:
-        p = momentPower<1>(prepared, angularFrequency);
-        break;
-      case 2:
-        p = momentPower<2>(prepared, angularFrequency);
-        break;
-      case 3:
-        p = momentPower<3>(prepared, angularFrequency);
-        break;
-      case 4:
-        p = momentPower<4>(prepared, angularFrequency);
-        break;
-      case 5:
-        p = momentPower<5>(prepared, angularFrequency);
-        break;
-      case 6:
-        p = momentPower<6>(prepared, angularFrequency);
-        break;
-      default:
-        break;
-    }
+    withHarmonicOrder(m, [&](auto order) {
+      p = momentPower<decltype(order)::value>(prepared, angularFrequency);
+    });
     if (p >= 0.0) return p;
   }
   // Refinements call this many times a light curve: for light curves whose
