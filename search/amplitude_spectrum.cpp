@@ -30,14 +30,27 @@ SinusoidAt floatingMeanSinusoid(std::complex<double> sy, std::complex<double> s1
 
 namespace {
 
-// The positive intervals between consecutive times, sorted.
+// The intervals between consecutive times that are sampling intervals,
+// sorted. Times closer than kSimultaneousTimes of their magnitude (or of
+// their span, the larger) are one instant written twice: the same points
+// merged from two files, or times shifted and shifted back, differ by a
+// few units in the last place of a double (2.2e-16 relative), not by an
+// exposure. 1e-13 is about 450 such units, far above arithmetic's
+// rounding, and 0.02 s at a full Julian date, below any exposure of a
+// light curve in days. Taken as intervals they would put the Nyquist
+// frequency at 1e15 cycles a day and the spectrum's grid at its cap.
+constexpr double kSimultaneousTimes = 1e-13;
+
 std::vector<double> sortedIntervals(std::span<const double> time) {
   std::vector<double> t(time.begin(), time.end());
   std::sort(t.begin(), t.end());
   std::vector<double> dt;
+  if (t.size() < 2) return dt;
+  const double scale = std::max({std::abs(t.front()), std::abs(t.back()), t.back() - t.front()});
+  const double shortest = kSimultaneousTimes * scale;
   dt.reserve(t.size());
   for (std::size_t i = 1; i < t.size(); ++i)
-    if (t[i] > t[i - 1]) dt.push_back(t[i] - t[i - 1]);
+    if (t[i] - t[i - 1] > shortest) dt.push_back(t[i] - t[i - 1]);
   std::sort(dt.begin(), dt.end());
   return dt;
 }

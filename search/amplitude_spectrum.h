@@ -44,7 +44,8 @@ AmplitudeSpectrumGrid amplitudeSpectrumGrid(std::span<const double> time, double
                                             std::int64_t maxCount = 20'000'000);
 
 // The median interval between consecutive (sorted) times; 0 with fewer than
-// two distinct times.
+// two distinct times. Times that differ only by rounding (1e-13 of their
+// magnitude or span) count as one instant here and below.
 double medianSamplingInterval(std::span<const double> time);
 
 // The shortest interval between consecutive (sorted) times that the

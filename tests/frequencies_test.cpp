@@ -330,6 +330,23 @@ TEST(Frequencies, DefaultMaximumIsTheNyquistFrequencyOfTheRepeatedInterval) {
   EXPECT_EQ(repeatedSamplingInterval(random), 0.0);
   EXPECT_DOUBLE_EQ(samplingNyquistFrequency(random), 0.5 / medianSamplingInterval(random));
 
+  // Every point twice, the copies a few units in the last place apart (a
+  // file merged with itself after a shift and its reverse): still the
+  // cadence's Nyquist frequency, not 1e15 c/d and a grid at its cap; at a
+  // full Julian date as near zero. Real close pairs (a second apart) stay.
+  for (double epoch : {0.0, 2450000.0}) {
+    std::vector<double> twice;
+    for (int i = 0; i < 40; ++i) {
+      const double t = epoch + i * 0.37;
+      twice.push_back(t);
+      twice.push_back(std::nextafter(std::nextafter(t, 1e300), 1e300));
+    }
+    EXPECT_NEAR(samplingNyquistFrequency(twice), 0.5 / 0.37, 1e-6) << epoch;
+    EXPECT_LT(amplitudeSpectrumGrid(twice, 0.0).count, 200) << epoch;
+    for (std::size_t i = 1; i < twice.size(); i += 2) twice[i] = twice[i - 1] + 1.0 / 86400.0;
+    EXPECT_NEAR(samplingNyquistFrequency(twice), 43200.0, 1.0) << epoch;
+  }
+
   // The real Hipparcos delta Scuti star ZZ Mic: its 14.8856 c/d mode (the
   // catalogue's frequency, from a Lomb-Scargle fit of the same data) first,
   // above the median interval's 6.7 c/d.
