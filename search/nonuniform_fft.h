@@ -36,6 +36,17 @@
 
 #include "search/large_memory.h"
 
+// The spreading loops compiled for the wider vector units too, chosen at
+// run time (the default build targets any x86-64): a kernel value into a
+// grid is a complex multiply-add, two of them a 256-bit register, four a
+// 512-bit one.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && \
+    !defined(__SANITIZE_ADDRESS__)
+#define FAZORN_SPREAD_CLONES __attribute__((target_clones("default", "avx2", "avx512f")))
+#else
+#define FAZORN_SPREAD_CLONES
+#endif
+
 namespace fazorn {
 
 namespace nufft_detail {
@@ -185,7 +196,8 @@ class NonuniformTransform {
     const double twoPi = 2.0 * M_PI;
     const double h = twoPi / static_cast<double>(grid_);
     // exp(-(l h)^2 / (4 tau)) for l = 0 .. msp, the fast gridding factors.
-    e3_.resize(static_cast<std::size_t>(msp_) + 1);
+    // Zero past msp: fillKernel's blocks of eight run over the end.
+    e3_.assign(static_cast<std::size_t>(msp_) + 1 + kKernelLanes, 0.0);
     for (int l = 0; l <= msp_; ++l)
       e3_[static_cast<std::size_t>(l)] = std::exp(-(l * h) * (l * h) / (4 * tau));
     tau_ = tau;
@@ -279,7 +291,8 @@ class NonuniformTransform {
     std::fill(f, f + grid_, Complex(0.0));
     const std::size_t n = std::min(c.size(), points_.size());
     const int width = 2 * msp_;
-    double kernel[48];
+    double buffer[kKernelBuffer];
+    double* kernel = buffer + kKernelLanes;
     for (std::size_t j = 0; j < n; ++j) {
       const Point& p = points_[j];
       const Complex cj = c[j] * p.shift;
@@ -327,6 +340,7 @@ class NonuniformTransform {
   // evaluate it once a vector (a third of a pair's spreading for the kernel
   // of 2 Msp values). Every grid receives the same products in the same
   // order as transformPair gives it, so the sums are bit for bit the same.
+  FAZORN_SPREAD_CLONES
   void transformPairs(std::span<const Complex* const> strength, std::size_t n, const double* factor,
                       std::span<Work* const> grids) const {
     if (modes_ == 0 || strength.empty()) return;
@@ -337,7 +351,8 @@ class NonuniformTransform {
     }
     n = std::min(n, points_.size());
     const int width = 2 * msp_;
-    double kernel[48];
+    double buffer[kKernelBuffer];
+    double* kernel = buffer + kKernelLanes;
     for (std::size_t j = 0; j < n; ++j) {
       const Point& p = points_[j];
       fillKernel(p, kernel);
@@ -440,6 +455,7 @@ class NonuniformTransform {
   };
 
   // Spreads strength[s] (n of each) into grids[stride s], zeroed first.
+  FAZORN_SPREAD_CLONES
   void spread(std::span<const Complex* const> strength, std::size_t n, std::span<Work* const> grids,
               std::size_t stride) const {
     const std::size_t count = strength.size();
@@ -449,7 +465,8 @@ class NonuniformTransform {
     }
     n = std::min(n, points_.size());
     const int width = 2 * msp_;
-    double kernel[48];
+    double buffer[kKernelBuffer];
+    double* kernel = buffer + kKernelLanes;
     for (std::size_t j = 0; j < n; ++j) {
       const Point& p = points_[j];
       fillKernel(p, kernel);
@@ -470,32 +487,40 @@ class NonuniformTransform {
   }
 
   // The kernel at the grid points m0 + l, l = -msp + 1 .. msp, of a point:
-  // at distance d - l h it is e1 e2^l e3[|l|].
-  // The powers e2^l advance two apart in two chains each way (even and odd
-  // l): four short chains of products instead of two long ones, whose
-  // latency bound the spreading of a point.
+  // at distance d - l h it is e1 e2^l e3[|l|]. The powers e2^l advance in
+  // blocks of eight, each lane by e2^8 (or e2^-8 downwards): short chains
+  // of products, eight independent ones that vector units take at once,
+  // where one chain of products would bound the spreading of a point.
+  // Writes kernel[-kKernelLanes .. 2 msp + kKernelLanes) (the lanes past the
+  // kernel's ends are scratch).
   void fillKernel(const Point& p, double* kernel) const {
     const double* e3 = e3_.data();
-    const double step = p.e2 * p.e2;
-    double up0 = p.e1, up1 = p.e1 * p.e2;
-    int l = 0;
-    for (; l + 1 <= msp_; l += 2) {
-      kernel[msp_ - 1 + l] = up0 * e3[l];
-      kernel[msp_ + l] = up1 * e3[l + 1];
-      up0 *= step;
-      up1 *= step;
-    }
-    if (l == msp_) kernel[msp_ - 1 + l] = up0 * e3[l];
+    double up[kKernelLanes], down[kKernelLanes];
     const double inverse = 1.0 / p.e2;
-    const double stepDown = inverse * inverse;
-    double down1 = p.e1 * inverse, down2 = down1 * inverse;
-    for (l = 1; l + 1 < msp_; l += 2) {
-      kernel[msp_ - 1 - l] = down1 * e3[l];
-      kernel[msp_ - 2 - l] = down2 * e3[l + 1];
-      down1 *= stepDown;
-      down2 *= stepDown;
+    up[0] = p.e1;
+    down[0] = p.e1;
+    for (int i = 1; i < kKernelLanes; ++i) {
+      up[i] = up[i - 1] * p.e2;
+      down[i] = down[i - 1] * inverse;
     }
-    if (l < msp_) kernel[msp_ - 1 - l] = down1 * e3[l];
+    const double e2p2 = p.e2 * p.e2, e2p4 = e2p2 * e2p2, upStep = e2p4 * e2p4;
+    const double i2 = inverse * inverse, i4 = i2 * i2, downStep = i4 * i4;
+    // Upwards l = 0 .. msp at kernel[msp - 1 + l]; downwards l = 1 .. msp
+    // - 1 at kernel[msp - 1 - l] (down[0] stands for l = 0, rewritten by
+    // the upward pass after).
+    double* centre = kernel + msp_ - 1;
+    for (int b = 0; b < msp_; b += kKernelLanes) {
+      for (int i = 0; i < kKernelLanes; ++i) {
+        centre[-(b + i)] = down[i] * e3[b + i];
+        down[i] *= downStep;
+      }
+    }
+    for (int b = 0; b <= msp_; b += kKernelLanes) {
+      for (int i = 0; i < kKernelLanes; ++i) {
+        centre[b + i] = up[i] * e3[b + i];
+        up[i] *= upStep;
+      }
+    }
   }
 
   // Transforms a spread grid, out of place where planned so (into scratch,
@@ -532,6 +557,10 @@ class NonuniformTransform {
   int msp_ = 2;
   double tau_ = 0.0;        // the Gaussian's variance parameter (radians^2)
   bool angleSums_ = false;  // see angleSums()
+  // fillKernel's lanes, and the buffer its callers give it: the kernel of
+  // at most 48 values with a block of lanes of scratch to each side.
+  static constexpr int kKernelLanes = 8;
+  static constexpr int kKernelBuffer = 48 + 4 * kKernelLanes;
   // Modes a run of the deconvolution's recurrence (see the constructor).
   static constexpr std::int64_t kDeconvolutionRun = 32;
   std::vector<double> e3_;
