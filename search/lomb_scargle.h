@@ -65,6 +65,10 @@ struct LombScargleResult {
   SearchRoute route = SearchRoute::Exact;  // the route taken (never Auto)
   // The sums the Fourier route took (Auto on the exact route).
   FourierSums fourierSums = FourierSums::Auto;
+  // The parts the Fourier route summed the grid in: 1, or one per run of
+  // frequencies a single exact step apart plus what lies between them (0 on
+  // the exact route).
+  int fourierParts = 0;
 };
 
 // nout = trunc(0.5 oversampling highFrequencyFactor n) frequencies

@@ -347,6 +347,60 @@ TEST(LombScargle, FourierSumsOfBothKindsMatchDirectSums) {
   }
 }
 
+// Few points on many frequencies: the grid is summed in parts, each long
+// run of frequencies one exact step apart on its own step (no drift, no
+// companions) and the lowest frequencies with their companions. Every
+// frequency within the route's tolerance of the direct sums, across the
+// parts' boundaries too, on both kinds of sums; the same bits on 1 and 2
+// threads. A grid of fewer frequencies than the points stays whole.
+TEST(LombScargle, GridInExactPartsMatchesDirectSums) {
+  const test::Series s = test::makeSineSeries(21, 120, 0.83, 0.2, 0.1, 400.0, 12.0, 2455000.0);
+  std::vector<double> w(s.time.size());
+  std::mt19937_64 rng(21);
+  std::uniform_real_distribution<double> errors(0.05, 0.2);
+  for (double& x : w) x = 1.0 / std::pow(errors(rng), 2);
+  for (bool floating : {false, true}) {
+    // 0.5 * 4 * 250 * 120 = 60,000 frequencies up to 37 c/d.
+    LombScargleOptions options{4.0, 250.0, -1, SearchRoute::Fast, floating};
+    std::vector<double> direct;
+    for (FourierSums sums : {FourierSums::Auto, FourierSums::Spreading, FourierSums::Moments}) {
+      options.fourierSums = sums;
+      RunControl rc;
+      rc.threads = 1;
+      const LombScargleResult one = computeLombScarglePeriodogram(s.time, s.value, w, options, rc);
+      rc.threads = 2;
+      const LombScargleResult two = computeLombScarglePeriodogram(s.time, s.value, w, options, rc);
+      ASSERT_EQ(one.status, SearchStatus::Ok);
+      EXPECT_EQ(one.power, two.power) << floating;
+      // Where the estimated costs take the parts (the classical spreading
+      // keeps the grid whole here).
+      if (floating || sums == FourierSums::Moments) {
+        EXPECT_GT(one.fourierParts, 1) << floating << static_cast<int>(sums);
+      }
+      if (direct.empty()) {
+        direct.resize(one.frequency.size());
+        for (std::size_t k = 0; k < direct.size(); ++k)
+          direct[k] = floating ? floatingMeanPower(s, w, one.frequency[k])
+                               : classicalPower(s, one.frequency[k]);
+      }
+      double worst = 0.0;
+      std::size_t at = 0;
+      for (std::size_t k = 0; k < direct.size(); ++k) {
+        const double e = std::abs(one.power[k] - direct[k]) / std::max(1.0, direct[k]);
+        if (e > worst) worst = e, at = k;
+      }
+      EXPECT_LE(worst, kFourierRouteTolerance)
+          << "floating " << floating << " sums " << static_cast<int>(sums) << " at " << at;
+      const auto peak = std::max_element(direct.begin(), direct.end()) - direct.begin();
+      EXPECT_EQ(one.peakIndex, peak);
+    }
+  }
+  const test::Series many = test::makeSineSeries(22, 5000, 0.83, 0.2, 0.1, 400.0);
+  const LombScargleResult whole = computeLombScarglePeriodogram(
+      many.time, many.value, {4.0, 0.5, -1, SearchRoute::Fast}, RunControl{});
+  EXPECT_EQ(whole.fourierParts, 1);
+}
+
 // Light curves on shared times (the randomisation runs): the frequencies
 // are exact products where the engine accumulates them, which moves a power
 // by the drift of the accumulated frequency times the span.
