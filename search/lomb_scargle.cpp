@@ -269,25 +269,18 @@ class GridSums {
     const auto count = static_cast<double>(count_);
     const auto jobCount = static_cast<double>(jobs_.size());
     const double grids = companions_[0] || companions_[1] ? 2.0 : 1.0;
+    const double spreading = spreadingCost(n, count, jobCount, distinct, grids);
     moments_ = sums == FourierSums::Moments ||
                (sums == FourierSums::Auto &&
                 plan_.bytes <= std::max(kMomentMemoryBytes,
                                         spreadingBytes(n, count, jobCount, distinct, grids)) &&
-                plan_.cost < spreadingCost(n, count, jobCount, distinct, grids));
+                plan_.cost < spreading);
+    cost_ = moments_ ? plan_.cost : spreading;
   }
 
   // The estimated cost of these sums (nanoseconds, the unit costs above) on
   // the kind chosen.
-  double cost() const {
-    if (moments_) return plan_.cost;
-    const auto n = static_cast<double>(t_.size());
-    double harmonics = 0.0;
-    for (int h = 1; h <= 2; ++h)
-      if (std::any_of(jobs_.begin(), jobs_.end(), [h](const Job& j) { return j.harmonic == h; }))
-        harmonics += 1.0;
-    return spreadingCost(n, static_cast<double>(count_), static_cast<double>(jobs_.size()),
-                         harmonics, companions_[0] || companions_[1] ? 2.0 : 1.0);
-  }
+  double cost() const { return cost_; }
 
   FourierSums used() const { return moments_ ? FourierSums::Moments : FourierSums::Spreading; }
 
@@ -506,6 +499,7 @@ class GridSums {
   std::int64_t count_;
   std::vector<Job> jobs_;
   MomentPlan plan_;
+  double cost_ = 0.0;  // cost()
   bool moments_ = false;
   LargeVector<std::complex<double>> phasor_;
   std::vector<std::unique_ptr<NonuniformTransform>> transforms_;

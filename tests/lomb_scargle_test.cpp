@@ -221,6 +221,16 @@ double floatingMeanPower(const test::Series& s, const std::vector<double>& w, do
   return 0.5 * static_cast<double>(n - 1) * (fit - constant) / (yy - constant);
 }
 
+// The direct sums' power (floating mean with weights w, or classical) at
+// every frequency of a grid.
+std::vector<double> directPowers(const test::Series& s, const std::vector<double>& w,
+                                 const std::vector<double>& frequency, bool floating) {
+  std::vector<double> power(frequency.size());
+  for (std::size_t k = 0; k < power.size(); ++k)
+    power[k] = floating ? floatingMeanPower(s, w, frequency[k]) : classicalPower(s, frequency[k]);
+  return power;
+}
+
 TEST(LombScargle, FloatingMeanMatchesWeightedLeastSquaresOnBothRoutes) {
   // Clumped sampling (a third of each cycle of 7 d left out) with a large
   // mean: where the fitted mean matters.
@@ -330,12 +340,7 @@ TEST(LombScargle, FourierSumsOfBothKindsMatchDirectSums) {
           continue;
         }
         EXPECT_EQ(one.fourierSums, sums) << c.name;
-        if (direct.empty()) {
-          direct.resize(one.frequency.size());
-          for (std::size_t k = 0; k < direct.size(); ++k)
-            direct[k] = floating ? floatingMeanPower(s, w, one.frequency[k])
-                                 : classicalPower(s, one.frequency[k]);
-        }
+        if (direct.empty()) direct = directPowers(s, w, one.frequency, floating);
         double worst = 0.0;
         for (std::size_t k = 0; k < direct.size(); ++k)
           worst = std::max(worst, std::abs(one.power[k] - direct[k]) / std::max(1.0, direct[k]));
@@ -377,12 +382,7 @@ TEST(LombScargle, GridInExactPartsMatchesDirectSums) {
       if (floating || sums == FourierSums::Moments) {
         EXPECT_GT(one.fourierParts, 1) << floating << static_cast<int>(sums);
       }
-      if (direct.empty()) {
-        direct.resize(one.frequency.size());
-        for (std::size_t k = 0; k < direct.size(); ++k)
-          direct[k] = floating ? floatingMeanPower(s, w, one.frequency[k])
-                               : classicalPower(s, one.frequency[k]);
-      }
+      if (direct.empty()) direct = directPowers(s, w, one.frequency, floating);
       double worst = 0.0;
       std::size_t at = 0;
       for (std::size_t k = 0; k < direct.size(); ++k) {
