@@ -230,6 +230,8 @@ MomentPlan momentPlan(double n, std::int64_t count, const std::vector<int>& jobH
 // or by the points' moments in cells, whichever costs less.
 class GridSums {
  public:
+  static constexpr std::int64_t kMaxBlock = 512;
+
   struct Job {
     int harmonic;            // 1 or 2
     const double* strength;  // one a point; nullptr: every strength 1
@@ -297,8 +299,11 @@ class GridSums {
     const auto centre = static_cast<double>(centreMode);
     const double twoPi = 2.0 * M_PI;
     phasor_.resize(t_.size());
-    for (std::size_t j = 0; j < t_.size(); ++j) {
-      phasor_[j] = unitPhasor(twoPi * f0_ * t_[j] + centre * (twoPi * step_ * t_[j]));
+    {
+      LargeVector<double> angle(t_.size());
+      for (std::size_t j = 0; j < t_.size(); ++j)
+        angle[j] = twoPi * f0_ * t_[j] + centre * (twoPi * step_ * t_[j]);
+      unitPhasors(angle.data(), angle.size(), phasor_.data());
     }
     return moments_ ? runMoments(meter) : runSpreading(meter);
   }
@@ -333,6 +338,39 @@ class GridSums {
                        : transform.mode(sums, k) +
                              static_cast<double>(h) * drift * transform.mode(companion, k);
       }
+    }
+  }
+
+  // at() for the `count` frequencies from k0 on (count <= kMaxBlock):
+  // out[job][i] the sums of frequency k0 + i (frequency: theirs), the same
+  // bits as at() up to the signs of zeros, one job at a time over the
+  // block so that the spreading's loops run straight.
+  void block(std::int64_t k0, std::int64_t count, const double* frequency,
+             std::complex<double>* const* out) const {
+    if (moments_) {
+      std::complex<double> z[8];
+      for (std::int64_t i = 0; i < count; ++i) {
+        at(k0 + i, frequency[i], z);
+        for (std::size_t job = 0; job < jobs_.size(); ++job) out[job][i] = z[job];
+      }
+      return;
+    }
+    double drift[kMaxBlock];
+    if (companions_[0] || companions_[1])
+      for (std::int64_t i = 0; i < count; ++i) drift[i] = driftAt(k0 + i, frequency[i]);
+    for (std::size_t job = 0; job < jobs_.size(); ++job) {
+      const int h = jobs_[job].harmonic;
+      const auto i2 = static_cast<std::size_t>(h - 1);
+      const NonuniformTransform& transform = *transforms_[h == 1 ? 0 : 1];
+      const NonuniformTransform::Work& sums = grids_[2 * job];
+      const NonuniformTransform::Work& companion = grids_[2 * job + 1];
+      if (!companions_[i2])
+        transform.block(sums, k0, count, out[job]);
+      else if (anglesDerived_[i2])
+        transform.blockWithAngles(sums, companion, perAngle_, drift, k0, count, out[job]);
+      else
+        transform.blockWithCompanion(sums, companion, static_cast<double>(h), drift, k0, count,
+                                     out[job]);
     }
   }
 
@@ -593,6 +631,23 @@ class SegmentedSums {
     }
   }
 
+  // at() for the `count` frequencies from k0 on (see GridSums::block).
+  void block(std::int64_t k0, std::int64_t count, const double* frequency,
+             std::complex<double>* const* out, std::size_t jobs) const {
+    std::int64_t end = k0 + count, above = std::numeric_limits<std::int64_t>::max();
+    for (const Part& part : parts_) {
+      // The part covers [part.first, above).
+      const std::int64_t lo = std::max(k0, part.first), hi = std::min(end, above);
+      if (lo < hi) {
+        std::complex<double>* at[8];
+        for (std::size_t job = 0; job < jobs; ++job) at[job] = out[job] + (lo - k0);
+        part.sums->block(lo - part.first, hi - lo, frequency + (lo - k0), at);
+      }
+      above = part.first;
+      if (above <= k0) break;
+    }
+  }
+
  private:
   struct Part {
     std::int64_t first;  // the part's first frequency in the whole grid
@@ -601,6 +656,46 @@ class SegmentedSums {
   std::vector<Part> parts_;
   FourierSums used_ = FourierSums::Spreading;
 };
+
+// The per-frequency powers in blocks: the sums of a block first (one job at
+// a time), then the powers from them in loops without branches that the
+// compiler vectorises (compiled for AVX2 too, chosen at run time; without
+// fused multiply-adds, so that every lane rounds as the scalar code and
+// the powers keep their bits). The divisions a frequency chained through
+// the solve took a quarter to a third of the periodogram on 10^3-10^4
+// points, one at a time.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && \
+    !defined(__SANITIZE_ADDRESS__)
+#define FAZORN_POWER_CLONES __attribute__((target_clones("default", "avx2")))
+#else
+#define FAZORN_POWER_CLONES
+#endif
+constexpr std::int64_t kPowerBlock = GridSums::kMaxBlock;
+
+// powerFromSumsClosedForm for every frequency of a block; where its
+// denominator cancels the rotated form is taken, one at a time.
+FAZORN_POWER_CLONES
+void classicalPowers(const std::complex<double>* z2, const std::complex<double>* zy,
+                     std::int64_t count, double half, double variance, double* power) {
+  const double n = 2.0 * half;
+  const auto* a = reinterpret_cast<const double*>(z2);
+  const auto* b = reinterpret_cast<const double*>(zy);
+  // (The test kept as a choice between integers: GCC 12 does not turn a
+  // choice between a quotient and 0 into a vector select.)
+  int cancelled = 0;
+  for (std::int64_t i = 0; i < count; ++i) {
+    const double ar = a[2 * i], ai = a[2 * i + 1], br = b[2 * i], bi = b[2 * i + 1];
+    const double r2 = ar * ar + ai * ai;
+    const double denominator = n * n - r2;
+    const double u = br * br + bi * bi;
+    const double v = (br * br - bi * bi) * ar + 2.0 * br * bi * ai;
+    cancelled = denominator > 1e-6 * n * n ? cancelled : 1;
+    power[i] = (n * u - v) / (denominator * variance);
+  }
+  if (cancelled == 0) return;
+  for (std::int64_t i = 0; i < count; ++i)
+    power[i] = powerFromSumsClosedForm(z2[i], zy[i], half, variance);
+}
 
 bool fourierPowers(std::span<const double> time, std::span<const double> yy, double xave,
                    double variance, double step, std::vector<double>& frequency,
@@ -621,12 +716,13 @@ bool fourierPowers(std::span<const double> time, std::span<const double> yy, dou
   return parallelFor(
       count, 4096, meter, [] { return 0; },
       [&](int, std::int64_t first, std::int64_t last) {
-        for (std::int64_t k = first; k < last; ++k) {
+        Complex z2[kPowerBlock], zy[kPowerBlock];
+        Complex* out[2] = {z2, zy};
+        for (std::int64_t k = first; k < last; k += kPowerBlock) {
+          const std::int64_t m = std::min(kPowerBlock, last - k);
           const auto q = static_cast<std::size_t>(k);
-          Complex z[2];
-          sums.at(k, frequency[q], z);
-          const Complex z2 = z[0], zy = z[1];
-          power[q] = powerFromSumsClosedForm(z2, zy, half, variance);
+          sums.block(k, m, frequency.data() + q, out, 2);
+          classicalPowers(z2, zy, m, half, variance, power.data() + q);
         }
       });
 }
@@ -678,6 +774,34 @@ inline double floatingMeanPower(std::complex<double> sy, std::complex<double> s1
   return 0.5 * static_cast<double>(p.t.size() - 1) * std::max(0.0, reduction) / p.scatter;
 }
 
+// floatingMeanPower for every frequency of a block (sy, s1, s2 as there),
+// by floatingMeanCoefficients' expressions; false when a determinant fails
+// its test, and the block is then redone by floatingMeanPower (a choice
+// between integers only, so that GCC 12 vectorises the loop).
+FAZORN_POWER_CLONES
+bool floatingMeanPowerLanes(const std::complex<double>* sy, const std::complex<double>* s1,
+                            const std::complex<double>* s2, std::int64_t count, double weightSum,
+                            double half, double scatter, double* power) {
+  const double n = weightSum;
+  const auto* y = reinterpret_cast<const double*>(sy);
+  const auto* one = reinterpret_cast<const double*>(s1);
+  const auto* two = reinterpret_cast<const double*>(s2);
+  int singular = 0;
+  for (std::int64_t i = 0; i < count; ++i) {
+    const double s1r = one[2 * i], s1i = one[2 * i + 1], s2r = two[2 * i], s2i = two[2 * i + 1];
+    const double cc = 0.5 * (n + s2r) - s1r * s1r / n;
+    const double ss = 0.5 * (n - s2r) - s1i * s1i / n;
+    const double cs = 0.5 * s2i - s1r * s1i / n;
+    const double det = cc * ss - cs * cs;
+    const double yc = y[2 * i], ys = y[2 * i + 1];
+    singular = det > 1e-9 * n * n ? singular : 1;
+    const double cosine = (yc * ss - ys * cs) / det, sine = (ys * cc - yc * cs) / det;
+    const double reduction = cosine * yc + sine * ys;
+    power[i] = half * (0.0 < reduction ? reduction : 0.0) / scatter;
+  }
+  return singular == 0;
+}
+
 double floatingMeanDirect(const WeightedPoints& p, double frequency) {
   const double omega = 2.0 * M_PI * frequency;
   std::complex<double> sy, s1, s2;
@@ -689,6 +813,55 @@ double floatingMeanDirect(const WeightedPoints& p, double frequency) {
     s2 += p.w[j] * (e * e);
   }
   return floatingMeanPower(sy, s1, s2, p);
+}
+
+// The Fourier route's highest powers recomputed by direct sums, with each
+// point's phasor from unitPhasor (within an ulp or two of the library's
+// sine and cosine) instead of the library's: the recomputation is exact to
+// rounding as before, at about a sixth of the cost (three library sincos a
+// point took 11 % of a periodogram of 10^5 points on 16,666 frequencies).
+// The exact route keeps floatingMeanDirect and the library's values.
+double floatingMeanTop(const WeightedPoints& p, double frequency) {
+  const double omega = 2.0 * M_PI * frequency;
+  const std::size_t n = p.t.size();
+  LargeVector<double> angle(n);
+  LargeVector<std::complex<double>> e(n);
+  for (std::size_t j = 0; j < n; ++j) angle[j] = omega * p.t[j];
+  unitPhasors(angle.data(), n, e.data());
+  std::complex<double> sy, s1, s2;
+  for (std::size_t j = 0; j < n; ++j) {
+    sy += p.wy[j] * e[j];
+    s1 += p.w[j] * e[j];
+    s2 += p.w[j] * (e[j] * e[j]);
+  }
+  return floatingMeanPower(sy, s1, s2, p);
+}
+
+// As lombScarglePowerAt, for the classical power's top: t about xave, yy
+// about the average. The angles omega t - tau by rotating each point's
+// phasor by exp(-i tau).
+double classicalTop(std::span<const double> t, std::span<const double> yy, double variance,
+                    double frequency) {
+  const double omega = 2.0 * M_PI * frequency;
+  const std::size_t n = t.size();
+  LargeVector<double> angle(n);
+  LargeVector<std::complex<double>> e(n);
+  for (std::size_t j = 0; j < n; ++j) angle[j] = omega * t[j];
+  unitPhasors(angle.data(), n, e.data());
+  double s2 = 0.0, c2 = 0.0;
+  for (std::size_t j = 0; j < n; ++j) {
+    s2 += 2.0 * e[j].real() * e[j].imag();
+    c2 += (e[j].real() - e[j].imag()) * (e[j].real() + e[j].imag());
+  }
+  const double wtau = 0.5 * std::atan2(s2, c2);
+  const std::complex<double> back(std::cos(wtau), -std::sin(wtau));
+  double yc = 0.0, ys = 0.0, cc = 0.0, ss = 0.0;
+  for (std::size_t j = 0; j < n; ++j) {
+    const std::complex<double> r = e[j] * back;
+    const double c = r.real(), s = r.imag(), y = yy[j];
+    yc += y * c, ys += y * s, cc += c * c, ss += s * s;
+  }
+  return 0.5 * (yc * yc / cc + (ss > 0 ? ys * ys / ss : 0.0)) / variance;
 }
 
 bool floatingMeanPowers(const WeightedPoints& p, double step, bool fourier,
@@ -716,11 +889,17 @@ bool floatingMeanPowers(const WeightedPoints& p, double step, bool fourier,
   return parallelFor(
       count, 4096, meter, [] { return 0; },
       [&](int, std::int64_t first, std::int64_t last) {
-        for (std::int64_t k = first; k < last; ++k) {
+        std::complex<double> s2[kPowerBlock], s1[kPowerBlock], sy[kPowerBlock];
+        std::complex<double>* out[3] = {s2, s1, sy};
+        const double half = 0.5 * static_cast<double>(p.t.size() - 1);
+        for (std::int64_t k = first; k < last; k += kPowerBlock) {
+          const std::int64_t m = std::min(kPowerBlock, last - k);
           const auto q = static_cast<std::size_t>(k);
-          std::complex<double> z[3];
-          sums.at(k, frequency[q], z);
-          power[q] = floatingMeanPower(z[2], z[1], z[0], p);
+          sums.block(k, m, frequency.data() + q, out, 3);
+          if (floatingMeanPowerLanes(sy, s1, s2, m, p.weightSum, half, p.scatter, power.data() + q))
+            continue;
+          for (std::int64_t i = 0; i < m; ++i)
+            power[q + static_cast<std::size_t>(i)] = floatingMeanPower(sy[i], s1[i], s2[i], p);
         }
       });
 }
@@ -983,7 +1162,7 @@ LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
       std::size_t recomputed = 0;
       for (std::size_t k = 0; k < r.power.size() && recomputed < kMaxCandidates; ++k) {
         if (!(r.power[k] >= highest - kCandidateMargin)) continue;
-        r.power[k] = floatingMeanDirect(p, r.frequency[k]);
+        r.power[k] = floatingMeanTop(p, r.frequency[k]);
         ++recomputed;
       }
     }
@@ -998,11 +1177,12 @@ LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
     }
     r.fourierSums = sums;
     const double highest = *std::max_element(r.power.begin(), r.power.end());
+    LargeVector<double> centred(n);
+    for (std::size_t j = 0; j < n; ++j) centred[j] = time[j] - xave;
     std::size_t recomputed = 0;
     for (std::size_t k = 0; k < r.power.size() && recomputed < kMaxCandidates; ++k) {
       if (!(r.power[k] >= highest - kCandidateMargin)) continue;
-      r.power[k] = lombScarglePowerAt(time.first(n), value.first(n), av.average, av.variance,
-                                      r.frequency[k]);
+      r.power[k] = classicalTop(centred, yy, av.variance, r.frequency[k]);
       ++recomputed;
     }
   } else {

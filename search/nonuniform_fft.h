@@ -447,7 +447,88 @@ class NonuniformTransform {
            deconvolution_[static_cast<std::size_t>(k)];
   }
 
+  // The modes k0 .. k0 + count - 1 of a grid at once, each with the bits
+  // of mode() (block) and of the drift-corrected sums that the Lomb-Scargle
+  // engine builds from mode() and angleMode() (blockWithCompanion: mode +
+  // (h i drift) mode of the companion; blockWithAngles: mode + i drift
+  // angleMode perAngle), drift[i] the drift of mode k0 + i in radians per
+  // day. The products of a complex with a purely imaginary number are
+  // written out (their zero real part contributes signed zeros only), so
+  // that the loops run straight over each of the two contiguous pieces of
+  // the grid that the modes read.
+  void block(const Work& work, std::int64_t k0, std::int64_t count, Complex* out) const {
+    pieces(
+        k0, count,
+        [&](std::int64_t k, std::int64_t m, std::int64_t n, Complex* o) {
+          const Complex* g = work.data() + m;
+          const double* d = deconvolution_.data() + k;
+          for (std::int64_t i = 0; i < n; ++i) o[i] = g[i] * d[i];
+        },
+        out);
+  }
+
+  void blockWithCompanion(const Work& work, const Work& companion, double harmonic,
+                          const double* drift, std::int64_t k0, std::int64_t count,
+                          Complex* out) const {
+    pieces(
+        k0, count,
+        [&](std::int64_t k, std::int64_t m, std::int64_t n, Complex* o) {
+          const auto* g = reinterpret_cast<const double*>(work.data() + m);
+          const auto* c = reinterpret_cast<const double*>(companion.data() + m);
+          const double* d = deconvolution_.data() + k;
+          const double* e = drift + (k - k0);
+          auto* r = reinterpret_cast<double*>(o);
+          for (std::int64_t i = 0; i < n; ++i) {
+            const double hd = harmonic * e[i];
+            const double cr = c[2 * i] * d[i], ci = c[2 * i + 1] * d[i];
+            r[2 * i] = g[2 * i] * d[i] - hd * ci;
+            r[2 * i + 1] = g[2 * i + 1] * d[i] + hd * cr;
+          }
+        },
+        out);
+  }
+
+  void blockWithAngles(const Work& work, const Work& angles, double perAngle, const double* drift,
+                       std::int64_t k0, std::int64_t count, Complex* out) const {
+    pieces(
+        k0, count,
+        [&](std::int64_t k, std::int64_t m, std::int64_t n, Complex* o) {
+          const auto* g = reinterpret_cast<const double*>(work.data() + m);
+          const auto* a = reinterpret_cast<const double*>(angles.data() + m);
+          const double* d = deconvolution_.data() + k;
+          const double* e = drift + (k - k0);
+          auto* r = reinterpret_cast<double*>(o);
+          // The centred index as a double from a 32-bit count (blocks are
+          // short), which converts in vector registers; exact either way.
+          const auto centred = static_cast<double>(k - half_);
+          for (int i = 0; i < static_cast<int>(n); ++i) {
+            const double slope = 2.0 * (centred + static_cast<double>(i)) * tau_;
+            const double ar = (a[2 * i] + slope * g[2 * i + 1]) * d[i];
+            const double ai = (a[2 * i + 1] - slope * g[2 * i]) * d[i];
+            r[2 * i] = g[2 * i] * d[i] - (e[i] * ai) * perAngle;
+            r[2 * i + 1] = g[2 * i + 1] * d[i] + (e[i] * ar) * perAngle;
+          }
+        },
+        out);
+  }
+
  private:
+  // Calls piece(k, m, n, out + (k - k0)) for the runs of modes [k, k + n)
+  // whose grid points m .. m + n - 1 are contiguous (at most two: the modes
+  // below the centre sit at the grid's top).
+  template <typename Piece>
+  void pieces(std::int64_t k0, std::int64_t count, Piece&& piece, Complex* out) const {
+    const std::int64_t end = k0 + count;
+    if (k0 < half_) {
+      const std::int64_t stop = std::min(end, half_);
+      piece(k0, k0 - half_ + grid_, stop - k0, out);
+      if (stop == end) return;
+      piece(stop, stop - half_, end - stop, out + (stop - k0));
+      return;
+    }
+    piece(k0, k0 - half_, count, out);
+  }
+
   struct Point {
     std::int64_t m0;  // the grid point at or below the angle
     double e1, e2;    // the fast gridding factors of its offset

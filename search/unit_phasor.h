@@ -12,18 +12,23 @@
 #include <bit>
 #include <cmath>
 #include <complex>
+#include <cstddef>
 #include <cstdint>
 
 namespace fazorn {
 
-inline std::complex<double> unitPhasor(double a) {
+namespace unit_phasor_detail {
+
+inline constexpr double kLimit = 1647099.0;  // just under 2^20 pi / 2
+
+// exp(i a) for |a| < kLimit, without the check (see unitPhasor).
+inline std::complex<double> reduced(double a) {
   // pi / 2 as p1 + p2 + p3, p1 and p2 with 33 significant bits, so that q
   // p1 and q p2 are exact for |q| < 2^20.
   constexpr double kP1 = 1.57079632673412561417e+00;
   constexpr double kP2 = 6.07710050630396597660e-11;
   constexpr double kP3 = 2.02226624879595063154e-21;
   constexpr double kTwoOverPi = 6.36619772367581382433e-01;
-  constexpr double kLimit = 1647099.0;  // just under 2^20 pi / 2
   // 1.5 * 2^52: adding it rounds to the nearest integer, which then sits in
   // the low bits of the sum.
   constexpr double kShifter = 6755399441055744.0;
@@ -33,7 +38,6 @@ inline std::complex<double> unitPhasor(double a) {
   constexpr double kC1 = 4.16666666666666019037e-02, kC2 = -1.38888888888741095749e-03,
                    kC3 = 2.48015872894767294178e-05, kC4 = -2.75573143513906633035e-07,
                    kC5 = 2.08757232129817482790e-09, kC6 = -1.13596475577881948265e-11;
-  if (!(std::abs(a) < kLimit)) return {std::cos(a), std::sin(a)};
   const double shifted = a * kTwoOverPi + kShifter;
   const double q = shifted - kShifter;
   const double r = ((a - q * kP1) - q * kP2) - q * kP3;
@@ -50,5 +54,20 @@ inline std::complex<double> unitPhasor(double a) {
   return {std::bit_cast<double>(cosine ^ (((bits + 1) & 2) << 62)),
           std::bit_cast<double>(sine ^ ((bits & 2) << 62))};
 }
+
+}  // namespace unit_phasor_detail
+
+inline std::complex<double> unitPhasor(double a) {
+  if (!(std::abs(a) < unit_phasor_detail::kLimit)) return {std::cos(a), std::sin(a)};
+  return unit_phasor_detail::reduced(a);
+}
+
+// out[j] = unitPhasor(angle[j]) for j < n, the same bits, in a loop
+// without branches that the compiler vectorises (compiled for AVX2 too,
+// chosen at run time; without fused multiply-adds, so that every lane
+// rounds as the scalar code): once a point for every point of the Fourier
+// routes and of their recomputed top, where one call at a time took a
+// tenth of a periodogram of 10^5 points.
+void unitPhasors(const double* angle, std::size_t n, std::complex<double>* out);
 
 }  // namespace fazorn
