@@ -348,11 +348,7 @@ class GridSums {
   void block(std::int64_t k0, std::int64_t count, const double* frequency,
              std::complex<double>* const* out) const {
     if (moments_) {
-      std::complex<double> z[8];
-      for (std::int64_t i = 0; i < count; ++i) {
-        at(k0 + i, frequency[i], z);
-        for (std::size_t job = 0; job < jobs_.size(); ++job) out[job][i] = z[job];
-      }
+      momentBlock(k0, count, frequency, out);
       return;
     }
     double drift[kMaxBlock];
@@ -375,6 +371,37 @@ class GridSums {
   }
 
  private:
+  // block() on the moments: the coefficients of the block's modes once (as
+  // at() takes them), then each series column by column over the block.
+  void momentBlock(std::int64_t k0, std::int64_t count, const double* frequency,
+                   std::complex<double>* const* out) const {
+    const int terms = std::max(plan_.terms[0], plan_.terms[1]);
+    std::vector<double> coefficient(static_cast<std::size_t>(terms * count));
+    double c[kMaxMomentTerms];
+    for (std::int64_t i = 0; i < count; ++i) {
+      moment_[0]->coefficients(k0 + i, terms, c);
+      for (int p = 0; p < terms; ++p) coefficient[static_cast<std::size_t>(p * count + i)] = c[p];
+    }
+    std::complex<double> companion[kMaxBlock];
+    for (std::size_t job = 0; job < jobs_.size(); ++job) {
+      const int h = jobs_[job].harmonic;
+      const MomentTransform& transform = *moment_[h - 1];
+      const MomentTransform::Grid& grid = momentGrids_[static_cast<std::size_t>(h - 1)];
+      transform.modes(grid, series_[2 * job], k0, count, coefficient.data(), count, out[job]);
+      if (series_[2 * job + 1].terms == 0) continue;
+      transform.modes(grid, series_[2 * job + 1], k0, count, coefficient.data(), count, companion);
+      // + h i drift companion, the product written out as in
+      // NonuniformTransform::blockWithCompanion.
+      auto* r = reinterpret_cast<double*>(out[job]);
+      const auto* q = reinterpret_cast<const double*>(companion);
+      for (std::int64_t i = 0; i < count; ++i) {
+        const double hd = static_cast<double>(h) * driftAt(k0 + i, frequency[i]);
+        r[2 * i] = r[2 * i] - hd * q[2 * i + 1];
+        r[2 * i + 1] = r[2 * i + 1] + hd * q[2 * i];
+      }
+    }
+  }
+
   // 2 pi ((frequency - f0) - k step), radians per day.
   double driftAt(std::int64_t k, double frequency) const {
     return 2.0 * M_PI * ((frequency - f0_) - static_cast<double>(k) * step_);

@@ -260,6 +260,37 @@ class MomentTransform {
     return by[0] - by[2] + Complex(-odd.imag(), odd.real());
   }
 
+  // The most modes modes() takes at once.
+  static constexpr std::int64_t kMaxBlock = 512;
+
+  // mode() for the modes k0 .. k0 + count - 1 at once (count <= kMaxBlock),
+  // the same bits: coefficient[p * stride + i] the coefficients of mode
+  // k0 + i. Column by column over the block, so that each column is read
+  // in one run (one mode at a time reads a cache line from every column,
+  // which took most of the moment route's time a frequency).
+  void modes(const Grid& spectra, const Series& series, std::int64_t k0, std::int64_t count,
+             const double* coefficient, std::int64_t stride, Complex* out) const {
+    std::int64_t m0 = (k0 - half_) % cells_;
+    if (m0 < 0) m0 += cells_;
+    for (std::int64_t done = 0; done < count;) {
+      const std::int64_t length = std::min(count - done, cells_ - m0);
+      Complex by[4][kMaxBlock];
+      for (auto& b : by) std::fill(b, b + length, Complex(0.0));
+      for (int p = 0; p < series.terms; ++p) {
+        const Complex* f = spectra.data() + (series.column + p) * cells_ + m0;
+        const double* c = coefficient + p * stride + done;
+        Complex* b = by[p % 4];
+        for (std::int64_t i = 0; i < length; ++i) b[i] += c[i] * f[i];
+      }
+      for (std::int64_t i = 0; i < length; ++i) {
+        const Complex odd = by[1][i] - by[3][i];
+        out[done + i] = by[0][i] - by[2][i] + Complex(-odd.imag(), odd.real());
+      }
+      done += length;
+      m0 = 0;
+    }
+  }
+
  private:
   std::int64_t modes_ = 0, half_ = 0, cells_ = 1;
   int width_ = 0;
