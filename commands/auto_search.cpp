@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 #include "commands/analysis.h"
@@ -233,7 +234,13 @@ AliasDecision decideAlias(const LightCurve& lc, const PeriodStatistic& statistic
         // (often more than the points allow): the series at P' with one
         // alternating depth term beats it by strong evidence and fits as
         // well as the error bars say.
-        const double twoDips = alternatingDipCriterion(view, bestOnce, useWeights);
+        // Only where the series at P' draws its dip in full (fewer
+        // harmonics than the points allow): a truncated series leaves the
+        // dip's own misfit in the residuals, different from one sparse
+        // cycle to the next, which the alternating term would take up.
+        const double twoDips = bestOnce.harmonics < hMax
+                                   ? alternatingDipCriterion(view, bestOnce, useWeights)
+                                   : std::numeric_limits<double>::infinity();
         doubled = twoDips < bestOnce.bic - kCloseCriterion &&
                   fitsItsErrorBars(lc, twoDips, 2.0 * bestOnce.harmonics + 3.0, useWeights);
       }
