@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 #include "commands/analysis.h"
@@ -98,19 +99,24 @@ constexpr double kShapeAlpha = 0.01;
 // the p-value for the hundreds of degrees of freedom met here). False
 // without weights, or when every error bar is the same (then they carry no
 // scale of their own).
-bool fitsItsErrorBars(const LightCurve& lc, const FourierFit& fit, bool useWeights) {
+// `bic` is the criterion of a model of `parameters` parameters (the frequency
+// among them).
+bool fitsItsErrorBars(const LightCurve& lc, double bic, double parameters, bool useWeights) {
   const auto n = static_cast<std::size_t>(std::max(0, lc.pointCount));
-  if (!useWeights || fit.harmonics < 1 || n < 10 || lc.weight.size() < n) return false;
+  if (!useWeights || !(parameters > 2) || n < 10 || lc.weight.size() < n) return false;
   const auto [lo, hi] = std::minmax_element(lc.weight.begin(), lc.weight.begin() + n);
   if (!(*hi > *lo)) return false;
   const double dn = static_cast<double>(n);
-  const double parameters = 2.0 * fit.harmonics + 2.0;
-  const double chiSquare = dn * std::exp((fit.bic - parameters * std::log(dn)) / dn);
+  const double chiSquare = dn * std::exp((bic - parameters * std::log(dn)) / dn);
   const double dof = dn - (parameters - 1.0);
   if (!(dof > 0) || !std::isfinite(chiSquare)) return false;
   const double v = 2.0 / (9.0 * dof);
   const double z = (std::cbrt(chiSquare / dof) - (1.0 - v)) / std::sqrt(v);
   return 0.5 * std::erfc(z / std::sqrt(2.0)) > 1e-3;
+}
+
+bool fitsItsErrorBars(const LightCurve& lc, const FourierFit& fit, bool useWeights) {
+  return fit.harmonics >= 1 && fitsItsErrorBars(lc, fit.bic, 2.0 * fit.harmonics + 2.0, useWeights);
 }
 
 // The series at a frequency of the grid, refitted at the frequency that
@@ -219,8 +225,25 @@ AliasDecision decideAlias(const LightCurve& lc, const PeriodStatistic& statistic
       // strictly periodic model is adequate). Both series at their own best
       // frequency, since a narrow eclipse misfits at the grid's.
       const FourierFit bestTwice = fitAtItsBest(view, base / 2, hMax, useWeights);
-      doubled = bestTwice.bic < fitAtItsBest(view, base, hMax, useWeights).bic - kCloseCriterion &&
+      const FourierFit bestOnce = fitAtItsBest(view, base, hMax, useWeights);
+      doubled = bestTwice.bic < bestOnce.bic - kCloseCriterion &&
                 fitsItsErrorBars(lc, bestTwice, useWeights);
+      if (!doubled) {
+        // The same question for two narrow eclipses of different depth,
+        // which the series at 2P' can draw only with twice the harmonics
+        // (often more than the points allow): the series at P' with one
+        // alternating depth term beats it by strong evidence and fits as
+        // well as the error bars say.
+        // Only where the series at P' draws its dip in full (fewer
+        // harmonics than the points allow): a truncated series leaves the
+        // dip's own misfit in the residuals, different from one sparse
+        // cycle to the next, which the alternating term would take up.
+        const double twoDips = bestOnce.harmonics < hMax
+                                   ? alternatingDipCriterion(view, bestOnce, useWeights)
+                                   : std::numeric_limits<double>::infinity();
+        doubled = twoDips < bestOnce.bic - kCloseCriterion &&
+                  fitsItsErrorBars(lc, twoDips, 2.0 * bestOnce.harmonics + 3.0, useWeights);
+      }
       if (!doubled) {
         const TypeAt twice = classifyAt(lc, 2 / base);
         doubled = twice.bestEclipsing && twice.eclipsingScore < atBase.bestScore;

@@ -764,22 +764,83 @@ double matchedOddEvenPValue(const LightCurveView& lc, const std::vector<double>&
 
 }  // namespace
 
+namespace {
+
+// The series folded on its period, sampled at kNodes phases: its median, the
+// extremum farther from it (the dip: an eclipse, or a pulsator's sharp
+// maximum), the dip's depth from the median (signed, in the series' units)
+// and the time of one dip.
+struct SeriesDip {
+  static constexpr int kNodes = 1000;
+  std::vector<double> curve;
+  long dip = 0;
+  double median = 0.0, depth = 0.0, time = 0.0;
+};
+
+SeriesDip seriesDip(const FourierFit& fit) {
+  SeriesDip out;
+  constexpr int kNodes = SeriesDip::kNodes;
+  const double period = 1.0 / fit.frequency;
+  out.curve.resize(kNodes);
+  for (int j = 0; j < kNodes; ++j)
+    out.curve[static_cast<std::size_t>(j)] = fit.valueAt(fit.referenceTime + period * j / kNodes);
+  std::vector<double> sorted = out.curve;
+  std::nth_element(sorted.begin(), sorted.begin() + kNodes / 2, sorted.end());
+  out.median = sorted[kNodes / 2];
+  const auto hi = std::max_element(out.curve.begin(), out.curve.end()) - out.curve.begin();
+  const auto lo = std::min_element(out.curve.begin(), out.curve.end()) - out.curve.begin();
+  const bool dipHigh = out.curve[static_cast<std::size_t>(hi)] - out.median >=
+                       out.median - out.curve[static_cast<std::size_t>(lo)];
+  out.dip = dipHigh ? hi : lo;
+  out.depth = out.curve[static_cast<std::size_t>(out.dip)] - out.median;
+  out.time = fit.referenceTime + period * static_cast<double>(out.dip) / kNodes;
+  return out;
+}
+
+}  // namespace
+
+double alternatingDipCriterion(const LightCurveView& lc, const FourierFit& fit, bool useWeights) {
+  const double none = std::numeric_limits<double>::infinity();
+  const std::size_t n = lc.time.size();
+  if (fit.harmonics < 1 || !(fit.frequency > 0) || !std::isfinite(fit.bic) || n < 2) return none;
+  const SeriesDip d = seriesDip(fit);
+  if (d.depth == 0.0) return none;
+  const double period = 1.0 / fit.frequency;
+  // The residual r of each point from the series and the regressor x = s g,
+  // s = +1 in even cycles and -1 in odd ones (cycles counted from the dip),
+  // g the dip's profile as in matchedOddEvenPValue.
+  double rss = 0.0, rx = 0.0, xx = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double w = useWeights && lc.weight.size() > i ? lc.weight[i] : 1.0;
+    const double model = fit.valueAt(lc.time[i]);
+    const double r = lc.value[i] - model;
+    rss += w * r * r;
+    const double g = (model - d.median) / d.depth;
+    if (!(g > 0.25)) continue;
+    const auto cycle = static_cast<long long>(std::floor((lc.time[i] - d.time) / period + 0.5));
+    const double x = cycle % 2 == 0 ? g : -g;
+    rx += w * r * x;
+    xx += w * x * x;
+  }
+  if (!(rss > 0) || !(xx > 0)) return none;
+  // The residuals are orthogonal to the series' columns, so (r.x)^2 / x.x is
+  // at most the drop of a joint fit: the criterion is, if anything, too
+  // high.
+  const double reduced = std::max(rss - rx * rx / xx, 1e-300);
+  const double dn = static_cast<double>(n);
+  const double parameters = 2.0 * fit.harmonics + 3.0;
+  return dn * std::log(reduced / dn) + parameters * std::log(dn);
+}
+
 FoldedShape foldedShape(const LightCurveView& lc, const FourierFit& fit) {
   FoldedShape out;
   if (fit.harmonics < 1 || !(fit.frequency > 0)) return out;
-  constexpr int kNodes = 1000;
+  constexpr int kNodes = SeriesDip::kNodes;
   const double period = 1.0 / fit.frequency;
-  std::vector<double> curve(kNodes);
-  for (int j = 0; j < kNodes; ++j)
-    curve[static_cast<std::size_t>(j)] = fit.valueAt(fit.referenceTime + period * j / kNodes);
-  std::vector<double> sorted = curve;
-  std::nth_element(sorted.begin(), sorted.begin() + kNodes / 2, sorted.end());
-  const double median = sorted[kNodes / 2];
-  const auto hi = std::max_element(curve.begin(), curve.end()) - curve.begin();
-  const auto lo = std::min_element(curve.begin(), curve.end()) - curve.begin();
-  const bool dipHigh =
-      curve[static_cast<std::size_t>(hi)] - median >= median - curve[static_cast<std::size_t>(lo)];
-  const auto dip = dipHigh ? hi : lo;
+  const SeriesDip sd = seriesDip(fit);
+  const std::vector<double>& curve = sd.curve;
+  const double median = sd.median;
+  const auto dip = sd.dip;
   double mean = 0.0;
   for (double c : curve) mean += c / kNodes;
   double variance = 0.0, antisymmetric = 0.0;
@@ -790,10 +851,10 @@ FoldedShape foldedShape(const LightCurveView& lc, const FourierFit& fit) {
     antisymmetric += d * d;
   }
   if (variance > 0) out.asymmetry = antisymmetric / (kNodes / 2.0 - 1.0) / (2.0 * variance);
-  const double depth = curve[static_cast<std::size_t>(dip)] - median;
+  const double depth = sd.depth;
   if (depth == 0.0) return out;
   // Cycles counted from the dip, so that each dip lies inside one cycle.
-  const double dipTime = fit.referenceTime + period * static_cast<double>(dip) / kNodes;
+  const double dipTime = sd.time;
   // The series at every point, evaluated once for the per-cycle tests.
   std::vector<double> model(lc.time.size());
   for (std::size_t i = 0; i < lc.time.size(); ++i) model[i] = fit.valueAt(lc.time[i]);

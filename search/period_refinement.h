@@ -121,6 +121,17 @@ struct FoldedShape {
 };
 FoldedShape foldedShape(const LightCurveView& lc, const FourierFit& fit);
 
+// The criterion (as FourierFit::bic) of a model of two different dips: the
+// series `fit` plus one amplitude of the dip's profile (where the series is
+// beyond a quarter of the dip's depth) whose sign alternates from cycle to
+// cycle, an eclipsing binary at half its orbit whose primary and secondary
+// eclipses differ in depth. One parameter more than the series, where the
+// series at twice the period needs twice its harmonics to draw the same
+// narrow dips; every point a sample (no cycle-to-cycle allowance, so that a
+// sparse survey's handful of points per eclipse counts in full). Weighted
+// as `fit` was. +infinity when it cannot be computed.
+double alternatingDipCriterion(const LightCurveView& lc, const FourierFit& fit, bool useWeights);
+
 // One-sided test that the light curve folded on 1 / frequency has dips
 // sharper than its maxima, as an eclipse has and a sinusoid has not: in a
 // two-harmonic series about the fundamental's phase, m = R cos(x - d) +
