@@ -282,7 +282,10 @@ def main():
         span = t.max() - t.min()
         for kind, (lo, hi) in TYPES.items():
             if kind not in args.types.split(","):
-                for _ in SNR_LEVELS:  # the same draws whatever the selection
+                # A skipped type takes only its period and phase draws, not
+                # its shape's and noise's: the curves of the types after it
+                # depend on --types, so compare runs with the same --types.
+                for _ in SNR_LEVELS:
                     rng.uniform(), rng.uniform()
                 continue
             hi = min(hi, span / 3)
