@@ -308,43 +308,11 @@ class GridSums {
     return moments_ ? runMoments(meter) : runSpreading(meter);
   }
 
-  // The sums of every job at frequency k (out[job]), whose accumulated
-  // value exceeds f0 + k step by the drift: to first order exp(i h 2 pi
-  // drift t) = 1 + i h 2 pi drift t.
-  void at(std::int64_t k, double frequency, std::complex<double>* out) const {
-    const std::complex<double> drift(0.0, driftAt(k, frequency));
-    double coefficient[kMaxMomentTerms];
-    // Both harmonics' grids have the same cells: the same coefficients at k.
-    if (moments_)
-      moment_[0]->coefficients(k, std::max(plan_.terms[0], plan_.terms[1]), coefficient);
-    for (std::size_t job = 0; job < jobs_.size(); ++job) {
-      const int h = jobs_[job].harmonic;
-      if (moments_) {
-        const MomentTransform& transform = *moment_[h - 1];
-        const MomentTransform::Grid& grid = momentGrids_[static_cast<std::size_t>(h - 1)];
-        out[job] = transform.mode(grid, series_[2 * job], k, coefficient) +
-                   static_cast<double>(h) * drift *
-                       transform.mode(grid, series_[2 * job + 1], k, coefficient);
-      } else {
-        const NonuniformTransform& transform = *transforms_[h == 1 ? 0 : 1];
-        const NonuniformTransform::Work& sums = grids_[2 * job];
-        const NonuniformTransform::Work& companion = grids_[2 * job + 1];
-        // The angle-weighted companion, sum c x exp(...) with x = h 2 pi
-        // step t: h t = x / (2 pi step).
-        out[job] = !companions_[static_cast<std::size_t>(h - 1)] ? transform.mode(sums, k)
-                   : anglesDerived_[static_cast<std::size_t>(h - 1)]
-                       ? transform.mode(sums, k) +
-                             drift * transform.angleMode(sums, companion, k) * perAngle_
-                       : transform.mode(sums, k) +
-                             static_cast<double>(h) * drift * transform.mode(companion, k);
-      }
-    }
-  }
-
-  // at() for the `count` frequencies from k0 on (count <= kMaxBlock):
-  // out[job][i] the sums of frequency k0 + i (frequency: theirs), the same
-  // bits as at() up to the signs of zeros, one job at a time over the
-  // block so that the spreading's loops run straight.
+  // The sums of every job at the `count` frequencies from k0 on (count <=
+  // kMaxBlock): out[job][i] at frequency k0 + i (frequency: theirs), whose
+  // accumulated value exceeds f0 + k step by the drift, taken to first
+  // order: exp(i h 2 pi drift t) = 1 + i h 2 pi drift t (the companions).
+  // One job at a time over the block, so that the loops run straight.
   void block(std::int64_t k0, std::int64_t count, const double* frequency,
              std::complex<double>* const* out) const {
     if (moments_) {
@@ -371,8 +339,9 @@ class GridSums {
   }
 
  private:
-  // block() on the moments: the coefficients of the block's modes once (as
-  // at() takes them), then each series column by column over the block.
+  // block() on the moments: the coefficients of the block's modes once
+  // (both harmonics' grids have the same cells), then each series column by
+  // column over the block.
   void momentBlock(std::int64_t k0, std::int64_t count, const double* frequency,
                    std::complex<double>* const* out) const {
     const int terms = std::max(plan_.terms[0], plan_.terms[1]);
@@ -648,17 +617,7 @@ class SegmentedSums {
     return true;
   }
 
-  // The sums of every job at frequency k of the whole grid.
-  void at(std::int64_t k, double frequency, std::complex<double>* out) const {
-    // The parts run down the grid: the first whose start is at or below k.
-    for (const Part& part : parts_) {
-      if (k < part.first) continue;
-      part.sums->at(k - part.first, frequency, out);
-      return;
-    }
-  }
-
-  // at() for the `count` frequencies from k0 on (see GridSums::block).
+  // The sums of the `count` frequencies from k0 on (see GridSums::block).
   void block(std::int64_t k0, std::int64_t count, const double* frequency,
              std::complex<double>* const* out, std::size_t jobs) const {
     std::int64_t end = k0 + count, above = std::numeric_limits<std::int64_t>::max();
@@ -724,15 +683,13 @@ void classicalPowers(const std::complex<double>* z2, const std::complex<double>*
     power[i] = powerFromSumsClosedForm(z2[i], zy[i], half, variance);
 }
 
-bool fourierPowers(std::span<const double> time, std::span<const double> yy, double xave,
-                   double variance, double step, std::vector<double>& frequency,
-                   std::vector<double>& power, FourierSums& route, int& parts,
-                   const RunControl& rc) {
+// t: the times about xave.
+bool fourierPowers(std::span<const double> t, std::span<const double> yy, double variance,
+                   double step, std::vector<double>& frequency, std::vector<double>& power,
+                   FourierSums& route, int& parts, const RunControl& rc) {
   using Complex = std::complex<double>;
   const std::size_t n = yy.size();
   const auto count = static_cast<std::int64_t>(frequency.size());
-  LargeVector<double> t(n);
-  for (std::size_t j = 0; j < n; ++j) t[j] = time[j] - xave;
   // Z2 = sum exp(2 i omega t) and Zy = sum y exp(i omega t).
   SegmentedSums sums(t, frequency, step, route, {{2, nullptr}, {1, yy.data()}});
   route = sums.used();
@@ -848,13 +805,19 @@ double floatingMeanDirect(const WeightedPoints& p, double frequency) {
 // rounding as before, at about a sixth of the cost (three library sincos a
 // point took 11 % of a periodogram of 10^5 points on 16,666 frequencies).
 // The exact route keeps floatingMeanDirect and the library's values.
-double floatingMeanTop(const WeightedPoints& p, double frequency) {
+// exp(2 pi i frequency t) of every point, for both tops.
+LargeVector<std::complex<double>> phasorsAt(std::span<const double> t, double frequency) {
   const double omega = 2.0 * M_PI * frequency;
+  LargeVector<double> angle(t.size());
+  LargeVector<std::complex<double>> e(t.size());
+  for (std::size_t j = 0; j < t.size(); ++j) angle[j] = omega * t[j];
+  unitPhasors(angle.data(), t.size(), e.data());
+  return e;
+}
+
+double floatingMeanTop(const WeightedPoints& p, double frequency) {
   const std::size_t n = p.t.size();
-  LargeVector<double> angle(n);
-  LargeVector<std::complex<double>> e(n);
-  for (std::size_t j = 0; j < n; ++j) angle[j] = omega * p.t[j];
-  unitPhasors(angle.data(), n, e.data());
+  const LargeVector<std::complex<double>> e = phasorsAt(p.t, frequency);
   std::complex<double> sy, s1, s2;
   for (std::size_t j = 0; j < n; ++j) {
     sy += p.wy[j] * e[j];
@@ -869,12 +832,8 @@ double floatingMeanTop(const WeightedPoints& p, double frequency) {
 // phasor by exp(-i tau).
 double classicalTop(std::span<const double> t, std::span<const double> yy, double variance,
                     double frequency) {
-  const double omega = 2.0 * M_PI * frequency;
   const std::size_t n = t.size();
-  LargeVector<double> angle(n);
-  LargeVector<std::complex<double>> e(n);
-  for (std::size_t j = 0; j < n; ++j) angle[j] = omega * t[j];
-  unitPhasors(angle.data(), n, e.data());
+  const LargeVector<std::complex<double>> e = phasorsAt(t, frequency);
   double s2 = 0.0, c2 = 0.0;
   for (std::size_t j = 0; j < n; ++j) {
     s2 += 2.0 * e[j].real() * e[j].imag();
@@ -1196,16 +1155,17 @@ LombScargleResult computeLombScarglePeriodogram(std::span<const double> time,
   } else if (fourier) {
     r.route = SearchRoute::Fast;
     FourierSums sums = options.fourierSums;
-    if (!fourierPowers(time.first(n), yy, xave, av.variance, step, r.frequency, r.power, sums,
-                       r.fourierParts, rc)) {
+    // The times about xave, for the sums and for the recomputed top.
+    LargeVector<double> centred(n);
+    for (std::size_t j = 0; j < n; ++j) centred[j] = time[j] - xave;
+    if (!fourierPowers(centred, yy, av.variance, step, r.frequency, r.power, sums, r.fourierParts,
+                       rc)) {
       r.status = SearchStatus::Cancelled;
       r.message = "Cancelled.";
       return r;
     }
     r.fourierSums = sums;
     const double highest = *std::max_element(r.power.begin(), r.power.end());
-    LargeVector<double> centred(n);
-    for (std::size_t j = 0; j < n; ++j) centred[j] = time[j] - xave;
     std::size_t recomputed = 0;
     for (std::size_t k = 0; k < r.power.size() && recomputed < kMaxCandidates; ++k) {
       if (!(r.power[k] >= highest - kCandidateMargin)) continue;
