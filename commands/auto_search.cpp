@@ -224,9 +224,14 @@ AliasDecision decideAlias(const LightCurve& lc, const PeriodStatistic& statistic
       // any longer fold better, so the criterion is trusted only where the
       // strictly periodic model is adequate). Both series at their own best
       // frequency, since a narrow eclipse misfits at the grid's.
+      // Only where the series at P' draws its dip in full (fewer harmonics
+      // than the points allow), as for the alternating depth below: a
+      // series cut at the cap leaves the eclipse's own misfit in the
+      // residuals, and the odd harmonics of the series at 2P' (which holds
+      // only half of P''s harmonics) take it up as if the cycles differed.
       const FourierFit bestTwice = fitAtItsBest(view, base / 2, hMax, useWeights);
       const FourierFit bestOnce = fitAtItsBest(view, base, hMax, useWeights);
-      doubled = bestTwice.bic < bestOnce.bic - kCloseCriterion &&
+      doubled = bestOnce.harmonics < hMax && bestTwice.bic < bestOnce.bic - kCloseCriterion &&
                 fitsItsErrorBars(lc, bestTwice, useWeights);
       if (!doubled) {
         // The same question for two narrow eclipses of different depth,

@@ -577,6 +577,19 @@ TEST(CandidateRule, NarrowUnequalEclipsesByAnAlternatingDepth) {
   EXPECT_EQ(report.alias, AliasDecision::Doubled);
 }
 
+// An Algol of 1.49 d at its orbit on 99 nights of a survey star over nine
+// years, eclipses 10 median error bars deep and a few per cent of the orbit
+// wide: 8 harmonics are all the points allow, too few for the eclipses, and
+// the series at twice the orbit (8 harmonics, 4 of them odd) took up their
+// misfit and won by 7.4 in the criterion. Doubled, the orbit was lost.
+TEST(CandidateRule, ASeriesCutAtItsHarmonicCapDoesNotDoubleAnOrbit) {
+  Workspace ws;
+  SearchReport report;
+  ASSERT_NO_FATAL_FAILURE(autoSearchInjected("algol-1.49186d-sdss.dat", ws, report));
+  EXPECT_NEAR(ws.period / 1.4918585, 1.0, test::kPeriodFound);
+  EXPECT_NE(report.alias, AliasDecision::Doubled);
+}
+
 // An Algol of 1.006 d on 68 nights of a survey star over nine years: the
 // grid's peak (67 d) is doubled, and the doubled period gives way to the
 // candidate that beats it, 0.503 d, half the orbit (criterion 77.7 against
