@@ -92,6 +92,11 @@ constexpr double kSymmetryLimit = 0.22;
 // sinusoid passes it in 1 % of cases, and the templates must then agree.
 constexpr double kShapeAlpha = 0.01;
 
+// Days: the longest orbit of a contact binary (W UMa stars, the EW class:
+// "periods usually shorter than 1 day"), the only binaries whose half orbit
+// folds into a sinusoid.
+constexpr double kContactOrbitLimit = 1.0;
+
 // Whether a weighted Fourier series fits the light curve as well as its
 // error bars say: its chi-square (the weighted residual sum of squares, got
 // back from the criterion) is not in excess at 1e-3 (the Wilson-Hilferty
@@ -249,7 +254,15 @@ AliasDecision decideAlias(const LightCurve& lc, const PeriodStatistic& statistic
         doubled = twoDips < bestOnce.bic - kCloseCriterion &&
                   fitsItsErrorBars(lc, twoDips, 2.0 * bestOnce.harmonics + 3.0, useWeights);
       }
-      if (!doubled) {
+      // A fold on P' that the criterion draws as a pure sinusoid (one
+      // harmonic) is, for a binary, two eclipses each half the orbit wide:
+      // stars in contact, whose orbits are shorter than a day (the contact
+      // binaries' class, EW, is defined by periods usually below 1 d). Beyond
+      // that the templates do not double a sinusoid: they would decide on
+      // the noise, which the sharp-dip test at kShapeAlpha lets through where
+      // the criterion finds no second harmonic.
+      const bool contactOrbit = 2 / base < kContactOrbitLimit;
+      if (!doubled && (bestOnce.harmonics >= 2 || contactOrbit)) {
         const TypeAt twice = classifyAt(lc, 2 / base);
         doubled = twice.bestEclipsing && twice.eclipsingScore < atBase.bestScore;
       }

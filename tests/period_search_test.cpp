@@ -590,6 +590,27 @@ TEST(CandidateRule, ASeriesCutAtItsHarmonicCapDoesNotDoubleAnOrbit) {
   EXPECT_NE(report.alias, AliasDecision::Doubled);
 }
 
+// Pulsators whose fold the criterion draws with one harmonic, on survey
+// cadences over eight and nine years: the sharp-dip test passed (p 8e-4 and
+// 2e-3) and the eclipsing templates then fitted the fold on twice the
+// period better, so both were doubled, to 8.13 d and to a 34.9 d "Algol".
+// A binary whose half orbit folds into a sinusoid is a contact binary, of
+// an orbit below a day.
+TEST(CandidateRule, APulsatorFoldedIntoASinusoidIsNoLongOrbit) {
+  struct Case {
+    const char* file;
+    double period;
+  };
+  for (const Case& c : {Case{"sinusoid-4.06603d-css.dat", 4.0660278},
+                        Case{"cepheid-17.4485d-sdss.dat", 17.448476}}) {
+    Workspace ws;
+    SearchReport report;
+    ASSERT_NO_FATAL_FAILURE(autoSearchInjected(c.file, ws, report));
+    EXPECT_NEAR(ws.period / c.period, 1.0, test::kPeriodFound) << c.file;
+    EXPECT_EQ(report.alias, AliasDecision::None) << c.file;
+  }
+}
+
 // An Algol of 1.006 d on 68 nights of a survey star over nine years: the
 // grid's peak (67 d) is doubled, and the doubled period gives way to the
 // candidate that beats it, 0.503 d, half the orbit (criterion 77.7 against
