@@ -549,3 +549,7 @@ void setOrdinateInverted(ChartView& chart, bool inverted) {
 bool ordinateInverted(const ChartView& chart) { return chart.yAxis->rangeReversed(); }
 
 }  // namespace fazorn::ui
+
+// The moc output is compiled with this file rather than in a file of its
+// own, which would parse the Qt and chart headers once more.
+#include "moc_chart_view.cpp"

@@ -585,3 +585,7 @@ void FrequencyDock::adopt(FrequencyTable table, Spectra spectra) {
 }
 
 }  // namespace fazorn::ui
+
+// The moc output is compiled with this file rather than in a file of its
+// own, which would parse the Qt and chart headers once more.
+#include "moc_frequency_dock.cpp"

@@ -1607,3 +1607,7 @@ void MainWindow::onAmplitudeSpectrum() {
 }
 
 }  // namespace fazorn::ui
+
+// The moc output is compiled with this file rather than in a file of its
+// own, which would parse the Qt and chart headers once more.
+#include "moc_main_window.cpp"
