@@ -550,6 +550,4 @@ bool ordinateInverted(const ChartView& chart) { return chart.yAxis->rangeReverse
 
 }  // namespace fazorn::ui
 
-// The moc output is compiled with this file rather than in a file of its
-// own, which would parse the Qt and chart headers once more.
-#include "moc_chart_view.cpp"
+#include "moc_chart_view.cpp"  // here, not in a file of its own: ui/CMakeLists.txt

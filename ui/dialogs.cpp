@@ -143,6 +143,4 @@ AddingForm::AddingForm(QWidget* parent) : QDialog(parent) {
 
 }  // namespace fazorn::ui
 
-// The moc output is compiled with this file rather than in a file of its
-// own, which would parse the Qt and chart headers once more.
-#include "moc_dialogs.cpp"
+#include "moc_dialogs.cpp"  // here, not in a file of its own: ui/CMakeLists.txt

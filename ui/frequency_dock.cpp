@@ -586,6 +586,4 @@ void FrequencyDock::adopt(FrequencyTable table, Spectra spectra) {
 
 }  // namespace fazorn::ui
 
-// The moc output is compiled with this file rather than in a file of its
-// own, which would parse the Qt and chart headers once more.
-#include "moc_frequency_dock.cpp"
+#include "moc_frequency_dock.cpp"  // here, not in a file of its own: ui/CMakeLists.txt

@@ -211,6 +211,4 @@ std::optional<ImportOptions> chooseImportOptions(QWidget* parent, const QString&
 
 }  // namespace fazorn::ui
 
-// The moc output is compiled with this file rather than in a file of its
-// own, which would parse the Qt and chart headers once more.
-#include "moc_import_dialog.cpp"
+#include "moc_import_dialog.cpp"  // here, not in a file of its own: ui/CMakeLists.txt

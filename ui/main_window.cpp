@@ -1608,6 +1608,4 @@ void MainWindow::onAmplitudeSpectrum() {
 
 }  // namespace fazorn::ui
 
-// The moc output is compiled with this file rather than in a file of its
-// own, which would parse the Qt and chart headers once more.
-#include "moc_main_window.cpp"
+#include "moc_main_window.cpp"  // here, not in a file of its own: ui/CMakeLists.txt

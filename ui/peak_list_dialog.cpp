@@ -127,6 +127,4 @@ double PeakListDialog::chosenCandidatePeriod() const {
 
 }  // namespace fazorn::ui
 
-// The moc output is compiled with this file rather than in a file of its
-// own, which would parse the Qt and chart headers once more.
-#include "moc_peak_list_dialog.cpp"
+#include "moc_peak_list_dialog.cpp"  // here, not in a file of its own: ui/CMakeLists.txt
