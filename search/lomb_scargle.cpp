@@ -63,10 +63,14 @@ constexpr std::size_t kMaxCandidates = 4096;
 // nanoseconds on one thread of the 2-core development machine, fitted to
 // timings of both kinds from 10^3 to 10^6 points on 3e3 to 1e5 frequencies:
 // the model picks the faster kind in every case but two, where the two
-// differ by a tenth.
+// differ by a tenth. The spreading's point and tap costs were scaled since
+// by the measured speed-ups of those two steps (the kernel factors by a
+// vectorised exponential, 3.1 times; a point's spreading, 1.75 times): with
+// the old costs Auto took the moments at twice the time or more on 10^5
+// points x 1.7e4-3e4 frequencies, and at 3.6 times on 3 10^4 x 10^4.
 constexpr double kSpreadFixedNs = 1e6;     // the transforms' plans and grids
-constexpr double kSpreadPointNs = 60.0;    // a point's kernel factors, per harmonic
-constexpr double kSpreadTapNs = 1.0;       // a kernel value into both grids, per strength
+constexpr double kSpreadPointNs = 20.0;    // a point's kernel factors, per harmonic
+constexpr double kSpreadTapNs = 0.6;       // a kernel value into both grids, per strength
 constexpr double kFftPointLogNs = 0.8;     // an FFT of N points costs this N log2 N
 constexpr double kModeNs = 5.0;            // a mode out of both grids, per strength
 constexpr double kMomentPointNs = 5.0;     // a point's cell and basis, per harmonic
