@@ -203,70 +203,86 @@ AliasDecision decideAlias(const LightCurve& lc, const PeriodStatistic& statistic
     }
   }
   const int hMax = criterionHarmonics(n);
-  const FourierFit fitBase = fitFourierSeries(view, base, hMax, useWeights);
-  const FourierFit fitTwice = fitFourierSeries(view, base / 2, hMax, useWeights);
-  const FoldedShape shape = foldedShape(view, fitBase);
-  const bool symmetric = shape.asymmetry <= kSymmetryLimit || fitBase.harmonics < 1;
-  bool doubled = false;
-  if (symmetric) {
-    // The templates and the criterion are asked only when the fold on P'
-    // has dips sharper than its maxima (an eclipse's shape, at kShapeAlpha):
-    // a sinusoid folded on P' is exactly what a binary with equal minima
-    // looks like on half its orbit, and the broad minima and sharp maxima of
-    // a long-period pulsator are no eclipse, while their irregular cycles
-    // always fit better with two cycles per fold.
-    // The pooled odd-even test and its matched-filter form beside Welch's,
-    // each at half the level, so that the three together raise a false
-    // alarm in at most 2 stars of a thousand.
-    doubled = shape.oddEvenPValue < kHalvesAlpha ||
-              shape.pooledOddEvenPValue < 0.5 * kHalvesAlpha ||
-              shape.matchedOddEvenPValue < 0.5 * kHalvesAlpha;
-    if (!doubled &&
-        sharpDipPValue(view, base, useWeights, lc.valueKind != ValueKind::Flux) < kShapeAlpha) {
-      // Two different eclipses that the per-cycle test cannot see (a few
-      // points in each dip): the series at 2P' wins by strong evidence, and
-      // fits as well as the error bars say (a star whose cycles differ fits
-      // any longer fold better, so the criterion is trusted only where the
-      // strictly periodic model is adequate). Both series at their own best
-      // frequency, since a narrow eclipse misfits at the grid's.
-      // Only where the series at P' draws its dip in full (fewer harmonics
-      // than the points allow), as for the alternating depth below: a
-      // series cut at the cap leaves the eclipse's own misfit in the
-      // residuals, and the odd harmonics of the series at 2P' (which holds
-      // only half of P''s harmonics) take it up as if the cycles differed.
-      const FourierFit bestTwice = fitAtItsBest(view, base / 2, hMax, useWeights);
-      const FourierFit bestOnce = fitAtItsBest(view, base, hMax, useWeights);
-      doubled = bestOnce.harmonics < hMax && bestTwice.bic < bestOnce.bic - kCloseCriterion &&
-                fitsItsErrorBars(lc, bestTwice, useWeights);
-      if (!doubled) {
-        // The same question for two narrow eclipses of different depth,
-        // which the series at 2P' can draw only with twice the harmonics
-        // (often more than the points allow): the series at P' with one
-        // alternating depth term beats it by strong evidence and fits as
-        // well as the error bars say.
-        // Only where the series at P' draws its dip in full (fewer
-        // harmonics than the points allow): a truncated series leaves the
-        // dip's own misfit in the residuals, different from one sparse
-        // cycle to the next, which the alternating term would take up.
-        const double twoDips = bestOnce.harmonics < hMax
-                                   ? alternatingDipCriterion(view, bestOnce, useWeights)
-                                   : std::numeric_limits<double>::infinity();
-        doubled = twoDips < bestOnce.bic - kCloseCriterion &&
-                  fitsItsErrorBars(lc, twoDips, 2.0 * bestOnce.harmonics + 3.0, useWeights);
-      }
-      // A fold on P' that the criterion draws as a pure sinusoid (one
-      // harmonic) is, for a binary, two eclipses each half the orbit wide:
-      // stars in contact, whose orbits are shorter than a day (the contact
-      // binaries' class, EW, is defined by periods usually below 1 d). Beyond
-      // that the templates do not double a sinusoid: they would decide on
-      // the noise, which the sharp-dip test at kShapeAlpha lets through where
-      // the criterion finds no second harmonic.
-      const bool contactOrbit = 2 / base < kContactOrbitLimit;
-      if (!doubled && (bestOnce.harmonics >= 2 || contactOrbit)) {
-        const TypeAt twice = classifyAt(lc, 2 / base);
-        doubled = twice.bestEclipsing && twice.eclipsingScore < atBase.bestScore;
+  FourierFit fitBase = fitFourierSeries(view, base, hMax, useWeights);
+  FourierFit fitTwice = fitFourierSeries(view, base / 2, hMax, useWeights);
+  // Whether the fold on 1 / b (classified as atB, its series fitB) is half
+  // the orbit of an eclipsing binary.
+  auto halfOrbit = [&](double b, const TypeAt& atB, const FourierFit& fitB) {
+    const FoldedShape shape = foldedShape(view, fitB);
+    const bool symmetric = shape.asymmetry <= kSymmetryLimit || fitB.harmonics < 1;
+    bool doubled = false;
+    if (symmetric) {
+      // The templates and the criterion are asked only when the fold on P'
+      // has dips sharper than its maxima (an eclipse's shape, at kShapeAlpha):
+      // a sinusoid folded on P' is exactly what a binary with equal minima
+      // looks like on half its orbit, and the broad minima and sharp maxima of
+      // a long-period pulsator are no eclipse, while their irregular cycles
+      // always fit better with two cycles per fold.
+      // The pooled odd-even test and its matched-filter form beside Welch's,
+      // each at half the level, so that the three together raise a false
+      // alarm in at most 2 stars of a thousand.
+      doubled = shape.oddEvenPValue < kHalvesAlpha ||
+                shape.pooledOddEvenPValue < 0.5 * kHalvesAlpha ||
+                shape.matchedOddEvenPValue < 0.5 * kHalvesAlpha;
+      if (!doubled &&
+          sharpDipPValue(view, b, useWeights, lc.valueKind != ValueKind::Flux) < kShapeAlpha) {
+        // Two different eclipses that the per-cycle test cannot see (a few
+        // points in each dip): the series at 2P' wins by strong evidence, and
+        // fits as well as the error bars say (a star whose cycles differ fits
+        // any longer fold better, so the criterion is trusted only where the
+        // strictly periodic model is adequate). Both series at their own best
+        // frequency, since a narrow eclipse misfits at the grid's.
+        // Only where the series at P' draws its dip in full (fewer harmonics
+        // than the points allow), as for the alternating depth below: a
+        // series cut at the cap leaves the eclipse's own misfit in the
+        // residuals, and the odd harmonics of the series at 2P' (which holds
+        // only half of P''s harmonics) take it up as if the cycles differed.
+        const FourierFit bestTwice = fitAtItsBest(view, b / 2, hMax, useWeights);
+        const FourierFit bestOnce = fitAtItsBest(view, b, hMax, useWeights);
+        doubled = bestOnce.harmonics < hMax && bestTwice.bic < bestOnce.bic - kCloseCriterion &&
+                  fitsItsErrorBars(lc, bestTwice, useWeights);
+        if (!doubled) {
+          // The same question for two narrow eclipses of different depth,
+          // which the series at 2P' can draw only with twice the harmonics
+          // (often more than the points allow): the series at P' with one
+          // alternating depth term beats it by strong evidence and fits as
+          // well as the error bars say.
+          // Only where the series at P' draws its dip in full (fewer
+          // harmonics than the points allow): a truncated series leaves the
+          // dip's own misfit in the residuals, different from one sparse
+          // cycle to the next, which the alternating term would take up.
+          const double twoDips = bestOnce.harmonics < hMax
+                                     ? alternatingDipCriterion(view, bestOnce, useWeights)
+                                     : std::numeric_limits<double>::infinity();
+          doubled = twoDips < bestOnce.bic - kCloseCriterion &&
+                    fitsItsErrorBars(lc, twoDips, 2.0 * bestOnce.harmonics + 3.0, useWeights);
+        }
+        // A fold on P' that the criterion draws as a pure sinusoid (one
+        // harmonic) is, for a binary, two eclipses each half the orbit wide:
+        // stars in contact, whose orbits are shorter than a day (the contact
+        // binaries' class, EW, is defined by periods usually below 1 d). Beyond
+        // that the templates do not double a sinusoid: they would decide on
+        // the noise, which the sharp-dip test at kShapeAlpha lets through where
+        // the criterion finds no second harmonic.
+        const bool contactOrbit = 2 / b < kContactOrbitLimit;
+        if (!doubled && (bestOnce.harmonics >= 2 || contactOrbit)) {
+          const TypeAt twice = classifyAt(lc, 2 / b);
+          doubled = twice.bestEclipsing && twice.eclipsingScore < atB.bestScore;
+        }
       }
     }
+    return doubled;
+  };
+  bool doubled = halfOrbit(base, atBase, fitBase);
+  if (doubled && base != frequency) {
+    // P/2 and then its double: the step is back at P, whose own double was
+    // never asked (the two halves of the fold on P looked alike, but the
+    // fold on P/2 is half an eclipsing binary's cycle, so P may be half its
+    // orbit as much as P/2 was). Asked once, as for the period found.
+    base = frequency;
+    fitBase = fitFourierSeries(view, base, hMax, useWeights);
+    fitTwice = fitFourierSeries(view, base / 2, hMax, useWeights);
+    doubled = halfOrbit(base, atFound, fitBase);
   }
   *adopted = doubled ? base / 2 : base;
   if (evidence != nullptr) {

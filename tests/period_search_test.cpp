@@ -622,6 +622,19 @@ TEST(CandidateRule, ACandidateThatReplacesAMovedPeriodFacesThePOr2PStep) {
   EXPECT_EQ(report.candidates.front().why, "double");
 }
 
+// An Algol of 3.33 d, eclipses 3 median error bars deep, on 309 points of a
+// survey star over eight years: the candidate that takes the peak's place is
+// half the orbit, 1.66 d, whose fold shows two halves alike (p above 1e-3
+// on so few points), so the step goes to 0.83 d, finds that fold half an
+// eclipsing binary's cycle and comes back to 1.66 d. The double of 1.66 d
+// must then be asked too: the series there beats it by 12 in the criterion.
+TEST(CandidateRule, AHalvingUndoneStillAsksForTheDouble) {
+  Workspace ws;
+  SearchReport report;
+  ASSERT_NO_FATAL_FAILURE(autoSearchInjected("algol-3.32716d-css.dat", 3.3271579, ws, report));
+  EXPECT_EQ(report.alias, AliasDecision::Doubled);
+}
+
 // A sinusoid of 147 d on 70 nights of a survey star over nine years: the
 // grid's highest peak is at 1.004 d, where nights and seasons together alias
 // the truth (|f - 1 + 1/365.25| c/d), neither a daily nor a yearly alias of
