@@ -279,8 +279,9 @@ AliasDecision decideAlias(const LightCurve& lc, const PeriodStatistic& statistic
     // never asked (the two halves of the fold on P looked alike, but the
     // fold on P/2 is half an eclipsing binary's cycle, so P may be half its
     // orbit as much as P/2 was). Asked once, as for the period found.
+    // The series at P is the one already fitted as P/2's double.
     base = frequency;
-    fitBase = fitFourierSeries(view, base, hMax, useWeights);
+    fitBase = std::move(fitTwice);
     fitTwice = fitFourierSeries(view, base / 2, hMax, useWeights);
     doubled = halfOrbit(base, atFound, fitBase);
   }
