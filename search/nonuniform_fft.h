@@ -600,7 +600,7 @@ class NonuniformTransform {
     constexpr std::size_t kBlock = 256;
     const double twoPi = 2.0 * M_PI;
     double widest = 0.0;
-    double a1[kBlock], a2[kBlock], e1[kBlock], e2[kBlock], e2inverse[kBlock];
+    double reduced[kBlock], a1[kBlock], a2[kBlock], e1[kBlock], e2[kBlock], e2inverse[kBlock];
     std::int64_t m[kBlock];
     for (std::size_t j0 = 0; j0 < x.size(); j0 += kBlock) {
       const std::size_t count = std::min(kBlock, x.size() - j0);
@@ -608,6 +608,7 @@ class NonuniformTransform {
       for (std::size_t i = 0; i < count; ++i) {
         widest = std::max(widest, std::abs(xj[i]));
         const double xr = xj[i] - twoPi * std::floor(xj[i] / twoPi);  // [0, 2 pi]
+        reduced[i] = xr;
         const double m0 = std::floor(xr / h);
         const double d = xr - m0 * h;  // [0, h)
         m[i] = static_cast<std::int64_t>(m0);
@@ -631,8 +632,7 @@ class NonuniformTransform {
       // caller applies it.
       if (!callerShifts)
         for (std::size_t i = 0; i < count; ++i) {
-          const double xr = xj[i] - twoPi * std::floor(xj[i] / twoPi);
-          const double shift = static_cast<double>(half_) * xr;
+          const double shift = static_cast<double>(half_) * reduced[i];
           points_[j0 + i].shift = Complex(std::cos(shift), std::sin(shift));
         }
     }
